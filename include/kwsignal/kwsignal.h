@@ -1,0 +1,15 @@
+// kwsignal: signal processing for four-colour capillary electrophoresis
+// traces. Include this header to get the whole public interface.
+#ifndef KWSIGNAL_KWSIGNAL_H
+#define KWSIGNAL_KWSIGNAL_H
+
+#include "kwsignal/export.h"
+#include "kwsignal/platform.h"
+#include "kwsignal/containers.h"
+#include "kwsignal/trace.h"
+#include "kwsignal/capillary.h"
+#include "kwsignal/separation.h"
+#include "kwsignal/events.h"
+#include "kwsignal/rundata.h"
+
+#endif

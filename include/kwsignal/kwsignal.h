@@ -11,5 +11,6 @@
 #include "kwsignal/separation.h"
 #include "kwsignal/events.h"
 #include "kwsignal/rundata.h"
+#include "kwsignal/abif.h"
 
 #endif

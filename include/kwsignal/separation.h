@@ -25,6 +25,8 @@ public:
     KwSpecSepTable(const KwSpecSepTable& t);
     KwSpecSepTable& operator=(const KwSpecSepTable& t);
     KwSpecSepTable& operator=(const KwdbMatrix& m);
+    /// Fills every element with v.
+    KwSpecSepTable& operator=(double v);
 
     /// Learns a separation matrix from cap (not modified) by repeatedly
     /// measuring the plain cross-talk, inverting a damped form of it and
@@ -61,7 +63,10 @@ public:
     KwCrossTalkTable();
     /// n x n table of zeros.
     explicit KwCrossTalkTable(int n);
+    KwCrossTalkTable(const KwCrossTalkTable& t);
     KwCrossTalkTable& operator=(const KwCrossTalkTable& t);
+    /// Fills every element with v.
+    KwCrossTalkTable& operator=(double v);
 
     /// Plain measurement over cap's signal window: each sample goes to the
     /// dye dominating it; column d is the most probable ratio over dye d's

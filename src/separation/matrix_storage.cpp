@@ -19,6 +19,11 @@ KwSpecSepTable& KwSpecSepTable::operator=(const KwdbMatrix& m) {
     return *this;
 }
 
+KwSpecSepTable& KwSpecSepTable::operator=(double v) {
+    KwdbMatrix::operator=(v);
+    return *this;
+}
+
 int KwSpecSepTable::getNumChnls() const { return getRowRange().getLength(); }
 
 void KwCap::setSystemSSM(const float** ssm) {

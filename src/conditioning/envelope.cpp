@@ -1,0 +1,106 @@
+// Envelope normalisation: divides a trace by a smooth curve through the
+// mean peak heights of its minute-long segments, so that peaks late in the
+// run, where the signal has faded, come out as high as the early ones.
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "conditioning/sample_range.h"
+#include "kwsignal/capillary.h"
+#include "kwsignal/containers.h"
+#include "kwsignal/trace.h"
+
+namespace {
+
+/// Holds every segment height within a band around the mean of all of them
+/// and then within a band set by its neighbours, so that one segment full of
+/// spikes or one empty segment cannot bend the envelope.
+void limitSegmentHeights(KwXY& seg, int nSeg) {
+    double mean = 0.0;
+    for (int k = 0; k < nSeg; ++k) mean += seg.y(k);
+    mean /= nSeg;
+    for (int k = 0; k < nSeg; ++k) {
+        if (seg.y(k) > 2.0000001 * mean) seg.y(k) = 2.0000001 * mean;
+        if (seg.y(k) < 0.4999999750000013 * mean) seg.y(k) = 0.4999999750000013 * mean;
+    }
+    if (nSeg <= 2) return;
+    for (int k = 0; k < nSeg; ++k) {
+        double a, b;
+        if (k == 0) {
+            a = seg.y(1);
+            b = seg.y(2);
+        } else if (k < nSeg - 1) {
+            a = seg.y(k - 1);
+            b = seg.y(k + 1);
+        } else {
+            a = seg.y(nSeg - 2);
+            b = seg.y(nSeg - 3);
+        }
+        if (seg.y(k) < 0.2000001 * std::min(a, b)) seg.y(k) = 0.2000001 * std::min(a, b);
+        if (seg.y(k) > 1.5000001 * std::max(a, b)) seg.y(k) = 1.5000001 * std::max(a, b);
+    }
+}
+
+}  // namespace
+
+void KwTrace::envelopeNormalize(int order, double height, int endPnt, double ceiling) {
+    const int start = signalStartPnt;
+    if (order < 0 || !kwcond::isSampleRange(*this, start, endPnt)) return;
+    const int n = endPnt - start + 1;
+    const double minutes = n / (sampleRate * 60.0);
+    if (!(minutes >= 1.0)) return;
+    const int nSeg = minutes >= 20.0 ? 20 : static_cast<int>(minutes) + 1;
+    // At under one sample a segment there is no peak to measure (only a
+    // rate far below one sample a minute gets here).
+    if (n < nSeg) return;
+    order = std::min(order, nSeg / 2);
+
+    const int segLen = n / nSeg;
+    const int rem = n - segLen * nSeg;
+    KwXY seg(nSeg);
+    for (int k = 0, first = start; k < nSeg; ++k) {
+        const int last = first + segLen - (k < rem ? 0 : 1);
+        seg.x(k) = k + 0.5;
+        seg.y(k) = averagedPkHeight(first, last, 0.300000001, ceiling);
+        first = last + 1;
+    }
+    limitSegmentHeights(seg, nSeg);
+
+    std::vector<double> coef(order + 1, 0.0);
+    seg.LegendreFit(order, coef.data(), -1.0 + 1.0 / nSeg, 1.0 - 1.0 / nSeg, 0);
+    std::vector<double> env(n);
+    for (int i = start; i <= endPnt; ++i) {
+        const double u = -1.0 + 2.0 * (i - start) / (endPnt - start);
+        double e = 0.0;
+        for (int j = 0; j <= order; ++j) e += LegPol(j, u) * coef[j];
+        env[i - start] = e;
+    }
+
+    // An envelope that never rises above zero has no peaks to level; the
+    // trace is left as it is rather than divided by a non-positive floor.
+    const double envMax = *std::max_element(env.begin(), env.end());
+    if (!(envMax > 0.0)) return;
+    const double floorLevel = 0.1 * envMax;
+    for (int i = start; i <= signalEndPnt; ++i) {
+        double e = env[std::min(i, endPnt) - start];
+        if (e <= floorLevel) e = floorLevel;
+        data[i] = data[i] / (e / height);
+    }
+}
+
+double KwCap::envelopeNormalize(int endPnt) {
+    double best = 0.0;
+    for (int t = 0; t < numTraces; ++t) {
+        const int s = traces[t].getSignalStartPnt();
+        const int e = traces[t].getSignalEndPnt();
+        const double m = traces[t].getMaxData(s, s + static_cast<int>((e - s) * 0.2));
+        if (m > best) best = m;
+    }
+    const double target = 0.6 * best;
+    const double ceiling = 3.0000001 * target;
+    for (int t = 0; t < numTraces; ++t) {
+        traces[t].envelopeNormalize(1, target, endPnt, 0.0);
+        traces[t].envelopeNormalize(5, target, endPnt, ceiling);
+    }
+    return target;
+}

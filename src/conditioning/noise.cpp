@@ -1,0 +1,177 @@
+// Noise level, minimum peak height, mean peak height and mean excursion width
+// of a trace, estimated from the distribution of its sample amplitudes and
+// from its local maxima.
+#include <limits>
+#include <vector>
+
+#include "conditioning/sample_index.h"
+#include "conditioning/sample_range.h"
+#include "kwsignal/capillary.h"
+#include "kwsignal/trace.h"
+
+namespace {
+
+/// Amplitude histogram of data[first..last] in nb bins read from the top
+/// down: bin 0 holds values near `top`, bin nb-1 values near zero. Samples
+/// are clamped to 0..top first; samples above `dropAbove` and non-finite
+/// samples (which have no amplitude bin) are not counted.
+std::vector<int> amplitudeHistogram(const double* data, int first, int last, int nb, double top,
+                                    double dropAbove) {
+    std::vector<int> hist(nb, 0);
+    for (int i = first; i <= last; ++i) {
+        double v = data[i];
+        if (v < 0.0) v = 0.0;
+        if (!(v <= dropAbove)) continue;
+        if (v > top) v = top;
+        const double x = (1.0 - v / top) * nb;
+        if (!(x >= 0.0 && x <= nb)) continue;
+        const int b = static_cast<int>(x);
+        ++hist[b == nb ? nb - 1 : b];
+    }
+    return hist;
+}
+
+/// The bin where the count rises most over the bin above it (the first of
+/// equal rises). When no bin rises there is no edge to the noise band; the
+/// lowest bin is taken then, so the estimate falls to the finest amplitude
+/// step the histogram resolves rather than to the top of the scale.
+int risingEdgeBin(const std::vector<int>& hist) {
+    const int nb = static_cast<int>(hist.size());
+    int best = nb - 1;
+    int bestRise = 0;
+    for (int j = 1; j < nb; ++j) {
+        const int rise = hist[j] - hist[j - 1];
+        if (rise > bestRise) {
+            bestRise = rise;
+            best = j;
+        }
+    }
+    return best;
+}
+
+/// Upper amplitude edge of bin j of an nb-bin histogram topped at `top`.
+double binUpperEdge(int j, int nb, double top) {
+    return (1.0 - static_cast<double>(j) / nb) * top;
+}
+
+}  // namespace
+
+void KwTrace::findNoiseLevel(int from) {
+    const int n = signalEndPnt - from + 1;
+    if (n < 2 || !kwcond::isSampleRange(*this, from, signalEndPnt)) return;
+    // Fewer than ten samples give no histogram bins: the level is left as it
+    // was. A range without a positive sample has no noise band above zero:
+    // its level is 0.
+    const int nb = n >= 500 ? 50 : n / 10;
+    if (nb < 1) return;
+    const double max = getMaxData(from, signalEndPnt);
+    if (!(max > 0.0)) {
+        noiseLevel = 0.0;
+        return;
+    }
+    const double min = getMinData(from, signalEndPnt);
+    const double mid = min + 0.500000001 * (max - min);
+    const std::vector<int> hist =
+        amplitudeHistogram(data, from + 1, signalEndPnt - 1, nb, max, mid);
+    noiseLevel = binUpperEdge(risingEdgeBin(hist), nb, max);
+}
+
+void KwTrace::setNoiseLevelForNormalized(double ceiling) {
+    auto meanOfMaxima = [this, ceiling](double above, int& count) {
+        double sum = 0.0;
+        count = 0;
+        for (int i = signalStartPnt + 1; i <= signalEndPnt - 1; ++i) {
+            if (kwcond::isLocalMax(data, i) && data[i] < ceiling && data[i] > above) {
+                sum += data[i];
+                ++count;
+            }
+        }
+        return count > 0 ? sum / count : -1.0;
+    };
+    int count = 0;
+    const double all = meanOfMaxima(-std::numeric_limits<double>::infinity(), count);
+    if (count == 0) {
+        noiseLevel = -1.0;
+        return;
+    }
+    noiseLevel = meanOfMaxima(0.5 * all, count);
+}
+
+void KwTrace::setMinumHeight() {
+    const int n = signalEndPnt - signalStartPnt + 1;
+    const int nb = n >= 1000 ? 100 : n / 10;
+    const double max = getMaxData(signalStartPnt, signalEndPnt);
+    if (!(max >= 0.5)) {
+        minumHeight = 0.0;
+        return;
+    }
+    // A window of fewer than ten samples gives no bins: the height is left
+    // as it was.
+    if (nb < 1) return;
+
+    const double noLimit = std::numeric_limits<double>::infinity();
+    std::vector<int> hist =
+        amplitudeHistogram(data, signalStartPnt, signalEndPnt, nb, max, noLimit);
+    int middle = 0;
+    for (int j = 1; j <= nb - 11; ++j) middle += hist[j];
+
+    double top = max;
+    if (middle < 10) {
+        // Small signal and a few spikes: look at the lowest tenth instead.
+        top = 0.1 * max;
+        hist = amplitudeHistogram(data, signalStartPnt, signalEndPnt, nb, top, noLimit);
+    }
+    minumHeight = binUpperEdge(risingEdgeBin(hist), nb, top);
+}
+
+double KwTrace::averagedPkHeight(int from, int to, double fraction, double ceiling) const {
+    double peak = data[from];
+    for (int i = from; i <= to; ++i) {
+        if (data[i] > peak) peak = data[i];
+    }
+    const double thr = fraction * peak;
+    const bool capped = ceiling > 0.0;
+
+    // A range of one sample has no neighbour to rise above: no peak.
+    const int last = from < to ? to : from - 1;
+    double sum = 0.0;
+    int count = 0;
+    for (int i = from; i <= last; ++i) {
+        const double v = data[i];
+        const bool aboveLeft = i == from || v > data[i - 1];
+        const bool aboveRight = i == to || v > data[i + 1];
+        if (v > thr && (!capped || v < ceiling) && aboveLeft && aboveRight) {
+            sum += v;
+            ++count;
+        }
+    }
+    return count > 0 ? sum / count : thr;
+}
+
+void KwTrace::determinePeakWidthForNormalizedData(int from, int to, double level, int& count,
+                                                  double& width) const {
+    count = 0;
+    if (from >= to) return;
+    int i = from;
+    while (i < to && data[i] >= level) ++i;
+
+    double sum = 0.0;
+    double up = 0.0;
+    bool above = false;
+    for (; i <= to; ++i) {
+        if (!above && data[i] >= level) {
+            up = (i - 1) + (level - data[i - 1]) / (data[i] - data[i - 1]);
+            above = true;
+        } else if (above && data[i] < level) {
+            const double down = (i - 1) + (data[i - 1] - level) / (data[i - 1] - data[i]);
+            ++count;
+            sum += down - up;
+            above = false;
+        }
+    }
+    if (count > 0) width = sum / count;
+}
+
+void KwCap::setNoiseLevelForNormalized(double ceiling) {
+    for (int t = 0; t < numTraces; ++t) traces[t].setNoiseLevelForNormalized(ceiling);
+}

@@ -1,0 +1,183 @@
+// Cross-talk measurement: how strongly each dye shows in the other
+// channels, measured plainly over the dominated samples or robustly on the
+// strong samples one dye at a time.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "conditioning/sample_index.h"
+#include "kwsignal/capillary.h"
+#include "kwsignal/separation.h"
+
+KwCrossTalkTable::KwCrossTalkTable() : KwdbMatrix(0, 3, 0, 3) {}
+
+KwCrossTalkTable::KwCrossTalkTable(int n) : KwdbMatrix(0, n - 1, 0, n - 1) {}
+
+KwCrossTalkTable::KwCrossTalkTable(const KwCrossTalkTable& t) = default;
+
+KwCrossTalkTable& KwCrossTalkTable::operator=(double v) {
+    KwdbMatrix::operator=(v);
+    return *this;
+}
+
+KwCrossTalkTable& KwCrossTalkTable::operator=(const KwCrossTalkTable& t) {
+    KwdbMatrix::operator=(t);
+    return *this;
+}
+
+int KwCrossTalkTable::measureFrom(const KwCap& cap) {
+    const int n = cap.getNumTraces();
+    const int start = cap.getSignalStartPnt();
+    const int end = cap.getSignalEndPnt();
+    const int L = end - start + 1;
+    if (n < 1) return 1;
+    // Without samples no channel can dominate one.
+    if (L < 1) return 0;
+
+    KwCap work(n, L);
+    work.setSignalStartPnt(0);
+    work.setSignalEndPnt(L - 1);
+    std::vector<int> seen(n);
+    for (int d = 0; d < n; ++d) {
+        std::fill(seen.begin(), seen.end(), 0);
+        work = 0.0;
+        for (int i = start; i <= end; ++i) {
+            const int t = cap.getDominantTraceCode(i);
+            seen[t] = 1;
+            if (t != d) continue;
+            for (int k = 0; k < n; ++k) work.setValue(k, i - start, cap(k, i));
+        }
+        for (int k = 0; k < n; ++k)
+            if (seen[k] == 0) return 0;
+        for (int k = 0; k < n; ++k) (*this)(k, d) = work.mostProbableRatioOf(k, d, 0.95);
+    }
+    return 1;
+}
+
+namespace {
+
+// Strict local maxima of trace t in first..last that exceed `above`: their
+// count, and their mean height in `mean` when there is one. A maximum needs
+// both neighbours, so a sample at either end of the array is never one.
+int localMaxima(const KwTrace& t, int first, int last, double above, double& mean) {
+    if (first < 1) first = 1;
+    if (last > t.getNumData() - 2) last = t.getNumData() - 2;
+    double sum = 0.0;
+    int count = 0;
+    for (int i = first; i <= last; ++i) {
+        if (kwcond::isLocalMax(t.getData(), i) && t[i] > above) {
+            sum += t[i];
+            ++count;
+        }
+    }
+    if (count > 0) mean = sum / count;
+    return count;
+}
+
+// Per channel, half the mean height of its tall peaks in the later half of
+// the window, tall meaning above 1.3 times the mean of all its maxima there.
+// False when a channel has no maximum or no tall one.
+bool peakThresholds(const KwCap& cap, std::vector<double>& thresholds) {
+    const int start = cap.getSignalStartPnt();
+    const int end = cap.getSignalEndPnt();
+    const int half = end - static_cast<int>((end - start) * 0.500000001);
+    const double anything = -std::numeric_limits<double>::infinity();
+    for (int k = 0; k < cap.getNumTraces(); ++k) {
+        const KwTrace& t = *cap.getPnterToTrace(k);
+        double mean = 0.0;
+        if (localMaxima(t, half + 1, end - 1, anything, mean) == 0) return false;
+        double tall = 0.0;
+        if (localMaxima(t, half, end, 1.3000001 * mean, tall) == 0) return false;
+        thresholds[k] = 0.500000001 * tall;
+    }
+    return true;
+}
+
+// Copies, packed in window order, the unit-length sample vectors of cap
+// that rise above the threshold in some channel into `strong`. Returns how
+// many were kept. A vector without a finite positive length has no
+// direction to keep and is dropped.
+int keepStrongSamples(const KwCap& cap, const std::vector<double>& thresholds, KwCap& strong) {
+    const int n = cap.getNumTraces();
+    int m = 0;
+    for (int i = cap.getSignalStartPnt(); i <= cap.getSignalEndPnt(); ++i) {
+        bool strongHere = false;
+        double sq = 0.0;
+        for (int k = 0; k < n; ++k) {
+            strongHere = strongHere || cap(k, i) > thresholds[k];
+            sq += cap(k, i) * cap(k, i);
+        }
+        const double len = std::sqrt(sq);
+        if (!strongHere || !(len > 0.0) || !std::isfinite(len)) continue;
+        for (int k = 0; k < n; ++k) strong.setValue(k, m, cap(k, i) / len);
+        ++m;
+    }
+    return m;
+}
+
+// Moves the samples of `strong` led by dye d into `dye` (packed, window
+// 0..count-1) and, unless `keep`, gives them to dye d entirely by zeroing
+// their other channels in `strong`. Returns how many there were.
+int takeDyeSamples(KwCap& strong, int numKept, int d, bool keep, KwCap& dye) {
+    const int n = strong.getNumTraces();
+    dye = 0.0;
+    int p = 0;
+    for (int j = 0; j < numKept; ++j) {
+        if (strong.getDominantTraceCode(j) != d) continue;
+        for (int k = 0; k < n; ++k) {
+            dye.setValue(k, p, strong(k, j));
+            if (!keep && k != d) strong.setValue(k, j, 0.0);
+        }
+        ++p;
+    }
+    dye.setSignalEndPnt(p - 1);
+    return p;
+}
+
+// Largest |element (r, q) / element (r, r)| off the diagonal.
+double largestOffDiagonalRatio(const KwdbMatrix& table, int n) {
+    double result = 0.0;
+    for (int r = 0; r < n; ++r)
+        for (int q = 0; q < n; ++q) {
+            if (q == r) continue;
+            const double v = std::fabs(table(r, q) / table(r, r));
+            if (v > result) result = v;
+        }
+    return result;
+}
+
+}  // namespace
+
+double KwCrossTalkTable::measureFrom1(const KwCap& cap) {
+    const int n = cap.getNumTraces();
+    const int L = cap.getSignalEndPnt() - cap.getSignalStartPnt() + 1;
+    // A capillary without traces has no cross-talk to measure.
+    if (n < 1 || L < 100) return -1.0;
+    std::vector<double> thresholds(n);
+    if (!peakThresholds(cap, thresholds)) return -1.0;
+
+    KwCap strong(n, L);
+    const int m = keepStrongSamples(cap, thresholds, strong);
+    if (m == 0) return -1.0;  // no dye could be found among no samples
+    strong.setSignalEndPnt(m - 1);
+    std::vector<double> scale(n), factor(n);
+    strong.normalizeL1(scale.data());
+
+    std::vector<int> chosen(n, 0);
+    KwCap dye(n, m);
+    for (int step = 0; step < n; ++step) {
+        const int d = strong.getMostStrikingChnl(chosen.data());
+        if (d < 0) return -1.0;
+        const bool last = step == n - 1;
+        if (takeDyeSamples(strong, m, d, last, dye) == 0) return -1.0;
+        for (int k = 0; k < n; ++k) {
+            const double ratio = dye.mostProbableRatioOf(k, d, 0.95);
+            (*this)(k, d) = k == d ? ratio : ratio * scale[k] / scale[d];
+        }
+        if (last) break;
+        strong.normalizeL1(factor.data());
+        for (int k = 0; k < n; ++k) scale[k] *= factor[k];
+    }
+    return largestOffDiagonalRatio(*this, n);
+}

@@ -1,0 +1,301 @@
+// Gaussian peak fitting of one event: an initial estimate read off the humps,
+// optionally refined by damped Gauss-Newton least squares with one common
+// base, written out as KwPeak records sorted by centre.
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "kwsignal/containers.h"
+#include "kwsignal/events.h"
+
+namespace {
+
+// e^(-1/2) to seven decimals: a Gaussian's flank is this far down at one
+// standard deviation from its centre.
+constexpr double kFlankLevel = 0.6065306;
+
+// Fraction of each solved Gauss-Newton step that is applied.
+constexpr double kStepFraction = 0.7;
+
+// Working set of the fit: height, event-local centre and width of each peak.
+struct Gaussians {
+    std::vector<double> h, mu, sigma;
+    int size() const { return static_cast<int>(h.size()); }
+    void add(double height, double centre, double width) {
+        h.push_back(height);
+        mu.push_back(centre);
+        sigma.push_back(width);
+    }
+};
+
+// One Gaussian read off a hump with apex a and flank point x (where its
+// rising flank comes closest to kFlankLevel of the apex sample).
+//
+// The width follows from how far the flank sample lies below the apex. That
+// needs 0 < sample[x] < apex sample: a flank sample at or below zero, or a hump
+// not above zero, has no logarithm to take, and is treated like a hump whose
+// flank point could not be found: width 1, centre one past the apex.
+void estimateHump(const KwEvent& ev, int a, int x, Gaussians& g) {
+    const double h = ev[a];
+    if (x < a && ev[x] < h && ev[x] > 0.0) {
+        const double sigma = (a - x) / std::sqrt(2.0 * std::log(h / ev[x]));
+        if (std::isfinite(sigma) && sigma > 0.0) {
+            g.add(h, a, sigma);
+            return;
+        }
+    }
+    g.add(h, a + 1.0, 1.0);
+}
+
+// Shares the surplus peaks (n peaks wanted, fewer humps) among the humps,
+// one at a time to the currently highest hump, and lays the peaks out hump
+// by hump; a hump carrying m peaks spreads them symmetrically about its
+// centre, the outermost at +-(sqrt(m) - 1) times its reduced width.
+Gaussians shareSurplus(const Gaussians& humps, int n) {
+    Gaussians reduced = humps;
+    std::vector<int> count(humps.size(), 1);
+    for (int extra = n - humps.size(); extra > 0; --extra) {
+        // With no hump above zero any hump may take the peak: the first does.
+        int pick = 0;
+        double best = 0.0;
+        for (int k = 0; k < humps.size(); ++k) {
+            if (reduced.h[k] > best) {
+                best = reduced.h[k];
+                pick = k;
+            }
+        }
+        const double c = count[pick];
+        const double factor = std::sqrt(c / (c + 1.0));
+        reduced.h[pick] *= factor;
+        reduced.sigma[pick] *= factor;
+        ++count[pick];
+    }
+
+    Gaussians peaks;
+    for (int k = 0; k < humps.size(); ++k) {
+        const int m = count[k];
+        if (m == 1) {
+            peaks.add(reduced.h[k], reduced.mu[k], reduced.sigma[k]);
+            continue;
+        }
+        const double spacing = 2.0 * (std::sqrt(1.0 * m) - 1.0) * reduced.sigma[k] / (m - 1.0);
+        for (int j = 0; j < m; ++j)
+            peaks.add(reduced.h[k], reduced.mu[k] + (j - (m - 1.0) / 2.0) * spacing,
+                      reduced.sigma[k]);
+    }
+    return peaks;
+}
+
+// The initial estimate shared by both fits. flank(value, lo, hi) is the
+// event's crossing search. False when there is nothing to fit: no samples,
+// no hump, or no peak asked for (the records are then left as they are).
+// Humps beyond the number of peaks asked for are not used.
+template <class FlankSearch>
+bool initialEstimate(const KwEvent& ev, FlankSearch flank, Gaussians& peaks) {
+    const int n = ev.getMinNumPeaks();
+    if (n < 1 || ev.dataExist() == 0 || ev.getFisrtHump() == nullptr) return false;
+    Gaussians humps;
+    for (const KwHump* hp = ev.getFisrtHump(); hp != nullptr && humps.size() < n;
+         hp = hp->getNext()) {
+        const int a = hp->getApexLocatn();
+        const int x = flank(kFlankLevel * ev[a], hp->getValleyLocatn(), a);
+        estimateHump(ev, a, x, humps);
+    }
+    peaks = shareSurplus(humps, n);
+    return true;
+}
+
+// Limits a relative step to [-0.5, 2] times the current value, applies it
+// and keeps the result at least 1.0.
+double limitedUpdate(double value, double step) {
+    step = std::min(step, 2.0 * value);
+    step = std::max(step, -0.5 * value);
+    value += step;
+    return value < 1.0 ? 1.0 : value;
+}
+
+// Damped Gauss-Newton refinement of the peaks and the common base (at most
+// eight updates). Returns the relative residual of the last pass.
+class GaussNewton {
+public:
+    GaussNewton(const KwEvent& ev, Gaussians& peaks, double& base)
+        : ev(ev),
+          g(peaks),
+          base(base),
+          n(peaks.size()),
+          dim(3 * n),
+          damping(0, dim, 0, dim),
+          normal(0, dim, 0, dim),
+          dyad(0, dim, 0, dim),
+          rhs(0, dim),
+          grad(0, dim),
+          weighted(0, dim),
+          step(0, dim),
+          shape(n) {
+        // The damping is fixed from the initial estimate. A peak whose
+        // height is not above zero is damped as if it were 1.0 high, the
+        // least height the fit lets a peak keep.
+        const double area = ev.getArea();
+        const double w = ev.getOuterWidth();
+        damping = 0.0;
+        damping(0, 0) = area / w;
+        for (int k = 0; k < n; ++k) {
+            const double h = g.h[k] > 0.0 ? g.h[k] : 1.0;
+            damping(3 * k + 1, 3 * k + 1) = area / w;
+            damping(3 * k + 2, 3 * k + 2) = (area / n) / h;
+            damping(3 * k + 3, 3 * k + 3) = (area / n) / h;
+        }
+    }
+
+    double run() {
+        double ePrev = 9999.0;
+        for (int updates = 0;;) {
+            accumulate();
+            // An event without any signal (all samples zero) has no scale
+            // for the residual: the initial estimate stands, residual 0.
+            if (!(sumY2 > 0.0)) return 0.0;
+            const double e = sumR2 / sumY2;
+            const double improvement = (ePrev - e) / ePrev;
+            ePrev = e;
+            if (!(improvement >= 0.0)) return e;
+            normal += damping;
+            step.beSolutionOf(normal, rhs, 0);
+            if (!stepIsFinite()) return e;
+            update();
+            if (e < 0.01 || improvement <= 0.05) return e;
+            if (++updates > 7) return e;
+        }
+    }
+
+private:
+    // Normal matrix, right-hand side and the two sums of squares over the
+    // event's samples for the current parameters.
+    void accumulate() {
+        normal = 0.0;
+        rhs = 0.0;
+        sumR2 = 0.0;
+        sumY2 = 0.0;
+        const int w = ev.getOuterWidth();
+        for (int x = 0; x < w; ++x) {
+            const double y = ev[x];
+            double model = base;
+            for (int k = 0; k < n; ++k) {
+                const double d = x - g.mu[k];
+                shape[k] = std::exp(-0.5 * d * d / (g.sigma[k] * g.sigma[k]));
+                model += g.h[k] * shape[k];
+            }
+            const double r = y - model;
+            grad(0) = 1.0;
+            for (int k = 0; k < n; ++k) {
+                const double d = x - g.mu[k];
+                const double s = g.sigma[k];
+                grad(3 * k + 1) = shape[k];
+                grad(3 * k + 2) = g.h[k] * shape[k] * d / (s * s);
+                grad(3 * k + 3) = g.h[k] * shape[k] * d * d / (s * s * s);
+            }
+            dyad.beDyadOf(grad, grad);
+            normal += dyad;
+            weighted.beProductOf(r, grad);
+            rhs += weighted;
+            sumR2 += r * r;
+            sumY2 += y * y;
+        }
+    }
+
+    bool stepIsFinite() const {
+        for (int i = 0; i <= dim; ++i) {
+            if (!std::isfinite(step(i))) return false;
+        }
+        return true;
+    }
+
+    // Applies kStepFraction of the solved step; centres stay inside the
+    // event's inner span.
+    void update() {
+        const double lowest = ev.getInnerBounds(0) - ev.getOuterBounds(0);
+        const double highest = ev.getInnerBounds(1) - ev.getOuterBounds(0);
+        base += kStepFraction * step(0);
+        for (int k = 0; k < n; ++k) {
+            g.h[k] = limitedUpdate(g.h[k], kStepFraction * step(3 * k + 1));
+            g.mu[k] += kStepFraction * step(3 * k + 2);
+            g.mu[k] = std::min(std::max(g.mu[k], lowest), highest);
+            g.sigma[k] = limitedUpdate(g.sigma[k], kStepFraction * step(3 * k + 3));
+        }
+    }
+
+    const KwEvent& ev;
+    Gaussians& g;
+    double& base;
+    const int n;
+    const int dim;
+    KwdbMatrix damping, normal, dyad;
+    KwdbVector rhs, grad, weighted, step;
+    std::vector<double> shape;
+    double sumR2 = 0.0;
+    double sumY2 = 0.0;
+};
+
+// Sorts records by centre (stable insertion sort) and spreads runs of
+// exactly equal centres evenly between their neighbours (the event's ends
+// at the front and back).
+void sortAndSpread(KwPeak* peaks, int n) {
+    for (int i = 1; i < n; ++i) {
+        const KwPeak rec = peaks[i];
+        int j = i;
+        for (; j > 0 && rec.getLocatn() < peaks[j - 1].getLocatn(); --j) peaks[j] = peaks[j - 1];
+        peaks[j] = rec;
+    }
+    for (int first = 0; first < n;) {
+        int last = first;
+        while (last + 1 < n && peaks[last + 1].getLocatn() == peaks[first].getLocatn()) ++last;
+        if (last > first) {
+            const double lo =
+                first == 0 ? peaks[first].getStartPnt() : peaks[first - 1].getLocatn();
+            const double hi = last == n - 1 ? peaks[last].getEndPnt() : peaks[last + 1].getLocatn();
+            const double spacing = (hi - lo) / (last - first + 1);
+            for (int j = first; j <= last; ++j)
+                peaks[j].setLocatn(lo + (j - first + 0.5) * spacing);
+        }
+        first = last + 1;
+    }
+}
+
+// Writes the working set into the records (centres become trace indexes),
+// then sorts and spreads them.
+void writePeaks(const KwEvent& ev, const Gaussians& g, double base, double variance,
+                KwPeak* peaks) {
+    for (int k = 0; k < g.size(); ++k) {
+        KwPeak& p = peaks[k];
+        p.setHeight(g.h[k]);
+        p.setLocatn(ev.getStartPnt() + g.mu[k]);
+        p.setSigma(g.sigma[k]);
+        p.setBase(base);
+        p.setStartPnt(ev.getOuterBounds(0));
+        p.setEndPnt(ev.getOuterBounds(1));
+        p.setTraceCode(ev.getTraceCode());
+        p.setVariance(variance);
+    }
+    sortAndSpread(peaks, g.size());
+}
+
+}  // namespace
+
+void KwEvent::peakFit(KwPeak* peaks) const {
+    Gaussians g;
+    const auto flank = [this](double v, int lo, int hi) {
+        return pointWithValueCloseTo(v, lo, hi);
+    };
+    if (!initialEstimate(*this, flank, g)) return;
+    double base = 0.0;
+    const double variance = GaussNewton(*this, g, base).run();
+    writePeaks(*this, g, base, variance, peaks);
+}
+
+void KwEvent::peakFit1(KwPeak* peaks) const {
+    Gaussians g;
+    const auto flank = [this](double v, int lo, int hi) {
+        return pointWithValueCloseTo(v, lo, hi);
+    };
+    if (!initialEstimate(*this, flank, g)) return;
+    writePeaks(*this, g, 0.0, 0.0, peaks);
+}

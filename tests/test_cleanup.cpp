@@ -1,0 +1,322 @@
+// Anomaly clean-up: parabolic section repair, start blanking, deep negative
+// dips, towering peaks, scars and one-sample dips.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "kwsignal/capillary.h"
+#include "kwsignal/trace.h"
+#include "synthetic.h"
+
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+KwTrace traceOf(const std::vector<double>& v, double rate = 1.0) {
+    KwTrace t(static_cast<int>(v.size()), v.data());
+    t.setSampleRate(rate);
+    return t;
+}
+
+// Value at x of the parabola through three points (Lagrange form).
+double through(double x, double x0, double y0, double x1, double y1, double x2, double y2) {
+    return y0 * (x - x1) * (x - x2) / ((x0 - x1) * (x0 - x2)) +
+           y1 * (x - x0) * (x - x2) / ((x1 - x0) * (x1 - x2)) +
+           y2 * (x - x0) * (x - x1) / ((x2 - x0) * (x2 - x1));
+}
+
+// Base peaks every 14 samples on noise around 20, leaving 4950..5050 free
+// for a negative dip of -3000 at 5000 (when n reaches it).
+std::vector<double> runWithDip(int n) {
+    std::vector<double> v(n);
+    std::mt19937 rng(3);
+    std::normal_distribution<double> noise(20.0, 3.0);
+    std::uniform_real_distribution<double> height(200.0, 1000.0);
+    for (double& x : v) x = noise(rng);
+    for (int c = 100; c < n - 100; c += 14)
+        if (c < 4950 || c > 5050) kwtest::addGaussian(v, c, height(rng), 2.5);
+    kwtest::addGaussian(v, 5000.0, -3000.0, 4.0);
+    return v;
+}
+
+void expectDipRemoved(const KwTrace& t, const std::vector<double>& before) {
+    EXPECT_GT(t.getMinData(4960, 5040), -30.0);
+    for (int i = 0; i < static_cast<int>(before.size()); ++i) {
+        if (i < 4955 || i > 5045) {
+            ASSERT_EQ(t[i], before[i]) << i;  // untouched elsewhere
+        }
+    }
+}
+
+// Which of five peaks with the given apexes (40 apart from 30 on, baseline
+// 1 with a 0.01 ripple) deAnomalousHighPk over the whole trace removes.
+std::vector<bool> removedPeaks(const std::vector<double>& heights) {
+    std::vector<double> v(221);
+    for (int i = 0; i < 221; ++i) v[i] = 1.0 + 0.01 * (i % 2);
+    for (int k = 0; k < 5; ++k) kwtest::addGaussian(v, 30.0 + 40.0 * k, heights[k] - 1.0, 4.0);
+    KwTrace t = traceOf(v);
+    t.deAnomalousHighPk(0, 220);
+    std::vector<bool> gone;
+    for (int c = 30; c <= 190; c += 40) {
+        gone.push_back(t[c] < 2.0);
+        if (!gone.back()) {
+            EXPECT_EQ(t[c], v[c]) << "peak at " << c << " reshaped";
+        }
+    }
+    return gone;
+}
+
+struct ScarCap : KwCap {
+    using KwCap::fixScar;
+    using KwCap::KwCap;
+};
+
+}  // namespace
+
+TEST(Cleanup, ReplaceWithParabolaAndRemoveSection) {
+    KwTrace t = traceOf({10, 0, 10, 7, 0, 0, 0, 5, 5});
+    t.replaceWithParabola(0, 2, 0.0);
+    EXPECT_DOUBLE_EQ(t[1], 8.0);  // M = 10: the middle sags by 2
+    t.replaceWithParabola(0, 2, 9.0);
+    EXPECT_DOUBLE_EQ(t[1], 9.0);       // but not below the floor
+    t.replaceWithParabola(2, 6, 0.0);  // ends 10 and 0: M = 10, middle 3 at 4
+    EXPECT_DOUBLE_EQ(t[4], 3.0);
+    EXPECT_NEAR(t[3], through(3, 2, 10, 4, 3, 6, 0), 1e-12);
+    EXPECT_EQ(t[6], 0.0);
+    t.replaceWithParabola(-3, 4, 0.0);  // sections leaving the array or
+    t.replaceWithParabola(5, 40, 0.0);  // shorter than 3 samples: ignored
+    t.replaceWithParabola(7, 8, 0.0);
+    EXPECT_EQ(t[7], 5.0);
+    KwTrace odd = traceOf({0, 9, 9, 3});  // middle 1.5 - 0.6 at 1.5
+    odd.replaceWithParabola(0, 3, -100.0);
+    EXPECT_NEAR(odd[2], through(2, 0, 0, 1.5, 0.9, 3, 3), 1e-12);
+    KwTrace zeros = traceOf({0, 4, -4, 7, 0});
+    zeros.replaceWithParabola(0, 4, 0.0);
+    EXPECT_EQ(zeros.getMaxData(0, 4), 0.0);
+    EXPECT_EQ(zeros.getMinData(0, 4), 0.0);
+
+    // Ends on the window edge take the far end's value first.
+    std::vector<double> v(20, 6.0);
+    v[5] = -50.0;
+    v[10] = 2.0;
+    v[15] = 30.0;
+    KwTrace s = traceOf(v);
+    s.setSignalStartPnt(5);
+    s.removeSection(5, 10, 0);
+    EXPECT_EQ(s[5], 2.0);
+    s.removeSection(15, 19, 0);
+    EXPECT_EQ(s[19], 30.0);
+    KwTrace u = traceOf({100, 99, 99, 99, 100});
+    u.removeSection(1, 3, 1);  // would sag to 79.2; floored at the lowest, 99
+    EXPECT_EQ(u[2], 99.0);
+}
+
+TEST(Cleanup, CleaningBlanksTheStart) {
+    KwTrace t = traceOf(std::vector<double>(20, 5.0), 4.0);
+    t.setSignalStartPnt(5);
+    t.cleaning(0.0, 0);  // before the window: only zeroes samples before it
+    EXPECT_EQ(t.getSignalStartPnt(), 5);
+    EXPECT_EQ(t.getMaxData(0, 4), 0.0);
+    EXPECT_EQ(t.getMinData(5, 19), 5.0);
+    t.cleaning(2.0, 0);  // 8 samples
+    EXPECT_EQ(t.getSignalStartPnt(), 8);
+    EXPECT_EQ(t.getMaxData(0, 7), 0.0);
+    EXPECT_EQ(t.getMinData(8, 19), 5.0);
+    t.cleaning(kNaN, 1);
+    EXPECT_EQ(t.getSignalStartPnt(), 8);
+    t.cleaning(1e12, 1);  // beyond the array: all blanked, window after the end
+    EXPECT_EQ(t.getSignalStartPnt(), 20);
+    EXPECT_EQ(t.getMaxData(0, 19), 0.0);
+}
+
+TEST(Cleanup, InjectedDeepNegativeDipIsRemoved) {
+    const std::vector<double> v = runWithDip(8000);
+    for (int fillEnds : {0, 1}) {
+        KwTrace t = traceOf(v, 4.0);
+        t.deAnomalousNegativePeaks(fillEnds);
+        expectDipRemoved(t, v);
+    }
+    std::vector<std::vector<double>> rows{v, v};
+    KwCap cap = kwtest::makeCap(rows, 4.0);
+    cap.cleaning(10.0, 1);
+    std::vector<double> blanked = v;
+    std::fill(blanked.begin(), blanked.begin() + 40, 0.0);
+    for (int c = 0; c < 2; ++c) {
+        EXPECT_EQ(cap.getPnterToTrace(c)->getSignalStartPnt(), 40);
+        expectDipRemoved(*cap.getPnterToTrace(c), blanked);
+    }
+}
+
+TEST(Cleanup, DeepLimitIsLiteralAndArrayEndsAreSafe) {
+    // avgAbs = 36, meanMin = -40: deep is below -116, and -116 itself is
+    // neither deep nor shallow, so -400, -116, -296 is one stretch ending at
+    // the 20 after it; balancing pulls the right end back onto -296 and
+    // 14..17 becomes one parabola through the -116.
+    std::vector<double> v;
+    for (int k = 0; k < 15; ++k) v.push_back(k % 2 ? 4.0 : 20.0);
+    v.insert(v.end(), {-400.0, -116.0, -296.0});
+    for (int k = 0; k < 15; ++k) v.push_back(k % 2 ? 4.0 : 20.0);
+    KwTrace t = traceOf(v);
+    t.deAnomalousNegativePeaks(0);
+    EXPECT_EQ(t[14], 20.0);
+    EXPECT_EQ(t[17], -296.0);
+    EXPECT_NE(t[16], -116.0);
+    EXPECT_NEAR(t[17] - 3.0 * t[16] + 3.0 * t[15] - t[14], 0.0, 1e-9);
+    for (int i : {0, 13, 18, 32}) EXPECT_EQ(t[i], v[i]);
+
+    // Dips at both ends of the array (window = array): the neighbours
+    // beyond do not exist, the balancing stops there.
+    std::vector<double> w{-400, -300};
+    for (int k = 0; k < 35; ++k) w.push_back(k % 2 ? 4.0 : 20.0);
+    w.insert(w.end(), {20.0, -300.0, -400.0});
+    const int n = static_cast<int>(w.size());
+    for (int fillEnds : {0, 1}) {
+        KwTrace e = traceOf(w);
+        e.deAnomalousNegativePeaks(fillEnds);
+        EXPECT_EQ(std::vector<double>({e[0], e[1], e[n - 2], e[n - 1]}),
+                  std::vector<double>({20.0, 16.0, 16.0, 20.0}));
+    }
+    // A dip still climbing below meanMin at the window end: the section runs
+    // to the end, which takes the level before the dip.
+    std::vector<double> late;
+    for (int k = 0; k < 31; ++k) late.push_back(k % 2 ? 4.0 : 20.0);
+    late.insert(late.end(), {-400, -300, -200, -100, -50, -30, -25});
+    KwTrace lt = traceOf(late);
+    lt.deAnomalousNegativePeaks(0);
+    EXPECT_EQ(lt[37], 20.0);
+    EXPECT_GE(lt.getMinData(30, 37), 16.0);
+    // No valley below the mean level: nothing changes.
+    std::vector<double> ramp(50);
+    for (int i = 0; i < 50; ++i) ramp[i] = i;
+    KwTrace r = traceOf(ramp);
+    r.deAnomalousNegativePeaks(1);
+    EXPECT_EQ(r[20], 20.0);
+}
+
+TEST(Cleanup, DeAnomalousHighPkRemovesTowersValleyToValley) {
+    using Gone = std::vector<bool>;
+    // 50, 11, 10.5, 10, 9.5: only 50 stands out by more than 1.8.
+    EXPECT_EQ(removedPeaks({10.5, 50, 9.5, 11, 10}), Gone({0, 1, 0, 0, 0}));
+    // 40, 12, 11, 10, 5: the lowest drop (10 > 1.8 x 5) wins: four go.
+    EXPECT_EQ(removedPeaks({5, 11, 40, 10, 12}), Gone({0, 1, 1, 1, 1}));
+    // No drop of 1.8, but 20 is more than 3 times the lowest, 5.
+    EXPECT_EQ(removedPeaks({7, 20, 5, 15, 10}), Gone({0, 1, 0, 0, 0}));
+    EXPECT_EQ(removedPeaks({12, 9, 15, 7, 5.5}), Gone(5, false));
+
+    std::vector<double> v = runWithDip(3000);      // the dip lies beyond 3000
+    kwtest::addGaussian(v, 1507.0, 10000.0, 1.0);  // between peaks at 1500, 1514
+    KwTrace t = traceOf(v);
+    t.deAnomalousHighPk(0, 2999);
+    EXPECT_LT(t.getMaxData(0, 2999), 1100.0);  // base peaks reach about 1030
+    EXPECT_GT(t.getMaxData(0, 2999), 900.0);
+    int changed = 0;
+    for (int i = 0; i < 3000; ++i) changed += t[i] != v[i];
+    EXPECT_LT(changed, 12);
+}
+
+TEST(Cleanup, DeAnomalousHighPkAtBeginning) {
+    // 1 Hz: w = 30 samples, so the window needs mid >= 600.
+    std::vector<double> v(1500, 0.0);
+    for (int c = 45; c < 1480; c += 10) kwtest::addGaussian(v, c, 100.0, 1.5);
+    std::vector<double> tower = v;
+    kwtest::addGaussian(tower, 15.0, 1000.0, 3.0);
+    KwTrace t = traceOf(tower);
+    const int foot = t.deAnomalousHighPkAtBeginning();
+    EXPECT_GT(foot, 20);  // past the last sample above 2.5 x 100 ...
+    EXPECT_LE(foot, 34);  // ... down to where the tower has run out
+    for (int i = 0; i < 1500; ++i) ASSERT_EQ(t[i], tower[i]);
+    EXPECT_EQ(traceOf(v).deAnomalousHighPkAtBeginning(), 0);
+    t.setSignalEndPnt(1000);  // mid 500 < 600
+    EXPECT_EQ(t.deAnomalousHighPkAtBeginning(), 0);
+}
+
+TEST(Cleanup, FixScarAndSmoothingDips) {
+    // Flat 20, bottom 2 at 10, straight rise 3..12 over 11..20, 5 at 21 and
+    // a second straight rise that the scan (resuming at 26) must not see.
+    std::vector<double> v(32, 20.0);
+    v[10] = 2.0;
+    for (int i = 11; i <= 20; ++i) v[i] = i - 8.0;
+    v[21] = 5.0;
+    for (int i = 22; i < 32; ++i) v[i] = i - 16.0;
+    KwTrace t = traceOf(v);
+    t.fixScar();
+    EXPECT_EQ(t[11], 0.0);  // m = 20 - trunc(10 * 12 / 14 + 0.5)
+    for (int i = 12; i < 20; ++i) EXPECT_NEAR(t[i], through(i, 11, 0, 15.5, 3.6, 20, 12), 1e-9);
+    for (int i : {0, 9, 10, 20, 21, 22, 26, 31}) EXPECT_EQ(t[i], v[i]) << i;
+
+    // Mirror image (straight fall 12..3 into 2 at 20), through the capillary.
+    std::vector<std::vector<double>> rows{std::vector<double>(32, 30.0)};
+    for (int i = 10; i <= 19; ++i) rows[0][i] = 22.0 - i;
+    rows[0][20] = 2.0;
+    std::fill(rows[0].begin() + 21, rows[0].end(), 20.0);
+    double* ptr = rows[0].data();
+    ScarCap cap(1, 32, &ptr, 1.0);
+    cap.fixScar();
+    EXPECT_EQ(cap(0, 19), 0.0);  // m = 20 - trunc(10 * 2 / 14 + 0.5)
+    EXPECT_EQ(cap(0, 20), 2.0);
+    for (int i = 11; i < 19; ++i)
+        EXPECT_NEAR(cap(0, i), through(i, 10, 12, 14.5, 3.6, 19, 0), 1e-9);
+
+    KwTrace d = traceOf({10, 50, 2, 50, 40, 7, 40, 100, 30, 1});
+    d.smoothingDips();
+    EXPECT_EQ(std::vector<double>(d.getData(), d.getData() + 10),
+              std::vector<double>({10, 50, 47.5, 50, 40, 38, 40, 100, 30, 1}));
+    KwTrace chain = traceOf({100, 0, 5, 20});  // a raised dip is the next left neighbour
+    chain.smoothingDips();
+    EXPECT_DOUBLE_EQ(chain[2], 0.475 * (20.0 + 0.475 * 105.0));
+}
+
+// Random traces with NaN, infinities and flat stretches, random windows
+// (some reaching past the array) and random arguments: every operation
+// returns, stays inside the array (checked under the sanitizers) and leaves
+// the window inside it.
+TEST(Cleanup, AllOperationsSurviveHostileInput) {
+    using Op = std::function<void(KwTrace&, int, int, double)>;
+    const std::vector<Op> ops = {
+        [](KwTrace& t, int, int, double x) { t.cleaning(x, 1); },
+        [](KwTrace& t, int a, int, double) { t.deAnomalousNegativePeaks(a & 1); },
+        [](KwTrace& t, int a, int b, double) { t.deAnomalousHighPk(a, b); },
+        [](KwTrace& t, int, int, double) { t.deAnomalousHighPkAtBeginning(); },
+        [](KwTrace& t, int, int, double) { t.fixScar(); },
+        [](KwTrace& t, int, int, double) { t.smoothingDips(); },
+        [](KwTrace& t, int a, int b, double) { t.removeSection(a, b, a & 1); },
+        [](KwTrace& t, int a, int b, double x) { t.replaceWithParabola(a, b, x); },
+        [](KwTrace& t, int, int, double x) { t.markTheEnds(x / 100.0, 1); },
+        [](KwTrace& t, int a, int b, double x) { t.detectFirstEvent(a, b, x, a & 1 ? 1 : -1); },
+        [](KwTrace& t, int a, int b, double x) { t.extendBoundaries(a, b, x); },
+        [](KwTrace& t, int, int, double) { t.zeroDataAtEnds(); },
+        [](KwTrace& t, int a, int b, double) { t.findPlateauRegion(a, b); },
+        [](KwTrace& t, int a, int b, double x) { t.detectBigTail(a, b, b - a, a % 30, x, a, b); },
+    };
+    std::mt19937 rng(5);
+    const double specials[] = {kNaN, HUGE_VAL, -HUGE_VAL, 0.0, -1e308};
+    const double rates[] = {0.0, 1.0, 4.0, -3.0, 1e9, kNaN};
+    std::normal_distribution<double> val(10.0, 20.0);
+    for (int round = 0; round < 300; ++round) {
+        const int n = static_cast<int>(rng() % 300);
+        std::vector<double> v(n);
+        for (double& x : v) x = val(rng);
+        for (int k = 0; k < n / 20; ++k) v[rng() % n] = specials[rng() % 5];
+        if (round % 3 == 0) std::fill(v.begin(), v.begin() + n / 2, 7.0);
+        const bool badWindow = round % 7 == 0;
+        std::uniform_int_distribution<int> idx(-5, n + 5);
+        for (const Op& op : ops) {
+            KwTrace t = traceOf(v, rates[rng() % 6]);
+            if (n > 0) {
+                const int s = static_cast<int>(rng() % n);
+                t.setSignalStartPnt(s);
+                t.setSignalEndPnt(badWindow ? n + 3 : s + static_cast<int>(rng() % (n - s)));
+            }
+            op(t, idx(rng), idx(rng), val(rng));
+            if (n == 0 || badWindow) continue;
+            EXPECT_GE(t.getSignalStartPnt(), 0);
+            EXPECT_LE(t.getSignalStartPnt(), n);  // cleaning may blank past the end
+            EXPECT_LE(t.getSignalEndPnt(), n - 1);
+        }
+    }
+}

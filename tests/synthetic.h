@@ -6,9 +6,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "kwsignal/abif.h"
 #include "kwsignal/capillary.h"
 
 namespace kwtest {
@@ -24,8 +29,8 @@ struct Gauss {
 /// 6 sigma of the centre.
 inline void addGaussian(std::vector<double>& y, double centre, double height, double sigma) {
     const int lo = std::max(0, static_cast<int>(std::floor(centre - 6.0 * sigma)));
-    const int hi = std::min(static_cast<int>(y.size()) - 1,
-                            static_cast<int>(std::ceil(centre + 6.0 * sigma)));
+    const int hi =
+        std::min(static_cast<int>(y.size()) - 1, static_cast<int>(std::ceil(centre + 6.0 * sigma)));
     for (int i = lo; i <= hi; ++i) {
         const double z = (i - centre) / sigma;
         y[i] += height * std::exp(-0.5 * z * z);
@@ -47,7 +52,8 @@ inline std::vector<Gauss> randomPeaks(int n, int numDyes, double spacing, double
 }
 
 /// Pure-dye traces: rows[d] holds the peaks of dye d.
-inline std::vector<std::vector<double>> pureDyes(int n, int numDyes, const std::vector<Gauss>& peaks) {
+inline std::vector<std::vector<double>> pureDyes(int n, int numDyes,
+                                                 const std::vector<Gauss>& peaks) {
     std::vector<std::vector<double>> rows(numDyes, std::vector<double>(n, 0.0));
     for (const Gauss& g : peaks) addGaussian(rows[g.dye], g.centre, g.height, g.sigma);
     return rows;
@@ -71,13 +77,97 @@ inline std::vector<std::vector<double>> mix(const std::vector<std::vector<double
     return out;
 }
 
-/// Builds a capillary from rows (copied) at the given rate.
-inline KwCap makeCap(std::vector<std::vector<double>>& rows, double rate) {
+/// Adds zero-mean Gaussian noise of standard deviation sd.
+inline void addNoise(std::vector<double>& y, double sd, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> noise(0.0, sd);
+    for (double& v : y) v += noise(rng);
+}
+
+/// n samples on the line a + slope * i.
+inline std::vector<double> line(int n, double a, double slope) {
+    std::vector<double> v(n);
+    for (int i = 0; i < n; ++i) v[i] = a + slope * i;
+    return v;
+}
+
+/// Peaks of 1000 (sigma 3) every 60 samples from 40 on a drifting baseline
+/// offset + 0.05 i + decay exp(-i / 1500), plus noise of sd noiseSd.
+inline std::vector<double> driftingPeaks(int n, double offset, double decay, double noiseSd,
+                                         uint32_t seed) {
+    std::vector<double> y(n, 0.0);
+    for (double c = 40; c < n - 40; c += 60) addGaussian(y, c, 1000.0, 3.0);
+    for (int i = 0; i < n; ++i) y[i] += offset + 0.05 * i + decay * std::exp(-i / 1500.0);
+    addNoise(y, noiseSd, seed);
+    return y;
+}
+
+/// Noise around 20 (sd 3) with base peaks (sigma 2.5, heights 200..1000)
+/// every 14 samples over each [from, to] span.
+inline std::vector<double> baseRun(int n, uint32_t seed,
+                                   const std::vector<std::pair<int, int>>& spans) {
+    std::vector<double> v(n);
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> noise(20.0, 3.0);
+    std::uniform_real_distribution<double> height(200.0, 1000.0);
+    for (double& x : v) x = noise(rng);
+    for (const auto& s : spans)
+        for (int c = s.first; c <= s.second; c += 14) addGaussian(v, c, height(rng), 2.5);
+    return v;
+}
+
+/// A trace, or a class derived from it, holding v at the given rate.
+template <class T = KwTrace>
+T traceOf(const std::vector<double>& v, double rate = 1.0) {
+    T t(static_cast<int>(v.size()), v.data());
+    t.setSampleRate(rate);
+    return t;
+}
+
+inline std::vector<double> samplesOf(const KwTrace& t) {
+    std::vector<double> out(t.getNumData());
+    for (int i = 0; i < t.getNumData(); ++i) out[i] = t[i];
+    return out;
+}
+
+/// Builds a capillary, or a class derived from it, from rows (copied).
+template <class Cap = KwCap>
+Cap makeCap(std::vector<std::vector<double>> rows, double rate) {
     std::vector<double*> ptrs;
     for (auto& r : rows) ptrs.push_back(r.data());
-    return KwCap(static_cast<int>(rows.size()), rows.empty() ? 0 : static_cast<int>(rows[0].size()),
-                 ptrs.data(), rate);
+    return Cap(static_cast<int>(rows.size()), rows.empty() ? 0 : static_cast<int>(rows[0].size()),
+               ptrs.data(), rate);
 }
+
+/// The raw channels of an instrument run as a capillary.
+template <class Cap = KwCap>
+Cap capOf(kw::AbifRun& run) {
+    std::vector<double*> rows = run.rowPointers();
+    return Cap(run.numTraces(), run.numScans, rows.data(), run.samplingRate);
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline std::string writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+#ifdef KWSIGNAL_SHARED_DATA
+inline std::string sharedFile(const std::string& name) {
+    return std::string(KWSIGNAL_SHARED_DATA "/abif/") + name;
+}
+
+/// Reads a shared instrument file; false when the file is not available.
+inline bool readShared(const std::string& name, kw::AbifRun& run) {
+    if (!std::ifstream(sharedFile(name)).good()) return false;
+    run = kw::readAbif(sharedFile(name));
+    return true;
+}
+#endif
 
 }  // namespace kwtest
 

@@ -4,32 +4,13 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "kwsignal/abif.h"
-#include "kwsignal/capillary.h"
+#include "synthetic.h"
 
 namespace {
-
-std::string sharedFile(const std::string& name) {
-    return std::string(KWSIGNAL_SHARED_DATA "/abif/") + name;
-}
-
-// Reads a shared instrument file; false when the file is not available.
-bool readShared(const std::string& name, kw::AbifRun& run) {
-    if (!std::ifstream(sharedFile(name)).good()) return false;
-    run = kw::readAbif(sharedFile(name));
-    return true;
-}
-
-double minOf(const std::vector<double>& v) {
-    return *std::min_element(v.begin(), v.end());
-}
-double maxOf(const std::vector<double>& v) {
-    return *std::max_element(v.begin(), v.end());
-}
 
 void put16(std::string& s, int v) {
     s += static_cast<char>((v >> 8) & 0xff);
@@ -45,45 +26,35 @@ void put32(std::string& s, uint32_t v) {
 struct AbifBuilder {
     struct Tag {
         std::string name;
-        int number, type, elementSize, numElements;
+        int number, type, elementSize;
         std::string data;
     };
     std::vector<Tag> tags;
 
-    void add(const std::string& name, int number, int type, int elementSize,
-             const std::string& data) {
-        tags.push_back(
-            {name, number, type, elementSize, static_cast<int>(data.size()) / elementSize, data});
+    void add(const std::string& name, int number, int type, int size, const std::string& data) {
+        tags.push_back({name, number, type, size, data});
     }
     void shorts(const std::string& name, int number, const std::vector<int>& v) {
         std::string d;
         for (int x : v) put16(d, x & 0xffff);
         add(name, number, 4, 2, d);
     }
-    void chars(const std::string& name, int number, const std::string& s) {
-        add(name, number, 2, 1, s);
-    }
     void pstring(const std::string& name, int number, const std::string& s) {
         add(name, number, 18, 1, static_cast<char>(s.size()) + s);
     }
-    void stamp(int number, int hour, int minute, int second) {
-        std::string date, time;
-        put16(date, 2009);
-        date += "\x02\x13";
-        time += {static_cast<char>(hour), static_cast<char>(minute), static_cast<char>(second), 0};
-        add("RUND", number, 10, 4, date);
-        add("RUNT", number, 11, 4, time);
+    void stamp(int number, char hour, char minute, char second) {  // on 2009-02-19
+        add("RUND", number, 10, 4, std::string("\x07\xd9\x02\x13", 4));
+        add("RUNT", number, 11, 4, std::string{hour, minute, second, 0});
     }
-    // Position of the directory and of entry i inside the built file.
     size_t directoryAt() const {
         size_t at = 128;
         for (const Tag& t : tags) at += t.data.size() > 4 ? t.data.size() : 0;
         return at;
     }
     size_t entryAt(const std::string& name, int number) const {
-        for (size_t i = 0; i < tags.size(); ++i)
-            if (tags[i].name == name && tags[i].number == number) return directoryAt() + 28 * i;
-        return 0;
+        size_t i = 0;
+        while (tags[i].name != name || tags[i].number != number) ++i;
+        return directoryAt() + 28 * i;
     }
     std::string build() const {
         std::string head = "ABIF", body, dir;
@@ -101,7 +72,7 @@ struct AbifBuilder {
             put32(dir, static_cast<uint32_t>(t.number));
             put16(dir, t.type);
             put16(dir, t.elementSize);
-            put32(dir, static_cast<uint32_t>(t.numElements));
+            put32(dir, static_cast<uint32_t>(t.data.size() / t.elementSize));
             put32(dir, static_cast<uint32_t>(t.data.size()));
             if (t.data.size() <= 4) {
                 dir += t.data + std::string(4 - t.data.size(), '\0');
@@ -127,10 +98,10 @@ AbifBuilder sequencingRun() {
     }
     b.shorts("DATA", 105, {5, 5, 5, 5, 5, 5});
     b.shorts("Dye#", 1, {5});
-    b.chars("FWO_", 1, "GATC");
-    b.chars("MODL", 1, "310 ");
+    b.add("FWO_", 1, 2, 1, "GATC");
+    b.add("MODL", 1, 2, 1, "310 ");
     b.pstring("SMPL", 1, "sample one");
-    b.chars("PBAS", 2, "GAT");
+    b.add("PBAS", 2, 2, 1, "GAT");
     b.shorts("PLOC", 2, {0, 1, 2});
     b.stamp(3, 1, 0, 0);
     b.stamp(4, 1, 0, 4);  // 6 scans in 4 s
@@ -142,84 +113,67 @@ kw::AbifRun readBuilt(const std::string& bytes) {
                              "built.ab1");
 }
 
-void expectError(const std::string& bytes, const std::string& problem) {
-    const kw::AbifRun run = readBuilt(bytes);
-    EXPECT_FALSE(run.ok()) << problem;
-    EXPECT_EQ(run.error.rfind("built.ab1: ", 0), 0u) << run.error;
-    EXPECT_NE(run.error.find(problem), std::string::npos) << run.error;
-}
-
-void patch32(std::string& s, size_t at, uint32_t v) {
+std::string patched(std::string s, size_t at, uint32_t v) {
     std::string b;
     put32(b, v);
-    s.replace(at, 4, b);
+    return s.replace(at, 4, b);
 }
 
 }  // namespace
 
 TEST(AbifRealFiles, Abi310Run) {
     kw::AbifRun run;
-    if (!readShared("310.ab1", run)) GTEST_SKIP() << "310.ab1 not in the shared data";
+    if (!kwtest::readShared("310.ab1", run)) GTEST_SKIP() << "310.ab1 not in the shared data";
     ASSERT_TRUE(run.ok()) << run.error;
     EXPECT_EQ(run.numScans, 10200);
     EXPECT_EQ(run.baseOrder, "GATC");
     EXPECT_EQ(run.instrumentModel, "310");
     EXPECT_EQ(run.sampleName, "D11F");
-    EXPECT_EQ(run.dyeNames[2], "Tamra");
-    EXPECT_EQ(run.traceDyes[2], 1);  // DATA1 is G
-    EXPECT_EQ(minOf(run.raw[2]), 487.0);
-    EXPECT_EQ(maxOf(run.raw[2]), 1085.0);
+    EXPECT_EQ(run.dyeNames[2] + std::to_string(run.traceDyes[2]), "Tamra1");  // DATA1 is G
+    const auto range = std::minmax_element(run.raw[2].begin(), run.raw[2].end());
+    EXPECT_EQ(*range.first, 487.0);
+    EXPECT_EQ(*range.second, 1085.0);
     EXPECT_TRUE(run.rateFromRunTimes);
-    EXPECT_EQ(run.runStart, "2009-02-19 02:03:56");
-    EXPECT_EQ(run.runStop, "2009-02-19 04:04:15");
+    EXPECT_EQ(run.runStart + " " + run.runStop, "2009-02-19 02:03:56 2009-02-19 04:04:15");
     EXPECT_NEAR(run.samplingRate, 10200.0 / 7219.0, 1e-12);
     EXPECT_EQ(run.calls.size(), 868u);
     EXPECT_EQ(run.callPositions.size(), 868u);
-    ASSERT_EQ(run.processed.size(), 4u);
+    EXPECT_EQ(run.processed.size(), 4u);
     EXPECT_TRUE(run.warnings.empty());
-
-    std::vector<double*> rows = run.rowPointers();
-    KwCap cap(run.numTraces(), run.numScans, rows.data(), run.samplingRate);
-    EXPECT_EQ(cap(2, 17), run.raw[2][17]);
 }
 
 TEST(AbifRealFiles, Abi3730RunFragmentRunAndFake) {
     kw::AbifRun run;
-    if (!readShared("3730.ab1", run)) GTEST_SKIP() << "3730.ab1 not in the shared data";
+    if (!kwtest::readShared("3730.ab1", run)) GTEST_SKIP() << "3730.ab1 not in the shared data";
     ASSERT_TRUE(run.ok()) << run.error;
     EXPECT_EQ(run.numScans, 16961);
-    EXPECT_EQ(minOf(run.raw[2]), -95.0);
+    EXPECT_EQ(*std::min_element(run.raw[2].begin(), run.raw[2].end()), -95.0);
     EXPECT_EQ(run.calls.size(), 1165u);
     EXPECT_NEAR(run.samplingRate, 16961.0 / 5100.0, 1e-12);
 
-    kw::AbifRun fsa = kw::readAbif(sharedFile("test.fsa"));
+    kw::AbifRun fsa = kw::readAbif(kwtest::sharedFile("test.fsa"));
     ASSERT_TRUE(fsa.ok()) << fsa.error;
-    EXPECT_EQ(fsa.numScans, 8531);
-    EXPECT_EQ(fsa.numTraces(), 4);
-    EXPECT_TRUE(fsa.baseOrder.empty());
-    EXPECT_TRUE(fsa.calls.empty());
-    EXPECT_TRUE(fsa.processed.empty());
+    EXPECT_EQ(std::make_pair(fsa.numScans, fsa.numTraces()), std::make_pair(8531, 4));
+    EXPECT_TRUE(fsa.baseOrder.empty() && fsa.calls.empty() && fsa.processed.empty());
     EXPECT_EQ(fsa.dyeNames[0], "5-FAM");
     EXPECT_TRUE(fsa.rateFromRunTimes);
     EXPECT_EQ(fsa.warnings.size(), 1u);  // no FWO_: dye order
 
-    kw::AbifRun fake = kw::readAbif(sharedFile("fake.ab1"));
+    kw::AbifRun fake = kw::readAbif(kwtest::sharedFile("fake.ab1"));
     EXPECT_FALSE(fake.ok());
     EXPECT_NE(fake.error.find("fake.ab1"), std::string::npos);
     EXPECT_NE(fake.error.find("not an ABIF file"), std::string::npos);
-    EXPECT_NE(kw::readAbif(sharedFile("no_such.ab1")).error.find("cannot open"), std::string::npos);
+    EXPECT_NE(kw::readAbif(kwtest::sharedFile("no_such.ab1")).error.find("cannot open"),
+              std::string::npos);
 }
 
 TEST(AbifBuilt, MapsChannelsThroughBaseOrder) {
     kw::AbifRun run = readBuilt(sequencingRun().build());
     ASSERT_TRUE(run.ok()) << run.error;
     // GATC: DATA1 -> G (2), DATA2 -> A (1), DATA3 -> T (3), DATA4 -> C (0).
-    EXPECT_EQ(run.raw[0][1], 41.0);
-    EXPECT_EQ(run.raw[1][1], 21.0);
-    EXPECT_EQ(run.raw[2][0], -95.0);
-    EXPECT_EQ(run.raw[3][5], 35.0);
-    EXPECT_EQ(run.processed[0][2], 402.0);
-    EXPECT_EQ(run.processed[2][0], 100.0);
+    EXPECT_EQ(std::vector<double>({run.raw[0][1], run.raw[1][1], run.raw[2][0], run.raw[3][5],
+                                   run.processed[0][2], run.processed[2][0]}),
+              std::vector<double>({41, 21, -95, 35, 402, 100}));
     EXPECT_EQ(run.dyeNames.size(), 5u);
     ASSERT_EQ(run.extraRaw.size(), 1u);
     EXPECT_EQ(run.extraRaw[0].dye, 5);
@@ -245,7 +199,7 @@ TEST(AbifBuilt, ReadsWhatIsThere) {
 
     AbifBuilder bare;
     for (int d = 1; d <= 4; ++d) bare.shorts("DATA", d, {d, d, d, 0});
-    bare.chars("FWO_", 1, "GAXC");
+    bare.add("FWO_", 1, 2, 1, "GAXC");
     kw::AbifRun plain = readBuilt(bare.build());
     ASSERT_TRUE(plain.ok());
     EXPECT_EQ(plain.samplingRate, kw::kAbifDefaultRate);
@@ -256,40 +210,31 @@ TEST(AbifBuilt, ReadsWhatIsThere) {
 TEST(AbifBuilt, DamagedFilesGiveClearErrors) {
     const AbifBuilder b = sequencingRun();
     const std::string good = b.build();
-
-    expectError("", "not an ABIF file");
-    expectError("ABIX" + good.substr(4), "not an ABIF file");
-    expectError(good.substr(0, 20), "truncated");
+    const size_t data1 = b.entryAt("DATA", 1);
+    std::string noData3 = good;
+    noData3[b.entryAt("DATA", 3) + 3] = 'X';
+    const std::pair<std::string, const char*> damaged[] = {
+        {"", "not an ABIF file"},
+        {"ABIX" + good.substr(4), "not an ABIF file"},
+        {good.substr(0, 20), "truncated"},
+        {patched(good, 26, static_cast<uint32_t>(good.size())), "runs past the end"},
+        {patched(good, 18, 0x7fffffff), "runs past the end"},
+        {patched(good, 18, 0x80000000u), "declares"},
+        {patched(good, data1 + 20, 0xfffffff0u), "DATA1 points outside the file"},
+        {patched(good, data1 + 12, 0x7fffffff), "DATA1 declares"},
+        {patched(good, data1 + 16, 0x7fffffff), "DATA1 points outside the file"},
+        {noData3, "no channel DATA3"}};
+    for (const auto& d : damaged) {
+        const kw::AbifRun run = readBuilt(d.first);
+        EXPECT_FALSE(run.ok()) << d.second;
+        EXPECT_EQ(run.error.rfind("built.ab1: ", 0), 0u) << run.error;
+        EXPECT_NE(run.error.find(d.second), std::string::npos) << run.error;
+    }
     for (size_t n = 0; n < good.size(); ++n) EXPECT_FALSE(readBuilt(good.substr(0, n)).ok()) << n;
 
-    std::string s = good;
-    patch32(s, 26, static_cast<uint32_t>(good.size()));  // directory at the very end
-    expectError(s, "runs past the end");
-    s = good;
-    patch32(s, 18, 0x7fffffff);
-    expectError(s, "runs past the end");
-    s = good;
-    patch32(s, 18, 0x80000000u);
-    expectError(s, "declares");
-
-    const size_t data1 = b.entryAt("DATA", 1);
-    s = good;
-    patch32(s, data1 + 20, 0xfffffff0u);
-    expectError(s, "DATA1 points outside the file");
-    s = good;
-    patch32(s, data1 + 12, 0x7fffffff);
-    expectError(s, "DATA1 declares");
-    s = good;
-    patch32(s, data1 + 16, 0x7fffffff);
-    expectError(s, "DATA1 points outside the file");
-    s = good;
-    s[b.entryAt("DATA", 3) + 3] = 'X';
-    expectError(s, "no channel DATA3");
-
     // Damaged optional tags cost a warning, not the file.
-    s = good;
-    patch32(s, b.entryAt("DATA", 9) + 20, 0xfffffff0u);
-    patch32(s, b.entryAt("PLOC", 2) + 12, 0x40000000u);
+    std::string s = patched(good, b.entryAt("DATA", 9) + 20, 0xfffffff0u);
+    s = patched(s, b.entryAt("PLOC", 2) + 12, 0x40000000u);
     s[b.entryAt("SMPL", 1) + 9] = 4;  // pString -> short array of 1-byte elements
     kw::AbifRun run = readBuilt(s);
     ASSERT_TRUE(run.ok()) << run.error;

@@ -9,19 +9,12 @@
 #include <random>
 #include <vector>
 
-#include "kwsignal/capillary.h"
-#include "kwsignal/trace.h"
 #include "synthetic.h"
 
 namespace {
 
+using kwtest::traceOf;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-KwTrace traceOf(const std::vector<double>& v, double rate = 1.0) {
-    KwTrace t(static_cast<int>(v.size()), v.data());
-    t.setSampleRate(rate);
-    return t;
-}
 
 // Value at x of the parabola through three points (Lagrange form).
 double through(double x, double x0, double y0, double x1, double y1, double x2, double y2) {
@@ -33,24 +26,25 @@ double through(double x, double x0, double y0, double x1, double y1, double x2, 
 // Base peaks every 14 samples on noise around 20, leaving 4950..5050 free
 // for a negative dip of -3000 at 5000 (when n reaches it).
 std::vector<double> runWithDip(int n) {
-    std::vector<double> v(n);
-    std::mt19937 rng(3);
-    std::normal_distribution<double> noise(20.0, 3.0);
-    std::uniform_real_distribution<double> height(200.0, 1000.0);
-    for (double& x : v) x = noise(rng);
-    for (int c = 100; c < n - 100; c += 14)
-        if (c < 4950 || c > 5050) kwtest::addGaussian(v, c, height(rng), 2.5);
+    std::vector<double> v =
+        kwtest::baseRun(n, 3, {{100, std::min(4944, n - 101)}, {5056, n - 101}});
     kwtest::addGaussian(v, 5000.0, -3000.0, 4.0);
     return v;
 }
 
 void expectDipRemoved(const KwTrace& t, const std::vector<double>& before) {
     EXPECT_GT(t.getMinData(4960, 5040), -30.0);
-    for (int i = 0; i < static_cast<int>(before.size()); ++i) {
+    for (int i = 0; i < static_cast<int>(before.size()); ++i)
         if (i < 4955 || i > 5045) {
             ASSERT_EQ(t[i], before[i]) << i;  // untouched elsewhere
         }
-    }
+}
+
+// n samples alternating 20, 4, 20, ...
+std::vector<double> ripple(int n) {
+    std::vector<double> v(n);
+    for (int k = 0; k < n; ++k) v[k] = k % 2 ? 4.0 : 20.0;
+    return v;
 }
 
 // Which of five peaks with the given apexes (40 apart from 30 on, baseline
@@ -97,20 +91,14 @@ TEST(Cleanup, ReplaceWithParabolaAndRemoveSection) {
     EXPECT_NEAR(odd[2], through(2, 0, 0, 1.5, 0.9, 3, 3), 1e-12);
     KwTrace zeros = traceOf({0, 4, -4, 7, 0});
     zeros.replaceWithParabola(0, 4, 0.0);
-    EXPECT_EQ(zeros.getMaxData(0, 4), 0.0);
-    EXPECT_EQ(zeros.getMinData(0, 4), 0.0);
+    EXPECT_EQ(kwtest::samplesOf(zeros), std::vector<double>(5, 0.0));
 
     // Ends on the window edge take the far end's value first.
-    std::vector<double> v(20, 6.0);
-    v[5] = -50.0;
-    v[10] = 2.0;
-    v[15] = 30.0;
-    KwTrace s = traceOf(v);
+    KwTrace s = traceOf({6, 6, 6, 6, 6, -50, 6, 6, 6, 6, 2, 6, 6, 6, 6, 30, 6, 6, 6, 6});
     s.setSignalStartPnt(5);
     s.removeSection(5, 10, 0);
-    EXPECT_EQ(s[5], 2.0);
     s.removeSection(15, 19, 0);
-    EXPECT_EQ(s[19], 30.0);
+    EXPECT_EQ(std::make_pair(s[5], s[19]), std::make_pair(2.0, 30.0));
     KwTrace u = traceOf({100, 99, 99, 99, 100});
     u.removeSection(1, 3, 1);  // would sag to 79.2; floored at the lowest, 99
     EXPECT_EQ(u[2], 99.0);
@@ -119,19 +107,15 @@ TEST(Cleanup, ReplaceWithParabolaAndRemoveSection) {
 TEST(Cleanup, CleaningBlanksTheStart) {
     KwTrace t = traceOf(std::vector<double>(20, 5.0), 4.0);
     t.setSignalStartPnt(5);
-    t.cleaning(0.0, 0);  // before the window: only zeroes samples before it
-    EXPECT_EQ(t.getSignalStartPnt(), 5);
-    EXPECT_EQ(t.getMaxData(0, 4), 0.0);
-    EXPECT_EQ(t.getMinData(5, 19), 5.0);
-    t.cleaning(2.0, 0);  // 8 samples
-    EXPECT_EQ(t.getSignalStartPnt(), 8);
-    EXPECT_EQ(t.getMaxData(0, 7), 0.0);
-    EXPECT_EQ(t.getMinData(8, 19), 5.0);
-    t.cleaning(kNaN, 1);
-    EXPECT_EQ(t.getSignalStartPnt(), 8);
-    t.cleaning(1e12, 1);  // beyond the array: all blanked, window after the end
-    EXPECT_EQ(t.getSignalStartPnt(), 20);
-    EXPECT_EQ(t.getMaxData(0, 19), 0.0);
+    // (seconds, negative-peak flag, start): 0 s only zeroes before the window.
+    const double steps[][3] = {{0, 0, 5}, {2, 0, 8}, {kNaN, 1, 8}, {1e12, 1, 20}};
+    for (const auto& step : steps) {
+        const int start = static_cast<int>(step[2]);
+        t.cleaning(step[0], static_cast<int>(step[1]));
+        EXPECT_EQ(t.getSignalStartPnt(), start);
+        EXPECT_EQ(t.getMaxData(0, start - 1), 0.0);
+        EXPECT_EQ(t.getMinData(start, 19), start < 20 ? 5.0 : 1e300);
+    }
 }
 
 TEST(Cleanup, InjectedDeepNegativeDipIsRemoved) {
@@ -141,8 +125,7 @@ TEST(Cleanup, InjectedDeepNegativeDipIsRemoved) {
         t.deAnomalousNegativePeaks(fillEnds);
         expectDipRemoved(t, v);
     }
-    std::vector<std::vector<double>> rows{v, v};
-    KwCap cap = kwtest::makeCap(rows, 4.0);
+    KwCap cap = kwtest::makeCap({v, v}, 4.0);
     cap.cleaning(10.0, 1);
     std::vector<double> blanked = v;
     std::fill(blanked.begin(), blanked.begin() + 40, 0.0);
@@ -157,10 +140,9 @@ TEST(Cleanup, DeepLimitIsLiteralAndArrayEndsAreSafe) {
     // neither deep nor shallow, so -400, -116, -296 is one stretch ending at
     // the 20 after it; balancing pulls the right end back onto -296 and
     // 14..17 becomes one parabola through the -116.
-    std::vector<double> v;
-    for (int k = 0; k < 15; ++k) v.push_back(k % 2 ? 4.0 : 20.0);
+    std::vector<double> v = ripple(15), after = ripple(15);
     v.insert(v.end(), {-400.0, -116.0, -296.0});
-    for (int k = 0; k < 15; ++k) v.push_back(k % 2 ? 4.0 : 20.0);
+    v.insert(v.end(), after.begin(), after.end());
     KwTrace t = traceOf(v);
     t.deAnomalousNegativePeaks(0);
     EXPECT_EQ(t[14], 20.0);
@@ -171,8 +153,8 @@ TEST(Cleanup, DeepLimitIsLiteralAndArrayEndsAreSafe) {
 
     // Dips at both ends of the array (window = array): the neighbours
     // beyond do not exist, the balancing stops there.
-    std::vector<double> w{-400, -300};
-    for (int k = 0; k < 35; ++k) w.push_back(k % 2 ? 4.0 : 20.0);
+    std::vector<double> w = ripple(35);
+    w.insert(w.begin(), {-400, -300});
     w.insert(w.end(), {20.0, -300.0, -400.0});
     const int n = static_cast<int>(w.size());
     for (int fillEnds : {0, 1}) {
@@ -183,19 +165,12 @@ TEST(Cleanup, DeepLimitIsLiteralAndArrayEndsAreSafe) {
     }
     // A dip still climbing below meanMin at the window end: the section runs
     // to the end, which takes the level before the dip.
-    std::vector<double> late;
-    for (int k = 0; k < 31; ++k) late.push_back(k % 2 ? 4.0 : 20.0);
+    std::vector<double> late = ripple(31);
     late.insert(late.end(), {-400, -300, -200, -100, -50, -30, -25});
     KwTrace lt = traceOf(late);
     lt.deAnomalousNegativePeaks(0);
     EXPECT_EQ(lt[37], 20.0);
     EXPECT_GE(lt.getMinData(30, 37), 16.0);
-    // No valley below the mean level: nothing changes.
-    std::vector<double> ramp(50);
-    for (int i = 0; i < 50; ++i) ramp[i] = i;
-    KwTrace r = traceOf(ramp);
-    r.deAnomalousNegativePeaks(1);
-    EXPECT_EQ(r[20], 20.0);
 }
 
 TEST(Cleanup, DeAnomalousHighPkRemovesTowersValleyToValley) {
@@ -217,22 +192,20 @@ TEST(Cleanup, DeAnomalousHighPkRemovesTowersValleyToValley) {
     int changed = 0;
     for (int i = 0; i < 3000; ++i) changed += t[i] != v[i];
     EXPECT_LT(changed, 12);
-}
 
-TEST(Cleanup, DeAnomalousHighPkAtBeginning) {
-    // 1 Hz: w = 30 samples, so the window needs mid >= 600.
-    std::vector<double> v(1500, 0.0);
-    for (int c = 45; c < 1480; c += 10) kwtest::addGaussian(v, c, 100.0, 1.5);
-    std::vector<double> tower = v;
+    // At the beginning (1 Hz: w = 30 samples, so the window needs mid >= 600).
+    std::vector<double> base(1500, 0.0);
+    for (int c = 45; c < 1480; c += 10) kwtest::addGaussian(base, c, 100.0, 1.5);
+    std::vector<double> tower = base;
     kwtest::addGaussian(tower, 15.0, 1000.0, 3.0);
-    KwTrace t = traceOf(tower);
-    const int foot = t.deAnomalousHighPkAtBeginning();
+    KwTrace b = traceOf(tower);
+    const int foot = b.deAnomalousHighPkAtBeginning();
     EXPECT_GT(foot, 20);  // past the last sample above 2.5 x 100 ...
     EXPECT_LE(foot, 34);  // ... down to where the tower has run out
-    for (int i = 0; i < 1500; ++i) ASSERT_EQ(t[i], tower[i]);
-    EXPECT_EQ(traceOf(v).deAnomalousHighPkAtBeginning(), 0);
-    t.setSignalEndPnt(1000);  // mid 500 < 600
-    EXPECT_EQ(t.deAnomalousHighPkAtBeginning(), 0);
+    EXPECT_EQ(kwtest::samplesOf(b), tower);
+    EXPECT_EQ(traceOf(base).deAnomalousHighPkAtBeginning(), 0);
+    b.setSignalEndPnt(1000);  // mid 500 < 600
+    EXPECT_EQ(b.deAnomalousHighPkAtBeginning(), 0);
 }
 
 TEST(Cleanup, FixScarAndSmoothingDips) {
@@ -250,12 +223,10 @@ TEST(Cleanup, FixScarAndSmoothingDips) {
     for (int i : {0, 9, 10, 20, 21, 22, 26, 31}) EXPECT_EQ(t[i], v[i]) << i;
 
     // Mirror image (straight fall 12..3 into 2 at 20), through the capillary.
-    std::vector<std::vector<double>> rows{std::vector<double>(32, 30.0)};
-    for (int i = 10; i <= 19; ++i) rows[0][i] = 22.0 - i;
-    rows[0][20] = 2.0;
-    std::fill(rows[0].begin() + 21, rows[0].end(), 20.0);
-    double* ptr = rows[0].data();
-    ScarCap cap(1, 32, &ptr, 1.0);
+    std::vector<double> m(32, 20.0);
+    for (int i = 0; i < 20; ++i) m[i] = i < 10 ? 30.0 : 22.0 - i;
+    m[20] = 2.0;
+    ScarCap cap = kwtest::makeCap<ScarCap>({m}, 1.0);
     cap.fixScar();
     EXPECT_EQ(cap(0, 19), 0.0);  // m = 20 - trunc(10 * 2 / 14 + 0.5)
     EXPECT_EQ(cap(0, 20), 2.0);
@@ -264,7 +235,7 @@ TEST(Cleanup, FixScarAndSmoothingDips) {
 
     KwTrace d = traceOf({10, 50, 2, 50, 40, 7, 40, 100, 30, 1});
     d.smoothingDips();
-    EXPECT_EQ(std::vector<double>(d.getData(), d.getData() + 10),
+    EXPECT_EQ(kwtest::samplesOf(d),
               std::vector<double>({10, 50, 47.5, 50, 40, 38, 40, 100, 30, 1}));
     KwTrace chain = traceOf({100, 0, 5, 20});  // a raised dip is the next left neighbour
     chain.smoothingDips();
@@ -272,12 +243,14 @@ TEST(Cleanup, FixScarAndSmoothingDips) {
 }
 
 // Random traces with NaN, infinities and flat stretches, random windows
-// (some reaching past the array) and random arguments: every operation
-// returns, stays inside the array (checked under the sanitizers) and leaves
-// the window inside it.
-TEST(Cleanup, AllOperationsSurviveHostileInput) {
+// and arguments: every trace operation returns, stays inside the array
+// (checked under the sanitizers) and leaves the window inside it.
+TEST(TraceOperations, SurviveHostileInput) {
     using Op = std::function<void(KwTrace&, int, int, double)>;
-    const std::vector<Op> ops = {
+    int count = 0, s = 0, e = 0;
+    double width = 0.0;
+    // Operations that take any window (even past the array) and any range.
+    const std::vector<Op> anyRange = {
         [](KwTrace& t, int, int, double x) { t.cleaning(x, 1); },
         [](KwTrace& t, int a, int, double) { t.deAnomalousNegativePeaks(a & 1); },
         [](KwTrace& t, int a, int b, double) { t.deAnomalousHighPk(a, b); },
@@ -286,12 +259,29 @@ TEST(Cleanup, AllOperationsSurviveHostileInput) {
         [](KwTrace& t, int, int, double) { t.smoothingDips(); },
         [](KwTrace& t, int a, int b, double) { t.removeSection(a, b, a & 1); },
         [](KwTrace& t, int a, int b, double x) { t.replaceWithParabola(a, b, x); },
-        [](KwTrace& t, int, int, double x) { t.markTheEnds(x / 100.0, 1); },
+        [](KwTrace& t, int a, int, double x) { t.markTheEnds(a & 1 ? kNaN : x / 100.0, 1); },
         [](KwTrace& t, int a, int b, double x) { t.detectFirstEvent(a, b, x, a & 1 ? 1 : -1); },
         [](KwTrace& t, int a, int b, double x) { t.extendBoundaries(a, b, x); },
         [](KwTrace& t, int, int, double) { t.zeroDataAtEnds(); },
         [](KwTrace& t, int a, int b, double) { t.findPlateauRegion(a, b); },
         [](KwTrace& t, int a, int b, double x) { t.detectBigTail(a, b, b - a, a % 30, x, a, b); },
+    };
+    // Operations given a window and a range inside a non-empty array.
+    const std::vector<Op> inRange = {
+        [](KwTrace& t, int a, int, double) { t.deBaseline(a & 3); },
+        [](KwTrace& t, int, int, double) { t.deBaselineSeq(); },
+        [](KwTrace& t, int a, int, double) { t.findNoiseLevel(a), t.setMinumHeight(); },
+        [](KwTrace& t, int, int, double x) { t.setNoiseLevelForNormalized(x); },
+        [&](KwTrace& t, int a, int b, double x) {
+            t.determinePeakWidthForNormalizedData(a, b, x, count, width);
+        },
+        [](KwTrace& t, int a, int b, double x) { t.averagedPkHeight(a, b, 0.3, x); },
+        [](KwTrace& t, int a, int b, double x) { t.envelopeNormalize(a & 7, x, b, 0.0); },
+        [](KwTrace& t, int a, int b, double) { t.smoothing(a, b); },
+        [](KwTrace& t, int, int, double x) { t.trippleMexicanHatFilter(x / 10.0, x / 5.0); },
+        [&](KwTrace& t, int a, int, double) { t.detectPeak(a, s, e, a & 1 ? 1 : -1); },
+        [&](KwTrace& t, int a, int b, double x) { t.findWidestEvent(a, b, x, s, e); },
+        [](KwTrace& t, int a, int b, double x) { t.getInflexionPnt(a, b, x); },
     };
     std::mt19937 rng(5);
     const double specials[] = {kNaN, HUGE_VAL, -HUGE_VAL, 0.0, -1e308};
@@ -303,16 +293,22 @@ TEST(Cleanup, AllOperationsSurviveHostileInput) {
         for (double& x : v) x = val(rng);
         for (int k = 0; k < n / 20; ++k) v[rng() % n] = specials[rng() % 5];
         if (round % 3 == 0) std::fill(v.begin(), v.begin() + n / 2, 7.0);
+        if (round % 11 == 0) std::fill(v.begin(), v.end(), kNaN);
         const bool badWindow = round % 7 == 0;
-        std::uniform_int_distribution<int> idx(-5, n + 5);
-        for (const Op& op : ops) {
+        std::uniform_int_distribution<int> idx(-5, n + 5), inside(0, std::max(n - 1, 0));
+        for (size_t k = 0; k < anyRange.size() + inRange.size(); ++k) {
+            const bool ranged = k >= anyRange.size();
+            if (ranged && (n == 0 || badWindow)) continue;
             KwTrace t = traceOf(v, rates[rng() % 6]);
             if (n > 0) {
-                const int s = static_cast<int>(rng() % n);
-                t.setSignalStartPnt(s);
-                t.setSignalEndPnt(badWindow ? n + 3 : s + static_cast<int>(rng() % (n - s)));
+                const int start = static_cast<int>(rng() % n);
+                t.setSignalStartPnt(start);
+                t.setSignalEndPnt(badWindow ? n + 3
+                                            : start + static_cast<int>(rng() % (n - start)));
             }
-            op(t, idx(rng), idx(rng), val(rng));
+            auto& pick = ranged ? inside : idx;
+            const int a = pick(rng), b = pick(rng);
+            (ranged ? inRange[k - anyRange.size()] : anyRange[k])(t, a, b, val(rng));
             if (n == 0 || badWindow) continue;
             EXPECT_GE(t.getSignalStartPnt(), 0);
             EXPECT_LE(t.getSignalStartPnt(), n);  // cleaning may blank past the end

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "kwsignal/containers.h"
@@ -16,16 +17,14 @@ const double kInf = std::numeric_limits<double>::infinity();
 KwdbMatrix matrixOf(const std::vector<std::vector<double>>& rows) {
     const int n = static_cast<int>(rows.size()), m = static_cast<int>(rows[0].size());
     KwdbMatrix a(0, n - 1, 0, m - 1);
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < n; ++i)
         for (int j = 0; j < m; ++j) a(i, j) = rows[i][j];
-    }
     return a;
 }
 
 void expectIdentity(const KwdbMatrix& m, double tol) {
-    for (int i = 0; i < m.getNumRows(); ++i) {
+    for (int i = 0; i < m.getNumRows(); ++i)
         for (int j = 0; j < m.getNumCols(); ++j) EXPECT_NEAR(m(i, j), i == j ? 1.0 : 0.0, tol);
-    }
 }
 
 KwdbAry aryOf(const std::vector<double>& v) {
@@ -34,14 +33,8 @@ KwdbAry aryOf(const std::vector<double>& v) {
 
 }  // namespace
 
-TEST(KwdbAry, SizesRangesAndCopies) {
-    KwdbAry a(-5);
-    EXPECT_EQ(a.getNumData(), 0);
-    a.init(3);
-    EXPECT_EQ(a.getNumData(), 3);
-    EXPECT_EQ(a[0] + a[1] + a[2], 0.0);
-    EXPECT_EQ(a.norm1(), 0.0);
-
+TEST(KwdbAry, RangesCopiesAndMostProbableValue) {
+    EXPECT_EQ(KwdbAry(-5).getNumData(), 0);
     KwdbAry b = aryOf({3.0, -7.0, 2.0, 5.0, kNaN});
     EXPECT_EQ(b.getMaxData(0, 3), 5.0);
     EXPECT_EQ(b.getMinData(0, 2), -7.0);
@@ -49,205 +42,115 @@ TEST(KwdbAry, SizesRangesAndCopies) {
     EXPECT_EQ(b.getMaxData(3, 1), -1e300);
     EXPECT_EQ(b.getMinData(3, 1), 1e300);
     EXPECT_EQ(b.getMaxData(0, 4), 5.0);  // a NaN sample never wins
-    EXPECT_EQ(KwdbAry().getMaxData(0, 10), -1e300);
     EXPECT_EQ(aryOf({3.0, -7.0, 2.0}).norm1(), 12.0);
-
-    KwdbAry c(b);
+    KwdbAry a(3), c(b);
     c[0] = 100.0;
-    EXPECT_EQ(b[0], 3.0);
     a = b;
     a = a;
     b[1] = 0.0;
     EXPECT_EQ(a.getNumData(), 5);
-    EXPECT_EQ(a[1], -7.0);
-    a = KwdbAry();
-    EXPECT_EQ(a.getNumData(), 0);
-}
+    EXPECT_EQ(a[1] + c[1], -14.0);
 
-TEST(KwdbAry, MostProbableValue) {
-    // Bins of width 1 from 1.0: [1, 2) holds three values, the mode is their mean.
-    const std::vector<double> clear = {5.0, 1.0, 9.0, 1.2, 5.05, 1.1};
-    EXPECT_NEAR(aryOf(clear).mostProbableValue(1.0), 1.1, 1e-12);
-    std::vector<double> dirty = clear;
-    dirty.insert(dirty.end(), {kNaN, kInf, -kInf, kNaN});
-    EXPECT_NEAR(aryOf(dirty).mostProbableValue(1.0), 1.1, 1e-12);
-
-    // Bins [0, 1) and [3, 4) hold two values each: the lower bin wins.
+    // Bins of width 1 from 1.0: [1, 2) holds three values, the mode is their
+    // mean; non-finite values are ignored; of equal bins the lower wins.
+    EXPECT_NEAR(aryOf({5.0, 1.0, 9.0, 1.2, 5.05, 1.1, kNaN, kInf, -kInf}).mostProbableValue(1.0),
+                1.1, 1e-12);
     EXPECT_NEAR(aryOf({3.2, 0.5, 3.0, 0.0}).mostProbableValue(1.0), 0.25, 1e-12);
-
     // Widths 1e9 and 1e306 times below the spread: no bin array is built.
     EXPECT_EQ(aryOf({0.0, 1.0, 2.0, 1.0, 0.5}).mostProbableValue(1e-9), 1.0);
     EXPECT_EQ(aryOf({-1e6, 1e6, 5.0, 5.0}).mostProbableValue(1e-300), 5.0);
-
-    // No usable width: one bin, the mean.
+    // No usable width: one bin, the mean; nothing usable: 0.
     EXPECT_NEAR(aryOf({1.0, 2.0, 6.0}).mostProbableValue(0.0), 3.0, 1e-12);
     EXPECT_NEAR(aryOf({1.0, 2.0, 6.0}).mostProbableValue(kNaN), 3.0, 1e-12);
-    EXPECT_EQ(KwdbAry().mostProbableValue(1.0), 0.0);
     EXPECT_EQ(aryOf({kNaN, kInf}).mostProbableValue(1.0), 0.0);
 }
 
-TEST(KwdbMatrix, InverseOfFourByFour) {
+TEST(KwdbMatrix, InverseProductAndFailures) {
     // A zero first pivot forces a row exchange.
     const KwdbMatrix a = matrixOf({{0, 2, 1, 0}, {1, 1, 0, 3}, {0, 0, 1, 1}, {2, 0, 0, 1}});
     const double expected[4][4] = {{1, -2, -1, 7}, {5, 2, -5, -1}, {2, -4, 10, 2}, {-2, 4, 2, -2}};
     KwdbMatrix inv;
     ASSERT_EQ(inv.beInverseOf(a), 1);
-    ASSERT_EQ(inv.getNumRows(), 4);
-    ASSERT_EQ(inv.getNumCols(), 4);
-    for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(inv.getNumRows() * inv.getNumCols(), 16);
+    for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j) EXPECT_NEAR(inv(i, j), expected[i][j] / 12.0, 1e-14);
-    }
-    KwdbMatrix product;
-    product.beProductOf(a, inv);
-    expectIdentity(product, 1e-14);
-
     // In place: the inverse of the inverse, and a product into an operand.
     KwdbMatrix m(a);
-    ASSERT_EQ(m.beInverseOf(m), 1);
-    ASSERT_EQ(m.beInverseOf(m), 1);
-    for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(m.beInverseOf(m) + m.beInverseOf(m), 2);
+    for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j) EXPECT_NEAR(m(i, j), a(i, j), 1e-14);
-    }
     m.beProductOf(m, inv);
     expectIdentity(m, 1e-14);
-    EXPECT_EQ(m.getRowRange().getMin(), 0);
-    EXPECT_EQ(m.getRowRange().getLength(), 4);
-}
 
-TEST(KwdbMatrix, FailedInverseGivesIdentity) {
-    KwdbMatrix singular = matrixOf({{1, 2, 3}, {2, 1, 0}, {3, 3, 3}});
+    // Singular, zero, NaN or non-square: 0 and the identity of the shape.
     KwdbMatrix r = matrixOf({{7, 7}, {7, 7}});
-    EXPECT_EQ(r.beInverseOf(singular), 0);
+    EXPECT_EQ(r.beInverseOf(matrixOf({{1, 2, 3}, {2, 1, 0}, {3, 3, 3}})), 0);
     ASSERT_EQ(r.getNumRows(), 3);
     expectIdentity(r, 0.0);
-    EXPECT_EQ(singular.beInverseOf(singular), 0);
-    expectIdentity(singular, 0.0);
-
-    KwdbMatrix zero(0, 3, 0, 3);
-    EXPECT_EQ(zero.beInverseOf(zero), 0);
-    expectIdentity(zero, 0.0);
-
-    KwdbMatrix nan = matrixOf({{1, kNaN}, {0, 1}});
-    KwdbMatrix ninv;
-    EXPECT_EQ(ninv.beInverseOf(nan), 0);
-    expectIdentity(ninv, 0.0);
-
+    for (KwdbMatrix bad : {KwdbMatrix(0, 3, 0, 3), matrixOf({{1, kNaN}, {0, 1}})}) {
+        EXPECT_EQ(bad.beInverseOf(bad), 0);
+        expectIdentity(bad, 0.0);
+    }
     KwdbMatrix wide(0, 1, 0, 2);
     wide = 5.0;
     EXPECT_EQ(r.beInverseOf(wide), 0);
     ASSERT_EQ(r.getNumCols(), 3);
     expectIdentity(r, 0.0);
-
-    // A mismatched product leaves the target as it was.
-    r.beProductOf(wide, wide);
-    EXPECT_EQ(r.getNumRows(), 2);
-    EXPECT_EQ(r(0, 0), 1.0);
+    r.beProductOf(wide, wide);  // mismatched: the target stays as it was
+    EXPECT_EQ(std::make_pair(r.getNumRows(), r(0, 0)), std::make_pair(2, 1.0));
 }
 
-TEST(KwdbVector, SolvesThirteenByThirteen) {
+TEST(KwdbVector, SolvesThirteenByThirteenOrGivesZeros) {
     const int n = 13;
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     KwdbMatrix a(0, n - 1, 0, n - 1);
-    KwdbVector x(0, n - 1);
+    KwdbVector x(0, n - 1), b, s;
     for (int i = 0; i < n; ++i) {
         x(i) = u(rng) * 10.0;
         for (int j = 0; j < n; ++j) a(i, j) = u(rng) + (i == j ? 4.0 : 0.0);
     }
-    KwdbVector b;
     b.beProductOf(a, x);
-    ASSERT_EQ(b.getNumElements(), n);
-
-    KwdbVector s;
     ASSERT_EQ(s.beSolutionOf(a, b, 0), 1);
-    KwdbVector residual;
-    residual.beProductOf(a, s);
-    KwdbVector minusB;
-    minusB.beProductOf(-1.0, b);
-    residual += minusB;
-    EXPECT_LT(residual.maxAbsValue(), 1e-12);
     for (int i = 0; i < n; ++i) EXPECT_NEAR(s(i), x(i), 1e-12);
-
-    // In place: the right-hand side becomes the solution.
+    // In place: b becomes the solution, and a * b gives b back.
+    KwdbVector minusRhs;
+    minusRhs.beProductOf(-1.0, b);
     ASSERT_EQ(b.beSolutionOf(a, b, 0), 1);
     for (int i = 0; i < n; ++i) EXPECT_NEAR(b(i), x(i), 1e-12);
-    // And a product into its own vector gives the right-hand side back.
     b.beProductOf(a, b);
-    residual = b;
-    residual += minusB;
-    EXPECT_LT(residual.maxAbsValue(), 1e-12);
+    b += minusRhs;
+    EXPECT_LT(b.maxAbsValue(), 1e-12);
+
+    KwdbVector ones(0, 2), z(0, 5);
+    ones = 1.0;
+    EXPECT_EQ(z.beSolutionOf(matrixOf({{1, 2, 3}, {2, 4, 6}, {0, 0, 1}}), ones, 0), 0);
+    EXPECT_EQ(std::make_pair(z.getNumElements(), z.maxAbsValue()), std::make_pair(3, 0.0));
+    EXPECT_EQ(z.beSolutionOf(matrixOf({{1, 0}, {0, 1}}), ones, 0), 0);
+    EXPECT_EQ(z.beSolutionOf(matrixOf({{1, 0, 0}, {0, kNaN, 0}, {0, 0, 1}}), ones, 0), 0);
+    EXPECT_EQ(std::make_pair(z.getNumElements(), z.maxAbsValue()), std::make_pair(3, 0.0));
 }
 
-TEST(KwdbVector, FailedSolveGivesZeros) {
-    KwdbVector b(0, 2);
-    b = 1.0;
-    KwdbVector s(0, 5);
-    EXPECT_EQ(s.beSolutionOf(matrixOf({{1, 2, 3}, {2, 4, 6}, {0, 0, 1}}), b, 0), 0);
-    ASSERT_EQ(s.getNumElements(), 3);
-    EXPECT_EQ(s.maxAbsValue(), 0.0);
-    EXPECT_EQ(s.beSolutionOf(matrixOf({{1, 0}, {0, 1}}), b, 0), 0);
-    EXPECT_EQ(s.getNumElements(), 3);
-    EXPECT_EQ(s.beSolutionOf(matrixOf({{1, 0, 0}, {0, kNaN, 0}, {0, 0, 1}}), b, 0), 0);
-    EXPECT_EQ(s.maxAbsValue(), 0.0);
-}
-
-TEST(KwdbTensor, DyadSumAndScaling) {
+TEST(KwdbTensor, DyadSumScalingAndCopies) {
     KwdbVector u(0, 1), v(0, 2);
-    u(0) = 1.0;
-    u(1) = -2.0;
-    v(0) = 3.0;
-    v(1) = 4.0;
-    v(2) = 5.0;
-    KwdbMatrix d;
+    u(0) = 1.0, u(1) = -2.0;
+    v(0) = 3.0, v(1) = 4.0, v(2) = 5.0;
+    KwdbMatrix d, sum(0, 1, 0, 2), other(0, 2, 0, 2);
     d.beDyadOf(u, v);
-    ASSERT_EQ(d.getNumRows(), 2);
-    ASSERT_EQ(d.getNumCols(), 3);
-    EXPECT_EQ(d(1, 2), -10.0);
-    EXPECT_EQ(d(0, 1), 4.0);
+    ASSERT_EQ(std::make_pair(d.getNumRows(), d.getNumCols()), std::make_pair(2, 3));
     EXPECT_EQ(d.maxAbsValue(), 10.0);
-
-    KwdbMatrix sum(0, 1, 0, 2);
     sum += d;
     sum += d;
-    EXPECT_EQ(sum(1, 0), -12.0);
     sum.beProductOf(0.25, sum);
-    EXPECT_EQ(sum(1, 0), -3.0);
-    EXPECT_EQ(sum.getNumCols(), 3);
-
-    KwdbMatrix other(0, 2, 0, 2);
-    other = 1.0;
     sum += other;  // element counts differ: unchanged
-    EXPECT_EQ(sum(0, 0), 1.5);
-    KwdbVector scaled(0, 3);
-    scaled.beProductOf(2.0, v);
-    ASSERT_EQ(scaled.getNumElements(), 3);
-    EXPECT_EQ(scaled(2), 10.0);
-    EXPECT_EQ(KwdbMatrix().maxAbsValue(), 0.0);
-    EXPECT_EQ(KwdbVector(3, 1).getNumElements(), 0);
-    EXPECT_EQ(KwdbMatrix(0, 3, 2, 1).getNumElements(), 0);
-}
-
-TEST(KwdbTensor, CopiesAreIndependent) {
-    KwdbMatrix m = matrixOf({{1, 2}, {3, 4}});
-    KwdbMatrix c(m);
-    KwdbMatrix d;
-    d = m;
-    d = d;
-    m(0, 0) = 9.0;
-    EXPECT_EQ(c(0, 0), 1.0);
-    EXPECT_EQ(d(0, 0), 1.0);
-    EXPECT_EQ(d(1, 1), 4.0);
-
-    KwdbVector v(2, 4);
-    v = 3.0;
-    KwdbVector w(v);
-    KwdbVector z;
-    z = v;
-    v(3) = 0.0;
-    EXPECT_EQ(w(3), 3.0);
-    EXPECT_EQ(z.getFirst(), 2);
-    EXPECT_EQ(z.getLast(), 4);
-    EXPECT_EQ(z(3), 3.0);
+    EXPECT_EQ(std::vector<double>({sum(0, 0), sum(0, 1), sum(1, 2)}),
+              std::vector<double>({1.5, 2.0, -5.0}));
+    KwdbMatrix c(sum), e;
+    e = sum;
+    e = e;
+    sum(0, 0) = 9.0;
+    EXPECT_EQ(c(0, 0) + e(0, 0), 3.0);
+    EXPECT_EQ(KwdbVector(3, 1).getNumElements() + KwdbMatrix(0, 3, 2, 1).getNumElements(), 0);
 }
 
 TEST(KwXY, NevilleIsExactOnAQuartic) {
@@ -264,42 +167,29 @@ TEST(KwXY, NevilleIsExactOnAQuartic) {
     }
     ASSERT_EQ(p.polynomInterpolat(0.3, y, dy, 2, 1), 1);
     EXPECT_EQ(y, f(1.0));
-
-    EXPECT_EQ(p.polynomInterpolat(1.0, y, dy, 3, 5), 0);
-    EXPECT_EQ(y, 0.0);
-    EXPECT_EQ(p.polynomInterpolat(1.0, y, dy, -1, 3), 0);
-    EXPECT_EQ(p.polynomInterpolat(1.0, y, dy, 0, 0), 0);
-    p.x(3) = p.x(2);
-    EXPECT_EQ(p.polynomInterpolat(1.0, y, dy, 1, 5), 0);
-    EXPECT_EQ(y, 0.0);
-    EXPECT_EQ(dy, 0.0);
-
-    KwXY q(p);
-    KwXY r(0);
+    // Too few points, a range outside the set, equal abscissae: 0 and zeros.
+    EXPECT_EQ(p.polynomInterpolat(1.0, y, dy, 3, 5) + p.polynomInterpolat(1.0, y, dy, -1, 3), 0);
+    KwXY q(p), r(0);
     r = p;
     r = r;
-    p.y(1) = -5.0;
-    EXPECT_EQ(q.y(1), f(0.0));
-    EXPECT_EQ(r.y(1), f(0.0));
-    EXPECT_EQ(KwXY(-3).getNumPoints(), 0);
+    p.x(3) = p.x(2);
+    EXPECT_EQ(p.polynomInterpolat(1.0, y, dy, 1, 5), 0);
+    EXPECT_EQ(y + dy, 0.0);
+    EXPECT_EQ(q.x(3) + r.x(3), 4.0);  // copies are deep
 }
 
 TEST(KwXY, LegendreFitRecoversASeries) {
-    EXPECT_EQ(LegPol(0, 0.3), 1.0);
-    EXPECT_EQ(LegPol(1, 0.3), 0.3);
-    EXPECT_NEAR(LegPol(2, 0.5), -0.125, 1e-15);
-    EXPECT_NEAR(LegPol(3, 0.5), -0.4375, 1e-15);
-    EXPECT_NEAR(LegPol(40, 1.0), 1.0, 1e-12);
-    EXPECT_EQ(LegPol(-1, 0.5), 0.0);
+    const double legendre[][3] = {{0, 0.3, 1.0},     {1, 0.3, 0.3},  {2, 0.5, -0.125},
+                                  {3, 0.5, -0.4375}, {40, 1.0, 1.0}, {-1, 0.5, 0.0}};
+    for (const auto& l : legendre) EXPECT_NEAR(LegPol(static_cast<int>(l[0]), l[1]), l[2], 1e-12);
 
-    // Points at x = k + 0.5 mapped onto the midpoints of n equal cells of -1..1.
+    // x = k + 0.5 maps onto the midpoints of n equal cells of -1..1.
     const int n = 20;
     const double c[4] = {0.5, -1.25, 2.0, 0.75};
     KwXY p(n);
     for (int k = 0; k < n; ++k) {
-        const double u = -1.0 + (2.0 * k + 1.0) / n;
         p.x(k) = k + 0.5;
-        for (int j = 0; j < 4; ++j) p.y(k) += c[j] * LegPol(j, u);
+        for (int j = 0; j < 4; ++j) p.y(k) += c[j] * LegPol(j, -1.0 + (2.0 * k + 1.0) / n);
     }
     double coef[6];
     ASSERT_EQ(p.LegendreFit(5, coef, -1.0 + 1.0 / n, 1.0 - 1.0 / n, 0), 1);
@@ -307,16 +197,11 @@ TEST(KwXY, LegendreFitRecoversASeries) {
 
     // Fewer points than coefficients: a line through two points.
     KwXY two(2);
-    two.x(0) = 10.0;
-    two.y(0) = 1.0;
-    two.x(1) = 20.0;
-    two.y(1) = 3.0;
+    two.x(0) = 10.0, two.y(0) = 1.0, two.x(1) = 20.0, two.y(1) = 3.0;
     ASSERT_EQ(two.LegendreFit(3, coef, -1.0, 1.0, 0), 1);
     EXPECT_NEAR(coef[0], 2.0, 1e-12);
     EXPECT_NEAR(coef[1], 1.0, 1e-12);
-    EXPECT_EQ(coef[2], 0.0);
-    EXPECT_EQ(coef[3], 0.0);
-
+    EXPECT_EQ(coef[2] + coef[3], 0.0);
     // Nothing to fit, coincident abscissae, non-finite values: 0 and zeros.
     EXPECT_EQ(KwXY(0).LegendreFit(2, coef, -1.0, 1.0, 0), 0);
     EXPECT_EQ(coef[0], 0.0);

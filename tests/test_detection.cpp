@@ -1,43 +1,45 @@
-// Event detection: the event scan in both directions with its start
-// adjustment and end cases, hostile traces, the inflexion search, the
-// extremum tests, detectPeak and findWidestEvent.
+// Event detection: the event scan both ways, its start adjustment and end
+// cases, hostile traces, inflexion, extremum tests, detectPeak, widest event.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
 #include <random>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "kwsignal/events.h"
-#include "kwsignal/trace.h"
+#include "synthetic.h"
 
 namespace {
 
+using kwtest::traceOf;
 using Bounds = std::array<int, 4>;  // outer start, outer end, inner start, inner end
-
-KwTrace traceOf(const std::vector<double>& y) {
-    return KwTrace(static_cast<int>(y.size()), y.data());
-}
+using Apexes = std::vector<int>;
+using Found = std::pair<Bounds, Apexes>;
 
 Bounds boundsOf(const KwEvent& ev) {
     return {ev.getOuterBounds(0), ev.getOuterBounds(1), ev.getInnerBounds(0), ev.getInnerBounds(1)};
 }
 
-std::vector<int> apexes(const KwEvent& ev) {
-    std::vector<int> out;
+Apexes apexes(const KwEvent& ev) {
+    Apexes out;
     for (KwHump* h = ev.getFisrtHump(); h != nullptr; h = h->getNext())
         out.push_back(ev.getStartPnt() + h->getApexLocatn());
     return out;
 }
 
-// Forward scan with onset 3, valley 0.5 and peak width 4 unless given.
-KwEvent scan(const KwTrace& t, int b, int c, int dir, double onset = 3.0, double valley = 0.5,
-             double width = 4.0) {
-    return t.getNextEvent(0, b, c, onset, valley, width, dir);
+// Bounds and apexes of the event scanned from b to c (onset 3, valley 0.5,
+// peak width 4 unless given).
+Found scan(const KwTrace& t, int b, int c, int dir, double onset = 3.0, double valley = 0.5,
+           double width = 4.0) {
+    const KwEvent ev = t.getNextEvent(0, b, c, onset, valley, width, dir);
+    return {boundsOf(ev), apexes(ev)};
 }
 
-// Scans first..last event after event; every event must lie inside the
-// range and the scan must advance. Returns the number of events.
+// Scans first..last event after event, each inside the range, always
+// advancing. Returns the number of events.
 int scanAll(const KwTrace& t, int first, int last, double width, int dir) {
     int events = 0;
     for (int b = first, c = last;; ++events) {
@@ -57,36 +59,27 @@ int scanAll(const KwTrace& t, int first, int last, double width, int dir) {
 
 }  // namespace
 
-TEST(GetNextEvent, IsolatedPeakBothWays) {
-    // Falling tail 3, 2, 1 before a symmetric peak whose inflexion search
-    // does not halve: both directions give the same bounds.
-    const KwTrace t = traceOf({0, 0, 3, 2, 1, 4, 10, 20, 30, 20, 10, 4, 1, 2, 3, 0, 0, 0, 0, 0});
+TEST(GetNextEvent, BackwardAndForwardScans) {
+    // A tail before a symmetric peak: both directions give the same bounds.
+    const KwTrace p = traceOf({0, 0, 3, 2, 1, 4, 10, 20, 30, 20, 10, 4, 1, 2, 3, 0, 0, 0, 0, 0});
     for (int dir : {1, -1}) {
-        const KwEvent ev = scan(t, 2, 17, dir, 5.0);
-        EXPECT_EQ(boundsOf(ev), (Bounds{4, 12, 6, 10}));
-        EXPECT_EQ(apexes(ev), std::vector<int>{8});
-        EXPECT_EQ(ev.getFisrtHump()->getValleyLocatn(), 0);
-        EXPECT_EQ(ev.getTraceCode(), 0);
+        const KwEvent ev = p.getNextEvent(0, 2, 17, 5.0, 0.5, 4.0, dir);
+        EXPECT_EQ(Found(boundsOf(ev), apexes(ev)), Found({4, 12, 6, 10}, {8}));
+        EXPECT_EQ(ev.getFisrtHump()->getValleyLocatn() + ev.getTraceCode(), 0);
     }
-}
-
-TEST(GetNextEvent, BackwardFollowsItsOwnScanOrder) {
     // Apexes 10 and 20 around a valley of 8: forward, 8 passes against the
     // apex met first (0.6 x 10); backward that apex is 20 and the event ends.
     const KwTrace t = traceOf({0, 0, 0, 1, 6, 10, 8, 12, 20, 12, 4, 1, 0, 0, 0, 0});
-    EXPECT_EQ(boundsOf(scan(t, 2, 13, 1)), (Bounds{2, 12, 4, 10}));
-    EXPECT_EQ(apexes(scan(t, 2, 13, 1)), (std::vector<int>{5, 8}));
-    EXPECT_EQ(boundsOf(scan(t, 2, 13, -1)), (Bounds{6, 13, 6, 10}));
-    EXPECT_EQ(apexes(scan(t, 2, 13, -1)), std::vector<int>{8});
+    EXPECT_EQ(scan(t, 2, 13, 1), Found({2, 12, 4, 10}, {5, 8}));
+    EXPECT_EQ(scan(t, 2, 13, -1), Found({6, 13, 6, 10}, {8}));
 
-    // A long convex rise: the entry side's inner bound is its inflexion
-    // point, the exit side's the last sample above onset.
+    // A long convex rise: inner bound at its inflexion entering, at the last
+    // sample above onset leaving.
     const KwTrace r = traceOf({0, 0, 0, 4, 5, 7, 10, 14, 19, 25, 32, 40, 10, 0, 0, 0, 0});
-    EXPECT_EQ(boundsOf(scan(r, 2, 14, 1)), (Bounds{2, 13, 9, 12}));
-    EXPECT_EQ(boundsOf(scan(r, 2, 14, -1)), (Bounds{2, 14, 3, 12}));
-}
+    EXPECT_EQ(scan(r, 2, 14, 1).first, (Bounds{2, 13, 9, 12}));
+    EXPECT_EQ(scan(r, 2, 14, -1).first, (Bounds{2, 14, 3, 12}));
 
-TEST(GetNextEvent, BackwardIsTheMirrorOfForward) {
+    // Random peaks: backward is forward over the reversed trace, mirrored.
     std::mt19937 rng(7);
     std::normal_distribution<double> noise(0.0, 2.0);
     const int n = 300;
@@ -96,91 +89,82 @@ TEST(GetNextEvent, BackwardIsTheMirrorOfForward) {
             y[i] += (40.0 + (c % 7) * 15.0) * std::exp(-(i - c) * (i - c) / 18.0);
         y[i] += noise(rng);
     }
-    const KwTrace t = traceOf(y);
-    const KwTrace u = traceOf(std::vector<double>(y.rbegin(), y.rend()));
+    const KwTrace f = traceOf(y), u = traceOf(std::vector<double>(y.rbegin(), y.rend()));
     std::uniform_int_distribution<int> pick(2, n - 3);
     for (int k = 0; k < 200; ++k) {
         const int b = pick(rng), c = std::max(b, pick(rng));
-        const KwEvent f = scan(t, b, c, 1, 10.0, 4.0, 7.0);
-        const Bounds g = boundsOf(scan(u, n - 1 - c, n - 1 - b, -1, 10.0, 4.0, 7.0));
-        ASSERT_EQ(boundsOf(f), (Bounds{n - 1 - g[1], n - 1 - g[0], n - 1 - g[3], n - 1 - g[2]}));
-        std::vector<int> mirrored;
-        for (int a : apexes(scan(u, n - 1 - c, n - 1 - b, -1, 10.0, 4.0, 7.0)))
-            mirrored.insert(mirrored.begin(), n - 1 - a);
-        EXPECT_TRUE(f.dataExist() == 0 || apexes(f) == mirrored);
+        const KwEvent fwd = f.getNextEvent(0, b, c, 10.0, 4.0, 7.0, 1);
+        const Found bwd = scan(u, n - 1 - c, n - 1 - b, -1, 10.0, 4.0, 7.0);
+        const Bounds& g = bwd.first;
+        ASSERT_EQ(boundsOf(fwd), (Bounds{n - 1 - g[1], n - 1 - g[0], n - 1 - g[3], n - 1 - g[2]}));
+        Apexes mirrored;
+        for (int a : bwd.second) mirrored.insert(mirrored.begin(), n - 1 - a);
+        EXPECT_TRUE(fwd.dataExist() == 0 || apexes(fwd) == mirrored);
     }
 }
 
 TEST(GetNextEvent, ValleysEndEvents) {
     // Deep valley: two events, the second from where the first ended.
     const KwTrace t = traceOf({0, 0, 1, 5, 20, 5, 2, 6, 25, 6, 1, 0, 0, 0});
-    EXPECT_EQ(boundsOf(scan(t, 2, 11, 1)), (Bounds{2, 6, 3, 5}));
-    EXPECT_EQ(boundsOf(scan(t, 6, 11, 1)), (Bounds{6, 11, 7, 9}));
-    EXPECT_EQ(apexes(scan(t, 6, 11, 1)), std::vector<int>{8});
+    EXPECT_EQ(scan(t, 2, 11, 1).first, (Bounds{2, 6, 3, 5}));
+    EXPECT_EQ(scan(t, 6, 11, 1), Found({6, 11, 7, 9}, {8}));
 
-    // A maximum at or below onset (22 <= 25) is no hump, yet it is the
-    // reference of the next valley: 15 is not below 0.6 x 22.
+    // 22 <= onset 25 is no hump, yet the next valley's reference: 15 >= 0.6 x 22.
     const KwTrace u = traceOf({0, 0, 1, 10, 30, 20, 22, 15, 30, 40, 20, 5, 1, 0, 0, 0});
-    EXPECT_EQ(boundsOf(scan(u, 2, 13, 1, 25.0)), (Bounds{2, 13, 4, 9}));
-    EXPECT_EQ(apexes(scan(u, 2, 13, 1, 25.0)), (std::vector<int>{4, 9}));
-    EXPECT_EQ(scan(u, 2, 13, 1, 25.0, 21.0).getOuterBounds(1), 5);  // below the valley level
+    EXPECT_EQ(scan(u, 2, 13, 1, 25.0), Found({2, 13, 4, 9}, {4, 9}));
+    EXPECT_EQ(scan(u, 2, 13, 1, 25.0, 21.0).first[1], 5);  // below the valley level
 
     // No sample above onset: the sentinel of each direction everywhere.
     KwTrace low = traceOf({0, 0, 1, 2, 3, 2, 1, 0, 0, 0, 0, 0});
     low.setSignalStartPnt(1);
     low.setSignalEndPnt(10);
-    EXPECT_EQ(scan(low, 2, 9, 1).dataExist(), 0);
-    EXPECT_EQ(boundsOf(scan(low, 2, 9, 1)), (Bounds{11, 11, 11, 11}));
-    EXPECT_EQ(boundsOf(scan(low, 2, 9, -1)), (Bounds{0, 0, 0, 0}));
-    EXPECT_EQ(scan(low, 2, 9, -1).getNumHumps(), 0);
+    EXPECT_EQ(low.getNextEvent(0, 2, 9, 3.0, 0.5, 4.0, 1).dataExist(), 0);
+    EXPECT_EQ(scan(low, 2, 9, 1), Found({11, 11, 11, 11}, {}));
+    EXPECT_EQ(scan(low, 2, 9, -1), Found({0, 0, 0, 0}, {}));
 }
 
 TEST(GetNextEvent, StartAdjustmentAndRangeEnd) {
-    // Started on the falling tail of an earlier peak (above onset 14): the
-    // start walks down to the valley at 7 and the next peak is reported.
-    // Without look-ahead (width 2) the tail itself would be the event.
+    // Started on an earlier peak's tail: the start walks down to the valley
+    // at 7; without look-ahead (width 2) the tail itself is the event.
     const KwTrace tail = traceOf({0, 0, 50, 40, 30, 20, 15, 12, 13, 30, 60, 30, 10, 5, 0, 0, 0, 0});
-    EXPECT_EQ(scan(tail, 2, 15, 1, 14.0, 1.0, 10.0).getOuterBounds(0), 7);
-    EXPECT_EQ(apexes(scan(tail, 2, 15, 1, 14.0, 1.0, 10.0)), std::vector<int>{10});
-    EXPECT_EQ(apexes(scan(tail, 2, 15, 1, 14.0, 1.0, 2.0)), std::vector<int>{2});
+    const Found adjusted = scan(tail, 2, 15, 1, 14.0, 1.0, 10.0);
+    EXPECT_EQ(adjusted.first[0], 7);
+    EXPECT_EQ(adjusted.second, Apexes{10});
+    EXPECT_EQ(scan(tail, 2, 15, 1, 14.0, 1.0, 2.0).second, Apexes{2});
 
     // Started in a flat valley: the start stays and is the outer start.
     const KwTrace flat = traceOf({0, 0, 0, 0, 0, 0, 0, 5, 20, 5, 0, 0, 0, 0, 0, 0, 0, 0});
-    EXPECT_EQ(boundsOf(scan(flat, 2, 15, 1, 3.0, 1.0, 10.0)), (Bounds{2, 10, 7, 9}));
+    EXPECT_EQ(scan(flat, 2, 15, 1, 3.0, 1.0, 10.0).first, (Bounds{2, 10, 7, 9}));
 
-    // A dip just after the start, then a rise inside the look-ahead: the
-    // adjustment stops before the rise and never skips the peak behind it.
-    std::vector<double> rise(23, 0.0);
-    rise[2] = 3, rise[3] = 2, rise[4] = 30, rise[5] = 1;
-    EXPECT_EQ(apexes(scan(traceOf(rise), 2, 20, 1, 5.0, 0.5, 10.0)), std::vector<int>{4});
+    // A dip, then a rise inside the look-ahead: the peak is not skipped.
+    const KwTrace rise =
+        traceOf({0, 0, 3, 2, 30, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    EXPECT_EQ(scan(rise, 2, 20, 1, 5.0, 0.5, 10.0).second, Apexes{4});
 
     // Still rising (or level) at the range end: the range end is the apex.
     const KwTrace ramp = traceOf({0, 0, 0, 1, 2, 4, 8, 16, 32, 64, 128, 256});
-    EXPECT_EQ(boundsOf(scan(ramp, 2, 8, 1)), (Bounds{2, 8, 6, 8}));
-    EXPECT_EQ(apexes(scan(ramp, 2, 8, 1)), std::vector<int>{8});
+    EXPECT_EQ(scan(ramp, 2, 8, 1), Found({2, 8, 6, 8}, {8}));
     const KwTrace level = traceOf({9, 9, 9, 9, 9, 9, 9, 9, 5, 1, 0, 0, 0});
-    EXPECT_EQ(boundsOf(scan(level, 2, 10, -1)), (Bounds{2, 10, 2, 8}));
-    EXPECT_EQ(apexes(scan(level, 2, 10, -1)), std::vector<int>{2});
+    EXPECT_EQ(scan(level, 2, 10, -1), Found({2, 10, 2, 8}, {2}));
 }
 
 TEST(GetNextEvent, HostileTracesEndAndStayInside) {
     const int n = 2000;
-    std::mt19937 rng(3);
-    std::normal_distribution<double> noise(0.0, 10.0);
-    std::vector<double> rnd(n), spike(n, 0.0), ramp(n);
-    for (int i = 0; i < n; ++i) rnd[i] = noise(rng), ramp[i] = i;
+    std::vector<double> rnd(n, 0.0), spike(n, 0.0);
+    kwtest::addNoise(rnd, 10.0, 3);
     spike[1000] = 1000.0;
     std::vector<double> withNan = rnd;
     for (int i = 2; i < n; i += 37) withNan[i] = NAN;
-    for (const auto& y : {rnd, std::vector<double>(n, 0.0), spike, withNan, ramp}) {
+    for (const auto& y :
+         {rnd, std::vector<double>(n, 0.0), spike, withNan, kwtest::line(n, 0, 1)}) {
         const KwTrace t = traceOf(y);
         for (int dir : {1, -1}) {
             for (double width : {9.0, std::nan(""), 1e12, -4.0}) scanAll(t, 2, n - 3, width, dir);
             scanAll(t, 500, 500, 9.0, dir);
         }
     }
-    EXPECT_EQ(scanAll(traceOf(spike), 2, n - 3, 9.0, 1), 1);
-    EXPECT_EQ(scanAll(traceOf(spike), 2, n - 3, 9.0, -1), 1);
+    EXPECT_EQ(
+        scanAll(traceOf(spike), 2, n - 3, 9.0, 1) + scanAll(traceOf(spike), 2, n - 3, 9.0, -1), 2);
     EXPECT_EQ(scanAll(traceOf(std::vector<double>(n, 0.0)), 2, n - 3, 9.0, 1), 0);
 }
 
@@ -215,34 +199,33 @@ TEST(ScanExtremum, StrictTestsInsideTheWindow) {
     EXPECT_EQ(t.scanIsMaximum(1) + t.scanIsMinimum(1), 2);
 }
 
-TEST(DetectPeak, StretchBetweenTwoMinima) {
+TEST(DetectPeak, StretchBetweenTwoMinimaAndWidestEvent) {
+    using Peak = std::tuple<double, int, int>;  // height, start, end
+    auto peak = [](KwTrace t, int pos, int dir) {
+        int s = -7, e = -7;
+        const double h = t.detectPeak(pos, s, e, dir);
+        return Peak(h, s, e);
+    };
     KwTrace t = traceOf({5, 4, 2, 3, 9, 6, 1, 5, 7, 3, 4});
-    int s = -7, e = -7;
-    EXPECT_EQ(t.detectPeak(10, s, e, 1), -1.0);
-    EXPECT_EQ(t.detectPeak(0, s, e, -1), -1.0);
-    EXPECT_EQ(s + e, -14);  // untouched
-    EXPECT_EQ(t.detectPeak(3, s, e, 1), 7.0);
-    EXPECT_EQ(std::make_pair(s, e), std::make_pair(6, 9));
-    EXPECT_EQ(t.detectPeak(10, s, e, -1), 7.0);
-    EXPECT_EQ(std::make_pair(s, e), std::make_pair(6, 9));
-    // The closing minimum lies beyond the window: the end lands one past it
-    // and the height still comes back.
-    t.setSignalEndPnt(7);
-    EXPECT_EQ(t.detectPeak(3, s, e, 1), 5.0);
-    EXPECT_EQ(std::make_pair(s, e), std::make_pair(6, 8));
-    EXPECT_EQ(traceOf({0, 1, 2, 3, 4, 5, 6}).detectPeak(2, s, e, 1), -1.0);
-    EXPECT_EQ(traceOf({0, NAN, NAN, NAN, NAN, NAN, 0}).detectPeak(4, s, e, -1), -1.0);
-}
+    EXPECT_EQ(peak(t, 10, 1), Peak(-1.0, -7, -7));
+    EXPECT_EQ(peak(t, 0, -1), Peak(-1.0, -7, -7));
+    EXPECT_EQ(peak(t, 3, 1), Peak(7.0, 6, 9));
+    EXPECT_EQ(peak(t, 10, -1), Peak(7.0, 6, 9));
+    t.setSignalEndPnt(7);  // the closing minimum beyond the window: one past it
+    EXPECT_EQ(peak(t, 3, 1), Peak(5.0, 6, 8));
+    EXPECT_EQ(std::get<0>(peak(traceOf({0, 1, 2, 3, 4, 5, 6}), 2, 1)), -1.0);
+    EXPECT_EQ(std::get<0>(peak(traceOf({0, NAN, NAN, NAN, NAN, NAN, 0}), 4, -1)), -1.0);
 
-TEST(FindWidestEvent, LongestRunAtOrAboveLevel) {
-    const KwTrace t = traceOf({0, 5, 5, 0, 5, 5, 0});
-    int s = -1, e = -1;
-    EXPECT_EQ(t.findWidestEvent(0, 6, 9.0, s, e), 0);
-    EXPECT_EQ(t.findWidestEvent(4, 4, 1.0, s, e), 0);
-    EXPECT_EQ(t.findWidestEvent(5, 2, 1.0, s, e), 1);
-    EXPECT_EQ(std::make_pair(s, e), std::make_pair(-1, -1));
-    EXPECT_EQ(t.findWidestEvent(0, 6, 1.0, s, e), 1);
-    EXPECT_EQ(std::make_pair(s, e), std::make_pair(3, 5));  // counted from the sample below
-    EXPECT_EQ(traceOf({0, 5, 0, 0, 5, 5, 5}).findWidestEvent(0, 6, 5.0, s, e), 1);
-    EXPECT_EQ(std::make_pair(s, e), std::make_pair(3, 6));
+    // The widest run at or above the level, counted from the sample below.
+    using Run = std::tuple<int, int, int>;  // found, start, end
+    auto widest = [](const KwTrace& w, int from, int to, double level) {
+        int s = -1, e = -1;
+        const int found = w.findWidestEvent(from, to, level, s, e);
+        return Run(found, s, e);
+    };
+    const KwTrace w = traceOf({0, 5, 5, 0, 5, 5, 0});
+    EXPECT_EQ(std::get<0>(widest(w, 0, 6, 9.0)) + std::get<0>(widest(w, 4, 4, 1.0)), 0);
+    EXPECT_EQ(widest(w, 5, 2, 1.0), Run(1, -1, -1));
+    EXPECT_EQ(widest(w, 0, 6, 1.0), Run(1, 3, 5));
+    EXPECT_EQ(widest(traceOf({0, 5, 0, 0, 5, 5, 5}), 0, 6, 5.0), Run(1, 3, 6));
 }

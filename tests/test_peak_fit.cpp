@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "kwsignal/events.h"
-#include "kwsignal/trace.h"
 #include "synthetic.h"
 
 namespace {
@@ -28,9 +27,13 @@ KwEvent eventOver(const std::vector<double>& y, int first, int last, const std::
 }
 
 std::vector<double> gaussians(int n, const std::vector<kwtest::Gauss>& peaks) {
-    std::vector<double> y(n, 0.0);
-    for (const auto& g : peaks) kwtest::addGaussian(y, g.centre, g.height, g.sigma);
-    return y;
+    return kwtest::pureDyes(n, 1, peaks)[0];
+}
+
+void expectPeak(const KwPeak& p, double height, double centre, double sigma) {
+    EXPECT_NEAR(p.getHeight(), height, 1e-6);
+    EXPECT_NEAR(p.getLocatn(), centre, 1e-6);
+    EXPECT_NEAR(p.getSigma(), sigma, 1e-6);
 }
 
 }  // namespace
@@ -43,13 +46,10 @@ TEST(PeakFit, InitialEstimateAndSurplusPeaks) {
     ev.peakFit1(&first);
     ev.peakFit(&fit);
     for (const KwPeak& p : {first, fit}) {
-        EXPECT_NEAR(p.getHeight(), 100.0, 1e-6);
-        EXPECT_NEAR(p.getLocatn(), 20.0, 1e-6);
-        EXPECT_NEAR(p.getSigma(), 3.0, 1e-6);
+        expectPeak(p, 100.0, 20.0, 3.0);
         EXPECT_NEAR(p.getBase(), 0.0, 1e-6);
         EXPECT_EQ(p.getStartPnt() + p.getEndPnt() + p.getTraceCode(), 5 + 35 + 1);
     }
-    EXPECT_EQ(first.getBase(), 0.0);
     EXPECT_EQ(first.getVariance(), 0.0);
     EXPECT_GE(fit.getVariance(), 0.0);
     EXPECT_LT(fit.getVariance(), 1e-12);
@@ -58,25 +58,20 @@ TEST(PeakFit, InitialEstimateAndSurplusPeaks) {
     KwPeak pair[2];
     eventOver(one, 5, 35, {20}, 5, 35, 2).peakFit1(pair);
     const double s2 = 3.0 / std::sqrt(2.0);
-    for (int j = 0; j < 2; ++j) {
-        EXPECT_NEAR(pair[j].getHeight(), 100.0 / std::sqrt(2.0), 1e-6);
-        EXPECT_NEAR(pair[j].getSigma(), s2, 1e-6);
-        EXPECT_NEAR(pair[j].getLocatn(), 20.0 + (2 * j - 1) * (std::sqrt(2.0) - 1.0) * s2, 1e-6);
-    }
+    for (int j = 0; j < 2; ++j)
+        expectPeak(pair[j], 100.0 / std::sqrt(2.0),
+                   20.0 + (2 * j - 1) * (std::sqrt(2.0) - 1.0) * s2, s2);
 
     // Humps of 50 and 80, four peaks: both surplus peaks go to the 80 hump
     // (80/sqrt2 = 56.6 still beats 50), which ends with three of 80/sqrt3.
     const std::vector<double> two = gaussians(61, {{0, 20.0, 50.0, 3.0}, {0, 40.0, 80.0, 3.0}});
     KwPeak four[4];
     eventOver(two, 5, 55, {20, 40}, 5, 55, 4).peakFit1(four);
-    EXPECT_NEAR(four[0].getHeight(), 50.0, 1e-6);
-    EXPECT_NEAR(four[0].getLocatn(), 20.0, 1e-9);
+    expectPeak(four[0], 50.0, 20.0, 3.0);
     const double s3 = 3.0 / std::sqrt(3.0);
-    for (int j = 1; j < 4; ++j) {
-        EXPECT_NEAR(four[j].getHeight(), 80.0 / std::sqrt(3.0), 1e-6);
-        EXPECT_NEAR(four[j].getSigma(), s3, 1e-6);
-        EXPECT_NEAR(four[j].getLocatn(), 40.0 + (j - 2) * (std::sqrt(3.0) - 1.0) * s3, 1e-6);
-    }
+    for (int j = 1; j < 4; ++j)
+        expectPeak(four[j], 80.0 / std::sqrt(3.0), 40.0 + (j - 2) * (std::sqrt(3.0) - 1.0) * s3,
+                   s3);
 }
 
 TEST(PeakFit, CentresHeldInsideTheInnerSpanAndEqualCentresSpread) {
@@ -128,19 +123,14 @@ TEST(PeakFit, DegenerateEventsEndWithFiniteValues) {
     EXPECT_EQ(untouched.getSigma(), -1.0);
 }
 
-// Known Gaussians plus mild noise, scanned event by event and fitted.
-//
-// Sigma 3 samples (expected peak width 2.355 sigma, the full width at half
-// height), heights 200 to 1000, noise sd 1.5 (0.75 % of the lowest peak).
-// Slots 60 samples (20 sigma) apart keep neighbours from touching. Onset 20
-// (13 noise sd) keeps noise from opening events; valley level 10 (7 sd)
-// lets an event end in the noise after its tail. The fit's height damping
-// (event area per sample) dwarfs a height's own curvature, so heights stay
-// near the apex sample: at most 1.4 % low from sampling, plus its noise.
-//
-// Pairs 1.5 sigma apart add up to one hump (two equal Gaussians show two
-// maxima only beyond 2 sigma): the caller raises the count to two and the
-// fit splits the hump. Pairs 2.5 sigma apart show two humps of their own.
+// Known Gaussians (sigma 3, heights 200 to 1000) plus noise of sd 1.5 in
+// slots 60 samples apart, scanned event by event and fitted. Onset 20 keeps
+// noise from opening events; valley level 10 lets an event end in the noise
+// after its tail. The fit's height damping keeps heights near the apex
+// sample: at most 1.4 % low from sampling, plus its noise. Pairs 1.5 sigma
+// apart add up to one hump (two equal Gaussians show two maxima only beyond
+// 2 sigma): the caller raises the count to two and the fit splits the hump.
+// Pairs 2.5 sigma apart show two humps of their own.
 TEST(PeakFit, RecoversKnownGaussiansFromANoisyTrace) {
     const double sigma = 3.0;
     const int n = 6000;

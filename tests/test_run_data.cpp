@@ -3,28 +3,16 @@
 
 #include <cstdint>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "kwsignal/capillary.h"
 #include "kwsignal/rundata.h"
+#include "synthetic.h"
 
 namespace {
 
 std::string tempPath(const std::string& name) {
     return ::testing::TempDir() + "kwqrd_" + name;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 std::vector<std::vector<uint32_t>> fourChannels(uint32_t n) {
@@ -36,27 +24,28 @@ std::vector<std::vector<uint32_t>> fourChannels(uint32_t n) {
 }
 
 struct Imported {
-    int numTraces = -1, numData = -1;
+    int numTraces = -1, numData = -1, result = -1;
     double rate = 0.0;
     double** rows = nullptr;
-    int result = -1;
     explicit Imported(const std::string& path) {
         result = KwCap().input2(path.c_str(), numTraces, numData, rate, &rows);
     }
     ~Imported() { KwCap().ReleasePointer(rows); }
 };
 
+uint32_t sample(void** channels, int c, int i) {
+    return static_cast<uint32_t*>(channels[c])[i];
+}
+
 }  // namespace
 
 TEST(RunDataFile, WritesLittleEndianAndReadsBack) {
     const std::string path = tempPath("layout.qrd");
     ASSERT_EQ(kw::writeRunData(path, {{0x01020304u, 7u}, {5u, 6u}}), "");
-    const std::string bytes = readFile(path);
-    ASSERT_EQ(bytes.size(), 20u + 4 * 4);
-    EXPECT_EQ(bytes.substr(0, 8), std::string("\x89QRD\r\n\x1a\n", 8));
-    EXPECT_EQ(bytes.substr(8, 12), std::string("\1\0\0\0\2\0\0\0\2\0\0\0", 12));
-    EXPECT_EQ(bytes.substr(20, 4), "\4\3\2\1");
-
+    EXPECT_EQ(kwtest::readFile(path), std::string("\x89QRD\r\n\x1a\n"
+                                                  "\1\0\0\0\2\0\0\0\2\0\0\0"
+                                                  "\4\3\2\1\7\0\0\0\5\0\0\0\6\0\0\0",
+                                                  36));
     KwRunDataFile file;
     void* header = nullptr;
     void** channels = nullptr;
@@ -67,57 +56,51 @@ TEST(RunDataFile, WritesLittleEndianAndReadsBack) {
     EXPECT_EQ(count, 2u);
     EXPECT_EQ(info.numChannels, 2u);
     EXPECT_EQ(info.version, 1u);
-    EXPECT_EQ(static_cast<uint32_t*>(channels[0])[0], 0x01020304u);
-    EXPECT_EQ(static_cast<uint32_t*>(channels[1])[1], 6u);
-    EXPECT_EQ(static_cast<uint32_t*>(channels[3])[1], 0u);  // missing channel: zeros
+    EXPECT_EQ(sample(channels, 0, 0), 0x01020304u);
+    EXPECT_EQ(sample(channels, 1, 1), 6u);
+    EXPECT_EQ(sample(channels, 3, 1), 0u);  // missing channel: zeros
 
     // From the second channel, at most one sample.
     EXPECT_EQ(file.Read(path.c_str(), header, channels, 2, 1, &count, nullptr), 1);
     EXPECT_EQ(count, 1u);
-    EXPECT_EQ(static_cast<uint32_t*>(channels[0])[0], 5u);
-}
+    EXPECT_EQ(sample(channels, 0, 0), 5u);
 
-TEST(RunDataFile, RejectsDamagedFiles) {
-    const std::string good = tempPath("good.qrd");
-    ASSERT_EQ(kw::writeRunData(good, fourChannels(10)), "");
-    const std::string bytes = readFile(good);
-    std::string wrongVersion = bytes, noChannels = bytes, hugeCount = bytes;
-    wrongVersion[8] = 2;
-    noChannels[12] = 0;
-    hugeCount.replace(16, 4, "\xff\xff\xff\x7f");
-    const std::vector<std::string> damaged = {"",
-                                              bytes.substr(0, 19),
-                                              bytes.substr(0, bytes.size() - 1),
-                                              bytes + "x",
-                                              "Xbytes.............................",
-                                              wrongVersion,
-                                              noChannels,
-                                              hugeCount};
-    const std::string path = tempPath("damaged.qrd");
-    for (size_t i = 0; i <= damaged.size(); ++i) {
-        if (i < damaged.size()) writeBytes(path, damaged[i]);
-        const std::string name = i < damaged.size() ? path : tempPath("missing.qrd");
-        KwRunDataFile file;
-        void* header = nullptr;
-        void** channels = nullptr;
-        unsigned long count = 99;
-        EXPECT_EQ(file.Read(name.c_str(), header, channels, 1, 0, &count, nullptr), 0) << i;
-        EXPECT_EQ(count, 0u) << i;
-        EXPECT_NE(file.lastError().find(name), std::string::npos) << file.lastError();
-        for (int t = 0; t < 4; ++t) ASSERT_NE(channels[t], nullptr);
-
-        Imported imp(name);
-        EXPECT_EQ(imp.numTraces, 0) << i;
-        EXPECT_EQ(imp.rows, nullptr) << i;
-    }
-}
-
-TEST(RunDataFile, WriterRefusesWhatItCannotStore) {
+    // The writer refuses what it cannot store and leaves no partial file.
     EXPECT_NE(kw::writeRunData(tempPath("none.qrd"), {}), "");
     EXPECT_NE(kw::writeRunData(tempPath("ragged.qrd"), {{1, 2}, {3}}), "");
     const std::string noDir = tempPath("no_such_dir/x.qrd");
     EXPECT_NE(kw::writeRunData(noDir, {{1}}), "");
     EXPECT_FALSE(std::ifstream(noDir + ".part").good());
+}
+
+TEST(RunDataFile, RejectsDamagedFiles) {
+    const std::string good = tempPath("good.qrd");
+    ASSERT_EQ(kw::writeRunData(good, fourChannels(10)), "");
+    const std::string bytes = kwtest::readFile(good);
+    std::string wrongVersion = bytes, noChannels = bytes, hugeCount = bytes;
+    wrongVersion[8] = 2;
+    noChannels[12] = 0;
+    hugeCount.replace(16, 4, "\xff\xff\xff\x7f");
+    const std::string path = tempPath("damaged.qrd");
+    for (const std::string& damaged :
+         {std::string(), bytes.substr(0, 19), bytes.substr(0, bytes.size() - 1), bytes + "x",
+          std::string("Xbytes............................."), wrongVersion, noChannels, hugeCount,
+          std::string("missing")}) {
+        const std::string name = damaged == "missing" ? tempPath("missing.qrd") : path;
+        if (damaged != "missing") kwtest::writeFile(path, damaged);
+        KwRunDataFile file;
+        void* header = nullptr;
+        void** channels = nullptr;
+        unsigned long count = 99;
+        EXPECT_EQ(file.Read(name.c_str(), header, channels, 1, 0, &count, nullptr), 0)
+            << damaged.size();
+        EXPECT_EQ(count, 0u);
+        EXPECT_NE(file.lastError().find(name), std::string::npos) << file.lastError();
+        for (int t = 0; t < 4; ++t) ASSERT_NE(channels[t], nullptr);
+        Imported imp(name);
+        EXPECT_EQ(imp.numTraces, 0);
+        EXPECT_EQ(imp.rows, nullptr);
+    }
 }
 
 TEST(Input2, ReadsTheRunDataFileBesideThePath) {

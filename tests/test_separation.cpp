@@ -10,14 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "kwsignal/abif.h"
-#include "kwsignal/capillary.h"
 #include "kwsignal/separation.h"
 #include "synthetic.h"
 
 namespace {
 
 using Rows = std::vector<std::vector<double>>;
+const Rows kIdentity = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
 
 // Reaches the members the library keeps for derived classes.
 class SepCap : public KwCap {
@@ -27,10 +26,8 @@ public:
     using KwCap::specSep;
 };
 
-SepCap makeSepCap(Rows& rows, double rate) {
-    std::vector<double*> p;
-    for (auto& r : rows) p.push_back(r.data());
-    return SepCap(static_cast<int>(rows.size()), static_cast<int>(rows[0].size()), p.data(), rate);
+SepCap sepCap(const Rows& rows) {
+    return kwtest::makeCap<SepCap>(rows, 3.0);
 }
 
 Rows samplesOf(const KwCap& cap) {
@@ -42,8 +39,8 @@ Rows samplesOf(const KwCap& cap) {
 
 bool allFinite(const KwCap& cap) {
     for (const auto& row : samplesOf(cap))
-        for (double v : row)
-            if (!std::isfinite(v)) return false;
+        if (!std::all_of(row.begin(), row.end(), [](double v) { return std::isfinite(v); }))
+            return false;
     return true;
 }
 
@@ -51,10 +48,9 @@ bool allFinite(const KwCap& cap) {
 Rows randomMixing(uint32_t seed) {
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> leak(0.05, 0.3);
-    Rows m(4, std::vector<double>(4, 1.0));
-    for (int k = 0; k < 4; ++k)
-        for (int d = 0; d < 4; ++d)
-            if (k != d) m[k][d] = leak(rng);
+    Rows m = kIdentity;
+    for (int k = 0; k < 16; ++k)
+        if (k % 5 != 0) m[k / 4][k % 4] = leak(rng);
     return m;
 }
 
@@ -64,163 +60,114 @@ Rows mixedRun(const Rows& mixing, int n, uint32_t seed) {
     return kwtest::mix(kwtest::pureDyes(n, 4, peaks), mixing, 1.0, seed + 1);
 }
 
-KwSpecSepTable tableOf(const Rows& m) {
+// m as a table, or its inverse (the true separation of a mixing matrix).
+KwSpecSepTable tableOf(const Rows& m, bool inverse = false) {
     const int n = static_cast<int>(m.size());
-    KwSpecSepTable t(n);
-    for (int r = 0; r < n; ++r)
-        for (int q = 0; q < n; ++q) t(r, q) = m[r][q];
-    return t;
-}
-
-// The true separation: the inverse of the mixing matrix.
-KwSpecSepTable inverseOf(const Rows& m) {
-    KwSpecSepTable inv(static_cast<int>(m.size()));
-    inv.beInverseOf(tableOf(m));
+    KwSpecSepTable t(n), inv(n);
+    for (int r = 0; r < n * n; ++r) t(r / n, r % n) = m[r / n][r % n];
+    if (!inverse) return t;
+    inv.beInverseOf(t);
     return inv;
 }
 
+void expectNear(const KwdbMatrix& a, const KwdbMatrix& b, double tol) {
+    for (int r = 0; r < a.getNumRows(); ++r)
+        for (int q = 0; q < a.getNumCols(); ++q) EXPECT_NEAR(a(r, q), b(r, q), tol) << r << q;
+}
+
+// A 4 x 4 matrix in the float** form the capillary fills in.
 struct FloatMatrix {
-    explicit FloatMatrix(int n, float fill = 0.0f) : cells(n * n, fill), n(n) {
-        for (int r = 0; r < n; ++r) rows.push_back(&cells[r * n]);
+    explicit FloatMatrix(float fill = 0.0f) : cells(16, fill) {
+        for (int r = 0; r < 4; ++r) rows[r] = &cells[r * 4];
     }
-    float** get() { return rows.data(); }
-    const float** getConst() { return const_cast<const float**>(rows.data()); }
     KwSpecSepTable table() const {
-        KwSpecSepTable t(n);
-        for (int r = 0; r < n; ++r)
-            for (int q = 0; q < n; ++q) t(r, q) = cells[r * n + q];
+        KwSpecSepTable t(4);
+        for (int r = 0; r < 16; ++r) t(r / 4, r % 4) = cells[r];
         return t;
     }
     std::vector<float> cells;
-    std::vector<float*> rows;
-    int n;
+    float* rows[4];
 };
 
-std::string readText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+// Samples of channel 0 with one fixed direction (score 0), of channel 1 with
+// a spread of directions (score above 0) and of channel 3 (already chosen).
+int partnerCountWinner(int numChannel0, int numChannel1, int numChannel3) {
+    const int n = numChannel0 + numChannel1 + numChannel3;
+    Rows rows(4, std::vector<double>(n, 0.0));
+    for (int i = 0; i < n; ++i) {
+        const bool zero = i < numChannel0, one = !zero && i < numChannel0 + numChannel1;
+        rows[0][i] = zero ? 1.0 : one ? 0.1 : 0.0;
+        rows[1][i] = zero ? 0.3 : one ? 1.0 : 0.0;
+        rows[2][i] = one ? 0.2 + 0.1 * ((i - numChannel0) % 3) : 0.0;
+        rows[3][i] = zero || one ? 0.0 : 1.0;
+    }
+    int flags[4] = {0, 0, 0, 1};
+    return sepCap(rows).getMostStrikingChnl(flags);
 }
 
 }  // namespace
 
-TEST(Dominance, PerSampleQueriesAndTies) {
-    SepCap cap(4, 3);
-    const double v[3][4] = {{1.0, 5.0, 5.0, 2.0}, {-3.0, -1.0, -2.0, -1.0}, {0.0, 0.0, 4.0, 0.0}};
-    for (int i = 0; i < 3; ++i)
-        for (int k = 0; k < 4; ++k) cap.setValue(k, i, v[i][k]);
+TEST(Dominance, PerSampleQueriesAndMostProbableRatio) {
+    SepCap cap = sepCap({{1, -3, 0}, {5, -1, 0}, {5, -2, 4}, {2, -1, 0}});
     EXPECT_EQ(cap.getDominantTraceCode(0), 1);  // tie of 1 and 2 goes to 1
     EXPECT_EQ(cap.getDominantTraceCode(1), 1);  // defined for all-negative vectors
     EXPECT_EQ(cap.minIntensity(1), -3.0);
-
     EXPECT_EQ(cap.getSecondDominantChnl(0, 1, 0.0), 2);
     EXPECT_EQ(cap.getSecondDominantChnl(0, 1, 5.0), -1);  // strictly above the bound
     EXPECT_EQ(cap.getSecondDominantChnl(0, 2, 1.5), 1);
     EXPECT_EQ(cap.getSecondDominantChnl(1, 1, -5.0), -1);  // only positives count
     EXPECT_EQ(cap.getSecondDominantChnl(2, 2, -1.0), -1);
-}
 
-TEST(Dominance, MostProbableRatio) {
-    SepCap cap(2, 6);
-    cap.setSignalEndPnt(5);
-    EXPECT_EQ(cap.mostProbableRatioOf(1, 1, 0.95), 1.0);
-    EXPECT_EQ(cap.mostProbableRatioOf(0, 1, 0.95), 0.0);  // reference never above 0
-
+    SepCap r = sepCap(Rows(2, std::vector<double>(6, 0.0)));
+    EXPECT_EQ(r.mostProbableRatioOf(1, 1, 0.95), 1.0);
+    EXPECT_EQ(r.mostProbableRatioOf(0, 1, 0.95), 0.0);  // reference never above 0
     // Two strong reference samples with ratios 0.30 and 0.96: only 0.30 votes.
-    const double ref[6] = {100.0, 100.0, 5.0, 0.0, 0.0, 0.0};
-    const double num[6] = {30.0, 96.0, 4.0, 0.0, 0.0, 0.0};
-    for (int i = 0; i < 6; ++i) {
-        cap.setValue(1, i, ref[i]);
-        cap.setValue(0, i, num[i]);
-    }
-    EXPECT_DOUBLE_EQ(cap.mostProbableRatioOf(0, 1, 0.95), 0.30);
-    EXPECT_EQ(cap.mostProbableRatioOf(0, 1, 0.30), 0.0);  // ratios at the limit drop out
-
-    cap.setValue(0, 0, -40.0);
-    cap.setValue(0, 1, -20.0);
-    EXPECT_EQ(cap.mostProbableRatioOf(0, 1, 0.95), 0.0);  // a negative mode comes back as 0
+    r = sepCap({{30.0, 96.0, 4.0, 0.0, 0.0, 0.0}, {100.0, 100.0, 5.0, 0.0, 0.0, 0.0}});
+    EXPECT_DOUBLE_EQ(r.mostProbableRatioOf(0, 1, 0.95), 0.30);
+    EXPECT_EQ(r.mostProbableRatioOf(0, 1, 0.30), 0.0);  // ratios at the limit drop out
+    r.setValue(0, 0, -40.0);
+    r.setValue(0, 1, -20.0);
+    EXPECT_EQ(r.mostProbableRatioOf(0, 1, 0.95), 0.0);  // a negative mode comes back as 0
 }
 
-TEST(Dominance, MostStrikingChannelFlagsAndUnitVectors) {
+TEST(Dominance, MostStrikingChannel) {
     Rows rows = mixedRun(randomMixing(3), 2000, 3);
-    rows[0][700] = rows[1][700] = rows[2][700] = rows[3][700] = 0.0;
-    SepCap cap = makeSepCap(rows, 3.0);
-    const Rows before = samplesOf(cap);
-
+    for (auto& r : rows) r[700] = 0.0;
+    SepCap cap = sepCap(rows);
     int flags[4] = {1, 0, 1, 0};
     EXPECT_EQ(cap.getMostStrikingChnl(flags), 3);  // two free: the highest, no analysis
     EXPECT_EQ(flags[3], 1);
     EXPECT_EQ(cap.getMostStrikingChnl(flags), 1);
     EXPECT_EQ(cap.getMostStrikingChnl(flags), -1);
-    EXPECT_EQ(samplesOf(cap), before);
+    EXPECT_EQ(samplesOf(cap), rows);
 
+    // With the analysis, every sample vector becomes a unit vector (a zero
+    // vector stays zero) and the chosen channel alone is flagged.
     int free4[4] = {0, 0, 0, 0};
-    const KwCap& constView = cap;
-    const int d = constView.getMostStrikingChnl(free4);
+    const int d = static_cast<const KwCap&>(cap).getMostStrikingChnl(free4);
     ASSERT_GE(d, 0);
-    EXPECT_EQ(free4[0] + free4[1] + free4[2] + free4[3], 1);
-    EXPECT_EQ(free4[d], 1);
+    EXPECT_EQ(free4[0] + free4[1] + free4[2] + free4[3] + free4[d], 2);
     for (int i = 0; i < 2000; ++i) {
         double sq = 0.0;
         for (int k = 0; k < 4; ++k) sq += cap(k, i) * cap(k, i);
-        if (i == 700) {
-            EXPECT_EQ(sq, 0.0);  // a zero vector stays zero
-        } else {
-            EXPECT_NEAR(sq, 1.0, 1e-12);
-        }
+        EXPECT_NEAR(sq, i == 700 ? 0.0 : 1.0, 1e-12);
     }
-    const Rows unit = samplesOf(cap);
-    int again[4] = {0, 0, 0, 0};
-    EXPECT_EQ(cap.getMostStrikingChnl(again), d);
-    for (int k = 0; k < 4; ++k)
-        for (int i = 0; i < 2000; ++i) EXPECT_NEAR(cap(k, i), unit[k][i], 1e-15);
-}
 
-// Samples of channel 0 with one fixed direction (score 0), of channel 1 with
-// a spread of directions (score above 0) and of channel 3 (already chosen).
-SepCap partnerCountCap(int numChannel0, int numChannel1, int numChannel3) {
-    const int n = numChannel0 + numChannel1 + numChannel3;
-    SepCap cap(4, n);
-    cap.setSignalEndPnt(n - 1);
-    int i = 0;
-    for (int j = 0; j < numChannel0; ++j, ++i) {
-        cap.setValue(0, i, 1.0);
-        cap.setValue(1, i, 0.3);
-    }
-    for (int j = 0; j < numChannel1; ++j, ++i) {
-        cap.setValue(0, i, 0.1);
-        cap.setValue(1, i, 1.0);
-        cap.setValue(2, i, 0.2 + 0.1 * (j % 3));
-    }
-    for (; i < n; ++i) cap.setValue(3, i, 1.0);
-    return cap;
-}
-
-TEST(Dominance, PartnerCountMustExceedAQuarterOfTheShare) {
-    // L = 160 and 4 channels: a partner count of exactly L / 16 = 10 is not
-    // enough (the bound is 160 * 0.250000001 / 4), so channel 0 loses to the
-    // less consistent channel 1; with 11 samples it wins.
-    int flags[4] = {0, 0, 0, 1};
-    SepCap exact = partnerCountCap(10, 60, 90);
-    EXPECT_EQ(exact.getMostStrikingChnl(flags), 1);
-    int flags2[4] = {0, 0, 0, 1};
-    SepCap above = partnerCountCap(11, 60, 89);
-    EXPECT_EQ(above.getMostStrikingChnl(flags2), 0);
-
-    // More than 46,340 samples led by channel 0: its score divides by the
-    // count squared, which must not wrap around and win with a negative
-    // score over the tighter channel 1.
-    SepCap big(4, 54000);
-    big.setSignalEndPnt(53999);
+    // L = 160: a partner count of exactly 10 is not above 160 * 0.250000001
+    // / 4, so channel 0 loses to the less consistent channel 1; 11 wins.
+    EXPECT_EQ(partnerCountWinner(10, 60, 90), 1);
+    EXPECT_EQ(partnerCountWinner(11, 60, 89), 0);
+    // Over 46,340 samples led by channel 0: the count squared must not wrap
+    // and win with a negative score over the tighter channel 1.
+    Rows big(4, std::vector<double>(54000, 0.0));
     for (int i = 0; i < 54000; ++i) {
         const bool one = i < 4000;
-        big.setValue(one ? 1 : 0, i, 1.0);
-        big.setValue(one ? 0 : 1, i, one ? 0.3 : 0.1 + 0.4 * (i % 2));
-        big.setValue(2, i, one ? 0.1 + 0.01 * (i % 2) : 0.05);
+        big[one ? 1 : 0][i] = 1.0;
+        big[one ? 0 : 1][i] = one ? 0.3 : 0.1 + 0.4 * (i % 2);
+        big[2][i] = one ? 0.1 + 0.01 * (i % 2) : 0.05;
     }
-    int flags3[4] = {0, 0, 0, 1};
-    EXPECT_EQ(big.getMostStrikingChnl(flags3), 1);
+    int three[4] = {0, 0, 0, 1};
+    EXPECT_EQ(sepCap(big).getMostStrikingChnl(three), 1);
 }
 
 TEST(CrossTalk, FailuresLeaveTheTableAlone) {
@@ -228,18 +175,15 @@ TEST(CrossTalk, FailuresLeaveTheTableAlone) {
     Rows rows = mixedRun(mixing, 1000, 5);
     for (size_t i = 0; i < rows[2].size(); ++i)  // channel 2 never leads
         rows[2][i] = std::min({rows[0][i], rows[1][i], rows[3][i]}) - 1.0;
-    SepCap weak = makeSepCap(rows, 3.0);
     KwCrossTalkTable table;
     table = 7.0;
-    EXPECT_EQ(table.measureFrom(weak), 0);
+    EXPECT_EQ(table.measureFrom(sepCap(rows)), 0);
     EXPECT_EQ(table.maxAbsValue(), 7.0);
 
-    // A dye pattern repeated along 100 samples, every dye peaking in the
-    // later half: just long enough for the robust measurement.
+    // Every dye peaks in the later half of 100 samples: just long enough.
     Rows pure(4, std::vector<double>(120, 0.0));
     for (int p = 0; p < 10; ++p) kwtest::addGaussian(pure[p % 4], 5.0 + 10.0 * p, 500.0, 2.0);
-    Rows mixed = kwtest::mix(pure, mixing);
-    SepCap shortCap = makeSepCap(mixed, 3.0);
+    SepCap shortCap = sepCap(kwtest::mix(pure, mixing));
     shortCap.setSignalEndPnt(98);
     KwCrossTalkTable robust(4);
     robust = 5.0;
@@ -251,98 +195,65 @@ TEST(CrossTalk, FailuresLeaveTheTableAlone) {
 }
 
 TEST(SeparationTable, NormaliseDampAndWrite) {
-    KwSpecSepTable ones(4);
+    KwSpecSepTable ones(2);
     ones = 1.0;
     ones.damping(0.5);
-    for (int r = 0; r < 4; ++r)
-        for (int q = 0; q < 4; ++q) EXPECT_EQ(ones(r, q), r == q ? 1.0 : 0.5);
-
-    KwSpecSepTable diag(3);
-    diag(0, 0) = 2.0;
-    diag(1, 1) = 0.5;
-    diag(2, 2) = -4.0;
-    diag.normalizeXTalkMatrix();
-    for (int r = 0; r < 3; ++r)
-        for (int q = 0; q < 3; ++q) EXPECT_NEAR(diag(r, q), r == q ? 1.0 : 0.0, 1e-15);
-
-    // The inverse of a mixing matrix with columns (2, 0.2) and (0.4, 4)
-    // becomes the inverse of the one with columns (1, 0.1) and (0.1, 1).
-    KwSpecSepTable sep = inverseOf({{2.0, 0.4}, {0.2, 4.0}});
+    expectNear(ones, tableOf({{1.0, 0.5}, {0.5, 1.0}}), 0.0);
+    // Unit own-channel signal: inverse of (2 .4; .2 4) -> inverse of (1 .1; .1 1).
+    KwSpecSepTable sep = tableOf({{2.0, 0.4}, {0.2, 4.0}}, true);
     sep.normalizeXTalkMatrix();
-    const KwSpecSepTable want = inverseOf({{1.0, 0.1}, {0.1, 1.0}});
-    for (int r = 0; r < 2; ++r)
-        for (int q = 0; q < 2; ++q) EXPECT_NEAR(sep(r, q), want(r, q), 1e-14);
-
+    expectNear(sep, tableOf({{1.0, 0.1}, {0.1, 1.0}}, true), 1e-14);
     // Singular or without own-channel signal: finite, never NaN.
-    KwSpecSepTable swap = tableOf({{0.0, 1.0}, {1.0, 0.0}});
+    KwSpecSepTable swap = tableOf({{0.0, 1.0}, {1.0, 0.0}}), flat(4);
     swap.normalizeXTalkMatrix();
-    EXPECT_EQ(swap(0, 1), 1.0);
-    EXPECT_EQ(swap(0, 0), 0.0);
-    ones.normalizeXTalkMatrix();
-    for (int r = 0; r < 4; ++r)
-        for (int q = 0; q < 4; ++q) EXPECT_TRUE(std::isfinite(ones(r, q)));
+    expectNear(swap, tableOf({{0.0, 1.0}, {1.0, 0.0}}), 0.0);
+    flat = 1.0;
+    flat.normalizeXTalkMatrix();
+    for (int k = 0; k < 16; ++k) EXPECT_TRUE(std::isfinite(flat(k / 4, k % 4)));
 
     const std::string path = testing::TempDir() + "kw_separation_identity.txt";
     tableOf({{1.0, 0.0}, {0.0, 1.0}}).output(path.c_str());
-    EXPECT_EQ(readText(path), "1.000000 0.000000 \n0.000000 1.000000 \n");
-    std::remove(path.c_str());
+    EXPECT_EQ(kwtest::readFile(path), "1.000000 0.000000 \n0.000000 1.000000 \n");
 }
 
 TEST(SyntheticGroundTruth, MeasurementsRecoverTheLeaks) {
     for (uint32_t seed : {11u, 12u, 13u}) {
         const Rows mixing = randomMixing(seed);
-        Rows rows = mixedRun(mixing, 4000, seed);
-        SepCap cap = makeSepCap(rows, 3.0);
-        const Rows before = samplesOf(cap);
+        const Rows rows = mixedRun(mixing, 4000, seed);
+        SepCap cap = sepCap(rows);
         KwCrossTalkTable plain(4), robust(4);
         ASSERT_EQ(plain.measureFrom(cap), 1);
-        const double worst = robust.measureFrom1(cap);
         double largestLeak = 0.0;
-        for (int k = 0; k < 4; ++k)
-            for (int d = 0; d < 4; ++d) {
-                EXPECT_NEAR(plain(k, d), mixing[k][d], 0.02) << seed << " " << k << d;
-                EXPECT_NEAR(robust(k, d), mixing[k][d], 0.02) << seed << " " << k << d;
-                if (k != d) largestLeak = std::max(largestLeak, mixing[k][d]);
-            }
-        EXPECT_NEAR(worst, largestLeak, 0.02);
-        EXPECT_EQ(samplesOf(cap), before);  // measuring never changes the capillary
+        for (int k = 0; k < 16; ++k)
+            if (k % 5 != 0) largestLeak = std::max(largestLeak, mixing[k / 4][k % 4]);
+        EXPECT_NEAR(robust.measureFrom1(cap), largestLeak, 0.02);
+        expectNear(plain, tableOf(mixing), 0.02);
+        expectNear(robust, tableOf(mixing), 0.02);
+        EXPECT_EQ(samplesOf(cap), rows);  // measuring never changes the capillary
     }
 }
 
 TEST(SyntheticGroundTruth, LearningLeavesLessThanTheAcceptedCrossTalk) {
-    const double tolerance = 0.02, acceptFactor = 2.0;
+    const std::string path = testing::TempDir() + "kw_learned.txt";
     for (uint32_t seed : {21u, 22u}) {
         const Rows mixing = randomMixing(seed);
         for (int robust : {0, 1}) {
-            Rows rows = mixedRun(mixing, 4000, seed);
-            SepCap cap = makeSepCap(rows, 3.0);
-            FloatMatrix ssm(4);
-            const std::string path = testing::TempDir() + "kw_learned.txt";
-            ASSERT_EQ(cap.specSep(tolerance, path.c_str(), ssm.get(), acceptFactor, robust), 1)
-                << seed << " robust " << robust;
+            SCOPED_TRACE(testing::Message() << seed << " robust " << robust);
+            SepCap cap = sepCap(mixedRun(mixing, 4000, seed));
+            FloatMatrix ssm;
+            ASSERT_EQ(cap.specSep(0.02, path.c_str(), ssm.rows, 2.0, robust), 1);
             KwCrossTalkTable left(4);
             const double residual = left.measureFrom1(cap);
             EXPECT_GE(residual, 0.0);
-            EXPECT_LT(residual, tolerance * acceptFactor) << seed << " robust " << robust;
-
-            // The matrix handed back is the true separation, and the text
-            // file holds it as four lines of four numbers.
-            const KwSpecSepTable truth = inverseOf(mixing);
-            const KwSpecSepTable learned = ssm.table();
-            for (int r = 0; r < 4; ++r)
-                for (int q = 0; q < 4; ++q) EXPECT_NEAR(learned(r, q), truth(r, q), 0.03);
-            std::istringstream text(readText(path));
-            std::string line;
-            int lines = 0;
-            while (std::getline(text, line)) {
-                std::istringstream numbers(line);
-                double x;
-                int count = 0;
-                while (numbers >> x) ++count;
-                EXPECT_EQ(count, 4);
-                ++lines;
-            }
-            EXPECT_EQ(lines, 4);
+            EXPECT_LT(residual, 0.02 * 2.0);
+            // The true separation comes back and is written as 4 lines of 4.
+            expectNear(ssm.table(), tableOf(mixing, true), 0.03);
+            const std::string text = kwtest::readFile(path);
+            std::istringstream numbers(text);
+            int count = 0;
+            for (double x; numbers >> x;) ++count;
+            EXPECT_EQ(count, 16);
+            EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
             std::remove(path.c_str());
         }
     }
@@ -350,144 +261,89 @@ TEST(SyntheticGroundTruth, LearningLeavesLessThanTheAcceptedCrossTalk) {
 
 TEST(SyntheticGroundTruth, RefiningAWrongSystemMatrixFindsTheTrueOne) {
     const Rows mixing = randomMixing(31);
-    Rows rows = mixedRun(mixing, 4000, 31);
-    KwSpecSepTable truth = inverseOf(mixing);
+    const Rows rows = mixedRun(mixing, 4000, 31);
+    KwSpecSepTable truth = tableOf(mixing, true);
     truth.normalizeXTalkMatrix();
-    // The system matrix corrects none, or a fifth, of each leak.
-    for (double believed : {0.0, 0.2}) {
-        SepCap cap = makeSepCap(rows, 3.0);
+    for (double believed : {0.0, 0.2}) {  // the share of each leak the system matrix corrects
+        SCOPED_TRACE(believed);
         Rows weaker = mixing;
-        for (int k = 0; k < 4; ++k)
-            for (int d = 0; d < 4; ++d)
-                if (k != d) weaker[k][d] *= believed;
-        const KwSpecSepTable wrong = inverseOf(weaker);
-        FloatMatrix system(4);
-        for (int r = 0; r < 4; ++r)
-            for (int q = 0; q < 4; ++q) system.cells[r * 4 + q] = static_cast<float>(wrong(r, q));
-        cap.setSystemSSM(system.getConst());
-
-        FloatMatrix ssm(4);
-        ASSERT_EQ(cap.specSep(0.01, 2.0, ssm.get()), 1) << believed;
+        for (int k = 0; k < 16; ++k)
+            if (k % 5 != 0) weaker[k / 4][k % 4] *= believed;
+        const KwSpecSepTable wrong = tableOf(weaker, true);
+        FloatMatrix system, ssm;
+        for (int k = 0; k < 16; ++k) system.cells[k] = static_cast<float>(wrong(k / 4, k % 4));
+        SepCap cap = sepCap(rows);
+        cap.setSystemSSM(const_cast<const float**>(system.rows));
+        ASSERT_EQ(cap.specSep(0.01, 2.0, ssm.rows), 1);
         KwSpecSepTable refined = ssm.table();
         refined.normalizeXTalkMatrix();
-        for (int r = 0; r < 4; ++r)
-            for (int q = 0; q < 4; ++q)
-                EXPECT_NEAR(refined(r, q), truth(r, q), 0.02) << believed << " " << r << q;
-        for (int r = 0; r < 4; ++r)  // the system matrix itself is left alone
-            for (int q = 0; q < 4; ++q)
-                EXPECT_EQ(cap.getSystemSSM()(r, q), system.cells[r * 4 + q]);
+        expectNear(refined, truth, 0.02);
+        expectNear(cap.getSystemSSM(), system.table(), 0.0);  // left alone
     }
-    SepCap noMatrix = makeSepCap(rows, 3.0);
-    EXPECT_EQ(noMatrix.specSep(0.01, 2.0, nullptr), 0);
+    EXPECT_EQ(sepCap(rows).specSep(0.01, 2.0, nullptr), 0);
 }
 
 TEST(SyntheticGroundTruth, CleanDataNeedsNoCorrection) {
-    Rows rows = mixedRun({{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}, 4000, 41);
-    SepCap cap = makeSepCap(rows, 3.0);
-    const Rows before = samplesOf(cap);
+    const Rows rows = mixedRun(kIdentity, 4000, 41);
+    SepCap cap = sepCap(rows);
     KwSpecSepTable table(4);
-    // The robust estimation finds nothing to correct at its first look and
-    // settles on the identity.
+    // Nothing to correct at the first look: the identity.
     ASSERT_EQ(table.setup1(cap, 200, 2200, 0.01, 1.0, 3.0), 1);
-    for (int r = 0; r < 4; ++r)
-        for (int q = 0; q < 4; ++q) EXPECT_EQ(table(r, q), r == q ? 1.0 : 0.0);
-    EXPECT_EQ(samplesOf(cap), before);
-
-    // Fifteen iterations cannot reach an impossible tolerance: the best
-    // matrix is kept but not accepted.
-    const Rows mixing = randomMixing(42);
-    Rows mixed = mixedRun(mixing, 4000, 42);
-    SepCap noisy = makeSepCap(mixed, 3.0);
+    expectNear(table, tableOf(kIdentity), 0.0);
+    EXPECT_EQ(samplesOf(cap), rows);
+    // An impossible tolerance: the best matrix is kept but not accepted.
+    SepCap noisy = sepCap(mixedRun(randomMixing(42), 4000, 42));
     EXPECT_EQ(table.setup(noisy, 200, 2200, 1e-12, 1.0), 0);
     EXPECT_EQ(table.setup(noisy, 200, 2200, 1e-12, 1e12), 1);
 }
 
 TEST(SingularCases, NeverCrashAndNeverLeaveNaN) {
     const Rows mixing = randomMixing(51);
-    Rows zeroChannel = mixedRun(mixing, 3000, 51);
+    Rows zeroChannel = mixedRun(mixing, 3000, 51), twins = mixedRun(mixing, 3000, 52);
     std::fill(zeroChannel[1].begin(), zeroChannel[1].end(), 0.0);
-    Rows twins = mixedRun(mixing, 3000, 52);
     twins[2] = twins[1];
     const std::string path = testing::TempDir() + "kw_never_written.txt";
-
-    // Learning that fails leaves the capillary, ssm and the file alone.
-    auto expectNothingLearned = [&](Rows& rows, int robust) {
-        SepCap cap = makeSepCap(rows, 3.0);
-        const Rows before = samplesOf(cap);
-        FloatMatrix ssm(4, -9.0f);
+    // Failed learning leaves the capillary, ssm and the file alone: a zero
+    // channel cannot be measured robustly, a twin never leads (ties go low).
+    for (int robust : {1, 0}) {
+        const Rows& rows = robust ? zeroChannel : twins;
+        SepCap cap = sepCap(rows);
+        FloatMatrix ssm(-9.0f);
         std::remove(path.c_str());
-        EXPECT_EQ(cap.specSep(0.01, path.c_str(), ssm.get(), 2.0, robust), 0);
-        EXPECT_EQ(samplesOf(cap), before);
+        EXPECT_EQ(cap.specSep(0.01, path.c_str(), ssm.rows, 2.0, robust), 0);
+        EXPECT_EQ(samplesOf(cap), rows);
         EXPECT_EQ(ssm.cells, std::vector<float>(16, -9.0f));
         EXPECT_FALSE(std::ifstream(path).good());
-    };
-    // A channel without peaks cannot be measured robustly; a twin never
-    // leads a sample (ties go to the lower code), so it cannot be measured
-    // plainly.
-    expectNothingLearned(zeroChannel, 1);
-    expectNothingLearned(twins, 0);
-
-    // The plain measurement gives a zero channel the samples where all
-    // others are negative, finds it leaks nowhere and separates the rest.
-    SepCap zero = makeSepCap(zeroChannel, 3.0);
-    FloatMatrix ssm(4);
-    ASSERT_EQ(zero.specSep(0.01, nullptr, ssm.get(), 2.0, 0), 1);
-    for (int k = 0; k < 4; ++k) {
-        EXPECT_EQ(ssm.cells[4 + k], k == 1 ? 1.0f : 0.0f);
-        EXPECT_EQ(ssm.cells[k * 4 + 1], k == 1 ? 1.0f : 0.0f);
     }
-    EXPECT_EQ(samplesOf(zero)[1], zeroChannel[1]);
-
-    // The robust measurement tells twins apart only through its rescaling
-    // of the channels; whatever it settles on, the samples stay finite.
-    SepCap twin = makeSepCap(twins, 3.0);
-    twin.specSep(0.01, nullptr, ssm.get(), 2.0, 1);
-    EXPECT_TRUE(allFinite(twin));
-
-    // A singular system matrix pre-separates everything to zero; the
-    // refinement then has nothing to learn from.
-    SepCap cap = makeSepCap(twins, 3.0);
-    FloatMatrix zeros(4, 0.0f);
-    cap.setSystemSSM(zeros.getConst());
-    FloatMatrix untouched(4, 3.0f);
-    EXPECT_EQ(cap.specSep(0.01, 2.0, untouched.get()), 0);
+    // A singular system matrix leaves the refinement nothing to learn from.
+    SepCap cap = sepCap(twins);
+    FloatMatrix zeros(0.0f), untouched(3.0f);
+    cap.setSystemSSM(const_cast<const float**>(zeros.rows));
+    EXPECT_EQ(cap.specSep(0.01, 2.0, untouched.rows), 0);
     EXPECT_EQ(untouched.cells, std::vector<float>(16, 3.0f));
     EXPECT_TRUE(allFinite(cap));
 }
 
 TEST(RealRuns, LearningSucceedsOnInstrumentFiles) {
-    // Signal windows as the raw channels show them: from the first peaks to
-    // where the 310's signal fades.
     struct Run {
         const char* name;
-        int start, end;
+        int start, end;  // from the first peaks to where the 310's signal fades
     };
     for (const Run& r : {Run{"3730.ab1", 1800, 16900}, Run{"310.ab1", 1600, 9600}}) {
-        const std::string path = std::string(KWSIGNAL_SHARED_DATA) + "/abif/" + r.name;
-        if (!std::ifstream(path).good()) GTEST_SKIP() << "instrument file absent: " << path;
-        kw::AbifRun run = kw::readAbif(path);
+        kw::AbifRun run;
+        if (!kwtest::readShared(r.name, run)) GTEST_SKIP() << "instrument file absent: " << r.name;
         ASSERT_TRUE(run.ok()) << run.error;
-        std::vector<double*> p = run.rowPointers();
-        SepCap cap(run.numTraces(), run.numScans, p.data(), run.samplingRate);
-        // The 310's raw channels sit on offsets of 500 to 1000 counts, which
-        // would read as cross-talk.
-        ASSERT_EQ(cap.deBaseline(20), 1);
+        SepCap cap = kwtest::capOf<SepCap>(run);
+        ASSERT_EQ(cap.deBaseline(20), 1);  // raw offsets would read as cross-talk
         cap.setSignalStartPnt(r.start);
         cap.setSignalEndPnt(r.end);
         for (int robust : {0, 1}) {
             SepCap work(cap);
-            FloatMatrix ssm(4);
-            ASSERT_EQ(work.specSep(0.02, nullptr, ssm.get(), 3.0, robust), 1)
+            FloatMatrix ssm;
+            ASSERT_EQ(work.specSep(0.02, nullptr, ssm.rows, 3.0, robust), 1)
                 << r.name << " robust " << robust;
-            for (int row = 0; row < 4; ++row)
-                for (int q = 0; q < 4; ++q) {
-                    const float v = ssm.cells[row * 4 + q];
-                    if (row == q) {
-                        EXPECT_GT(v, 0.0f);
-                    } else {
-                        EXPECT_LT(std::fabs(v), 1.0f);
-                    }
-                }
+            for (int k = 0; k < 16; ++k)  // positive diagonal, leaks below 1
+                EXPECT_TRUE(k % 5 == 0 ? ssm.cells[k] > 0.0f : std::fabs(ssm.cells[k]) < 1.0f);
             EXPECT_TRUE(allFinite(work));
         }
     }

@@ -4,29 +4,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <limits>
-#include <random>
-#include <string>
 #include <tuple>
 #include <vector>
 
-#include "kwsignal/abif.h"
-#include "kwsignal/capillary.h"
 #include "kwsignal/platform.h"
-#include "kwsignal/trace.h"
 #include "synthetic.h"
 
 namespace {
 
+using kwtest::traceOf;
 using Span = std::pair<int, int>;
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-KwTrace traceOf(const std::vector<double>& v, double rate = 1.0) {
-    KwTrace t(static_cast<int>(v.size()), v.data());
-    t.setSampleRate(rate);
-    return t;
-}
 
 Span extended(const KwTrace& t, int l, int r, double threshold) {
     t.extendBoundaries(l, r, threshold);
@@ -41,13 +28,8 @@ std::tuple<int, int, int> firstEvent(KwTrace& t, int a, int b, double thr, int d
 // 4 Hz run: noise around 20, a primer peak at 300 (sigma 30), base peaks
 // every 14 samples from 700 to lastPk, then noise only.
 std::vector<double> syntheticRun(int n, int lastPk) {
-    std::vector<double> v(n);
-    std::mt19937 rng(7);
-    std::normal_distribution<double> noise(20.0, 3.0);
-    std::uniform_real_distribution<double> height(200.0, 1000.0);
-    for (double& x : v) x = noise(rng);
+    std::vector<double> v = kwtest::baseRun(n, 7, {{700, lastPk}});
     kwtest::addGaussian(v, 300.0, 8000.0, 30.0);
-    for (int c = 700; c <= lastPk; c += 14) kwtest::addGaussian(v, c, height(rng), 2.5);
     return v;
 }
 
@@ -81,7 +63,7 @@ TEST(SignalEnds, MarkTheEndsFindsRunBetweenPrimerAndNoiseTail) {
     EXPECT_LT(t.getSignalStartPnt(), 695);  // ... before the first base peak
     EXPECT_LE(t.getSignalEndPnt(), 8988);   // at the foot of the last burst
     EXPECT_GT(t.getSignalEndPnt(), 8960);
-    for (int i = 0; i < 12000; ++i) ASSERT_EQ(t[i], v[i]);  // fields set, nothing zeroed
+    EXPECT_EQ(kwtest::samplesOf(t), v);  // fields set, nothing zeroed
 
     KwTrace endOnly = traceOf(v, 4.0);
     endOnly.markTheEnds(0.1, 0);
@@ -91,15 +73,14 @@ TEST(SignalEnds, MarkTheEndsFindsRunBetweenPrimerAndNoiseTail) {
 
 TEST(SignalEnds, MarkTheEndsOnDegenerateTraces) {
     // The noise peaks are taken up to E - 2: the maximum 1 at 18 does not
-    // count, P = 10 and the end moves to the valley after the 10.
+    // count, P = 10 and the end moves to the valley after the 10. Fewer
+    // than 20 samples, or no local maximum: the end stays.
     std::vector<double> twoPeaks(20, 0.0);
     twoPeaks[5] = 10.0;
     twoPeaks[18] = 1.0;
     KwTrace tail = traceOf(twoPeaks, 0.0);
     tail.markTheEnds(0.5, 0);
     EXPECT_EQ(tail.getSignalEndPnt(), 6);
-    // Fewer than 20 samples, or no local maximum: no noise-peak level, the
-    // end stays.
     twoPeaks.pop_back();
     KwTrace shortTrace = traceOf(twoPeaks, 0.0);
     shortTrace.markTheEnds(0.5, 0);
@@ -107,23 +88,12 @@ TEST(SignalEnds, MarkTheEndsOnDegenerateTraces) {
     KwTrace flat = traceOf(std::vector<double>(500, 3.0), 4.0);
     flat.markTheEnds(0.2, 1);
     EXPECT_EQ(flat.getSignalEndPnt(), 499);
-    // Rates of 0 and NaN, NaN samples, odd zones: every loop ends inside.
-    std::vector<double> v = syntheticRun(3000, 2000);
-    std::fill(v.begin() + 1000, v.begin() + 1010, kNaN);
-    for (double rate : {0.0, 4.0, kNaN}) {
-        for (double zone : {0.1, kNaN, 5.0}) {
-            KwTrace t = traceOf(v, rate);
-            t.markTheEnds(zone, 1);
-            EXPECT_GE(t.getSignalStartPnt(), 0);
-            EXPECT_LE(t.getSignalStartPnt(), t.getSignalEndPnt());
-            EXPECT_LE(t.getSignalEndPnt(), 2999);
-        }
-    }
+
     KwTrace z = traceOf(std::vector<double>(10, 4.0));
     z.setSignalStartPnt(3);
     z.setSignalEndPnt(6);
     z.zeroDataAtEnds();
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(z[i], (i >= 3 && i <= 6) ? 4.0 : 0.0) << i;
+    EXPECT_EQ(kwtest::samplesOf(z), (std::vector<double>{0, 0, 0, 4, 4, 4, 4, 0, 0, 0}));
 }
 
 TEST(SignalEnds, FindPlateauRegion) {
@@ -143,9 +113,7 @@ TEST(SignalEnds, FindPlateauRegion) {
     traceOf(v, 1e12).findPlateauRegion(l, r);  // look-ahead beyond the array
     EXPECT_EQ(r, 791);
 
-    std::vector<double> ramp(1000);
-    for (int i = 0; i < 1000; ++i) ramp[i] = i;  // no valley in the middle
-    KwTrace rising = traceOf(ramp, 4.0);
+    KwTrace rising = traceOf(kwtest::line(1000, 0.0, 1.0), 4.0);  // no valley in the middle
     rising.setSignalStartPnt(100);
     rising.findPlateauRegion(l, r);
     EXPECT_EQ(Span(l, r), Span(100, 999));
@@ -171,72 +139,48 @@ TEST(SignalEnds, DetectBigTail) {
     EXPECT_EQ(t.detectBigTail(-50, 5000, -5000, 20, 3.0, l, r), 1);
 }
 
-namespace {
-
 // Raw channels of an instrument file, baseline-removed (25 s windows) and
-// summed, so that every base peak shows whatever its dye. Also the last
-// call's place in the processed data and the onset of the primer signal in
-// the raw data (a fifth of the way from the pre-run median to the top of
-// the first 30 %). Empty when the file is absent.
-struct RealRun {
-    std::vector<double> sum;
-    double rate = 0.0, lastCallFraction = 0.0;
-    int onset = -1;
-};
-
-RealRun loadRun(const char* name) {
-    RealRun out;
-    const std::string path = std::string(KWSIGNAL_SHARED_DATA "/abif/") + name;
-    if (!std::ifstream(path).good()) return out;
-    kw::AbifRun run = kw::readAbif(path);
-    if (!run.ok() || run.numTraces() != 4 || run.callPositions.empty()) return out;
-    const int n = run.numScans;
-    std::vector<double*> rows = run.rowPointers();
-    KwCap cap(4, n, rows.data(), run.samplingRate);
-    if (cap.deBaseline(5) != 1) return out;
-    out.sum.assign(n, 0.0);
-    std::vector<double> raw(n, 0.0);
-    for (int c = 0; c < 4; ++c) {
-        for (int i = 0; i < n; ++i) {
-            out.sum[i] += cap(c, i);
-            raw[i] += run.raw[c][i];
-        }
-    }
-    out.rate = run.samplingRate;
-    out.lastCallFraction = static_cast<double>(run.callPositions.back()) /
-                           static_cast<double>(run.processed[0].size());
-    std::vector<double> head(raw.begin(), raw.begin() + n / 10);
-    std::nth_element(head.begin(), head.begin() + head.size() / 2, head.end());
-    const double preRun = head[head.size() / 2];
-    const double top = *std::max_element(raw.begin(), raw.begin() + 3 * n / 10);
-    out.onset =
-        static_cast<int>(std::find_if(raw.begin(), raw.end(),
-                                      [&](double x) { return x > preRun + 0.2 * (top - preRun); }) -
-                         raw.begin());
-    return out;
-}
-
-}  // namespace
-
-// PLOC2 positions are in the instrument's processed coordinates, trimmed and
-// rescaled against the raw scans with no recorded offset, so the end is
-// compared on the relative scale: both runs are called to the end of their
-// processed data, and the window must end in the last tenth of the raw
-// scans. The start must lie past the onset of the primer signal and within
-// two minutes of it.
+// summed so that every base peak shows whatever its dye. PLOC2 positions are
+// in the instrument's processed coordinates, trimmed and rescaled against
+// the raw scans with no recorded offset, so the end is compared on the
+// relative scale: both runs are called to the end of their processed data,
+// and the window must end in the last tenth of the raw scans. The start must
+// lie past the onset of the primer signal (a fifth of the way from the
+// pre-run median to the top of the first 30 % of the raw sum) and within two
+// minutes of it.
 TEST(SignalEnds, RealRunsStartAfterPrimerAndEndNearLastCall) {
     for (const char* name : {"3730.ab1", "310.ab1"}) {
         SCOPED_TRACE(name);
-        RealRun run = loadRun(name);
-        if (run.sum.empty())
-            GTEST_SKIP() << "instrument file not available or unreadable: " << name;
-        const int n = static_cast<int>(run.sum.size());
-        KwTrace t = traceOf(run.sum, run.rate);
+        kw::AbifRun run;
+        if (!kwtest::readShared(name, run)) GTEST_SKIP() << "instrument file absent: " << name;
+        ASSERT_TRUE(run.ok() && run.numTraces() == 4 && !run.callPositions.empty());
+        const int n = run.numScans;
+        KwCap cap = kwtest::capOf(run);
+        ASSERT_EQ(cap.deBaseline(5), 1);
+        std::vector<double> sum(n, 0.0), raw(n, 0.0);
+        for (int c = 0; c < 4; ++c) {
+            for (int i = 0; i < n; ++i) {
+                sum[i] += cap(c, i);
+                raw[i] += run.raw[c][i];
+            }
+        }
+        std::vector<double> head(raw.begin(), raw.begin() + n / 10);
+        std::nth_element(head.begin(), head.begin() + head.size() / 2, head.end());
+        const double preRun = head[head.size() / 2];
+        const double top = *std::max_element(raw.begin(), raw.begin() + 3 * n / 10);
+        const int onset = static_cast<int>(
+            std::find_if(raw.begin(), raw.end(),
+                         [&](double x) { return x > preRun + 0.2 * (top - preRun); }) -
+            raw.begin());
+        const double lastCall = static_cast<double>(run.callPositions.back()) /
+                                static_cast<double>(run.processed[0].size());
+
+        KwTrace t = traceOf(sum, run.samplingRate);
         t.markTheEnds(0.2, 1);
-        EXPECT_GT(t.getSignalStartPnt(), run.onset);
-        EXPECT_LT(t.getSignalStartPnt(), run.onset + static_cast<int>(120.0 * run.rate));
-        EXPECT_GT(run.lastCallFraction, 0.99);
-        EXPECT_GT(t.getSignalEndPnt(), static_cast<int>((run.lastCallFraction - 0.1) * n));
+        EXPECT_GT(t.getSignalStartPnt(), onset);
+        EXPECT_LT(t.getSignalStartPnt(), onset + static_cast<int>(120.0 * run.samplingRate));
+        EXPECT_GT(lastCall, 0.99);
+        EXPECT_GT(t.getSignalEndPnt(), static_cast<int>((lastCall - 0.1) * n));
         EXPECT_LE(t.getSignalEndPnt(), n - 1);
     }
 }

@@ -2,13 +2,10 @@
 // files, the 1 Hz to 3 Hz interpolation, and malformed input.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "kwsignal/capillary.h"
 #include "synthetic.h"
 
 namespace {
@@ -17,26 +14,15 @@ std::string tempPath(const std::string& name) {
     return ::testing::TempDir() + "kwio_" + name;
 }
 
-std::string writeFile(const std::string& name, const std::string& text) {
-    const std::string path = tempPath(name);
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+std::string writeTemp(const std::string& name, const std::string& text) {
+    return kwtest::writeFile(tempPath(name), text);
 }
 
 // The row array a reader handed out, released as the host releases it.
 struct Rows {
-    int numTraces = -1;
-    int numData = -1;
+    int numTraces = -1, numData = -1, result = -1;
     double rate = -1.0;
     double** p = nullptr;
-    int result = -1;
     ~Rows() { KwCap().ReleasePointer(p); }
 };
 
@@ -48,91 +34,68 @@ Rows readRows(const std::string& path, bool interpolate = false) {
     return r;
 }
 
-void expectUnreadable(const std::string& path, const char* what) {
-    for (bool interpolate : {false, true}) {
-        Rows r = readRows(path, interpolate);
-        EXPECT_EQ(r.numTraces, 0) << what;
-        EXPECT_EQ(r.numData, 0) << what;
-        EXPECT_EQ(r.p, nullptr) << what;
-        EXPECT_EQ(r.result, 0) << what;
-    }
-}
-
-KwCap capOf(std::vector<std::vector<double>> rows, double rate) {
-    return kwtest::makeCap(rows, rate);
-}
-
 }  // namespace
 
-TEST(ExportFile, ByteForByteForFourTwoAndThreeTraces) {
+TEST(ExportFile, ByteForByteAndReadBack) {
     std::string path = tempPath("export.txt");
-    capOf({{1, 2, 3}, {0.5, -1, 0}, {1e6, 7, 8}, {0, 0, 0.25}}, 3.0).output(&path[0]);
-    EXPECT_EQ(readFile(path),
-              "C_A_G_T:     3\nTHIS_IS_3_Hz_DATA:\n4Traces:\n"
-              "1.000000 0.500000 1000000.000000 0.000000 \n"
-              "2.000000 -1.000000 7.000000 0.000000 \n"
-              "3.000000 0.000000 8.000000 0.250000 \n");
-    capOf({{1, 2, 3}, {4, 5, 6}}, 1.0).output(&path[0]);
-    EXPECT_EQ(readFile(path),
-              "unknown_standard:     3\nTHIS_IS_3_Hz_DATA:\n2Traces:\n"
-              "1.000000 4.000000 \n2.000000 5.000000 \n3.000000 6.000000 \n");
-    capOf({{1}, {2}, {3}}, 1.0).output(&path[0]);
-    EXPECT_EQ(readFile(path), "THIS_IS_3_Hz_DATA:\n3Traces:\n1.000000 2.000000 3.000000 \n");
-}
+    using Case = std::pair<std::vector<std::vector<double>>, const char*>;
+    for (const Case& c : {Case{{{1, 2, 3}, {0.5, -1, 0}, {1e6, 7, 8}, {0, 0, 0.25}},
+                               "C_A_G_T:     3\nTHIS_IS_3_Hz_DATA:\n4Traces:\n"
+                               "1.000000 0.500000 1000000.000000 0.000000 \n"
+                               "2.000000 -1.000000 7.000000 0.000000 \n"
+                               "3.000000 0.000000 8.000000 0.250000 \n"},
+                          Case{{{1, 2, 3}, {4, 5, 6}},
+                               "unknown_standard:     3\nTHIS_IS_3_Hz_DATA:\n2Traces:\n"
+                               "1.000000 4.000000 \n2.000000 5.000000 \n3.000000 6.000000 \n"},
+                          Case{{{1}, {2}, {3}},
+                               "THIS_IS_3_Hz_DATA:\n3Traces:\n1.000000 2.000000 "
+                               "3.000000 \n"}}) {
+        kwtest::makeCap(c.first, 3.0).output(&path[0]);
+        EXPECT_EQ(kwtest::readFile(path), c.second);
+    }
 
-TEST(ExportFile, ReadsBackIntoFourTraces) {
-    std::string path = tempPath("roundtrip.txt");
-    capOf({{1, 2}, {3, 4}, {5, 6}, {7, 8.5}}, 3.0).output(&path[0]);
+    kwtest::makeCap({{1, 2}, {3, 4}, {5, 6}, {7, 8.5}}, 3.0).output(&path[0]);
     KwCap cap(4, 1);
     cap.input(&path[0], nullptr);
-    EXPECT_EQ(cap.getNumData(), 2);
-    EXPECT_EQ(cap.getNumTraces(), 4);
-    EXPECT_EQ(cap(3, 1), 8.5);
+    EXPECT_EQ(std::make_pair(cap.getNumData(), cap(3, 1)), std::make_pair(2, 8.5));
     EXPECT_EQ(cap.getPnterToTrace(0)->getSignalEndPnt(), 1);
 
     // Any other first word: rate 1.0 and single-precision samples.
-    std::string other = writeFile("other.txt", "X 2 a b\n0.1 1 2 3\n4 5 6 7\n");
-    KwCap cap2 = capOf({{9}, {9}, {9}, {9}}, 3.0);
+    std::string other = writeTemp("other.txt", "X 2 a b\n0.1 1 2 3\n4 5 6 7\n");
+    KwCap cap2 = kwtest::makeCap({{9}, {9}, {9}, {9}}, 3.0);
     cap2.input(&other[0], nullptr);
-    EXPECT_EQ(cap2.getSamplingRate(), 1.0);
-    EXPECT_EQ(cap2.getPnterToTrace(2)->getSampleRate(), 1.0);
-    EXPECT_EQ(cap2(0, 0), static_cast<double>(0.1f));
-    EXPECT_EQ(cap2(3, 1), 7.0);
+    EXPECT_EQ(cap2.getSamplingRate() + cap2.getPnterToTrace(2)->getSampleRate(), 2.0);
+    EXPECT_EQ(cap2(0, 0) + cap2(3, 1), static_cast<double>(0.1f) + 7.0);
 
     // Fewer than four traces, or a count the file cannot hold: unchanged.
-    KwCap two = capOf({{9}, {9}}, 3.0);
+    KwCap two = kwtest::makeCap({{9}, {9}}, 3.0);
     two.input(&other[0], nullptr);
     EXPECT_EQ(two.getNumData(), 1);
-    std::string huge = writeFile("hugeexport.txt", "X 2000000000 a b\n1 2 3 4\n");
+    std::string huge = writeTemp("hugeexport.txt", "X 2000000000 a b\n1 2 3 4\n");
     cap2.input(&huge[0], nullptr);
     EXPECT_EQ(cap2.getNumData(), 2);
 }
 
 TEST(PointFile, SkipsFirstColumn) {
-    const std::string path = writeFile("points.txt", "3\n9 1 2\n9 3 4.5\n9 0.1 6\n");
-    double rate = 0.0;
-    double* x = nullptr;
-    double* y = nullptr;
+    double rate = 0.0, *x = nullptr, *y = nullptr;
     KwCap cap;
-    ASSERT_EQ(cap.read(path.c_str(), rate, &x, &y), 3);
+    ASSERT_EQ(
+        cap.read(writeTemp("points.txt", "3\n9 1 2\n9 3 4.5\n9 0.1 6\n").c_str(), rate, &x, &y), 3);
     EXPECT_EQ(rate, 1.0);
-    EXPECT_EQ(x[1], 3.0);
-    EXPECT_EQ(y[1], 4.5);
+    EXPECT_EQ(x[1] + y[1], 7.5);
     EXPECT_EQ(x[2], static_cast<double>(0.1f));
     delete[] x;
     delete[] y;
     EXPECT_EQ(cap.read(tempPath("missing").c_str(), rate, &x, &y), 0);
     EXPECT_EQ(x, nullptr);
-    EXPECT_EQ(cap.read(writeFile("pointsneg.txt", "-4\n1 2 3\n").c_str(), rate, &x, &y), 0);
+    EXPECT_EQ(cap.read(writeTemp("pointsneg.txt", "-4\n1 2 3\n").c_str(), rate, &x, &y), 0);
     EXPECT_EQ(y, nullptr);
 }
 
 TEST(TraceFiles, ProcessedLineCountAndIndexed) {
-    Rows p = readRows(writeFile("proc.txt", "pRoCeSsEdX skip 3 2 3.0 17\n1 2 3\n4 5 0.1\n"));
-    EXPECT_EQ(p.numTraces, 3);
-    EXPECT_EQ(p.numData, 2);
-    EXPECT_EQ(p.rate, 3.0);
-    EXPECT_EQ(p.result, 17);
+    Rows p = readRows(writeTemp("proc.txt", "pRoCeSsEdX skip 3 2 3.0 17\n1 2 3\n4 5 0.1\n"));
+    EXPECT_EQ(std::vector<double>({1.0 * p.numTraces, 1.0 * p.numData, p.rate, 1.0 * p.result}),
+              std::vector<double>({3, 2, 3, 17}));
     EXPECT_EQ(p.p[0][1], 4.0);
     EXPECT_EQ(p.p[2][1], static_cast<double>(0.1f));
     EXPECT_EQ(p.p[3], nullptr);  // padding for ReleasePointer
@@ -140,48 +103,35 @@ TEST(TraceFiles, ProcessedLineCountAndIndexed) {
     // Line ends LF, CR (row only) and CR LF give the same three traces.
     for (const char* text : {"N_LINES: 2 a b\n1 2 3\n4 5 6\n", "N_LINES: 2 a b\n1 2 3\r\n4 5 6\n",
                              "N_LINES: 2 a b\r\n1 2 3\r\n4 5 6\r\n"}) {
-        Rows n = readRows(writeFile("lines.txt", text));
-        EXPECT_EQ(n.numTraces, 3) << text;
-        EXPECT_EQ(n.numData, 2);
-        EXPECT_EQ(n.rate, 1.0);
-        EXPECT_EQ(n.result, 0);
-        EXPECT_EQ(n.p[0][0], 1.0);
-        EXPECT_EQ(n.p[2][1], 6.0);
+        Rows n = readRows(writeTemp("lines.txt", text));
+        EXPECT_EQ(std::make_pair(n.numTraces, n.numData), std::make_pair(3, 2)) << text;
+        EXPECT_EQ(n.rate + n.result, 1.0);
+        EXPECT_EQ(n.p[0][0] + n.p[2][1], 7.0);
     }
 
-    Rows i = readRows(writeFile("indexed.txt", "5\n0 1 2\n1 3 4\n2 5 6\n3 7 8\n4 9 10\n"));
-    EXPECT_EQ(i.numTraces, 2);
-    EXPECT_EQ(i.numData, 5);
+    Rows i = readRows(writeTemp("indexed.txt", "5\n0 1 2\n1 3 4\n2 5 6\n3 7 8\n4 9 10\n"));
+    EXPECT_EQ(std::make_pair(i.numTraces, i.numData), std::make_pair(2, 5));
     EXPECT_EQ(i.rate, 1.0);
-    EXPECT_EQ(i.p[0][4], 9.0);
-    EXPECT_EQ(i.p[1][4], 10.0);
+    EXPECT_EQ(i.p[0][4] + i.p[1][4], 19.0);
 }
 
 TEST(TraceFiles, InputBringsOneHertzToThreeHertz) {
-    Rows same = readRows(writeFile("p3.txt", "pRoCeSsEd x 1 6 3.0 0\n1 2 3 4 5 6\n"), true);
-    EXPECT_EQ(same.numData, 6);
-    EXPECT_EQ(same.rate, 3.0);
-    EXPECT_EQ(same.p[0][5], 6.0);
-
-    Rows up = readRows(writeFile("p1.txt", "pRoCeSsEd x 1 6 1.0 0\n1 4 9 16 25 36\n"), true);
-    ASSERT_EQ(up.numData, 18);
-    EXPECT_EQ(up.rate, 3.0);
+    Rows same = readRows(writeTemp("p3.txt", "pRoCeSsEd x 1 6 3.0 0\n1 2 3 4 5 6\n"), true);
+    EXPECT_EQ(std::make_pair(same.numData, same.p[0][5]), std::make_pair(6, 6.0));
+    Rows up = readRows(writeTemp("p1.txt", "pRoCeSsEd x 1 6 1.0 0\n1 4 9 16 25 36\n"), true);
+    ASSERT_EQ(std::make_pair(up.numData, up.rate), std::make_pair(18, 3.0));
     for (int i = 0; i < 6; ++i) EXPECT_EQ(up.p[0][3 * i], (i + 1.0) * (i + 1.0));
-    EXPECT_NEAR(up.p[0][1], (4.0 / 3) * (4.0 / 3), 1e-9);
-
     // A rate in no band: file length, zero rows.
-    Rows odd = readRows(writeFile("p5.txt", "pRoCeSsEd x 1 2 5.0 0\n7 8\n"), true);
+    Rows odd = readRows(writeTemp("p5.txt", "pRoCeSsEd x 1 2 5.0 0\n7 8\n"), true);
     EXPECT_EQ(odd.numData, 2);
     EXPECT_EQ(odd.p[0][1], 0.0);
-}
 
-TEST(Interpolation, ExactOnQuarticAndSafeOnShortInput) {
+    // The interpolation is exact on a quartic and safe on two samples.
     auto quartic = [](double x) { return 0.5 * x * x * x * x - 3 * x * x * x + x - 7; };
     std::vector<double> in(9), out(27);
     for (int i = 0; i < 9; ++i) in[i] = quartic(i);
     KwTrace().interpolateFrom1To3Hz(9, in.data(), out.data());
     for (int j = 0; j < 27; ++j) EXPECT_NEAR(out[j], quartic(j / 3.0), 1e-9) << j;
-
     std::vector<double> two{2.0, 4.0}, six(6);
     KwTrace().interpolateFrom1To3Hz(2, two.data(), six.data());
     EXPECT_NEAR(six[1], 2.0 + 2.0 / 3.0, 1e-12);
@@ -189,37 +139,41 @@ TEST(Interpolation, ExactOnQuarticAndSafeOnShortInput) {
 }
 
 TEST(TraceFiles, MalformedFilesNeverCrash) {
-    expectUnreadable(tempPath("does_not_exist"), "missing");
-    expectUnreadable(writeFile("empty.txt", ""), "empty");
-    expectUnreadable(writeFile("blank.txt", " \n\n"), "blank");
-    expectUnreadable(writeFile("hdr.txt", "pRoCeSsEd"), "header word only");
-    expectUnreadable(writeFile("neg.txt", "pRoCeSsEd x 4 -3 3.0 1\n"), "negative count");
-    expectUnreadable(writeFile("big.txt", "pRoCeSsEd x 4 2000000000 3.0 1\n1 2 3 4\n"),
-                     "2e9 samples");
-    expectUnreadable(writeFile("bigtr.txt", "pRoCeSsEd x 2000000000 0 3.0 1\n"), "2e9 traces");
-    expectUnreadable(writeFile("bigidx.txt", "2000000000\n0 1 2\n"), "indexed 2e9");
-    expectUnreadable(writeFile("nlempty.txt", "N_LINES: 2 a b\n\n1 2\n"), "empty first row");
+    const std::pair<const char*, const char*> unreadable[] = {
+        {"missing", nullptr},
+        {"empty", ""},
+        {"blank", " \n\n"},
+        {"header word only", "pRoCeSsEd"},
+        {"negative count", "pRoCeSsEd x 4 -3 3.0 1\n"},
+        {"2e9 samples", "pRoCeSsEd x 4 2000000000 3.0 1\n1 2 3 4\n"},
+        {"2e9 traces", "pRoCeSsEd x 2000000000 0 3.0 1\n"},
+        {"indexed 2e9", "2000000000\n0 1 2\n"},
+        {"empty first row", "N_LINES: 2 a b\n\n1 2\n"}};
+    for (const auto& u : unreadable) {
+        const std::string path = u.second ? writeTemp("bad.txt", u.second) : tempPath("nothing");
+        for (bool interpolate : {false, true}) {
+            Rows r = readRows(path, interpolate);
+            EXPECT_EQ(std::vector<int>({r.numTraces, r.numData, r.result}), std::vector<int>(3, 0))
+                << u.first;
+            EXPECT_EQ(r.p, nullptr) << u.first;
+        }
+    }
 
     // Header only, a truncated row, letters: what is missing reads as 0.0 and
     // the numbers after a bad word are still read.
-    Rows h = readRows(writeFile("honly.txt", "pRoCeSsEd x 2 3 3.0 5\n"));
-    EXPECT_EQ(h.numData, 3);
-    EXPECT_EQ(h.p[1][2], 0.0);
-    Rows t = readRows(writeFile("trunc.txt", "pRoCeSsEd x 2 2 3.0 5\n1 2\n3"));
-    EXPECT_EQ(t.p[0][1], 3.0);
-    EXPECT_EQ(t.p[1][1], 0.0);
-    Rows l = readRows(writeFile("letters.txt", "pRoCeSsEd x 2 2 3.0 5\n1 abc\nxyz 4\n"));
-    EXPECT_EQ(l.p[0][0], 1.0);
-    EXPECT_EQ(l.p[1][0], 0.0);
-    EXPECT_EQ(l.p[0][1], 0.0);
-    EXPECT_EQ(l.p[1][1], 4.0);
+    Rows h = readRows(writeTemp("honly.txt", "pRoCeSsEd x 2 3 3.0 5\n"));
+    EXPECT_EQ(std::make_pair(h.numData, h.p[1][2]), std::make_pair(3, 0.0));
+    Rows t = readRows(writeTemp("trunc.txt", "pRoCeSsEd x 2 2 3.0 5\n1 2\n3"));
+    EXPECT_EQ(std::make_pair(t.p[0][1], t.p[1][1]), std::make_pair(3.0, 0.0));
+    Rows l = readRows(writeTemp("letters.txt", "pRoCeSsEd x 2 2 3.0 5\n1 abc\nxyz 4\n"));
+    EXPECT_EQ(std::vector<double>({l.p[0][0], l.p[1][0], l.p[0][1], l.p[1][1]}),
+              std::vector<double>({1.0, 0.0, 0.0, 4.0}));
 
     // A first data row far longer than the 120-byte row buffer.
     std::string row;
     while (row.size() < 10000) row += "1.5 ";
-    Rows n = readRows(writeFile("longrow.txt", "N_LINES: 2 a b\n" + row + "\n1 2 3 4\n"));
-    EXPECT_EQ(n.numTraces, 4);
-    EXPECT_EQ(n.numData, 2);
+    Rows n = readRows(writeTemp("longrow.txt", "N_LINES: 2 a b\n" + row + "\n1 2 3 4\n"));
+    EXPECT_EQ(std::make_pair(n.numTraces, n.numData), std::make_pair(4, 2));
     EXPECT_EQ(n.p[3][0], 1.5);
 }
 
@@ -232,11 +186,10 @@ constexpr int kWrongFormatExit = 911 & 0xff;
 #endif
 
 TEST(TraceFilesDeathTest, UnknownFirstWordEndsTheProcess) {
-    const std::string path = writeFile("wrong.txt", "Hello 1 2 3\n");
-    KwCap cap;
+    const std::string path = writeTemp("wrong.txt", "Hello 1 2 3\n");
     int numTraces = 0, numData = 0;
     double rate = 0.0;
     double** rows = nullptr;
-    EXPECT_EXIT(cap.read(path.c_str(), numTraces, numData, rate, &rows),
+    EXPECT_EXIT(KwCap().read(path.c_str(), numTraces, numData, rate, &rows),
                 ::testing::ExitedWithCode(kWrongFormatExit), "Wrong Data Format");
 }

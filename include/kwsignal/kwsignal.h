@@ -12,5 +12,6 @@
 #include "kwsignal/events.h"
 #include "kwsignal/rundata.h"
 #include "kwsignal/abif.h"
+#include "kwsignal/simulate.h"
 
 #endif

@@ -1,0 +1,206 @@
+#include "batch.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "pipeline.h"
+#include "plot.h"
+#include "writers.h"
+
+namespace kwapp {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// One output folder per file, named after the file without its extension;
+// files of the same name get -2, -3, ... in the order given.
+std::vector<std::string> outputFolders(const std::vector<std::string>& files,
+                                       const std::string& outDir) {
+    std::map<std::string, int> seen;
+    std::vector<std::string> folders;
+    for (const std::string& f : files) {
+        std::string stem = fs::path(f).stem().string();
+        if (stem.empty() || stem == "." || stem == "..") stem = "capillary";
+        const int n = ++seen[stem];
+        folders.push_back(
+            (fs::path(outDir) / (n == 1 ? stem : stem + "-" + std::to_string(n))).string());
+    }
+    return folders;
+}
+
+// The messages of a batch: one line per failure or warning, and a progress
+// line kept at the bottom of a terminal.
+class Reporter {
+public:
+    Reporter(size_t total, bool progress) : total(total), progress(progress), t0(Clock::now()) {}
+
+    void started(const std::string& file) {
+        std::lock_guard<std::mutex> lock(mutex);
+        current = file;
+        drawProgress();
+    }
+    void finished(const std::string& file, const FileReport& report) {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++done;
+        clearProgress();
+        if (report.outcome == Outcome::failed)
+            std::fprintf(stderr, "kwsignal: %s: %s\n", file.c_str(), report.reason.c_str());
+        if (report.outcome == Outcome::noSignal)
+            std::fprintf(stderr, "kwsignal: warning: %s: no signal (%s)\n", file.c_str(),
+                         report.reason.c_str());
+        drawProgress();
+    }
+    void close() {
+        std::lock_guard<std::mutex> lock(mutex);
+        clearProgress();
+    }
+
+private:
+    void clearProgress() {
+        if (progress) std::fprintf(stderr, "\r\033[K");
+    }
+    void drawProgress() {
+        if (!progress) return;
+        const double elapsed = secondsSince(t0);
+        char eta[32] = "--";  // no estimate before the first file is done
+        if (done > 0) std::snprintf(eta, sizeof eta, "%.1f s", elapsed / done * (total - done));
+        std::fprintf(stderr, "\r\033[K[%zu/%zu] %s  elapsed %.1f s  ETA %s", done, total,
+                     done < total ? current.c_str() : "done", elapsed, eta);
+        std::fflush(stderr);
+    }
+
+    std::mutex mutex;
+    size_t total;
+    size_t done = 0;
+    bool progress;
+    Clock::time_point t0;
+    std::string current;
+};
+
+std::string writeOutputs(const std::string& dir, const RawRun& run, const PipelineResult& result,
+                         double parseMs) {
+    const fs::path d(dir);
+    std::string problem = writeProcessed((d / "processed.txt").string(), *result.processed);
+    if (problem.empty()) problem = writeMatrix((d / "matrix.txt").string(), result.matrix);
+    if (problem.empty()) problem = writePeaks((d / "peaks.tsv").string(), run, result);
+    if (problem.empty()) problem = writePlot((d / "plot.svg").string(), run, result);
+    if (problem.empty())
+        problem = writeSummary((d / "summary.json").string(), run, result, parseMs);
+    return problem;
+}
+
+}  // namespace
+
+std::string loadMatrix(const std::string& path, std::vector<std::vector<float>>& m) {
+    std::ifstream in(path);
+    if (!in) return "cannot open the matrix file " + path;
+    std::vector<std::vector<float>> rows;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::vector<float> row;
+        std::string w;
+        while (words >> w) {
+            char* end = nullptr;
+            const double v = std::strtod(w.c_str(), &end);
+            if (end != w.c_str() + w.size() || !std::isfinite(v))
+                return path + ": " + w + " is not a number";
+            // The matrix is kept in single precision: a number beyond the
+            // float range would become an infinite element and spread into
+            // every separated sample.
+            if (std::fabs(v) > std::numeric_limits<float>::max())
+                return path + ": " + w + " is beyond the range of a matrix element";
+            row.push_back(static_cast<float>(v));
+        }
+        if (!row.empty()) rows.push_back(row);
+    }
+    for (const auto& row : rows)
+        if (row.size() != rows.size())
+            return path + ": not a square matrix (" + std::to_string(rows.size()) + " rows)";
+    if (rows.empty()) return path + ": no matrix in the file";
+    m = rows;
+    return std::string();
+}
+
+FileReport processFile(const std::string& path, const std::string& outDir,
+                       const ProcessOptions& options) {
+    FileReport report;
+    const auto t0 = Clock::now();
+    RawRun run;
+    report.reason = loadRun(path, options.format, run);
+    if (!report.reason.empty()) return report;
+    if (options.rate > 0.0) {
+        run.rate = options.rate;
+        run.rateSource = "command line";
+    }
+    const double parseMs = secondsSince(t0) * 1000.0;
+    PipelineOptions po;
+    if (!options.systemMatrix.empty()) {
+        if (static_cast<int>(options.systemMatrix.size()) != run.numTraces) {
+            report.reason = "the separation matrix is " +
+                            std::to_string(options.systemMatrix.size()) + " x " +
+                            std::to_string(options.systemMatrix.size()) + ", the file has " +
+                            std::to_string(run.numTraces) + " traces";
+            return report;
+        }
+        po.systemMatrix = options.systemMatrix;
+    }
+    PipelineResult result;
+    report.reason = runPipeline(run, po, result);
+    if (!report.reason.empty()) return report;
+    std::error_code ec;
+    fs::create_directories(outDir, ec);
+    if (ec) {
+        report.reason = "cannot create " + outDir + ": " + ec.message();
+        return report;
+    }
+    report.reason = writeOutputs(outDir, run, result, parseMs);
+    if (!report.reason.empty()) return report;
+    report.outcome = result.status == "ok" ? Outcome::ok : Outcome::noSignal;
+    report.reason = result.note;
+    return report;
+}
+
+int processFiles(const std::vector<std::string>& files, const ProcessOptions& options) {
+    const std::vector<std::string> folders = outputFolders(files, options.outDir);
+    std::vector<FileReport> reports(files.size());
+    Reporter reporter(files.size(), !options.quiet && isatty(STDERR_FILENO));
+    std::atomic<size_t> next{0};
+    auto worker = [&]() {
+        for (size_t k = next++; k < files.size(); k = next++) {
+            reporter.started(files[k]);
+            reports[k] = processFile(files[k], folders[k], options);
+            reporter.finished(files[k], reports[k]);
+        }
+    };
+    const int jobs = std::max(1, std::min<int>(options.jobs, static_cast<int>(files.size())));
+    std::vector<std::thread> threads;
+    for (int j = 1; j < jobs; ++j) threads.emplace_back(worker);
+    worker();
+    for (std::thread& t : threads) t.join();
+    reporter.close();
+    int status = kExitOk;
+    for (const FileReport& r : reports) {
+        if (r.outcome == Outcome::failed) return kExitFailed;
+        if (r.outcome == Outcome::noSignal) status = kExitNoSignal;
+    }
+    return status;
+}
+
+}  // namespace kwapp

@@ -1,0 +1,168 @@
+// kwsignal: the command-line tool of the kwsignal library.
+//
+//   kwsignal process FILE... [-o DIR] [-j N] [--matrix SSM.txt] [--format F] [--quiet]
+//   kwsignal simulate [-o FILE] [--seed N] [--bases N] [--rate HZ] [--crosstalk X] [--noise X]
+//   kwsignal demo [-o DIR]
+//   kwsignal info FILE... [--format F]
+//
+// Exit status: 0 success; 1 a file could not be processed; 2 bad command
+// line; 3 every file processed but at least one holds no signal.
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
+
+#include "batch.h"
+#include "demo.h"
+#include "formats.h"
+
+namespace {
+
+using kwapp::Format;
+
+const std::vector<std::string> kFormatNames = {"auto",   "abif",    "export", "processed",
+                                               "nlines", "indexed", "qrd"};
+
+Format formatFrom(const std::string& name) {
+    Format f = Format::automatic;
+    kwapp::parseFormat(name, f);
+    return f;
+}
+
+void printInfo(const kwapp::RawRun& run) {
+    std::printf("%s\n  format        %s\n  traces        %d", run.path.c_str(),
+                kwapp::formatName(run.format), run.numTraces);
+    if (!run.channelNames.empty()) {
+        std::printf(" (");
+        for (size_t t = 0; t < run.channelNames.size(); ++t)
+            std::printf("%s%s", t ? " " : "", run.channelNames[t].c_str());
+        std::printf(")");
+    }
+    std::printf("\n  samples       %d\n  rate          %.4g Hz (%s)\n", run.numData, run.rate,
+                run.rateSource.c_str());
+    std::printf("  instrument    %s\n",
+                run.instrument.empty() ? "not named" : run.instrument.c_str());
+    double lo = 0.0, hi = 0.0;
+    for (size_t t = 0; t < run.rows.size(); ++t) {
+        if (run.rows[t].empty()) continue;
+        const auto mm = std::minmax_element(run.rows[t].begin(), run.rows[t].end());
+        lo = t == 0 ? *mm.first : std::min(lo, *mm.first);
+        hi = t == 0 ? *mm.second : std::max(hi, *mm.second);
+    }
+    std::printf("  signal range  %g .. %g\n", lo, hi);
+    if (run.format == Format::abif) {
+        std::printf("  processed     %s\n", run.hasProcessed ? "present" : "absent");
+        if (run.numCalls > 0)
+            std::printf("  base calls    %d\n", run.numCalls);
+        else
+            std::printf("  base calls    absent\n");
+    }
+    for (const std::string& w : run.warnings) std::printf("  note: %s\n", w.c_str());
+}
+
+int runInfo(const std::vector<std::string>& files, Format format) {
+    int status = kwapp::kExitOk;
+    for (const std::string& f : files) {
+        kwapp::RawRun run;
+        const std::string problem = kwapp::loadRun(f, format, run);
+        if (problem.empty()) {
+            printInfo(run);
+        } else {
+            std::fprintf(stderr, "kwsignal: %s: %s\n", f.c_str(), problem.c_str());
+            status = kwapp::kExitFailed;
+        }
+    }
+    return status;
+}
+
+int runSimulate(const std::string& out, const kw::SimulationOptions& options) {
+    const kw::SimulatedCapillary sim = kw::simulateCapillary(options);
+    const std::string problem = kwapp::writeSimulation(out, sim);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "kwsignal: simulate: %s\n", problem.c_str());
+        return kwapp::kExitFailed;
+    }
+    std::printf(
+        "wrote %s (%zu samples x 4 traces, %zu bases; the file format records 3 Hz)\n"
+        "      %s.truth.tsv, %s.truth_matrix.txt\n",
+        out.c_str(), sim.channels[0].size(), sim.peaks.size(), out.c_str(), out.c_str());
+    return kwapp::kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "kwsignal: raw four-colour capillary electrophoresis traces to clean signal and "
+        "fitted peaks.\nExit status: 0 success, 1 a file failed, 2 bad command line, "
+        "3 a run without signal."};
+    app.require_subcommand(1);
+
+    kwapp::ProcessOptions po;
+    std::vector<std::string> processFiles;
+    std::string processFormat = "auto", matrixPath;
+    CLI::App* process = app.add_subcommand("process", "run the default pipeline on trace files");
+    process->add_option("FILE", processFiles, "trace files")->required();
+    process->add_option("-o,--out", po.outDir, "output folder (one sub-folder per file)")
+        ->capture_default_str();
+    process->add_option("-j,--jobs", po.jobs, "files processed at once")
+        ->check(CLI::Range(1, 256))
+        ->capture_default_str();
+    process->add_option("--matrix", matrixPath, "system separation matrix to refine");
+    process->add_option("--format", processFormat, "input format")
+        ->check(CLI::IsMember(kFormatNames))
+        ->capture_default_str();
+    process->add_option("--rate", po.rate, "sampling rate in Hz, overriding the file's")
+        ->check(CLI::PositiveNumber);
+    process->add_flag("--quiet", po.quiet, "no progress line");
+
+    std::string simOut = "simulated.txt";
+    kw::SimulationOptions so;
+    CLI::App* simulate = app.add_subcommand("simulate", "write a synthetic raw capillary");
+    simulate->add_option("-o,--out", simOut, "export file to write")->capture_default_str();
+    simulate->add_option("--seed", so.seed, "random seed")->capture_default_str();
+    simulate->add_option("--bases", so.bases, "number of bases")
+        ->check(CLI::Range(1, 5000))
+        ->capture_default_str();
+    simulate->add_option("--rate", so.rate, "samples per second")
+        ->check(CLI::Range(0.5, 20.0))
+        ->capture_default_str();
+    simulate->add_option("--crosstalk", so.crosstalk, "leak into adjacent channels")
+        ->check(CLI::Range(0.0, 0.6))
+        ->capture_default_str();
+    simulate->add_option("--noise", so.noise, "noise scale")
+        ->check(CLI::Range(0.0, 20.0))
+        ->capture_default_str();
+
+    std::string demoOut = "kwsignal-demo";
+    CLI::App* demo = app.add_subcommand("demo", "simulate, process and score the recovery");
+    demo->add_option("-o,--out", demoOut, "output folder")->capture_default_str();
+
+    std::vector<std::string> infoFiles;
+    std::string infoFormat = "auto";
+    CLI::App* info = app.add_subcommand("info", "describe trace files");
+    info->add_option("FILE", infoFiles, "trace files")->required();
+    info->add_option("--format", infoFormat, "input format")
+        ->check(CLI::IsMember(kFormatNames))
+        ->capture_default_str();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? kwapp::kExitOk : kwapp::kExitUsage;
+    }
+
+    if (*process) {
+        po.format = formatFrom(processFormat);
+        if (!matrixPath.empty()) {
+            const std::string problem = kwapp::loadMatrix(matrixPath, po.systemMatrix);
+            if (!problem.empty()) {
+                std::fprintf(stderr, "kwsignal: %s\n", problem.c_str());
+                return kwapp::kExitUsage;
+            }
+        }
+        return kwapp::processFiles(processFiles, po);
+    }
+    if (*simulate) return runSimulate(simOut, so);
+    if (*demo) return kwapp::runDemo(demoOut);
+    return runInfo(infoFiles, formatFrom(infoFormat));
+}

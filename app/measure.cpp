@@ -1,0 +1,208 @@
+#include "measure.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kwapp {
+namespace {
+
+// Half-height width over Gaussian standard deviation, 2 sqrt(2 ln 2).
+constexpr double kFwhmPerSigma = 2.3548200450309493;
+
+// The value a share q (0..1) of v lies below; 0 for an empty v.
+double quantile(std::vector<double> v, double q) {
+    if (v.empty()) return 0.0;
+    const size_t k = std::min(v.size() - 1, static_cast<size_t>(q * v.size()));
+    std::nth_element(v.begin(), v.begin() + k, v.end());
+    return v[k];
+}
+
+double median(std::vector<double> v) { return quantile(std::move(v), 0.5); }
+
+// Bases merged into one hump widen it, never narrow it, and where bases
+// follow each other closely most clear humps hold more than one: the
+// narrow end of the measured widths, not their middle, is a single base.
+constexpr double kSingleWidthQuantile = 0.15;
+
+// x[first..last] smoothed with a Gaussian of sigma samples (a copy when
+// sigma is below half a sample), ends held. gain receives the factor by
+// which the smoothing scales the deviation of white noise.
+std::vector<double> smoothed(const double* x, int first, int last, double sigma, double& gain) {
+    const int n = last - first + 1;
+    const int radius = sigma >= 0.5 ? static_cast<int>(std::ceil(3.0 * sigma)) : 0;
+    std::vector<double> w(radius + 1, 1.0);
+    double sum = 1.0, squares = 1.0;
+    for (int k = 1; k <= radius; ++k) {
+        w[k] = std::exp(-0.5 * k * k / (sigma * sigma));
+        sum += 2.0 * w[k];
+        squares += 2.0 * w[k] * w[k];
+    }
+    gain = std::sqrt(squares) / sum;
+    for (double& v : w) v /= sum;
+    const double* in = x + first;
+    std::vector<double> y(n);
+    for (int i = 0; i < n; ++i) {
+        double acc = w[0] * in[i];
+        if (i >= radius && i + radius < n) {
+            for (int k = 1; k <= radius; ++k) acc += w[k] * (in[i - k] + in[i + k]);
+        } else {
+            for (int k = 1; k <= radius; ++k)
+                acc += w[k] * (in[std::max(0, i - k)] + in[std::min(n - 1, i + k)]);
+        }
+        y[i] = acc;
+    }
+    return y;
+}
+
+// The lowest sample between i and the first sample beyond it (in direction
+// step) that is higher than y[i], searched at most reach samples.
+double valleyBeside(const std::vector<double>& y, int i, int step, int reach) {
+    double low = y[i];
+    const int n = static_cast<int>(y.size());
+    for (int k = i + step, d = 1; k >= 0 && k < n && d <= reach; k += step, ++d) {
+        if (y[k] > y[i]) break;
+        low = std::min(low, y[k]);
+    }
+    return low;
+}
+
+// Where x falls to `level` walking from pos in direction step, interpolated;
+// NaN when the flank rises again by more than `tolerance` first or the
+// level is not reached within `reach` samples.
+double halfCrossing(const double* x, int n, int pos, int step, double level, double tolerance,
+                    int reach) {
+    double lowest = x[pos];
+    for (int k = pos + step, d = 1; k >= 0 && k < n && d <= reach; k += step, ++d) {
+        if (x[k] > lowest + tolerance) return std::nan("");
+        if (x[k] <= level) {
+            const double prev = x[k - step];
+            const double frac = prev > x[k] ? (prev - level) / (prev - x[k]) : 0.0;
+            return (k - step) + step * frac;
+        }
+        lowest = std::min(lowest, x[k]);
+    }
+    return std::nan("");
+}
+
+}  // namespace
+
+double noiseSigma(const double* x, int first, int last) {
+    if (last - first < 2) return 0.0;
+    std::vector<double> d;
+    d.reserve((last - first) / 3 + 1);
+    for (int i = first + 1; i < last; i += 3)
+        d.push_back(std::fabs(x[i - 1] - 2.0 * x[i] + x[i + 1]));
+    // The second difference of white noise has sqrt(6) times its deviation;
+    // 1.4826 turns a median absolute value into a standard deviation.
+    return 1.4826 * median(std::move(d)) / std::sqrt(6.0);
+}
+
+std::vector<ClearPeak> clearPeaks(const ChannelView& view, int first, int last,
+                                  const std::vector<double>& noise, const PeakSearch& search) {
+    std::vector<ClearPeak> peaks;
+    first = std::max(0, first);
+    last = std::min(view.n - 1, last);
+    if (last - first < 4) return peaks;
+    const int numTraces = static_cast<int>(view.channels.size());
+    std::vector<std::vector<double>> y;
+    double gain = 1.0;
+    for (const double* c : view.channels)
+        y.push_back(smoothed(c, first, last, search.smoothing, gain));
+    const int n = last - first + 1;
+    for (int t = 0; t < numTraces; ++t) {
+        const std::vector<double>& v = y[t];
+        const double minRise = search.minRise * gain * noise[t];
+        for (int i = 1; i + 1 < n; ++i) {
+            if (!(v[i] > v[i - 1] && v[i] >= v[i + 1])) continue;
+            bool largest = true;
+            for (int u = 0; search.dominant && u < numTraces && largest; ++u)
+                largest = u == t || y[u][i] <= v[i];
+            if (!largest) continue;
+            const double left = valleyBeside(v, i, -1, search.reach);
+            const double right = valleyBeside(v, i, 1, search.reach);
+            const double rise = v[i] - std::max(left, right);
+            if (rise >= minRise && rise >= 0.3 * (v[i] - std::min(left, right)))
+                peaks.push_back({first + i, t, v[i]});
+        }
+    }
+    std::sort(peaks.begin(), peaks.end(),
+              [](const ClearPeak& a, const ClearPeak& b) { return a.pos < b.pos; });
+    return peaks;
+}
+
+double medianSpacing(const std::vector<ClearPeak>& peaks, int first, int last) {
+    std::vector<double> gaps;
+    int previous = -1;
+    for (const ClearPeak& p : peaks) {
+        if (p.pos < first || p.pos > last) continue;
+        if (previous >= 0 && p.pos - previous <= 2) continue;
+        if (previous >= 0) gaps.push_back(p.pos - previous);
+        previous = p.pos;
+    }
+    return gaps.size() < 5 ? 0.0 : median(std::move(gaps));
+}
+
+bool signalSpan(const std::vector<ClearPeak>& peaks, double spacing, double minHeight,
+                double maxHeight, int& first, int& last) {
+    constexpr int kDense = 8;
+    const double reach = 20.0 * spacing;
+    std::vector<const ClearPeak*> kept;
+    for (const ClearPeak& p : peaks)
+        if (p.height >= minHeight) kept.push_back(&p);
+    const int n = static_cast<int>(kept.size());
+    int k = 0;
+    for (int j = 0; k < n; ++k) {  // j: first peak beyond reach after k
+        while (j < n && kept[j]->pos - kept[k]->pos <= reach) ++j;
+        if (j - k >= kDense) break;
+    }
+    while (k < n && kept[k]->height > maxHeight) ++k;  // a blob does not start the bases
+    if (k == n) return false;
+    first = kept[k]->pos;
+    for (int m = n - 1, j = n - 1; m >= 0; --m) {  // j: last peak beyond reach before m
+        while (j >= 0 && kept[m]->pos - kept[j]->pos <= reach) --j;
+        if (m - j >= kDense) {
+            last = kept[m]->pos;
+            break;
+        }
+    }
+    return true;
+}
+
+PeakWidths peakWidths(const ChannelView& view, const std::vector<ClearPeak>& peaks, int first,
+                      int last, double spacing, const std::vector<double>& noise,
+                      double smoothing) {
+    PeakWidths w;
+    first = std::max(0, first);
+    last = std::min(view.n - 1, last);
+    if (last - first < 4) return w;
+    const int reach = std::max(3, static_cast<int>(1.5 * spacing));
+    const int span = last - first;
+    double gain = 1.0;
+    std::vector<std::vector<double>> y;
+    for (const double* c : view.channels) y.push_back(smoothed(c, first, last, smoothing, gain));
+    std::vector<double> early, late, all;
+    for (const ClearPeak& p : peaks) {
+        if (p.pos < first || p.pos > last) continue;
+        const double* x = y[p.channel].data();
+        const int at = p.pos - first;
+        const double h = x[at];
+        // A flank may wobble by the noise, not by a neighbouring peak.
+        const double tolerance = std::max(0.05 * h, 3.0 * gain * noise[p.channel]);
+        const double left = halfCrossing(x, span + 1, at, -1, 0.5 * h, tolerance, reach);
+        const double right = halfCrossing(x, span + 1, at, 1, 0.5 * h, tolerance, reach);
+        if (!(h > 0.0) || std::isnan(left) || std::isnan(right)) continue;
+        const double measured = (right - left) / kFwhmPerSigma;
+        const double sigma = std::sqrt(std::max(0.25, measured * measured - smoothing * smoothing));
+        all.push_back(sigma);
+        if (at < span / 5) early.push_back(sigma);
+        if (span - at < span / 5) late.push_back(sigma);
+    }
+    w.measured = static_cast<int>(all.size());
+    if (all.size() < 5) return w;
+    const double overall = quantile(all, kSingleWidthQuantile);
+    w.start = early.size() >= 5 ? quantile(early, kSingleWidthQuantile) : overall;
+    w.end = late.size() >= 5 ? quantile(late, kSingleWidthQuantile) : overall;
+    return w;
+}
+
+}  // namespace kwapp

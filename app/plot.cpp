@@ -1,0 +1,310 @@
+#include "plot.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "writers.h"
+
+namespace kwapp {
+namespace {
+
+// The run is drawn one pixel per sample (at least kMinPlotWidth pixels):
+// a browser shows a stretch of it at full detail and scrolls or zooms out
+// to the whole run.
+constexpr double kMinPlotWidth = 1700.0;
+constexpr double kLeft = 70.0;
+constexpr double kRight = 20.0;
+constexpr double kTop = 70.0;
+constexpr double kPanel = 300.0;
+constexpr double kGap = 60.0;
+constexpr double kHeight = kTop + 2.0 * kPanel + kGap + 50.0;
+// Columns of the raw panel's min/max envelope.
+constexpr int kRawColumns = 4000;
+
+double plotWidth(int numData) {
+    return std::max(kMinPlotWidth, static_cast<double>(numData));
+}
+
+std::string colourOf(const RawRun& run, int t) {
+    const std::string& name =
+        t < static_cast<int>(run.channelNames.size()) ? run.channelNames[t] : "";
+    if (name == "C") return "#1f4fd8";
+    if (name == "A") return "#1a9641";
+    if (name == "G") return "#000000";
+    if (name == "T") return "#d7191c";
+    static const char* const kOthers[] = {"#1f4fd8", "#1a9641", "#000000", "#d7191c",
+                                          "#ff7f00", "#984ea3", "#a65628", "#999999"};
+    return kOthers[t % 8];
+}
+
+std::string fmt(const char* f, double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, f, v);
+    return buf;
+}
+
+std::string xmlEscaped(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '"')
+            out += "&quot;";
+        else if (static_cast<unsigned char>(c) >= 32)
+            out += c;
+    }
+    return out;
+}
+
+// Vertical placement of one panel: value lo at its bottom, hi at its top;
+// values beyond are held at the edges.
+struct Panel {
+    double top;
+    double lo;
+    double hi;
+    double y(double v) const {
+        if (!std::isfinite(v)) v = lo;
+        const double f = (std::min(hi, std::max(lo, v)) - lo) / (hi - lo);
+        return top + kPanel * (1.0 - f);
+    }
+};
+
+double quantile(std::vector<double> v, double q) {
+    if (v.empty()) return 0.0;
+    const size_t k = std::min(v.size() - 1, static_cast<size_t>(q * (v.size() - 1)));
+    std::nth_element(v.begin(), v.begin() + k, v.end());
+    return v[k];
+}
+
+// A path of relative steps in tenths of a pixel vertically; y deltas are
+// taken from the position already written, so rounding never accumulates.
+// Numbers are written by hand: a path holds tens of thousands of them.
+class PathBuilder {
+public:
+    PathBuilder(double x, double y) : lastY(tenths(y)) {
+        d.reserve(1 << 16);
+        d += 'M';
+        appendInt(static_cast<long long>(std::llround(x)));
+        d += ' ';
+        appendTenths(lastY);
+        d += 'l';
+    }
+    void step(int dx, double y) {
+        const long long ry = tenths(y);
+        appendInt(dx);
+        if (ry - lastY >= 0) d += ' ';
+        appendTenths(ry - lastY);
+        d += ' ';
+        lastY = ry;
+    }
+    const std::string& str() const { return d; }
+
+private:
+    static long long tenths(double y) { return std::llround(y * 10.0); }
+    void appendInt(long long v) {
+        char buf[24];
+        const auto res = std::to_chars(buf, buf + sizeof buf, v);
+        d.append(buf, res.ptr);
+    }
+    void appendTenths(long long t) {
+        if (t < 0) {
+            d += '-';
+            t = -t;
+        }
+        appendInt(t / 10);
+        if (t % 10 != 0) {
+            d += '.';
+            d += static_cast<char>('0' + t % 10);
+        }
+    }
+
+    std::string d;
+    long long lastY;
+};
+
+// Data drawn in sample units across the plot width, strokes kept thin.
+std::string dataGroupStart(int numData) {
+    const double sx = plotWidth(numData) / std::max(1, numData - 1);
+    return "<g transform=\"translate(" + fmt("%.1f", kLeft) + ",0) scale(" + fmt("%.6f", sx) +
+           ",1)\" fill=\"none\" stroke-width=\"1\">\n";
+}
+
+std::string pathElement(const std::string& d, const std::string& colour) {
+    return "<path vector-effect=\"non-scaling-stroke\" stroke=\"" + colour + "\" d=\"" + d +
+           "\"/>\n";
+}
+
+std::string rawPanel(const RawRun& run, const Panel& p) {
+    const int n = run.numData;
+    const int per = std::max(1, (n + kRawColumns - 1) / kRawColumns);
+    std::string out = dataGroupStart(n);
+    for (int t = 0; t < run.numTraces; ++t) {
+        const std::vector<double>& x = run.rows[t];
+        PathBuilder path(0.0, p.y(x[0]));
+        int lastX = 0;
+        for (int b = 0; b < n; b += per) {
+            const auto range = std::minmax_element(x.begin() + b, x.begin() + std::min(n, b + per));
+            path.step(b - lastX, p.y(*range.first));
+            path.step(0, p.y(*range.second));
+            lastX = b;
+        }
+        out += pathElement(path.str(), colourOf(run, t));
+    }
+    return out + "</g>\n";
+}
+
+std::string processedPanel(const RawRun& run, const PipelineResult& result, const Panel& p) {
+    const KwCap& cap = *result.processed;
+    const int n = cap.getNumData();
+    std::string out = dataGroupStart(n);
+    for (int t = 0; t < run.numTraces; ++t) {
+        const double* x = cap.getPnterToTrace(t)->getData();
+        PathBuilder path(0.0, p.y(x[0]));
+        int lastX = 0;
+        for (int i = 1; i < n; ++i) {
+            // Inside a flat stretch only its last sample is needed.
+            if (i + 1 < n && x[i] == x[i - 1] && x[i] == x[i + 1]) continue;
+            path.step(i - lastX, p.y(x[i]));
+            lastX = i;
+        }
+        out += pathElement(path.str(), colourOf(run, t));
+    }
+    // A tick above the top of every fitted peak.
+    std::vector<std::string> ticks(run.numTraces);
+    for (const KwPeak& peak : result.peaks) {
+        const int t = peak.getTraceCode();
+        if (t < 0 || t >= run.numTraces) continue;
+        ticks[t] += "M" + fmt("%.2f", peak.getLocatn()) + " " +
+                    fmt("%.1f", p.y(peak.getHeight() + peak.getBase()) - 4.0) + "v-9";
+    }
+    for (int t = 0; t < run.numTraces; ++t)
+        if (!ticks[t].empty()) out += pathElement(ticks[t], colourOf(run, t));
+    return out + "</g>\n";
+}
+
+double niceStep(double span) {
+    const double raw = span / 10.0;
+    const double mag = std::pow(10.0, std::floor(std::log10(std::max(raw, 1e-9))));
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if (m * mag >= raw) return m * mag;
+    return 10.0 * mag;
+}
+
+std::string axes(const RawRun& run, const PipelineResult& result, const Panel& raw,
+                 const Panel& processed) {
+    const int n = run.numData;
+    const double width = plotWidth(n);
+    const double sx = width / std::max(1, n - 1);
+    std::string out;
+    for (const Panel* p : {&raw, &processed}) {
+        out += "<rect x=\"" + fmt("%.1f", kLeft) + "\" y=\"" + fmt("%.1f", p->top) + "\" width=\"" +
+               fmt("%.1f", width) + "\" height=\"" + fmt("%.1f", kPanel) +
+               "\" fill=\"none\" stroke=\"#bbbbbb\"/>\n";
+        for (int k = 0; k <= 2; ++k) {
+            const double v = p->lo + (p->hi - p->lo) * k / 2.0;
+            out += "<text x=\"" + fmt("%.1f", kLeft - 6.0) + "\" y=\"" +
+                   fmt("%.1f", p->y(v) + 4.0) + "\" text-anchor=\"end\">" + fmt("%.0f", v) +
+                   "</text>\n";
+        }
+        for (int w : {result.windowStart, result.windowEnd})
+            out += "<line x1=\"" + fmt("%.1f", kLeft + w * sx) + "\" x2=\"" +
+                   fmt("%.1f", kLeft + w * sx) + "\" y1=\"" + fmt("%.1f", p->top) + "\" y2=\"" +
+                   fmt("%.1f", p->top + kPanel) +
+                   "\" stroke=\"#888888\" stroke-dasharray=\"6,4\"/>\n";
+    }
+    // Sample numbers in the file's own coordinates.
+    const double scale = run.coordinateScale;
+    const double step = niceStep(n / scale / std::max(10.0, width / 150.0) * 10.0);
+    const double base = processed.top + kPanel;
+    for (double v = 0.0; v * scale < n; v += step) {
+        const double x = kLeft + v * scale * sx;
+        out += "<line x1=\"" + fmt("%.1f", x) + "\" x2=\"" + fmt("%.1f", x) + "\" y1=\"" +
+               fmt("%.1f", base) + "\" y2=\"" + fmt("%.1f", base + 5.0) +
+               "\" stroke=\"#888888\"/>\n";
+        out += "<text x=\"" + fmt("%.1f", x) + "\" y=\"" + fmt("%.1f", base + 20.0) +
+               "\" text-anchor=\"middle\">" + fmt("%.0f", v) + "</text>\n";
+    }
+    for (double x = kLeft + 200.0; x < kLeft + width; x += 1500.0)
+        out += "<text x=\"" + fmt("%.1f", x) + "\" y=\"" + fmt("%.1f", base + 40.0) +
+               "\" text-anchor=\"middle\">sample</text>\n";
+    return out;
+}
+
+std::string titles(const RawRun& run, const PipelineResult& result, const Panel& raw,
+                   const Panel& processed) {
+    std::string head = xmlEscaped(run.path) + " — " + formatName(run.format);
+    if (!run.instrument.empty()) head += ", " + xmlEscaped(run.instrument);
+    head += ", " + fmt("%.3g", run.rate) + " Hz, " + std::to_string(run.numData) + " samples, " +
+            std::to_string(result.peaks.size()) + " peaks";
+    if (result.status != "ok") head += " — no signal";
+    std::string out =
+        "<text x=\"" + fmt("%.1f", kLeft) + "\" y=\"24\" font-size=\"16\">" + head + "</text>\n";
+    double x = kLeft;
+    for (int t = 0; t < run.numTraces; ++t, x += 40.0)
+        out += "<text x=\"" + fmt("%.1f", x) +
+               "\" y=\"46\" font-size=\"16\" font-weight=\"bold\" "
+               "fill=\"" +
+               colourOf(run, t) + "\">" + xmlEscaped(run.channelNames[t]) + "</text>\n";
+    out += "<text x=\"" + fmt("%.1f", kLeft + 6.0) + "\" y=\"" + fmt("%.1f", raw.top + 16.0) +
+           "\">raw channels (min/max per column)</text>\n";
+    out += "<text x=\"" + fmt("%.1f", kLeft + 6.0) + "\" y=\"" + fmt("%.1f", processed.top + 16.0) +
+           "\">processed channels, fitted peaks ticked; dashed: signal window</text>\n";
+    return out;
+}
+
+// Raw values spanned by the signal window, a little room above; a few
+// spikes are let run off the top.
+Panel rawRange(const RawRun& run, const PipelineResult& result, double top) {
+    std::vector<double> v;
+    const int a = std::max(0, std::min(result.windowStart, run.numData - 1));
+    const int b = std::max(a, std::min(result.windowEnd, run.numData - 1));
+    for (const auto& row : run.rows) v.insert(v.end(), row.begin() + a, row.begin() + b + 1);
+    const double lo = quantile(v, 0.0005), hi = quantile(v, 0.9995);
+    return {top, lo, hi > lo ? hi + 0.05 * (hi - lo) : lo + 1.0};
+}
+
+Panel processedRange(const PipelineResult& result, double top) {
+    double hi = 0.0;
+    for (const KwPeak& p : result.peaks) hi = std::max(hi, p.getHeight() + p.getBase());
+    const KwCap& cap = *result.processed;
+    if (hi <= 0.0)
+        for (int t = 0; t < cap.getNumTraces(); ++t) {
+            const KwTrace& tr = *cap.getPnterToTrace(t);
+            hi = std::max(hi, tr.getMaxData(0, tr.getNumData() - 1));
+        }
+    return {top, 0.0, hi > 0.0 && std::isfinite(hi) ? 1.1 * hi : 1.0};
+}
+
+}  // namespace
+
+std::string plotSvg(const RawRun& run, const PipelineResult& result) {
+    const Panel raw = rawRange(run, result, kTop);
+    const Panel processed = processedRange(result, kTop + kPanel + kGap);
+    const double width = kLeft + plotWidth(run.numData) + kRight;
+    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + fmt("%.0f", width) +
+           "\" height=\"" + fmt("%.0f", kHeight) + "\" viewBox=\"0 0 " + fmt("%.0f", width) + " " +
+           fmt("%.0f", kHeight) +
+           "\" font-family=\"sans-serif\" font-size=\"12\">\n<rect width=\"100%\" height=\"100%\" "
+           "fill=\"white\"/>\n";
+    svg += titles(run, result, raw, processed);
+    svg += axes(run, result, raw, processed);
+    svg += rawPanel(run, raw);
+    if (result.processed) svg += processedPanel(run, result, processed);
+    return svg + "</svg>\n";
+}
+
+std::string writePlot(const std::string& path, const RawRun& run, const PipelineResult& result) {
+    const std::string svg = plotSvg(run, result);
+    return writeAtomically(path, [&](std::FILE* f) {
+        return std::fwrite(svg.data(), 1, svg.size(), f) == svg.size();
+    });
+}
+
+}  // namespace kwapp

@@ -1,0 +1,71 @@
+// The whole default pipeline on a capillary of 3730 size (4 x 17,000
+// samples), file parsing excluded, with the time of every stage reported as
+// a counter (milliseconds per run); and the parsing of an ABIF file.
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <string>
+
+#include "demo.h"
+#include "kwsignal/abif.h"
+#include "kwsignal/simulate.h"
+#include "pipeline.h"
+
+namespace {
+
+const std::string k3730 = std::string(KWSIGNAL_SHARED_DATA) + "/abif/3730.ab1";
+
+// A simulated run of 1,120 bases at 3 Hz: about 17,000 samples per trace.
+kwapp::RawRun simulatedRun() {
+    kw::SimulationOptions o;
+    o.seed = 7;
+    o.bases = 1120;
+    return kwapp::runOf(kw::simulateCapillary(o));
+}
+
+void runPipeline(benchmark::State& state, const kwapp::RawRun& run) {
+    std::map<std::string, double> stageMs;
+    double peaks = 0.0;
+    for (auto _ : state) {
+        kwapp::PipelineResult result;
+        kwapp::runPipeline(run, kwapp::PipelineOptions(), result);
+        for (const kwapp::StageTime& s : result.stages) stageMs[s.name] += s.ms;
+        peaks = static_cast<double>(result.peaks.size());
+        benchmark::DoNotOptimize(result.peaks.data());
+    }
+    for (const auto& s : stageMs)
+        state.counters["ms_" + s.first] = benchmark::Counter(s.second / state.iterations());
+    state.counters["samples"] = run.numData;
+    state.counters["peaks"] = peaks;
+}
+
+void BM_PipelineSimulated(benchmark::State& state) {
+    static const kwapp::RawRun run = simulatedRun();
+    runPipeline(state, run);
+}
+BENCHMARK(BM_PipelineSimulated)->Unit(benchmark::kMillisecond);
+
+void BM_Pipeline3730(benchmark::State& state) {
+    kwapp::RawRun run;
+    const std::string problem = kwapp::loadRun(k3730, kwapp::Format::automatic, run);
+    if (!problem.empty()) {
+        state.SkipWithError(("3730.ab1 not available: " + problem).c_str());
+        return;
+    }
+    runPipeline(state, run);
+}
+BENCHMARK(BM_Pipeline3730)->Unit(benchmark::kMillisecond);
+
+void BM_AbifParse3730(benchmark::State& state) {
+    for (auto _ : state) {
+        kw::AbifRun run = kw::readAbif(k3730);
+        if (!run.ok()) {
+            state.SkipWithError(run.error.c_str());
+            return;
+        }
+        benchmark::DoNotOptimize(run.raw.data());
+    }
+}
+BENCHMARK(BM_AbifParse3730)->Unit(benchmark::kMillisecond);
+
+}  // namespace

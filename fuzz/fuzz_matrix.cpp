@@ -1,0 +1,61 @@
+// Separation-matrix text files (--matrix): the tool's reader either refuses
+// a file with a reason or hands back a square matrix of finite floats. A
+// matrix it accepts goes through the library's table (normalisation,
+// damping, text output) and the table's text reads back as the same size.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "batch.h"
+#include "fuzz_util.h"
+#include "kwsignal/separation.h"
+
+namespace {
+
+// The largest table put through the library: inversion is cubic in size.
+constexpr size_t kMaxTable = 16;
+
+bool allFinite(const KwSpecSepTable& table, int n) {
+    for (int r = 0; r < n; ++r)
+        for (int q = 0; q < n; ++q)
+            if (!std::isfinite(table(r, q))) return false;
+    return true;
+}
+
+void throughTable(const std::vector<std::vector<float>>& m, const std::string& outPath) {
+    const int n = static_cast<int>(m.size());
+    KwSpecSepTable table(n);
+    for (int r = 0; r < n; ++r)
+        for (int q = 0; q < n; ++q) table(r, q) = m[r][q];
+    table.normalizeXTalkMatrix();
+    table.damping(0.5);
+    table.output(outPath.c_str());
+    if (!allFinite(table, n)) return;  // a singular matrix: "nan" is no number to read back
+    std::vector<std::vector<float>> back;
+    const std::string problem = kwapp::loadMatrix(outPath, back);
+    kwfuzz::require(problem.empty() && back.size() == m.size(),
+                    "the table's text output reads back");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::string path = kwfuzz::scratchPath("matrix.txt");
+    static const std::string outPath = kwfuzz::scratchPath("table.txt");
+    kwfuzz::writeFile(path, data, size);
+    std::vector<std::vector<float>> m;
+    const std::string problem = kwapp::loadMatrix(path, m);
+    if (!problem.empty()) {
+        kwfuzz::require(m.empty(), "a refused matrix is left empty");
+        return 0;
+    }
+    kwfuzz::require(!m.empty(), "an accepted matrix has rows");
+    for (const std::vector<float>& row : m) {
+        kwfuzz::require(row.size() == m.size(), "square");
+        for (float v : row) kwfuzz::require(std::isfinite(v), "finite elements");
+    }
+    if (m.size() <= kMaxTable) throughTable(m, outPath);
+    return 0;
+}

@@ -1,0 +1,43 @@
+"""kwsignal: raw four-colour capillary electrophoresis traces to clean signal and fitted peaks.
+
+Two levels:
+
+* the library's own classes, with the C++ member names: ``KwTrace``, ``KwCap``,
+  ``KwSpecSepTable``, ``KwCrossTalkTable``, ``KwEvent``, ``KwPeak``; built from and read
+  back as numpy arrays (``KwCap.from_array(a, rate)``, ``cap.to_array()``);
+* what a notebook needs: ``read(path)``, ``process(path_or_array, ...)`` (the default
+  pipeline of the ``kwsignal`` command-line tool) and ``simulate(...)``.
+
+``read``, ``process`` and ``simulate`` release the interpreter lock while the C++ works, so
+a thread pool processes several files at once. The classes' own operations keep it: two
+threads may hold the same capillary, and the classes leave locking to their caller.
+"""
+
+from ._kwsignal import (
+    KwCap,
+    KwCrossTalkTable,
+    KwdbMatrix,
+    KwEvent,
+    KwPeak,
+    KwSpecSepTable,
+    KwTrace,
+)
+from ._runs import PEAK_DTYPE, Result, Run, Simulation, TRUTH_DTYPE, process, read, simulate
+
+__all__ = [
+    "KwCap",
+    "KwCrossTalkTable",
+    "KwdbMatrix",
+    "KwEvent",
+    "KwPeak",
+    "KwSpecSepTable",
+    "KwTrace",
+    "PEAK_DTYPE",
+    "TRUTH_DTYPE",
+    "Result",
+    "Run",
+    "Simulation",
+    "process",
+    "read",
+    "simulate",
+]

@@ -1,0 +1,183 @@
+"""Reading, processing and simulating runs: thin wrappers over the compiled entry points."""
+
+import json
+import os
+
+import numpy as np
+
+from . import _kwsignal
+from ._kwsignal import KwCap
+
+#: One row per fitted peak, the columns of the command-line tool's peaks.tsv. Positions
+#: and widths are in the input's own sample coordinates.
+_INT_COLUMNS = ("trace_code", "start_pnt", "end_pnt")
+PEAK_DTYPE = np.dtype(
+    [
+        (name, "U16" if name == "channel" else "i4" if name in _INT_COLUMNS else "f8")
+        for name in _kwsignal.PEAKS_HEADER.split("\t")
+    ]
+)
+
+#: One row per simulated base.
+TRUTH_DTYPE = np.dtype([("channel", "i4"), ("centre", "f8"), ("height", "f8"), ("sigma", "f8")])
+
+
+def _records(columns, dtype):
+    out = np.empty(len(next(iter(columns.values()))), dtype=dtype)
+    for name in dtype.names:
+        out[name] = columns[name]
+    return out
+
+
+class Run:
+    """A trace file as read: raw channels (C, A, G, T order for four dyes), rate, metadata.
+
+    Attributes: ``path``, ``format``, ``raw`` (ndarray [n_traces, n_samples]), ``rate``
+    (samples per second), ``channels`` (channel names), ``metadata`` (dict), ``warnings``;
+    for instrument (ABIF) files also ``calls`` (the instrument's base calls, or None),
+    ``call_positions`` (ndarray or None, in the instrument's processed-channel samples) and
+    ``instrument_processed`` (the instrument's own processed channels, or None).
+    """
+
+    def __init__(self, d):
+        self.path = d.pop("path")
+        self.format = d.pop("format")
+        self.raw = d.pop("raw")
+        self.rate = d.pop("rate")
+        self.channels = list(d.pop("channels"))
+        self.warnings = list(d.pop("warnings"))
+        self.calls = d.pop("calls", None)
+        self.call_positions = d.pop("call_positions", None)
+        self.instrument_processed = d.pop("processed", None)
+        self.metadata = d
+
+    def to_cap(self):
+        """A new KwCap holding the raw channels."""
+        return KwCap.from_array(self.raw, self.rate)
+
+    def __repr__(self):
+        n, m = self.raw.shape
+        return f"Run({self.path!r}, {self.format}, {n} traces x {m} samples at {self.rate:.4g} Hz)"
+
+
+def read(path, format="auto"):
+    """Reads a trace file in any format the kwsignal tool reads (ABIF .ab1/.fsa included).
+
+    The format is recognised from the content unless ``format`` names one. Raises
+    FileNotFoundError, IsADirectoryError, PermissionError, or ValueError with the reason
+    (``"<path>: not an ABIF file ..."`` for an instrument-file name that holds something else).
+    """
+    return Run(_kwsignal._read(os.fspath(path), format))
+
+
+class Result:
+    """What the default pipeline made of one run.
+
+    ``processed``: the conditioned channels (ndarray [n_traces, n_samples]); ``matrix``: the
+    separation matrix applied; ``peaks``: a structured array with the columns of peaks.tsv
+    (PEAK_DTYPE); ``summary``: the contents of summary.json as a dict; ``status``: "ok" or
+    "no_signal"; ``window``: (start, end) of the signal, in processed samples; ``raw``,
+    ``rate`` and ``channels`` of the input.
+    """
+
+    def __init__(self, d, raw=None, source_format=None):
+        self.status = d["status"]
+        self.note = d["note"]
+        self.window = tuple(d["window"])
+        self.separation = d["separation"]
+        self.matrix = d["matrix"]
+        self.processed = d["processed"]
+        self.peaks = _records(d["peaks"], PEAK_DTYPE)
+        self.raw = d["raw"] if raw is None else raw
+        self.rate = d["rate"]
+        self.channels = list(d["channels"])
+        self.coordinate_scale = d["coordinate_scale"]
+        self.pipeline_ms = d["pipeline_ms"]
+        self._outcome = d["outcome"]
+        self._source_format = source_format
+        self._summary = None
+
+    @property
+    def summary(self):
+        """The contents of the tool's summary.json, made when first asked for."""
+        if self._summary is None:
+            summary = json.loads(self._outcome.summary_json())
+            if self._source_format is not None:
+                summary["file"] = None
+                summary["format"] = self._source_format
+            self._summary = summary
+        return self._summary
+
+    def plot(self, ax=None, span=None):
+        """Raw and processed channels in two panels, fitted peaks marked, the signal window
+        dashed (needs matplotlib).
+
+        ``ax``: two Axes (raw, processed) to draw into; by default a new figure. ``span``:
+        (first, last) sample to show; by default the whole run. Returns the two Axes.
+        """
+        from ._plot import plot_result
+
+        return plot_result(self, ax, span)
+
+    def __repr__(self):
+        return f"Result({self.status}, {len(self.peaks)} peaks, window {self.window})"
+
+
+def _matrix_or_none(matrix):
+    return None if matrix is None else np.asarray(matrix, dtype=float)
+
+
+def process(source, rate=None, matrix=None, *, format="auto"):
+    """Runs the kwsignal tool's default pipeline and returns a Result.
+
+    ``source``: a path (read as ``read`` does), a Run, a KwCap, or an array
+    [n_traces, n_samples] of raw samples (four traces are taken as C, A, G, T).
+    ``rate``: samples per second; overrides the file's rate, and is needed for an array
+    (a KwCap or Run brings its own). ``matrix``: a system separation matrix to refine
+    instead of learning one from scratch. ``format``: the file format when the content
+    should not decide. Raises ValueError when the run cannot be processed.
+    """
+    matrix = _matrix_or_none(matrix)
+    if isinstance(source, (str, bytes, os.PathLike)):
+        d = _kwsignal._process_file(os.fspath(source), format, rate or 0.0, matrix)
+        return Result(d)
+    names, scale, what = [], 1.0, "array"
+    if isinstance(source, Run):
+        rows, names, what = source.raw, source.channels, source.format
+        scale, rate = source.metadata["coordinate_scale"], rate or source.rate
+    elif isinstance(source, KwCap):
+        rows, rate, what = source.to_array(), rate or source.getSamplingRate(), "capillary"
+    else:
+        rows = np.asarray(source, dtype=float)
+    if not rate:
+        raise ValueError("rate (samples per second) is needed for an array")
+    return Result(_kwsignal._process_rows(rows, rate, matrix, names, scale), rows, what)
+
+
+class Simulation:
+    """A simulated raw capillary and its truth.
+
+    ``raw`` (ndarray [4, n_samples], C, A, G, T), ``rate``, ``truth`` (one row per base,
+    TRUTH_DTYPE, by ascending centre), ``mixing`` (what each channel sees of each dye),
+    ``spacing`` (samples between bases at the first base), ``primer_pnt``, ``tail_pnt``,
+    and ``cap``, a KwCap holding the raw channels.
+    """
+
+    def __init__(self, d):
+        self.raw = d["raw"]
+        self.rate = d["rate"]
+        self.truth = _records(d["truth"], TRUTH_DTYPE)
+        self.mixing = d["mixing"]
+        self.spacing = d["spacing"]
+        self.primer_pnt = d["primer_pnt"]
+        self.tail_pnt = d["tail_pnt"]
+        self.cap = KwCap.from_array(self.raw, self.rate)
+
+
+def simulate(seed=1, bases=500, rate=3.0, crosstalk=0.25, noise=1.0):
+    """Simulates one raw four-channel capillary with known truth (see Simulation).
+
+    Equal arguments give equal runs. Values outside their ranges are clamped: bases
+    1..5000, rate 0.5..20 Hz, crosstalk 0..0.6, noise 0..20.
+    """
+    return Simulation(_kwsignal._simulate(seed, bases, rate, crosstalk, noise))

@@ -1,0 +1,106 @@
+// What the default pipeline measures on a run before it chooses its
+// parameters (noise, clear peaks, base spacing, the stretch holding the
+// bases, peak width), and the pipeline's own result on a simulated run.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "demo.h"
+#include "kwsignal/simulate.h"
+#include "measure.h"
+#include "pipeline.h"
+#include "synthetic.h"
+
+namespace {
+
+kwapp::ChannelView viewOf(const std::vector<std::vector<double>>& rows) {
+    kwapp::ChannelView v;
+    v.n = rows.empty() ? 0 : static_cast<int>(rows[0].size());
+    for (const auto& r : rows) v.channels.push_back(r.data());
+    return v;
+}
+
+TEST(PipelineMeasure, NoiseIsMeasuredUnderPeaksAndDrift) {
+    std::mt19937 rng(4);
+    std::normal_distribution<double> noise(0.0, 3.0);
+    std::vector<double> x(20000);
+    for (size_t i = 0; i < x.size(); ++i) x[i] = 500.0 + 0.01 * i + noise(rng);
+    for (double c = 100; c < 19900; c += 200) kwtest::addGaussian(x, c, 800.0, 4.0);
+    EXPECT_NEAR(kwapp::noiseSigma(x.data(), 0, 19999), 3.0, 0.4);
+    EXPECT_EQ(kwapp::noiseSigma(x.data(), 5, 6), 0.0);  // fewer than 3 samples
+}
+
+TEST(PipelineMeasure, ClearPeaksGiveSpacingAndWidth) {
+    // Isolated peaks 14 samples apart, widths growing from 3 to 5, in four
+    // dyes that leak a little into each other.
+    std::vector<kwtest::Gauss> truth;
+    for (int k = 0; k < 400; ++k)
+        truth.push_back({k % 4, 100.0 + 14.0 * k, 600.0 + 200.0 * (k % 3), 3.0 + 2.0 * k / 399.0});
+    const auto pure = kwtest::pureDyes(5800, 4, truth);
+    std::vector<std::vector<double>> mixing(4, std::vector<double>(4, 0.05));
+    for (int d = 0; d < 4; ++d) mixing[d][d] = 1.0;
+    const auto rows = kwtest::mix(pure, mixing, 2.0, 9);
+    const kwapp::ChannelView v = viewOf(rows);
+    const std::vector<double> noise(4, 2.0);
+    kwapp::PeakSearch search;
+    const std::vector<kwapp::ClearPeak> peaks = kwapp::clearPeaks(v, 0, 5799, noise, search);
+    EXPECT_NEAR(static_cast<double>(peaks.size()), 400.0, 4.0);  // the leaks are not peaks
+    for (size_t k = 1; k < peaks.size(); ++k) EXPECT_LE(peaks[k - 1].pos, peaks[k].pos);
+    EXPECT_NEAR(kwapp::medianSpacing(peaks, 0, 5799), 14.0, 1.0);
+    const kwapp::PeakWidths w = kwapp::peakWidths(v, peaks, 100, 5700, 14.0, noise, 2.0);
+    EXPECT_GT(w.measured, 300);
+    EXPECT_NEAR(w.start, 3.2, 0.4);
+    EXPECT_NEAR(w.end, 4.8, 0.4);
+    // Without dominance every leak that stands clear counts; peaks within
+    // two samples of each other count once for the spacing.
+    search.dominant = false;
+    search.minRise = 1.0;
+    EXPECT_NEAR(kwapp::medianSpacing(kwapp::clearPeaks(v, 0, 5799, noise, search), 0, 5799), 14.0,
+                1.0);
+    EXPECT_EQ(kwapp::medianSpacing({}, 0, 100), 0.0);
+}
+
+TEST(PipelineMeasure, SignalSpanSkipsBlobAndLowTail) {
+    std::vector<kwapp::ClearPeak> peaks{{50, 0, 5000.0}};  // a lone blob
+    for (int p = 300; p <= 3000; p += 14) peaks.push_back({p, 0, 400.0});
+    peaks.push_back({3080, 0, 400.0});  // a late peak after a short gap
+    for (int p = 3400; p < 5000; p += 30) peaks.push_back({p, 0, 20.0});  // low tail wiggles
+    int first = -1, last = -1;
+    ASSERT_TRUE(kwapp::signalSpan(peaks, 14.0, 60.0, 1600.0, first, last));
+    EXPECT_EQ(first, 300);
+    EXPECT_EQ(last, 3080);
+    EXPECT_FALSE(kwapp::signalSpan({{10, 0, 1.0}, {500, 0, 1.0}}, 14.0, 0.5, 2.0, first, last));
+}
+
+TEST(PipelineMeasure, SimulatedRunComesBackPeakForPeak) {
+    kw::SimulationOptions o;
+    o.bases = 200;
+    o.seed = 17;
+    const kw::SimulatedCapillary sim = kw::simulateCapillary(o);
+    kwapp::PipelineResult r;
+    ASSERT_EQ(kwapp::runPipeline(kwapp::runOf(sim), kwapp::PipelineOptions(), r), "");
+    EXPECT_EQ(r.status, "ok");
+    EXPECT_EQ(r.separation, "learned");
+    EXPECT_LT(r.windowStart, sim.peaks.front().centre);
+    EXPECT_GT(r.windowEnd, sim.peaks.back().centre);
+    EXPECT_LT(r.windowEnd, sim.tailPnt + 3 * sim.spacing);  // the noisy tail is cut off
+    EXPECT_NEAR(r.spacing, sim.spacing, 0.15 * sim.spacing);
+    int found = 0;
+    for (const kw::SimulatedPeak& p : sim.peaks)
+        for (const KwPeak& q : r.peaks)
+            if (q.getTraceCode() == p.channel && std::fabs(q.getLocatn() - p.centre) < 3.0) {
+                ++found;
+                break;
+            }
+    EXPECT_GE(found, 196);
+    EXPECT_LE(r.peaks.size(), 204u);
+    for (size_t k = 1; k < r.peaks.size(); ++k)
+        EXPECT_LE(r.peaks[k - 1].getLocatn(), r.peaks[k].getLocatn());
+    ASSERT_FALSE(r.stages.empty());
+    EXPECT_EQ(r.stages.front().name, "build");
+    EXPECT_EQ(r.stages.back().name, "select");
+}
+
+}  // namespace

@@ -17,7 +17,9 @@ double quantile(std::vector<double> v, double q) {
     return v[k];
 }
 
-double median(std::vector<double> v) { return quantile(std::move(v), 0.5); }
+double median(std::vector<double> v) {
+    return quantile(std::move(v), 0.5);
+}
 
 // Bases merged into one hump widen it, never narrow it, and where bases
 // follow each other closely most clear humps hold more than one: the

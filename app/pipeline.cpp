@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
-#include <cstdlib>
 
 #include "measure.h"
 
@@ -77,11 +76,11 @@ constexpr double kClearRise = 10.0;
 constexpr double kSepTolerance = 0.01;
 constexpr double kSepAccept = 3.0;
 // Baseline window of the copy the separation is learned on, in base spacings.
-static double kLearningBaseline = getenv("DBG_LB") ? atof(getenv("DBG_LB")) : 24.0;
+constexpr double kLearningBaseline = 24.0;
 // Width of the Mexican hat as a share of the measured peak width: a hat
 // narrower than the peaks sharpens them, so that a weaker base beside a
 // strong one keeps a hump of its own.
-static double kHatWidth = getenv("DBG_HW") ? atof(getenv("DBG_HW")) : 0.5;
+constexpr double kHatWidth = 0.5;
 // Smallest peak reported, as a share of the normalised peak height: lower
 // humps are left-overs of other dyes or noise let through by the filter.
 constexpr double kMinRelativeHeight = 0.25;
@@ -173,6 +172,14 @@ int Road::baselineWindows(double samples) const {
                     static_cast<int>(std::min<double>(run.numData, std::lround(samples / unit))));
 }
 
+// Median height of clear peaks; 0 for none.
+double medianHeight(const std::vector<ClearPeak>& peaks) {
+    std::vector<double> heights;
+    for (const ClearPeak& p : peaks) heights.push_back(p.height);
+    std::nth_element(heights.begin(), heights.begin() + heights.size() / 2, heights.end());
+    return heights.empty() ? 0.0 : heights[heights.size() / 2];
+}
+
 // The signal window, found on the sum of the channels: the rough base
 // spacing (measured on the raw channels) sizes its baseline; the window then
 // spans the dense train of clear peaks of about their typical height, which
@@ -196,10 +203,7 @@ bool Road::window() {
     if (roughSpacing > 0.0 && windows > 0) sum.deBaseline(windows);
     const std::vector<ClearPeak> peaks =
         clearPeaks(v, 0, n - 1, sumNoise, search(true, roughSpacing / 6.0));
-    std::vector<double> heights;
-    for (const ClearPeak& p : peaks) heights.push_back(p.height);
-    std::nth_element(heights.begin(), heights.begin() + heights.size() / 2, heights.end());
-    const double typical = heights.empty() ? 0.0 : heights[heights.size() / 2];
+    const double typical = medianHeight(peaks);
     int first = 0, last = 0;
     if (roughSpacing <= 0.0 ||
         !signalSpan(peaks, roughSpacing, 0.15 * typical, 8.0 * typical, first, last)) {
@@ -339,22 +343,22 @@ void Road::ends() {
         channelNoise[t] = noiseSigma(cap->getPnterToTrace(t)->getData(), start, n - 1);
     const std::vector<ClearPeak> peaks =
         clearPeaks(view(), start, n - 1, channelNoise, search(true, roughSpacing / 4.0));
-    // A peak carries the signal on when it reaches a quarter of the median
+    // A peak carries the signal on when it reaches 40 % of the median
     // height of the last 20 that did: a run fades gradually, while the
-    // bases end abruptly.
-    std::vector<double> recent;
+    // bases end abruptly. Late peaks also spread apart, so the gap that ends
+    // the bases is counted in the spacing of those last peaks.
+    std::vector<ClearPeak> carried;
     int last = end;
     for (const ClearPeak& p : peaks) {
-        if (p.pos <= end) {
-            recent.push_back(p.height);
-            continue;
+        if (p.pos > end) {
+            const std::vector<ClearPeak> recent(
+                carried.end() - std::min<size_t>(20, carried.size()), carried.end());
+            if (recent.empty() || p.height < 0.4 * medianHeight(recent)) continue;
+            const double spacing = std::max(roughSpacing, medianSpacing(recent, start, n - 1));
+            if (p.pos - last > 8.0 * spacing) break;
+            last = p.pos;
         }
-        std::vector<double> tail(recent.end() - std::min<size_t>(20, recent.size()), recent.end());
-        std::nth_element(tail.begin(), tail.begin() + tail.size() / 2, tail.end());
-        if (tail.empty() || p.height < 0.4 * tail[tail.size() / 2]) continue;
-        if (p.pos - last > 8.0 * roughSpacing) break;
-        last = p.pos;
-        recent.push_back(p.height);
+        carried.push_back(p);
     }
     end = std::min(n - 1, std::max(end, last + static_cast<int>(2.0 * roughSpacing)));
     cap->setSignalEndPnt(end);
@@ -511,7 +515,7 @@ double localSingleWidth(const std::vector<std::pair<int, double>>& singles, int 
 int Road::basesIn(const KwEvent& ev, const std::vector<std::pair<int, double>>& singles,
                   const std::vector<std::vector<double>>& ratios) const {
     const int pos = ev.getSummitPosition();
-    const double width = halfHeightWidth(ev) * (getenv("DBG_WS") ? atof(getenv("DBG_WS")) : 1.0);
+    const double width = halfHeightWidth(ev);
     const double single = localSingleWidth(singles, pos);
     if (width <= 0.0 || single <= 0.0) return 1;
     const double f = end > start ? static_cast<double>(pos - start) / (end - start) : 0.0;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,12 @@ namespace {
 // The largest table put through the library: inversion is cubic in size.
 constexpr size_t kMaxTable = 16;
 
-bool allFinite(const KwSpecSepTable& table, int n) {
+// True when every element can be read back as a matrix file's element: a
+// finite number within the single-precision range.
+bool allRepresentable(const KwSpecSepTable& table, int n) {
     for (int r = 0; r < n; ++r)
         for (int q = 0; q < n; ++q)
-            if (!std::isfinite(table(r, q))) return false;
+            if (!(std::fabs(table(r, q)) <= std::numeric_limits<float>::max())) return false;
     return true;
 }
 
@@ -32,7 +35,9 @@ void throughTable(const std::vector<std::vector<float>>& m, const std::string& o
     table.normalizeXTalkMatrix();
     table.damping(0.5);
     table.output(outPath.c_str());
-    if (!allFinite(table, n)) return;  // a singular matrix: "nan" is no number to read back
+    // A singular or nearly singular matrix gives "nan" or elements beyond the
+    // float range, which the reader rightly refuses.
+    if (!allRepresentable(table, n)) return;
     std::vector<std::vector<float>> back;
     const std::string problem = kwapp::loadMatrix(outPath, back);
     kwfuzz::require(problem.empty() && back.size() == m.size(),

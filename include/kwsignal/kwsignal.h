@@ -3,15 +3,15 @@
 #ifndef KWSIGNAL_KWSIGNAL_H
 #define KWSIGNAL_KWSIGNAL_H
 
+#include "kwsignal/abif.h"
+#include "kwsignal/capillary.h"
+#include "kwsignal/containers.h"
+#include "kwsignal/events.h"
 #include "kwsignal/export.h"
 #include "kwsignal/platform.h"
-#include "kwsignal/containers.h"
-#include "kwsignal/trace.h"
-#include "kwsignal/capillary.h"
-#include "kwsignal/separation.h"
-#include "kwsignal/events.h"
 #include "kwsignal/rundata.h"
-#include "kwsignal/abif.h"
+#include "kwsignal/separation.h"
 #include "kwsignal/simulate.h"
+#include "kwsignal/trace.h"
 
 #endif

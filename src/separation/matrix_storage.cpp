@@ -24,7 +24,9 @@ KwSpecSepTable& KwSpecSepTable::operator=(double v) {
     return *this;
 }
 
-int KwSpecSepTable::getNumChnls() const { return getRowRange().getLength(); }
+int KwSpecSepTable::getNumChnls() const {
+    return getRowRange().getLength();
+}
 
 void KwCap::setSystemSSM(const float** ssm) {
     if (ssm == nullptr) return;

@@ -14,6 +14,6 @@ LD_LIBRARY_PATH="$work/prefix/lib:${LD_LIBRARY_PATH:-}" "$work/build/consumer"
 libdir=$(ls -d "$work/prefix"/lib*/pkgconfig | head -1)
 flags=$(PKG_CONFIG_PATH="$libdir" pkg-config --define-prefix --cflags --libs kwsignal)
 # shellcheck disable=SC2086
-c++ -std=c++17 "$consumer/main.cpp" $flags -o "$work/consumer_pc"
+c++ -std=c++17 "$consumer/consumer.cc" $flags -o "$work/consumer_pc"
 LD_LIBRARY_PATH="$work/prefix/lib:${LD_LIBRARY_PATH:-}" "$work/consumer_pc"
 echo "install_consumer: ok"

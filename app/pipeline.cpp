@@ -84,6 +84,9 @@ constexpr double kHatWidth = 0.5;
 // Smallest peak reported, as a share of the normalised peak height: lower
 // humps are left-overs of other dyes or noise let through by the filter.
 constexpr double kMinRelativeHeight = 0.25;
+// Smallest share of the strongest dye within a base spacing that a peak's
+// own dye must hold, each dye on the scale of its own typical peak.
+constexpr double kMinDyeShare = 0.2;
 
 class Road {
 public:
@@ -104,6 +107,8 @@ public:
     void fit();
     void select();
     void finish();
+    void dropMinorDyes();
+    void keepDyeScale(const KwSpecSepTable& m);
 
 private:
     int numTraces() const { return run.numTraces; }
@@ -128,6 +133,10 @@ private:
     std::vector<double> channelNoise;             // deviation of each channel's white noise
     int start = 0, end = 0;
     std::vector<KwEvent> found;
+    // The separated, baseline-free channels before sharpening and
+    // normalisation (empty when not separated): the scale on which the dyes
+    // are compared.
+    std::vector<std::vector<double>> separated;
 };
 
 void Road::build() {
@@ -330,7 +339,23 @@ void Road::separate() {
     KwSpecSepTable m(nt);
     for (int i = 0; i < nt; ++i)
         for (int j = 0; j < nt; ++j) m(i, j) = r.matrix[i][j];
+    keepDyeScale(m);
     cap->specSep(m);
+}
+
+// The channels with their baseline removed first and then separated: a dye
+// over-corrected by the separation shows there as a dip below zero, where
+// removing the baseline after the separation would lift it into a hump.
+void Road::keepDyeScale(const KwSpecSepTable& m) {
+    PipelineCap copy(*cap);
+    copy.setSignalEndPnt(copy.getNumData() - 1);
+    const int windows = baselineWindows(8.0 * roughSpacing);
+    if (windows >= 1) copy.deBaseline(windows);
+    copy.specSep(m);
+    for (int t = 0; t < numTraces(); ++t) {
+        const double* x = copy.getPnterToTrace(t)->getData();
+        separated.emplace_back(x, x + copy.getNumData());
+    }
 }
 
 // The end of the signal on separated channels, where every base stands in
@@ -405,23 +430,71 @@ void Road::normalise() {
     }
 }
 
+// Event-local apex positions of an event's humps, in order.
+std::vector<int> apexesOf(const KwEvent& ev) {
+    std::vector<int> apexes;
+    for (const KwHump* h = ev.getFisrtHump(); h != nullptr; h = h->getNext())
+        apexes.push_back(h->getApexLocatn());
+    return apexes;
+}
+
+// The samples [a, b] of an event (event-local) as an event of its own,
+// holding the humps apexes[first, last).
+KwEvent excerpt(const KwEvent& ev, const KwTrace& tr, int a, int b, const std::vector<int>& apexes,
+                size_t first, size_t last) {
+    const int s = ev.getStartPnt();
+    int outer[2] = {s + a, s + b};
+    int inner[2] = {std::min(outer[1], std::max(outer[0], ev.getInnerBounds(0))),
+                    std::max(outer[0], std::min(outer[1], ev.getInnerBounds(1)))};
+    KwEvent part;
+    for (size_t k = first; k < last; ++k) part.addApexGlobalLocatn(s + apexes[k]);
+    part.setup(ev.getTraceCode(), outer, inner, 0.0, tr.getData());
+    return part;
+}
+
 // An event without the runs of zeros the filter leaves between humps (the
 // scan takes them in up to the onset), one zero kept at either end to
-// anchor the base of the fit: they only cost the fit time.
+// anchor the base of the fit: they only cost the fit time. Every hump stays
+// inside, even one whose apex sits on a zero.
 KwEvent trimmed(const KwEvent& ev, const KwTrace& tr) {
     const int w = ev.getOuterWidth();
+    const std::vector<int> apexes = apexesOf(ev);
     int a = 0, b = w - 1;
     while (a + 1 < w && ev[a] == 0.0 && ev[a + 1] == 0.0) ++a;
     while (b > a && ev[b] == 0.0 && ev[b - 1] == 0.0) --b;
+    for (int apex : apexes) {
+        a = std::min(a, apex);
+        b = std::max(b, apex);
+    }
     if (a == 0 && b == w - 1) return ev;
-    int outer[2] = {ev.getStartPnt() + a, ev.getStartPnt() + b};
-    int inner[2] = {std::min(outer[1], std::max(outer[0], ev.getInnerBounds(0))),
-                    std::max(outer[0], std::min(outer[1], ev.getInnerBounds(1)))};
-    KwEvent t;
-    for (const KwHump* h = ev.getFisrtHump(); h != nullptr; h = h->getNext())
-        t.addApexGlobalLocatn(ev.getStartPnt() + h->getApexLocatn());
-    t.setup(ev.getTraceCode(), outer, inner, 0.0, tr.getData());
-    return t;
+    return excerpt(ev, tr, a, b, apexes, 0, apexes.size());
+}
+
+// The cost of a fit grows with the square of the peaks fitted together, and
+// peaks a few humps apart hardly pull on each other: a long train of humps
+// (a run of overlapping bases, or noise let through) is fitted in parts of
+// at most kMaxFitHumps humps, each cut at the deepest valley among the
+// later humps of the part.
+constexpr size_t kMaxFitHumps = 8;
+std::vector<KwEvent> fitParts(const KwEvent& ev, const KwTrace& tr) {
+    std::vector<const KwHump*> humps;
+    for (const KwHump* h = ev.getFisrtHump(); h != nullptr; h = h->getNext()) humps.push_back(h);
+    if (humps.size() <= kMaxFitHumps) return {ev};
+    const std::vector<int> apexes = apexesOf(ev);
+    std::vector<KwEvent> parts;
+    size_t first = 0;
+    int from = 0;
+    while (humps.size() - first > kMaxFitHumps) {
+        size_t cut = first + kMaxFitHumps;  // the hump that opens the next part
+        for (size_t j = first + kMaxFitHumps / 2; j < first + kMaxFitHumps; ++j)
+            if (ev[humps[j]->getValleyLocatn()] < ev[humps[cut]->getValleyLocatn()]) cut = j;
+        const int to = humps[cut]->getValleyLocatn();
+        parts.push_back(excerpt(ev, tr, from, to, apexes, first, cut));
+        from = to;
+        first = cut;
+    }
+    parts.push_back(excerpt(ev, tr, from, ev.getOuterWidth() - 1, apexes, first, humps.size()));
+    return parts;
 }
 
 void Road::events() {
@@ -562,21 +635,85 @@ void Road::fit() {
         const int pos = start + (end - start) * k / (kPlaces - 1);
         ratios.push_back(widthRatios(spacingAt(pos) / sigmaAt(pos)));
     }
-    for (KwEvent& ev : found) {
-        // A hump well below the smallest reported height yields no peak.
-        if (ev.getMaxData() < 0.5 * kMinRelativeHeight * target) continue;
-        ev.setNumPksBeNumHumps();
-        const int n = std::max(ev.getNumHumps(), basesIn(ev, singles, ratios));
-        ev.setMaxNumPeaks(n);
-        ev.setMinNumPeaks(n);
-        std::vector<KwPeak> peaks(n);
-        ev.peakFit(peaks.data());
-        if (n > ev.getNumHumps()) respace(peaks, spacingAt(ev.getSummitPosition()));
-        for (const KwPeak& p : peaks) r.peaks.push_back(p);
+    for (const KwEvent& whole : found) {
+        for (KwEvent& ev : fitParts(whole, cap->trace(whole.getTraceCode()))) {
+            // A hump well below the smallest reported height yields no peak.
+            if (ev.getMaxData() < 0.5 * kMinRelativeHeight * target) continue;
+            ev.setNumPksBeNumHumps();
+            const int n = std::max(ev.getNumHumps(), basesIn(ev, singles, ratios));
+            ev.setMaxNumPeaks(n);
+            ev.setMinNumPeaks(n);
+            std::vector<KwPeak> peaks(n);
+            ev.peakFit(peaks.data());
+            if (n > ev.getNumHumps()) respace(peaks, spacingAt(ev.getSummitPosition()));
+            for (const KwPeak& p : peaks) r.peaks.push_back(p);
+        }
     }
 }
 
+// Mean of the three samples around pos, clamped to the array.
+double around(const std::vector<double>& x, int pos) {
+    const int n = static_cast<int>(x.size());
+    const int a = std::max(0, pos - 1), b = std::min(n - 1, pos + 1);
+    double sum = 0.0;
+    for (int i = a; i <= b; ++i) sum += x[i];
+    return sum / (b - a + 1);
+}
+
+// Each base carries one dye. Where a separation leaves a trace of one dye in
+// another (over- or under-correction, worst where two dyes' spectra nearly
+// coincide), the sharpening and the per-channel normalisation can lift it to
+// a full-height peak of its own. Compared on the separated channels, each
+// scaled by the upper quartile of its own peaks (dyes differ in
+// brightness), such a peak is a small share of the strongest dye around it
+// and is dropped. A channel whose peaks have no positive scale is left as it
+// is and does not take part.
+void Road::dropMinorDyes() {
+    const int nt = numTraces();
+    if (nt < 2 || static_cast<int>(separated.size()) != nt) return;  // not separated
+    std::vector<double> gain(nt, 0.0);
+    for (int t = 0; t < nt; ++t) {
+        std::vector<double> v;
+        for (const KwPeak& p : r.peaks) {
+            const long pos = std::lround(p.getLocatn());
+            if (p.getTraceCode() != t || pos < 0 || pos >= static_cast<long>(separated[t].size()))
+                continue;
+            const double y = around(separated[t], static_cast<int>(pos));
+            if (std::isfinite(y)) v.push_back(y);  // NaN would break the ordering
+        }
+        if (v.empty()) continue;
+        std::nth_element(v.begin(), v.begin() + 3 * v.size() / 4, v.end());
+        gain[t] = v[3 * v.size() / 4];
+    }
+    // The strongest scaled dye at every sample.
+    const int n = cap->getNumData();
+    std::vector<double> strongest(n, 0.0);
+    for (int d = 0; d < nt; ++d) {
+        if (!(gain[d] > 0.0)) continue;
+        for (int s = 0; s < n; ++s)
+            strongest[s] = std::max(strongest[s], around(separated[d], s) / gain[d]);
+    }
+    // The comparison stays local even where a damaged run measures an
+    // absurd spacing: no instrument spaces its bases 100 samples apart.
+    constexpr int kMaxReach = 100;
+    auto share = [&](const KwPeak& p) {
+        const long pos = std::lround(p.getLocatn());
+        const int t = p.getTraceCode();
+        if (!(gain[t] > 0.0) || pos < 0 || pos >= n) return 1.0;
+        const int reach = std::min(kMaxReach, std::max(1, static_cast<int>(spacingAt(pos))));
+        const auto from = strongest.begin() + std::max(0L, pos - reach);
+        const auto to = strongest.begin() + std::min<long>(n, pos + reach + 1);
+        const double top = *std::max_element(from, to);
+        const double own = around(separated[t], static_cast<int>(pos)) / gain[t];
+        return top > 0.0 ? own / top : 1.0;
+    };
+    r.peaks.erase(std::remove_if(r.peaks.begin(), r.peaks.end(),
+                                 [&](const KwPeak& p) { return !(share(p) >= kMinDyeShare); }),
+                  r.peaks.end());
+}
+
 void Road::select() {
+    dropMinorDyes();
     const double minHeight = kMinRelativeHeight * target;
     r.minPeakHeight = minHeight;
     r.peaks.erase(

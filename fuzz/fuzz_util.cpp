@@ -11,6 +11,7 @@
 #include <limits>
 
 namespace kwfuzz {
+namespace {
 
 // Memory-backed /dev/shm when there is one: every input is written to a
 // file, and a disk's journal would slow the run tenfold.
@@ -31,6 +32,8 @@ std::vector<std::string>& scratchFiles() {
 void removeScratchFiles() {
     for (const std::string& f : scratchFiles()) std::remove(f.c_str());
 }
+
+}  // namespace
 
 std::string scratchPath(const std::string& suffix) {
     if (scratchFiles().empty()) std::atexit(removeScratchFiles);

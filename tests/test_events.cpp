@@ -58,6 +58,12 @@ TEST(KwEvent, SetupCopiesSamplesAndFinishesHumps) {
     fill(rules, y, 10, 18, {12, 14, 18});
     EXPECT_EQ(humpsOf(rules), (Humps{{2, 1}, {4, 2}, {8, 5}}));
 
+    // Humps listed outside the span are pinned to its nearer end rather than
+    // reading samples the event does not hold.
+    KwEvent outside;
+    fill(outside, y, 12, 16, {3, 14, 40});
+    EXPECT_EQ(humpsOf(outside), (Humps{{0, 0}, {2, 0}, {4, 3}}));
+
     // A one-sample span holds no samples; its humps stay as appended.
     KwEvent none;
     fill(none, y, 15, 15, {103, 101});

@@ -8,10 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "batch.h"
+#include "fuzz_util.h"
+#include "pipeline.h"
 
 namespace {
 
@@ -42,4 +45,44 @@ TEST(Regressions, MatrixNumbersBeyondFloatRangeAreRefused) {
     std::vector<std::vector<float>> m;
     EXPECT_EQ(kwapp::loadMatrix(path, m), "");  // the float range's own edge still reads
     std::remove(path.c_str());
+}
+
+// Capillaries the pipeline fuzzer found troublesome, kept in
+// fuzz/regressions/pipeline/ in the fuzzer's encoding: a hump whose apex
+// sat on the zeros trimmed off its event (read past the event's samples),
+// and long trains of humps fitted as one event (seconds per run, the fit's
+// cost growing with the square of the peaks). Each must now give a defined
+// result; the fuzz smoke run replays them with a time limit as well.
+TEST(Regressions, PipelineFuzzFindingsGiveDefinedResults) {
+    const std::string dir = std::string(KWSIGNAL_SOURCE_DIR) + "/fuzz/regressions/pipeline";
+    int replayed = 0;
+    for (const char* name : {"half-height-width-nan-summit.cap", "slow-fit-many-humps.cap",
+                             "hump-apex-on-trimmed-zeros.cap", "slow-fit-long-hump-train.cap"}) {
+        std::ifstream in(dir + "/" + name, std::ios::binary);
+        ASSERT_TRUE(in.good()) << name;
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        kwfuzz::Capillary cap =
+            kwfuzz::decodeCapillary(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        kwapp::RawRun run;
+        run.path = name;
+        run.numTraces = static_cast<int>(cap.rows.size());
+        run.numData = cap.numData;
+        run.rate = cap.rate;
+        run.rows = std::move(cap.rows);
+        run.channelNames.assign(run.numTraces, "x");
+        kwapp::PipelineOptions options;
+        options.systemMatrix = cap.matrix;
+        kwapp::PipelineResult r;
+        const std::string problem = kwapp::runPipeline(run, options, r);
+        if (!problem.empty()) continue;
+        ++replayed;
+        for (size_t i = 0; i < r.peaks.size(); ++i) {
+            const KwPeak& p = r.peaks[i];
+            EXPECT_TRUE(std::isfinite(p.getLocatn()) && p.getLocatn() >= 0.0 &&
+                        p.getLocatn() < run.numData)
+                << name;
+            EXPECT_TRUE(i == 0 || p.getLocatn() >= r.peaks[i - 1].getLocatn()) << name;
+        }
+    }
+    EXPECT_GT(replayed, 0);
 }

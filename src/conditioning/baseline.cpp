@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "conditioning/sample_index.h"
+#include "conditioning/sample_range.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/trace.h"
 
@@ -74,7 +75,7 @@ int KwTrace::getSteepestPnt(int from, int to) const {
 }
 
 void KwTrace::deAnomaliousDip(int w) {
-    if (w < 1) return;
+    if (w < 1 || !kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
     const int numBlocks = (signalEndPnt - signalStartPnt + 1) / w;
     // A sample at either end of the array has only one neighbour; it is
     // judged no dip (and no low dip), so the block edge at the array edge
@@ -126,6 +127,9 @@ void KwTrace::deAnomaliousDip(int w) {
 }
 
 int KwTrace::deBaseline(int n) {
+    // A window that is not a range of samples is the caller's mistake:
+    // nothing is read or changed, as when the baseline window does not fit.
+    if (!kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0;
     const int unit = kwcond::truncToRange(5.0 * sampleRate, 0, INT_MAX);
     const double length = static_cast<double>(signalEndPnt) - signalStartPnt + 1.0;
     // A window under one sample (rate below 0.2 Hz, n < 1) is refused like
@@ -204,7 +208,7 @@ int KwTrace::findWidestGap(int first, int last, double fraction, int& gapFirst,
 }
 
 void KwTrace::deBaselineSeq() {
-    if (signalStartPnt > signalEndPnt) return;
+    if (!kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
     int a = signalStartPnt;
     while (data[a] > kNearZero && a != signalEndPnt) ++a;
 

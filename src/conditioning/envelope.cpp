@@ -45,7 +45,12 @@ void limitSegmentHeights(KwXY& seg, int nSeg) {
 
 void KwTrace::envelopeNormalize(int order, double height, int endPnt, double ceiling) {
     const int start = signalStartPnt;
-    if (order < 0 || !kwcond::isSampleRange(*this, start, endPnt)) return;
+    // A window or envelope end outside the samples is the caller's mistake:
+    // nothing is read or changed, and the trace adds nothing to a
+    // capillary's target height.
+    if (order < 0 || !kwcond::isSampleRange(*this, start, endPnt) ||
+        !kwcond::isSampleRange(*this, start, signalEndPnt))
+        return;
     const int n = endPnt - start + 1;
     const double minutes = n / (sampleRate * 60.0);
     if (!(minutes >= 1.0)) return;
@@ -93,6 +98,7 @@ double KwCap::envelopeNormalize(int endPnt) {
     for (int t = 0; t < numTraces; ++t) {
         const int s = traces[t].getSignalStartPnt();
         const int e = traces[t].getSignalEndPnt();
+        if (!kwcond::isSampleRange(traces[t], s, e)) continue;
         const double m = traces[t].getMaxData(s, s + static_cast<int>((e - s) * 0.2));
         if (m > best) best = m;
     }

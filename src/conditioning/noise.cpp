@@ -57,8 +57,12 @@ double binUpperEdge(int j, int nb, double top) {
 }  // namespace
 
 void KwTrace::findNoiseLevel(int from) {
+    // A window or range that is not a range of samples is the caller's
+    // mistake: nothing is read, and each result is the one an empty stretch
+    // gives (here the level stays; elsewhere no maximum, no peak).
+    if (!kwcond::isSampleRange(*this, from, signalEndPnt)) return;
     const int n = signalEndPnt - from + 1;
-    if (n < 2 || !kwcond::isSampleRange(*this, from, signalEndPnt)) return;
+    if (n < 2) return;
     // Fewer than ten samples give no histogram bins: the level is left as it
     // was. A range without a positive sample has no noise band above zero:
     // its level is 0.
@@ -89,7 +93,9 @@ void KwTrace::setNoiseLevelForNormalized(double ceiling) {
         return count > 0 ? sum / count : -1.0;
     };
     int count = 0;
-    const double all = meanOfMaxima(-std::numeric_limits<double>::infinity(), count);
+    const double all = kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)
+                           ? meanOfMaxima(-std::numeric_limits<double>::infinity(), count)
+                           : 0.0;
     if (count == 0) {
         noiseLevel = -1.0;
         return;
@@ -98,13 +104,15 @@ void KwTrace::setNoiseLevelForNormalized(double ceiling) {
 }
 
 void KwTrace::setMinumHeight() {
-    const int n = signalEndPnt - signalStartPnt + 1;
-    const int nb = n >= 1000 ? 100 : n / 10;
-    const double max = getMaxData(signalStartPnt, signalEndPnt);
+    const double max = kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)
+                           ? getMaxData(signalStartPnt, signalEndPnt)
+                           : 0.0;
     if (!(max >= 0.5)) {
         minumHeight = 0.0;
         return;
     }
+    const int n = signalEndPnt - signalStartPnt + 1;
+    const int nb = n >= 1000 ? 100 : n / 10;
     // A window of fewer than ten samples gives no bins: the height is left
     // as it was.
     if (nb < 1) return;
@@ -125,6 +133,7 @@ void KwTrace::setMinumHeight() {
 }
 
 double KwTrace::averagedPkHeight(int from, int to, double fraction, double ceiling) const {
+    if (!kwcond::isSampleRange(*this, from, to)) return 0.0;
     double peak = data[from];
     for (int i = from; i <= to; ++i) {
         if (data[i] > peak) peak = data[i];
@@ -151,7 +160,7 @@ double KwTrace::averagedPkHeight(int from, int to, double fraction, double ceili
 void KwTrace::determinePeakWidthForNormalizedData(int from, int to, double level, int& count,
                                                   double& width) const {
     count = 0;
-    if (from >= to) return;
+    if (from >= to || !kwcond::isSampleRange(*this, from, to)) return;
     int i = from;
     while (i < to && data[i] >= level) ++i;
 

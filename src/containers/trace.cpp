@@ -1,8 +1,10 @@
 // KwTrace as a container: construction, copying, the signal window, shifting
 // and L1 normalisation.
+#include "kwsignal/trace.h"
+
 #include <cmath>
 
-#include "kwsignal/trace.h"
+#include "conditioning/sample_range.h"
 
 namespace {
 
@@ -17,19 +19,35 @@ void zeroRange(double* a, int n, int first, int last) {
 }  // namespace
 
 KwTrace::KwTrace()
-    : KwdbAry(), sampleRate(0.0), signalStartPnt(0), signalEndPnt(0), noiseLevel(0.0),
+    : KwdbAry(),
+      sampleRate(0.0),
+      signalStartPnt(0),
+      signalEndPnt(0),
+      noiseLevel(0.0),
       minumHeight(0.0) {}
 
 KwTrace::KwTrace(int n)
-    : KwdbAry(n), sampleRate(0.0), signalStartPnt(0), signalEndPnt(numData - 1), noiseLevel(0.0),
+    : KwdbAry(n),
+      sampleRate(0.0),
+      signalStartPnt(0),
+      signalEndPnt(numData - 1),
+      noiseLevel(0.0),
       minumHeight(0.0) {}
 
 KwTrace::KwTrace(int n, const double* p)
-    : KwdbAry(n, p), sampleRate(0.0), signalStartPnt(0), signalEndPnt(numData - 1),
-      noiseLevel(0.0), minumHeight(0.0) {}
+    : KwdbAry(n, p),
+      sampleRate(0.0),
+      signalStartPnt(0),
+      signalEndPnt(numData - 1),
+      noiseLevel(0.0),
+      minumHeight(0.0) {}
 
 KwTrace::KwTrace(const KwdbAry& a)
-    : KwdbAry(a), sampleRate(0.0), signalStartPnt(0), signalEndPnt(numData - 1), noiseLevel(0.0),
+    : KwdbAry(a),
+      sampleRate(0.0),
+      signalStartPnt(0),
+      signalEndPnt(numData - 1),
+      noiseLevel(0.0),
       minumHeight(0.0) {}
 
 KwTrace::KwTrace(const KwTrace& t) = default;
@@ -74,7 +92,11 @@ void KwTrace::setSignalEndPnt(int n) {
 }
 
 void KwTrace::shift(int first, int last, int offset) {
-    if (offset == 0) return;
+    // A window or range outside the samples is the caller's mistake: nothing
+    // is read or changed (and such a window's L1 norm is 0).
+    if (offset == 0 || !kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt) ||
+        !kwcond::isSampleRange(*this, first, last))
+        return;
     int lo = first + offset;
     int hi = last + offset;
     if (hi < signalStartPnt || lo > signalEndPnt) {
@@ -94,20 +116,21 @@ void KwTrace::shift(int first, int last, int offset) {
 }
 
 void KwTrace::zeroMinimum() {
-    if (signalStartPnt > signalEndPnt) return;
+    if (!kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
     const double m = getMinData(signalStartPnt, signalEndPnt);
     for (int i = signalStartPnt; i <= signalEndPnt; ++i) data[i] -= m;
 }
 
 double KwTrace::norm1() const {
     if (signalEndPnt == 0) return KwdbAry::norm1();
+    if (!kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0.0;
     double sum = 0.0;
     for (int i = signalStartPnt; i <= signalEndPnt; ++i) sum += std::fabs(data[i]);
     return sum;
 }
 
 double KwTrace::normalizeL1() {
-    const double v = norm1() / (signalEndPnt - signalStartPnt + 1) * 0.001;
+    const double v = norm1() / (static_cast<double>(signalEndPnt) - signalStartPnt + 1) * 0.001;
     // A window without signal cannot be scaled. The same holds for a window
     // of no length or one holding non-finite samples, whose divisor is not a
     // number: leave such a trace as it is rather than spread NaN over it.

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <utility>
 
+#include "conditioning/sample_range.h"
 #include "kwsignal/events.h"
 #include "kwsignal/trace.h"
 
@@ -20,6 +21,14 @@ int truncToInt(double v) {
     if (v >= 2147483647.0) return 2147483647;
     if (v <= -2147483648.0) return -2147483647 - 1;
     return static_cast<int>(v);
+}
+
+// Sample i lies in the signal window, and the window among the samples. A
+// window or range reaching outside the samples is the caller's mistake:
+// nothing is read, and a scan answers as when it finds nothing.
+bool isWindowSample(const KwTrace& t, int i) {
+    return kwcond::isSampleRange(t, t.getSignalStartPnt(), i) &&
+           kwcond::isSampleRange(t, i, t.getSignalEndPnt());
 }
 
 // Direction-aware view of the trace for one scan: "next" and "ahead" follow
@@ -197,6 +206,8 @@ KwEvent KwTrace::getNextEvent(int traceCode, int startPnt, int endPnt, double on
 
 int KwTrace::getInflexionPnt(int fromPnt, int toPnt, double halfWidth) const {
     if (fromPnt == toPnt) return fromPnt;
+    if (!kwcond::isSampleRange(*this, std::min(fromPnt, toPnt), std::max(fromPnt, toPnt)))
+        return fromPnt;
     if (std::fabs(data[toPnt] - data[fromPnt]) < 0.01) return (fromPnt + toPnt) / 2;
     const double span = halfWidth > 2.0 ? halfWidth : 2.0;
     const int s = fromPnt < toPnt ? 1 : -1;
@@ -216,6 +227,7 @@ int KwTrace::getInflexionPnt(int fromPnt, int toPnt, double halfWidth) const {
 }
 
 int KwTrace::scanIsMaximum(int i) const {
+    if (!isWindowSample(*this, i)) return 0;
     if (signalEndPnt - signalStartPnt + 1 == 1) return 1;
     if (i == signalStartPnt) return data[i] > data[i + 1] ? 1 : 0;
     if (i == signalEndPnt) return data[i] > data[i - 1] ? 1 : 0;
@@ -223,6 +235,7 @@ int KwTrace::scanIsMaximum(int i) const {
 }
 
 int KwTrace::scanIsMinimum(int i) const {
+    if (!isWindowSample(*this, i)) return 0;
     if (signalEndPnt - signalStartPnt + 1 == 1) return 1;
     if (i == signalStartPnt) return data[i] < data[i + 1] ? 1 : 0;
     if (i == signalEndPnt) return data[i] < data[i - 1] ? 1 : 0;
@@ -233,7 +246,7 @@ double KwTrace::detectPeak(int pos, int& startPnt, int& endPnt, int direction) {
     // A start outside the window can only run into its end; answering at
     // once keeps the minimum test from reading beyond the window. Anything
     // but -1 walks forward, so the walks always move.
-    if (pos < signalStartPnt || pos > signalEndPnt) return -1.0;
+    if (!isWindowSample(*this, pos)) return -1.0;
     const int dir = direction == -1 ? -1 : 1;
     if ((pos <= signalStartPnt && dir == -1) || (pos >= signalEndPnt && dir == 1)) return -1.0;
     const auto atWindowEnd = [this](int i) { return i <= signalStartPnt || i >= signalEndPnt; };
@@ -257,6 +270,8 @@ double KwTrace::detectPeak(int pos, int& startPnt, int& endPnt, int direction) {
 }
 
 int KwTrace::findWidestEvent(int from, int to, double level, int& startPnt, int& endPnt) const {
+    // A reversed range reads nothing (and finds the empty run, 1).
+    if (from <= to && !kwcond::isSampleRange(*this, from, to)) return 0;
     int i = from;
     if (from < to) {
         while (i < to && data[i] < level) ++i;

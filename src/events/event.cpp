@@ -77,6 +77,10 @@ void KwEvent::setup(int code, int* outer, int* inner, double /*level*/, const do
     if (w <= 1) return;
     samples = copySamples(traceData + outerBounds[0], w);
     if (samples == nullptr) return;
+    // A hump listed outside the event's span is pinned to its nearer end, so
+    // that the humps only ever index the event's own samples.
+    for (KwHump* h = humps.getFisrtHump(); h != nullptr; h = h->getNext())
+        h->setApexLocatn(std::min(outerBounds[1], std::max(outerBounds[0], h->getApexLocatn())));
     for (int i = 0; i < w; ++i) {
         if (samples[i] > maxData) maxData = samples[i];
         if (samples[i] < minData) minData = samples[i];

@@ -126,10 +126,8 @@ public:
           dim(3 * n),
           damping(0, dim, 0, dim),
           normal(0, dim, 0, dim),
-          dyad(0, dim, 0, dim),
           rhs(0, dim),
           grad(0, dim),
-          weighted(0, dim),
           step(0, dim),
           shape(n) {
         // The damping is fixed from the initial estimate. A peak whose
@@ -193,12 +191,23 @@ private:
                 grad(3 * k + 2) = g.h[k] * shape[k] * d / (s * s);
                 grad(3 * k + 3) = g.h[k] * shape[k] * d * d / (s * s * s);
             }
-            dyad.beDyadOf(grad, grad);
-            normal += dyad;
-            weighted.beProductOf(r, grad);
-            rhs += weighted;
+            addDyad(r);
             sumR2 += r * r;
             sumY2 += y * y;
+        }
+        // The normal matrix is symmetric: only its upper triangle is summed.
+        for (int i = 0; i <= dim; ++i) {
+            for (int j = 0; j < i; ++j) normal(i, j) = normal(j, i);
+        }
+    }
+
+    // One sample's share of the normal equations: the upper triangle of
+    // grad grad' and r grad.
+    void addDyad(double r) {
+        for (int i = 0; i <= dim; ++i) {
+            const double gi = grad(i);
+            for (int j = i; j <= dim; ++j) normal(i, j) += gi * grad(j);
+            rhs(i) += r * gi;
         }
     }
 
@@ -228,8 +237,8 @@ private:
     double& base;
     const int n;
     const int dim;
-    KwdbMatrix damping, normal, dyad;
-    KwdbVector rhs, grad, weighted, step;
+    KwdbMatrix damping, normal;
+    KwdbVector rhs, grad, step;
     std::vector<double> shape;
     double sumR2 = 0.0;
     double sumY2 = 0.0;

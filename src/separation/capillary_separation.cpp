@@ -1,5 +1,6 @@
 // A capillary's colour separation: learning a separation matrix from its own
 // data, and refining the system matrix on it.
+#include "conditioning/sample_range.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/separation.h"
 
@@ -14,7 +15,9 @@ void copyToFloats(const KwdbMatrix& m, int n, float** ssm) {
 
 int KwCap::specSep(double tolerance, const char* fileName, float** ssm, double acceptFactor,
                    int useRobust) {
-    if (numTraces < 1) return 0;
+    // A window outside the samples is the caller's mistake: nothing is
+    // learnt or changed.
+    if (numTraces < 1 || !kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0;
     KwSpecSepTable learned(numTraces);
     // Learn on the body of the run: without its first 5 % and last 45 %.
     const int len = signalEndPnt - signalStartPnt;

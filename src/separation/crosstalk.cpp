@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "conditioning/sample_index.h"
+#include "conditioning/sample_range.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/separation.h"
 
@@ -30,10 +31,11 @@ int KwCrossTalkTable::measureFrom(const KwCap& cap) {
     const int n = cap.getNumTraces();
     const int start = cap.getSignalStartPnt();
     const int end = cap.getSignalEndPnt();
-    const int L = end - start + 1;
     if (n < 1) return 1;
-    // Without samples no channel can dominate one.
-    if (L < 1) return 0;
+    // Without samples no channel can dominate one. A window outside the
+    // samples is the caller's mistake: nothing is read, and nothing measured.
+    if (!kwcond::isSampleRange(cap, start, end)) return 0;
+    const int L = end - start + 1;
 
     KwCap work(n, L);
     work.setSignalStartPnt(0);
@@ -151,9 +153,11 @@ double largestOffDiagonalRatio(const KwdbMatrix& table, int n) {
 
 double KwCrossTalkTable::measureFrom1(const KwCap& cap) {
     const int n = cap.getNumTraces();
-    const int L = cap.getSignalEndPnt() - cap.getSignalStartPnt() + 1;
     // A capillary without traces has no cross-talk to measure.
-    if (n < 1 || L < 100) return -1.0;
+    if (n < 1 || !kwcond::isSampleRange(cap, cap.getSignalStartPnt(), cap.getSignalEndPnt()))
+        return -1.0;
+    const int L = cap.getSignalEndPnt() - cap.getSignalStartPnt() + 1;
+    if (L < 100) return -1.0;
     std::vector<double> thresholds(n);
     if (!peakThresholds(cap, thresholds)) return -1.0;
 

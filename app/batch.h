@@ -46,6 +46,12 @@ FileReport processFile(const std::string& path, const std::string& outDir,
 /// exit status.
 int processFiles(const std::vector<std::string>& files, const ProcessOptions& options);
 
+/// Tunes the C library's allocator for a process that runs the pipeline:
+/// buffers of whole traces (a few hundred KiB) are kept for reuse instead of
+/// being mapped and returned to the system each time. Call once, at start;
+/// it changes the whole process, so a library never calls it for its host.
+void tuneAllocator();
+
 }  // namespace kwapp
 
 #endif

@@ -91,6 +91,7 @@ int runSimulate(const std::string& out, const kw::SimulationOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kwapp::tuneAllocator();
     CLI::App app{
         "kwsignal: raw four-colour capillary electrophoresis traces to clean signal and "
         "fitted peaks.\nExit status: 0 success, 1 a file failed, 2 bad command line, "

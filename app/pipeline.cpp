@@ -348,6 +348,7 @@ void Road::separate() {
 // removing the baseline after the separation would lift it into a hump.
 void Road::keepDyeScale(const KwSpecSepTable& m) {
     PipelineCap copy(*cap);
+    copy.setSignalStartPnt(start);  // peaks are only sought inside the window
     copy.setSignalEndPnt(copy.getNumData() - 1);
     const int windows = baselineWindows(8.0 * roughSpacing);
     if (windows >= 1) copy.deBaseline(windows);
@@ -366,8 +367,11 @@ void Road::ends() {
     // From here on the channels are separated: their noise is measured anew.
     for (int t = 0; t < numTraces(); ++t)
         channelNoise[t] = noiseSigma(cap->getPnterToTrace(t)->getData(), start, n - 1);
+    // Only the last 20 peaks before the end weigh on it, and bases come about
+    // one per spacing: the scan starts 50 spacings before the end.
+    const int from = std::max(start, end - static_cast<int>(50.0 * roughSpacing));
     const std::vector<ClearPeak> peaks =
-        clearPeaks(view(), start, n - 1, channelNoise, search(true, roughSpacing / 4.0));
+        clearPeaks(view(), from, n - 1, channelNoise, search(true, roughSpacing / 4.0));
     // A peak carries the signal on when it reaches 40 % of the median
     // height of the last 20 that did: a run fades gradually, while the
     // bases end abruptly. Late peaks also spread apart, so the gap that ends

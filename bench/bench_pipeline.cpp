@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "batch.h"
 #include "demo.h"
 #include "kwsignal/abif.h"
 #include "kwsignal/simulate.h"
@@ -23,7 +24,9 @@ kwapp::RawRun simulatedRun() {
     return kwapp::runOf(kw::simulateCapillary(o));
 }
 
+// As the command-line tool runs it.
 void runPipeline(benchmark::State& state, const kwapp::RawRun& run) {
+    kwapp::tuneAllocator();
     std::map<std::string, double> stageMs;
     double peaks = 0.0;
     for (auto _ : state) {

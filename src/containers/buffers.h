@@ -17,10 +17,12 @@ inline int countOf(int n) {
     return n > 0 ? n : 0;
 }
 
-/// A copy of p[0..n-1]; null when n <= 0. A null p gives zeros.
+/// A copy of p[0..n-1]; null when n <= 0. A null p gives zeros. A buffer
+/// about to be overwritten is not zeroed first: traces are copied often.
 inline double* newCopy(int n, const double* p) {
-    double* q = newZeroed(n);
-    if (q && p) std::copy(p, p + n, q);
+    if (p == nullptr || n <= 0) return newZeroed(n);
+    double* q = new double[n];
+    std::copy(p, p + n, q);
     return q;
 }
 

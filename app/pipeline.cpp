@@ -107,10 +107,10 @@ public:
     void fit();
     void select();
     void finish();
-    void dropMinorDyes();
-    void keepDyeScale(const KwSpecSepTable& m);
 
 private:
+    void keepDyeScale(const KwSpecSepTable& m);
+    void dropMinorDyes();
     int numTraces() const { return run.numTraces; }
     int baselineWindows(double samples) const;
     PeakSearch search(bool dominant, double smoothing) const;

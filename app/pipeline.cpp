@@ -75,6 +75,9 @@ constexpr double kClearRise = 10.0;
 // Separation: stop when the cross-talk left is below 1 %, accept up to 3 %.
 constexpr double kSepTolerance = 0.01;
 constexpr double kSepAccept = 3.0;
+// Baseline window of the run, in base spacings: long enough to pass under
+// a run of several bases without cutting into it.
+constexpr double kBaselineSpacings = 8.0;
 // Baseline window of the copy the separation is learned on, in base spacings.
 constexpr double kLearningBaseline = 24.0;
 // Width of the Mexican hat as a share of the measured peak width: a hat
@@ -208,7 +211,7 @@ bool Road::window() {
     const std::vector<double> sumNoise{noiseSigma(sum.getData(), 0, n - 1)};
     roughSpacing =
         medianSpacing(clearPeaks(view(), 0, n - 1, channelNoise, search(false, 1.0)), 0, n - 1);
-    const int windows = baselineWindows(8.0 * roughSpacing);
+    const int windows = baselineWindows(kBaselineSpacings * roughSpacing);
     if (roughSpacing > 0.0 && windows > 0) sum.deBaseline(windows);
     const std::vector<ClearPeak> peaks =
         clearPeaks(v, 0, n - 1, sumNoise, search(true, roughSpacing / 6.0));
@@ -249,7 +252,7 @@ void Road::clean() {
 // of the signal is placed on the baseline-free channels next.
 void Road::baseline() {
     cap->setSignalEndPnt(cap->getNumData() - 1);
-    const int windows = baselineWindows(8.0 * roughSpacing);
+    const int windows = baselineWindows(kBaselineSpacings * roughSpacing);
     if (windows < 1 || cap->deBaseline(windows) == 0)
         r.notes.push_back("baseline not removed: the window is too short for the baseline");
 }
@@ -350,7 +353,7 @@ void Road::keepDyeScale(const KwSpecSepTable& m) {
     PipelineCap copy(*cap);
     copy.setSignalStartPnt(start);  // peaks are only sought inside the window
     copy.setSignalEndPnt(copy.getNumData() - 1);
-    const int windows = baselineWindows(8.0 * roughSpacing);
+    const int windows = baselineWindows(kBaselineSpacings * roughSpacing);
     if (windows >= 1) copy.deBaseline(windows);
     copy.specSep(m);
     for (int t = 0; t < numTraces(); ++t) {

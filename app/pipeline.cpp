@@ -21,27 +21,54 @@ public:
 };
 
 // Electrical spikes and dropouts: one to three samples far off their
-// neighbours. Two samples away from its top a peak has lost at most about
-// 40 % of its height (its standard deviation is at least two samples); a
-// spike or a dropout has lost nearly all of it there. Each is bridged by a
-// parabola.
-void removeNarrowArtefacts(KwTrace& tr, double noise) {
+// neighbours. Two samples away from its top a peak at least two samples
+// wide (standard deviation) has lost at most about 40 % of its height; a
+// spike or a dropout has lost nearly all of it there.
+bool isNarrowArtefact(const double* x, int i, double minSize) {
+    const bool top = x[i] >= x[i - 1] && x[i] >= x[i + 1];
+    const bool bottom = x[i] <= x[i - 1] && x[i] <= x[i + 1];
+    if (!top && !bottom) return false;
+    const double drop =
+        top ? x[i] - std::max(x[i - 2], x[i + 2]) : std::min(x[i - 2], x[i + 2]) - x[i];
+    if (!(drop >= minSize)) return false;
+    const auto around = std::minmax_element(x + i - 3, x + i + 4);
+    const double size = top ? x[i] - *around.first : *around.second - x[i];
+    return drop >= 0.6 * size;
+}
+
+// Each artefact is bridged by a parabola.
+void bridge(KwTrace& tr, int i) {
     const double* x = tr.getData();
+    tr.replaceWithParabola(i - 3, i + 3, std::min(x[i - 3], x[i + 3]));
+}
+
+void removeNarrowArtefacts(KwTrace& tr, double noise) {
     const int n = tr.getNumData();
-    const double minSize = 15.0 * noise;
-    for (int i = 3; i + 3 < n; ++i) {
-        const bool top = x[i] >= x[i - 1] && x[i] >= x[i + 1];
-        const bool bottom = x[i] <= x[i - 1] && x[i] <= x[i + 1];
-        if (!top && !bottom) continue;
-        const double drop =
-            top ? x[i] - std::max(x[i - 2], x[i + 2]) : std::min(x[i - 2], x[i + 2]) - x[i];
-        if (!(drop >= minSize)) continue;
-        const auto around = std::minmax_element(x + i - 3, x + i + 4);
-        const double size = top ? x[i] - *around.first : *around.second - x[i];
-        if (drop >= 0.6 * size) {
-            tr.replaceWithParabola(i - 3, i + 3, std::min(x[i - 3], x[i + 3]));
+    for (int i = 3; i + 3 < n; ++i)
+        if (isNarrowArtefact(tr.getData(), i, 15.0 * noise)) {
+            bridge(tr, i);
             i += 3;
         }
+}
+
+// Where the bases themselves are only a few samples wide, shape alone cannot
+// tell an artefact from a base, but an electrical spike or a bubble strikes
+// every channel of the detector at once, while a base shows in its own dye's
+// channel and in those its spectrum leaks into.
+void removeCommonArtefacts(KwCap& cap, const std::vector<double>& noise) {
+    const int n = cap.getNumData();
+    auto inChannel = [&](int t, int i) {
+        const double* x = cap.getPnterToTrace(t)->getData();
+        for (int k = std::max(3, i - 1); k <= std::min(n - 4, i + 1); ++k)
+            if (isNarrowArtefact(x, k, 15.0 * noise[t])) return true;
+        return false;
+    };
+    for (int i = 3; i + 3 < n; ++i) {
+        bool everywhere = true;
+        for (int t = 0; t < cap.getNumTraces() && everywhere; ++t) everywhere = inChannel(t, i);
+        if (!everywhere) continue;
+        for (int t = 0; t < cap.getNumTraces(); ++t) bridge(*cap.getPnterToTrace(t), i);
+        i += 3;
     }
 }
 
@@ -90,6 +117,10 @@ constexpr double kMinRelativeHeight = 0.25;
 // Smallest share of the strongest dye within a base spacing that a peak's
 // own dye must hold, each dye on the scale of its own typical peak.
 constexpr double kMinDyeShare = 0.2;
+// Fewest samples per base at which every base is at least two samples wide
+// (its standard deviation is a fifth to a third of the spacing), so that
+// its shape tells it from a spike.
+constexpr double kMinSpikeFreeSpacing = 10.0;
 
 class Road {
 public:
@@ -149,11 +180,21 @@ void Road::build() {
     r.channels.assign(numTraces(), ChannelSummary());
 }
 
+// On a run sampled more sparsely than kMinSpikeFreeSpacing samples per
+// base, shape alone would take narrow bases for spikes: only artefacts seen
+// in every channel at once are removed there. The rough spacing measured
+// here, before any sample has changed, also sizes the window's search.
 void Road::despike() {
-    for (int t = 0; t < numTraces(); ++t) {
+    for (int t = 0; t < numTraces(); ++t)
         channelNoise.push_back(noiseSigma(cap->getPnterToTrace(t)->getData(), 0, run.numData - 1));
-        removeNarrowArtefacts(cap->trace(t), channelNoise.back());
+    const int n = run.numData;
+    roughSpacing =
+        medianSpacing(clearPeaks(view(), 0, n - 1, channelNoise, search(false, 1.0)), 0, n - 1);
+    if (roughSpacing > 0.0 && roughSpacing < kMinSpikeFreeSpacing && numTraces() > 1) {
+        removeCommonArtefacts(*cap, channelNoise);
+        return;
     }
+    for (int t = 0; t < numTraces(); ++t) removeNarrowArtefacts(cap->trace(t), channelNoise[t]);
 }
 
 ChannelView Road::view() const {
@@ -208,9 +249,13 @@ bool Road::window() {
     ChannelView v;
     v.n = n;
     v.channels.push_back(sum.getData());
-    const std::vector<double> sumNoise{noiseSigma(sum.getData(), 0, n - 1)};
-    roughSpacing =
-        medianSpacing(clearPeaks(view(), 0, n - 1, channelNoise, search(false, 1.0)), 0, n - 1);
+    // Independent noises add in variance. The sum's own second differences
+    // overstate its noise where bases follow each other within a few
+    // samples: their curvature then fills every triple.
+    double variance = 0.0;
+    for (double sd : channelNoise) variance += sd * sd;
+    const std::vector<double> sumNoise{
+        std::min(noiseSigma(sum.getData(), 0, n - 1), std::sqrt(variance))};
     const int windows = baselineWindows(kBaselineSpacings * roughSpacing);
     if (roughSpacing > 0.0 && windows > 0) sum.deBaseline(windows);
     const std::vector<ClearPeak> peaks =

@@ -182,7 +182,8 @@ void Road::build() {
 
 // On a run sampled more sparsely than kMinSpikeFreeSpacing samples per
 // base, shape alone would take narrow bases for spikes: only artefacts seen
-// in every channel at once are removed there. The rough spacing measured
+// in every channel at once are removed there (a lone trace has nothing to
+// compare with, and shape decides). The rough spacing measured
 // here, before any sample has changed, also sizes the window's search.
 void Road::despike() {
     for (int t = 0; t < numTraces(); ++t)

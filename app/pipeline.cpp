@@ -23,14 +23,15 @@ public:
 // Electrical spikes and dropouts: one to three samples far off their
 // neighbours. Two samples away from its top a peak at least two samples
 // wide (standard deviation) has lost at most about 40 % of its height; a
-// spike or a dropout has lost nearly all of it there.
-bool isNarrowArtefact(const double* x, int i, double minSize) {
+// spike or a dropout has lost nearly all of it there. Only an extreme that
+// stands 15 noise deviations off its surroundings is taken for one.
+bool isNarrowArtefact(const double* x, int i, double noise) {
     const bool top = x[i] >= x[i - 1] && x[i] >= x[i + 1];
     const bool bottom = x[i] <= x[i - 1] && x[i] <= x[i + 1];
     if (!top && !bottom) return false;
     const double drop =
         top ? x[i] - std::max(x[i - 2], x[i + 2]) : std::min(x[i - 2], x[i + 2]) - x[i];
-    if (!(drop >= minSize)) return false;
+    if (!(drop >= 15.0 * noise)) return false;
     const auto around = std::minmax_element(x + i - 3, x + i + 4);
     const double size = top ? x[i] - *around.first : *around.second - x[i];
     return drop >= 0.6 * size;
@@ -45,7 +46,7 @@ void bridge(KwTrace& tr, int i) {
 void removeNarrowArtefacts(KwTrace& tr, double noise) {
     const int n = tr.getNumData();
     for (int i = 3; i + 3 < n; ++i)
-        if (isNarrowArtefact(tr.getData(), i, 15.0 * noise)) {
+        if (isNarrowArtefact(tr.getData(), i, noise)) {
             bridge(tr, i);
             i += 3;
         }
@@ -60,7 +61,7 @@ void removeCommonArtefacts(KwCap& cap, const std::vector<double>& noise) {
     auto inChannel = [&](int t, int i) {
         const double* x = cap.getPnterToTrace(t)->getData();
         for (int k = std::max(3, i - 1); k <= std::min(n - 4, i + 1); ++k)
-            if (isNarrowArtefact(x, k, 15.0 * noise[t])) return true;
+            if (isNarrowArtefact(x, k, noise[t])) return true;
         return false;
     };
     for (int i = 3; i + 3 < n; ++i) {

@@ -8,19 +8,14 @@
 
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <limits>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
-#include "pipeline.h"
+#include "kwsignal/report.h"
 #include "plot.h"
-#include "writers.h"
 
 namespace kwapp {
 namespace {
@@ -52,7 +47,8 @@ std::vector<std::string> outputFolders(const std::vector<std::string>& files,
 // line kept at the bottom of a terminal.
 class Reporter {
 public:
-    Reporter(size_t total, bool progress) : total(total), progress(progress), t0(Clock::now()) {}
+    Reporter(size_t files, bool showProgress)
+        : total(files), progress(showProgress), t0(Clock::now()) {}
 
     void started(const std::string& file) {
         std::lock_guard<std::mutex> lock(mutex);
@@ -97,83 +93,31 @@ private:
     std::string current;
 };
 
-std::string writeOutputs(const std::string& dir, const RawRun& run, const PipelineResult& result,
-                         double parseMs) {
-    const fs::path d(dir);
-    std::string problem = writeProcessed((d / "processed.txt").string(), *result.processed);
-    if (problem.empty()) problem = writeMatrix((d / "matrix.txt").string(), result.matrix);
-    if (problem.empty()) problem = writePeaks((d / "peaks.tsv").string(), run, result);
-    if (problem.empty()) problem = writePlot((d / "plot.svg").string(), run, result);
-    if (problem.empty())
-        problem = writeSummary((d / "summary.json").string(), run, result, parseMs);
+}  // namespace
+
+std::string writeOutputs(const std::string& dir, const kw::Run& run,
+                         const kw::ProcessResult& result, double parseMs) {
+    std::string problem = kw::writeReport(dir, run, result, parseMs);
+    if (problem.empty()) problem = writePlot((fs::path(dir) / "plot.svg").string(), run, result);
     return problem;
 }
 
-}  // namespace
-
-std::string loadMatrix(const std::string& path, std::vector<std::vector<float>>& m) {
-    std::ifstream in(path);
-    if (!in) return "cannot open the matrix file " + path;
-    std::vector<std::vector<float>> rows;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream words(line);
-        std::vector<float> row;
-        std::string w;
-        while (words >> w) {
-            char* end = nullptr;
-            const double v = std::strtod(w.c_str(), &end);
-            if (end != w.c_str() + w.size() || !std::isfinite(v))
-                return path + ": " + w + " is not a number";
-            // The matrix is kept in single precision: a number beyond the
-            // float range would become an infinite element and spread into
-            // every separated sample.
-            if (std::fabs(v) > std::numeric_limits<float>::max())
-                return path + ": " + w + " is beyond the range of a matrix element";
-            row.push_back(static_cast<float>(v));
-        }
-        if (!row.empty()) rows.push_back(row);
-    }
-    for (const auto& row : rows)
-        if (row.size() != rows.size())
-            return path + ": not a square matrix (" + std::to_string(rows.size()) + " rows)";
-    if (rows.empty()) return path + ": no matrix in the file";
-    m = rows;
-    return std::string();
-}
-
 FileReport processFile(const std::string& path, const std::string& outDir,
-                       const ProcessOptions& options) {
+                       const BatchOptions& options) {
     FileReport report;
     const auto t0 = Clock::now();
-    RawRun run;
-    report.reason = loadRun(path, options.format, run);
-    if (!report.reason.empty()) return report;
-    if (options.rate > 0.0) {
-        run.rate = options.rate;
-        run.rateSource = "command line";
-    }
-    const double parseMs = secondsSince(t0) * 1000.0;
-    PipelineOptions po;
-    if (!options.systemMatrix.empty()) {
-        if (static_cast<int>(options.systemMatrix.size()) != run.numTraces) {
-            report.reason = "the separation matrix is " +
-                            std::to_string(options.systemMatrix.size()) + " x " +
-                            std::to_string(options.systemMatrix.size()) + ", the file has " +
-                            std::to_string(run.numTraces) + " traces";
-            return report;
-        }
-        po.systemMatrix = options.systemMatrix;
-    }
-    PipelineResult result;
-    report.reason = runPipeline(run, po, result);
-    if (!report.reason.empty()) return report;
-    std::error_code ec;
-    fs::create_directories(outDir, ec);
-    if (ec) {
-        report.reason = "cannot create " + outDir + ": " + ec.message();
+    kw::Run run;
+    if (const kw::ReadError e = kw::readRun(path, run, options.format)) {
+        report.reason = e.reason;
         return report;
     }
+    const double parseMs = secondsSince(t0) * 1000.0;
+    kw::ProcessResult result;
+    if (const kw::ProcessError e = kw::process(run, options.road, result)) {
+        report.reason = e.reason;
+        return report;
+    }
+    if (options.road.rate > 0.0) result.rateSource = "command line";
     report.reason = writeOutputs(outDir, run, result, parseMs);
     if (!report.reason.empty()) return report;
     report.outcome = result.status == "ok" ? Outcome::ok : Outcome::noSignal;
@@ -181,7 +125,7 @@ FileReport processFile(const std::string& path, const std::string& outDir,
     return report;
 }
 
-int processFiles(const std::vector<std::string>& files, const ProcessOptions& options) {
+int processFiles(const std::vector<std::string>& files, const BatchOptions& options) {
     const std::vector<std::string> folders = outputFolders(files, options.outDir);
     std::vector<FileReport> reports(files.size());
     Reporter reporter(files.size(), !options.quiet && isatty(STDERR_FILENO));

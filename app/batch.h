@@ -1,12 +1,14 @@
-// Processing trace files one after another or on several threads: reading,
-// the default pipeline, the output files, progress and failure reports.
+// Processing trace files one after another or on several threads: the
+// library reads and processes each, the tool writes its output folder,
+// shows progress and reports failures.
 #ifndef KWSIGNAL_APP_BATCH_H
 #define KWSIGNAL_APP_BATCH_H
 
 #include <string>
 #include <vector>
 
-#include "formats.h"
+#include "kwsignal/process.h"
+#include "kwsignal/run.h"
 
 namespace kwapp {
 
@@ -16,13 +18,11 @@ constexpr int kExitFailed = 1;    ///< at least one file could not be processed
 constexpr int kExitUsage = 2;     ///< bad command line
 constexpr int kExitNoSignal = 3;  ///< every file processed, at least one without signal
 
-struct ProcessOptions {
+struct BatchOptions {
     std::string outDir = "kwsignal-out";
     int jobs = 1;
-    Format format = Format::automatic;
-    /// System separation matrix to refine on every file; empty to learn.
-    std::vector<std::vector<float>> systemMatrix;
-    double rate = 0.0;  ///< overrides the file's sampling rate when > 0
+    kw::Format format = kw::Format::automatic;
+    kw::ProcessOptions road;  ///< system matrix, rate override
     bool quiet = false;
 };
 
@@ -33,23 +33,25 @@ struct FileReport {
     std::string reason;  ///< why the file failed or holds no signal
 };
 
-/// Reads a separation matrix text file (n lines of n numbers). Returns ""
-/// or the reason it cannot be used.
-std::string loadMatrix(const std::string& path, std::vector<std::vector<float>>& m);
+/// Writes the library's report files and plot.svg of one processed run into
+/// dir (created when missing). Returns "" or the reason.
+std::string writeOutputs(const std::string& dir, const kw::Run& run,
+                         const kw::ProcessResult& result, double parseMs);
 
-/// Processes one file into outDir (created when missing).
+/// Processes one file into outDir (created when missing): the library's
+/// report files and plot.svg.
 FileReport processFile(const std::string& path, const std::string& outDir,
-                       const ProcessOptions& options);
+                       const BatchOptions& options);
 
 /// Processes every file into options.outDir/<file stem>/ on options.jobs
 /// threads, reporting failures and no-signal runs on stderr. Returns the
 /// exit status.
-int processFiles(const std::vector<std::string>& files, const ProcessOptions& options);
+int processFiles(const std::vector<std::string>& files, const BatchOptions& options);
 
-/// Tunes the C library's allocator for a process that runs the pipeline:
+/// Tunes the C library's allocator for a process that runs the road:
 /// buffers of whole traces (a few hundred KiB) are kept for reuse instead of
 /// being mapped and returned to the system each time. Call once, at start;
-/// it changes the whole process, so a library never calls it for its host.
+/// it changes the whole process, so the library never calls it for its host.
 void tuneAllocator();
 
 }  // namespace kwapp

@@ -13,24 +13,22 @@
 
 #include "batch.h"
 #include "demo.h"
-#include "formats.h"
+#include "kwsignal/run.h"
+#include "kwsignal/simulate.h"
 
 namespace {
 
-using kwapp::Format;
-
-const std::vector<std::string> kFormatNames = {"auto",   "abif",    "export", "processed",
-                                               "nlines", "indexed", "qrd"};
+using kw::Format;
 
 Format formatFrom(const std::string& name) {
     Format f = Format::automatic;
-    kwapp::parseFormat(name, f);
+    kw::parseFormat(name, f);
     return f;
 }
 
-void printInfo(const kwapp::RawRun& run) {
+void printInfo(const kw::Run& run) {
     std::printf("%s\n  format        %s\n  traces        %d", run.path.c_str(),
-                kwapp::formatName(run.format), run.numTraces);
+                kw::formatName(run.format), run.numTraces);
     if (!run.channelNames.empty()) {
         std::printf(" (");
         for (size_t t = 0; t < run.channelNames.size(); ++t)
@@ -50,9 +48,9 @@ void printInfo(const kwapp::RawRun& run) {
     }
     std::printf("  signal range  %g .. %g\n", lo, hi);
     if (run.format == Format::abif) {
-        std::printf("  processed     %s\n", run.hasProcessed ? "present" : "absent");
-        if (run.numCalls > 0)
-            std::printf("  base calls    %d\n", run.numCalls);
+        std::printf("  processed     %s\n", run.abif.processed.empty() ? "absent" : "present");
+        if (!run.calls().empty())
+            std::printf("  base calls    %zu\n", run.calls().size());
         else
             std::printf("  base calls    absent\n");
     }
@@ -62,13 +60,12 @@ void printInfo(const kwapp::RawRun& run) {
 int runInfo(const std::vector<std::string>& files, Format format) {
     int status = kwapp::kExitOk;
     for (const std::string& f : files) {
-        kwapp::RawRun run;
-        const std::string problem = kwapp::loadRun(f, format, run);
-        if (problem.empty()) {
-            printInfo(run);
-        } else {
-            std::fprintf(stderr, "kwsignal: %s: %s\n", f.c_str(), problem.c_str());
+        kw::Run run;
+        if (const kw::ReadError e = kw::readRun(f, run, format)) {
+            std::fprintf(stderr, "kwsignal: %s\n", e.message.c_str());
             status = kwapp::kExitFailed;
+        } else {
+            printInfo(run);
         }
     }
     return status;
@@ -76,7 +73,7 @@ int runInfo(const std::vector<std::string>& files, Format format) {
 
 int runSimulate(const std::string& out, const kw::SimulationOptions& options) {
     const kw::SimulatedCapillary sim = kw::simulateCapillary(options);
-    const std::string problem = kwapp::writeSimulation(out, sim);
+    const std::string problem = kw::writeSimulation(out, sim);
     if (!problem.empty()) {
         std::fprintf(stderr, "kwsignal: simulate: %s\n", problem.c_str());
         return kwapp::kExitFailed;
@@ -98,7 +95,7 @@ int main(int argc, char** argv) {
         "3 a run without signal."};
     app.require_subcommand(1);
 
-    kwapp::ProcessOptions po;
+    kwapp::BatchOptions po;
     std::vector<std::string> processFiles;
     std::string processFormat = "auto", matrixPath;
     CLI::App* process = app.add_subcommand("process", "run the default pipeline on trace files");
@@ -110,9 +107,9 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     process->add_option("--matrix", matrixPath, "system separation matrix to refine");
     process->add_option("--format", processFormat, "input format")
-        ->check(CLI::IsMember(kFormatNames))
+        ->check(CLI::IsMember(kw::formatNames()))
         ->capture_default_str();
-    process->add_option("--rate", po.rate, "sampling rate in Hz, overriding the file's")
+    process->add_option("--rate", po.road.rate, "sampling rate in Hz, overriding the file's")
         ->check(CLI::PositiveNumber);
     process->add_flag("--quiet", po.quiet, "no progress line");
 
@@ -143,7 +140,7 @@ int main(int argc, char** argv) {
     CLI::App* info = app.add_subcommand("info", "describe trace files");
     info->add_option("FILE", infoFiles, "trace files")->required();
     info->add_option("--format", infoFormat, "input format")
-        ->check(CLI::IsMember(kFormatNames))
+        ->check(CLI::IsMember(kw::formatNames()))
         ->capture_default_str();
 
     try {
@@ -155,9 +152,8 @@ int main(int argc, char** argv) {
     if (*process) {
         po.format = formatFrom(processFormat);
         if (!matrixPath.empty()) {
-            const std::string problem = kwapp::loadMatrix(matrixPath, po.systemMatrix);
-            if (!problem.empty()) {
-                std::fprintf(stderr, "kwsignal: %s\n", problem.c_str());
+            if (const kw::ReadError e = kw::readMatrixFile(matrixPath, po.road.systemMatrix)) {
+                std::fprintf(stderr, "kwsignal: %s\n", e.message.c_str());
                 return kwapp::kExitUsage;
             }
         }

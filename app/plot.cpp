@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "writers.h"
+#include "kwsignal/report.h"
 
 namespace kwapp {
 namespace {
@@ -27,7 +27,7 @@ double plotWidth(int numData) {
     return std::max(kMinPlotWidth, static_cast<double>(numData));
 }
 
-std::string colourOf(const RawRun& run, int t) {
+std::string colourOf(const kw::Run& run, int t) {
     const std::string& name =
         t < static_cast<int>(run.channelNames.size()) ? run.channelNames[t] : "";
     if (name == "C") return "#1f4fd8";
@@ -140,7 +140,7 @@ std::string pathElement(const std::string& d, const std::string& colour) {
            "\"/>\n";
 }
 
-std::string rawPanel(const RawRun& run, const Panel& p) {
+std::string rawPanel(const kw::Run& run, const Panel& p) {
     const int n = run.numData;
     const int per = std::max(1, (n + kRawColumns - 1) / kRawColumns);
     std::string out = dataGroupStart(n);
@@ -159,7 +159,7 @@ std::string rawPanel(const RawRun& run, const Panel& p) {
     return out + "</g>\n";
 }
 
-std::string processedPanel(const RawRun& run, const PipelineResult& result, const Panel& p) {
+std::string processedPanel(const kw::Run& run, const kw::ProcessResult& result, const Panel& p) {
     const KwCap& cap = *result.processed;
     const int n = cap.getNumData();
     std::string out = dataGroupStart(n);
@@ -196,7 +196,7 @@ double niceStep(double span) {
     return 10.0 * mag;
 }
 
-std::string axes(const RawRun& run, const PipelineResult& result, const Panel& raw,
+std::string axes(const kw::Run& run, const kw::ProcessResult& result, const Panel& raw,
                  const Panel& processed) {
     const int n = run.numData;
     const double width = plotWidth(n);
@@ -236,11 +236,11 @@ std::string axes(const RawRun& run, const PipelineResult& result, const Panel& r
     return out;
 }
 
-std::string titles(const RawRun& run, const PipelineResult& result, const Panel& raw,
+std::string titles(const kw::Run& run, const kw::ProcessResult& result, const Panel& raw,
                    const Panel& processed) {
-    std::string head = xmlEscaped(run.path) + " — " + formatName(run.format);
+    std::string head = xmlEscaped(run.path) + " — " + kw::formatName(run.format);
     if (!run.instrument.empty()) head += ", " + xmlEscaped(run.instrument);
-    head += ", " + fmt("%.3g", run.rate) + " Hz, " + std::to_string(run.numData) + " samples, " +
+    head += ", " + fmt("%.3g", result.rate) + " Hz, " + std::to_string(run.numData) + " samples, " +
             std::to_string(result.peaks.size()) + " peaks";
     if (result.status != "ok") head += " — no signal";
     std::string out =
@@ -260,7 +260,7 @@ std::string titles(const RawRun& run, const PipelineResult& result, const Panel&
 
 // Raw values spanned by the signal window, a little room above; a few
 // spikes are let run off the top.
-Panel rawRange(const RawRun& run, const PipelineResult& result, double top) {
+Panel rawRange(const kw::Run& run, const kw::ProcessResult& result, double top) {
     std::vector<double> v;
     const int a = std::max(0, std::min(result.windowStart, run.numData - 1));
     const int b = std::max(a, std::min(result.windowEnd, run.numData - 1));
@@ -269,7 +269,7 @@ Panel rawRange(const RawRun& run, const PipelineResult& result, double top) {
     return {top, lo, hi > lo ? hi + 0.05 * (hi - lo) : lo + 1.0};
 }
 
-Panel processedRange(const PipelineResult& result, double top) {
+Panel processedRange(const kw::ProcessResult& result, double top) {
     double hi = 0.0;
     for (const KwPeak& p : result.peaks) hi = std::max(hi, p.getHeight() + p.getBase());
     const KwCap& cap = *result.processed;
@@ -283,7 +283,7 @@ Panel processedRange(const PipelineResult& result, double top) {
 
 }  // namespace
 
-std::string plotSvg(const RawRun& run, const PipelineResult& result) {
+std::string plotSvg(const kw::Run& run, const kw::ProcessResult& result) {
     const Panel raw = rawRange(run, result, kTop);
     const Panel processed = processedRange(result, kTop + kPanel + kGap);
     const double width = kLeft + plotWidth(run.numData) + kRight;
@@ -300,11 +300,8 @@ std::string plotSvg(const RawRun& run, const PipelineResult& result) {
     return svg + "</svg>\n";
 }
 
-std::string writePlot(const std::string& path, const RawRun& run, const PipelineResult& result) {
-    const std::string svg = plotSvg(run, result);
-    return writeAtomically(path, [&](std::FILE* f) {
-        return std::fwrite(svg.data(), 1, svg.size(), f) == svg.size();
-    });
+std::string writePlot(const std::string& path, const kw::Run& run, const kw::ProcessResult& result) {
+    return kw::writeFileAtomically(path, plotSvg(run, result));
 }
 
 }  // namespace kwapp

@@ -8,16 +8,16 @@
 
 #include <string>
 
-#include "formats.h"
-#include "pipeline.h"
+#include "kwsignal/process.h"
+#include "kwsignal/run.h"
 
 namespace kwapp {
 
 /// The SVG document for one processed run.
-std::string plotSvg(const RawRun& run, const PipelineResult& result);
+std::string plotSvg(const kw::Run& run, const kw::ProcessResult& result);
 
 /// Writes plotSvg to path (atomically). Returns "" or the reason.
-std::string writePlot(const std::string& path, const RawRun& run, const PipelineResult& result);
+std::string writePlot(const std::string& path, const kw::Run& run, const kw::ProcessResult& result);
 
 }  // namespace kwapp
 

@@ -23,13 +23,14 @@
 #include <vector>
 
 #include "kwsignal/export.h"
+#include "kwsignal/rundata.h"
 
 namespace kw {
 
 /// Sampling rate (scans per second) assumed when a file records neither its
 /// data-collection times nor its run times: the rate the library assumes
 /// for instrument run data (KwCap::input2).
-constexpr double kAbifDefaultRate = 1.75;
+constexpr double kAbifDefaultRate = kRunDataRate;
 
 /// A raw channel beyond the four base channels: dye 5 (DATA105) or dye 6
 /// (DATA106), in fragment analysis usually the size standard.

@@ -13,11 +13,19 @@
 #include "kwsignal/trace.h"
 
 class KwSpecSepTable;
+namespace kw {
+namespace detail {
+struct CapAccess;
+}
+}  // namespace kw
 
 class KW_API KwCap {
     // The separation table's estimation applies matrices to working copies
     // of a capillary through the protected specSep(const KwdbMatrix&).
     friend class KwSpecSepTable;
+    // The library's default road separates and levels whole capillaries
+    // through the same protected operations.
+    friend struct kw::detail::CapAccess;
 
 public:
     // ---- construction, copying ----------------------------------------------

@@ -58,6 +58,11 @@ private:
 
 namespace kw {
 
+/// Sampling rate of instrument run data, samples per second: what the
+/// capillary's run-data import (KwCap::input2) assumes, run-data files
+/// recording none.
+constexpr double kRunDataRate = 1.75;
+
 /// Writes a ".qrd" run-data file with the given channels (each the same
 /// length, unsigned 32-bit counts). The file is written under a temporary
 /// name and renamed, so a failed write never leaves a partial file.

@@ -13,9 +13,11 @@
 #define KWSIGNAL_SIMULATE_H
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "kwsignal/export.h"
+#include "kwsignal/run.h"
 
 namespace kw {
 
@@ -53,6 +55,41 @@ struct SimulatedCapillary {
 
 /// Simulates one four-channel raw capillary.
 KW_API SimulatedCapillary simulateCapillary(const SimulationOptions& options);
+
+/// sim as a run read from a file: four traces C, A, G, T at its rate, in
+/// the export format, named `name`.
+KW_API Run simulatedRun(const SimulatedCapillary& sim, const std::string& name = "simulated");
+
+/// Writes sim as an export file at path, its true peaks at path.truth.tsv
+/// (channel, trace_code, centre, height, sigma) and its mixing matrix at
+/// path.truth_matrix.txt, each atomically. Returns "" or the reason.
+[[nodiscard]] KW_API std::string writeSimulation(const std::string& path,
+                                                 const SimulatedCapillary& sim);
+
+/// A found peak: its trace code and centre in samples of the simulated run.
+struct FoundPeak {
+    int channel = 0;
+    double locatn = 0.0;
+};
+
+/// How much of a simulated run's truth a processing recovered.
+struct Recovery {
+    int truePeaks = 0;
+    int foundPeaks = 0;
+    int matched = 0;
+    double recall = 0.0;       ///< matched / truePeaks, 0..1
+    double precision = 0.0;    ///< matched / foundPeaks, 0..1
+    double medianError = 0.0;  ///< samples, over matched peaks
+    /// Largest off-diagonal element of (separation x true mixing), each row
+    /// divided by its diagonal element; NaN when the sizes differ.
+    double separationResidual = 0.0;
+};
+
+/// Matches found peaks to the truth one-to-one, per channel, nearest first:
+/// a true peak is found when a peak of its channel lies within half its
+/// local base spacing. separation: the matrix the processing applied.
+KW_API Recovery assessRecovery(const SimulatedCapillary& sim, const std::vector<FoundPeak>& found,
+                               const std::vector<std::vector<double>>& separation);
 
 }  // namespace kw
 

@@ -9,6 +9,7 @@
 //   bytes 16..19  samples per channel
 //   bytes 20..    the samples, channel after channel
 // A version 1 file is exactly 20 + 4 * channels * samples bytes long.
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "io/rows.h"
+#include "io/run_data_bytes.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/rundata.h"
 
@@ -167,6 +169,28 @@ int KwRunDataFile::Read(const char* path, void*& header, void**& channels,
     return error.empty() ? 1 : 0;
 }
 
+namespace kwio {
+
+std::string readRunDataBytes(const unsigned char* bytes, std::size_t size,
+                             unsigned long maxSamples, std::vector<std::vector<uint32_t>>& channels,
+                             KwCapFileInfo& info) {
+    channels.clear();
+    if (size < static_cast<std::size_t>(kHeaderBytes)) return "shorter than the 20-byte .qrd header";
+    if (size > static_cast<std::size_t>(LONG_MAX)) return "too large for a .qrd file";
+    const std::string problem = checkHeader(bytes, static_cast<long>(size), info);
+    if (!problem.empty()) return problem;
+    unsigned long samples = info.samplesPerChannel;
+    if (maxSamples != 0 && samples > maxSamples) samples = maxSamples;
+    channels.assign(info.numChannels, std::vector<uint32_t>(samples));
+    for (unsigned long c = 0; c < info.numChannels; ++c) {
+        const unsigned char* p = bytes + kHeaderBytes + 4ULL * c * info.samplesPerChannel;
+        for (unsigned long s = 0; s < samples; ++s) channels[c][s] = getLE32(p + 4 * s);
+    }
+    return std::string();
+}
+
+}  // namespace kwio
+
 namespace kw {
 
 std::string writeRunData(const std::string& path,
@@ -198,7 +222,7 @@ std::string writeRunData(const std::string& path,
 // channel are taken.
 int KwCap::input2(const char* path, int& numTraces, int& numData, double& rate,
                   double*** rows) const {
-    rate = 1.75;
+    rate = kw::kRunDataRate;
     kwio::clearRows(numTraces, numData, rows);
     const size_t len = path != nullptr ? std::strlen(path) : 0;
     if (len < 3) return 0;

@@ -1,25 +1,15 @@
-#include "measure.h"
+#include "process/measure.h"
+
+#include "common/gaussian.h"
+#include "common/quantile.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace kwapp {
+namespace kw {
+namespace detail {
 namespace {
 
-// Half-height width over Gaussian standard deviation, 2 sqrt(2 ln 2).
-constexpr double kFwhmPerSigma = 2.3548200450309493;
-
-// The value a share q (0..1) of v lies below; 0 for an empty v.
-double quantile(std::vector<double> v, double q) {
-    if (v.empty()) return 0.0;
-    const size_t k = std::min(v.size() - 1, static_cast<size_t>(q * v.size()));
-    std::nth_element(v.begin(), v.begin() + k, v.end());
-    return v[k];
-}
-
-double median(std::vector<double> v) {
-    return quantile(std::move(v), 0.5);
-}
 
 // Bases merged into one hump widen it, never narrow it, and where bases
 // follow each other closely most clear humps hold more than one: the
@@ -132,6 +122,12 @@ std::vector<ClearPeak> clearPeaks(const ChannelView& view, int first, int last,
     return peaks;
 }
 
+double medianHeight(const std::vector<ClearPeak>& peaks) {
+    std::vector<double> heights;
+    for (const ClearPeak& p : peaks) heights.push_back(p.height);
+    return median(std::move(heights));
+}
+
 double medianSpacing(const std::vector<ClearPeak>& peaks, int first, int last) {
     std::vector<double> gaps;
     int previous = -1;
@@ -207,4 +203,5 @@ PeakWidths peakWidths(const ChannelView& view, const std::vector<ClearPeak>& pea
     return w;
 }
 
-}  // namespace kwapp
+}  // namespace detail
+}  // namespace kw

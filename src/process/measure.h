@@ -2,12 +2,13 @@
 // its parameters: the noise of a channel, the peaks that stand clear of the
 // noise and dominate the other channels, the spacing between bases and the
 // width of a single peak along the run.
-#ifndef KWSIGNAL_APP_MEASURE_H
-#define KWSIGNAL_APP_MEASURE_H
+#ifndef KWSIGNAL_SRC_PROCESS_MEASURE_H
+#define KWSIGNAL_SRC_PROCESS_MEASURE_H
 
 #include <vector>
 
-namespace kwapp {
+namespace kw {
+namespace detail {
 
 /// Channels of one capillary as plain arrays: channels[t][s], s in 0..n-1.
 struct ChannelView {
@@ -44,6 +45,9 @@ struct PeakSearch {
 std::vector<ClearPeak> clearPeaks(const ChannelView& view, int first, int last,
                                   const std::vector<double>& noise, const PeakSearch& search);
 
+/// Median height of clear peaks; 0 for none.
+double medianHeight(const std::vector<ClearPeak>& peaks);
+
 /// Median distance between consecutive clear peaks whose positions lie in
 /// first..last, peaks within 2 samples of each other counting as one (a
 /// base seen in several channels); 0 when fewer than 5 distances are
@@ -75,6 +79,7 @@ struct PeakWidths {
 PeakWidths peakWidths(const ChannelView& view, const std::vector<ClearPeak>& peaks, int first,
                       int last, double spacing, const std::vector<double>& noise, double smoothing);
 
-}  // namespace kwapp
+}  // namespace detail
+}  // namespace kw
 
 #endif

@@ -1,0 +1,110 @@
+// The default road of one capillary: from the raw channels of a run to
+// separated, conditioned channels and fitted peaks.
+//
+// Every parameter comes from the data: the sampling rate, the noise of each
+// channel, and the spacing and width of the peaks measured on the run
+// itself. Nothing is tuned for a particular instrument or file. Stages, in
+// the order a capillary travels: build, despike, window, clean, separate,
+// baseline, ends, noise, filter, normalise, events, fit, select; each is
+// timed.
+//
+//     kw::Run run;
+//     if (kw::readRun(path, run)) return;
+//     kw::ProcessResult result;
+//     if (const kw::ProcessError e = kw::process(run, {}, result)) return;
+//     for (const kw::PeakRow& p : kw::peakRows(run, result)) ...   // report.h
+//
+// Runs share nothing while they are processed: separate runs may be
+// processed on separate threads at once.
+#ifndef KWSIGNAL_PROCESS_H
+#define KWSIGNAL_PROCESS_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kwsignal/capillary.h"
+#include "kwsignal/events.h"
+#include "kwsignal/export.h"
+#include "kwsignal/run.h"
+
+namespace kw {
+
+/// Smallest run the road accepts, samples per trace.
+constexpr int kMinSamples = 500;
+/// Highest sampling rate the road accepts, samples per second.
+constexpr double kMaxRate = 1.0e6;
+
+struct ProcessOptions {
+    /// A system separation matrix (numTraces rows of numTraces elements,
+    /// finite, within single precision) to refine on the run instead of
+    /// learning one from scratch; empty to learn.
+    std::vector<std::vector<double>> systemMatrix;
+    /// Samples per second overriding the run's own rate when > 0.
+    double rate = 0.0;
+};
+
+/// Processor time of one stage (of the thread that ran it).
+struct StageTime {
+    std::string name;
+    double ms = 0.0;  ///< milliseconds
+};
+
+struct ChannelSummary {
+    double noiseLevel = 0.0;  ///< after normalisation, sample units
+    double minHeight = 0.0;   ///< level at which an event starts, after normalisation
+    int events = 0;
+    int peaks = 0;
+};
+
+/// What the road found on one run.
+struct ProcessResult {
+    /// "ok", or "no_signal" for a run that holds nothing but noise (no
+    /// peaks are reported then); `note` says why.
+    std::string status = "ok";
+    std::string note;
+    double rate = 0.0;        ///< samples per second the run was processed at
+    std::string rateSource;   ///< where that rate came from
+    int windowStart = 0;      ///< signal window, samples of the capillary
+    int windowEnd = 0;
+    /// "learned", "refined", "system" (the given matrix applied unrefined)
+    /// or "none"; accepted tells whether the estimation met its tolerance.
+    std::string separation = "none";
+    bool separationAccepted = false;
+    std::vector<std::vector<double>> matrix;  ///< the separation matrix applied
+    double spacing = 0.0;                     ///< samples from one base to the next
+    double sigmaStart = 0.0, sigmaEnd = 0.0;  ///< peak deviation at the window ends, samples
+    std::vector<ChannelSummary> channels;
+    double minPeakHeight = 0.0;  ///< smallest fitted height reported as a peak
+    int numEvents = 0;
+    std::vector<KwPeak> peaks;         ///< by ascending locatn, capillary samples
+    std::unique_ptr<KwCap> processed;  ///< the conditioned capillary
+    std::vector<StageTime> stages;
+    double totalMs = 0.0;            ///< processor time of the whole road, milliseconds
+    std::vector<std::string> notes;  ///< what the road could not do as planned
+};
+
+/// Why a run could not be processed at all.
+enum class ProcessErrorKind {
+    none,
+    noTraces,      ///< the run holds no traces
+    tooShort,      ///< fewer than kMinSamples samples
+    inconsistent,  ///< rows that do not match the run's counts
+    badRate,       ///< no usable sampling rate (not in (0, kMaxRate])
+    badMatrix      ///< the system matrix does not fit the run or is not finite
+};
+
+struct ProcessError {
+    ProcessErrorKind kind = ProcessErrorKind::none;
+    std::string reason;  ///< in words, without the file's name
+    explicit operator bool() const { return kind != ProcessErrorKind::none; }
+};
+
+/// Runs the default road on run into result (reset first). A run without
+/// signal is a result (status "no_signal"), not an error.
+[[nodiscard]] KW_API ProcessError process(const Run& run, const ProcessOptions& options,
+                                          ProcessResult& result);
+
+}  // namespace kw
+
+#endif

@@ -1,0 +1,244 @@
+// Reading a run from any supported file: the file's bytes are taken whole,
+// the format recognised from them and the matching reader run on memory.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "io/run_data_bytes.h"
+#include "io/text_runs.h"
+#include "kwsignal/run.h"
+
+namespace kw {
+namespace {
+
+using kwio::Problem;
+
+constexpr char kQrdSignature[] = "\x89QRD\r\n\x1a\n";
+// The run-data import reads at most this many samples per channel.
+constexpr unsigned long kMaxQrdSamples = 1000000;
+
+constexpr Format kFormats[] = {Format::automatic, Format::abif,    Format::exportFile,
+                               Format::processed, Format::nlines,  Format::indexed,
+                               Format::qrd};
+
+bool startsWith(const char* bytes, std::size_t size, const char* prefix, std::size_t n) {
+    return size >= n && std::memcmp(bytes, prefix, n) == 0;
+}
+
+Format sniffBinary(const char* bytes, std::size_t size) {
+    if (startsWith(bytes, size, "ABIF", 4)) return Format::abif;
+    if (startsWith(bytes, size, kQrdSignature, 8)) return Format::qrd;
+    return Format::automatic;
+}
+
+Problem readFileBytes(const std::string& path, std::string& bytes) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return {ReadErrorKind::notFound, "no such file"};
+        if (errno == EACCES) return {ReadErrorKind::permission, std::string("cannot open: ") + std::strerror(errno)};
+        return {ReadErrorKind::io, std::string("cannot open: ") + std::strerror(errno)};
+    }
+    if (S_ISDIR(st.st_mode))
+        return {ReadErrorKind::notRegular, "is a directory, not a trace file"};
+    if (!S_ISREG(st.st_mode)) return {ReadErrorKind::notRegular, "not a regular file"};
+    if (st.st_size == 0) return {ReadErrorKind::empty, "empty file"};
+    if (st.st_size > kMaxTraceFileBytes)
+        return {ReadErrorKind::tooLarge,
+                "file too large (" + std::to_string(st.st_size) + " bytes; at most 512 MiB)"};
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return {errno == EACCES ? ReadErrorKind::permission : ReadErrorKind::io,
+                std::string("cannot open: ") + std::strerror(errno)};
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) return {ReadErrorKind::io, "read error"};
+    return {};
+}
+
+// The ABIF reader's own messages name the file; the reason is what follows.
+// Its checks of offsets against the file's end report a file cut short as
+// "truncated"; every other refusal is a structure that cannot be what it
+// claims.
+Problem readAbifRun(const char* bytes, std::size_t size, Run& run) {
+    AbifRun abif =
+        readAbifBytes(reinterpret_cast<const unsigned char*>(bytes), size, run.path);
+    if (!abif.ok()) {
+        const std::string prefix = run.path + ": ";
+        std::string reason = abif.error.compare(0, prefix.size(), prefix) == 0
+                                 ? abif.error.substr(prefix.size())
+                                 : abif.error;
+        const bool cut = reason.compare(0, 9, "truncated") == 0;
+        return {cut ? ReadErrorKind::truncated : ReadErrorKind::malformed, reason};
+    }
+    if (abif.numScans < 1 || abif.raw.empty()) return {ReadErrorKind::noSamples, "no samples"};
+    run.format = Format::abif;
+    run.numTraces = abif.numTraces();
+    run.numData = abif.numScans;
+    run.rate = abif.samplingRate;
+    run.rateSource = abif.rateFromRunTimes ? "data-collection times" : abif.rateFallback;
+    run.instrument = abif.instrumentModel;
+    run.sampleName = abif.sampleName;
+    run.rows = std::move(abif.raw);
+    abif.raw.clear();
+    run.warnings = abif.warnings;
+    kwio::nameChannels(run, !abif.baseOrder.empty());
+    run.abif = std::move(abif);
+    return {};
+}
+
+Problem readQrdRun(const char* bytes, std::size_t size, Run& run) {
+    std::vector<std::vector<uint32_t>> channels;
+    KwCapFileInfo info;
+    const std::string problem = kwio::readRunDataBytes(
+        reinterpret_cast<const unsigned char*>(bytes), size, kMaxQrdSamples, channels, info);
+    if (!problem.empty())
+        return {size < 20 || problem.compare(0, 8, "file is ") == 0 ? ReadErrorKind::truncated
+                                                                     : ReadErrorKind::malformed,
+                problem};
+    if (channels.empty() || channels[0].empty()) return {ReadErrorKind::noSamples, "no samples"};
+    run.format = Format::qrd;
+    run.numTraces = 4;
+    run.numData = static_cast<int>(channels[0].size());
+    run.rate = kRunDataRate;
+    run.rateSource = "the run-data convention of 1.75 Hz";
+    run.rows.assign(4, std::vector<double>(run.numData, 0.0));
+    for (std::size_t t = 0; t < 4 && t < channels.size(); ++t)
+        run.rows[t].assign(channels[t].begin(), channels[t].end());
+    if (info.numChannels < 4)
+        run.warnings.push_back("the file holds " + std::to_string(info.numChannels) +
+                               " channels; the missing ones read as zero");
+    kwio::nameChannels(run, true);
+    return {};
+}
+
+Problem wrongFormat(Format requested, Format found) {
+    return {ReadErrorKind::wrongFormat, std::string("not a ") + formatName(requested) +
+                                            " file (it looks like " + formatName(found) + ")"};
+}
+
+Problem readBytes(const char* bytes, std::size_t size, Format requested, Run& run) {
+    if (size == 0) return {ReadErrorKind::empty, "empty file"};
+    if (static_cast<unsigned long long>(size) > static_cast<unsigned long long>(kMaxTraceFileBytes))
+        return {ReadErrorKind::tooLarge, "file too large (at most 512 MiB)"};
+    const Format found = sniffBinary(bytes, size);
+    if (found != Format::automatic && requested != Format::automatic && requested != found)
+        return wrongFormat(requested, found);
+    if (found == Format::abif) return readAbifRun(bytes, size, run);
+    if (found == Format::qrd) return readQrdRun(bytes, size, run);
+    if (requested == Format::abif || requested == Format::qrd)
+        return {ReadErrorKind::wrongFormat, std::string("not a ") + formatName(requested) + " file"};
+    if (kwio::looksBinary(bytes, size)) return kwio::unknownFormat(bytes, size);
+    return kwio::readTextRun(bytes, size, requested, run);
+}
+
+ReadError finish(const Problem& p, Run& run) {
+    ReadError e;
+    if (!p) return e;
+    e.kind = p.kind;
+    e.reason = p.reason;
+    e.message = run.path + ": " + p.reason;
+    const std::string path = run.path;
+    run = Run();
+    run.path = path;
+    return e;
+}
+
+}  // namespace
+
+const char* formatName(Format f) {
+    switch (f) {
+        case Format::abif:
+            return "abif";
+        case Format::exportFile:
+            return "export";
+        case Format::processed:
+            return "processed";
+        case Format::nlines:
+            return "nlines";
+        case Format::indexed:
+            return "indexed";
+        case Format::qrd:
+            return "qrd";
+        default:
+            return "auto";
+    }
+}
+
+const std::vector<std::string>& formatNames() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> v;
+        for (Format f : kFormats) v.push_back(formatName(f));
+        return v;
+    }();
+    return names;
+}
+
+bool parseFormat(const std::string& name, Format& f) {
+    for (Format c : kFormats)
+        if (name == formatName(c)) {
+            f = c;
+            return true;
+        }
+    return false;
+}
+
+const char* readErrorKindName(ReadErrorKind kind) {
+    switch (kind) {
+        case ReadErrorKind::none:
+            return "none";
+        case ReadErrorKind::notFound:
+            return "not_found";
+        case ReadErrorKind::permission:
+            return "permission";
+        case ReadErrorKind::notRegular:
+            return "not_regular";
+        case ReadErrorKind::empty:
+            return "empty";
+        case ReadErrorKind::tooLarge:
+            return "too_large";
+        case ReadErrorKind::io:
+            return "io";
+        case ReadErrorKind::unknownFormat:
+            return "unknown_format";
+        case ReadErrorKind::wrongFormat:
+            return "wrong_format";
+        case ReadErrorKind::truncated:
+            return "truncated";
+        case ReadErrorKind::malformed:
+            return "malformed";
+        case ReadErrorKind::notFinite:
+            return "not_finite";
+        case ReadErrorKind::noSamples:
+            return "no_samples";
+    }
+    return "unknown";
+}
+
+std::string Run::channelName(int t) const {
+    return t >= 0 && t < static_cast<int>(channelNames.size()) ? channelNames[t]
+                                                                : std::to_string(t);
+}
+
+ReadError readRun(const std::string& path, Run& run, Format format) {
+    run = Run();
+    run.path = path;
+    std::string bytes;
+    Problem p = readFileBytes(path, bytes);
+    if (!p) p = readBytes(bytes.data(), bytes.size(), format, run);
+    return finish(p, run);
+}
+
+ReadError readRunBytes(const void* bytes, std::size_t size, const std::string& name, Run& run,
+                       Format format) {
+    run = Run();
+    run.path = name;
+    const Problem p =
+        bytes == nullptr && size > 0
+            ? Problem{ReadErrorKind::io, "no bytes given"}
+            : readBytes(static_cast<const char*>(bytes), size, format, run);
+    return finish(p, run);
+}
+
+}  // namespace kw

@@ -1,0 +1,145 @@
+// The road of one capillary, stage by stage, each stage timed.
+#include <cmath>
+#include <ctime>
+#include <string>
+
+#include "process/road.h"
+
+namespace kw {
+namespace detail {
+namespace {
+
+// Processor time of the calling thread, milliseconds: what a stage costs,
+// however busy the machine is with other work.
+double threadMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return 1e3 * static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_nsec);
+}
+
+class StageClock {
+public:
+    explicit StageClock(std::vector<StageTime>& laps)
+        : stages(laps), first(threadMs()), mark(first) {}
+    void lap(const char* name) {
+        const double t = threadMs();
+        stages.push_back({name, t - mark});
+        mark = t;
+    }
+    double total() const { return mark - first; }
+
+private:
+    std::vector<StageTime>& stages;
+    double first;
+    double mark;
+};
+
+}  // namespace
+
+void Road::build() {
+    std::vector<double*> rows;
+    for (const auto& row : run.rows) rows.push_back(const_cast<double*>(row.data()));
+    cap.reset(new KwCap(run.numTraces, run.numData, rows.data(), rate));
+    out.channels.assign(numTraces(), ChannelSummary());
+}
+
+void Road::finish() {
+    if (out.matrix.empty()) {  // not separated: the identity was applied
+        out.matrix.assign(numTraces(), std::vector<double>(numTraces(), 0.0));
+        for (int t = 0; t < numTraces(); ++t) out.matrix[t][t] = 1.0;
+    }
+    for (int t = 0; t < numTraces(); ++t) traceOf(*cap, t).zeroDataAtEnds();
+    out.processed = std::move(cap);
+}
+
+Road::Road(const Run& r, const ProcessOptions& o, ProcessResult& result)
+    : run(r), options(o), out(result), rate(o.rate > 0.0 ? o.rate : r.rate) {}
+
+namespace {
+
+ProcessError refuse(ProcessErrorKind kind, const std::string& reason) {
+    return {kind, reason};
+}
+
+// What the road needs of a run before it starts: rows that match the
+// counts, enough samples to measure the run on, a usable rate, and a
+// system matrix (when given) of the run's size with finite elements.
+ProcessError checkRun(const Run& run, const ProcessOptions& options, double rate) {
+    if (run.numTraces < 1) return refuse(ProcessErrorKind::noTraces, "no traces");
+    if (run.numData < kMinSamples)
+        return refuse(ProcessErrorKind::tooShort,
+                      "too short for the pipeline: " + std::to_string(run.numData) +
+                          " samples per trace (at least " + std::to_string(kMinSamples) +
+                          " needed)");
+    if (static_cast<int>(run.rows.size()) != run.numTraces)
+        return refuse(ProcessErrorKind::inconsistent,
+                      "the run holds " + std::to_string(run.rows.size()) + " rows for " +
+                          std::to_string(run.numTraces) + " traces");
+    for (const std::vector<double>& row : run.rows)
+        if (static_cast<int>(row.size()) < run.numData)
+            return refuse(ProcessErrorKind::inconsistent, "a trace is shorter than the run");
+    if (!(rate > 0.0 && rate <= kMaxRate))
+        return refuse(ProcessErrorKind::badRate,
+                      "no usable sampling rate (" + std::to_string(rate) + " Hz)");
+    const std::vector<std::vector<double>>& m = options.systemMatrix;
+    if (m.empty()) return {};
+    const size_t n = m.size();
+    if (static_cast<int>(n) != run.numTraces)
+        return refuse(ProcessErrorKind::badMatrix,
+                      "the separation matrix is " + std::to_string(n) + " x " +
+                          std::to_string(n) + ", the file has " + std::to_string(run.numTraces) +
+                          " traces");
+    for (const auto& row : m) {
+        if (row.size() != n)
+            return refuse(ProcessErrorKind::badMatrix, "the separation matrix is not square");
+        for (double v : row)
+            if (!std::isfinite(static_cast<float>(v)))
+                return refuse(ProcessErrorKind::badMatrix,
+                              "the separation matrix holds an element that is not finite in "
+                              "single precision");
+    }
+    return {};
+}
+
+}  // namespace
+
+}  // namespace detail
+
+ProcessError process(const Run& run, const ProcessOptions& options, ProcessResult& result) {
+    using detail::Road;
+    result = ProcessResult();
+    const double rate = options.rate > 0.0 ? options.rate : run.rate;
+    result.rate = rate;
+    result.rateSource = options.rate > 0.0 ? "given by the caller" : run.rateSource;
+    if (const ProcessError e = detail::checkRun(run, options, rate)) return e;
+    Road road(run, options, result);
+    detail::StageClock clock(result.stages);
+    road.build();
+    clock.lap("build");
+    road.despike();
+    clock.lap("despike");
+    const bool signal = road.window();
+    clock.lap("window");
+    // The rest of the road, stage by stage; a run without signal ends here.
+    using Stage = void (Road::*)();
+    const std::pair<const char*, Stage> stages[] = {{"clean", &Road::clean},
+                                                    {"separate", &Road::separate},
+                                                    {"baseline", &Road::baseline},
+                                                    {"ends", &Road::ends},
+                                                    {"noise", &Road::noise},
+                                                    {"filter", &Road::filter},
+                                                    {"normalise", &Road::normalise},
+                                                    {"events", &Road::events},
+                                                    {"fit", &Road::fit},
+                                                    {"select", &Road::select}};
+    for (const auto& stage : stages) {
+        if (!signal) break;
+        (road.*stage.second)();
+        clock.lap(stage.first);
+    }
+    road.finish();
+    result.totalMs = clock.total();
+    return {};
+}
+
+}  // namespace kw

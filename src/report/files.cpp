@@ -1,0 +1,83 @@
+// Output files written whole or not at all: each goes to a temporary name
+// beside its final one and is renamed when complete, so an interrupted run
+// never leaves a half-written file under a final name, and a file from an
+// earlier run stays intact until its replacement is complete.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "kwsignal/report.h"
+
+namespace kw {
+namespace {
+
+// A name next to path that no other writer (thread or process) uses.
+std::string temporaryName(const std::string& path) {
+    const size_t thread = std::hash<std::thread::id>()(std::this_thread::get_id());
+    return path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(thread % 1000000);
+}
+
+std::string moveIntoPlace(const std::string& tmp, const std::string& path) {
+    if (std::rename(tmp.c_str(), path.c_str()) == 0) return std::string();
+    const std::string reason = "cannot write " + path + ": " + std::strerror(errno);
+    std::remove(tmp.c_str());
+    return reason;
+}
+
+}  // namespace
+
+std::string writeFileAtomically(const std::string& path, const std::string& text) {
+    const std::string tmp = temporaryName(path);
+    std::FILE* f = std::fopen(tmp.c_str(), "wb");
+    if (f == nullptr) return "cannot write " + path + ": " + std::strerror(errno);
+    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size() &&
+                         std::ferror(f) == 0;
+    if (std::fclose(f) != 0 || !written) {
+        std::remove(tmp.c_str());
+        return "cannot write " + path;
+    }
+    return moveIntoPlace(tmp, path);
+}
+
+// KwCap::output writes to a file name and reports nothing: a temporary file
+// that is missing or empty afterwards was not written.
+std::string writeProcessed(const std::string& path, const KwCap& cap) {
+    const std::string tmp = temporaryName(path);
+    std::vector<char> name(tmp.begin(), tmp.end());
+    name.push_back('\0');
+    cap.output(name.data());
+    struct stat st {};
+    if (stat(tmp.c_str(), &st) != 0 || st.st_size == 0) {
+        std::remove(tmp.c_str());
+        return "cannot write " + path;
+    }
+    return moveIntoPlace(tmp, path);
+}
+
+std::string writeReport(const std::string& dir, const Run& run, const ProcessResult& result,
+                        double parseMs) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) return "cannot create " + dir + ": " + ec.message();
+    const fs::path d(dir);
+    std::string problem =
+        result.processed ? writeProcessed((d / "processed.txt").string(), *result.processed)
+                         : std::string("no processed capillary to write");
+    if (problem.empty())
+        problem = writeFileAtomically((d / "matrix.txt").string(), matrixText(result.matrix));
+    if (problem.empty())
+        problem = writeFileAtomically((d / "peaks.tsv").string(), peaksTsv(run, result));
+    if (problem.empty())
+        problem = writeFileAtomically((d / "summary.json").string(),
+                                      summaryJson(run, result, parseMs));
+    return problem;
+}
+
+}  // namespace kw

@@ -1,0 +1,84 @@
+// Peaks as rows in the input file's own sample numbers, and the text tables
+// made of them.
+#include <cmath>
+#include <cstdio>
+
+#include "kwsignal/report.h"
+
+namespace kw {
+namespace {
+
+// A fixed-point number as the tables print it; "nan" for a non-finite one.
+void appendFixed(std::string& out, double v, int decimals) {
+    if (!std::isfinite(v)) {
+        out += "nan";
+        return;
+    }
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    out += buf;
+}
+
+}  // namespace
+
+std::vector<PeakRow> peakRows(const Run& run, const ProcessResult& result) {
+    const double scale = run.coordinateScale > 0.0 ? run.coordinateScale : 1.0;
+    std::vector<PeakRow> rows;
+    rows.reserve(result.peaks.size());
+    for (const KwPeak& p : result.peaks) {
+        PeakRow r;
+        r.traceCode = p.getTraceCode();
+        r.channel = run.channelName(r.traceCode);
+        r.locatn = p.getLocatn() / scale;
+        r.height = p.getHeight();
+        r.sigma = p.getSigma() / scale;
+        r.base = p.getBase();
+        r.area = p.getArea() / scale;
+        r.startPnt = static_cast<int>(std::floor(p.getStartPnt() / scale));
+        r.endPnt = static_cast<int>(std::ceil(p.getEndPnt() / scale));
+        r.variance = p.getVariance();
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+const char* peaksHeader() {
+    return "channel\ttrace_code\tlocatn\theight\tsigma\tbase\tarea\tstart_pnt\tend_pnt\tvariance";
+}
+
+std::string peaksTsv(const Run& run, const ProcessResult& result) {
+    std::string out = peaksHeader();
+    out += '\n';
+    char buf[64];
+    for (const PeakRow& r : peakRows(run, result)) {
+        out += r.channel;
+        out += '\t' + std::to_string(r.traceCode) + '\t';
+        appendFixed(out, r.locatn, 3);
+        out += '\t';
+        appendFixed(out, r.height, 3);
+        out += '\t';
+        appendFixed(out, r.sigma, 4);
+        out += '\t';
+        appendFixed(out, r.base, 3);
+        out += '\t';
+        appendFixed(out, r.area, 3);
+        std::snprintf(buf, sizeof buf, "\t%d\t%d\t%.6g\n", r.startPnt, r.endPnt, r.variance);
+        out += buf;
+    }
+    return out;
+}
+
+std::string matrixText(const std::vector<std::vector<double>>& matrix) {
+    std::string out;
+    char buf[64];
+    for (const auto& row : matrix) {
+        for (double v : row) {
+            std::snprintf(buf, sizeof buf, "%f ", v);
+            out += buf;
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+}  // namespace kw

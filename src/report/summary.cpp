@@ -1,0 +1,76 @@
+// summary.json: what was read and what the road measured and found, for
+// people and for scripts that gather figures over many runs.
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "kwsignal/report.h"
+
+namespace kw {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json finite(double v) {
+    return std::isfinite(v) ? Json(v) : Json(nullptr);
+}
+
+Json matrixJson(const std::vector<std::vector<double>>& m) {
+    Json rows = Json::array();
+    for (const auto& row : m) {
+        Json r = Json::array();
+        for (double v : row) r.push_back(finite(v));
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+Json channelsJson(const Run& run, const ProcessResult& result) {
+    Json channels = Json::array();
+    for (size_t t = 0; t < result.channels.size(); ++t) {
+        const ChannelSummary& c = result.channels[t];
+        channels.push_back({{"channel", run.channelName(static_cast<int>(t))},
+                            {"noise_level", finite(c.noiseLevel)},
+                            {"min_height", finite(c.minHeight)},
+                            {"events", c.events},
+                            {"peaks", c.peaks}});
+    }
+    return channels;
+}
+
+}  // namespace
+
+std::string summaryJson(const Run& run, const ProcessResult& result, double parseMs) {
+    Json j;
+    j["file"] = run.path;
+    j["format"] = formatName(run.format);
+    j["instrument"] = run.instrument;
+    j["sample"] = run.sampleName;
+    j["status"] = result.status;
+    if (!result.note.empty()) j["status_reason"] = result.note;
+    j["traces"] = run.numTraces;
+    j["samples"] = run.numData;
+    j["rate_hz"] = finite(result.rate);
+    j["rate_source"] = result.rateSource;
+    j["coordinate_scale"] = run.coordinateScale;
+    j["window"] = {{"start", result.windowStart}, {"end", result.windowEnd}};
+    j["peak_spacing"] = finite(result.spacing);
+    j["peak_sigma"] = {{"start", finite(result.sigmaStart)}, {"end", finite(result.sigmaEnd)}};
+    j["separation"] = {{"mode", result.separation},
+                       {"accepted", result.separationAccepted},
+                       {"matrix", matrixJson(result.matrix)}};
+    j["channels"] = channelsJson(run, result);
+    j["min_peak_height"] = finite(result.minPeakHeight);
+    j["events"] = result.numEvents;
+    j["peaks"] = result.peaks.size();
+    Json stages = Json::object();
+    for (const StageTime& s : result.stages) stages[s.name] = s.ms;
+    j["time_ms"] = {{"parse", parseMs}, {"stages", stages}, {"pipeline", result.totalMs}};
+    std::vector<std::string> warnings = run.warnings;
+    warnings.insert(warnings.end(), result.notes.begin(), result.notes.end());
+    j["warnings"] = warnings;
+    // Bytes that are not UTF-8 (a sample name in an old code page) are
+    // replaced rather than refused.
+    return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace kw

@@ -54,7 +54,7 @@ test-python: build
 test: test-release test-python test-asan valgrind fuzz-smoke
 
 fuzz-build: setup
-	@cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++-14 -DKWSIGNAL_FUZZ=ON >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
 # Every fuzz target for FUZZ_SECONDS seconds: executions, coverage, findings.

@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <string>
 
-#include "formats.h"
 #include "fuzz_util.h"
+#include "kwsignal/run.h"
 
 namespace {
 
-void checkRun(const kwapp::RawRun& run) {
+void checkRun(const kw::Run& run) {
     kwfuzz::require(run.numTraces >= 1 && static_cast<int>(run.rows.size()) == run.numTraces,
                     "rows of every trace");
     kwfuzz::require(static_cast<int>(run.channelNames.size()) == run.numTraces, "channel names");
@@ -23,22 +23,31 @@ void checkRun(const kwapp::RawRun& run) {
     }
 }
 
+// A refusal is one printable line that names the file, whatever the bytes.
+void checkRefusal(const kw::ReadError& e) {
+    kwfuzz::require(e.kind != kw::ReadErrorKind::none, "a refusal has a kind");
+    kwfuzz::require(e.message.compare(0, 7, "input: ") == 0 && e.message.size() > 7,
+                    "the message names the file");
+    for (char c : e.message)
+        kwfuzz::require(c >= 32 && c < 127, "the message is one printable line");
+}
+
+void readAs(const uint8_t* data, size_t size, kw::Format format) {
+    kw::Run run;
+    const kw::ReadError e = kw::readRunBytes(data, size, "input", run, format);
+    if (e) return checkRefusal(e);
+    checkRun(run);
+    kwfuzz::require(format == kw::Format::automatic || run.format == format,
+                    "read as the format asked for");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = kwfuzz::scratchPath("input");
-    kwfuzz::writeFile(path, data, size);
-    kwapp::RawRun run;
-    const std::string problem = kwapp::loadRun(path, kwapp::Format::automatic, run);
-    if (problem.empty()) checkRun(run);
-    // The same file with a format named on the command line (one per input,
-    // from its length): read as that format or refused.
-    const kwapp::Format asked = static_cast<kwapp::Format>(size % 7);
-    if (asked == kwapp::Format::automatic) return 0;
-    kwapp::RawRun named;
-    if (kwapp::loadRun(path, asked, named).empty()) {
-        checkRun(named);
-        kwfuzz::require(named.format == asked, "read as the format asked for");
-    }
+    readAs(data, size, kw::Format::automatic);
+    // The same bytes with a format insisted on (one per input, from its
+    // length): read as that format or refused.
+    const kw::Format asked = static_cast<kw::Format>(size % 7);
+    if (asked != kw::Format::automatic) readAs(data, size, asked);
     return 0;
 }

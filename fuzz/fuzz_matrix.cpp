@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "batch.h"
 #include "fuzz_util.h"
+#include "kwsignal/run.h"
 #include "kwsignal/separation.h"
 
 namespace {
@@ -27,7 +27,7 @@ bool allRepresentable(const KwSpecSepTable& table, int n) {
     return true;
 }
 
-void throughTable(const std::vector<std::vector<float>>& m, const std::string& outPath) {
+void throughTable(const std::vector<std::vector<double>>& m, const std::string& outPath) {
     const int n = static_cast<int>(m.size());
     KwSpecSepTable table(n);
     for (int r = 0; r < n; ++r)
@@ -38,9 +38,8 @@ void throughTable(const std::vector<std::vector<float>>& m, const std::string& o
     // A singular or nearly singular matrix gives "nan" or elements beyond the
     // float range, which the reader rightly refuses.
     if (!allRepresentable(table, n)) return;
-    std::vector<std::vector<float>> back;
-    const std::string problem = kwapp::loadMatrix(outPath, back);
-    kwfuzz::require(problem.empty() && back.size() == m.size(),
+    std::vector<std::vector<double>> back;
+    kwfuzz::require(!kw::readMatrixFile(outPath, back) && back.size() == m.size(),
                     "the table's text output reads back");
 }
 
@@ -50,16 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string path = kwfuzz::scratchPath("matrix.txt");
     static const std::string outPath = kwfuzz::scratchPath("table.txt");
     kwfuzz::writeFile(path, data, size);
-    std::vector<std::vector<float>> m;
-    const std::string problem = kwapp::loadMatrix(path, m);
-    if (!problem.empty()) {
+    std::vector<std::vector<double>> m;
+    if (kw::readMatrixFile(path, m)) {
         kwfuzz::require(m.empty(), "a refused matrix is left empty");
         return 0;
     }
     kwfuzz::require(!m.empty(), "an accepted matrix has rows");
-    for (const std::vector<float>& row : m) {
+    for (const std::vector<double>& row : m) {
         kwfuzz::require(row.size() == m.size(), "square");
-        for (float v : row) kwfuzz::require(std::isfinite(v), "finite elements");
+        for (double v : row)
+            kwfuzz::require(std::isfinite(static_cast<float>(v)), "finite in single precision");
     }
     if (m.size() <= kMaxTable) throughTable(m, outPath);
     return 0;

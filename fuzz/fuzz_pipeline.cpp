@@ -9,11 +9,11 @@
 #include <string>
 
 #include "fuzz_util.h"
-#include "pipeline.h"
+#include "kwsignal/process.h"
 
 namespace {
 
-void checkResult(const kwapp::RawRun& run, const kwapp::PipelineResult& r) {
+void checkResult(const kw::Run& run, const kw::ProcessResult& r) {
     kwfuzz::require(r.status == "ok" || r.status == "no_signal", "status");
     kwfuzz::require(static_cast<int>(r.channels.size()) == run.numTraces, "a summary per channel");
     if (r.status != "ok") {
@@ -29,7 +29,7 @@ void checkResult(const kwapp::RawRun& run, const kwapp::PipelineResult& r) {
                         "peak on an existing trace");
         kwfuzz::require(i == 0 || !(p.getLocatn() < r.peaks[i - 1].getLocatn()), "peaks in order");
     }
-    for (const kwapp::ChannelSummary& c : r.channels) counted += c.peaks;
+    for (const kw::ChannelSummary& c : r.channels) counted += c.peaks;
     kwfuzz::require(counted == static_cast<int>(r.peaks.size()), "peaks counted per channel");
 }
 
@@ -38,17 +38,9 @@ void checkResult(const kwapp::RawRun& run, const kwapp::PipelineResult& r) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kwfuzz::Capillary cap = kwfuzz::decodeCapillary(data, size);
     if (cap.rows.empty()) return 0;
-    kwapp::RawRun run;
-    run.path = "fuzz";
-    run.numTraces = static_cast<int>(cap.rows.size());
-    run.numData = cap.numData;
-    run.rate = cap.rate;
-    run.rows = std::move(cap.rows);
-    for (int t = 0; t < run.numTraces; ++t) run.channelNames.push_back(std::to_string(t));
-    kwapp::PipelineOptions options;
-    options.systemMatrix = std::move(cap.matrix);
-    kwapp::PipelineResult result;
-    const std::string problem = kwapp::runPipeline(run, options, result);
-    if (problem.empty()) checkResult(run, result);
+    kw::ProcessOptions options;
+    const kw::Run run = kwfuzz::runOf(std::move(cap), "fuzz", options);
+    kw::ProcessResult result;
+    if (!kw::process(run, options, result)) checkResult(run, result);
     return 0;
 }

@@ -177,4 +177,17 @@ std::string encodeCapillary(const std::vector<std::vector<double>>& rows, double
     return out;
 }
 
+kw::Run runOf(Capillary cap, const std::string& name, kw::ProcessOptions& options) {
+    kw::Run run;
+    run.path = name;
+    run.numTraces = static_cast<int>(cap.rows.size());
+    run.numData = cap.numData;
+    run.rate = cap.rate;
+    run.rows = std::move(cap.rows);
+    for (int t = 0; t < run.numTraces; ++t) run.channelNames.push_back(std::to_string(t));
+    options.systemMatrix.clear();
+    for (const auto& row : cap.matrix) options.systemMatrix.emplace_back(row.begin(), row.end());
+    return run;
+}
+
 }  // namespace kwfuzz

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "kwsignal/process.h"
+#include "kwsignal/run.h"
+
 namespace kwfuzz {
 
 /// A file name private to this process in $TMPDIR (else /dev/shm, else
@@ -59,6 +62,10 @@ constexpr int kMaxSamples = 20000;
 /// 16-bit samples are signed counts, with 32767 standing for NaN, 32766 for
 /// +infinity and -32768 for -infinity.
 Capillary decodeCapillary(const uint8_t* data, std::size_t size);
+
+/// The decoded capillary as a run named `name` (channels named by their
+/// codes), and its matrix as the road's system matrix.
+kw::Run runOf(Capillary cap, const std::string& name, kw::ProcessOptions& options);
 
 /// The inverse for seeds: 16-bit samples (clamped; NaN and infinities
 /// coded), rate as a raw double, the matrix when not empty.

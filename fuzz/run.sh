@@ -25,12 +25,12 @@ targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(abif qrd text formats matrix pipeline)
 here=$(cd "$(dirname "$0")" && pwd)
 
-if [ ! -x "$build/fuzz_seeds" ]; then
-  echo "fuzz: $build/fuzz_seeds missing; build the fuzz targets first (make fuzz-build)" >&2
+if [ ! -x "$build/fuzz/fuzz_seeds" ]; then
+  echo "fuzz: $build/fuzz/fuzz_seeds missing; build the fuzz targets first (make fuzz-build)" >&2
   exit 2
 fi
 rm -rf "$build/seeds"
-"$build/fuzz_seeds" "$build/seeds" || exit 2
+"$build/fuzz/fuzz_seeds" "$build/seeds" || exit 2
 mkdir -p "$build/logs"
 
 # Per target: seconds a single input may take before it counts as a hang,
@@ -47,7 +47,7 @@ count_findings() {
 failed=0
 printf '%-10s %12s %10s %10s %9s  %s\n' target executions cov ft seconds findings
 for t in "${targets[@]}"; do
-  exe="$build/fuzz_$t"
+  exe="$build/fuzz/fuzz_$t"
   if [ ! -x "$exe" ]; then
     printf '%-10s skipped: %s not built\n' "$t" "$exe"
     continue

@@ -1,5 +1,5 @@
 // The notebook-level entry points: reading a trace file, running the
-// command-line tool's default pipeline on a file or on arrays, and
+// library's default road on a file or on arrays, and
 // simulating a run. They return plain dictionaries that the Python package
 // wraps. All of them copy their input before they let go of the interpreter
 // lock, so Python threads process different files at the same time.
@@ -21,11 +21,11 @@
 #include <vector>
 
 #include "bindings.h"
-#include "formats.h"
 #include "kwsignal/abif.h"
+#include "kwsignal/process.h"
+#include "kwsignal/report.h"
+#include "kwsignal/run.h"
 #include "kwsignal/simulate.h"
-#include "pipeline.h"
-#include "writers.h"
 
 namespace kwpy {
 namespace {
@@ -35,8 +35,8 @@ using Rows = std::vector<std::vector<double>>;
 // Why a file cannot be read, raised as the matching Python exception.
 class LoadError : public std::runtime_error {
 public:
-    LoadError(PyObject* type, int error, const std::string& message, const std::string& path)
-        : std::runtime_error(message), type(type), error(error), path(path) {}
+    LoadError(PyObject* kind, int err, const std::string& message, const std::string& file)
+        : std::runtime_error(message), type(kind), error(err), path(file) {}
     void raise() const {
         if (error == 0) {
             PyErr_SetString(type, what());
@@ -51,41 +51,26 @@ private:
     std::string path;
 };
 
-bool startsWith(const std::string& s, const char* prefix) {
-    return s.compare(0, std::strlen(prefix), prefix) == 0;
+// The library's error kinds as Python's own exceptions where Python has
+// one (with errno, as open() raises them), ValueError otherwise.
+[[noreturn]] void throwReadError(const kw::ReadError& e, const std::string& path) {
+    switch (e.kind) {
+        case kw::ReadErrorKind::notFound:
+            throw LoadError(PyExc_FileNotFoundError, ENOENT, std::strerror(ENOENT), path);
+        case kw::ReadErrorKind::directory:
+            throw LoadError(PyExc_IsADirectoryError, EISDIR, std::strerror(EISDIR), path);
+        case kw::ReadErrorKind::permission:
+            throw LoadError(PyExc_PermissionError, EACCES, std::strerror(EACCES), path);
+        case kw::ReadErrorKind::io:
+            throw LoadError(PyExc_OSError, 0, e.message, path);
+        default:
+            throw LoadError(PyExc_ValueError, 0, e.message, path);
+    }
 }
 
-bool hasAbifName(const std::string& path) {
-    const size_t dot = path.rfind('.');
-    if (dot == std::string::npos) return false;
-    std::string ext = path.substr(dot + 1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == "ab1" || ext == "abi" || ext == "fsa" || ext == "ab!";
-}
-
-// Turns the reader's reason into an exception. A file named like an
-// instrument file that is not one is reported as "not an ABIF file".
-[[noreturn]] void throwLoadError(const std::string& path, const std::string& reason) {
-    if (reason == "no such file")
-        throw LoadError(PyExc_FileNotFoundError, ENOENT, std::strerror(ENOENT), path);
-    if (startsWith(reason, "is a directory"))
-        throw LoadError(PyExc_IsADirectoryError, EISDIR, std::strerror(EISDIR), path);
-    if (reason == std::string("cannot open: ") + std::strerror(EACCES))
-        throw LoadError(PyExc_PermissionError, EACCES, std::strerror(EACCES), path);
-    const char* notAbif = "not a abif file";
-    const char* unknown = "unknown format ";
-    if (startsWith(reason, notAbif))
-        throw LoadError(PyExc_ValueError, 0,
-                        path + ": not an ABIF file" + reason.substr(std::strlen(notAbif)), path);
-    if (startsWith(reason, unknown) && hasAbifName(path))
-        throw LoadError(PyExc_ValueError, 0,
-                        path + ": not an ABIF file " + reason.substr(std::strlen(unknown)), path);
-    throw LoadError(PyExc_ValueError, 0, path + ": " + reason, path);
-}
-
-kwapp::Format formatNamed(const std::string& name) {
-    kwapp::Format f = kwapp::Format::automatic;
-    if (!kwapp::parseFormat(name, f))
+kw::Format formatNamed(const std::string& name) {
+    kw::Format f = kw::Format::automatic;
+    if (!kw::parseFormat(name, f))
         throw py::value_error("unknown format \"" + name +
                               "\" (auto, abif, export, processed, nlines, indexed or qrd)");
     return f;
@@ -118,10 +103,10 @@ py::array_t<T> column(const std::vector<T>& v) {
     return out;
 }
 
-py::dict runDict(const kwapp::RawRun& run) {
+py::dict runDict(const kw::Run& run) {
     py::dict d;
     d["path"] = run.path;
-    d["format"] = kwapp::formatName(run.format);
+    d["format"] = kw::formatName(run.format);
     d["rate"] = run.rate;
     d["rate_source"] = run.rateSource;
     d["coordinate_scale"] = run.coordinateScale;
@@ -131,8 +116,6 @@ py::dict runDict(const kwapp::RawRun& run) {
     return d;
 }
 
-// What only an instrument file carries: names, dye order, run times, the
-// instrument's processed channels and base calls.
 void addAbif(py::dict& d, const kw::AbifRun& abif) {
     d["abif_version"] = abif.abifVersion;
     d["sample_name"] = abif.sampleName;
@@ -153,106 +136,59 @@ void addAbif(py::dict& d, const kw::AbifRun& abif) {
     d["extra_raw"] = extra;
 }
 
-// Reads path the way the kwsignal tool does; for an instrument file also
-// what the tool does not keep. Runs without the interpreter lock.
-void load(const std::string& path, kwapp::Format format, kwapp::RawRun& run, kw::AbifRun* abif,
-          double& parseMs) {
-    std::string reason;
+void load(const std::string& path, kw::Format format, kw::Run& run, double& parseMs) {
+    kw::ReadError e;
     {
         py::gil_scoped_release release;
         const auto t0 = std::chrono::steady_clock::now();
-        reason = kwapp::loadRun(path, format, run);
+        e = kw::readRun(path, run, format);
         parseMs = msSince(t0);
-        if (reason.empty() && abif != nullptr && run.format == kwapp::Format::abif) {
-            *abif = kw::readAbif(path);
-            if (!abif->ok() || abif->numScans != run.numData)
-                reason = "the file changed while it was read";
-        }
     }
-    if (!reason.empty()) throwLoadError(path, reason);
+    if (e) throwReadError(e, path);
 }
 
 py::dict readFile(const std::string& path, const std::string& format) {
-    kwapp::RawRun run;
-    kw::AbifRun abif;
+    kw::Run run;
     double parseMs = 0.0;
-    load(path, formatNamed(format), run, &abif, parseMs);
+    load(path, formatNamed(format), run, parseMs);
     py::dict d = runDict(run);
     d["raw"] = rowsArray(run.rows);
-    if (run.format == kwapp::Format::abif) addAbif(d, abif);
+    if (run.format == kw::Format::abif) addAbif(d, run.abif);
     return d;
 }
 
-// ---- the pipeline -------------------------------------------------------------
-
-std::vector<std::vector<float>> systemMatrix(const py::object& matrix, int numTraces) {
-    std::vector<std::vector<float>> m;
-    if (matrix.is_none()) return m;
-    for (const auto& row : squareRows(matrix.cast<DoubleArray>(), numTraces, "matrix"))
-        m.emplace_back(row.begin(), row.end());
-    return m;
+std::vector<std::vector<double>> systemMatrix(const py::object& matrix, int numTraces) {
+    if (matrix.is_none()) return {};
+    return squareRows(matrix.cast<DoubleArray>(), numTraces, "matrix");
 }
 
-// What summary.json is made of, kept by the Python result until its summary
-// is asked for: the run without its samples, the result without its
-// processed capillary.
+// What a processing keeps for the summary: the run without its samples and
+// the result without its capillary.
 struct Outcome {
-    kwapp::RawRun run;
-    kwapp::PipelineResult result;
+    kw::Run run;
+    kw::ProcessResult result;
     double parseMs = 0.0;
 };
 
-// summary.json as the tool writes it, through the tool's own writer; empty
-// when no temporary folder can be written.
-std::string summaryText(const Outcome& o) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string dir =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kwsignal-XXXXXX";
-    if (mkdtemp(&dir[0]) == nullptr) return std::string();
-    const std::string path = dir + "/summary.json";
-    std::string text;
-    if (kwapp::writeSummary(path, o.run, o.result, o.parseMs).empty()) {
-        std::ifstream in(path);
-        std::ostringstream s;
-        s << in.rdbuf();
-        text = s.str();
-    }
-    std::remove(path.c_str());
-    rmdir(dir.c_str());
-    return text;
-}
-
 std::string summaryJson(const Outcome& o) {
-    std::string text;
-    {
-        py::gil_scoped_release release;
-        text = summaryText(o);
-    }
-    if (text.empty())
-        throw LoadError(PyExc_OSError, 0, "cannot write the summary to a temporary folder", "");
-    return text;
+    return kw::summaryJson(o.run, o.result, o.parseMs);
 }
 
-// The fitted peaks as the columns of peaks.tsv: positions and widths in the
-// file's own sample coordinates.
-py::dict peakColumns(const kwapp::RawRun& run, const kwapp::PipelineResult& result) {
-    const double scale = run.coordinateScale;
+py::dict peakColumns(const kw::Run& run, const kw::ProcessResult& result) {
     py::list channel;
     std::vector<int> code, startPnt, endPnt;
     std::vector<double> locatn, height, sigma, base, area, variance;
-    for (const KwPeak& p : result.peaks) {
-        const int c = p.getTraceCode();
-        channel.append(c >= 0 && c < static_cast<int>(run.channelNames.size()) ? run.channelNames[c]
-                                                                               : std::to_string(c));
-        code.push_back(c);
-        locatn.push_back(p.getLocatn() / scale);
-        height.push_back(p.getHeight());
-        sigma.push_back(p.getSigma() / scale);
-        base.push_back(p.getBase());
-        area.push_back(p.getArea() / scale);
-        startPnt.push_back(static_cast<int>(std::floor(p.getStartPnt() / scale)));
-        endPnt.push_back(static_cast<int>(std::ceil(p.getEndPnt() / scale)));
-        variance.push_back(p.getVariance());
+    for (const kw::PeakRow& p : kw::peakRows(run, result)) {
+        channel.append(p.channel);
+        code.push_back(p.traceCode);
+        locatn.push_back(p.locatn);
+        height.push_back(p.height);
+        sigma.push_back(p.sigma);
+        base.push_back(p.base);
+        area.push_back(p.area);
+        startPnt.push_back(p.startPnt);
+        endPnt.push_back(p.endPnt);
+        variance.push_back(p.variance);
     }
     py::dict d;
     d["channel"] = channel;
@@ -268,8 +204,10 @@ py::dict peakColumns(const kwapp::RawRun& run, const kwapp::PipelineResult& resu
     return d;
 }
 
-py::dict resultDict(const kwapp::RawRun& run, const kwapp::PipelineResult& r) {
+py::dict resultDict(const kw::Run& run, const kw::ProcessResult& r) {
     py::dict d = runDict(run);
+    d["rate"] = r.rate;
+    d["rate_source"] = r.rateSource;
     d["status"] = r.status;
     d["note"] = r.note;
     d["window"] = py::make_tuple(r.windowStart, r.windowEnd);
@@ -281,19 +219,17 @@ py::dict resultDict(const kwapp::RawRun& run, const kwapp::PipelineResult& r) {
     return d;
 }
 
-// Runs the default pipeline on a run that is already in memory; the raw
-// samples come back only when withRaw (the caller of an array has them).
-py::dict runOn(kwapp::RawRun run, const py::object& matrix, double parseMs, bool withRaw) {
-    kwapp::PipelineOptions options;
+py::dict runOn(kw::Run run, const py::object& matrix, double rate, double parseMs, bool withRaw) {
+    kw::ProcessOptions options;
     options.systemMatrix = systemMatrix(matrix, run.numTraces);
+    options.rate = rate;
     auto outcome = std::make_unique<Outcome>();
-    std::string reason;
+    kw::ProcessError e;
     {
         py::gil_scoped_release release;
-        reason = kwapp::runPipeline(run, options, outcome->result);
+        e = kw::process(run, options, outcome->result);
     }
-    if (!reason.empty())
-        throw py::value_error((run.path.empty() ? std::string() : run.path + ": ") + reason);
+    if (e) throw py::value_error((run.path.empty() ? std::string() : run.path + ": ") + e.reason);
     py::dict d = resultDict(run, outcome->result);
     if (withRaw) d["raw"] = rowsArray(run.rows);
     run.rows = Rows();
@@ -304,22 +240,20 @@ py::dict runOn(kwapp::RawRun run, const py::object& matrix, double parseMs, bool
     return d;
 }
 
-void overrideRate(kwapp::RawRun& run, double rate) {
+void checkRate(double rate) {
     if (rate == 0.0) return;
     requirePositive(rate, "rate");
     requireRate(rate);
-    run.rate = rate;
-    run.rateSource = "given by the caller";
 }
 
 py::dict processFile(const std::string& path, const std::string& format, double rate,
                      const py::object& matrix) {
-    const kwapp::Format f = formatNamed(format);
-    kwapp::RawRun run;
+    const kw::Format f = formatNamed(format);
+    checkRate(rate);
+    kw::Run run;
     double parseMs = 0.0;
-    load(path, f, run, nullptr, parseMs);
-    overrideRate(run, rate);
-    return runOn(std::move(run), matrix, parseMs, true);
+    load(path, f, run, parseMs);
+    return runOn(std::move(run), matrix, rate, parseMs, true);
 }
 
 py::dict processRows(const DoubleArray& a, double rate, const py::object& matrix,
@@ -330,24 +264,25 @@ py::dict processRows(const DoubleArray& a, double rate, const py::object& matrix
     if (!names.empty() && static_cast<py::ssize_t>(names.size()) != a.shape(0))
         throw py::value_error("channel names must name every trace");
     requireBetween(coordinateScale, 1.0, 3.0, "coordinate_scale");
-    kwapp::RawRun run;
+    checkRate(rate);
+    if (rate == 0.0) throw py::value_error("rate (samples per second) is needed for an array");
+    kw::Run run;
     run.numTraces = static_cast<int>(a.shape(0));
     run.numData = static_cast<int>(a.shape(1));
     run.coordinateScale = coordinateScale;
+    run.rate = rate;
+    run.rateSource = "given by the caller";
     for (int t = 0; t < run.numTraces; ++t) {
         const double* row = a.data() + static_cast<size_t>(t) * run.numData;
         if (!std::all_of(row, row + run.numData, [](double v) { return std::isfinite(v); }))
             throw py::value_error("every sample must be a finite number");
         run.rows.emplace_back(row, row + run.numData);
     }
-    static const char* const kLetters[4] = {"C", "A", "G", "T"};
     for (int t = 0; t < run.numTraces; ++t)
         run.channelNames.push_back(!names.empty()       ? names[t]
-                                   : run.numTraces == 4 ? kLetters[t]
+                                   : run.numTraces == 4 ? std::string(1, kw::kBaseLetters[t])
                                                         : std::to_string(t));
-    overrideRate(run, rate);
-    if (rate == 0.0) throw py::value_error("rate (samples per second) is needed for an array");
-    return runOn(std::move(run), matrix, 0.0, false);
+    return runOn(std::move(run), matrix, 0.0, 0.0, false);
 }
 
 // ---- simulation -----------------------------------------------------------------
@@ -396,8 +331,8 @@ void bindRuns(py::module_& m) {
         }
     });
     py::class_<Outcome>(m, "_Outcome").def("summary_json", &summaryJson);
-    m.attr("PEAKS_HEADER") = kwapp::kPeaksHeader;
-    m.attr("MIN_SAMPLES") = kwapp::kMinSamples;
+    m.attr("PEAKS_HEADER") = kw::peaksHeader();
+    m.attr("MIN_SAMPLES") = kw::kMinSamples;
     m.def("_read", &readFile, py::arg("path"), py::arg("format") = "auto");
     m.def("_process_file", &processFile, py::arg("path"), py::arg("format"), py::arg("rate"),
           py::arg("matrix"));

@@ -316,7 +316,7 @@ TEST_F(Cli, OtherFormatsAreRecognised) {
     // A format asked for explicitly must match the file.
     const Result wrong = kwsignal("info --format abif '" + path("p.txt") + "'");
     EXPECT_EQ(wrong.status, 1);
-    EXPECT_NE(wrong.err.find("not a abif file"), std::string::npos) << wrong.err;
+    EXPECT_NE(wrong.err.find("not an ABIF file"), std::string::npos) << wrong.err;
 }
 
 TEST_F(Cli, MatrixFromAnEarlierRunIsRefinedOnTheNext) {

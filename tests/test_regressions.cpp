@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "batch.h"
 #include "fuzz_util.h"
-#include "pipeline.h"
+#include "kwsignal/process.h"
+#include "kwsignal/run.h"
 
 namespace {
 
@@ -35,15 +35,14 @@ TEST(Regressions, MatrixNumbersBeyondFloatRangeAreRefused) {
     for (const char* text :
          {"1e39\n", "1 0\n0 -3.5e38\n", "1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1e300\n"}) {
         const std::string path = scratchFile("matrix.txt", text);
-        std::vector<std::vector<float>> m;
-        EXPECT_FALSE(kwapp::loadMatrix(path, m).empty()) << text;
-        for (const std::vector<float>& row : m)
-            for (float v : row) EXPECT_TRUE(std::isfinite(v)) << text;
+        std::vector<std::vector<double>> m;
+        EXPECT_EQ(kw::readMatrixFile(path, m).kind, kw::ReadErrorKind::malformed) << text;
+        EXPECT_TRUE(m.empty()) << text;
         std::remove(path.c_str());
     }
     const std::string path = scratchFile("matrix.txt", "3.4e38 0\n0 -1e-30\n");
-    std::vector<std::vector<float>> m;
-    EXPECT_EQ(kwapp::loadMatrix(path, m), "");  // the float range's own edge still reads
+    std::vector<std::vector<double>> m;
+    EXPECT_FALSE(kw::readMatrixFile(path, m));  // the float range's own edge still reads
     std::remove(path.c_str());
 }
 
@@ -63,18 +62,10 @@ TEST(Regressions, PipelineFuzzFindingsGiveDefinedResults) {
         const std::string bytes((std::istreambuf_iterator<char>(in)), {});
         kwfuzz::Capillary cap =
             kwfuzz::decodeCapillary(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-        kwapp::RawRun run;
-        run.path = name;
-        run.numTraces = static_cast<int>(cap.rows.size());
-        run.numData = cap.numData;
-        run.rate = cap.rate;
-        run.rows = std::move(cap.rows);
-        run.channelNames.assign(run.numTraces, "x");
-        kwapp::PipelineOptions options;
-        options.systemMatrix = cap.matrix;
-        kwapp::PipelineResult r;
-        const std::string problem = kwapp::runPipeline(run, options, r);
-        if (!problem.empty()) continue;
+        kw::ProcessOptions options;
+        const kw::Run run = kwfuzz::runOf(std::move(cap), name, options);
+        kw::ProcessResult r;
+        if (kw::process(run, options, r)) continue;
         ++replayed;
         for (size_t i = 0; i < r.peaks.size(); ++i) {
             const KwPeak& p = r.peaks[i];

@@ -79,11 +79,13 @@ enum class ReadErrorKind {
     none,           ///< read
     notFound,       ///< no such file
     permission,     ///< not allowed to open it
-    notRegular,     ///< a directory or a device, not a file
+    directory,      ///< a directory, not a file
+    notRegular,     ///< a device or a pipe, not a file
     empty,          ///< no bytes
     tooLarge,       ///< beyond the size a trace file can have (512 MiB)
     io,             ///< the system failed to read it
-    unknownFormat,  ///< none of the formats read
+    unknownFormat,  ///< none of the formats read (an instrument-file name that holds
+                    ///< something else: "not an ABIF file")
     wrongFormat,    ///< not the format the caller insisted on
     truncated,      ///< shorter than its own header says
     malformed,      ///< a header or a value that cannot be what it claims

@@ -2,6 +2,7 @@
 // the format recognised from them and the matching reader run on memory.
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -42,7 +43,7 @@ Problem readFileBytes(const std::string& path, std::string& bytes) {
         return {ReadErrorKind::io, std::string("cannot open: ") + std::strerror(errno)};
     }
     if (S_ISDIR(st.st_mode))
-        return {ReadErrorKind::notRegular, "is a directory, not a trace file"};
+        return {ReadErrorKind::directory, "is a directory, not a trace file"};
     if (!S_ISREG(st.st_mode)) return {ReadErrorKind::notRegular, "not a regular file"};
     if (st.st_size == 0) return {ReadErrorKind::empty, "empty file"};
     if (st.st_size > kMaxTraceFileBytes)
@@ -113,9 +114,41 @@ Problem readQrdRun(const char* bytes, std::size_t size, Run& run) {
     return {};
 }
 
+// "an ABIF file", "a processed file", ... for messages.
+std::string aFileOf(Format f) {
+    switch (f) {
+        case Format::abif:
+            return "an ABIF file";
+        case Format::qrd:
+            return "a run-data (.qrd) file";
+        case Format::exportFile:
+            return "an export file";
+        case Format::indexed:
+            return "an indexed file";
+        default:
+            return std::string("a ") + formatName(f) + " file";
+    }
+}
+
 Problem wrongFormat(Format requested, Format found) {
-    return {ReadErrorKind::wrongFormat, std::string("not a ") + formatName(requested) +
-                                            " file (it looks like " + formatName(found) + ")"};
+    return {ReadErrorKind::wrongFormat,
+            "not " + aFileOf(requested) + " (it looks like " + aFileOf(found) + ")"};
+}
+
+// Instrument files are known by their names: one of those that holds
+// something else is reported as what the user took it for.
+bool hasInstrumentName(const std::string& path) {
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == "ab1" || ext == "abi" || ext == "fsa" || ext == "ab!";
+}
+
+Problem unknown(const char* bytes, std::size_t size, const std::string& path) {
+    if (!hasInstrumentName(path)) return kwio::unknownFormat(bytes, size);
+    return {ReadErrorKind::unknownFormat, "not an ABIF file (it does not begin with \"ABIF\"; " +
+                                              kwio::unknownContent(bytes, size) + ")"};
 }
 
 Problem readBytes(const char* bytes, std::size_t size, Format requested, Run& run) {
@@ -128,9 +161,11 @@ Problem readBytes(const char* bytes, std::size_t size, Format requested, Run& ru
     if (found == Format::abif) return readAbifRun(bytes, size, run);
     if (found == Format::qrd) return readQrdRun(bytes, size, run);
     if (requested == Format::abif || requested == Format::qrd)
-        return {ReadErrorKind::wrongFormat, std::string("not a ") + formatName(requested) + " file"};
-    if (kwio::looksBinary(bytes, size)) return kwio::unknownFormat(bytes, size);
-    return kwio::readTextRun(bytes, size, requested, run);
+        return {ReadErrorKind::wrongFormat, "not " + aFileOf(requested)};
+    if (kwio::looksBinary(bytes, size)) return unknown(bytes, size, run.path);
+    Problem p = kwio::readTextRun(bytes, size, requested, run);
+    if (p.kind == ReadErrorKind::unknownFormat) p = unknown(bytes, size, run.path);
+    return p;
 }
 
 ReadError finish(const Problem& p, Run& run) {
@@ -192,6 +227,8 @@ const char* readErrorKindName(ReadErrorKind kind) {
             return "not_found";
         case ReadErrorKind::permission:
             return "permission";
+        case ReadErrorKind::directory:
+            return "directory";
         case ReadErrorKind::notRegular:
             return "not_regular";
         case ReadErrorKind::empty:

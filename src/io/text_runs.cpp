@@ -286,15 +286,16 @@ Format textFormatOf(const std::string& first) {
     return Format::automatic;
 }
 
-Problem unknownFormat(const char* bytes, std::size_t size) {
-    if (looksBinary(bytes, size))
-        return {ReadErrorKind::unknownFormat,
-                "unknown format (binary data that is neither ABIF nor .qrd)"};
+std::string unknownContent(const char* bytes, std::size_t size) {
+    if (looksBinary(bytes, size)) return "binary data that is neither ABIF nor .qrd";
     const std::string head(bytes, std::min<size_t>(size, 256));
     const std::vector<Token> tokens = tokenize(head);
-    if (tokens.empty()) return {ReadErrorKind::unknownFormat, "unknown format (only blanks)"};
-    return {ReadErrorKind::unknownFormat,
-            "unknown format (first word " + quoted(word(head, tokens[0])) + ")"};
+    if (tokens.empty()) return "only blanks";
+    return "first word " + quoted(word(head, tokens[0]));
+}
+
+Problem unknownFormat(const char* bytes, std::size_t size) {
+    return {ReadErrorKind::unknownFormat, "unknown format (" + unknownContent(bytes, size) + ")"};
 }
 
 void nameChannels(kw::Run& run, bool knownOrder) {
@@ -312,8 +313,8 @@ Problem readTextRun(const char* bytes, std::size_t size, Format requested, kw::R
     if (found == Format::automatic) return unknownFormat(bytes, size);
     if (requested != Format::automatic && requested != found)
         return {ReadErrorKind::wrongFormat, std::string("not a ") + kw::formatName(requested) +
-                                                " file (it looks like " + kw::formatName(found) +
-                                                ")"};
+                                                " file (it looks like a " +
+                                                kw::formatName(found) + " file)"};
     TextLayout layout;
     Problem problem;
     switch (found) {

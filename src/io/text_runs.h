@@ -24,6 +24,9 @@ bool looksBinary(const char* bytes, std::size_t size);
 /// The text format a file's first word announces; automatic for none.
 kw::Format textFormatOf(const std::string& firstWord);
 
+/// What bytes of no known format hold, in words ("first word ...").
+std::string unknownContent(const char* bytes, std::size_t size);
+
 /// "unknown format (...)" with what the bytes begin with.
 Problem unknownFormat(const char* bytes, std::size_t size);
 

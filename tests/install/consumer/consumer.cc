@@ -1,5 +1,6 @@
-// Builds a capillary through the installed headers and library and checks
-// one separation step, so a broken install fails loudly.
+// Builds against the installed headers and library alone: a capillary by
+// hand, and the whole road on a simulated run, so a broken install or a
+// symbol the package forgot to export fails loudly.
 #include <cstdio>
 
 #include <kwsignal/kwsignal.h>
@@ -11,6 +12,15 @@ int main() {
     KwCap cap(2, 3, rows, 3.0);
     if (cap.getNumTraces() != 2 || cap(1, 2) != 30.0) {
         std::puts("consumer: unexpected capillary contents");
+        return 1;
+    }
+    kw::SimulationOptions o;
+    o.bases = 120;
+    const kw::SimulatedCapillary sim = kw::simulateCapillary(o);
+    kw::ProcessResult result;
+    if (kw::process(kw::simulatedRun(sim), kw::ProcessOptions(), result) || result.status != "ok" ||
+        result.peaks.size() < 100) {
+        std::puts("consumer: the road found too little on a simulated run");
         return 1;
     }
     std::puts("consumer: ok");

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "kwsignal/simulate.h"
-#include "pipeline.h"
+#include "kwsignal/process.h"
 
 namespace {
 
@@ -22,8 +22,8 @@ using Rows = std::vector<std::vector<double>>;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-kwapp::RawRun makeRun(Rows rows, double rate) {
-    kwapp::RawRun run;
+kw::Run makeRun(Rows rows, double rate) {
+    kw::Run run;
     run.path = "synthetic";
     run.numTraces = static_cast<int>(rows.size());
     run.numData = rows.empty() ? 0 : static_cast<int>(rows[0].size());
@@ -43,23 +43,23 @@ Rows simulatedRows(int bases = 150, double rate = 3.0, uint32_t seed = 5) {
 
 struct Outcome {
     std::string problem;
-    kwapp::PipelineResult result;
+    kw::ProcessResult result;
 };
 
-Outcome process(const kwapp::RawRun& run) {
+Outcome process(const kw::Run& run) {
     Outcome o;
-    o.problem = kwapp::runPipeline(run, kwapp::PipelineOptions(), o.result);
+    o.problem = kw::process(run, kw::ProcessOptions(), o.result).reason;
     return o;
 }
 
 // A processed run reports numbers only: no NaN or infinity in its peaks,
 // matrix or channel summaries, peaks on existing traces and in order.
-void expectDefinedResult(const kwapp::RawRun& run, const Outcome& o, const std::string& what) {
+void expectDefinedResult(const kw::Run& run, const Outcome& o, const std::string& what) {
     ASSERT_TRUE(o.problem.empty()) << what << ": " << o.problem;
-    const kwapp::PipelineResult& r = o.result;
+    const kw::ProcessResult& r = o.result;
     EXPECT_TRUE(r.status == "ok" || r.status == "no_signal") << what << ": " << r.status;
     EXPECT_EQ(static_cast<int>(r.channels.size()), run.numTraces) << what;
-    for (const kwapp::ChannelSummary& c : r.channels)
+    for (const kw::ChannelSummary& c : r.channels)
         EXPECT_TRUE(std::isfinite(c.noiseLevel) && std::isfinite(c.minHeight)) << what;
     for (const std::vector<double>& row : r.matrix)
         for (double v : row) EXPECT_TRUE(std::isfinite(v)) << what << ": matrix";
@@ -73,13 +73,13 @@ void expectDefinedResult(const kwapp::RawRun& run, const Outcome& o, const std::
 }
 
 // Refused with a reason, or a defined result.
-void expectReasonOrDefinedResult(const kwapp::RawRun& run, const std::string& what) {
+void expectReasonOrDefinedResult(const kw::Run& run, const std::string& what) {
     const Outcome o = process(run);
     if (!o.problem.empty()) return;
     expectDefinedResult(run, o, what);
 }
 
-int peaksOn(const kwapp::PipelineResult& r, int code) {
+int peaksOn(const kw::ProcessResult& r, int code) {
     int n = 0;
     for (const KwPeak& p : r.peaks) n += p.getTraceCode() == code ? 1 : 0;
     return n;
@@ -92,7 +92,7 @@ TEST(PipelineRobustness, SilentAndConstantRunsHoldNoSignal) {
     const std::vector<std::pair<std::string, double>> levels = {
         {"all zeros", 0.0}, {"constant 500", 500.0}, {"constant -3", -3.0}};
     for (const auto& level : levels) {
-        const kwapp::RawRun run = makeRun(Rows(4, std::vector<double>(n, level.second)), 3.0);
+        const kw::Run run = makeRun(Rows(4, std::vector<double>(n, level.second)), 3.0);
         const Outcome o = process(run);
         expectDefinedResult(run, o, level.first);
         EXPECT_EQ(o.result.status, "no_signal") << level.first;
@@ -130,7 +130,7 @@ TEST(PipelineRobustness, NonFiniteSamples) {
 TEST(PipelineRobustness, DeadChannelAndTwoDyeRuns) {
     Rows rows = simulatedRows();
     rows[3].assign(rows[3].size(), 40.0);  // a channel whose detector gave up
-    const kwapp::RawRun dead = makeRun(rows, 3.0);
+    const kw::Run dead = makeRun(rows, 3.0);
     const Outcome o = process(dead);
     expectDefinedResult(dead, o, "one flat channel of four");
     EXPECT_EQ(o.result.status, "ok");
@@ -138,7 +138,7 @@ TEST(PipelineRobustness, DeadChannelAndTwoDyeRuns) {
 
     Rows two = simulatedRows();
     two.resize(2);
-    const kwapp::RawRun pair = makeRun(two, 3.0);
+    const kw::Run pair = makeRun(two, 3.0);
     const Outcome p = process(pair);
     expectDefinedResult(pair, p, "two traces");
     EXPECT_EQ(p.result.status, "ok");
@@ -147,7 +147,7 @@ TEST(PipelineRobustness, DeadChannelAndTwoDyeRuns) {
 
     Rows one = simulatedRows();
     one.resize(1);
-    const kwapp::RawRun single = makeRun(one, 3.0);
+    const kw::Run single = makeRun(one, 3.0);
     const Outcome q = process(single);
     expectDefinedResult(single, q, "one trace");
     EXPECT_EQ(q.result.status, "ok");
@@ -157,7 +157,7 @@ TEST(PipelineRobustness, DeadChannelAndTwoDyeRuns) {
 TEST(PipelineRobustness, RunsTooShortOrWithoutTracesAreRefused) {
     Rows rows = simulatedRows(10);
     for (std::vector<double>& r : rows) r.resize(50);
-    for (const kwapp::RawRun& run :
+    for (const kw::Run& run :
          {makeRun(rows, 3.0), makeRun(Rows(4), 3.0), makeRun(Rows(), 3.0)}) {
         const Outcome o = process(run);
         EXPECT_FALSE(o.problem.empty()) << run.numTraces << " traces of " << run.numData;
@@ -176,7 +176,7 @@ TEST(PipelineRobustness, FiveMillionSamplesInBoundedTimeAndMemory) {
     Rows rows(4, std::vector<double>(n));
     for (size_t t = 0; t < 4; ++t)
         for (size_t s = 0; s < n; ++s) rows[t][s] = tile[t][s % tile[t].size()];
-    const kwapp::RawRun run = makeRun(std::move(rows), 3.0);
+    const kw::Run run = makeRun(std::move(rows), 3.0);
     const auto t0 = std::chrono::steady_clock::now();
     const Outcome o = process(run);
     const double seconds =

@@ -7,16 +7,15 @@
 #include <random>
 #include <vector>
 
-#include "demo.h"
 #include "kwsignal/simulate.h"
-#include "measure.h"
-#include "pipeline.h"
+#include "process/measure.h"
+#include "kwsignal/process.h"
 #include "synthetic.h"
 
 namespace {
 
-kwapp::ChannelView viewOf(const std::vector<std::vector<double>>& rows) {
-    kwapp::ChannelView v;
+kw::detail::ChannelView viewOf(const std::vector<std::vector<double>>& rows) {
+    kw::detail::ChannelView v;
     v.n = rows.empty() ? 0 : static_cast<int>(rows[0].size());
     for (const auto& r : rows) v.channels.push_back(r.data());
     return v;
@@ -28,8 +27,8 @@ TEST(PipelineMeasure, NoiseIsMeasuredUnderPeaksAndDrift) {
     std::vector<double> x(20000);
     for (size_t i = 0; i < x.size(); ++i) x[i] = 500.0 + 0.01 * i + noise(rng);
     for (double c = 100; c < 19900; c += 200) kwtest::addGaussian(x, c, 800.0, 4.0);
-    EXPECT_NEAR(kwapp::noiseSigma(x.data(), 0, 19999), 3.0, 0.4);
-    EXPECT_EQ(kwapp::noiseSigma(x.data(), 5, 6), 0.0);  // fewer than 3 samples
+    EXPECT_NEAR(kw::detail::noiseSigma(x.data(), 0, 19999), 3.0, 0.4);
+    EXPECT_EQ(kw::detail::noiseSigma(x.data(), 5, 6), 0.0);  // fewer than 3 samples
 }
 
 TEST(PipelineMeasure, ClearPeaksGiveSpacingAndWidth) {
@@ -42,14 +41,14 @@ TEST(PipelineMeasure, ClearPeaksGiveSpacingAndWidth) {
     std::vector<std::vector<double>> mixing(4, std::vector<double>(4, 0.05));
     for (int d = 0; d < 4; ++d) mixing[d][d] = 1.0;
     const auto rows = kwtest::mix(pure, mixing, 2.0, 9);
-    const kwapp::ChannelView v = viewOf(rows);
+    const kw::detail::ChannelView v = viewOf(rows);
     const std::vector<double> noise(4, 2.0);
-    kwapp::PeakSearch search;
-    const std::vector<kwapp::ClearPeak> peaks = kwapp::clearPeaks(v, 0, 5799, noise, search);
+    kw::detail::PeakSearch search;
+    const std::vector<kw::detail::ClearPeak> peaks = kw::detail::clearPeaks(v, 0, 5799, noise, search);
     EXPECT_NEAR(static_cast<double>(peaks.size()), 400.0, 4.0);  // the leaks are not peaks
     for (size_t k = 1; k < peaks.size(); ++k) EXPECT_LE(peaks[k - 1].pos, peaks[k].pos);
-    EXPECT_NEAR(kwapp::medianSpacing(peaks, 0, 5799), 14.0, 1.0);
-    const kwapp::PeakWidths w = kwapp::peakWidths(v, peaks, 100, 5700, 14.0, noise, 2.0);
+    EXPECT_NEAR(kw::detail::medianSpacing(peaks, 0, 5799), 14.0, 1.0);
+    const kw::detail::PeakWidths w = kw::detail::peakWidths(v, peaks, 100, 5700, 14.0, noise, 2.0);
     EXPECT_GT(w.measured, 300);
     EXPECT_NEAR(w.start, 3.2, 0.4);
     EXPECT_NEAR(w.end, 4.8, 0.4);
@@ -57,21 +56,21 @@ TEST(PipelineMeasure, ClearPeaksGiveSpacingAndWidth) {
     // two samples of each other count once for the spacing.
     search.dominant = false;
     search.minRise = 1.0;
-    EXPECT_NEAR(kwapp::medianSpacing(kwapp::clearPeaks(v, 0, 5799, noise, search), 0, 5799), 14.0,
+    EXPECT_NEAR(kw::detail::medianSpacing(kw::detail::clearPeaks(v, 0, 5799, noise, search), 0, 5799), 14.0,
                 1.0);
-    EXPECT_EQ(kwapp::medianSpacing({}, 0, 100), 0.0);
+    EXPECT_EQ(kw::detail::medianSpacing({}, 0, 100), 0.0);
 }
 
 TEST(PipelineMeasure, SignalSpanSkipsBlobAndLowTail) {
-    std::vector<kwapp::ClearPeak> peaks{{50, 0, 5000.0}};  // a lone blob
+    std::vector<kw::detail::ClearPeak> peaks{{50, 0, 5000.0}};  // a lone blob
     for (int p = 300; p <= 3000; p += 14) peaks.push_back({p, 0, 400.0});
     peaks.push_back({3080, 0, 400.0});  // a late peak after a short gap
     for (int p = 3400; p < 5000; p += 30) peaks.push_back({p, 0, 20.0});  // low tail wiggles
     int first = -1, last = -1;
-    ASSERT_TRUE(kwapp::signalSpan(peaks, 14.0, 60.0, 1600.0, first, last));
+    ASSERT_TRUE(kw::detail::signalSpan(peaks, 14.0, 60.0, 1600.0, first, last));
     EXPECT_EQ(first, 300);
     EXPECT_EQ(last, 3080);
-    EXPECT_FALSE(kwapp::signalSpan({{10, 0, 1.0}, {500, 0, 1.0}}, 14.0, 0.5, 2.0, first, last));
+    EXPECT_FALSE(kw::detail::signalSpan({{10, 0, 1.0}, {500, 0, 1.0}}, 14.0, 0.5, 2.0, first, last));
 }
 
 TEST(PipelineMeasure, SimulatedRunComesBackPeakForPeak) {
@@ -79,8 +78,8 @@ TEST(PipelineMeasure, SimulatedRunComesBackPeakForPeak) {
     o.bases = 200;
     o.seed = 17;
     const kw::SimulatedCapillary sim = kw::simulateCapillary(o);
-    kwapp::PipelineResult r;
-    ASSERT_EQ(kwapp::runPipeline(kwapp::runOf(sim), kwapp::PipelineOptions(), r), "");
+    kw::ProcessResult r;
+    ASSERT_FALSE(kw::process(kw::simulatedRun(sim), kw::ProcessOptions(), r));
     EXPECT_EQ(r.status, "ok");
     EXPECT_EQ(r.separation, "learned");
     EXPECT_LT(r.windowStart, sim.peaks.front().centre);
@@ -117,12 +116,12 @@ TEST(PipelineMeasure, BasesSurviveSparseAndDenseSampling) {
         o.seed = 11;
         o.rate = rate;
         const kw::SimulatedCapillary sim = kw::simulateCapillary(o);
-        kwapp::PipelineResult r;
-        ASSERT_EQ(kwapp::runPipeline(kwapp::runOf(sim), kwapp::PipelineOptions(), r), "");
+        kw::ProcessResult r;
+        ASSERT_FALSE(kw::process(kw::simulatedRun(sim), kw::ProcessOptions(), r));
         ASSERT_EQ(r.status, "ok") << rate << " Hz: " << r.note;
-        std::vector<kwapp::FoundPeak> found;
+        std::vector<kw::FoundPeak> found;
         for (const KwPeak& p : r.peaks) found.push_back({p.getTraceCode(), p.getLocatn()});
-        const kwapp::Recovery rec = kwapp::assessRecovery(sim, found, r.matrix);
+        const kw::Recovery rec = kw::assessRecovery(sim, found, r.matrix);
         EXPECT_GE(rec.recall, 0.98) << rate << " Hz";
         EXPECT_GE(rec.precision, 0.98) << rate << " Hz";
         EXPECT_LE(rec.separationResidual, 0.05) << rate << " Hz";
@@ -144,15 +143,15 @@ TEST(PipelineMeasure, OverCorrectingMatrixAddsNoPeaks) {
     for (int i = 0; i < nt; ++i)
         for (int j = 0; j < nt; ++j) assumed(i, j) = (i == j ? 1.0 : 1.8) * sim.mixing[i][j];
     ASSERT_EQ(inverse.beInverseOf(assumed), 1);
-    kwapp::PipelineOptions options;
-    options.systemMatrix.assign(nt, std::vector<float>(nt));
+    kw::ProcessOptions options;
+    options.systemMatrix.assign(nt, std::vector<double>(nt));
     for (int i = 0; i < nt; ++i)
-        for (int j = 0; j < nt; ++j) options.systemMatrix[i][j] = static_cast<float>(inverse(i, j));
-    kwapp::PipelineResult r;
-    ASSERT_EQ(kwapp::runPipeline(kwapp::runOf(sim), options, r), "");
-    std::vector<kwapp::FoundPeak> found;
+        for (int j = 0; j < nt; ++j) options.systemMatrix[i][j] = inverse(i, j);
+    kw::ProcessResult r;
+    ASSERT_FALSE(kw::process(kw::simulatedRun(sim), options, r));
+    std::vector<kw::FoundPeak> found;
     for (const KwPeak& p : r.peaks) found.push_back({p.getTraceCode(), p.getLocatn()});
-    const kwapp::Recovery rec = kwapp::assessRecovery(sim, found, r.matrix);
+    const kw::Recovery rec = kw::assessRecovery(sim, found, r.matrix);
     // Weak bases beside strong ones of a neighbouring dye are lost to the
     // over-correction itself (recall 0.91 here); what is reported is real.
     EXPECT_GE(rec.recall, 0.85);

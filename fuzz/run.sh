@@ -31,6 +31,11 @@ if [ ! -x "$build/fuzz/fuzz_seeds" ]; then
 fi
 rm -rf "$build/seeds"
 "$build/fuzz/fuzz_seeds" "$build/seeds" || exit 2
+# Real instrument files, where the shared data lie beside the project, seed
+# the readers: the fuzzer damages them in every way a copy or a disk can.
+for f in "$here/../../shared/data/abif/"*.ab1 "$here/../../shared/data/abif/"*.fsa; do
+  [ -f "$f" ] && cp "$f" "$build/seeds/formats/" && cp "$f" "$build/seeds/abif/"
+done
 mkdir -p "$build/logs"
 
 # Per target: seconds a single input may take before it counts as a hang,

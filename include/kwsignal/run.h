@@ -71,7 +71,7 @@ struct Run {
     /// Their positions, in the instrument's processed samples.
     const std::vector<int>& callPositions() const { return abif.callPositions; }
     /// The label of trace code t (its number where it has none).
-    std::string channelName(int t) const;
+    KW_API std::string channelName(int t) const;
 };
 
 /// Why a file could not be read.

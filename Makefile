@@ -12,7 +12,10 @@ FUZZ_TARGETS ?= abif qrd text formats matrix pipeline
 PYTHON ?= /usr/bin/python3
 
 .PHONY: all setup build build-asan test test-release test-python test-asan demo bench clean \
-	fuzz-build fuzz fuzz-smoke valgrind
+	fuzz-build fuzz fuzz-smoke valgrind format-check
+
+CLANG_FORMAT ?= clang-format-14
+FORMATTED = $(shell git ls-files '*.cpp' '*.h' '*.cc' 2>/dev/null)
 
 all: build
 
@@ -51,7 +54,13 @@ test-python: build
 # The whole suite twice (an optimised build and a sanitizer build), the
 # Python tests against the optimised one, the C++ suite under valgrind, then
 # a short fuzzing smoke run of every input surface.
-test: test-release test-python test-asan valgrind fuzz-smoke
+test: format-check test-release test-python test-asan valgrind fuzz-smoke
+
+# Every C++ file as clang-format lays it out; a slip names the file.
+format-check: setup
+	@bad=0; for f in $(FORMATTED); do \
+	  $(CLANG_FORMAT) --dry-run -Werror "$$f" >/dev/null 2>&1 || { echo "format-check: $$f is not clang-format clean (run $(CLANG_FORMAT) -i $$f)"; bad=1; }; \
+	done; [ $$bad -eq 0 ] && echo "format-check: $(words $(FORMATTED)) files clean"
 
 fuzz-build: setup
 	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++-14 -DKWSIGNAL_FUZZ=ON >/dev/null

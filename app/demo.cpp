@@ -79,7 +79,8 @@ int runDemo(const std::string& outDir) {
     std::vector<kw::FoundPeak> found;
     for (const kw::PeakRow& p : kw::peakRows(run, result)) found.push_back({p.traceCode, p.locatn});
     const kw::Recovery r = kw::assessRecovery(sim, found, result.matrix);
-    problem = kw::writeFileAtomically((fs::path(outDir) / "recovery.json").string(), recoveryJson(r));
+    problem =
+        kw::writeFileAtomically((fs::path(outDir) / "recovery.json").string(), recoveryJson(r));
     if (!problem.empty()) return fail(problem);
     printRecovery(r, outDir);
     return kExitOk;

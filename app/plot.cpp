@@ -300,7 +300,8 @@ std::string plotSvg(const kw::Run& run, const kw::ProcessResult& result) {
     return svg + "</svg>\n";
 }
 
-std::string writePlot(const std::string& path, const kw::Run& run, const kw::ProcessResult& result) {
+std::string writePlot(const std::string& path, const kw::Run& run,
+                      const kw::ProcessResult& result) {
     return kw::writeFileAtomically(path, plotSvg(run, result));
 }
 

@@ -3,9 +3,9 @@
 //
 //   cmake -S examples -B build-example -DCMAKE_PREFIX_PATH=/usr/local
 //   cmake --build build-example && build-example/process_file sample.ab1
-#include <cstdio>
-
 #include <kwsignal/kwsignal.h>
+
+#include <cstdio>
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", argv[1], e.reason.c_str());
         return 1;
     }
-    if (result.status != "ok") std::fprintf(stderr, "%s: no signal (%s)\n", argv[1], result.note.c_str());
+    if (result.status != "ok")
+        std::fprintf(stderr, "%s: no signal (%s)\n", argv[1], result.note.c_str());
     // Each row: channel, trace code, centre in the file's own samples,
     // height, width, base, area, the event's ends and the fit's residual.
     std::fputs(kw::peaksTsv(run, result).c_str(), stdout);

@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
+#include "kwsignal/process.h"
 #include "kwsignal/simulate.h"
 #include "process/measure.h"
-#include "kwsignal/process.h"
 #include "synthetic.h"
 
 namespace {
@@ -44,7 +44,8 @@ TEST(PipelineMeasure, ClearPeaksGiveSpacingAndWidth) {
     const kw::detail::ChannelView v = viewOf(rows);
     const std::vector<double> noise(4, 2.0);
     kw::detail::PeakSearch search;
-    const std::vector<kw::detail::ClearPeak> peaks = kw::detail::clearPeaks(v, 0, 5799, noise, search);
+    const std::vector<kw::detail::ClearPeak> peaks =
+        kw::detail::clearPeaks(v, 0, 5799, noise, search);
     EXPECT_NEAR(static_cast<double>(peaks.size()), 400.0, 4.0);  // the leaks are not peaks
     for (size_t k = 1; k < peaks.size(); ++k) EXPECT_LE(peaks[k - 1].pos, peaks[k].pos);
     EXPECT_NEAR(kw::detail::medianSpacing(peaks, 0, 5799), 14.0, 1.0);
@@ -56,8 +57,9 @@ TEST(PipelineMeasure, ClearPeaksGiveSpacingAndWidth) {
     // two samples of each other count once for the spacing.
     search.dominant = false;
     search.minRise = 1.0;
-    EXPECT_NEAR(kw::detail::medianSpacing(kw::detail::clearPeaks(v, 0, 5799, noise, search), 0, 5799), 14.0,
-                1.0);
+    EXPECT_NEAR(
+        kw::detail::medianSpacing(kw::detail::clearPeaks(v, 0, 5799, noise, search), 0, 5799), 14.0,
+        1.0);
     EXPECT_EQ(kw::detail::medianSpacing({}, 0, 100), 0.0);
 }
 
@@ -70,7 +72,8 @@ TEST(PipelineMeasure, SignalSpanSkipsBlobAndLowTail) {
     ASSERT_TRUE(kw::detail::signalSpan(peaks, 14.0, 60.0, 1600.0, first, last));
     EXPECT_EQ(first, 300);
     EXPECT_EQ(last, 3080);
-    EXPECT_FALSE(kw::detail::signalSpan({{10, 0, 1.0}, {500, 0, 1.0}}, 14.0, 0.5, 2.0, first, last));
+    EXPECT_FALSE(
+        kw::detail::signalSpan({{10, 0, 1.0}, {500, 0, 1.0}}, 14.0, 0.5, 2.0, first, last));
 }
 
 TEST(PipelineMeasure, SimulatedRunComesBackPeakForPeak) {

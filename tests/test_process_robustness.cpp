@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "kwsignal/simulate.h"
 #include "kwsignal/process.h"
+#include "kwsignal/simulate.h"
 
 namespace {
 
@@ -157,8 +157,7 @@ TEST(PipelineRobustness, DeadChannelAndTwoDyeRuns) {
 TEST(PipelineRobustness, RunsTooShortOrWithoutTracesAreRefused) {
     Rows rows = simulatedRows(10);
     for (std::vector<double>& r : rows) r.resize(50);
-    for (const kw::Run& run :
-         {makeRun(rows, 3.0), makeRun(Rows(4), 3.0), makeRun(Rows(), 3.0)}) {
+    for (const kw::Run& run : {makeRun(rows, 3.0), makeRun(Rows(4), 3.0), makeRun(Rows(), 3.0)}) {
         const Outcome o = process(run);
         EXPECT_FALSE(o.problem.empty()) << run.numTraces << " traces of " << run.numData;
     }

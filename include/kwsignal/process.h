@@ -63,9 +63,9 @@ struct ProcessResult {
     /// peaks are reported then); `note` says why.
     std::string status = "ok";
     std::string note;
-    double rate = 0.0;        ///< samples per second the run was processed at
-    std::string rateSource;   ///< where that rate came from
-    int windowStart = 0;      ///< signal window, samples of the capillary
+    double rate = 0.0;       ///< samples per second the run was processed at
+    std::string rateSource;  ///< where that rate came from
+    int windowStart = 0;     ///< signal window, samples of the capillary
     int windowEnd = 0;
     /// "learned", "refined", "system" (the given matrix applied unrefined)
     /// or "none"; accepted tells whether the estimation met its tolerance.

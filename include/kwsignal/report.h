@@ -17,15 +17,15 @@ namespace kw {
 /// One fitted peak in the input file's own sample numbers (positions and
 /// widths divided by the run's coordinateScale).
 struct PeakRow {
-    std::string channel;  ///< C, A, G, T, or the trace code as a number
-    int traceCode = 0;    ///< 0..numTraces-1
-    double locatn = 0.0;  ///< fitted centre, fractional input sample
-    double height = 0.0;  ///< Gaussian height above its base, normalised units
-    double sigma = 0.0;   ///< standard deviation, input samples
-    double base = 0.0;    ///< constant base of the fit
-    double area = 0.0;    ///< sigma x height x sqrt(2 pi), input samples
-    int startPnt = 0;     ///< first input sample of the event the peak was fitted in
-    int endPnt = 0;       ///< last input sample of that event
+    std::string channel;    ///< C, A, G, T, or the trace code as a number
+    int traceCode = 0;      ///< 0..numTraces-1
+    double locatn = 0.0;    ///< fitted centre, fractional input sample
+    double height = 0.0;    ///< Gaussian height above its base, normalised units
+    double sigma = 0.0;     ///< standard deviation, input samples
+    double base = 0.0;      ///< constant base of the fit
+    double area = 0.0;      ///< sigma x height x sqrt(2 pi), input samples
+    int startPnt = 0;       ///< first input sample of the event the peak was fitted in
+    int endPnt = 0;         ///< last input sample of that event
     double variance = 0.0;  ///< relative residual of that event's fit
 };
 

@@ -26,8 +26,8 @@ ReadError readMatrixFile(const std::string& path, std::vector<std::vector<double
     std::ifstream in(path);
     if (!in)
         return matrixError(errno == ENOENT ? ReadErrorKind::notFound : ReadErrorKind::permission,
-                           path, std::string("cannot open the matrix file: ") +
-                                     std::strerror(errno));
+                           path,
+                           std::string("cannot open the matrix file: ") + std::strerror(errno));
     std::vector<std::vector<double>> rows;
     std::string line;
     while (std::getline(in, line)) {

@@ -171,11 +171,11 @@ int KwRunDataFile::Read(const char* path, void*& header, void**& channels,
 
 namespace kwio {
 
-std::string readRunDataBytes(const unsigned char* bytes, std::size_t size,
-                             unsigned long maxSamples, std::vector<std::vector<uint32_t>>& channels,
-                             KwCapFileInfo& info) {
+std::string readRunDataBytes(const unsigned char* bytes, std::size_t size, unsigned long maxSamples,
+                             std::vector<std::vector<uint32_t>>& channels, KwCapFileInfo& info) {
     channels.clear();
-    if (size < static_cast<std::size_t>(kHeaderBytes)) return "shorter than the 20-byte .qrd header";
+    if (size < static_cast<std::size_t>(kHeaderBytes))
+        return "shorter than the 20-byte .qrd header";
     if (size > static_cast<std::size_t>(LONG_MAX)) return "too large for a .qrd file";
     const std::string problem = checkHeader(bytes, static_cast<long>(size), info);
     if (!problem.empty()) return problem;

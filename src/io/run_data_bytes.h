@@ -14,9 +14,8 @@ namespace kwio {
 /// Reads the channels of a run-data file held in bytes, at most maxSamples
 /// samples per channel (0: no limit). Returns "" or why the bytes are not a
 /// readable run-data file; channels is then empty.
-std::string readRunDataBytes(const unsigned char* bytes, std::size_t size,
-                             unsigned long maxSamples, std::vector<std::vector<uint32_t>>& channels,
-                             KwCapFileInfo& info);
+std::string readRunDataBytes(const unsigned char* bytes, std::size_t size, unsigned long maxSamples,
+                             std::vector<std::vector<uint32_t>>& channels, KwCapFileInfo& info);
 
 }  // namespace kwio
 

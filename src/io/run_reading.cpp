@@ -21,8 +21,8 @@ constexpr char kQrdSignature[] = "\x89QRD\r\n\x1a\n";
 // The run-data import reads at most this many samples per channel.
 constexpr unsigned long kMaxQrdSamples = 1000000;
 
-constexpr Format kFormats[] = {Format::automatic, Format::abif,    Format::exportFile,
-                               Format::processed, Format::nlines,  Format::indexed,
+constexpr Format kFormats[] = {Format::automatic, Format::abif,   Format::exportFile,
+                               Format::processed, Format::nlines, Format::indexed,
                                Format::qrd};
 
 bool startsWith(const char* bytes, std::size_t size, const char* prefix, std::size_t n) {
@@ -39,11 +39,11 @@ Problem readFileBytes(const std::string& path, std::string& bytes) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
         if (errno == ENOENT) return {ReadErrorKind::notFound, "no such file"};
-        if (errno == EACCES) return {ReadErrorKind::permission, std::string("cannot open: ") + std::strerror(errno)};
+        if (errno == EACCES)
+            return {ReadErrorKind::permission, std::string("cannot open: ") + std::strerror(errno)};
         return {ReadErrorKind::io, std::string("cannot open: ") + std::strerror(errno)};
     }
-    if (S_ISDIR(st.st_mode))
-        return {ReadErrorKind::directory, "is a directory, not a trace file"};
+    if (S_ISDIR(st.st_mode)) return {ReadErrorKind::directory, "is a directory, not a trace file"};
     if (!S_ISREG(st.st_mode)) return {ReadErrorKind::notRegular, "not a regular file"};
     if (st.st_size == 0) return {ReadErrorKind::empty, "empty file"};
     if (st.st_size > kMaxTraceFileBytes)
@@ -63,8 +63,7 @@ Problem readFileBytes(const std::string& path, std::string& bytes) {
 // "truncated"; every other refusal is a structure that cannot be what it
 // claims.
 Problem readAbifRun(const char* bytes, std::size_t size, Run& run) {
-    AbifRun abif =
-        readAbifBytes(reinterpret_cast<const unsigned char*>(bytes), size, run.path);
+    AbifRun abif = readAbifBytes(reinterpret_cast<const unsigned char*>(bytes), size, run.path);
     if (!abif.ok()) {
         const std::string prefix = run.path + ": ";
         std::string reason = abif.error.compare(0, prefix.size(), prefix) == 0
@@ -96,7 +95,7 @@ Problem readQrdRun(const char* bytes, std::size_t size, Run& run) {
         reinterpret_cast<const unsigned char*>(bytes), size, kMaxQrdSamples, channels, info);
     if (!problem.empty())
         return {size < 20 || problem.compare(0, 8, "file is ") == 0 ? ReadErrorKind::truncated
-                                                                     : ReadErrorKind::malformed,
+                                                                    : ReadErrorKind::malformed,
                 problem};
     if (channels.empty() || channels[0].empty()) return {ReadErrorKind::noSamples, "no samples"};
     run.format = Format::qrd;
@@ -255,7 +254,7 @@ const char* readErrorKindName(ReadErrorKind kind) {
 
 std::string Run::channelName(int t) const {
     return t >= 0 && t < static_cast<int>(channelNames.size()) ? channelNames[t]
-                                                                : std::to_string(t);
+                                                               : std::to_string(t);
 }
 
 ReadError readRun(const std::string& path, Run& run, Format format) {
@@ -271,10 +270,9 @@ ReadError readRunBytes(const void* bytes, std::size_t size, const std::string& n
                        Format format) {
     run = Run();
     run.path = name;
-    const Problem p =
-        bytes == nullptr && size > 0
-            ? Problem{ReadErrorKind::io, "no bytes given"}
-            : readBytes(static_cast<const char*>(bytes), size, format, run);
+    const Problem p = bytes == nullptr && size > 0
+                          ? Problem{ReadErrorKind::io, "no bytes given"}
+                          : readBytes(static_cast<const char*>(bytes), size, format, run);
     return finish(p, run);
 }
 

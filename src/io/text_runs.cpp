@@ -135,8 +135,7 @@ bool tracesWord(const std::string& w, int& k) {
     return true;
 }
 
-Problem checkExport(const std::string& text, const std::vector<Token>& tokens,
-                    TextLayout& layout) {
+Problem checkExport(const std::string& text, const std::vector<Token>& tokens, TextLayout& layout) {
     layout.rate = 3.0;  // the format declares its data 3 Hz data
     const std::string first = word(text, tokens[0]);
     size_t k = 0;
@@ -200,8 +199,7 @@ int lineValues(const std::string& text, size_t pos, size_t& lineEnd) {
     return static_cast<int>(tokens.size());
 }
 
-Problem checkNLines(const std::string& text, const std::vector<Token>& tokens,
-                    TextLayout& layout) {
+Problem checkNLines(const std::string& text, const std::vector<Token>& tokens, TextLayout& layout) {
     layout.rate = 1.0;
     long long numData = 0;
     if (tokens.size() < 4 || !toInt(word(text, tokens[1]), 1, 1LL << 30, numData))
@@ -313,8 +311,8 @@ Problem readTextRun(const char* bytes, std::size_t size, Format requested, kw::R
     if (found == Format::automatic) return unknownFormat(bytes, size);
     if (requested != Format::automatic && requested != found)
         return {ReadErrorKind::wrongFormat, std::string("not a ") + kw::formatName(requested) +
-                                                " file (it looks like a " +
-                                                kw::formatName(found) + " file)"};
+                                                " file (it looks like a " + kw::formatName(found) +
+                                                " file)"};
     TextLayout layout;
     Problem problem;
     switch (found) {

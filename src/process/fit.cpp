@@ -179,7 +179,8 @@ int Road::basesIn(const KwEvent& ev, const std::vector<std::pair<int, double>>& 
         static_cast<int>(std::lround(std::min(1.0, std::max(0.0, f)) * (ratios.size() - 1)));
     const std::vector<double>& widths = ratios[place];
     int bases = 1;
-    while (bases < kMaxBases && width / single >= 0.5 * (widths[bases - 1] + widths[bases])) ++bases;
+    while (bases < kMaxBases && width / single >= 0.5 * (widths[bases - 1] + widths[bases]))
+        ++bases;
     return bases;
 }
 

@@ -1,15 +1,14 @@
 #include "process/measure.h"
 
-#include "common/gaussian.h"
-#include "common/quantile.h"
-
 #include <algorithm>
 #include <cmath>
+
+#include "common/gaussian.h"
+#include "common/quantile.h"
 
 namespace kw {
 namespace detail {
 namespace {
-
 
 // Bases merged into one hump widen it, never narrow it, and where bases
 // follow each other closely most clear humps hold more than one: the

@@ -1,9 +1,9 @@
 // The road of one capillary, stage by stage, each stage timed.
+#include "process/road.h"
+
 #include <cmath>
 #include <ctime>
 #include <string>
-
-#include "process/road.h"
 
 namespace kw {
 namespace detail {
@@ -86,9 +86,8 @@ ProcessError checkRun(const Run& run, const ProcessOptions& options, double rate
     const size_t n = m.size();
     if (static_cast<int>(n) != run.numTraces)
         return refuse(ProcessErrorKind::badMatrix,
-                      "the separation matrix is " + std::to_string(n) + " x " +
-                          std::to_string(n) + ", the file has " + std::to_string(run.numTraces) +
-                          " traces");
+                      "the separation matrix is " + std::to_string(n) + " x " + std::to_string(n) +
+                          ", the file has " + std::to_string(run.numTraces) + " traces");
     for (const auto& row : m) {
         if (row.size() != n)
             return refuse(ProcessErrorKind::badMatrix, "the separation matrix is not square");

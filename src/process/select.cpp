@@ -68,8 +68,8 @@ void Road::dropMinorDyes() {
         return top > 0.0 ? own / top : 1.0;
     };
     out.peaks.erase(std::remove_if(out.peaks.begin(), out.peaks.end(),
-                                 [&](const KwPeak& p) { return !(share(p) >= kMinDyeShare); }),
-                  out.peaks.end());
+                                   [&](const KwPeak& p) { return !(share(p) >= kMinDyeShare); }),
+                    out.peaks.end());
 }
 
 void Road::select() {

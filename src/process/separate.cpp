@@ -42,8 +42,7 @@ std::unique_ptr<KwCap> Road::learningExcerpt(bool robust) const {
         rows[t].assign(x + first, x + last + 1);
         ptrs.push_back(rows[t].data());
     }
-    std::unique_ptr<KwCap> part(
-        new KwCap(numTraces(), last - first + 1, ptrs.data(), rate));
+    std::unique_ptr<KwCap> part(new KwCap(numTraces(), last - first + 1, ptrs.data(), rate));
     part->deBaseline(baselineWindows(kLearningBaseline * roughSpacing));
     part->setSignalStartPnt(a - first);
     part->setSignalEndPnt(b - first);

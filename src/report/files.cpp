@@ -36,8 +36,8 @@ std::string writeFileAtomically(const std::string& path, const std::string& text
     const std::string tmp = temporaryName(path);
     std::FILE* f = std::fopen(tmp.c_str(), "wb");
     if (f == nullptr) return "cannot write " + path + ": " + std::strerror(errno);
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size() &&
-                         std::ferror(f) == 0;
+    const bool written =
+        std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::ferror(f) == 0;
     if (std::fclose(f) != 0 || !written) {
         std::remove(tmp.c_str());
         return "cannot write " + path;
@@ -67,16 +67,16 @@ std::string writeReport(const std::string& dir, const Run& run, const ProcessRes
     fs::create_directories(dir, ec);
     if (ec) return "cannot create " + dir + ": " + ec.message();
     const fs::path d(dir);
-    std::string problem =
-        result.processed ? writeProcessed((d / "processed.txt").string(), *result.processed)
-                         : std::string("no processed capillary to write");
+    std::string problem = result.processed
+                              ? writeProcessed((d / "processed.txt").string(), *result.processed)
+                              : std::string("no processed capillary to write");
     if (problem.empty())
         problem = writeFileAtomically((d / "matrix.txt").string(), matrixText(result.matrix));
     if (problem.empty())
         problem = writeFileAtomically((d / "peaks.tsv").string(), peaksTsv(run, result));
     if (problem.empty())
-        problem = writeFileAtomically((d / "summary.json").string(),
-                                      summaryJson(run, result, parseMs));
+        problem =
+            writeFileAtomically((d / "summary.json").string(), summaryJson(run, result, parseMs));
     return problem;
 }
 

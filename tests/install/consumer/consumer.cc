@@ -1,9 +1,9 @@
 // Builds against the installed headers and library alone: a capillary by
 // hand, and the whole road on a simulated run, so a broken install or a
 // symbol the package forgot to export fails loudly.
-#include <cstdio>
-
 #include <kwsignal/kwsignal.h>
+
+#include <cstdio>
 
 int main() {
     double a[3] = {1.0, 2.0, 3.0};

@@ -1,4 +1,5 @@
-// The kwsignal tool as a user runs it: bad input, runs without signal,
+// The kwsignal tool as a user runs it: bad input (one clear line each,
+// never a crash or a hang), runs without signal,
 // batches with a failure, the output files, the demonstration's recovery
 // figures, simulation, format conversion, matrices carried between runs and
 // the command line itself.
@@ -106,13 +107,7 @@ protected:
     std::string simulated(const std::string& name, const kw::SimulationOptions& o,
                           kw::SimulatedCapillary* sim = nullptr) const {
         const kw::SimulatedCapillary s = kw::simulateCapillary(o);
-        std::ostringstream text;
-        text << "C_A_G_T:     " << s.channels[0].size() << "\nTHIS_IS_3_Hz_DATA:\n4Traces:\n";
-        for (size_t i = 0; i < s.channels[0].size(); ++i) {
-            for (const auto& c : s.channels) text << c[i] << ' ';
-            text << '\n';
-        }
-        spit(path(name), text.str());
+        EXPECT_EQ(kw::writeSimulation(path(name), s), "");
         if (sim != nullptr) *sim = s;
         return path(name);
     }
@@ -133,31 +128,45 @@ std::string lineAbout(const std::string& err, const std::string& file, int& coun
     return found;
 }
 
+// Every refused file gets exactly one printable line naming it and the
+// reason, from `info` and from `process` on one or several threads; nothing
+// is written for it, and the status says a file failed.
 TEST_F(Cli, BadInputNamesTheFileAndTheReason) {
     spit(path("empty.ab1"), "");
+    spit(path("blank.txt"), " \n\t\n");
     spit(path("unknown.txt"), "hello world\n1 2 3\n");
     spit(path("junk.bin"), std::string("\x01\x02\x00\x7f junk", 10));
     spit(path("cut.ab1"), std::string("ABIF\x00\x65tdir", 10));
     spit(path("cut.txt"), "C_A_G_T:     1000\nTHIS_IS_3_Hz_DATA:\n4Traces:\n1 2 3 4\n5 6 7 8\n");
+    spit(path("huge.txt"), "2147483647\n0 1 2\n");
+    spit(path("nan.txt"), "pRoCeSsEd x 2 2 3.0 0\n1 2\nnan 4\n");
+    spit(path("header.txt"), "N_LINES: 5 a b\n");
     std::string fifty = "N_LINES: 50 a b\n";
     for (int i = 0; i < 50; ++i) fifty += "10 20 30 40\n";
     spit(path("fifty.txt"), fifty);
+    ASSERT_EQ(kw::writeRunData(path("none.qrd"), std::vector<std::vector<uint32_t>>(4)), "");
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {path("missing.ab1"), "no such file"},   {path("empty.ab1"), "empty"},
-        {path("unknown.txt"), "unknown format"}, {path("junk.bin"), "unknown format"},
-        {path("cut.ab1"), "truncated"},          {path("cut.txt"), "truncated"},
-        {path("fifty.txt"), "too short"},        {dir, "directory"}};
+        {path("missing.ab1"), "no such file"}, {path("empty.ab1"), "empty"},
+        {path("blank.txt"), "unknown format"}, {path("unknown.txt"), "unknown format"},
+        {path("junk.bin"), "unknown format"},  {path("cut.ab1"), "truncated"},
+        {path("cut.txt"), "truncated"},        {path("huge.txt"), "truncated"},
+        {path("nan.txt"), "not a finite"},     {path("header.txt"), "malformed"},
+        {path("fifty.txt"), "too short"},      {path("none.qrd"), "no samples"},
+        {dir, "directory"}};
     std::string files;
     for (const auto& c : cases) files += " '" + c.first + "'";
-    for (const char* jobs : {"1", "3"}) {
-        const Result r = kwsignal(std::string("process --quiet -j ") + jobs + " -o '" +
-                                  path("out") + "'" + files);
+    for (const std::string& command :
+         {std::string("info"), "process --quiet -j 1 -o '" + path("out") + "'",
+          "process --quiet -j 3 -o '" + path("out") + "'"}) {
+        const Result r = kwsignal(command + files);
         EXPECT_EQ(r.status, 1) << r.err;
         for (const auto& c : cases) {
             int count = 0;
             const std::string line = lineAbout(r.err, c.first, count);
-            EXPECT_EQ(count, 1) << c.first << "\n" << r.err;
+            EXPECT_EQ(count, 1) << command << " " << c.first << "\n" << r.err;
             EXPECT_NE(line.find(c.second), std::string::npos) << line;
+            EXPECT_LT(line.size(), 400u);
+            for (char ch : line) EXPECT_GE(static_cast<unsigned char>(ch), 32) << line;
         }
         EXPECT_FALSE(exists(path("out/unknown")));  // nothing written for a refused file
     }

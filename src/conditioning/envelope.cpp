@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "conditioning/sample_range.h"
+#include "common/sample_range.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/containers.h"
 #include "kwsignal/trace.h"
@@ -48,8 +48,8 @@ void KwTrace::envelopeNormalize(int order, double height, int endPnt, double cei
     // A window or envelope end outside the samples is the caller's mistake:
     // nothing is read or changed, and the trace adds nothing to a
     // capillary's target height.
-    if (order < 0 || !kwcond::isSampleRange(*this, start, endPnt) ||
-        !kwcond::isSampleRange(*this, start, signalEndPnt))
+    if (order < 0 || !kwsample::isSampleRange(*this, start, endPnt) ||
+        !kwsample::isSampleRange(*this, start, signalEndPnt))
         return;
     const int n = endPnt - start + 1;
     const double minutes = n / (sampleRate * 60.0);
@@ -98,7 +98,7 @@ double KwCap::envelopeNormalize(int endPnt) {
     for (int t = 0; t < numTraces; ++t) {
         const int s = traces[t].getSignalStartPnt();
         const int e = traces[t].getSignalEndPnt();
-        if (!kwcond::isSampleRange(traces[t], s, e)) continue;
+        if (!kwsample::isSampleRange(traces[t], s, e)) continue;
         const double m = traces[t].getMaxData(s, s + static_cast<int>((e - s) * 0.2));
         if (m > best) best = m;
     }

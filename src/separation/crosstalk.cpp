@@ -6,8 +6,8 @@
 #include <limits>
 #include <vector>
 
-#include "conditioning/sample_index.h"
-#include "conditioning/sample_range.h"
+#include "common/sample_index.h"
+#include "common/sample_range.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/separation.h"
 
@@ -34,7 +34,7 @@ int KwCrossTalkTable::measureFrom(const KwCap& cap) {
     if (n < 1) return 1;
     // Without samples no channel can dominate one. A window outside the
     // samples is the caller's mistake: nothing is read, and nothing measured.
-    if (!kwcond::isSampleRange(cap, start, end)) return 0;
+    if (!kwsample::isSampleRange(cap, start, end)) return 0;
     const int L = end - start + 1;
 
     KwCap work(n, L);
@@ -68,7 +68,7 @@ int localMaxima(const KwTrace& t, int first, int last, double above, double& mea
     double sum = 0.0;
     int count = 0;
     for (int i = first; i <= last; ++i) {
-        if (kwcond::isLocalMax(t.getData(), i) && t[i] > above) {
+        if (kwsample::isLocalMax(t.getData(), i) && t[i] > above) {
             sum += t[i];
             ++count;
         }
@@ -154,7 +154,7 @@ double largestOffDiagonalRatio(const KwdbMatrix& table, int n) {
 double KwCrossTalkTable::measureFrom1(const KwCap& cap) {
     const int n = cap.getNumTraces();
     // A capillary without traces has no cross-talk to measure.
-    if (n < 1 || !kwcond::isSampleRange(cap, cap.getSignalStartPnt(), cap.getSignalEndPnt()))
+    if (n < 1 || !kwsample::isSampleRange(cap, cap.getSignalStartPnt(), cap.getSignalEndPnt()))
         return -1.0;
     const int L = cap.getSignalEndPnt() - cap.getSignalStartPnt() + 1;
     if (L < 100) return -1.0;

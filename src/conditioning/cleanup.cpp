@@ -247,7 +247,10 @@ int KwTrace::deAnomalousHighPkAtBeginning() {
     const int w = kwsample::truncToRange(30.0 * sampleRate, 0, numData);
     const int mid = s + (e - s) / 2;
     if (mid < s + 20LL * w) return s;
-    const double lim = 2.5000001 * getMaxData(s + w + 1, mid);
+    // A sample towers above 2.5 times the highest one after it; nudged up,
+    // so a sample exactly at 2.5 times is no anomaly.
+    constexpr double kToweringRatio = 2.5000001;
+    const double lim = kToweringRatio * getMaxData(s + w + 1, mid);
     int j = s + w;
     while (j >= s && !(data[j] > lim)) --j;
     if (j < s) return s;

@@ -12,6 +12,27 @@
 
 namespace {
 
+/// A maximum counts towards its segment's peak height above 30 % of the
+/// segment's top, the share a hair over: one exactly at 30 % does not count.
+constexpr double kSegmentPeakShare = 0.300000001;
+
+/// The band around the mean of all segments: at most twice and at least half
+/// the mean, each bound nudged outwards so that a segment exactly at twice or
+/// at half the mean is left alone. The lower bound is the double nearest to
+/// 1 / 2.0000001, so the band is symmetric on a ratio scale.
+constexpr double kAboveMean = 2.0000001;
+constexpr double kBelowMean = 0.4999999750000013;
+
+/// The band set by the neighbours: at least a fifth of the lower one, at most
+/// 1.5 times the higher one. Both are nudged up: a segment exactly at a fifth
+/// is lifted (to a hair over it), one exactly at 1.5 times is left alone.
+constexpr double kAboveNeighbour = 1.5000001;
+constexpr double kBelowNeighbour = 0.2000001;
+
+/// Maxima above three times the target height are spikes, not peaks; nudged
+/// up, so a maximum exactly at three times still counts as a peak.
+constexpr double kSpikeRatio = 3.0000001;
+
 /// Holds every segment height within a band around the mean of all of them
 /// and then within a band set by its neighbours, so that one segment full of
 /// spikes or one empty segment cannot bend the envelope.
@@ -20,8 +41,8 @@ void limitSegmentHeights(KwXY& seg, int nSeg) {
     for (int k = 0; k < nSeg; ++k) mean += seg.y(k);
     mean /= nSeg;
     for (int k = 0; k < nSeg; ++k) {
-        if (seg.y(k) > 2.0000001 * mean) seg.y(k) = 2.0000001 * mean;
-        if (seg.y(k) < 0.4999999750000013 * mean) seg.y(k) = 0.4999999750000013 * mean;
+        if (seg.y(k) > kAboveMean * mean) seg.y(k) = kAboveMean * mean;
+        if (seg.y(k) < kBelowMean * mean) seg.y(k) = kBelowMean * mean;
     }
     if (nSeg <= 2) return;
     for (int k = 0; k < nSeg; ++k) {
@@ -36,8 +57,10 @@ void limitSegmentHeights(KwXY& seg, int nSeg) {
             a = seg.y(nSeg - 2);
             b = seg.y(nSeg - 3);
         }
-        if (seg.y(k) < 0.2000001 * std::min(a, b)) seg.y(k) = 0.2000001 * std::min(a, b);
-        if (seg.y(k) > 1.5000001 * std::max(a, b)) seg.y(k) = 1.5000001 * std::max(a, b);
+        if (seg.y(k) < kBelowNeighbour * std::min(a, b))
+            seg.y(k) = kBelowNeighbour * std::min(a, b);
+        if (seg.y(k) > kAboveNeighbour * std::max(a, b))
+            seg.y(k) = kAboveNeighbour * std::max(a, b);
     }
 }
 
@@ -66,7 +89,7 @@ void KwTrace::envelopeNormalize(int order, double height, int endPnt, double cei
     for (int k = 0, first = start; k < nSeg; ++k) {
         const int last = first + segLen - (k < rem ? 0 : 1);
         seg.x(k) = k + 0.5;
-        seg.y(k) = averagedPkHeight(first, last, 0.300000001, ceiling);
+        seg.y(k) = averagedPkHeight(first, last, kSegmentPeakShare, ceiling);
         first = last + 1;
     }
     limitSegmentHeights(seg, nSeg);
@@ -103,7 +126,7 @@ double KwCap::envelopeNormalize(int endPnt) {
         if (m > best) best = m;
     }
     const double target = 0.6 * best;
-    const double ceiling = 3.0000001 * target;
+    const double ceiling = kSpikeRatio * target;
     for (int t = 0; t < numTraces; ++t) {
         traces[t].envelopeNormalize(1, target, endPnt, 0.0);
         traces[t].envelopeNormalize(5, target, endPnt, ceiling);

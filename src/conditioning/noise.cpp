@@ -11,6 +11,10 @@
 
 namespace {
 
+/// The noise histogram counts the lower half of the amplitude range; the
+/// split lies a hair over half, so a sample exactly at the midpoint counts.
+constexpr double kLowerHalf = 0.500000001;
+
 /// Amplitude histogram of data[first..last] in nb bins read from the top
 /// down: bin 0 holds values near `top`, bin nb-1 values near zero. Samples
 /// are clamped to 0..top first; samples above `dropAbove` and non-finite
@@ -74,7 +78,7 @@ void KwTrace::findNoiseLevel(int from) {
         return;
     }
     const double min = getMinData(from, signalEndPnt);
-    const double mid = min + 0.500000001 * (max - min);
+    const double mid = min + kLowerHalf * (max - min);
     const std::vector<int> hist =
         amplitudeHistogram(data, from + 1, signalEndPnt - 1, nb, max, mid);
     noiseLevel = binUpperEdge(risingEdgeBin(hist), nb, max);

@@ -15,10 +15,28 @@ using kwsample::isLocalMin;
 namespace {
 
 // Tuning factors kept in single precision; they take part in double
-// arithmetic as the exact values of those floats.
+// arithmetic as the exact values of those floats. The plateau's middle runs
+// from a hair over 30 % to a hair over 60 % of the window, so trunc() never
+// ends a sample short of those shares when they are whole.
 const double kNoisePkFraction = static_cast<double>(0.05f);
 const double kPlateauFrom = static_cast<double>(0.30001f);
 const double kPlateauTo = static_cast<double>(0.60001f);
+
+// A valley above 70 % of the middle's mean valley ends the plateau scan;
+// nudged up, so a valley exactly at 70 % does not.
+constexpr double kPlateauValleyShare = 0.700001;
+
+// Samples up to 1.5 times the middle's mean valley lie on the plateau;
+// nudged up, so a sample exactly at 1.5 times still does.
+constexpr double kPlateauCeilingRatio = 1.500001;
+
+// A rise that holds for three seconds ends the plateau; a touch over three,
+// so trunc() never drops a sample when three times the rate is whole.
+constexpr double kSustainedRiseSeconds = 3.0001;
+
+// A big tail extends while its samples stay above half its raised level;
+// nudged up, so a sample exactly at half ends the tail.
+constexpr double kTailEdgeShare = 0.500001;
 
 constexpr int kMaxNoisePks = 50;
 
@@ -194,9 +212,9 @@ void KwTrace::findPlateauRegion(int& left, int& right) const {
     const int p2 = signalStartPnt + static_cast<int>(n * kPlateauTo);
     double m = 0.0;
     if (!meanOfExtrema(data, p1, p2, false, m)) return;
-    const double lowT = 0.700001 * m;
-    const double highT = 1.500001 * m;
-    const int w = kwsample::truncToRange(3.0001 * sampleRate, 0, numData);
+    const double lowT = kPlateauValleyShare * m;
+    const double highT = kPlateauCeilingRatio * m;
+    const int w = kwsample::truncToRange(kSustainedRiseSeconds * sampleRate, 0, numData);
 
     int excursions = 0;
     for (int i = signalStartPnt; i < p1; ++i) {
@@ -271,7 +289,7 @@ int KwTrace::detectBigTail(int first, int last, int minWidth, int blockSize, dou
     double raised = 0.0;
     if (!meanOfExtrema(data, left, right, false, raised)) return 0;
     if (raised < ratio * before) return 0;
-    const double t = std::max(ratio * before, 0.500001 * raised);
+    const double t = std::max(ratio * before, kTailEdgeShare * raised);
     while (left > first && data[left] > t) --left;
     while (right < last && data[right] > t) ++right;
     return right - left + 1 >= minWidth ? 1 : 0;

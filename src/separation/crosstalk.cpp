@@ -59,6 +59,18 @@ int KwCrossTalkTable::measureFrom(const KwCap& cap) {
 
 namespace {
 
+// The later half of the window starts this share of its span before its end:
+// a hair over half as tuned, which below 5e8 samples truncates as half does.
+constexpr double kLaterHalf = 0.500000001;
+
+// Tall maxima lie above 1.3 times the mean of all maxima; nudged up, so a
+// maximum exactly at 1.3 times is not tall.
+constexpr double kTallRatio = 1.3000001;
+
+// A sample is strong in a channel above half the mean tall maximum; nudged
+// up, so a sample exactly at half is not strong.
+constexpr double kStrongShare = 0.500000001;
+
 // Strict local maxima of trace t in first..last that exceed `above`: their
 // count, and their mean height in `mean` when there is one. A maximum needs
 // both neighbours, so a sample at either end of the array is never one.
@@ -83,15 +95,15 @@ int localMaxima(const KwTrace& t, int first, int last, double above, double& mea
 bool peakThresholds(const KwCap& cap, std::vector<double>& thresholds) {
     const int start = cap.getSignalStartPnt();
     const int end = cap.getSignalEndPnt();
-    const int half = end - static_cast<int>((end - start) * 0.500000001);
+    const int half = end - static_cast<int>((end - start) * kLaterHalf);
     const double anything = -std::numeric_limits<double>::infinity();
     for (int k = 0; k < cap.getNumTraces(); ++k) {
         const KwTrace& t = *cap.getPnterToTrace(k);
         double mean = 0.0;
         if (localMaxima(t, half + 1, end - 1, anything, mean) == 0) return false;
         double tall = 0.0;
-        if (localMaxima(t, half, end, 1.3000001 * mean, tall) == 0) return false;
-        thresholds[k] = 0.500000001 * tall;
+        if (localMaxima(t, half, end, kTallRatio * mean, tall) == 0) return false;
+        thresholds[k] = kStrongShare * tall;
     }
     return true;
 }

@@ -134,7 +134,10 @@ int KwCap::getMostStrikingChnl(int* chosen) const {
     // own samples through its trace array.
     toUnitVectors(traces, n, signalStartPnt, signalEndPnt);
 
-    const double minPartnerCount = ((signalEndPnt - signalStartPnt + 1) * 0.250000001) / n;
+    // A partner must come second in a quarter of the window's samples per
+    // channel; nudged up, so a partner at exactly a quarter is still too rare.
+    constexpr double kMinPartnerShare = 0.250000001;
+    const double minPartnerCount = ((signalEndPnt - signalStartPnt + 1) * kMinPartnerShare) / n;
     std::vector<double> sums(static_cast<size_t>(n) * n);
     std::vector<int> counts(n);
     std::vector<double> u(n);

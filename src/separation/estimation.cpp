@@ -172,7 +172,10 @@ int KwSpecSepTable::setup1(const KwCap& cap, int startPnt, int endPnt, double to
     const int numData = cap.getNumData();
     const int maxInt = std::numeric_limits<int>::max();
     int w = kwsample::truncToRange(rate * 1000.0, 0, maxInt);
-    if (w < numData * 0.2000001) w = static_cast<int>(numData * 0.2000001);
+    // A fifth of the run, nudged up so that rounding never leaves the window
+    // a sample short of a whole fifth.
+    constexpr double kMinWindowShare = 0.2000001;
+    if (w < numData * kMinWindowShare) w = static_cast<int>(numData * kMinWindowShare);
     const double windowEnd = static_cast<double>(startPnt) + w;
     KwCap work(cap);
     work.setSignalStartPnt(startPnt);

@@ -78,18 +78,18 @@ int adjustedStart(const Scan& s, int start, int last, int window) {
 // (bound index 0 forward, 1 backward), the far side where it leaves.
 class EventScan {
 public:
-    EventScan(const KwTrace& trace, const Scan& s, int from, int to, double onsetLevel,
-              double valleyLevel, double halfWidth, int sentinel)
+    EventScan(const KwTrace& scanned, const Scan& scan, int first, int last, double onset,
+              double valley, double hw, int sentinel)
         : outer{sentinel, sentinel},
           inner{sentinel, sentinel},
-          trace(trace),
-          s(s),
-          from(from),
-          to(to),
-          onsetLevel(onsetLevel),
-          valleyLevel(valleyLevel),
-          halfWidth(halfWidth),
-          nearSide(s.dir == 1 ? 0 : 1),
+          trace(scanned),
+          s(scan),
+          from(first),
+          to(last),
+          onsetLevel(onset),
+          valleyLevel(valley),
+          halfWidth(hw),
+          nearSide(scan.dir == 1 ? 0 : 1),
           farSide(1 - nearSide) {}
 
     // Scans for the first event and appends its humps to ev.

@@ -13,19 +13,13 @@ namespace {
 using kwtest::samplesOf;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Reaches the kernel builders and the hump adoption kept for derived classes.
+// Reaches the hump adoption kept for derived classes.
 class FilterTrace : public KwTrace {
 public:
     using KwTrace::adoptFilteredData;
-    using KwTrace::calculateTapper;
-    using KwTrace::calculateWidow;
     using KwTrace::KwTrace;
     using KwTrace::operator=;
 };
-
-double hat(double s, int k) {
-    return (s * s - k * k) * std::exp(-k * k / (2.0 * s * s)) / (s * s * s * 2.5066283);
-}
 
 // Isolated Gaussian peaks on a little noise.
 std::vector<double> peakyTrace(int n, uint32_t seed) {
@@ -65,29 +59,6 @@ TEST(Smoothing, CosineWeightedAverageRenormalisedAtTheEnds) {
     KwTrace wide = kwtest::traceOf(x);
     wide.smoothing(std::numeric_limits<int>::max(), 0);
     for (double v : samplesOf(wide)) EXPECT_TRUE(std::isfinite(v) && v >= 0.0);
-}
-
-// The kernel at the window's first (last) sample is the start (end) hat
-// weighted (L-1)/L plus the middle hat; per-sample widths are clamped to the
-// ends of the width array.
-TEST(MexicanHat, KernelBlendsStartEndAndMiddleHats) {
-    FilterTrace t(101);
-    t.setSignalStartPnt(10);
-    t.setSignalEndPnt(89);  // L = 80
-    const int N = 12;
-    std::vector<double> sh(N + 1), eh(N + 1), mh(N + 1), kernel(N + 1);
-    for (int k = 0; k <= N; ++k) sh[k] = hat(2.0, k), eh[k] = hat(3.0, k), mh[k] = hat(2.5, k);
-    for (int at : {10, 89}) {
-        t.calculateTapper(N, at, kernel.data(), mh.data(), sh.data(), eh.data());
-        for (int k = 0; k <= N; ++k)
-            EXPECT_NEAR(kernel[k], (at == 10 ? sh : eh)[k] * 79.0 / 80.0 + mh[k], 1e-15);
-    }
-    const double widths[] = {2.0, 2.5, 3.0};
-    const int at[] = {5, 21, 500};  // before, inside and after the width array
-    for (int j = 0; j < 3; ++j) {
-        t.calculateWidow(at[j], 20, 22, widths, kernel.data(), N);
-        for (int k = 0; k <= N; ++k) EXPECT_NEAR(kernel[k], hat(widths[j], k), 1e-15);
-    }
 }
 
 TEST(MexicanHat, AdoptionKeepsWideHumpsAtUnfilteredHeight) {

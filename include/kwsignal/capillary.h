@@ -83,10 +83,16 @@ public:
     void normalizeL1(double* factors);
 
     // ---- data files -------------------------------------------------------
-    /// Writes the capillary as an export text file ("%f " per sample).
+    /// Writes the capillary as an export text file ("%f " per sample),
+    /// replacing any file at path. When the file cannot be opened for
+    /// writing nothing is written and nothing is reported: the call simply
+    /// returns. Errors while writing are not checked either.
     void output(char* path) const;
     /// Reads a four-trace export file into traces 0..3 (the capillary must
-    /// hold at least four traces). `second` is ignored.
+    /// hold at least four traces). `second` is ignored. When the file cannot
+    /// be opened, holds no header, or declares more samples than its size
+    /// could hold, the capillary is left exactly as it was and nothing is
+    /// reported; so it is when the capillary has fewer than four traces.
     void input(char* path, char* second);
     /// Reads a point file into new arrays *x and *y (caller frees with
     /// delete[]); rate := 1.0. Returns the number of points (0 when the
@@ -94,9 +100,15 @@ public:
     int read(const char* path, double& rate, double** x, double** y) const;
     /// Reads a processed, line-count or indexed file into a new row array
     /// (caller frees). Returns the processed file's last header integer, 0
-    /// otherwise. An unknown first word stops the process (exit 911).
+    /// otherwise. An unknown first word stops the process (exit 911). A
+    /// file that cannot be opened (or is empty, or declares more numbers
+    /// than its size could hold) gives numTraces = numData = 0, *rows =
+    /// null, rate 0.0 and 0.
     int read(const char* path, int& numTraces, int& numData, double& rate, double*** rows) const;
-    /// As read(), then brings 1 Hz data to 3 Hz.
+    /// As read(), then brings 1 Hz data to 3 Hz. A file that cannot be
+    /// opened gives what read() gives for it: numTraces = numData = 0,
+    /// *rows = null, rate 0.0 and 0. An unknown first word stops the
+    /// process (exit 911), as in read().
     int input(const char* path, int& numTraces, int& numData, double& rate, double*** rows) const;
     /// Reads four channels of a run-data file (path with its last three
     /// characters replaced by "qrd") into a new row array; rate 1.75.

@@ -5,8 +5,8 @@
 #include <climits>
 #include <vector>
 
-#include "conditioning/sample_index.h"
-#include "conditioning/sample_range.h"
+#include "common/sample_index.h"
+#include "common/sample_range.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/trace.h"
 
@@ -14,6 +14,37 @@ namespace {
 
 /// A sample at or below this counts as already on the baseline.
 constexpr double kNearZero = 1.0e-7;
+
+/// A later sample takes over as the end of the steepest chord only when its
+/// slope is at most this share of the best so far: at an exactly equal slope
+/// the later sample wins when the slope is zero or falling, the earlier one
+/// when it rises.
+constexpr double kSteeperShare = 0.99999999;
+
+/// The dip floor lies 40 % of the way from the mean low dip down to the
+/// lowest dip, a hair further down: a dip exactly at 40 % is neither counted
+/// deep nor raised.
+constexpr double kFloorDepth = 0.40000001;
+
+/// Deep dips are rare below 5 % of the low dips, the share held in single
+/// precision a hair over 5 %: exactly one deep dip in twenty still is rare.
+constexpr double kRareDeepShare = static_cast<double>(0.050001f);
+
+/// The segment window, in seconds; the nudge keeps trunc() from losing a
+/// sample when six times the rate is whole but binary rounding falls short.
+constexpr double kSegmentSeconds = 6.0000000001;
+
+/// A gap is where the trace lies at or below half the peak beside it; the
+/// share is a hair over half, so a sample exactly at half lies in the gap.
+constexpr double kGapShare = 0.50000001;
+
+/// A later sample becomes the tent's apex only when lower by more than one
+/// part in 1e10: of lows equal to rounding, the first one is the apex.
+constexpr double kLowerApex = 1.0000000001;
+
+/// The tent's top lies a hair under the apex sample, so that the apex keeps
+/// a trace of its height instead of being cut exactly onto the baseline.
+constexpr double kTentTop = 0.9999999999;
 
 /// Subtracts from data[q..r-1] the chord that runs from yq at q to yr at r.
 void subtractChord(double* data, int q, int r, double yq, double yr) {
@@ -28,7 +59,7 @@ int removeTent(const KwTrace& trace, double* data, int a, int b, int gapFirst, i
     int m = gapFirst;
     double v = data[gapFirst];
     for (int i = gapFirst + 1; i <= gapLast; ++i) {
-        if (v > data[i] * 1.0000000001) {
+        if (v > data[i] * kLowerApex) {
             m = i;
             v = data[i];
         }
@@ -46,7 +77,7 @@ int removeTent(const KwTrace& trace, double* data, int a, int b, int gapFirst, i
         }
     }
 
-    const double height = v * 0.9999999999;
+    const double height = v * kTentTop;
     for (int j = footL + 1; j <= m; ++j) {
         data[j] -= (j - footL) * height / (m - footL);
         if (data[j] < 0.0) data[j] = 0.0;
@@ -65,19 +96,19 @@ int KwTrace::getSteepestPnt(int from, int to) const {
     if (from == to) return to;
     if (from + 2 > to) return from + 1;
     int best = from + 1;
-    double bound = (data[from + 1] - data[from]) * 0.99999999;
+    double bound = (data[from + 1] - data[from]) * kSteeperShare;
     for (int j = from + 2; j <= to; ++j) {
         const double slope = (data[j] - data[from]) / (j - from);
         if (slope <= bound) {
             best = j;
-            bound = slope * 0.99999999;
+            bound = slope * kSteeperShare;
         }
     }
     return best;
 }
 
 void KwTrace::deAnomaliousDip(int w) {
-    if (w < 1 || !kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
+    if (w < 1 || !kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
     const int numBlocks = (signalEndPnt - signalStartPnt + 1) / w;
     // A sample at either end of the array has only one neighbour; it is
     // judged no dip (and no low dip), so the block edge at the array edge
@@ -120,7 +151,7 @@ void KwTrace::deAnomaliousDip(int w) {
         }
         if (nLow == 0) continue;
         const double meanLow = totalLow / nLow;
-        const double floorLevel = meanLow - 0.40000001 * (meanLow - lowest);
+        const double floorLevel = meanLow - kFloorDepth * (meanLow - lowest);
 
         int nDeep = 0;
         for (int i : minima) {
@@ -129,7 +160,7 @@ void KwTrace::deAnomaliousDip(int w) {
             if (z < data[i + 1] && z < data[i - 1] && z < floorLevel) ++nDeep;
         }
         // Deep dips are floored only where they are rare among the low dips.
-        if (nDeep < static_cast<double>(0.050001f) * nLow) {
+        if (nDeep < kRareDeepShare * nLow) {
             for (int i = a; i <= b; ++i) {
                 if (data[i] < floorLevel) data[i] = floorLevel;
             }
@@ -140,8 +171,8 @@ void KwTrace::deAnomaliousDip(int w) {
 int KwTrace::deBaseline(int n) {
     // A window that is not a range of samples is the caller's mistake:
     // nothing is read or changed, as when the baseline window does not fit.
-    if (!kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0;
-    const int unit = kwcond::truncToRange(5.0 * sampleRate, 0, INT_MAX);
+    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0;
+    const int unit = kwsample::truncToRange(5.0 * sampleRate, 0, INT_MAX);
     const double length = static_cast<double>(signalEndPnt) - signalStartPnt + 1.0;
     // A window under one sample (rate below 0.2 Hz, n < 1) is refused like
     // one that does not fit twice into the signal.
@@ -219,13 +250,13 @@ int KwTrace::findWidestGap(int first, int last, double fraction, int& gapFirst,
 }
 
 void KwTrace::deBaselineSeq() {
-    if (!kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
+    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
     int a = signalStartPnt;
     while (data[a] > kNearZero && a != signalEndPnt) ++a;
 
     // A rate giving a segment window under one sample would never move the
     // segment on; such a trace is left as it is.
-    const int segWindow = kwcond::truncToRange(6.0000000001 * sampleRate, 0, INT_MAX);
+    const int segWindow = kwsample::truncToRange(kSegmentSeconds * sampleRate, 0, INT_MAX);
     if (segWindow < 1) return;
 
     while (a < signalEndPnt) {
@@ -239,7 +270,7 @@ void KwTrace::deBaselineSeq() {
 
         int gapFirst = a;
         int gapLast = a;
-        if (findWidestGap(a, b, 0.50000001, gapFirst, gapLast) <= segWindow) {
+        if (findWidestGap(a, b, kGapShare, gapFirst, gapLast) <= segWindow) {
             a = b;
         } else {
             a = removeTent(*this, data, a, b, gapFirst, gapLast);

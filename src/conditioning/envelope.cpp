@@ -5,12 +5,33 @@
 #include <cmath>
 #include <vector>
 
-#include "conditioning/sample_range.h"
+#include "common/sample_range.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/containers.h"
 #include "kwsignal/trace.h"
 
 namespace {
+
+/// A maximum counts towards its segment's peak height above 30 % of the
+/// segment's top, the share a hair over: one exactly at 30 % does not count.
+constexpr double kSegmentPeakShare = 0.300000001;
+
+/// The band around the mean of all segments: at most twice and at least half
+/// the mean, each bound nudged outwards so that a segment exactly at twice or
+/// at half the mean is left alone. The lower bound is the double nearest to
+/// 1 / 2.0000001, so the band is symmetric on a ratio scale.
+constexpr double kAboveMean = 2.0000001;
+constexpr double kBelowMean = 0.4999999750000013;
+
+/// The band set by the neighbours: at least a fifth of the lower one, at most
+/// 1.5 times the higher one. Both are nudged up: a segment exactly at a fifth
+/// is lifted (to a hair over it), one exactly at 1.5 times is left alone.
+constexpr double kAboveNeighbour = 1.5000001;
+constexpr double kBelowNeighbour = 0.2000001;
+
+/// Maxima above three times the target height are spikes, not peaks; nudged
+/// up, so a maximum exactly at three times still counts as a peak.
+constexpr double kSpikeRatio = 3.0000001;
 
 /// Holds every segment height within a band around the mean of all of them
 /// and then within a band set by its neighbours, so that one segment full of
@@ -20,8 +41,8 @@ void limitSegmentHeights(KwXY& seg, int nSeg) {
     for (int k = 0; k < nSeg; ++k) mean += seg.y(k);
     mean /= nSeg;
     for (int k = 0; k < nSeg; ++k) {
-        if (seg.y(k) > 2.0000001 * mean) seg.y(k) = 2.0000001 * mean;
-        if (seg.y(k) < 0.4999999750000013 * mean) seg.y(k) = 0.4999999750000013 * mean;
+        if (seg.y(k) > kAboveMean * mean) seg.y(k) = kAboveMean * mean;
+        if (seg.y(k) < kBelowMean * mean) seg.y(k) = kBelowMean * mean;
     }
     if (nSeg <= 2) return;
     for (int k = 0; k < nSeg; ++k) {
@@ -36,8 +57,10 @@ void limitSegmentHeights(KwXY& seg, int nSeg) {
             a = seg.y(nSeg - 2);
             b = seg.y(nSeg - 3);
         }
-        if (seg.y(k) < 0.2000001 * std::min(a, b)) seg.y(k) = 0.2000001 * std::min(a, b);
-        if (seg.y(k) > 1.5000001 * std::max(a, b)) seg.y(k) = 1.5000001 * std::max(a, b);
+        if (seg.y(k) < kBelowNeighbour * std::min(a, b))
+            seg.y(k) = kBelowNeighbour * std::min(a, b);
+        if (seg.y(k) > kAboveNeighbour * std::max(a, b))
+            seg.y(k) = kAboveNeighbour * std::max(a, b);
     }
 }
 
@@ -48,8 +71,8 @@ void KwTrace::envelopeNormalize(int order, double height, int endPnt, double cei
     // A window or envelope end outside the samples is the caller's mistake:
     // nothing is read or changed, and the trace adds nothing to a
     // capillary's target height.
-    if (order < 0 || !kwcond::isSampleRange(*this, start, endPnt) ||
-        !kwcond::isSampleRange(*this, start, signalEndPnt))
+    if (order < 0 || !kwsample::isSampleRange(*this, start, endPnt) ||
+        !kwsample::isSampleRange(*this, start, signalEndPnt))
         return;
     const int n = endPnt - start + 1;
     const double minutes = n / (sampleRate * 60.0);
@@ -66,7 +89,7 @@ void KwTrace::envelopeNormalize(int order, double height, int endPnt, double cei
     for (int k = 0, first = start; k < nSeg; ++k) {
         const int last = first + segLen - (k < rem ? 0 : 1);
         seg.x(k) = k + 0.5;
-        seg.y(k) = averagedPkHeight(first, last, 0.300000001, ceiling);
+        seg.y(k) = averagedPkHeight(first, last, kSegmentPeakShare, ceiling);
         first = last + 1;
     }
     limitSegmentHeights(seg, nSeg);
@@ -98,12 +121,12 @@ double KwCap::envelopeNormalize(int endPnt) {
     for (int t = 0; t < numTraces; ++t) {
         const int s = traces[t].getSignalStartPnt();
         const int e = traces[t].getSignalEndPnt();
-        if (!kwcond::isSampleRange(traces[t], s, e)) continue;
+        if (!kwsample::isSampleRange(traces[t], s, e)) continue;
         const double m = traces[t].getMaxData(s, s + static_cast<int>((e - s) * 0.2));
         if (m > best) best = m;
     }
     const double target = 0.6 * best;
-    const double ceiling = 3.0000001 * target;
+    const double ceiling = kSpikeRatio * target;
     for (int t = 0; t < numTraces; ++t) {
         traces[t].envelopeNormalize(1, target, endPnt, 0.0);
         traces[t].envelopeNormalize(5, target, endPnt, ceiling);

@@ -4,21 +4,19 @@
 #include <cmath>
 #include <vector>
 
-#include "conditioning/sample_range.h"
+#include "common/gaussian.h"
+#include "common/sample_range.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/platform.h"
 #include "kwsignal/trace.h"
 
 namespace {
 
-// sqrt(2 pi) as the hat's normalisation stores it.
-constexpr double kHatNorm = 2.5066283;
-
 // Mexican hat (negative second derivative of a Gaussian) at offset k, given
 // the square and the cube of its width.
 double hat(double s2, double s3, int k) {
     const double k2 = static_cast<double>(k) * k;
-    return (s2 - k2) * std::exp(-k2 / (2.0 * s2)) / (s3 * kHatNorm);
+    return (s2 - k2) * std::exp(-k2 / (2.0 * s2)) / (s3 * kw::detail::kRootTwoPi);
 }
 
 // One-sided kernel hat(s, 0..halfWidth).
@@ -46,7 +44,7 @@ bool isPositiveWidth(double w) {
 bool windowHoldsKernel(const KwTrace& t, double halfWidth) {
     const int start = t.getSignalStartPnt();
     const int end = t.getSignalEndPnt();
-    if (!kwcond::isSampleRange(t, start, end)) return false;
+    if (!kwsample::isSampleRange(t, start, end)) return false;
     return 2.0 * halfWidth <= static_cast<double>(end) - start + 1.0;
 }
 
@@ -209,7 +207,7 @@ void KwTrace::calculateWidow(int pnt, int first, int last, const double* widths,
 }
 
 void KwTrace::adoptFilteredData(const double* filtered, double minWidth) {
-    if (!kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
+    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
     // Positions are counted from the window start: filtered[r] and x[r]
     // belong to sample signalStartPnt + r, and e is the window end.
     const double* F = filtered;

@@ -4,12 +4,16 @@
 #include <limits>
 #include <vector>
 
-#include "conditioning/sample_index.h"
-#include "conditioning/sample_range.h"
+#include "common/sample_index.h"
+#include "common/sample_range.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/trace.h"
 
 namespace {
+
+/// The noise histogram counts the lower half of the amplitude range; the
+/// split lies a hair over half, so a sample exactly at the midpoint counts.
+constexpr double kLowerHalf = 0.500000001;
 
 /// Amplitude histogram of data[first..last] in nb bins read from the top
 /// down: bin 0 holds values near `top`, bin nb-1 values near zero. Samples
@@ -60,7 +64,7 @@ void KwTrace::findNoiseLevel(int from) {
     // A window or range that is not a range of samples is the caller's
     // mistake: nothing is read, and each result is the one an empty stretch
     // gives (here the level stays; elsewhere no maximum, no peak).
-    if (!kwcond::isSampleRange(*this, from, signalEndPnt)) return;
+    if (!kwsample::isSampleRange(*this, from, signalEndPnt)) return;
     const int n = signalEndPnt - from + 1;
     if (n < 2) return;
     // Fewer than ten samples give no histogram bins: the level is left as it
@@ -74,7 +78,7 @@ void KwTrace::findNoiseLevel(int from) {
         return;
     }
     const double min = getMinData(from, signalEndPnt);
-    const double mid = min + 0.500000001 * (max - min);
+    const double mid = min + kLowerHalf * (max - min);
     const std::vector<int> hist =
         amplitudeHistogram(data, from + 1, signalEndPnt - 1, nb, max, mid);
     noiseLevel = binUpperEdge(risingEdgeBin(hist), nb, max);
@@ -85,7 +89,7 @@ void KwTrace::setNoiseLevelForNormalized(double ceiling) {
         double sum = 0.0;
         count = 0;
         for (int i = signalStartPnt + 1; i <= signalEndPnt - 1; ++i) {
-            if (kwcond::isLocalMax(data, i) && data[i] < ceiling && data[i] > above) {
+            if (kwsample::isLocalMax(data, i) && data[i] < ceiling && data[i] > above) {
                 sum += data[i];
                 ++count;
             }
@@ -93,7 +97,7 @@ void KwTrace::setNoiseLevelForNormalized(double ceiling) {
         return count > 0 ? sum / count : -1.0;
     };
     int count = 0;
-    const double all = kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)
+    const double all = kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)
                            ? meanOfMaxima(-std::numeric_limits<double>::infinity(), count)
                            : 0.0;
     if (count == 0) {
@@ -104,7 +108,7 @@ void KwTrace::setNoiseLevelForNormalized(double ceiling) {
 }
 
 void KwTrace::setMinumHeight() {
-    const double max = kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)
+    const double max = kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)
                            ? getMaxData(signalStartPnt, signalEndPnt)
                            : 0.0;
     if (!(max >= 0.5)) {
@@ -133,7 +137,7 @@ void KwTrace::setMinumHeight() {
 }
 
 double KwTrace::averagedPkHeight(int from, int to, double fraction, double ceiling) const {
-    if (!kwcond::isSampleRange(*this, from, to)) return 0.0;
+    if (!kwsample::isSampleRange(*this, from, to)) return 0.0;
     double peak = data[from];
     for (int i = from; i <= to; ++i) {
         if (data[i] > peak) peak = data[i];
@@ -160,7 +164,7 @@ double KwTrace::averagedPkHeight(int from, int to, double fraction, double ceili
 void KwTrace::determinePeakWidthForNormalizedData(int from, int to, double level, int& count,
                                                   double& width) const {
     count = 0;
-    if (from >= to || !kwcond::isSampleRange(*this, from, to)) return;
+    if (from >= to || !kwsample::isSampleRange(*this, from, to)) return;
     int i = from;
     while (i < to && data[i] >= level) ++i;
 

@@ -5,20 +5,38 @@
 #include <cmath>
 #include <vector>
 
-#include "conditioning/sample_index.h"
-#include "conditioning/sample_range.h"
+#include "common/sample_index.h"
+#include "common/sample_range.h"
 #include "kwsignal/trace.h"
 
-using kwcond::isLocalMax;
-using kwcond::isLocalMin;
+using kwsample::isLocalMax;
+using kwsample::isLocalMin;
 
 namespace {
 
 // Tuning factors kept in single precision; they take part in double
-// arithmetic as the exact values of those floats.
+// arithmetic as the exact values of those floats. The plateau's middle runs
+// from a hair over 30 % to a hair over 60 % of the window, so trunc() never
+// ends a sample short of those shares when they are whole.
 const double kNoisePkFraction = static_cast<double>(0.05f);
 const double kPlateauFrom = static_cast<double>(0.30001f);
 const double kPlateauTo = static_cast<double>(0.60001f);
+
+// A valley above 70 % of the middle's mean valley ends the plateau scan;
+// nudged up, so a valley exactly at 70 % does not.
+constexpr double kPlateauValleyShare = 0.700001;
+
+// Samples up to 1.5 times the middle's mean valley lie on the plateau;
+// nudged up, so a sample exactly at 1.5 times still does.
+constexpr double kPlateauCeilingRatio = 1.500001;
+
+// A rise that holds for three seconds ends the plateau; a touch over three,
+// so trunc() never drops a sample when three times the rate is whole.
+constexpr double kSustainedRiseSeconds = 3.0001;
+
+// A big tail extends while its samples stay above half its raised level;
+// nudged up, so a sample exactly at half ends the tail.
+constexpr double kTailEdgeShare = 0.500001;
 
 constexpr int kMaxNoisePks = 50;
 
@@ -92,7 +110,7 @@ int lastHighBeforeGap(const double* x, int s, int e, double lvl, double minRun) 
 // Mean of the strict local maxima (or minima) among first..last, whose
 // neighbours must exist. False when there is none.
 bool meanOfExtrema(const double* x, int first, int last, bool maxima, double& mean) {
-    return kwcond::meanWhere(
+    return kwsample::meanWhere(
         x, first, last, [&](int i) { return maxima ? isLocalMax(x, i) : isLocalMin(x, i); }, mean);
 }
 
@@ -131,12 +149,12 @@ int KwTrace::detectFirstEvent(int& a, int& b, double threshold, int direction) {
     if (below >= 0) to = below;
     a = direction > 0 ? from : to;
     b = direction > 0 ? to : from;
-    extendBoundaries(a, b, kwcond::kAnyValley);
+    extendBoundaries(a, b, kwsample::kAnyValley);
     return 1;
 }
 
 void KwTrace::markTheEnds(double zone, int findStart) {
-    if (!kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
+    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
     const double minRun = sampleRate * 80.0;
     double noisePk = 0.0;
     const bool hasNoisePk = noisePeakLevel(data, signalStartPnt, signalEndPnt, noisePk);
@@ -146,7 +164,7 @@ void KwTrace::markTheEnds(double zone, int findStart) {
         // closely by another one; the start settles after an event when the
         // next two events lie within 2 x minRun of it.
         const int span = signalEndPnt - signalStartPnt;
-        const int limit = signalStartPnt + kwcond::truncToRange(span * zone, 0, span);
+        const int limit = signalStartPnt + kwsample::truncToRange(span * zone, 0, span);
         const double thr = 0.25 * std::max(0.0, getMaxData(signalStartPnt, limit - 1));
         int a = signalStartPnt;
         int b = signalEndPnt;
@@ -187,16 +205,16 @@ void KwTrace::zeroDataAtEnds() {
 void KwTrace::findPlateauRegion(int& left, int& right) const {
     left = signalStartPnt;
     right = signalEndPnt;
-    if (!kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
+    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
     const int n = right - left;
     if (n < 10) return;
     const int p1 = signalStartPnt + static_cast<int>(n * kPlateauFrom);
     const int p2 = signalStartPnt + static_cast<int>(n * kPlateauTo);
     double m = 0.0;
     if (!meanOfExtrema(data, p1, p2, false, m)) return;
-    const double lowT = 0.700001 * m;
-    const double highT = 1.500001 * m;
-    const int w = kwcond::truncToRange(3.0001 * sampleRate, 0, numData);
+    const double lowT = kPlateauValleyShare * m;
+    const double highT = kPlateauCeilingRatio * m;
+    const int w = kwsample::truncToRange(kSustainedRiseSeconds * sampleRate, 0, numData);
 
     int excursions = 0;
     for (int i = signalStartPnt; i < p1; ++i) {
@@ -271,7 +289,7 @@ int KwTrace::detectBigTail(int first, int last, int minWidth, int blockSize, dou
     double raised = 0.0;
     if (!meanOfExtrema(data, left, right, false, raised)) return 0;
     if (raised < ratio * before) return 0;
-    const double t = std::max(ratio * before, 0.500001 * raised);
+    const double t = std::max(ratio * before, kTailEdgeShare * raised);
     while (left > first && data[left] > t) --left;
     while (right < last && data[right] > t) ++right;
     return right - left + 1 >= minWidth ? 1 : 0;

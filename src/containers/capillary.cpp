@@ -8,29 +8,52 @@ namespace {
 
 // A negative trace count would make the trace array impossible to allocate;
 // such a capillary simply holds no traces.
-int traceCount(int n) { return n > 0 ? n : 0; }
+int traceCount(int n) {
+    return n > 0 ? n : 0;
+}
 
 }  // namespace
 
 KwCap::KwCap()
-    : numData(1), signalStartPnt(0), signalEndPnt(0), numTraces(0), approxPeakWidth(-1),
-      samplingRate(0.0), traces(nullptr), specSepTable(nullptr) {}
+    : numData(1),
+      signalStartPnt(0),
+      signalEndPnt(0),
+      numTraces(0),
+      approxPeakWidth(-1),
+      samplingRate(0.0),
+      traces(nullptr),
+      specSepTable(nullptr) {}
 
 KwCap::KwCap(int n)
-    : numData(0), signalStartPnt(0), signalEndPnt(0), numTraces(traceCount(n)),
-      approxPeakWidth(-1), samplingRate(0.0), traces(new KwTrace[numTraces]),
+    : numData(0),
+      signalStartPnt(0),
+      signalEndPnt(0),
+      numTraces(traceCount(n)),
+      approxPeakWidth(-1),
+      samplingRate(0.0),
+      traces(new KwTrace[numTraces]),
       specSepTable(new KwSpecSepTable(numTraces)) {}
 
 KwCap::KwCap(int n, int m)
-    : numData(m), signalStartPnt(0), signalEndPnt(0), numTraces(traceCount(n)),
-      approxPeakWidth(-1), samplingRate(0.0), traces(new KwTrace[numTraces]),
+    : numData(m),
+      signalStartPnt(0),
+      signalEndPnt(0),
+      numTraces(traceCount(n)),
+      approxPeakWidth(-1),
+      samplingRate(0.0),
+      traces(new KwTrace[numTraces]),
       specSepTable(new KwSpecSepTable(numTraces)) {
     for (int t = 0; t < numTraces; ++t) traces[t].init(m);
 }
 
 KwCap::KwCap(int n, int m, double** rows, double rate)
-    : numData(m), signalStartPnt(0), signalEndPnt(m - 1), numTraces(traceCount(n)),
-      approxPeakWidth(-1), samplingRate(rate), traces(new KwTrace[numTraces]),
+    : numData(m),
+      signalStartPnt(0),
+      signalEndPnt(m - 1),
+      numTraces(traceCount(n)),
+      approxPeakWidth(-1),
+      samplingRate(rate),
+      traces(new KwTrace[numTraces]),
       specSepTable(new KwSpecSepTable(numTraces)) {
     for (int t = 0; t < numTraces; ++t) {
         traces[t] = KwTrace(m, rows[t]);
@@ -42,8 +65,12 @@ KwCap::KwCap(int n, int m, double** rows, double rate)
 // The rate of a copy follows its source: a copy of a capillary is the same
 // run, and the separation code learns on copies at the source's rate.
 KwCap::KwCap(const KwCap& c)
-    : numData(c.numData), signalStartPnt(c.signalStartPnt), signalEndPnt(c.signalEndPnt),
-      numTraces(c.numTraces), approxPeakWidth(c.approxPeakWidth), samplingRate(c.samplingRate),
+    : numData(c.numData),
+      signalStartPnt(c.signalStartPnt),
+      signalEndPnt(c.signalEndPnt),
+      numTraces(c.numTraces),
+      approxPeakWidth(c.approxPeakWidth),
+      samplingRate(c.samplingRate),
       traces(new KwTrace[c.numTraces]),
       specSepTable(c.specSepTable != nullptr ? new KwSpecSepTable(*c.specSepTable)
                                              : new KwSpecSepTable(c.numTraces)) {

@@ -109,9 +109,9 @@ void KwdbTensor::beProductOf(double s, const KwdbTensor& t) {
 
 KwdbMatrix::KwdbMatrix() : firstRow(0), numRows(0), firstCol(0), numCols(0) {}
 
-KwdbMatrix::KwdbMatrix(int firstRow, int lastRow, int firstCol, int lastCol)
+KwdbMatrix::KwdbMatrix(int fromRow, int lastRow, int fromCol, int lastCol)
     : firstRow(0), numRows(0), firstCol(0), numCols(0) {
-    reshape(firstRow, lastRow, firstCol, lastCol);
+    reshape(fromRow, lastRow, fromCol, lastCol);
 }
 
 KwdbMatrix::KwdbMatrix(const KwdbMatrix& m)
@@ -139,12 +139,12 @@ KwRange KwdbMatrix::getRowRange() const {
     return KwRange(firstRow, firstRow + numRows - 1);
 }
 
-void KwdbMatrix::reshape(int firstRow, int lastRow, int firstCol, int lastCol) {
-    const bool empty = lastRow < firstRow || lastCol < firstCol;
-    this->firstRow = firstRow;
-    this->firstCol = firstCol;
-    numRows = empty ? 0 : lastRow - firstRow + 1;
-    numCols = empty ? 0 : lastCol - firstCol + 1;
+void KwdbMatrix::reshape(int fromRow, int lastRow, int fromCol, int lastCol) {
+    const bool empty = lastRow < fromRow || lastCol < fromCol;
+    firstRow = fromRow;
+    firstCol = fromCol;
+    numRows = empty ? 0 : lastRow - fromRow + 1;
+    numCols = empty ? 0 : lastCol - fromCol + 1;
     allocate(numRows * numCols);
 }
 
@@ -195,8 +195,8 @@ void KwdbMatrix::beDyadOf(const KwdbVector& u, const KwdbVector& v) {
 
 KwdbVector::KwdbVector() : first(0) {}
 
-KwdbVector::KwdbVector(int first, int last) : first(first) {
-    allocate(last >= first ? last - first + 1 : 0);
+KwdbVector::KwdbVector(int from, int last) : first(from) {
+    allocate(last >= from ? last - from + 1 : 0);
 }
 
 KwdbVector::KwdbVector(const KwdbVector& v) : KwdbTensor(v), first(v.first) {}

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <utility>
 
-#include "conditioning/sample_range.h"
+#include "common/sample_range.h"
 #include "kwsignal/events.h"
 #include "kwsignal/trace.h"
 
@@ -27,8 +27,8 @@ int truncToInt(double v) {
 // window or range reaching outside the samples is the caller's mistake:
 // nothing is read, and a scan answers as when it finds nothing.
 bool isWindowSample(const KwTrace& t, int i) {
-    return kwcond::isSampleRange(t, t.getSignalStartPnt(), i) &&
-           kwcond::isSampleRange(t, i, t.getSignalEndPnt());
+    return kwsample::isSampleRange(t, t.getSignalStartPnt(), i) &&
+           kwsample::isSampleRange(t, i, t.getSignalEndPnt());
 }
 
 // Direction-aware view of the trace for one scan: "next" and "ahead" follow
@@ -78,18 +78,18 @@ int adjustedStart(const Scan& s, int start, int last, int window) {
 // (bound index 0 forward, 1 backward), the far side where it leaves.
 class EventScan {
 public:
-    EventScan(const KwTrace& trace, const Scan& s, int from, int to, double onsetLevel,
-              double valleyLevel, double halfWidth, int sentinel)
+    EventScan(const KwTrace& scanned, const Scan& scan, int first, int last, double onset,
+              double valley, double hw, int sentinel)
         : outer{sentinel, sentinel},
           inner{sentinel, sentinel},
-          trace(trace),
-          s(s),
-          from(from),
-          to(to),
-          onsetLevel(onsetLevel),
-          valleyLevel(valleyLevel),
-          halfWidth(halfWidth),
-          nearSide(s.dir == 1 ? 0 : 1),
+          trace(scanned),
+          s(scan),
+          from(first),
+          to(last),
+          onsetLevel(onset),
+          valleyLevel(valley),
+          halfWidth(hw),
+          nearSide(scan.dir == 1 ? 0 : 1),
           farSide(1 - nearSide) {}
 
     // Scans for the first event and appends its humps to ev.
@@ -206,7 +206,7 @@ KwEvent KwTrace::getNextEvent(int traceCode, int startPnt, int endPnt, double on
 
 int KwTrace::getInflexionPnt(int fromPnt, int toPnt, double halfWidth) const {
     if (fromPnt == toPnt) return fromPnt;
-    if (!kwcond::isSampleRange(*this, std::min(fromPnt, toPnt), std::max(fromPnt, toPnt)))
+    if (!kwsample::isSampleRange(*this, std::min(fromPnt, toPnt), std::max(fromPnt, toPnt)))
         return fromPnt;
     if (std::fabs(data[toPnt] - data[fromPnt]) < 0.01) return (fromPnt + toPnt) / 2;
     const double span = halfWidth > 2.0 ? halfWidth : 2.0;
@@ -271,7 +271,7 @@ double KwTrace::detectPeak(int pos, int& startPnt, int& endPnt, int direction) {
 
 int KwTrace::findWidestEvent(int from, int to, double level, int& startPnt, int& endPnt) const {
     // A reversed range reads nothing (and finds the empty run, 1).
-    if (from <= to && !kwcond::isSampleRange(*this, from, to)) return 0;
+    if (from <= to && !kwsample::isSampleRange(*this, from, to)) return 0;
     int i = from;
     if (from < to) {
         while (i < to && data[i] < level) ++i;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <new>
 
+#include "common/gaussian.h"
 #include "kwsignal/events.h"
 #include "kwsignal/trace.h"
 
@@ -11,9 +12,6 @@ namespace {
 // Height and width factor of each half of a split peak (1/sqrt(2) as the
 // instrument software has always rounded it).
 constexpr double kSplitFactor = 0.7071067623730956;
-
-// sqrt(2 pi) to eight digits.
-constexpr double kRootTwoPi = 2.5066283;
 
 // 1/ln 2 as the width conversion has always used it: a Gaussian's twice-
 // variance from its half width at half height is hw^2 / ln 2.
@@ -36,7 +34,7 @@ double KwPeak::getNarrowness() const {
 }
 
 double KwPeak::getArea() const {
-    return (sigma * height) * kRootTwoPi;
+    return (sigma * height) * kw::detail::kRootTwoPi;
 }
 
 double KwPeak::getApproximateArea() const {

@@ -118,10 +118,10 @@ double limitedUpdate(double value, double step) {
 // eight updates). Returns the relative residual of the last pass.
 class GaussNewton {
 public:
-    GaussNewton(const KwEvent& ev, Gaussians& peaks, double& base)
-        : ev(ev),
+    GaussNewton(const KwEvent& event, Gaussians& peaks, double& commonBase)
+        : ev(event),
           g(peaks),
-          base(base),
+          base(commonBase),
           n(peaks.size()),
           dim(3 * n),
           damping(0, dim, 0, dim),

@@ -205,9 +205,9 @@ int KwCap::read(const char* path, double& rate, double** x, double** y) const {
     return n;
 }
 
-int KwCap::read(const char* path, int& numTraces, int& numData, double& rate,
+int KwCap::read(const char* path, int& traceCount, int& sampleCount, double& rate,
                 double*** rows) const {
-    kwio::clearRows(numTraces, numData, rows);
+    kwio::clearRows(traceCount, sampleCount, rows);
     rate = 0.0;
     std::FILE* f = std::fopen(path, "r");
     if (f == nullptr) return 0;
@@ -219,13 +219,13 @@ int KwCap::read(const char* path, int& numTraces, int& numData, double& rate,
         std::fclose(f);
         return 0;
     }
-    numTraces = h.numTraces;
-    numData = h.numData;
+    traceCount = h.numTraces;
+    sampleCount = h.numData;
     rate = h.rate;
-    *rows = kwio::newRowArray(numTraces, numData);
-    for (int s = 0; s < numData; ++s) {
+    *rows = kwio::newRowArray(traceCount, sampleCount);
+    for (int s = 0; s < sampleCount; ++s) {
         if (h.indexed) readNumber(f);
-        for (int t = 0; t < numTraces; ++t) (*rows)[t][s] = readNumber(f);
+        for (int t = 0; t < traceCount; ++t) (*rows)[t][s] = readNumber(f);
     }
     std::fclose(f);
     return h.result;
@@ -234,26 +234,26 @@ int KwCap::read(const char* path, int& numTraces, int& numData, double& rate,
 // Rows of a file whose rate lies in none of the three bands come back at
 // their file length, zero-filled. A 1 Hz file too long to triple within an
 // int counts as unreadable.
-int KwCap::input(const char* path, int& numTraces, int& numData, double& rate,
+int KwCap::input(const char* path, int& traceCount, int& sampleCount, double& rate,
                  double*** rows) const {
     double** raw = nullptr;
     int n = 0;
-    const int result = read(path, numTraces, n, rate, &raw);
+    const int result = read(path, traceCount, n, rate, &raw);
     const bool oneHz = 0.99 < rate && rate < 1.01;
     const bool copy = (2.99 < rate && rate < 3.01) || (1.99 < rate && rate < 2.01);
     if (raw == nullptr || (oneHz && n > 0x7fffffff / 3)) {
-        kwio::deleteRowArray(raw, numTraces);
-        kwio::clearRows(numTraces, numData, rows);
+        kwio::deleteRowArray(raw, traceCount);
+        kwio::clearRows(traceCount, sampleCount, rows);
         return result;
     }
-    numData = oneHz ? 3 * n : n;
-    *rows = kwio::newRowArray(numTraces, numData);
+    sampleCount = oneHz ? 3 * n : n;
+    *rows = kwio::newRowArray(traceCount, sampleCount);
     const KwTrace interpolator;  // the interpolation uses no trace of its own
-    for (int t = 0; t < numTraces; ++t) {
+    for (int t = 0; t < traceCount; ++t) {
         if (oneHz) interpolator.interpolateFrom1To3Hz(n, raw[t], (*rows)[t]);
         if (copy) std::memcpy((*rows)[t], raw[t], sizeof(double) * static_cast<size_t>(n));
     }
     if (oneHz) rate *= 3.0;
-    kwio::deleteRowArray(raw, numTraces);
+    kwio::deleteRowArray(raw, traceCount);
     return result;
 }

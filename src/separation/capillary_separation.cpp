@@ -1,6 +1,6 @@
 // A capillary's colour separation: learning a separation matrix from its own
 // data, and refining the system matrix on it.
-#include "conditioning/sample_range.h"
+#include "common/sample_range.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/separation.h"
 
@@ -17,7 +17,7 @@ int KwCap::specSep(double tolerance, const char* fileName, float** ssm, double a
                    int useRobust) {
     // A window outside the samples is the caller's mistake: nothing is
     // learnt or changed.
-    if (numTraces < 1 || !kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0;
+    if (numTraces < 1 || !kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0;
     KwSpecSepTable learned(numTraces);
     // Learn on the body of the run: without its first 5 % and last 45 %.
     const int len = signalEndPnt - signalStartPnt;
@@ -39,7 +39,11 @@ int KwCap::specSep(double tolerance, double acceptFactor, float** ssm) {
     if (ssm == nullptr || numTraces < 1 || specSepTable == nullptr) return 0;
     KwCap preSeparated(*this);
     KwSpecSepTable damped(*specSepTable);
-    damped.damping(0.8000001);
+    // The share of the learned cross-talk kept for the first pass: a hair over
+    // 0.8 as tuned, kept to the last digit since every separated sample
+    // depends on it.
+    constexpr double kKeptCrossTalk = 0.8000001;
+    damped.damping(kKeptCrossTalk);
     preSeparated.specSep(damped);
     const int r = preSeparated.specSep(tolerance, nullptr, ssm, acceptFactor, 0);
     if (r == 0) return 0;

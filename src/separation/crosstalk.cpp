@@ -6,8 +6,8 @@
 #include <limits>
 #include <vector>
 
-#include "conditioning/sample_index.h"
-#include "conditioning/sample_range.h"
+#include "common/sample_index.h"
+#include "common/sample_range.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/separation.h"
 
@@ -34,7 +34,7 @@ int KwCrossTalkTable::measureFrom(const KwCap& cap) {
     if (n < 1) return 1;
     // Without samples no channel can dominate one. A window outside the
     // samples is the caller's mistake: nothing is read, and nothing measured.
-    if (!kwcond::isSampleRange(cap, start, end)) return 0;
+    if (!kwsample::isSampleRange(cap, start, end)) return 0;
     const int L = end - start + 1;
 
     KwCap work(n, L);
@@ -59,6 +59,18 @@ int KwCrossTalkTable::measureFrom(const KwCap& cap) {
 
 namespace {
 
+// The later half of the window starts this share of its span before its end:
+// a hair over half as tuned, which below 5e8 samples truncates as half does.
+constexpr double kLaterHalf = 0.500000001;
+
+// Tall maxima lie above 1.3 times the mean of all maxima; nudged up, so a
+// maximum exactly at 1.3 times is not tall.
+constexpr double kTallRatio = 1.3000001;
+
+// A sample is strong in a channel above half the mean tall maximum; nudged
+// up, so a sample exactly at half is not strong.
+constexpr double kStrongShare = 0.500000001;
+
 // Strict local maxima of trace t in first..last that exceed `above`: their
 // count, and their mean height in `mean` when there is one. A maximum needs
 // both neighbours, so a sample at either end of the array is never one.
@@ -68,7 +80,7 @@ int localMaxima(const KwTrace& t, int first, int last, double above, double& mea
     double sum = 0.0;
     int count = 0;
     for (int i = first; i <= last; ++i) {
-        if (kwcond::isLocalMax(t.getData(), i) && t[i] > above) {
+        if (kwsample::isLocalMax(t.getData(), i) && t[i] > above) {
             sum += t[i];
             ++count;
         }
@@ -83,15 +95,15 @@ int localMaxima(const KwTrace& t, int first, int last, double above, double& mea
 bool peakThresholds(const KwCap& cap, std::vector<double>& thresholds) {
     const int start = cap.getSignalStartPnt();
     const int end = cap.getSignalEndPnt();
-    const int half = end - static_cast<int>((end - start) * 0.500000001);
+    const int half = end - static_cast<int>((end - start) * kLaterHalf);
     const double anything = -std::numeric_limits<double>::infinity();
     for (int k = 0; k < cap.getNumTraces(); ++k) {
         const KwTrace& t = *cap.getPnterToTrace(k);
         double mean = 0.0;
         if (localMaxima(t, half + 1, end - 1, anything, mean) == 0) return false;
         double tall = 0.0;
-        if (localMaxima(t, half, end, 1.3000001 * mean, tall) == 0) return false;
-        thresholds[k] = 0.500000001 * tall;
+        if (localMaxima(t, half, end, kTallRatio * mean, tall) == 0) return false;
+        thresholds[k] = kStrongShare * tall;
     }
     return true;
 }
@@ -154,7 +166,7 @@ double largestOffDiagonalRatio(const KwdbMatrix& table, int n) {
 double KwCrossTalkTable::measureFrom1(const KwCap& cap) {
     const int n = cap.getNumTraces();
     // A capillary without traces has no cross-talk to measure.
-    if (n < 1 || !kwcond::isSampleRange(cap, cap.getSignalStartPnt(), cap.getSignalEndPnt()))
+    if (n < 1 || !kwsample::isSampleRange(cap, cap.getSignalStartPnt(), cap.getSignalEndPnt()))
         return -1.0;
     const int L = cap.getSignalEndPnt() - cap.getSignalStartPnt() + 1;
     if (L < 100) return -1.0;

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "conditioning/sample_range.h"
+#include "common/sample_range.h"
 #include "kwsignal/capillary.h"
 
 int KwCap::getDominantTraceCode(int pnt) const {
@@ -44,7 +44,7 @@ double KwCap::mostProbableRatioOf(int chnl, int refChnl, double ratioLimit) cons
     if (chnl == refChnl) return 1.0;
     // A window outside the samples is the caller's mistake: no sample is
     // read or changed, and nothing is measured or picked.
-    if (!kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0.0;
+    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0.0;
     const KwTrace& ref = traces[refChnl];
     const KwTrace& num = traces[chnl];
     double peak = 0.0;
@@ -129,12 +129,15 @@ int KwCap::getMostStrikingChnl(int* chosen) const {
         if (numFree > 0) chosen[highestFree] = 1;
         return numFree > 0 ? highestFree : -1;
     }
-    if (!kwcond::isSampleRange(*this, signalStartPnt, signalEndPnt)) return -1;
+    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return -1;
     // The analysis works on directions, written back into the capillary's
     // own samples through its trace array.
     toUnitVectors(traces, n, signalStartPnt, signalEndPnt);
 
-    const double minPartnerCount = ((signalEndPnt - signalStartPnt + 1) * 0.250000001) / n;
+    // A partner must come second in a quarter of the window's samples per
+    // channel; nudged up, so a partner at exactly a quarter is still too rare.
+    constexpr double kMinPartnerShare = 0.250000001;
+    const double minPartnerCount = ((signalEndPnt - signalStartPnt + 1) * kMinPartnerShare) / n;
     std::vector<double> sums(static_cast<size_t>(n) * n);
     std::vector<int> counts(n);
     std::vector<double> u(n);

@@ -1,9 +1,9 @@
-// Sample-index arithmetic and local-extremum tests shared by the clean-up and
-// signal-end operations.
-#ifndef KWSIGNAL_SRC_CONDITIONING_SAMPLE_INDEX_H
-#define KWSIGNAL_SRC_CONDITIONING_SAMPLE_INDEX_H
+// Sample-index arithmetic and local-extremum tests shared by the conditioning
+// and separation code.
+#ifndef KWSIGNAL_SRC_COMMON_SAMPLE_INDEX_H
+#define KWSIGNAL_SRC_COMMON_SAMPLE_INDEX_H
 
-namespace kwcond {
+namespace kwsample {
 
 /// A valley floor below this lies below any real sample: with it every
 /// valley qualifies as a boundary.
@@ -47,6 +47,6 @@ bool meanWhere(const double* x, int first, int last, Keep keep, double& mean) {
     return true;
 }
 
-}  // namespace kwcond
+}  // namespace kwsample
 
 #endif

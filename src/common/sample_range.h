@@ -1,11 +1,11 @@
-// Range checks shared by the conditioning operations.
-#ifndef KWSIGNAL_SRC_CONDITIONING_SAMPLE_RANGE_H
-#define KWSIGNAL_SRC_CONDITIONING_SAMPLE_RANGE_H
+// Range checks shared by every layer that walks a window of samples.
+#ifndef KWSIGNAL_SRC_COMMON_SAMPLE_RANGE_H
+#define KWSIGNAL_SRC_COMMON_SAMPLE_RANGE_H
 
 #include "kwsignal/capillary.h"
 #include "kwsignal/trace.h"
 
-namespace kwcond {
+namespace kwsample {
 
 /// True when first..last is a non-empty range of samples of `trace`.
 inline bool isSampleRange(const KwTrace& trace, int first, int last) {
@@ -20,6 +20,6 @@ inline bool isSampleRange(const KwCap& cap, int first, int last) {
     return first <= last;
 }
 
-}  // namespace kwcond
+}  // namespace kwsample
 
 #endif

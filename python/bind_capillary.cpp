@@ -87,8 +87,8 @@ struct FloatRows {
     std::vector<float*> pointers;
 };
 
-void bindBasics(Cap& c) {
-    c.def(py::init<>())
+void bindBasics(Cap& cls) {
+    cls.def(py::init<>())
         .def(py::init([](int n) {
                  requireTraces(n);
                  return KwCap(n);
@@ -180,8 +180,8 @@ void bindBasics(Cap& c) {
             py::arg("path"), "Writes the capillary as an export text file.");
 }
 
-void bindDominance(Cap& c) {
-    c.def("getDominantTraceCode", atSample(&KwCap::getDominantTraceCode), py::arg("pnt"))
+void bindDominance(Cap& cls) {
+    cls.def("getDominantTraceCode", atSample(&KwCap::getDominantTraceCode), py::arg("pnt"))
         .def("minIntensity", atSample(&KwCap::minIntensity), py::arg("pnt"))
         .def(
             "getSecondDominantChnl",
@@ -213,8 +213,8 @@ void bindDominance(Cap& c) {
             "length, in place.");
 }
 
-void bindSeparation(Cap& c) {
-    c.def(
+void bindSeparation(Cap& cls) {
+    cls.def(
          "setSystemSSM",
          [](KwCap& c, const DoubleArray& a) {
              const auto rows = squareRows(a, c.getNumTraces(), "the system matrix");
@@ -280,8 +280,8 @@ void bindSeparation(Cap& c) {
             "when applied, (0, system matrix) with the capillary unchanged.");
 }
 
-void bindConditioning(Cap& c) {
-    c.def("deBaseline", inWindows(&KwCap::deBaseline), py::arg("n"))
+void bindConditioning(Cap& cls) {
+    cls.def("deBaseline", inWindows(&KwCap::deBaseline), py::arg("n"))
         .def("smoothing", &KwCap::smoothing, py::arg("n"))
         .def(
             "trippleMexicanHatFilter",

@@ -62,8 +62,8 @@ py::list humpsOf(const KwEvent& e) {
     return humps;
 }
 
-void bindEventAccess(Event& c) {
-    c.def(py::init<>())
+void bindEventAccess(Event& cls) {
+    cls.def(py::init<>())
         .def(py::init<const KwEvent&>())
         .def("setup", &setupEvent, py::arg("traceCode"), py::arg("outerBounds"),
              py::arg("innerBounds"), py::arg("level"), py::arg("traceData"),
@@ -117,8 +117,8 @@ void bindEventAccess(Event& c) {
         .def("getInnerWidth", &KwEvent::getInnerWidth);
 }
 
-void bindEventFits(Event& c) {
-    c.def("getArea",
+void bindEventFits(Event& cls) {
+    cls.def("getArea",
           [](const KwEvent& e) {
               requireSamples(e);
               return e.getArea();

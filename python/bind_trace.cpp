@@ -61,8 +61,8 @@ KwTrace fromArray(const DoubleArray& a, double rate) {
     return t;
 }
 
-void bindBasics(Trace& c) {
-    c.def(py::init<>())
+void bindBasics(Trace& cls) {
+    cls.def(py::init<>())
         .def(py::init([](int n) {
                  requireCount(n);
                  return KwTrace(n);
@@ -124,8 +124,8 @@ void bindBasics(Trace& c) {
         .def("mostProbableValue", &KwTrace::mostProbableValue, py::arg("width"));
 }
 
-void bindWindow(Trace& c) {
-    c.def(
+void bindWindow(Trace& cls) {
+    cls.def(
          "setSignalStartPnt",
          [](KwTrace& t, int n) {
              requireBetween(n, 0, t.getNumData(), "the window start");
@@ -168,8 +168,8 @@ void bindWindow(Trace& c) {
             py::arg("samples"), "The 1 Hz samples brought to 3 Hz (a new array, 3n long).");
 }
 
-void bindBaselineAndFilters(Trace& c) {
-    c.def(
+void bindBaselineAndFilters(Trace& cls) {
+    cls.def(
          "deBaseline",
          [](KwTrace& t, int n) {
              requireWindow(t);
@@ -211,8 +211,8 @@ void bindBaselineAndFilters(Trace& c) {
             py::arg("widths"), py::arg("first"), py::arg("last"));
 }
 
-void bindCleanUp(Trace& c) {
-    c.def(
+void bindCleanUp(Trace& cls) {
+    cls.def(
          "cleaning",
          [](KwTrace& t, double startTime, int removeNegativePeaks) {
              requireWindow(t);
@@ -250,8 +250,8 @@ void bindCleanUp(Trace& c) {
             py::arg("from"), py::arg("to"), py::arg("floorValue"));
 }
 
-void bindNoise(Trace& c) {
-    c.def(
+void bindNoise(Trace& cls) {
+    cls.def(
          "findNoiseLevel",
          [](KwTrace& t, int from) {
              requireWindow(t);
@@ -302,8 +302,8 @@ void bindNoise(Trace& c) {
             "(count, mean width) of the excursions reaching level; width 0.0 when none.");
 }
 
-void bindEnds(Trace& c) {
-    c.def(
+void bindEnds(Trace& cls) {
+    cls.def(
          "markTheEnds",
          [](KwTrace& t, double zone, int findStart) {
              requireWindow(t);
@@ -360,8 +360,8 @@ void bindEnds(Trace& c) {
             "(result, left, right); left and right come back as given when nothing is found.");
 }
 
-void bindDetection(Trace& c) {
-    c.def(
+void bindDetection(Trace& cls) {
+    cls.def(
          "getNextEvent",
          [](const KwTrace& t, int traceCode, int startPnt, int endPnt, double onsetLevel,
             double valleyLevel, double peakWidth, int direction) {

@@ -149,7 +149,7 @@ TEST_F(Cli, BadInputNamesTheFileAndTheReason) {
         {path("missing.ab1"), "no such file"}, {path("empty.ab1"), "empty"},
         {path("blank.txt"), "unknown format"}, {path("unknown.txt"), "unknown format"},
         {path("junk.bin"), "unknown format"},  {path("cut.ab1"), "truncated"},
-        {path("cut.txt"), "truncated"},        {path("huge.txt"), "truncated"},
+        {path("cut.txt"), "truncated"},        {path("huge.txt"), "malformed"},
         {path("nan.txt"), "not a finite"},     {path("header.txt"), "malformed"},
         {path("fifty.txt"), "too short"},      {path("none.qrd"), "no samples"},
         {dir, "directory"}};
@@ -161,6 +161,8 @@ TEST_F(Cli, BadInputNamesTheFileAndTheReason) {
         const Result r = kwsignal(command + files);
         EXPECT_EQ(r.status, 1) << r.err;
         for (const auto& c : cases) {
+            // A run too short to process is still a readable file.
+            if (command == "info" && c.second == std::string("too short")) continue;
             int count = 0;
             const std::string line = lineAbout(r.err, c.first, count);
             EXPECT_EQ(count, 1) << command << " " << c.first << "\n" << r.err;

@@ -57,7 +57,7 @@ std::string tagName(const char* name, int number) {
 // The file's bytes and its directory, with checked access to entry data.
 class AbifFile {
 public:
-    AbifFile(const unsigned char* bytes, std::size_t size) : bytes(bytes), size(size) {}
+    AbifFile(const unsigned char* data, std::size_t length) : bytes(data), size(length) {}
 
     // Checks the header and reads the directory. Returns the empty string,
     // or the reason the file cannot be read.

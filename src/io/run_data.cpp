@@ -220,10 +220,10 @@ std::string writeRunData(const std::string& path,
 // three-character extension, give the empty result of an unreadable text
 // file: no traces, no samples, null rows. At most 1,000,000 samples per
 // channel are taken.
-int KwCap::input2(const char* path, int& numTraces, int& numData, double& rate,
+int KwCap::input2(const char* path, int& traceCount, int& sampleCount, double& rate,
                   double*** rows) const {
     rate = kw::kRunDataRate;
-    kwio::clearRows(numTraces, numData, rows);
+    kwio::clearRows(traceCount, sampleCount, rows);
     const size_t len = path != nullptr ? std::strlen(path) : 0;
     if (len < 3) return 0;
     const std::string name = std::string(path, len - 3) + "qrd";
@@ -232,12 +232,12 @@ int KwCap::input2(const char* path, int& numTraces, int& numData, double& rate,
     void** channels = nullptr;
     unsigned long count = 0;
     if (file.Read(name.c_str(), header, channels, 1, 1000000, &count, nullptr) != 1) return 0;
-    numTraces = 4;
-    numData = static_cast<int>(count);
-    *rows = kwio::newRowArray(numTraces, numData);
-    for (int t = 0; t < numTraces; ++t) {
+    traceCount = 4;
+    sampleCount = static_cast<int>(count);
+    *rows = kwio::newRowArray(traceCount, sampleCount);
+    for (int t = 0; t < traceCount; ++t) {
         const uint32_t* channel = static_cast<const uint32_t*>(channels[t]);
-        for (int s = 0; s < numData; ++s) (*rows)[t][s] = channel[s];
+        for (int s = 0; s < sampleCount; ++s) (*rows)[t][s] = channel[s];
     }
     return 0;
 }

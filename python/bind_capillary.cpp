@@ -215,17 +215,17 @@ void bindDominance(Cap& cls) {
 
 void bindSeparation(Cap& cls) {
     cls.def(
-         "setSystemSSM",
-         [](KwCap& c, const DoubleArray& a) {
-             const auto rows = squareRows(a, c.getNumTraces(), "the system matrix");
-             FloatRows ssm(c.getNumTraces());
-             for (size_t r = 0; r < rows.size(); ++r)
-                 for (size_t q = 0; q < rows.size(); ++q)
-                     ssm.store[r][q] = static_cast<float>(rows[r][q]);
-             std::vector<const float*> given(ssm.pointers.begin(), ssm.pointers.end());
-             c.setSystemSSM(given.data());
-         },
-         py::arg("ssm"), "Sets the system separation matrix (numTraces x numTraces).")
+           "setSystemSSM",
+           [](KwCap& c, const DoubleArray& a) {
+               const auto rows = squareRows(a, c.getNumTraces(), "the system matrix");
+               FloatRows ssm(c.getNumTraces());
+               for (size_t r = 0; r < rows.size(); ++r)
+                   for (size_t q = 0; q < rows.size(); ++q)
+                       ssm.store[r][q] = static_cast<float>(rows[r][q]);
+               std::vector<const float*> given(ssm.pointers.begin(), ssm.pointers.end());
+               c.setSystemSSM(given.data());
+           },
+           py::arg("ssm"), "Sets the system separation matrix (numTraces x numTraces).")
         .def(
             "specSep",
             [](KwCap& c, const KwSpecSepTable& m) {

@@ -119,10 +119,10 @@ void bindEventAccess(Event& cls) {
 
 void bindEventFits(Event& cls) {
     cls.def("getArea",
-          [](const KwEvent& e) {
-              requireSamples(e);
-              return e.getArea();
-          })
+            [](const KwEvent& e) {
+                requireSamples(e);
+                return e.getArea();
+            })
         .def("getSummitPosition",
              [](const KwEvent& e) {
                  requireSamples(e);

@@ -126,12 +126,12 @@ void bindBasics(Trace& cls) {
 
 void bindWindow(Trace& cls) {
     cls.def(
-         "setSignalStartPnt",
-         [](KwTrace& t, int n) {
-             requireBetween(n, 0, t.getNumData(), "the window start");
-             t.setSignalStartPnt(n);
-         },
-         py::arg("n"), "Moves the window start to n (0..numData).")
+           "setSignalStartPnt",
+           [](KwTrace& t, int n) {
+               requireBetween(n, 0, t.getNumData(), "the window start");
+               t.setSignalStartPnt(n);
+           },
+           py::arg("n"), "Moves the window start to n (0..numData).")
         .def(
             "setSignalEndPnt",
             [](KwTrace& t, int n) {
@@ -170,13 +170,13 @@ void bindWindow(Trace& cls) {
 
 void bindBaselineAndFilters(Trace& cls) {
     cls.def(
-         "deBaseline",
-         [](KwTrace& t, int n) {
-             requireWindow(t);
-             requireBetween(n, 1, t.getNumData(), "n");
-             return t.deBaseline(n);
-         },
-         py::arg("n"), "Removes the background under the window; 1 on success, 0 unchanged.")
+           "deBaseline",
+           [](KwTrace& t, int n) {
+               requireWindow(t);
+               requireBetween(n, 1, t.getNumData(), "n");
+               return t.deBaseline(n);
+           },
+           py::arg("n"), "Removes the background under the window; 1 on success, 0 unchanged.")
         .def("deBaselineSeq", inWindow(&KwTrace::deBaselineSeq))
         .def(
             "getSteepestPnt",
@@ -213,13 +213,13 @@ void bindBaselineAndFilters(Trace& cls) {
 
 void bindCleanUp(Trace& cls) {
     cls.def(
-         "cleaning",
-         [](KwTrace& t, double startTime, int removeNegativePeaks) {
-             requireWindow(t);
-             requireBetween(startTime, 0.0, 1e9, "startTime");
-             t.cleaning(startTime, removeNegativePeaks);
-         },
-         py::arg("startTime"), py::arg("removeNegativePeaks"))
+           "cleaning",
+           [](KwTrace& t, double startTime, int removeNegativePeaks) {
+               requireWindow(t);
+               requireBetween(startTime, 0.0, 1e9, "startTime");
+               t.cleaning(startTime, removeNegativePeaks);
+           },
+           py::arg("startTime"), py::arg("removeNegativePeaks"))
         .def("deAnomalousNegativePeaks", inWindow(&KwTrace::deAnomalousNegativePeaks),
              py::arg("fillEnds"))
         .def(
@@ -252,13 +252,13 @@ void bindCleanUp(Trace& cls) {
 
 void bindNoise(Trace& cls) {
     cls.def(
-         "findNoiseLevel",
-         [](KwTrace& t, int from) {
-             requireWindow(t);
-             requireInside(t, from, "from");
-             t.findNoiseLevel(from);
-         },
-         py::arg("from"))
+           "findNoiseLevel",
+           [](KwTrace& t, int from) {
+               requireWindow(t);
+               requireInside(t, from, "from");
+               t.findNoiseLevel(from);
+           },
+           py::arg("from"))
         .def(
             "setNoiseLevelForNormalized",
             [](KwTrace& t, double ceiling) {
@@ -304,13 +304,13 @@ void bindNoise(Trace& cls) {
 
 void bindEnds(Trace& cls) {
     cls.def(
-         "markTheEnds",
-         [](KwTrace& t, double zone, int findStart) {
-             requireWindow(t);
-             requireBetween(zone, 0.0, 1.0, "zone");
-             t.markTheEnds(zone, findStart);
-         },
-         py::arg("zone"), py::arg("findStart"))
+           "markTheEnds",
+           [](KwTrace& t, double zone, int findStart) {
+               requireWindow(t);
+               requireBetween(zone, 0.0, 1.0, "zone");
+               t.markTheEnds(zone, findStart);
+           },
+           py::arg("zone"), py::arg("findStart"))
         .def(
             "detectFirstEvent",
             [](KwTrace& t, int a, int b, double threshold, int direction) {
@@ -362,23 +362,23 @@ void bindEnds(Trace& cls) {
 
 void bindDetection(Trace& cls) {
     cls.def(
-         "getNextEvent",
-         [](const KwTrace& t, int traceCode, int startPnt, int endPnt, double onsetLevel,
-            double valleyLevel, double peakWidth, int direction) {
-             requireWindow(t);
-             requireSpan(startPnt - 2LL, endPnt + 2LL, t.getNumData(),
-                         "the range and two samples on each side");
-             requireBetween(traceCode, 0, 64, "traceCode");
-             requireFinite(onsetLevel, "onsetLevel");
-             requireFinite(valleyLevel, "valleyLevel");
-             requireWidth(t, peakWidth, "peakWidth");
-             requireDirection(direction);
-             return t.getNextEvent(traceCode, startPnt, endPnt, onsetLevel, valleyLevel, peakWidth,
-                                   direction);
-         },
-         py::arg("traceCode"), py::arg("startPnt"), py::arg("endPnt"), py::arg("onsetLevel"),
-         py::arg("valleyLevel"), py::arg("peakWidth"), py::arg("direction"),
-         "The first event of startPnt..endPnt; an event without samples means there is none.")
+           "getNextEvent",
+           [](const KwTrace& t, int traceCode, int startPnt, int endPnt, double onsetLevel,
+              double valleyLevel, double peakWidth, int direction) {
+               requireWindow(t);
+               requireSpan(startPnt - 2LL, endPnt + 2LL, t.getNumData(),
+                           "the range and two samples on each side");
+               requireBetween(traceCode, 0, 64, "traceCode");
+               requireFinite(onsetLevel, "onsetLevel");
+               requireFinite(valleyLevel, "valleyLevel");
+               requireWidth(t, peakWidth, "peakWidth");
+               requireDirection(direction);
+               return t.getNextEvent(traceCode, startPnt, endPnt, onsetLevel, valleyLevel,
+                                     peakWidth, direction);
+           },
+           py::arg("traceCode"), py::arg("startPnt"), py::arg("endPnt"), py::arg("onsetLevel"),
+           py::arg("valleyLevel"), py::arg("peakWidth"), py::arg("direction"),
+           "The first event of startPnt..endPnt; an event without samples means there is none.")
         .def(
             "getInflexionPnt",
             [](const KwTrace& t, int fromPnt, int toPnt, double halfWidth) {

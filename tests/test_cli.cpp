@@ -146,12 +146,18 @@ TEST_F(Cli, BadInputNamesTheFileAndTheReason) {
     spit(path("fifty.txt"), fifty);
     ASSERT_EQ(kw::writeRunData(path("none.qrd"), std::vector<std::vector<uint32_t>>(4)), "");
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {path("missing.ab1"), "no such file"}, {path("empty.ab1"), "empty"},
-        {path("blank.txt"), "unknown format"}, {path("unknown.txt"), "unknown format"},
-        {path("junk.bin"), "unknown format"},  {path("cut.ab1"), "truncated"},
-        {path("cut.txt"), "truncated"},        {path("huge.txt"), "malformed"},
-        {path("nan.txt"), "not a finite"},     {path("header.txt"), "malformed"},
-        {path("fifty.txt"), "too short"},      {path("none.qrd"), "no samples"},
+        {path("missing.ab1"), "no such file"},
+        {path("empty.ab1"), "empty"},
+        {path("blank.txt"), "unknown format"},
+        {path("unknown.txt"), "unknown format"},
+        {path("junk.bin"), "unknown format"},
+        {path("cut.ab1"), "truncated"},
+        {path("cut.txt"), "truncated"},
+        {path("huge.txt"), "malformed"},
+        {path("nan.txt"), "not a finite"},
+        {path("header.txt"), "malformed"},
+        {path("fifty.txt"), "too short"},
+        {path("none.qrd"), "no samples"},
         {dir, "directory"}};
     std::string files;
     for (const auto& c : cases) files += " '" + c.first + "'";

@@ -2,6 +2,7 @@
 // system matrix refined on it, applied to the whole capillary.
 #include <algorithm>
 
+#include "common/learning_window.h"
 #include "process/road.h"
 
 namespace kw {
@@ -28,11 +29,9 @@ std::unique_ptr<KwCap> Road::learningExcerpt(bool robust) const {
     const int len = end - start;
     const int a = static_cast<int>(start + 0.05 * len);
     int b = static_cast<int>(end - 0.45 * len);
-    if (robust) {
-        const double most =
-            std::max(std::min(rate * 1000.0, 1.0 * run.numData), run.numData * 0.2000001);
-        b = std::min(b, a + static_cast<int>(most));
-    }
+    if (robust)
+        b = static_cast<int>(std::min<long long>(
+            b, static_cast<long long>(a) + learningWindowSamples(rate, run.numData)));
     const int margin = static_cast<int>(kLearningBaseline * roughSpacing);
     const int first = std::max(0, a - margin), last = std::min(cap->getNumData() - 1, b + margin);
     std::vector<std::vector<double>> rows(numTraces());

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "common/learning_window.h"
 #include "common/sample_index.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/separation.h"
@@ -167,22 +168,14 @@ int KwSpecSepTable::setup1(const KwCap& cap, int startPnt, int endPnt, double to
                            double acceptFactor, double rate) {
     const int n = cap.getNumTraces();
     if (n < 1) return 0;
-    // The learning window is at most the larger of 1000 s of data and a
-    // fifth of the run long.
-    const int numData = cap.getNumData();
-    const int maxInt = std::numeric_limits<int>::max();
-    int w = kwsample::truncToRange(rate * 1000.0, 0, maxInt);
-    // A fifth of the run, nudged up so that rounding never leaves the window
-    // a sample short of a whole fifth.
-    constexpr double kMinWindowShare = 0.2000001;
-    if (w < numData * kMinWindowShare) w = static_cast<int>(numData * kMinWindowShare);
+    const int w = kw::detail::learningWindowSamples(rate, cap.getNumData());
     const double windowEnd = static_cast<double>(startPnt) + w;
     KwCap work(cap);
     work.setSignalStartPnt(startPnt);
     work.setSignalEndPnt(windowEnd < endPnt ? static_cast<int>(windowEnd) : endPnt);
     std::vector<double> norm(n);
     work.normalizeL1(norm.data());
-    work.smoothing(kwsample::truncToRange(3.0 * rate + 0.5, 0, maxInt));
+    work.smoothing(kwsample::truncToRange(3.0 * rate + 0.5, 0, std::numeric_limits<int>::max()));
     return estimate(*this, work, norm, tolerance, acceptFactor, true,
                     [](KwCap& c, const KwdbMatrix& m) { c.specSep(m); });
 }

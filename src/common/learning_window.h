@@ -1,0 +1,27 @@
+// How much of a run the robust separation estimate learns on.
+#ifndef KWSIGNAL_SRC_COMMON_LEARNING_WINDOW_H
+#define KWSIGNAL_SRC_COMMON_LEARNING_WINDOW_H
+
+#include <limits>
+
+#include "common/sample_index.h"
+
+namespace kw {
+namespace detail {
+
+/// Samples the robust separation estimate learns on: 1000 s of data, but
+/// at least a fifth of the run. rate: samples per second; numData: samples
+/// of the run.
+inline int learningWindowSamples(double rate, int numData) {
+    int w = kwsample::truncToRange(rate * 1000.0, 0, std::numeric_limits<int>::max());
+    // A fifth of the run, nudged up so that rounding never leaves the
+    // window a sample short of a whole fifth.
+    constexpr double kMinWindowShare = 0.2000001;
+    if (w < numData * kMinWindowShare) w = static_cast<int>(numData * kMinWindowShare);
+    return w;
+}
+
+}  // namespace detail
+}  // namespace kw
+
+#endif

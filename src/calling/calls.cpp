@@ -20,9 +20,9 @@ namespace {
 
 // Costs of the matching, in units of one base's reward.
 constexpr double kReward = 1.0;      // each base called on a peak
-constexpr double kGapWeight = 4.0;   // squared deviation of a gap from whole spacings
-constexpr double kSkipWeight = 2.0;  // leaving out a peak as tall as a typical base
-constexpr double kFillCost = 0.6;    // each empty slot filled from the channels
+constexpr double kGapWeight = 6.0;   // squared deviation of a gap from whole spacings
+constexpr double kSkipWeight = 1.0;  // leaving out a peak as tall as a typical base
+constexpr double kFillCost = 0.15;   // each empty slot filled from the channels
 constexpr double kMultWeight = 1.5;  // squared deviation from the bases a width holds
 constexpr int kMaxRun = 6;           // most bases one hump is read as
 // How far the next base may lie, in spacings; beyond, the slots between

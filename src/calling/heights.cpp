@@ -12,7 +12,7 @@ namespace {
 
 // A filled slot whose strongest dye stays below this fraction of a typical
 // base's height shows no base: it is called N.
-constexpr double kFillMinFraction = 0.1;
+constexpr double kFillMinFraction = 0.003;
 
 }  // namespace
 

@@ -24,42 +24,60 @@ constexpr double kShiftStep = 0.025;
 // Strong peaks: at least this fraction of the window's upper quartile.
 constexpr double kStrongFraction = 0.3;
 
-struct Dot {
-    double pos;
-    int dye;
-};
+// The strong peaks of a window, per dye, in ascending position.
+using DyeTrains = std::array<std::vector<double>, 4>;
 
-// How unevenly the dots (shifted per dye) are spaced, for a base spacing s:
+// How unevenly the peaks (shifted per dye) are spaced, for a base spacing s:
 // each gap's distance from a whole number of spacings, squared and capped so
-// that a missing or extra peak costs no more than a bounded amount.
-double unevenness(const std::vector<Dot>& dots, const double shift[4], double s,
-                  std::vector<double>& moved) {
-    moved.resize(dots.size());
-    for (size_t i = 0; i < dots.size(); ++i) moved[i] = dots[i].pos - shift[dots[i].dye];
-    std::sort(moved.begin(), moved.end());
-    double cost = 0.0;
-    for (size_t i = 1; i < moved.size(); ++i) {
-        const double u = (moved[i] - moved[i - 1]) / s;
-        const double k = std::max(1.0, std::round(u));
-        cost += std::min((u - k) * (u - k), 0.25);
+// that a missing or extra peak costs no more than a bounded amount. The
+// shifted trains stay sorted, so they are merged rather than sorted.
+double unevenness(const DyeTrains& trains, const double shift[4], double s) {
+    size_t at[4] = {0, 0, 0, 0};
+    double cost = 0.0, previous = 0.0;
+    bool first = true;
+    for (;;) {
+        int next = -1;
+        double pos = 0.0;
+        for (int d = 0; d < 4; ++d) {
+            if (at[d] >= trains[d].size()) continue;
+            const double p = trains[d][at[d]] - shift[d];
+            if (next < 0 || p < pos) next = d, pos = p;
+        }
+        if (next < 0) return cost;
+        ++at[next];
+        if (!first) {
+            const double u = (pos - previous) / s;
+            const double k = u < 1.5 ? 1.0 : std::floor(u + 0.5);
+            cost += std::min((u - k) * (u - k), 0.25);
+        }
+        first = false;
+        previous = pos;
     }
-    return cost;
 }
 
-// Coordinate descent over the dyes' shifts (in samples) from `shift`.
-void fitWindow(const std::vector<Dot>& dots, double s, double shift[4],
-               std::vector<double>& moved) {
-    const int steps = static_cast<int>(kMaxShift / kShiftStep);
-    for (int round = 0; round < 3; ++round)
-        for (int d = 0; d < 4; ++d) {
-            double best = unevenness(dots, shift, s, moved), bestShift = shift[d];
-            for (int k = -steps; k <= steps; ++k) {
-                shift[d] = k * kShiftStep * s;
-                const double c = unevenness(dots, shift, s, moved);
-                if (c < best - 1e-9) best = c, bestShift = shift[d];
-            }
-            shift[d] = bestShift;
-        }
+// The best shift of dye d on a grid of `step` spacings within `reach`
+// spacings of its current shift, the others held.
+void searchDye(const DyeTrains& trains, double s, double shift[4], int d, double reach,
+               double step) {
+    const double centre = shift[d];
+    double best = unevenness(trains, shift, s), bestShift = centre;
+    for (double k = -reach; k <= reach + 1e-9; k += step) {
+        const double trial = centre + k * s;
+        if (std::fabs(trial) > kMaxShift * s) continue;
+        shift[d] = trial;
+        const double c = unevenness(trains, shift, s);
+        if (c < best - 1e-9) best = c, bestShift = trial;
+    }
+    shift[d] = bestShift;
+}
+
+// Coordinate descent over the dyes' shifts (in samples) from `shift`: a
+// coarse pass over the whole range, then a fine one around the result.
+void fitWindow(const DyeTrains& trains, double s, double shift[4]) {
+    for (int round = 0; round < 2; ++round)
+        for (int d = 0; d < 4; ++d)
+            searchDye(trains, s, shift, d, 2.0 * kMaxShift, 2.0 * kShiftStep);
+    for (int d = 0; d < 4; ++d) searchDye(trains, s, shift, d, kShiftStep, 0.5 * kShiftStep);
     const double mean = 0.25 * (shift[0] + shift[1] + shift[2] + shift[3]);
     for (int d = 0; d < 4; ++d) shift[d] -= mean;
 }
@@ -68,9 +86,9 @@ void fitWindow(const std::vector<Dot>& dots, double s, double shift[4],
 
 void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape) {
     for (Curve& c : shape.mobility) c = Curve();
-    std::vector<double> xs, scratch, moved;
+    std::vector<double> xs, scratch;
     std::array<std::vector<double>, 4> ys;
-    std::vector<Dot> dots;
+    DyeTrains trains;
     double shift[4] = {0.0, 0.0, 0.0, 0.0};
     size_t first = 0;
     for (double from = peaks.empty() ? 0.0 : peaks.front().pos;
@@ -82,15 +100,13 @@ void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape) {
         for (size_t i = first; i < peaks.size() && peaks[i].pos < to; ++i)
             scratch.push_back(peaks[i].height);
         const double strong = kStrongFraction * quantileOf(scratch, 0.75);
-        dots.clear();
-        int perDye[4] = {0, 0, 0, 0};
+        for (std::vector<double>& t : trains) t.clear();
         for (size_t i = first; i < peaks.size() && peaks[i].pos < to; ++i)
-            if (peaks[i].height >= strong) {
-                dots.push_back({peaks[i].pos, peaks[i].dye});
-                ++perDye[peaks[i].dye];
-            }
-        if (*std::min_element(perDye, perDye + 4) >= 3) {
-            fitWindow(dots, s, shift, moved);
+            if (peaks[i].height >= strong) trains[peaks[i].dye].push_back(peaks[i].pos);
+        size_t fewest = trains[0].size();
+        for (const std::vector<double>& t : trains) fewest = std::min(fewest, t.size());
+        if (fewest >= 3) {
+            fitWindow(trains, s, shift);
             xs.push_back(0.5 * (from + to));
             for (int d = 0; d < 4; ++d) ys[d].push_back(shift[d]);
         }

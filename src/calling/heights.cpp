@@ -27,17 +27,38 @@ double channelAt(const KwCap& cap, int dye, double pos) {
     return std::isfinite(v) ? v : 0.0;
 }
 
+namespace {
+
+// The letter of base i, a slot no fitted peak filled. Its strongest dye
+// where one shows; where none does, a slot inside a run of one letter (the
+// bases on both sides agree) takes that letter: the middle of a long run
+// is where the signal sinks between its neighbours' peaks. Otherwise N.
+char fillLetter(const std::vector<kw::BaseCall>& bases, size_t i, int strongest, double href) {
+    static const char kLetters[] = "CAGT";
+    const kw::BaseCall& b = bases[i];
+    if (b.heights[strongest] >= kFillMinFraction * href) return kLetters[strongest];
+    size_t before = i, after = i + 1;
+    while (before > 0 && bases[before - 1].origin == 2) --before;
+    while (after < bases.size() && bases[after].origin == 2) ++after;
+    if (before == 0 || after >= bases.size()) return 'N';
+    const char left = bases[before - 1].base, right = bases[after].base;
+    return left == right && dyeOfBase(left) >= 0 ? left : 'N';
+}
+
+}  // namespace
+
 void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap) {
     static const char kLetters[] = "CAGT";
-    for (kw::BaseCall& b : bases) {
+    for (size_t i = 0; i < bases.size(); ++i) {
+        kw::BaseCall& b = bases[i];
         const double c = b.correctedPosition;
         for (int d = 0; d < 4; ++d) b.heights[d] = channelAt(cap, d, c + shape.mobility[d].at(c));
         int dye = dyeOfBase(b.base);
         if (b.origin == 2) {
             dye = static_cast<int>(std::max_element(b.heights.begin(), b.heights.end()) -
                                    b.heights.begin());
-            const bool weak = !(b.heights[dye] >= kFillMinFraction * shape.height.at(c));
-            b.base = weak ? 'N' : kLetters[dye];
+            b.base = fillLetter(bases, i, dye, shape.height.at(c));
+            if (dyeOfBase(b.base) >= 0) dye = dyeOfBase(b.base);
             b.position = c + shape.mobility[dye].at(c);
         }
         if (b.origin == 1) b.position = c + shape.mobility[dye].at(c);

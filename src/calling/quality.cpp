@@ -41,6 +41,22 @@ double uncalledRatio(const std::vector<kw::BaseCall>& bases, int lo, int hi,
     return weakest > 0.0 ? tallest / weakest : 2.0;
 }
 
+// How far the gaps between the bases around base i (three either side)
+// stray from the local spacing s, on average: one odd gap is often a
+// peak's noise, a run of them is a stretch the train does not fit.
+double spacingIrregularity(const std::vector<kw::BaseCall>& bases, int i, double s) {
+    constexpr int kHalf = 3;
+    const int n = static_cast<int>(bases.size());
+    const int lo = std::max(0, i - kHalf), hi = std::min(n - 1, i + kHalf);
+    if (hi <= lo) return 0.0;
+    double sum = 0.0;
+    for (int k = lo; k < hi; ++k) {
+        const double gap = (bases[k + 1].correctedPosition - bases[k].correctedPosition) / s;
+        sum += std::min(1.5, std::fabs(gap - 1.0));
+    }
+    return clamp(sum / (hi - lo), 0.0, 1.5);
+}
+
 }  // namespace
 
 std::vector<Features> baseFeatures(const std::vector<kw::BaseCall>& bases,
@@ -51,10 +67,8 @@ std::vector<Features> baseFeatures(const std::vector<kw::BaseCall>& bases,
     for (int i = 0; i < n; ++i) {
         const kw::BaseCall& b = bases[i];
         const double c = b.correctedPosition, s = std::max(shape.spacing.at(c), 1e-9);
-        const double before = i > 0 ? (c - bases[i - 1].correctedPosition) / s : 1.0;
-        const double after = i + 1 < n ? (bases[i + 1].correctedPosition - c) / s : 1.0;
         Features& f = out[i];
-        f[0] = clamp(std::max(std::fabs(before - 1.0), std::fabs(after - 1.0)), 0.0, 1.5);
+        f[0] = spacingIrregularity(bases, i, s);
         f[1] = clamp(
             uncalledRatio(bases, std::max(0, i - 3), std::min(n - 1, i + 3), peaks, c, 3.5 * s),
             0.0, 2.0);

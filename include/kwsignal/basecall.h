@@ -129,7 +129,7 @@ struct BaseCalls {
     std::string note;
 
     /// The called letters as one string.
-    std::string sequence() const;
+    KW_API std::string sequence() const;
 };
 
 /// Calls the bases of a processed run.

@@ -32,23 +32,38 @@ namespace {
 // The letter of base i, a slot no fitted peak filled. Its strongest dye
 // where one shows; where none does, a slot inside a run of one letter (the
 // bases on both sides agree) takes that letter: the middle of a long run
-// is where the signal sinks between its neighbours' peaks. Otherwise N.
-char fillLetter(const std::vector<kw::BaseCall>& bases, size_t i, int strongest, double href) {
+// is where the signal sinks between its neighbours' peaks. Otherwise the
+// run's rarest dye: an empty slot in a run whose dyes are balanced is most
+// likely a base of the dye the run lost most peaks of (a weak dye).
+char fillLetter(const std::vector<kw::BaseCall>& bases, size_t i, int strongest, double href,
+                int rarest) {
     static const char kLetters[] = "CAGT";
     const kw::BaseCall& b = bases[i];
     if (b.heights[strongest] >= kFillMinFraction * href) return kLetters[strongest];
     size_t before = i, after = i + 1;
     while (before > 0 && bases[before - 1].origin == 2) --before;
     while (after < bases.size() && bases[after].origin == 2) ++after;
-    if (before == 0 || after >= bases.size()) return 'N';
-    const char left = bases[before - 1].base, right = bases[after].base;
-    return left == right && dyeOfBase(left) >= 0 ? left : 'N';
+    if (before > 0 && after < bases.size()) {
+        const char left = bases[before - 1].base, right = bases[after].base;
+        if (left == right && dyeOfBase(left) >= 0) return left;
+    }
+    return rarest >= 0 ? kLetters[rarest] : 'N';
+}
+
+// The dye with the fewest bases called on peaks; -1 when there are none.
+int rarestDye(const std::vector<kw::BaseCall>& bases) {
+    int count[4] = {0, 0, 0, 0};
+    for (const kw::BaseCall& b : bases)
+        if (b.origin != 2 && dyeOfBase(b.base) >= 0) ++count[dyeOfBase(b.base)];
+    const int d = static_cast<int>(std::min_element(count, count + 4) - count);
+    return count[0] + count[1] + count[2] + count[3] > 0 ? d : -1;
 }
 
 }  // namespace
 
 void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap) {
     static const char kLetters[] = "CAGT";
+    const int rarest = rarestDye(bases);
     for (size_t i = 0; i < bases.size(); ++i) {
         kw::BaseCall& b = bases[i];
         const double c = b.correctedPosition;
@@ -57,7 +72,7 @@ void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, cons
         if (b.origin == 2) {
             dye = static_cast<int>(std::max_element(b.heights.begin(), b.heights.end()) -
                                    b.heights.begin());
-            b.base = fillLetter(bases, i, dye, shape.height.at(c));
+            b.base = fillLetter(bases, i, dye, shape.height.at(c), rarest);
             if (dyeOfBase(b.base) >= 0) dye = dyeOfBase(b.base);
             b.position = c + shape.mobility[dye].at(c);
         }

@@ -185,7 +185,6 @@ bool callWorking(const KwCap& cap, const std::vector<KwPeak>& fitted, const kw::
     w.peaks = usablePeaks(fitted, in);
     if (w.peaks.size() < kMinPeaks) return note = "too few peaks to call bases", false;
     sortBy(w.peaks, &Peak::pos);
-    measureRun(w.peaks, in.spacing, w.shape);
     learnMobility(w.peaks, in.spacing, w.shape);
     sortBy(w.peaks, &Peak::corr);
     measureRun(w.peaks, in.spacing, w.shape);

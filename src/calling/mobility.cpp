@@ -13,9 +13,9 @@
 namespace kwcall {
 namespace {
 
-// Windows of about 60 bases, half overlapping: enough peaks of every dye
+// Windows of about 90 bases, half overlapping: enough peaks of every dye
 // for a stable shift, short against the drift.
-constexpr double kWindowBases = 60.0;
+constexpr double kWindowBases = 90.0;
 // Offsets beyond this fraction of a base spacing are not mobility: the
 // train would then be matched one base off.
 constexpr double kMaxShift = 0.45;
@@ -27,45 +27,51 @@ constexpr double kStrongFraction = 0.3;
 // The strong peaks of a window, per dye, in ascending position.
 using DyeTrains = std::array<std::vector<double>, 4>;
 
-// How unevenly the peaks (shifted per dye) are spaced, for a base spacing s:
-// each gap's distance from a whole number of spacings, squared and capped so
-// that a missing or extra peak costs no more than a bounded amount. The
-// shifted trains stay sorted, so they are merged rather than sorted.
-double unevenness(const DyeTrains& trains, const double shift[4], double s) {
-    size_t at[4] = {0, 0, 0, 0};
+// The cost of one gap between neighbouring peaks for a base spacing s: its
+// distance from a whole number of spacings, squared and capped so that a
+// missing or extra peak costs no more than a bounded amount.
+inline double gapCost(double gap, double s) {
+    const double u = gap / s;
+    const double k = u < 1.5 ? 1.0 : std::floor(u + 0.5);
+    return std::min((u - k) * (u - k), 0.25);
+}
+
+// How unevenly the merged train of `fixed` (ascending) and `moving` shifted
+// by -shift (ascending) is spaced: the sum of its gaps' costs. Both stay
+// sorted under the shift, so they are merged rather than sorted.
+double unevenness(const std::vector<double>& fixed, const std::vector<double>& moving, double shift,
+                  double s) {
+    size_t i = 0, j = 0;
     double cost = 0.0, previous = 0.0;
     bool first = true;
-    for (;;) {
-        int next = -1;
-        double pos = 0.0;
-        for (int d = 0; d < 4; ++d) {
-            if (at[d] >= trains[d].size()) continue;
-            const double p = trains[d][at[d]] - shift[d];
-            if (next < 0 || p < pos) next = d, pos = p;
-        }
-        if (next < 0) return cost;
-        ++at[next];
-        if (!first) {
-            const double u = (pos - previous) / s;
-            const double k = u < 1.5 ? 1.0 : std::floor(u + 0.5);
-            cost += std::min((u - k) * (u - k), 0.25);
-        }
+    while (i < fixed.size() || j < moving.size()) {
+        double pos;
+        if (j >= moving.size() || (i < fixed.size() && fixed[i] < moving[j] - shift))
+            pos = fixed[i++];
+        else
+            pos = moving[j++] - shift;
+        if (!first) cost += gapCost(pos - previous, s);
         first = false;
         previous = pos;
     }
+    return cost;
 }
 
 // The best shift of dye d on a grid of `step` spacings within `reach`
-// spacings of its current shift, the others held.
-void searchDye(const DyeTrains& trains, double s, double shift[4], int d, double reach,
-               double step) {
+// spacings of its current shift, the other dyes held where they are.
+void searchDye(const DyeTrains& trains, double s, double shift[4], int d, double reach, double step,
+               std::vector<double>& fixed) {
+    fixed.clear();
+    for (int o = 0; o < 4; ++o)
+        if (o != d)
+            for (double p : trains[o]) fixed.push_back(p - shift[o]);
+    std::sort(fixed.begin(), fixed.end());
     const double centre = shift[d];
-    double best = unevenness(trains, shift, s), bestShift = centre;
+    double best = unevenness(fixed, trains[d], centre, s), bestShift = centre;
     for (double k = -reach; k <= reach + 1e-9; k += step) {
         const double trial = centre + k * s;
         if (std::fabs(trial) > kMaxShift * s) continue;
-        shift[d] = trial;
-        const double c = unevenness(trains, shift, s);
+        const double c = unevenness(fixed, trains[d], trial, s);
         if (c < best - 1e-9) best = c, bestShift = trial;
     }
     shift[d] = bestShift;
@@ -73,11 +79,11 @@ void searchDye(const DyeTrains& trains, double s, double shift[4], int d, double
 
 // Coordinate descent over the dyes' shifts (in samples) from `shift`: a
 // coarse pass over the whole range, then a fine one around the result.
-void fitWindow(const DyeTrains& trains, double s, double shift[4]) {
+void fitWindow(const DyeTrains& trains, double s, double shift[4], std::vector<double>& fixed) {
     for (int round = 0; round < 2; ++round)
         for (int d = 0; d < 4; ++d)
-            searchDye(trains, s, shift, d, 2.0 * kMaxShift, 2.0 * kShiftStep);
-    for (int d = 0; d < 4; ++d) searchDye(trains, s, shift, d, kShiftStep, 0.5 * kShiftStep);
+            searchDye(trains, s, shift, d, 2.0 * kMaxShift, 2.0 * kShiftStep, fixed);
+    for (int d = 0; d < 4; ++d) searchDye(trains, s, shift, d, kShiftStep, 0.5 * kShiftStep, fixed);
     const double mean = 0.25 * (shift[0] + shift[1] + shift[2] + shift[3]);
     for (int d = 0; d < 4; ++d) shift[d] -= mean;
 }
@@ -86,7 +92,7 @@ void fitWindow(const DyeTrains& trains, double s, double shift[4]) {
 
 void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape) {
     for (Curve& c : shape.mobility) c = Curve();
-    std::vector<double> xs, scratch;
+    std::vector<double> xs, scratch, fixed;
     std::array<std::vector<double>, 4> ys;
     DyeTrains trains;
     double shift[4] = {0.0, 0.0, 0.0, 0.0};
@@ -106,7 +112,7 @@ void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape) {
         size_t fewest = trains[0].size();
         for (const std::vector<double>& t : trains) fewest = std::min(fewest, t.size());
         if (fewest >= 3) {
-            fitWindow(trains, s, shift);
+            fitWindow(trains, s, shift, fixed);
             xs.push_back(0.5 * (from + to));
             for (int d = 0; d < 4; ++d) ys[d].push_back(shift[d]);
         }

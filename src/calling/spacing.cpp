@@ -49,9 +49,9 @@ std::vector<double> smoothRobust(const std::vector<double>& y, int half) {
 
 namespace {
 
-// Windows of about 40 bases, half overlapping: long enough for a stable
+// Windows of about 90 bases, half overlapping: long enough for a stable
 // median, short against the drift of spacing and width along the run.
-constexpr double kWindowBases = 40.0;
+constexpr double kWindowBases = 90.0;
 
 // Strong peaks are those of at least this fraction of the window's upper
 // quartile height: true bases, not cross-talk remnants or shoulders.

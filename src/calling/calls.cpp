@@ -23,7 +23,7 @@ constexpr double kReward = 1.0;      // each base called on a peak
 constexpr double kGapWeight = 6.0;   // squared deviation of a gap from whole spacings
 constexpr double kSkipWeight = 1.0;  // leaving out a peak as tall as a typical base
 constexpr double kFillCost = 0.15;   // each empty slot filled from the channels
-constexpr double kMultWeight = 1.5;  // squared deviation from the bases a width holds
+constexpr double kMultWeight = 3.0;  // squared deviation from the bases a width holds
 constexpr int kMaxRun = 6;           // most bases one hump is read as
 // How far the next base may lie, in spacings; beyond, the slots between
 // are filled.

@@ -18,7 +18,9 @@
 //  3. calls: the corrected peaks are matched to an evenly spaced train of
 //     bases by dynamic programming: a peak may be left out as extra, a broad
 //     hump holds as many bases as its width says (runs of one letter), and an
-//     empty slot is filled by the strongest dye there (low QV) or N;
+//     empty slot is filled by the strongest dye there; where no dye shows,
+//     by the letter of the run of one letter around it, else by the run's
+//     rarest dye (its QV says how little that is worth);
 //  4. quality: features that predict errors (spacing regularity, uncalled
 //     against called peaks nearby, the secondary dye, height and width
 //     against the neighbours) give an error probability through a model
@@ -46,7 +48,8 @@ namespace kw {
 /// not measurements.
 constexpr int kMaxCallQv = 60;
 
-/// What the road measured on the run, in capillary samples.
+/// What the road measured on the run, in capillary samples (the samples of
+/// the processed KwCap).
 struct CallInputs {
     int windowStart = 0;  ///< first sample of the signal window, >= 0
     int windowEnd = 0;    ///< last sample of the signal window, >= windowStart
@@ -86,8 +89,9 @@ struct BaseCall {
     /// on the common time axis the bases are ordered by.
     double correctedPosition = 0.0;
     /// The strongest other dye at the base (A, C, G or T; N when no other
-    /// dye shows) and its height over the called dye's, 0..1 (can exceed 1
-    /// only for a filled slot called N).
+    /// dye shows) and its height over the called dye's there: usually 0..1,
+    /// above 1 where the called dye is not the strongest at the base (a
+    /// filled slot, or a peak read under a neighbour's taller tail).
     char secondary = 'N';
     double secondaryRatio = 0.0;
     /// The four processed channels at the corrected position, in trace-code
@@ -109,9 +113,9 @@ struct MobilityPoint {
 
 /// The calls of one run and their summary figures.
 struct BaseCalls {
-    std::vector<BaseCall> bases;      ///< in run order (ascending corrected position)
-    int counts[5] = {0, 0, 0, 0, 0};  ///< A, C, G, T, other (N and IUPAC)
-    int qv20 = 0;                     ///< bases with QV >= 20
+    std::vector<BaseCall> bases;                 ///< in run order (ascending corrected position)
+    std::array<int, 5> counts{{0, 0, 0, 0, 0}};  ///< A, C, G, T, other (N and IUPAC)
+    int qv20 = 0;                                ///< bases with QV >= 20
     /// Longest stretch whose mean QV over +-21 bases around each of its
     /// bases (clipped at the read's ends) is >= 20; its first base and
     /// length (0 when none).
@@ -171,12 +175,13 @@ KW_API std::string fastaRecord(const BaseCalls& calls, const std::string& name);
 KW_API std::string callsTable(const BaseCalls& calls);
 
 /// An SCF version 3.00 file of the processed traces and the calls: the
-/// four channels (stored A, C, G, T), shifted to be non-negative and scaled
-/// to 0..65535 over the signal window, one sample per input-file sample
-/// (capillary samples / coordinateScale); each base at its corrected
-/// position (rounded to a sample), its QV in the probability field of the
-/// called letter (0 in the others; N gets its QV in all four); the
-/// comments hold "NAME=<name>" and "SRC=kwsignal".
+/// four channels (stored A, C, G, T), all shifted and scaled alike so that
+/// the signal window spans 0..65535 (values beyond it clipped), one sample
+/// per input-file sample (capillary samples / coordinateScale); each base
+/// at its position (on its own dye's peak, BaseCall::position rounded to a
+/// sample), its QV in the probability field of the called letter (0 in the
+/// others; N and IUPAC codes get it in all four); the comments hold
+/// "NAME=<name>" and "SRC=kwsignal".
 /// @param processed the capillary the calls came from (no traces: no samples)
 /// @param calls the calls of that capillary
 /// @param in the inputs the calls were made with (window and scale)

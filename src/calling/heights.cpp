@@ -11,7 +11,7 @@ namespace kwcall {
 namespace {
 
 // A filled slot whose strongest dye stays below this fraction of a typical
-// base's height shows no base: it is called N.
+// base's height shows no dye at all.
 constexpr double kFillMinFraction = 0.003;
 
 }  // namespace

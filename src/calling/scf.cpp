@@ -42,9 +42,8 @@ void channelRange(const KwCap& cap, int from, int to, double& lo, double& hi) {
 }
 
 // One channel as 16-bit samples, one per input-file sample, stored as
-// second differences (each sample minus twice... in two passes of
-// "value minus the previous value", modulo 2^16): smooth traces then
-// compress well.
+// second differences modulo 2^16 (the difference of consecutive
+// differences): smooth traces then compress well.
 void putChannel(std::string& out, const KwCap& cap, int trace, int samples, double scale, double lo,
                 double hi) {
     const int last = cap.getNumData() - 1;

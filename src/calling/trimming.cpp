@@ -15,7 +15,7 @@ constexpr int kContiguousHalf = 21;
 constexpr double kContiguousQv = 20.0;
 
 void countLetters(BaseCalls& calls) {
-    std::fill(calls.counts, calls.counts + 5, 0);
+    calls.counts.fill(0);
     calls.qv20 = 0;
     for (const BaseCall& b : calls.bases) {
         const char* letters = "ACGT";

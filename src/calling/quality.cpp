@@ -2,7 +2,8 @@
 // errors: how regular the spacing around it is, how tall the peaks left
 // uncalled nearby are against the called ones (about 7 and 3 bases), how
 // strong the secondary dye is, how the base's height and width compare with
-// its neighbours, and whether it came from a split hump or a filled slot.
+// the run's typical base, whether it is a filled slot and how many slots
+// around it are, and how weak the bases around it are.
 // A logistic model of the features, fitted on real traces against the
 // instrument's own high-quality calls, gives the error probability; a
 // monotone table fitted on the same traces maps the model's QV to the QV
@@ -57,6 +58,17 @@ double spacingIrregularity(const std::vector<kw::BaseCall>& bases, int i, double
     return clamp(sum / (hi - lo), 0.0, 1.5);
 }
 
+// The share of filled slots among the bases around base i (five either
+// side): where the peaks run out the train is guessed, not seen.
+double fillsAround(const std::vector<kw::BaseCall>& bases, int i) {
+    constexpr int kHalf = 5;
+    const int n = static_cast<int>(bases.size());
+    const int lo = std::max(0, i - kHalf), hi = std::min(n - 1, i + kHalf);
+    int fills = 0;
+    for (int k = lo; k <= hi; ++k) fills += bases[k].origin == 2;
+    return static_cast<double>(fills) / (hi - lo + 1);
+}
+
 }  // namespace
 
 std::vector<Features> baseFeatures(const std::vector<kw::BaseCall>& bases,
@@ -79,13 +91,21 @@ std::vector<Features> baseFeatures(const std::vector<kw::BaseCall>& bases,
         const int d = dyeOfBase(b.base);
         const double h = d >= 0 ? b.heights[d] : 0.0;
         f[4] = clamp(-std::log2(std::max(h, 1e-9) / std::max(shape.height.at(c), 1e-9)), -1.0, 4.0);
-        f[5] = b.origin == 1 ? 1.0 : 0.0;
+        f[5] = fillsAround(bases, i);
         f[6] = b.origin == 2 || b.base == 'N' ? 1.0 : 0.0;
         f[7] = peakOf[i] >= 0 && b.origin == 0
                    ? clamp(std::fabs(std::log2(peaks[peakOf[i]].sigma /
                                                std::max(shape.sigma.at(c), 1e-9))),
                            0.0, 2.0)
                    : 0.0;
+    }
+    // How weak the bases around each base are (three either side): a
+    // stretch of fading signal.
+    for (int i = 0; i < n; ++i) {
+        const int lo = std::max(0, i - 3), hi = std::min(n - 1, i + 3);
+        double sum = 0.0;
+        for (int k = lo; k <= hi; ++k) sum += out[k][4];
+        out[i][8] = sum / (hi - lo + 1);
     }
     return out;
 }

@@ -29,24 +29,13 @@ double channelAt(const KwCap& cap, int dye, double pos) {
 
 namespace {
 
-// The letter of base i, a slot no fitted peak filled. Its strongest dye
-// where one shows; where none does, a slot inside a run of one letter (the
-// bases on both sides agree) takes that letter: the middle of a long run
-// is where the signal sinks between its neighbours' peaks. Otherwise the
-// run's rarest dye: an empty slot in a run whose dyes are balanced is most
-// likely a base of the dye the run lost most peaks of (a weak dye).
-char fillLetter(const std::vector<kw::BaseCall>& bases, size_t i, int strongest, double href,
-                int rarest) {
+// The letter of a slot no fitted peak filled: its strongest dye where one
+// shows. Where none does, the run's rarest dye: an empty slot in a run
+// whose dyes are balanced is most likely a base of the dye the run lost
+// most peaks of (a weak dye the separation or the sharpening left flat).
+char fillLetter(const kw::BaseCall& b, int strongest, double href, int rarest) {
     static const char kLetters[] = "CAGT";
-    const kw::BaseCall& b = bases[i];
     if (b.heights[strongest] >= kFillMinFraction * href) return kLetters[strongest];
-    size_t before = i, after = i + 1;
-    while (before > 0 && bases[before - 1].origin == 2) --before;
-    while (after < bases.size() && bases[after].origin == 2) ++after;
-    if (before > 0 && after < bases.size()) {
-        const char left = bases[before - 1].base, right = bases[after].base;
-        if (left == right && dyeOfBase(left) >= 0) return left;
-    }
     return rarest >= 0 ? kLetters[rarest] : 'N';
 }
 
@@ -64,15 +53,14 @@ int rarestDye(const std::vector<kw::BaseCall>& bases) {
 void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap) {
     static const char kLetters[] = "CAGT";
     const int rarest = rarestDye(bases);
-    for (size_t i = 0; i < bases.size(); ++i) {
-        kw::BaseCall& b = bases[i];
+    for (kw::BaseCall& b : bases) {
         const double c = b.correctedPosition;
         for (int d = 0; d < 4; ++d) b.heights[d] = channelAt(cap, d, c + shape.mobility[d].at(c));
         int dye = dyeOfBase(b.base);
         if (b.origin == 2) {
             dye = static_cast<int>(std::max_element(b.heights.begin(), b.heights.end()) -
                                    b.heights.begin());
-            b.base = fillLetter(bases, i, dye, shape.height.at(c), rarest);
+            b.base = fillLetter(b, dye, shape.height.at(c), rarest);
             if (dyeOfBase(b.base) >= 0) dye = dyeOfBase(b.base);
             b.position = c + shape.mobility[dye].at(c);
         }

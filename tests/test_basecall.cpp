@@ -192,8 +192,10 @@ TEST(BaseCalling, BadInputGivesNoCallsAndSaysWhy) {
     kw::CallInputs in = good.in;
     in.spacing = 0.0;
     expectNone(kw::callBases(good.cap, good.peaks, in, kw::CallOptions()));
-    in.spacing = std::numeric_limits<double>::quiet_NaN();
-    expectNone(kw::callBases(good.cap, good.peaks, in, kw::CallOptions()));
+    for (double bad : {std::numeric_limits<double>::quiet_NaN(), 1e-300, 1e300}) {
+        in.spacing = bad;
+        expectNone(kw::callBases(good.cap, good.peaks, in, kw::CallOptions()));
+    }
     std::vector<KwPeak> nan = good.peaks;
     for (KwPeak& p : nan) p.setHeight(std::numeric_limits<double>::quiet_NaN());
     expectNone(kw::callBases(good.cap, nan, good.in, kw::CallOptions()));

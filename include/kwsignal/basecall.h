@@ -54,7 +54,7 @@ struct CallInputs {
     int windowStart = 0;  ///< first sample of the signal window, >= 0
     int windowEnd = 0;    ///< last sample of the signal window, >= windowStart
     /// Measured samples from one base to the next (the road's spacing);
-    /// > 0, otherwise no base is called.
+    /// 1 .. half the window, otherwise no base is called.
     double spacing = 0.0;
     /// Capillary samples per sample of the input file: 3 where 1 Hz data
     /// were brought to 3 Hz on reading, else 1. Positions in BaseCall are

@@ -171,6 +171,9 @@ void sortBy(std::vector<Peak>& peaks, double Peak::*key) {
               [key](const Peak& a, const Peak& b) { return a.*key < b.*key; });
 }
 
+// Smallest base spacing the caller accepts, samples.
+constexpr double kMinSpacing = 1.0;
+
 // Fewer peaks than this give no calls: no spacing or mobility can be
 // measured on them.
 constexpr size_t kMinPeaks = 10;
@@ -180,8 +183,11 @@ constexpr size_t kMinPeaks = 10;
 bool callWorking(const KwCap& cap, const std::vector<KwPeak>& fitted, const kw::CallInputs& in,
                  Working& w, std::string& note) {
     if (cap.getNumTraces() < 4) return note = "fewer than four traces", false;
-    if (!(in.spacing > 0.0) || !std::isfinite(in.spacing)) return note = "no base spacing", false;
     if (in.windowEnd <= in.windowStart) return note = "empty signal window", false;
+    // Bases less than a sample apart, or fewer than two in the window, are
+    // no spacing that can be matched.
+    if (!(in.spacing >= kMinSpacing) || !(in.spacing <= 0.5 * (in.windowEnd - in.windowStart)))
+        return note = "no usable base spacing", false;
     w.peaks = usablePeaks(fitted, in);
     if (w.peaks.size() < kMinPeaks) return note = "too few peaks to call bases", false;
     sortBy(w.peaks, &Peak::pos);

@@ -103,6 +103,7 @@ AbifBuilder sequencingRun() {
     b.pstring("SMPL", 1, "sample one");
     b.add("PBAS", 2, 2, 1, "GAT");
     b.shorts("PLOC", 2, {0, 1, 2});
+    b.add("PCON", 2, 2, 1, "\x14\x28\x3c");  // QV 20, 40, 60
     b.stamp(3, 1, 0, 0);
     b.stamp(4, 1, 0, 4);  // 6 scans in 4 s
     return b;
@@ -149,6 +150,7 @@ TEST(AbifRealFiles, Abi3730RunFragmentRunAndFake) {
     EXPECT_EQ(run.numScans, 16961);
     EXPECT_EQ(*std::min_element(run.raw[2].begin(), run.raw[2].end()), -95.0);
     EXPECT_EQ(run.calls.size(), 1165u);
+    EXPECT_EQ(run.qualities.size(), 1165u);
     EXPECT_NEAR(run.samplingRate, 16961.0 / 5100.0, 1e-12);
 
     kw::AbifRun fsa = kw::readAbif(kwtest::sharedFile("test.fsa"));
@@ -180,6 +182,7 @@ TEST(AbifBuilt, MapsChannelsThroughBaseOrder) {
     EXPECT_EQ(run.samplingRate, 1.5);
     EXPECT_EQ(run.calls, "GAT");
     EXPECT_EQ(run.callPositions[2], 2);
+    EXPECT_EQ(run.qualities, std::vector<int>({20, 40, 60}));
     EXPECT_EQ(run.sampleName, "sample one");
 }
 
@@ -235,10 +238,12 @@ TEST(AbifBuilt, DamagedFilesGiveClearErrors) {
     // Damaged optional tags cost a warning, not the file.
     std::string s = patched(good, b.entryAt("DATA", 9) + 20, 0xfffffff0u);
     s = patched(s, b.entryAt("PLOC", 2) + 12, 0x40000000u);
-    s[b.entryAt("SMPL", 1) + 9] = 4;  // pString -> short array of 1-byte elements
+    s = patched(s, b.entryAt("PCON", 2) + 12, 2u);  // two qualities for three calls
+    s[b.entryAt("SMPL", 1) + 9] = 4;                // pString -> short array of 1-byte elements
     kw::AbifRun run = readBuilt(s);
     ASSERT_TRUE(run.ok()) << run.error;
     EXPECT_TRUE(run.processed.empty());
     EXPECT_TRUE(run.callPositions.empty());
-    EXPECT_GE(run.warnings.size(), 3u);
+    EXPECT_TRUE(run.qualities.empty());
+    EXPECT_GE(run.warnings.size(), 4u);
 }

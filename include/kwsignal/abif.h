@@ -92,6 +92,10 @@ struct AbifRun {
     /// (PLOC2, else PLOC1) in processed-channel samples. Empty when absent.
     std::string calls;
     std::vector<int> callPositions;
+    /// The instrument's quality value of each call (PCON2, else PCON1),
+    /// Phred scale 0..255 as stored (in practice 0..~60); one per entry of
+    /// calls, else empty (absent, or not one per call: a warning says so).
+    std::vector<int> qualities;
 
     bool ok() const { return error.empty(); }
     int numTraces() const { return static_cast<int>(raw.size()); }

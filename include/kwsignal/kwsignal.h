@@ -4,6 +4,7 @@
 #define KWSIGNAL_KWSIGNAL_H
 
 #include "kwsignal/abif.h"
+#include "kwsignal/basecall.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/containers.h"
 #include "kwsignal/events.h"

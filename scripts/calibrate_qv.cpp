@@ -1,0 +1,573 @@
+// The base caller's quality calibration and its measuring bench.
+//
+// Runs the road and the caller on every ABIF file of a training folder,
+// aligns the calls to the instrument's own calls (PBAS2) and scores them
+// the way ../shared/tools/eval_calls.py does (identity over the
+// instrument's QV20 region, neighbours in swapped order, QV20 length ratio,
+// calibration against instrument bases of QV >= 30), one line per file.
+//
+//     build/calibrate_qv [--data DIR] [--subset N]      per-file table
+//     build/calibrate_qv --write src/calling/qv_table.inc
+//         fits the quality model on every usable file and writes the table
+//         the library compiles in (then rebuild the library)
+//     build/calibrate_qv --check src/calling/qv_table.inc --subset N
+//         refits on the first N files and compares with the figures the
+//         table records for them; exit status 1 when they differ
+//     --fastq DIR  also writes DIR/<file>.fastq for the external scorer and
+//                  DIR/<file>.tsv, the calls table
+//
+// DIR defaults to ../shared/data/abif/train (relative to the source tree).
+// Files whose instrument qualities carry no information (maximum below 5:
+// an old base caller's alternating 0 and 1) are scored but left out of the
+// fit and of the calibration.
+#include <dirent.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "calling/calling.h"
+#include "formats.h"
+#include "kwsignal/abif.h"
+#include "kwsignal/basecall.h"
+#include "pipeline.h"
+
+namespace {
+
+// ---- the road (the one place that knows the command-line tool's pipeline)
+
+struct Road {
+    std::unique_ptr<KwCap> processed;
+    std::vector<KwPeak> peaks;
+    kw::CallInputs inputs;
+    double ms = 0.0;
+};
+
+bool roadOf(const std::string& path, Road& road, std::string& why) {
+    kwapp::RawRun run;
+    why = kwapp::loadRun(path, kwapp::Format::automatic, run);
+    if (!why.empty()) return false;
+    kwapp::PipelineResult result;
+    why = kwapp::runPipeline(run, kwapp::PipelineOptions(), result);
+    if (!why.empty()) return false;
+    if (result.status != "ok" || !result.processed) return why = result.status, false;
+    road.processed = std::move(result.processed);
+    road.peaks = std::move(result.peaks);
+    road.inputs.windowStart = result.windowStart;
+    road.inputs.windowEnd = result.windowEnd;
+    road.inputs.spacing = result.spacing;
+    road.inputs.coordinateScale = run.coordinateScale;
+    road.ms = result.totalMs;
+    return true;
+}
+
+// ---- alignment of the calls to the instrument's -------------------------
+
+// One column of an alignment: indices into the reference (instrument) and
+// the read (our calls), -1 for a gap.
+struct Column {
+    int ref, read;
+};
+
+// Global alignment with affine gaps (match +1, mismatch -1, gap open -2,
+// extend -1) and free end gaps on both sides, as the external scorer.
+std::vector<Column> align(const std::string& ref, const std::string& read) {
+    const int n = static_cast<int>(ref.size()), m = static_cast<int>(read.size());
+    const int w = m + 1;
+    const double neg = -1e18;
+    std::vector<double> M((n + 1) * w, neg), X((n + 1) * w, neg), Y((n + 1) * w, neg);
+    std::vector<unsigned char> tM((n + 1) * w), tX((n + 1) * w), tY((n + 1) * w);
+    auto id = [w](int i, int j) { return i * w + j; };
+    for (int i = 0; i <= n; ++i) M[id(i, 0)] = 0.0;
+    for (int j = 0; j <= m; ++j) M[id(0, j)] = 0.0;
+    auto best3 = [](double a, double b, double c, unsigned char& t) {
+        t = 0;
+        double v = a;
+        if (b > v) v = b, t = 1;
+        if (c > v) v = c, t = 2;
+        return v;
+    };
+    for (int i = 1; i <= n; ++i)
+        for (int j = 1; j <= m; ++j) {
+            const double s = ref[i - 1] == read[j - 1] ? 1.0 : -1.0;
+            unsigned char t;
+            M[id(i, j)] =
+                best3(M[id(i - 1, j - 1)], X[id(i - 1, j - 1)], Y[id(i - 1, j - 1)], t) + s;
+            tM[id(i, j)] = t;
+            // X: reference base against a gap (deletion); Y: read base against a gap.
+            const double xo = M[id(i - 1, j)] - 2.0, xe = X[id(i - 1, j)] - 1.0;
+            X[id(i, j)] = std::max(xo, xe);
+            tX[id(i, j)] = xe > xo;
+            const double yo = M[id(i, j - 1)] - 2.0, ye = Y[id(i, j - 1)] - 1.0;
+            Y[id(i, j)] = std::max(yo, ye);
+            tY[id(i, j)] = ye > yo;
+        }
+    // Free end gaps: the best cell on the last row or column.
+    int bi = n, bj = m;
+    double bv = neg;
+    for (int i = 0; i <= n; ++i)
+        if (std::max({M[id(i, m)], X[id(i, m)], Y[id(i, m)]}) > bv)
+            bv = std::max({M[id(i, m)], X[id(i, m)], Y[id(i, m)]}), bi = i, bj = m;
+    for (int j = 0; j <= m; ++j)
+        if (std::max({M[id(n, j)], X[id(n, j)], Y[id(n, j)]}) > bv)
+            bv = std::max({M[id(n, j)], X[id(n, j)], Y[id(n, j)]}), bi = n, bj = j;
+    std::vector<Column> cols;
+    for (int i = n; i > bi; --i) cols.push_back({i - 1, -1});
+    for (int j = m; j > bj; --j) cols.push_back({-1, j - 1});
+    int i = bi, j = bj;
+    int state = 0;
+    {
+        const double a = M[id(i, j)], b = X[id(i, j)], c = Y[id(i, j)];
+        state = a >= b && a >= c ? 0 : (b >= c ? 1 : 2);
+    }
+    while (i > 0 && j > 0) {
+        if (state == 0) {
+            const int next = tM[id(i, j)];
+            cols.push_back({i - 1, j - 1});
+            --i, --j;
+            state = next;
+        } else if (state == 1) {
+            const int next = tX[id(i, j)] ? 1 : 0;
+            cols.push_back({i - 1, -1});
+            --i;
+            state = next;
+        } else {
+            const int next = tY[id(i, j)] ? 2 : 0;
+            cols.push_back({-1, j - 1});
+            --j;
+            state = next;
+        }
+    }
+    for (; i > 0; --i) cols.push_back({i - 1, -1});
+    for (; j > 0; --j) cols.push_back({-1, j - 1});
+    std::reverse(cols.begin(), cols.end());
+    return cols;
+}
+
+// ---- scoring -------------------------------------------------------------
+
+constexpr int kTrustedQv = 30;  // instrument bases trusted for calibration
+const int kBinLow[5] = {0, 10, 20, 30, 40};
+
+int binOf(int qv) {
+    int b = 0;
+    while (b < 4 && qv >= kBinLow[b + 1]) ++b;
+    return b;
+}
+
+struct Bins {
+    double n[5] = {0, 0, 0, 0, 0}, e[5] = {0, 0, 0, 0, 0}, p[5] = {0, 0, 0, 0, 0};
+    void add(int qv, bool err) {
+        const int b = binOf(qv);
+        n[b] += 1;
+        e[b] += err;
+        p[b] += std::pow(10.0, -qv / 10.0);
+    }
+    void add(const Bins& o) {
+        for (int b = 0; b < 5; ++b) n[b] += o.n[b], e[b] += o.e[b], p[b] += o.p[b];
+    }
+    // Mean |predicted - observed| QV over bins of >= 100 bases, weighted by
+    // bases; -1 when no bin has enough.
+    double figure() const {
+        double wsum = 0, dsum = 0;
+        for (int b = 0; b < 5; ++b) {
+            if (n[b] < 100) continue;
+            const double pred = -10.0 * std::log10(p[b] / n[b]);
+            const double diff = e[b] > 0 ? std::fabs(pred + 10.0 * std::log10(e[b] / n[b]))
+                                         : std::max(0.0, 10.0 * std::log10(n[b]) - pred);
+            wsum += n[b];
+            dsum += n[b] * diff;
+        }
+        return wsum > 0 ? dsum / wsum : -1.0;
+    }
+};
+
+struct Score {
+    double identity = 0, qv20Ratio = 0;
+    int swaps = 0, region = 0, sub = 0, ins = 0, del = 0;
+    Bins bins;
+};
+
+// A training example: the features of a base and whether it is wrong.
+struct Example {
+    kwcall::Features f;
+    bool error;
+};
+
+struct FileResult {
+    std::string name;
+    bool usableQv = false;
+    Score score;
+    std::vector<Example> examples;
+    double roadMs = 0, callMs = 0;
+    int bases = 0;
+};
+
+std::vector<int> qvsOf(const kw::BaseCalls& calls) {
+    std::vector<int> q;
+    for (const kw::BaseCall& b : calls.bases) q.push_back(b.qv);
+    return q;
+}
+
+void scoreFile(const kw::AbifRun& abif, const kw::BaseCalls& calls,
+               const std::vector<kwcall::Features>& features, FileResult& r) {
+    const std::string& ref = abif.calls;
+    std::vector<int> refQv = abif.qualities;
+    int maxQv = 0;
+    for (int q : refQv) maxQv = std::max(maxQv, q);
+    r.usableQv = refQv.size() == ref.size() && maxQv >= 5;
+    if (!r.usableQv) {  // letters stand in for qualities, as the scorer does
+        refQv.assign(ref.size(), 0);
+        for (size_t i = 0; i < ref.size(); ++i)
+            refQv[i] = std::strchr("ACGT", ref[i]) && ref[i] ? 30 : 10;
+    }
+    int r0 = 0, r1 = 0;
+    kw::mottTrim(refQv, 0.01, r0, r1);
+    r.score.region = r1 - r0;
+    const std::string read = calls.sequence();
+    const std::vector<Column> cols = align(ref, read);
+    // The span of the region the calls cover.
+    int first = -1, last = -1;
+    for (int k = 0; k < static_cast<int>(cols.size()); ++k)
+        if (cols[k].ref >= r0 && cols[k].ref < r1 && cols[k].read >= 0) {
+            if (first < 0) first = k;
+            last = k;
+        }
+    int match = 0, errors = 0;
+    int prevRef = -1;
+    for (int k = 0; k < static_cast<int>(cols.size()); ++k) {
+        const Column c = cols[k];
+        const bool inside = first >= 0 && k >= first && k <= last;
+        if (c.ref >= 0) prevRef = c.ref;
+        if (c.ref < 0) {
+            int nextRef = -1;
+            for (int q = k + 1; q < static_cast<int>(cols.size()) && nextRef < 0; ++q)
+                nextRef = cols[q].ref;
+            if (inside && prevRef >= r0 && prevRef < r1) ++errors, ++r.score.ins;
+            if (prevRef >= 0 && nextRef >= 0 &&
+                std::min(refQv[prevRef], refQv[nextRef]) >= kTrustedQv) {
+                if (r.usableQv) r.score.bins.add(calls.bases[c.read].qv, true);
+                r.examples.push_back({features[c.read], true});
+            }
+            continue;
+        }
+        const bool inRegion = c.ref >= r0 && c.ref < r1 && std::strchr("ACGT", ref[c.ref]);
+        if (c.read >= 0) {
+            const bool err = read[c.read] != ref[c.ref];
+            if (inRegion && inside) {
+                if (err) {
+                    ++errors;
+                    ++r.score.sub;
+                    if (k + 1 <= last && cols[k + 1].ref >= 0 && cols[k + 1].read >= 0 &&
+                        read[c.read] == ref[cols[k + 1].ref] &&
+                        read[cols[k + 1].read] == ref[c.ref])
+                        ++r.score.swaps;
+                } else {
+                    ++match;
+                }
+            }
+            if (refQv[c.ref] >= kTrustedQv && std::strchr("ACGT", ref[c.ref])) {
+                if (r.usableQv) r.score.bins.add(calls.bases[c.read].qv, err);
+                r.examples.push_back({features[c.read], err});
+            }
+        } else if (inRegion) {
+            ++errors;  // deleted inside the covered span, or uncovered
+            ++r.score.del;
+        }
+    }
+    r.score.identity = match + errors > 0 ? double(match) / (match + errors) : 0.0;
+    int q0 = 0, q1 = 0;
+    kw::mottTrim(qvsOf(calls), 0.01, q0, q1);
+    r.score.qv20Ratio = r.score.region > 0 ? double(q1 - q0) / r.score.region : 0.0;
+    if (!r.usableQv) r.examples.clear();
+}
+
+double cpuMs() {
+    return 1000.0 * std::clock() / CLOCKS_PER_SEC;
+}
+
+bool runFile(const std::string& dir, const std::string& name, const std::string& fastqDir,
+             FileResult& r) {
+    r.name = name;
+    const std::string path = dir + "/" + name;
+    const kw::AbifRun abif = kw::readAbif(path);
+    Road road;
+    std::string why;
+    if (!abif.ok() || !roadOf(path, road, why)) {
+        std::fprintf(stderr, "%s: %s\n", name.c_str(),
+                     abif.ok() ? why.c_str() : abif.error.c_str());
+        return false;
+    }
+    r.roadMs = road.ms;
+    // Processor time of the calling alone: the best of a few repeats, as a
+    // benchmark would report it.
+    kw::BaseCalls calls;
+    r.callMs = 1e300;
+    for (int repeat = 0; repeat < 5; ++repeat) {
+        const double t0 = cpuMs();
+        calls = kw::callBases(*road.processed, road.peaks, road.inputs, kw::CallOptions());
+        r.callMs = std::min(r.callMs, cpuMs() - t0);
+    }
+    r.bases = static_cast<int>(calls.bases.size());
+    kwcall::Working w;
+    std::string note;
+    kwcall::callWorking(*road.processed, road.peaks, road.inputs, w, note);
+    scoreFile(abif, calls, w.features, r);
+    if (!fastqDir.empty()) {
+        std::ofstream(fastqDir + "/" + name + ".fastq") << kw::fastqRecord(calls, name);
+        std::ofstream(fastqDir + "/" + name + ".tsv") << kw::callsTable(calls);
+    }
+    return true;
+}
+
+// ---- the quality model ---------------------------------------------------
+
+constexpr int kParams = kwcall::kNumFeatures + 1;
+
+// Logistic regression of error on the features (Newton's method with a
+// light ridge, which keeps rare features from running away).
+std::vector<double> fitLogistic(const std::vector<Example>& ex) {
+    std::vector<double> beta(kParams, 0.0);
+    beta[0] = -4.0;
+    for (int iter = 0; iter < 60; ++iter) {
+        double H[kParams][kParams] = {}, g[kParams] = {};
+        for (const Example& e : ex) {
+            double x[kParams] = {1.0};
+            for (int k = 0; k < kwcall::kNumFeatures; ++k) x[k + 1] = e.f[k];
+            double z = 0;
+            for (int k = 0; k < kParams; ++k) z += beta[k] * x[k];
+            const double p = 1.0 / (1.0 + std::exp(-z));
+            const double wgt = std::max(p * (1 - p), 1e-9);
+            for (int a = 0; a < kParams; ++a) {
+                g[a] += (e.error - p) * x[a];
+                for (int b = 0; b < kParams; ++b) H[a][b] += wgt * x[a] * x[b];
+            }
+        }
+        for (int a = 1; a < kParams; ++a) H[a][a] += 1.0, g[a] -= 1.0 * beta[a];
+        // Solve H d = g by Gaussian elimination with partial pivoting.
+        double A[kParams][kParams + 1];
+        for (int a = 0; a < kParams; ++a) {
+            for (int b = 0; b < kParams; ++b) A[a][b] = H[a][b];
+            A[a][kParams] = g[a];
+        }
+        for (int c = 0; c < kParams; ++c) {
+            int piv = c;
+            for (int a = c + 1; a < kParams; ++a)
+                if (std::fabs(A[a][c]) > std::fabs(A[piv][c])) piv = a;
+            for (int b = 0; b <= kParams; ++b) std::swap(A[c][b], A[piv][b]);
+            if (std::fabs(A[c][c]) < 1e-12) continue;
+            for (int a = c + 1; a < kParams; ++a) {
+                const double f = A[a][c] / A[c][c];
+                for (int b = c; b <= kParams; ++b) A[a][b] -= f * A[c][b];
+            }
+        }
+        double d[kParams];
+        for (int a = kParams - 1; a >= 0; --a) {
+            double s = A[a][kParams];
+            for (int b = a + 1; b < kParams; ++b) s -= A[a][b] * d[b];
+            d[a] = std::fabs(A[a][a]) < 1e-12 ? 0.0 : s / A[a][a];
+        }
+        // Damped: no coefficient moves by more than 1 per step.
+        double step = 0;
+        for (int a = 0; a < kParams; ++a) step = std::max(step, std::fabs(d[a]));
+        const double damp = step > 1.0 ? 1.0 / step : 1.0;
+        for (int a = 0; a < kParams; ++a) beta[a] += damp * d[a];
+        if (step < 1e-6) break;
+    }
+    return beta;
+}
+
+double modelQvOf(const std::vector<double>& beta, const kwcall::Features& f) {
+    double z = beta[0];
+    for (int k = 0; k < kwcall::kNumFeatures; ++k) z += beta[k + 1] * f[k];
+    const double q = 10.0 * std::log10(1.0 + std::exp(-z));
+    return std::max(0.0, std::min<double>(kw::kMaxCallQv, q));
+}
+
+// The observed QV of each model QV: errors and bases per whole model QV,
+// pooled into adjacent blocks until the observed error rate falls as the
+// model QV rises (pool-adjacent-violators), each block's QV then observed
+// as -10 log10((errors + 0.5) / (bases + 1)).
+std::vector<int> calibrationTable(const std::vector<double>& beta, const std::vector<Example>& ex) {
+    const int m = kw::kMaxCallQv + 1;
+    std::vector<double> n(m, 0), e(m, 0);
+    for (const Example& x : ex) {
+        const int q = static_cast<int>(std::lround(modelQvOf(beta, x.f)));
+        n[q] += 1;
+        e[q] += x.error;
+    }
+    struct Block {
+        int from, to;
+        double n, e;
+        double rate() const { return (e + 0.5) / (n + 1.0); }
+    };
+    std::vector<Block> blocks;
+    for (int q = 0; q < m; ++q) {
+        blocks.push_back({q, q, n[q], e[q]});
+        while (blocks.size() > 1 && blocks[blocks.size() - 2].rate() <= blocks.back().rate()) {
+            Block b = blocks.back();
+            blocks.pop_back();
+            blocks.back().to = b.to;
+            blocks.back().n += b.n;
+            blocks.back().e += b.e;
+        }
+    }
+    std::vector<int> table(m);
+    for (const Block& b : blocks) {
+        const int qv = static_cast<int>(std::lround(-10.0 * std::log10(b.rate())));
+        for (int q = b.from; q <= b.to; ++q) table[q] = std::max(0, std::min(kw::kMaxCallQv, qv));
+    }
+    return table;
+}
+
+std::string tableText(const std::vector<double>& beta, const std::vector<int>& table,
+                      const std::vector<FileResult>& checks) {
+    std::ostringstream o;
+    o.precision(6);
+    o << "// Quality model of the base caller, written by scripts/calibrate_qv.cpp\n"
+      << "// from the training traces; rerun it instead of editing (see there).\n"
+      << "// Logistic model: log-odds of an error = kQvBias + sum kQvWeights[k] * feature k.\n"
+      << "constexpr double kQvBias = " << beta[0] << ";\n"
+      << "constexpr double kQvWeights[kNumFeatures] = {";
+    for (int k = 1; k < kParams; ++k) o << (k > 1 ? ", " : "") << beta[k];
+    o << "};\n// Observed QV of each whole model QV 0..kMaxCallQv on the training traces.\n"
+      << "constexpr int kQvCalibration[kw::kMaxCallQv + 1] = {";
+    for (size_t q = 0; q < table.size(); ++q) o << (q ? ", " : "") << table[q];
+    o << "};\n// Figures of the first training files (file, scored bases, errors),\n"
+      << "// checked by calibrate_qv --check:\n";
+    for (const FileResult& r : checks) {
+        int errs = 0;
+        for (const Example& x : r.examples) errs += x.error;
+        o << "// check " << r.name << " " << r.examples.size() << " " << errs << "\n";
+    }
+    return o.str();
+}
+
+std::vector<std::string> abifFiles(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            const std::string n = e->d_name;
+            const std::string lower = [&] {
+                std::string l = n;
+                for (char& c : l)
+                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                return l;
+            }();
+            if (lower.size() > 4 && (lower.rfind(".ab1") == lower.size() - 4 ||
+                                     lower.rfind(".abi") == lower.size() - 4))
+                names.push_back(n);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int checkTable(const std::string& path, const std::vector<FileResult>& results) {
+    std::ifstream in(path);
+    std::string line;
+    int checked = 0, wrong = 0;
+    while (std::getline(in, line)) {
+        std::istringstream s(line);
+        std::string slashes, word, name;
+        size_t n = 0;
+        int e = 0;
+        if (!(s >> slashes >> word >> name >> n >> e) || word != "check") continue;
+        for (const FileResult& r : results) {
+            if (r.name != name) continue;
+            int errs = 0;
+            for (const Example& x : r.examples) errs += x.error;
+            ++checked;
+            if (r.examples.size() != n || errs != e) {
+                ++wrong;
+                std::printf("%s: table says %zu bases %d errors, now %zu bases %d errors\n",
+                            name.c_str(), n, e, r.examples.size(), errs);
+            }
+        }
+    }
+    std::printf("%d files checked, %d differ\n", checked, wrong);
+    return checked > 0 && wrong == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string dir = KWSIGNAL_TRAIN_DATA, write, check, fastqDir;
+    int subset = -1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool more = i + 1 < argc;
+        if (a == "--data" && more)
+            dir = argv[++i];
+        else if (a == "--write" && more)
+            write = argv[++i];
+        else if (a == "--check" && more)
+            check = argv[++i];
+        else if (a == "--fastq" && more)
+            fastqDir = argv[++i];
+        else if (a == "--subset" && more)
+            subset = std::atoi(argv[++i]);
+        else {
+            std::fprintf(stderr,
+                         "usage: calibrate_qv [--data DIR] [--subset N] [--fastq DIR] "
+                         "[--write TABLE | --check TABLE]\n");
+            return 2;
+        }
+    }
+    std::vector<std::string> names = abifFiles(dir);
+    if (names.empty()) {
+        std::fprintf(stderr, "calibrate_qv: no ABIF files in %s\n", dir.c_str());
+        return 2;
+    }
+    if (subset > 0 && subset < static_cast<int>(names.size())) names.resize(subset);
+    std::vector<FileResult> results;
+    std::printf("%-64s %6s %6s %5s %6s %6s %6s\n", "file", "bases", "ident", "swaps", "qv20",
+                "calib", "ms");
+    for (const std::string& name : names) {
+        FileResult r;
+        if (!runFile(dir, name, fastqDir, r)) continue;
+        std::printf("%-64.64s %6d %6.4f %5d %6.3f %6.2f %6.2f%s\n", name.c_str(), r.bases,
+                    r.score.identity, r.score.swaps, r.score.qv20Ratio, r.score.bins.figure(),
+                    r.callMs, r.usableQv ? "" : "  (no instrument QVs)");
+        results.push_back(std::move(r));
+    }
+    double id = 0, sw = 0, q20 = 0, ms = 0;
+    int sub = 0, ins = 0, del = 0;
+    Bins pooled;
+    std::vector<Example> all;
+    for (const FileResult& r : results) {
+        id += r.score.identity;
+        sw += r.score.swaps;
+        sub += r.score.sub, ins += r.score.ins, del += r.score.del;
+        q20 += r.score.qv20Ratio;
+        ms += r.callMs;
+        pooled.add(r.score.bins);
+        all.insert(all.end(), r.examples.begin(), r.examples.end());
+    }
+    const double k = std::max<size_t>(1, results.size());
+    std::printf(
+        "mean of %zu files: identity %.4f, swaps %.2f, QV20 ratio %.3f, calling %.2f ms; "
+        "pooled calibration %.2f QV; errors %d (%d substituted, %d inserted, %d deleted)\n",
+        results.size(), id / k, sw / k, q20 / k, ms / k, pooled.figure(), sub + ins + del, sub, ins,
+        del);
+    if (!write.empty() || !check.empty()) {
+        const std::vector<double> beta = fitLogistic(all);
+        const std::vector<int> table = calibrationTable(beta, all);
+        std::vector<FileResult> checks(results.begin(),
+                                       results.begin() + std::min<size_t>(3, results.size()));
+        if (!write.empty()) {
+            std::ofstream(write) << tableText(beta, table, checks);
+            std::printf("wrote %s (%zu bases of %zu files)\n", write.c_str(), all.size(),
+                        results.size());
+        }
+        if (!check.empty()) return checkTable(check, results);
+    }
+    return 0;
+}

@@ -1,0 +1,126 @@
+// The base caller's steps and the working data they pass on. All positions
+// here are capillary samples; the public BaseCall converts to input-file
+// samples at the end.
+#ifndef KWSIGNAL_SRC_CALLING_CALLING_H
+#define KWSIGNAL_SRC_CALLING_CALLING_H
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "kwsignal/basecall.h"
+
+namespace kwcall {
+
+/// A fitted peak as the caller sees it.
+struct Peak {
+    double pos = 0.0;     ///< fitted centre, capillary samples
+    double corr = 0.0;    ///< centre with the dye's mobility offset taken out
+    double height = 0.0;  ///< fitted height, processed sample units
+    double sigma = 0.0;   ///< fitted standard deviation, samples
+    int dye = 0;          ///< trace code 0..3 (C, A, G, T)
+    bool called = false;  ///< a base was called on it
+};
+
+/// Trace code (0..3) of a called letter C, A, G, T; -1 for any other.
+inline int dyeOfBase(char base) {
+    switch (base) {
+        case 'C':
+            return 0;
+        case 'A':
+            return 1;
+        case 'G':
+            return 2;
+        case 'T':
+            return 3;
+        default:
+            return -1;
+    }
+}
+
+/// A smooth function along the run: values at ascending knots, linear in
+/// between and constant beyond the ends.
+struct Curve {
+    std::vector<double> x, y;
+    double at(double pos) const;
+    bool empty() const { return x.empty(); }
+};
+
+/// The median of v (reordered); 0 for an empty v.
+double medianOf(std::vector<double>& v);
+/// The q-quantile (0..1) of v (reordered); 0 for an empty v.
+double quantileOf(std::vector<double>& v, double q);
+
+/// Running median of y over `half` points either side, then a 3-point mean:
+/// a robust, smooth version of values measured in consecutive windows.
+std::vector<double> smoothRobust(const std::vector<double>& y, int half);
+
+/// What the run looks like locally, as smooth curves of position.
+struct RunShape {
+    Curve spacing;                  ///< samples per base
+    Curve height;                   ///< height of a typical called base
+    Curve sigma;                    ///< width of a single base's peak
+    std::array<Curve, 4> mobility;  ///< offset of each dye, samples (mean 0)
+};
+
+/// Learns each dye's mobility offset along the run from the peaks' even
+/// spacing and sets every peak's corr; shape.mobility gets the curves.
+/// spacing: the measured samples per base (> 0).
+void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape);
+
+/// Local spacing, typical height and single-base width along the run from
+/// the corrected peaks (sorted by corr). spacing: the measured one (> 0).
+void measureRun(const std::vector<Peak>& peaks, double spacing, RunShape& shape);
+
+/// Matches the peaks (sorted by corr) to an evenly spaced train of bases:
+/// the bases' corrected positions (capillary samples), origins and, for
+/// bases on peaks, letters; marks the peaks called. peakOf[i]: the peak base
+/// i lies on, -1 for a filled slot. Letters of filled slots are left to
+/// describeBases.
+std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& shape,
+                                     std::vector<int>& peakOf);
+
+/// The channel heights at each base (each dye read at its own, uncorrected
+/// position), the secondary dye and its ratio, and the position on the
+/// uncorrected axis; letters of filled slots whose strongest dye is weak
+/// become N.
+void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap);
+
+/// Number of error-predicting features of a base.
+constexpr int kNumFeatures = 9;
+using Features = std::array<double, kNumFeatures>;
+
+/// The error-predicting features of every base (see quality.cpp).
+std::vector<Features> baseFeatures(const std::vector<kw::BaseCall>& bases,
+                                   const std::vector<int>& peakOf, const std::vector<Peak>& peaks,
+                                   const RunShape& shape);
+
+/// The logistic model's QV of a base with these features, 0..kMaxCallQv,
+/// before the calibration table.
+double modelQv(const Features& f);
+
+/// Phred QV, 0..kMaxCallQv, of a base with these features.
+int qualityOf(const Features& f);
+
+/// The processed channel `dye` of cap at a fractional sample, linearly
+/// interpolated; 0 outside the capillary or for a missing trace.
+double channelAt(const KwCap& cap, int dye, double pos);
+
+/// The working state of one call, for the calibration program: the peaks,
+/// the run's shape and the bases before qualities are given.
+struct Working {
+    std::vector<Peak> peaks;
+    RunShape shape;
+    std::vector<kw::BaseCall> bases;  ///< capillary samples
+    std::vector<int> peakOf;          ///< the peak each base lies on, -1 for a fill
+    std::vector<Features> features;
+};
+
+/// Runs the caller up to the features. False (with note) when nothing can be
+/// called.
+bool callWorking(const KwCap& cap, const std::vector<KwPeak>& peaks, const kw::CallInputs& in,
+                 Working& w, std::string& note);
+
+}  // namespace kwcall
+
+#endif

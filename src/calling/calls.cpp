@@ -1,0 +1,264 @@
+// Matching the peaks to bases. The bases of a run follow each other at the
+// local spacing; the fitted peaks are mostly bases, but some are extra
+// (cross-talk remnants, shoulders, the weaker of two dyes at a mixed
+// position), some bases of a run of one letter merge into one broad hump,
+// and some bases are too weak to have been fitted. A dynamic programme over
+// the peaks (sorted on the mobility-corrected axis) chooses which peaks are
+// bases and how many bases each holds, so that the chosen train is evenly
+// spaced, leaves out little signal, and fills gaps only where the spacing
+// says bases are missing.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "calling/calling.h"
+#include "kwsignal/capillary.h"
+#include "kwsignal/events.h"
+
+namespace kwcall {
+namespace {
+
+// Costs of the matching, in units of one base's reward.
+constexpr double kReward = 1.0;      // each base called on a peak
+constexpr double kGapWeight = 6.0;   // squared deviation of a gap from whole spacings
+constexpr double kSkipWeight = 1.0;  // leaving out a peak as tall as a typical base
+constexpr double kFillCost = 0.15;   // each empty slot filled from the channels
+constexpr double kMultWeight = 3.0;  // squared deviation from the bases a width holds
+constexpr int kMaxRun = 6;           // most bases one hump is read as
+// How far the next base may lie, in spacings; beyond, the slots between
+// are filled.
+constexpr double kMaxJump = 8.0;
+constexpr int kMaxCandidates = 40;
+
+// Bases a hump of this width holds: m bases a spacing s apart, each of
+// width sigma0, make a hump of variance sigma0^2 + s^2 (m^2 - 1) / 12.
+double basesInWidth(double sigma, double sigma0, double s) {
+    const double excess = 12.0 * (sigma * sigma - sigma0 * sigma0) / (s * s);
+    return std::sqrt(std::max(1.0, 1.0 + excess));
+}
+
+struct Option {
+    int peak;
+    int bases;
+    double cost;   // best cost of a train ending with this option
+    int previous;  // option before it, -1 at the train's start
+};
+
+}  // namespace
+
+std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& shape,
+                                     std::vector<int>& peakOf) {
+    const int n = static_cast<int>(peaks.size());
+    std::vector<double> skipBefore(n + 1, 0.0), spacingAt(n);
+    std::vector<Option> options;
+    std::vector<int> firstOption(n + 1);
+    for (int i = 0; i < n; ++i) {
+        const Peak& p = peaks[i];
+        const double href = std::max(shape.height.at(p.corr), 1e-9);
+        skipBefore[i + 1] = skipBefore[i] + kSkipWeight * std::min(1.5, p.height / href);
+        spacingAt[i] = shape.spacing.at(p.corr);
+        const double m = basesInWidth(p.sigma, shape.sigma.at(p.corr), spacingAt[i]);
+        firstOption[i] = static_cast<int>(options.size());
+        const int lo = std::min(kMaxRun, static_cast<int>(m));
+        for (int b = lo; b <= std::min(kMaxRun, lo + 1); ++b)
+            options.push_back({i, b, kMultWeight * (b - m) * (b - m), -1});
+    }
+    firstOption[n] = static_cast<int>(options.size());
+
+    auto leftEdge = [&](const Option& o) {
+        return peaks[o.peak].corr - 0.5 * (o.bases - 1) * spacingAt[o.peak];
+    };
+    auto rightEdge = [&](const Option& o) {
+        return peaks[o.peak].corr + 0.5 * (o.bases - 1) * spacingAt[o.peak];
+    };
+    // Cost of the gap between two consecutive humps: its deviation from a
+    // whole number of spacings, and the slots filled in it.
+    auto gapCost = [&](double g, double s, int& slots) {
+        const double u = g / s;
+        const double k = std::max(1.0, std::floor(u));
+        const double below = kGapWeight * (u - k) * (u - k) + kFillCost * (k - 1.0);
+        const double above = kGapWeight * (k + 1.0 - u) * (k + 1.0 - u) + kFillCost * k;
+        slots = below <= above ? static_cast<int>(k) - 1 : static_cast<int>(k);
+        return std::min(below, above);
+    };
+
+    for (int j = 0; j < n; ++j)
+        for (int oj = firstOption[j]; oj < firstOption[j + 1]; ++oj) {
+            Option& to = options[oj];
+            const double own = to.cost - kReward * to.bases;
+            to.cost = skipBefore[j] + own;
+            const double left = leftEdge(to);
+            for (int i = j - 1; i >= 0 && j - i <= kMaxCandidates; --i) {
+                if (peaks[j].corr - peaks[i].corr > kMaxJump * spacingAt[j] && i < j - 1) break;
+                for (int oi = firstOption[i]; oi < firstOption[i + 1]; ++oi) {
+                    const Option& from = options[oi];
+                    int slots = 0;
+                    const double g = left - rightEdge(from);
+                    const double c = from.cost +
+                                     gapCost(g, 0.5 * (spacingAt[i] + spacingAt[j]), slots) +
+                                     (skipBefore[j] - skipBefore[i + 1]) + own;
+                    if (c < to.cost) to.cost = c, to.previous = oi;
+                }
+            }
+        }
+
+    int best = -1;
+    double bestCost = std::numeric_limits<double>::infinity();
+    for (int o = 0; o < static_cast<int>(options.size()); ++o) {
+        const double c = options[o].cost + (skipBefore[n] - skipBefore[options[o].peak + 1]);
+        if (c < bestCost) bestCost = c, best = o;
+    }
+    std::vector<int> chain;
+    for (int o = best; o >= 0; o = options[o].previous) chain.push_back(o);
+    std::reverse(chain.begin(), chain.end());
+
+    std::vector<kw::BaseCall> bases;
+    peakOf.clear();
+    static const char kLetters[] = "CAGT";
+    for (size_t k = 0; k < chain.size(); ++k) {
+        const Option& o = options[chain[k]];
+        Peak& p = peaks[o.peak];
+        if (k > 0) {
+            const Option& before = options[chain[k - 1]];
+            const double from = rightEdge(before), g = leftEdge(o) - from;
+            int slots = 0;
+            gapCost(g, 0.5 * (spacingAt[before.peak] + spacingAt[o.peak]), slots);
+            for (int f = 1; f <= slots; ++f) {
+                kw::BaseCall fill;
+                fill.correctedPosition = from + g * f / (slots + 1);
+                fill.origin = 2;
+                bases.push_back(fill);
+                peakOf.push_back(-1);
+            }
+        }
+        p.called = true;
+        for (int b = 0; b < o.bases; ++b) {
+            kw::BaseCall call;
+            call.base = kLetters[p.dye];
+            call.correctedPosition = p.corr + (b - 0.5 * (o.bases - 1)) * spacingAt[o.peak];
+            call.position = o.bases == 1 ? p.pos : call.correctedPosition;
+            call.origin = o.bases == 1 ? 0 : 1;
+            bases.push_back(call);
+            peakOf.push_back(o.peak);
+        }
+    }
+    return bases;
+}
+
+namespace {
+
+// Peaks the caller can use: a base channel, finite values, inside the window.
+std::vector<Peak> usablePeaks(const std::vector<KwPeak>& fitted, const kw::CallInputs& in) {
+    std::vector<Peak> peaks;
+    peaks.reserve(fitted.size());
+    for (const KwPeak& f : fitted) {
+        Peak p;
+        p.pos = p.corr = f.getLocatn();
+        p.height = f.getHeight();
+        p.sigma = f.getSigma();
+        p.dye = f.getTraceCode();
+        if (p.dye < 0 || p.dye > 3 || !std::isfinite(p.pos) || !(p.height > 0.0) ||
+            !std::isfinite(p.height) || !(p.sigma > 0.0) || !std::isfinite(p.sigma))
+            continue;
+        if (p.pos < in.windowStart || p.pos > in.windowEnd) continue;
+        peaks.push_back(p);
+    }
+    return peaks;
+}
+
+void sortBy(std::vector<Peak>& peaks, double Peak::*key) {
+    std::sort(peaks.begin(), peaks.end(),
+              [key](const Peak& a, const Peak& b) { return a.*key < b.*key; });
+}
+
+// Smallest base spacing the caller accepts, samples.
+constexpr double kMinSpacing = 1.0;
+
+// Fewer peaks than this give no calls: no spacing or mobility can be
+// measured on them.
+constexpr size_t kMinPeaks = 10;
+
+}  // namespace
+
+bool callWorking(const KwCap& cap, const std::vector<KwPeak>& fitted, const kw::CallInputs& in,
+                 Working& w, std::string& note) {
+    if (cap.getNumTraces() < 4) return note = "fewer than four traces", false;
+    if (in.windowEnd <= in.windowStart) return note = "empty signal window", false;
+    // Bases less than a sample apart, or fewer than two in the window, are
+    // no spacing that can be matched.
+    if (!(in.spacing >= kMinSpacing) || !(in.spacing <= 0.5 * (in.windowEnd - in.windowStart)))
+        return note = "no usable base spacing", false;
+    w.peaks = usablePeaks(fitted, in);
+    if (w.peaks.size() < kMinPeaks) return note = "too few peaks to call bases", false;
+    sortBy(w.peaks, &Peak::pos);
+    learnMobility(w.peaks, in.spacing, w.shape);
+    sortBy(w.peaks, &Peak::corr);
+    measureRun(w.peaks, in.spacing, w.shape);
+    w.bases = matchBases(w.peaks, w.shape, w.peakOf);
+    describeBases(w.bases, w.shape, cap);
+    w.features = baseFeatures(w.bases, w.peakOf, w.peaks, w.shape);
+    return true;
+}
+
+}  // namespace kwcall
+
+namespace kw {
+namespace {
+
+char iupac(char a, char b) {
+    const std::string pair = a < b ? std::string{a, b} : std::string{b, a};
+    static const char* const kCodes[][2] = {{"AC", "M"}, {"AG", "R"}, {"AT", "W"},
+                                            {"CG", "S"}, {"CT", "Y"}, {"GT", "K"}};
+    for (const auto& c : kCodes)
+        if (pair == c[0]) return c[1][0];
+    return 'N';
+}
+
+// A few points of each dye's offset along the run, in input-file samples.
+std::vector<MobilityPoint> mobilityPoints(const kwcall::RunShape& shape, double scale) {
+    std::vector<MobilityPoint> out;
+    const kwcall::Curve& c = shape.mobility[0];
+    if (c.empty()) return out;
+    const int points = std::min<int>(12, static_cast<int>(c.x.size()));
+    for (int k = 0; k < points; ++k) {
+        const double x =
+            points == 1 ? c.x.front() : c.x.front() + (c.x.back() - c.x.front()) * k / (points - 1);
+        MobilityPoint m;
+        m.position = x / scale;
+        for (int d = 0; d < 4; ++d) m.offset[d] = shape.mobility[d].at(x) / scale;
+        out.push_back(m);
+    }
+    return out;
+}
+
+}  // namespace
+
+BaseCalls callBases(const KwCap& processed, const std::vector<KwPeak>& peaks, const CallInputs& in,
+                    const CallOptions& options) {
+    BaseCalls calls;
+    kwcall::Working w;
+    if (!kwcall::callWorking(processed, peaks, in, w, calls.note)) {
+        summariseCalls(calls, options.trimCutoff);
+        return calls;
+    }
+    const double scale =
+        in.coordinateScale > 0.0 && std::isfinite(in.coordinateScale) ? in.coordinateScale : 1.0;
+    const bool mixed = options.mixedRatio > 0.0 && options.mixedRatio <= 1.0;
+    calls.bases = std::move(w.bases);
+    for (size_t i = 0; i < calls.bases.size(); ++i) {
+        BaseCall& b = calls.bases[i];
+        b.qv = kwcall::qualityOf(w.features[i]);
+        if (mixed && b.base != 'N' && b.secondary != 'N' &&
+            b.secondaryRatio >= options.mixedRatio) {
+            b.base = iupac(b.base, b.secondary);
+            b.qv = std::min(b.qv, kMixedQv);
+        }
+        b.position /= scale;
+        b.correctedPosition /= scale;
+    }
+    calls.mobility = mobilityPoints(w.shape, scale);
+    summariseCalls(calls, options.trimCutoff);
+    return calls;
+}
+
+}  // namespace kw

@@ -1,0 +1,126 @@
+// Quality values. Each base gets features known to predict base-calling
+// errors: how regular the spacing around it is, how tall the peaks left
+// uncalled nearby are against the called ones (about 7 and 3 bases), how
+// strong the secondary dye is, how the base's height and width compare with
+// the run's typical base, whether it is a filled slot and how many slots
+// around it are, and how weak the bases around it are.
+// A logistic model of the features, fitted on real traces against the
+// instrument's own high-quality calls, gives the error probability; a
+// monotone table fitted on the same traces maps the model's QV to the QV
+// observed there. Both are in qv_table.inc, written by the calibration
+// program (scripts/calibrate_qv.cpp).
+#include <algorithm>
+#include <cmath>
+
+#include "calling/calling.h"
+
+namespace kwcall {
+namespace {
+
+#include "calling/qv_table.inc"
+
+double clamp(double v, double lo, double hi) {
+    return std::isfinite(v) ? std::max(lo, std::min(hi, v)) : hi;
+}
+
+// The tallest peak left uncalled within `half` spacings of position c,
+// against the weakest called base among bases [lo, hi].
+double uncalledRatio(const std::vector<kw::BaseCall>& bases, int lo, int hi,
+                     const std::vector<Peak>& peaks, double c, double half) {
+    double weakest = 1e300;
+    for (int k = lo; k <= hi; ++k) {
+        const kw::BaseCall& b = bases[k];
+        const int d = dyeOfBase(b.base);
+        if (d >= 0) weakest = std::min(weakest, std::max(0.0, b.heights[d]));
+    }
+    auto first = std::lower_bound(peaks.begin(), peaks.end(), c - half,
+                                  [](const Peak& p, double x) { return p.corr < x; });
+    double tallest = 0.0;
+    for (auto p = first; p != peaks.end() && p->corr <= c + half; ++p)
+        if (!p->called) tallest = std::max(tallest, p->height);
+    if (tallest <= 0.0) return 0.0;
+    return weakest > 0.0 ? tallest / weakest : 2.0;
+}
+
+// How far the gaps between the bases around base i (three either side)
+// stray from the local spacing s, on average: one odd gap is often a
+// peak's noise, a run of them is a stretch the train does not fit.
+double spacingIrregularity(const std::vector<kw::BaseCall>& bases, int i, double s) {
+    constexpr int kHalf = 3;
+    const int n = static_cast<int>(bases.size());
+    const int lo = std::max(0, i - kHalf), hi = std::min(n - 1, i + kHalf);
+    if (hi <= lo) return 0.0;
+    double sum = 0.0;
+    for (int k = lo; k < hi; ++k) {
+        const double gap = (bases[k + 1].correctedPosition - bases[k].correctedPosition) / s;
+        sum += std::min(1.5, std::fabs(gap - 1.0));
+    }
+    return clamp(sum / (hi - lo), 0.0, 1.5);
+}
+
+// The share of filled slots among the bases around base i (five either
+// side): where the peaks run out the train is guessed, not seen.
+double fillsAround(const std::vector<kw::BaseCall>& bases, int i) {
+    constexpr int kHalf = 5;
+    const int n = static_cast<int>(bases.size());
+    const int lo = std::max(0, i - kHalf), hi = std::min(n - 1, i + kHalf);
+    int fills = 0;
+    for (int k = lo; k <= hi; ++k) fills += bases[k].origin == 2;
+    return static_cast<double>(fills) / (hi - lo + 1);
+}
+
+}  // namespace
+
+std::vector<Features> baseFeatures(const std::vector<kw::BaseCall>& bases,
+                                   const std::vector<int>& peakOf, const std::vector<Peak>& peaks,
+                                   const RunShape& shape) {
+    const int n = static_cast<int>(bases.size());
+    std::vector<Features> out(bases.size());
+    for (int i = 0; i < n; ++i) {
+        const kw::BaseCall& b = bases[i];
+        const double c = b.correctedPosition, s = std::max(shape.spacing.at(c), 1e-9);
+        Features& f = out[i];
+        f[0] = spacingIrregularity(bases, i, s);
+        f[1] = clamp(
+            uncalledRatio(bases, std::max(0, i - 3), std::min(n - 1, i + 3), peaks, c, 3.5 * s),
+            0.0, 2.0);
+        f[2] = clamp(
+            uncalledRatio(bases, std::max(0, i - 1), std::min(n - 1, i + 1), peaks, c, 1.5 * s),
+            0.0, 2.0);
+        f[3] = clamp(b.secondaryRatio, 0.0, 1.5);
+        const int d = dyeOfBase(b.base);
+        const double h = d >= 0 ? b.heights[d] : 0.0;
+        f[4] = clamp(-std::log2(std::max(h, 1e-9) / std::max(shape.height.at(c), 1e-9)), -1.0, 4.0);
+        f[5] = fillsAround(bases, i);
+        f[6] = b.origin == 2 || b.base == 'N' ? 1.0 : 0.0;
+        f[7] = peakOf[i] >= 0 && b.origin == 0
+                   ? clamp(std::fabs(std::log2(peaks[peakOf[i]].sigma /
+                                               std::max(shape.sigma.at(c), 1e-9))),
+                           0.0, 2.0)
+                   : 0.0;
+    }
+    // How weak the bases around each base are (three either side): a
+    // stretch of fading signal.
+    for (int i = 0; i < n; ++i) {
+        const int lo = std::max(0, i - 3), hi = std::min(n - 1, i + 3);
+        double sum = 0.0;
+        for (int k = lo; k <= hi; ++k) sum += out[k][4];
+        out[i][8] = sum / (hi - lo + 1);
+    }
+    return out;
+}
+
+double modelQv(const Features& f) {
+    double z = kQvBias;
+    for (int k = 0; k < kNumFeatures; ++k) z += kQvWeights[k] * f[k];
+    // z is the log-odds of an error; QV = -10 log10 P(error).
+    const double logP = -std::log1p(std::exp(-z));
+    return clamp(-10.0 * logP / std::log(10.0), 0.0, kw::kMaxCallQv);
+}
+
+int qualityOf(const Features& f) {
+    const int raw = static_cast<int>(std::lround(modelQv(f)));
+    return kQvCalibration[std::max(0, std::min(kw::kMaxCallQv, raw))];
+}
+
+}  // namespace kwcall

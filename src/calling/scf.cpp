@@ -1,0 +1,122 @@
+// SCF version 3.00, the trace format of the Staden package and the one
+// most trace viewers and assemblers read: a 128-byte header, the four
+// channels (A, C, G, T, each whole, as second differences of 16-bit
+// samples), then the bases as arrays (positions, the four per-letter
+// probabilities, the letters, three spare bytes each) and text comments.
+// Every number is big-endian.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "kwsignal/basecall.h"
+#include "kwsignal/capillary.h"
+
+namespace kw {
+namespace {
+
+constexpr uint32_t kHeaderBytes = 128;
+// SCF stores the channels A, C, G, T; the capillary's trace codes are
+// C, A, G, T.
+constexpr int kScfToTrace[4] = {1, 0, 2, 3};
+
+void put32(std::string& out, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xff);
+}
+
+void put16(std::string& out, uint16_t v) {
+    out += static_cast<char>(v >> 8);
+    out += static_cast<char>(v & 0xff);
+}
+
+// The channels' common range over the signal window: every channel is
+// scaled alike so that their heights stay comparable in a viewer.
+void channelRange(const KwCap& cap, int from, int to, double& lo, double& hi) {
+    lo = 1e300;
+    hi = -1e300;
+    for (int t = 0; t < 4; ++t)
+        for (int s = from; s <= to; ++s) {
+            const double v = cap(t, s);
+            if (std::isfinite(v)) lo = std::min(lo, v), hi = std::max(hi, v);
+        }
+    if (!(hi > lo)) lo = 0.0, hi = 1.0;
+}
+
+// One channel as 16-bit samples, one per input-file sample, stored as
+// second differences modulo 2^16 (the difference of consecutive
+// differences): smooth traces then compress well.
+void putChannel(std::string& out, const KwCap& cap, int trace, int samples, double scale, double lo,
+                double hi) {
+    const int last = cap.getNumData() - 1;
+    uint16_t prevValue = 0, prevDelta = 0;
+    for (int i = 0; i < samples; ++i) {
+        const int s = std::min(last, static_cast<int>(std::lround(i * scale)));
+        const double v = cap(trace, s);
+        const double scaled = std::isfinite(v) ? (v - lo) / (hi - lo) * 65535.0 : 0.0;
+        const uint16_t value = static_cast<uint16_t>(std::max(0.0, std::min(65535.0, scaled)));
+        const uint16_t delta = static_cast<uint16_t>(value - prevValue);
+        put16(out, static_cast<uint16_t>(delta - prevDelta));
+        prevValue = value;
+        prevDelta = delta;
+    }
+}
+
+void putBases(std::string& out, const BaseCalls& calls, int samples) {
+    const std::vector<BaseCall>& bases = calls.bases;
+    for (const BaseCall& b : bases) {
+        const double p = std::isfinite(b.position) ? std::lround(b.position) : 0.0;
+        put32(out, static_cast<uint32_t>(std::max(0.0, std::min<double>(samples - 1, p))));
+    }
+    const char* letters = "ACGT";
+    for (int k = 0; k < 4; ++k)
+        for (const BaseCall& b : bases) {
+            const bool pure = b.base == 'A' || b.base == 'C' || b.base == 'G' || b.base == 'T';
+            const int qv = std::max(0, std::min(255, b.qv));
+            out += static_cast<char>(!pure || b.base == letters[k] ? qv : 0);
+        }
+    for (const BaseCall& b : bases) out += b.base;
+    out.append(3 * bases.size(), '\0');
+}
+
+}  // namespace
+
+std::string scfFile(const KwCap& processed, const BaseCalls& calls, const CallInputs& in,
+                    const std::string& name) {
+    const double scale =
+        in.coordinateScale > 0.0 && std::isfinite(in.coordinateScale) ? in.coordinateScale : 1.0;
+    const bool traces = processed.getNumTraces() >= 4 && processed.getNumData() > 0;
+    const int samples =
+        traces ? static_cast<int>(std::floor((processed.getNumData() - 1) / scale)) + 1 : 0;
+    std::string comments = "NAME=";
+    for (char c : name) comments += c == '\n' || c == '\r' || c == '\0' ? '_' : c;
+    comments += "\nSRC=kwsignal\n";
+    comments += '\0';
+
+    const uint32_t basesOffset = kHeaderBytes + 4u * 2u * static_cast<uint32_t>(samples);
+    const uint32_t numBases = static_cast<uint32_t>(calls.bases.size());
+    const uint32_t commentsOffset = basesOffset + 12u * numBases;
+    std::string out;
+    out.reserve(commentsOffset + comments.size());
+    out += ".scf";
+    for (uint32_t v : {static_cast<uint32_t>(samples), kHeaderBytes, numBases, 0u, 0u, basesOffset,
+                       static_cast<uint32_t>(comments.size()), commentsOffset})
+        put32(out, v);
+    out += "3.00";
+    put32(out, 2);  // bytes per sample
+    put32(out, 0);  // code set (unused)
+    put32(out, 0);  // private data: none
+    put32(out, commentsOffset + static_cast<uint32_t>(comments.size()));
+    out.append(kHeaderBytes - out.size(), '\0');
+
+    if (traces) {
+        const int last = processed.getNumData() - 1;
+        const int from = std::max(0, std::min(last, in.windowStart));
+        const int to = std::max(from, std::min(last, in.windowEnd));
+        double lo = 0.0, hi = 1.0;
+        channelRange(processed, from, to, lo, hi);
+        for (int t : kScfToTrace) putChannel(out, processed, t, samples, scale, lo, hi);
+    }
+    putBases(out, calls, std::max(samples, 1));
+    return out + comments;
+}
+
+}  // namespace kw

@@ -1,0 +1,146 @@
+// The run's local shape: base spacing, the height of a typical base and the
+// width of a single base's peak, each a smooth function along the run. The
+// spacing of capillary sequencing runs grows by about a factor of two from
+// the first bases to the last, and the peaks widen and weaken with it, so
+// every decision of the caller is taken against these local values.
+#include <algorithm>
+#include <cmath>
+
+#include "calling/calling.h"
+
+namespace kwcall {
+
+double Curve::at(double pos) const {
+    if (x.empty()) return 0.0;
+    if (!(pos > x.front())) return y.front();
+    if (pos >= x.back()) return y.back();
+    const size_t k = static_cast<size_t>(std::upper_bound(x.begin(), x.end(), pos) - x.begin());
+    const double f = (pos - x[k - 1]) / (x[k] - x[k - 1]);
+    return y[k - 1] + f * (y[k] - y[k - 1]);
+}
+
+double quantileOf(std::vector<double>& v, double q) {
+    if (v.empty()) return 0.0;
+    const size_t k = std::min(v.size() - 1, static_cast<size_t>(q * (v.size() - 1) + 0.5));
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
+    return v[k];
+}
+
+double medianOf(std::vector<double>& v) {
+    return quantileOf(v, 0.5);
+}
+
+std::vector<double> smoothRobust(const std::vector<double>& y, int half) {
+    const int n = static_cast<int>(y.size());
+    std::vector<double> med(y.size()), window;
+    for (int i = 0; i < n; ++i) {
+        window.assign(y.begin() + std::max(0, i - half), y.begin() + std::min(n, i + half + 1));
+        med[i] = medianOf(window);
+    }
+    std::vector<double> out(y.size());
+    for (int i = 0; i < n; ++i) {
+        const int lo = std::max(0, i - 1), hi = std::min(n - 1, i + 1);
+        double sum = 0.0;
+        for (int k = lo; k <= hi; ++k) sum += med[k];
+        out[i] = sum / (hi - lo + 1);
+    }
+    return out;
+}
+
+namespace {
+
+// Windows of about 90 bases, half overlapping: long enough for a stable
+// median, short against the drift of spacing and width along the run.
+constexpr double kWindowBases = 90.0;
+
+// Strong peaks are those of at least this fraction of the window's upper
+// quartile height: true bases, not cross-talk remnants or shoulders.
+constexpr double kStrongFraction = 0.25;
+
+struct WindowFigures {
+    double centre, spacing, height, sigma;
+};
+
+// The figures of the peaks [first, last) (sorted by corr), given the
+// spacing expected there.
+bool windowFigures(const std::vector<Peak>& peaks, size_t first, size_t last, double expected,
+                   WindowFigures& out, std::vector<double>& scratch) {
+    if (last - first < 8) return false;
+    scratch.clear();
+    for (size_t i = first; i < last; ++i) scratch.push_back(peaks[i].height);
+    const double top = quantileOf(scratch, 0.75);
+    const double strong = kStrongFraction * top;
+    scratch.clear();
+    double prev = -1.0;
+    for (size_t i = first; i < last; ++i) {
+        if (!(peaks[i].height >= strong)) continue;
+        if (prev >= 0.0) {
+            const double g = peaks[i].corr - prev;
+            if (g > 0.6 * expected && g < 1.5 * expected) scratch.push_back(g);
+        }
+        prev = peaks[i].corr;
+    }
+    if (scratch.size() < 5) return false;
+    out.spacing = medianOf(scratch);
+    scratch.clear();
+    for (size_t i = first; i < last; ++i)
+        if (peaks[i].height >= strong && peaks[i].sigma > 0.0) scratch.push_back(peaks[i].sigma);
+    // The narrower half: single bases, not humps of repeated bases.
+    out.sigma = quantileOf(scratch, 0.35);
+    out.height = top;
+    out.centre = 0.5 * (peaks[first].corr + peaks[last - 1].corr);
+    return true;
+}
+
+void setCurve(Curve& c, const std::vector<double>& x, const std::vector<double>& y) {
+    c.x = x;
+    c.y = smoothRobust(y, 2);
+}
+
+}  // namespace
+
+void measureRun(const std::vector<Peak>& peaks, double spacing, RunShape& shape) {
+    std::vector<double> xs, sp, hs, ws, scratch;
+    // Two passes: the second expects the spacing the first measured there.
+    for (int pass = 0; pass < 2; ++pass) {
+        xs.clear();
+        sp.clear();
+        hs.clear();
+        ws.clear();
+        size_t first = 0;
+        for (double from = peaks.empty() ? 0.0 : peaks.front().corr;
+             !peaks.empty() && from < peaks.back().corr;) {
+            const double expected = pass == 0 ? spacing : shape.spacing.at(from);
+            const double to = from + kWindowBases * expected;
+            while (first < peaks.size() && peaks[first].corr < from) ++first;
+            size_t last = first;
+            while (last < peaks.size() && peaks[last].corr < to) ++last;
+            WindowFigures f;
+            if (windowFigures(peaks, first, last, expected, f, scratch)) {
+                xs.push_back(f.centre);
+                sp.push_back(f.spacing);
+                hs.push_back(f.height);
+                ws.push_back(f.sigma);
+            }
+            from += 0.5 * kWindowBases * expected;
+        }
+        if (xs.empty()) {
+            // Too few peaks for windows: the measured spacing throughout.
+            scratch.clear();
+            for (const Peak& p : peaks) scratch.push_back(p.height);
+            const double h = quantileOf(scratch, 0.75);
+            scratch.clear();
+            for (const Peak& p : peaks) scratch.push_back(p.sigma);
+            const double s = quantileOf(scratch, 0.35);
+            shape.spacing = Curve{{0.0}, {spacing}};
+            shape.height = Curve{{0.0}, {h}};
+            shape.sigma = Curve{{0.0}, {s}};
+            return;
+        }
+        setCurve(shape.spacing, xs, sp);
+    }
+    setCurve(shape.height, xs, hs);
+    setCurve(shape.sigma, xs, ws);
+}
+
+}  // namespace kwcall

@@ -1,0 +1,299 @@
+// Base calling on processed runs with a known sequence, the read's summary
+// figures, and the files written from the calls.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "kwsignal/basecall.h"
+#include "kwsignal/capillary.h"
+#include "kwsignal/events.h"
+#include "synthetic.h"
+
+namespace {
+
+constexpr double kSpacing = 12.0;
+constexpr double kSigma = 2.5;
+
+int dyeOf(char b) {
+    return static_cast<int>(std::string("CAGT").find(b));
+}
+
+// A processed run of `seq` as the road hands it over: one Gaussian per base
+// in its dye's channel, a base spacing apart, shifted by the dye's mobility
+// offset; the fitted peaks, where a run of one letter is fitted as one broad
+// peak (as a fit of merged bases is). heightOf(k) scales base k.
+struct SynthRun {
+    KwCap cap;
+    std::vector<KwPeak> peaks;
+    kw::CallInputs in;
+};
+
+KwPeak peakOf(int dye, double centre, double height, double sigma) {
+    KwPeak p;
+    p.setTraceCode(dye);
+    p.setLocatn(centre);
+    p.setHeight(height);
+    p.setSigma(sigma);
+    p.setStartPnt(static_cast<int>(centre - 3 * sigma));
+    p.setEndPnt(static_cast<int>(centre + 3 * sigma));
+    return p;
+}
+
+template <class Height>
+SynthRun makeRun(const std::string& seq, const double offset[4], Height heightOf) {
+    const int n = static_cast<int>(60 + seq.size() * kSpacing + 60);
+    std::vector<std::vector<double>> rows(4, std::vector<double>(n, 0.0));
+    std::vector<KwPeak> peaks;
+    for (size_t k = 0; k < seq.size();) {
+        size_t end = k;
+        while (end < seq.size() && seq[end] == seq[k]) ++end;
+        const int d = dyeOf(seq[k]);
+        const int m = static_cast<int>(end - k);
+        double centre = 0.0, height = 0.0;
+        for (size_t j = k; j < end; ++j) {
+            const double x = 60 + j * kSpacing + offset[d];
+            kwtest::addGaussian(rows[d], x, heightOf(j), kSigma);
+            centre += x / m;
+            height = std::max(height, heightOf(j));
+        }
+        const double sigma = std::sqrt(kSigma * kSigma + kSpacing * kSpacing * (m * m - 1) / 12.0);
+        peaks.push_back(peakOf(d, centre, height, sigma));
+        k = end;
+    }
+    std::sort(peaks.begin(), peaks.end(),
+              [](const KwPeak& a, const KwPeak& b) { return a.getLocatn() < b.getLocatn(); });
+    kw::CallInputs in;
+    in.windowStart = 0;
+    in.windowEnd = n - 1;
+    in.spacing = kSpacing;
+    return SynthRun{kwtest::makeCap(rows, 3.0), peaks, in};
+}
+
+const double kNoOffset[4] = {0.0, 0.0, 0.0, 0.0};
+
+// Random bases without runs of one letter, as flanks around the cases.
+std::string flank(int length, unsigned seed) {
+    std::string s;
+    std::srand(seed);
+    while (static_cast<int>(s.size()) < length) {
+        const char b = "ACGT"[std::rand() % 4];
+        if (s.empty() || s.back() != b) s += b;
+    }
+    return s;
+}
+
+double steady(size_t k) {
+    return 800.0 + 200.0 * std::sin(0.7 * k);
+}
+
+kw::BaseCalls call(const SynthRun& r, const kw::CallOptions& o = kw::CallOptions()) {
+    return kw::callBases(r.cap, r.peaks, r.in, o);
+}
+
+}  // namespace
+
+TEST(BaseCalling, ReadsRunsOfOneLetterAndWeakBasesAndDropsExtraPeaks) {
+    // Runs of 2 to 6 fitted as one broad peak each.
+    const std::string runs = flank(30, 1) + "AA" + flank(8, 2) + "CCC" + flank(8, 3) + "TTTT" +
+                             flank(8, 4) + "GGGGG" + flank(8, 5) + "AAAAAA" + flank(30, 6);
+    // flank() may start a run with the base before it; compare to the truth.
+    SynthRun r = makeRun(runs, kNoOffset, steady);
+    EXPECT_EQ(call(r).sequence(), runs);
+
+    // A base at 15 % of its neighbours' height is a base; a small peak half a
+    // spacing off the train (a cross-talk remnant) is not.
+    const std::string seq = flank(80, 7);
+    const size_t weak = 40;
+    SynthRun w = makeRun(seq, kNoOffset, [&](size_t k) { return k == weak ? 150.0 : 1000.0; });
+    w.peaks.push_back(peakOf(dyeOf(seq[20]) == 0 ? 1 : 0, 60 + 20.5 * kSpacing, 90.0, kSigma));
+    std::sort(w.peaks.begin(), w.peaks.end(),
+              [](const KwPeak& a, const KwPeak& b) { return a.getLocatn() < b.getLocatn(); });
+    const kw::BaseCalls c = call(w);
+    EXPECT_EQ(c.sequence(), seq);
+    ASSERT_EQ(c.bases.size(), seq.size());
+    // The weak base is trusted less than its strong neighbours.
+    EXPECT_LT(c.bases[weak].qv, c.bases[weak - 2].qv);
+}
+
+TEST(BaseCalling, LearnsAndUndoesDyeMobility) {
+    // G runs 4 samples late and T 3 early (a third and a quarter of a
+    // spacing): uncorrected, a T after a G comes 5 samples behind it.
+    const double offset[4] = {0.0, 0.0, 4.0, -3.0};
+    const std::string seq = flank(300, 11);
+    const kw::BaseCalls c = call(makeRun(seq, offset, steady));
+    EXPECT_EQ(c.sequence(), seq);
+    ASSERT_FALSE(c.mobility.empty());
+    const kw::MobilityPoint& m = c.mobility[c.mobility.size() / 2];
+    EXPECT_NEAR(m.offset[2] - m.offset[3], 7.0, 1.0);
+    EXPECT_NEAR(m.offset[0] - m.offset[1], 0.0, 1.0);
+    // Positions: the raw one on the dye's own peak, the corrected one on the
+    // common axis.
+    for (size_t k = 100; k < 110; ++k) {
+        const int d = dyeOf(seq[k]);
+        EXPECT_NEAR(c.bases[k].position, 60 + k * kSpacing + offset[d], 0.5);
+        EXPECT_NEAR(c.bases[k].correctedPosition, 60 + k * kSpacing + 0.25, 1.5);
+    }
+}
+
+TEST(BaseCalling, MixedPositionGivesSecondaryBaseOrIupacCode) {
+    const std::string seq = flank(80, 21);
+    const size_t at = 40;
+    SynthRun r = makeRun(seq, kNoOffset, [](size_t) { return 1000.0; });
+    const int primary = dyeOf(seq[at]);
+    const int other = primary == 1 ? 2 : 1;  // A, else G
+    const char otherLetter = "CAGT"[other];
+    // A second dye at half the height under the same base.
+    std::vector<std::vector<double>> rows(4, std::vector<double>(r.cap.getNumData()));
+    for (int t = 0; t < 4; ++t)
+        for (int s = 0; s < r.cap.getNumData(); ++s) rows[t][s] = r.cap(t, s);
+    const double x = 60 + at * kSpacing;
+    kwtest::addGaussian(rows[other], x, 500.0, kSigma);
+    r.cap = kwtest::makeCap(rows, 3.0);
+    r.peaks.push_back(peakOf(other, x + 0.2, 500.0, kSigma));
+    std::sort(r.peaks.begin(), r.peaks.end(),
+              [](const KwPeak& a, const KwPeak& b) { return a.getLocatn() < b.getLocatn(); });
+
+    const kw::BaseCalls pure = call(r);
+    ASSERT_EQ(pure.sequence(), seq);
+    EXPECT_EQ(pure.bases[at].secondary, otherLetter);
+    EXPECT_NEAR(pure.bases[at].secondaryRatio, 0.5, 0.05);
+
+    kw::CallOptions mixed;
+    mixed.mixedRatio = 0.25;
+    const kw::BaseCalls m = call(r, mixed);
+    ASSERT_EQ(m.bases.size(), seq.size());
+    const std::string pair =
+        std::string(1, std::min(seq[at], otherLetter)) + std::max(seq[at], otherLetter);
+    const std::string codes[] = {"ACM", "AGR", "ATW", "CGS", "CTY", "GTK"};
+    char expected = '?';
+    for (const std::string& c : codes)
+        if (c.compare(0, 2, pair) == 0) expected = c[2];
+    EXPECT_EQ(m.bases[at].base, expected);
+    EXPECT_LE(m.bases[at].qv, kw::kMixedQv);
+    EXPECT_EQ(m.counts[4], 1);
+    mixed.mixedRatio = 0.6;  // the secondary at 50 % stays below it
+    EXPECT_EQ(call(r, mixed).sequence(), seq);
+}
+
+TEST(BaseCalling, BadInputGivesNoCallsAndSaysWhy) {
+    const std::string seq = flank(60, 31);
+    const SynthRun good = makeRun(seq, kNoOffset, steady);
+    auto expectNone = [](const kw::BaseCalls& c) {
+        EXPECT_TRUE(c.bases.empty());
+        EXPECT_FALSE(c.note.empty());
+        EXPECT_EQ(c.trimEnd, c.trimStart);
+    };
+    expectNone(kw::callBases(good.cap, {}, good.in, kw::CallOptions()));
+    kw::CallInputs in = good.in;
+    in.spacing = 0.0;
+    expectNone(kw::callBases(good.cap, good.peaks, in, kw::CallOptions()));
+    for (double bad : {std::numeric_limits<double>::quiet_NaN(), 1e-300, 1e300}) {
+        in.spacing = bad;
+        expectNone(kw::callBases(good.cap, good.peaks, in, kw::CallOptions()));
+    }
+    std::vector<KwPeak> nan = good.peaks;
+    for (KwPeak& p : nan) p.setHeight(std::numeric_limits<double>::quiet_NaN());
+    expectNone(kw::callBases(good.cap, nan, good.in, kw::CallOptions()));
+    const KwCap one = kwtest::makeCap({std::vector<double>(good.cap.getNumData(), 1.0)}, 3.0);
+    expectNone(kw::callBases(one, good.peaks, good.in, kw::CallOptions()));
+    // Peaks of unknown channels or outside the window are left out.
+    std::vector<KwPeak> odd = good.peaks;
+    odd.push_back(peakOf(7, 100.0, 1000.0, kSigma));
+    odd.push_back(peakOf(1, 1e9, 1000.0, kSigma));
+    EXPECT_EQ(kw::callBases(good.cap, odd, good.in, kw::CallOptions()).sequence(), seq);
+}
+
+TEST(BaseCalling, TrimmingAndSummaryFigures) {
+    // Per base: cutoff - P(error); QV 5 costs 0.266, QV 30 gains 0.049, so
+    // the best stretch is the three QV-30 bases and not the five with a QV 5
+    // between.
+    int start = -1, end = -1;
+    kw::mottTrim({5, 5, 30, 30, 30, 5, 30, 30, 2, 2}, 0.05, start, end);
+    EXPECT_EQ(start, 2);
+    EXPECT_EQ(end, 5);
+    kw::mottTrim({0, 3, 5}, 0.05, start, end);
+    EXPECT_EQ(end - start, 0);
+
+    kw::BaseCalls calls;
+    for (int i = 0; i < 100; ++i) {
+        kw::BaseCall b;
+        b.base = i == 50 ? 'N' : "ACGT"[i % 4];
+        b.qv = i < 20 ? 5 : 40;
+        calls.bases.push_back(b);
+    }
+    kw::summariseCalls(calls, 0.05);
+    EXPECT_EQ(calls.qv20, 80);
+    EXPECT_EQ(calls.counts[4], 1);
+    EXPECT_EQ(calls.counts[0] + calls.counts[1] + calls.counts[2] + calls.counts[3], 99);
+    EXPECT_EQ(calls.trimStart, 20);
+    EXPECT_EQ(calls.trimEnd, 100);
+    EXPECT_DOUBLE_EQ(calls.trimmedMeanQv, 40.0);
+    // Base i counts when the mean QV of bases i-21..i+21 (clipped at the
+    // ends) reaches 20.
+    int first = -1;
+    for (int i = 0; i < 100 && first < 0; ++i) {
+        const int lo = std::max(0, i - 21), hi = std::min(99, i + 21);
+        double sum = 0;
+        for (int k = lo; k <= hi; ++k) sum += calls.bases[k].qv;
+        if (sum / (hi - lo + 1) >= 20.0) first = i;
+    }
+    EXPECT_EQ(calls.contiguousStart, first);
+    EXPECT_EQ(calls.contiguousLength, 100 - first);
+}
+
+TEST(BaseCalling, FastqFastaTableAndScfReadBack) {
+    const std::string seq = flank(120, 41);
+    const SynthRun r = makeRun(seq, kNoOffset, steady);
+    const kw::BaseCalls c = call(r);
+    ASSERT_EQ(c.sequence(), seq);
+
+    const std::string fq = kw::fastqRecord(c, " sample 1\n");
+    std::string quals;
+    for (const kw::BaseCall& b : c.bases) quals += static_cast<char>(33 + b.qv);
+    EXPECT_EQ(fq, "@sample 1_\n" + seq + "\n+\n" + quals + "\n");
+    const std::string fa = kw::fastaRecord(c, "s");
+    EXPECT_EQ(fa, ">s\n" + seq.substr(0, 70) + "\n" + seq.substr(70) + "\n");
+    const std::string tsv = kw::callsTable(c);
+    EXPECT_EQ(
+        tsv.substr(0, tsv.find('\n')),
+        "index\tbase\tqv\tposition\tcorrected_position\tsecondary\tsecondary_ratio\tC\tA\tG\tT");
+    EXPECT_EQ(std::count(tsv.begin(), tsv.end(), '\n'), static_cast<long>(seq.size() + 1));
+
+    const std::string scf = kw::scfFile(r.cap, c, r.in, "sample");
+    ASSERT_GE(scf.size(), 128u);
+    EXPECT_EQ(scf.substr(0, 4), ".scf");
+    EXPECT_EQ(scf.substr(36, 4), "3.00");
+    if (std::system("command -v extract_fastq > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "extract_fastq (Debian staden-io-lib-utils) is not installed: "
+                        "the SCF file was not read back by an independent reader";
+    const std::string dir = ::testing::TempDir();
+    const std::string path = kwtest::writeFile(dir + "/kw_basecall.scf", scf);
+    const std::string out = dir + "/kw_basecall.fq";
+    ASSERT_EQ(std::system(("extract_fastq " + path + " > " + out).c_str()), 0);
+    const std::string back = kwtest::readFile(out);
+    // Same bases and qualities (the reader names the record after the file).
+    EXPECT_NE(back.find("\n" + seq + "\n+"), std::string::npos) << back;
+    EXPECT_NE(back.find("\n" + quals), std::string::npos) << back;
+    // Same positions: scf_dump lists each base with its sample.
+    const std::string dump = dir + "/kw_basecall.txt";
+    ASSERT_EQ(std::system(("scf_dump " + path + " > " + dump).c_str()), 0);
+    const std::string text = kwtest::readFile(dump);
+    const kw::BaseCall& b = c.bases[10];
+    const int pos = static_cast<int>(std::lround(b.position));
+    char line[64];
+    std::snprintf(line, sizeof line, "%c %05d", b.base, pos);
+    EXPECT_NE(text.find(line), std::string::npos) << "no \"" << line << "\" in scf_dump's output";
+    // The base's own channel (SCF orders them A, C, G, T) peaks there.
+    const size_t trace = text.find(std::string("[") + b.base + "_Trace]");
+    ASSERT_NE(trace, std::string::npos);
+    std::snprintf(line, sizeof line, "\t#%5d\n", pos);
+    const size_t at = text.find(line, trace);
+    ASSERT_NE(at, std::string::npos);
+    const size_t start = text.rfind('\n', at) + 1;
+    EXPECT_GT(std::atoi(text.c_str() + start), 30000) << text.substr(start, at - start);
+}

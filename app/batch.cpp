@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -125,28 +126,92 @@ FileReport processFile(const std::string& path, const std::string& outDir,
     return report;
 }
 
-int processFiles(const std::vector<std::string>& files, const BatchOptions& options) {
-    const std::vector<std::string> folders = outputFolders(files, options.outDir);
+// Runs work(k) for every file k on `jobs` threads with a progress line,
+// reporting failures and runs without signal. Returns the exit status.
+int runBatch(const std::vector<std::string>& files, int jobs, bool quiet,
+             const std::function<FileReport(size_t)>& work) {
     std::vector<FileReport> reports(files.size());
-    Reporter reporter(files.size(), !options.quiet && isatty(STDERR_FILENO));
+    Reporter reporter(files.size(), !quiet && isatty(STDERR_FILENO));
     std::atomic<size_t> next{0};
     auto worker = [&]() {
         for (size_t k = next++; k < files.size(); k = next++) {
             reporter.started(files[k]);
-            reports[k] = processFile(files[k], folders[k], options);
+            reports[k] = work(k);
             reporter.finished(files[k], reports[k]);
         }
     };
-    const int jobs = std::max(1, std::min<int>(options.jobs, static_cast<int>(files.size())));
-    std::vector<std::thread> threads;
-    for (int j = 1; j < jobs; ++j) threads.emplace_back(worker);
+    const int threads = std::max(1, std::min<int>(jobs, static_cast<int>(files.size())));
+    std::vector<std::thread> pool;
+    for (int j = 1; j < threads; ++j) pool.emplace_back(worker);
     worker();
-    for (std::thread& t : threads) t.join();
+    for (std::thread& t : pool) t.join();
     reporter.close();
     int status = kExitOk;
     for (const FileReport& r : reports) {
         if (r.outcome == Outcome::failed) return kExitFailed;
         if (r.outcome == Outcome::noSignal) status = kExitNoSignal;
+    }
+    return status;
+}
+
+int processFiles(const std::vector<std::string>& files, const BatchOptions& options) {
+    const std::vector<std::string> folders = outputFolders(files, options.outDir);
+    return runBatch(files, options.jobs, options.quiet,
+                    [&](size_t k) { return processFile(files[k], folders[k], options); });
+}
+
+namespace {
+
+// The record of one file's calls, trimmed when asked.
+FileReport callRecord(const std::string& path, const CallCommand& command, std::string& record) {
+    FileReport report;
+    kw::Run run;
+    if (const kw::ReadError e = kw::readRun(path, run, command.batch.format)) {
+        report.reason = e.reason;
+        return report;
+    }
+    kw::ProcessResult result;
+    if (const kw::ProcessError e = kw::process(run, command.batch.road, result)) {
+        report.reason = e.reason;
+        return report;
+    }
+    if (result.status != "ok") {
+        report.outcome = Outcome::noSignal;
+        report.reason = result.note;
+        return report;
+    }
+    if (!result.called) {
+        report.reason = result.calls.note;
+        return report;
+    }
+    kw::BaseCalls calls = result.calls;
+    if (command.trim) {
+        const auto& b = calls.bases;
+        calls.bases.assign(b.begin() + calls.trimStart, b.begin() + calls.trimEnd);
+    }
+    const std::string name = kw::readName(run);
+    record = command.fasta ? kw::fastaRecord(calls, name) : kw::fastqRecord(calls, name);
+    report.outcome = Outcome::ok;
+    return report;
+}
+
+}  // namespace
+
+int callFiles(const std::vector<std::string>& files, const CallCommand& command) {
+    std::vector<std::string> records(files.size());
+    const int status = runBatch(files, command.batch.jobs, command.batch.quiet, [&](size_t k) {
+        return callRecord(files[k], command, records[k]);
+    });
+    std::string all;
+    for (const std::string& r : records) all += r;
+    if (command.out.empty()) {
+        std::fwrite(all.data(), 1, all.size(), stdout);
+        return status;
+    }
+    const std::string problem = kw::writeFileAtomically(command.out, all);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "kwsignal: %s\n", problem.c_str());
+        return kExitFailed;
     }
     return status;
 }

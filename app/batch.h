@@ -48,6 +48,19 @@ FileReport processFile(const std::string& path, const std::string& outDir,
 /// exit status.
 int processFiles(const std::vector<std::string>& files, const BatchOptions& options);
 
+/// What `kwsignal call` does with the calls of every file.
+struct CallCommand {
+    BatchOptions batch;  ///< reading, the road's options, threads
+    std::string out;     ///< file receiving every record; empty for stdout
+    bool fasta = false;  ///< FASTA instead of FASTQ
+    bool trim = false;   ///< only the trimmed read of each file
+};
+
+/// Calls the bases of every file and writes one record per file, in the
+/// order given, to command.out (atomically) or stdout. A file that fails is
+/// named on stderr and has no record. Returns the exit status.
+int callFiles(const std::vector<std::string>& files, const CallCommand& command);
+
 /// Tunes the C library's allocator for a process that runs the road:
 /// buffers of whole traces (a few hundred KiB) are kept for reuse instead of
 /// being mapped and returned to the system each time. Call once, at start;

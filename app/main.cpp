@@ -1,6 +1,8 @@
 // kwsignal: the command-line tool of the kwsignal library.
 //
 //   kwsignal process FILE... [-o DIR] [-j N] [--matrix SSM.txt] [--format F] [--quiet]
+//                    [--mixed RATIO] [--trim-cutoff P] [--no-calls]
+//   kwsignal call FILE... [-o OUT] [--fasta] [--trim] [--mixed RATIO] [-j N] [--format F]
 //   kwsignal simulate [-o FILE] [--seed N] [--bases N] [--rate HZ] [--crosstalk X] [--noise X]
 //   kwsignal demo [-o DIR]
 //   kwsignal info FILE... [--format F]
@@ -90,8 +92,9 @@ int runSimulate(const std::string& out, const kw::SimulationOptions& options) {
 int main(int argc, char** argv) {
     kwapp::tuneAllocator();
     CLI::App app{
-        "kwsignal: raw four-colour capillary electrophoresis traces to clean signal and "
-        "fitted peaks.\nExit status: 0 success, 1 a file failed, 2 bad command line, "
+        "kwsignal: raw four-colour capillary electrophoresis traces to clean signal, "
+        "fitted peaks and called bases.\nExit status: 0 success, 1 a file failed, 2 bad command "
+        "line, "
         "3 a run without signal."};
     app.require_subcommand(1);
 
@@ -112,6 +115,36 @@ int main(int argc, char** argv) {
     process->add_option("--rate", po.road.rate, "sampling rate in Hz, overriding the file's")
         ->check(CLI::PositiveNumber);
     process->add_flag("--quiet", po.quiet, "no progress line");
+    process
+        ->add_option("--mixed", po.road.calls.mixedRatio,
+                     "call IUPAC codes where the second dye reaches RATIO of the first")
+        ->check(CLI::Range(0.0, 1.0));
+    process
+        ->add_option("--trim-cutoff", po.road.calls.trimCutoff,
+                     "error probability of the read's quality trimming")
+        ->check(CLI::Range(1e-6, 0.999999))
+        ->capture_default_str();
+    bool noCalls = false;
+    process->add_flag("--no-calls", noCalls, "leave the bases uncalled");
+
+    kwapp::CallCommand cc;
+    std::vector<std::string> callFiles;
+    std::string callFormat = "auto";
+    CLI::App* call = app.add_subcommand("call", "call bases: one FASTQ (or FASTA) record per file");
+    call->add_option("FILE", callFiles, "sequencing trace files")->required();
+    call->add_option("-o,--out", cc.out, "file for every record (default: standard output)");
+    call->add_flag("--fasta", cc.fasta, "FASTA instead of FASTQ");
+    call->add_flag("--trim", cc.trim, "only the quality-trimmed read");
+    call->add_option("--mixed", cc.batch.road.calls.mixedRatio,
+                     "call IUPAC codes where the second dye reaches RATIO of the first")
+        ->check(CLI::Range(0.0, 1.0));
+    call->add_option("-j,--jobs", cc.batch.jobs, "files processed at once")
+        ->check(CLI::Range(1, 256))
+        ->capture_default_str();
+    call->add_option("--format", callFormat, "input format")
+        ->check(CLI::IsMember(kw::formatNames()))
+        ->capture_default_str();
+    call->add_flag("--quiet", cc.batch.quiet, "no progress line");
 
     std::string simOut = "simulated.txt";
     kw::SimulationOptions so;
@@ -157,7 +190,12 @@ int main(int argc, char** argv) {
                 return kwapp::kExitUsage;
             }
         }
+        po.road.callBases = !noCalls;
         return kwapp::processFiles(processFiles, po);
+    }
+    if (*call) {
+        cc.batch.format = formatFrom(callFormat);
+        return kwapp::callFiles(callFiles, cc);
     }
     if (*simulate) return runSimulate(simOut, so);
     if (*demo) return kwapp::runDemo(demoOut);

@@ -33,10 +33,10 @@
 #include <vector>
 
 #include "calling/calling.h"
-#include "formats.h"
 #include "kwsignal/abif.h"
 #include "kwsignal/basecall.h"
-#include "pipeline.h"
+#include "kwsignal/process.h"
+#include "kwsignal/run.h"
 
 namespace {
 
@@ -50,12 +50,11 @@ struct Road {
 };
 
 bool roadOf(const std::string& path, Road& road, std::string& why) {
-    kwapp::RawRun run;
-    why = kwapp::loadRun(path, kwapp::Format::automatic, run);
-    if (!why.empty()) return false;
-    kwapp::PipelineResult result;
-    why = kwapp::runPipeline(run, kwapp::PipelineOptions(), result);
-    if (!why.empty()) return false;
+    kw::Run run;
+    if (const kw::ReadError e = kw::readRun(path, run)) return why = e.reason, false;
+    kw::ProcessResult result;
+    if (const kw::ProcessError e = kw::process(run, kw::ProcessOptions(), result))
+        return why = e.reason, false;
     if (result.status != "ok" || !result.processed) return why = result.status, false;
     road.processed = std::move(result.processed);
     road.peaks = std::move(result.peaks);

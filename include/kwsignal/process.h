@@ -5,7 +5,8 @@
 // channel, and the spacing and width of the peaks measured on the run
 // itself. Nothing is tuned for a particular instrument or file. Stages, in
 // the order a capillary travels: build, despike, window, clean, separate,
-// baseline, ends, noise, filter, normalise, events, fit, select; each is
+// baseline, ends, noise, filter, normalise, events, fit, select, and on a
+// sequencing run of four known dyes call (kwsignal/basecall.h); each is
 // timed.
 //
 //     kw::Run run;
@@ -23,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "kwsignal/basecall.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/events.h"
 #include "kwsignal/export.h"
@@ -42,6 +44,11 @@ struct ProcessOptions {
     std::vector<std::vector<double>> systemMatrix;
     /// Samples per second overriding the run's own rate when > 0.
     double rate = 0.0;
+    /// Call bases (stage "call") on a run of four dyes in a known base
+    /// order (C, A, G, T) that holds signal.
+    bool callBases = true;
+    /// Mixed bases and trimming of the calls.
+    CallOptions calls;
 };
 
 /// Processor time of one stage (of the thread that ran it).
@@ -82,6 +89,9 @@ struct ProcessResult {
     std::vector<StageTime> stages;
     double totalMs = 0.0;            ///< processor time of the whole road, milliseconds
     std::vector<std::string> notes;  ///< what the road could not do as planned
+    /// True when bases were called; calls.note says why not otherwise.
+    bool called = false;
+    BaseCalls calls;  ///< the called bases and their summary
 };
 
 /// Why a run could not be processed at all.
@@ -99,6 +109,10 @@ struct ProcessError {
     std::string reason;  ///< in words, without the file's name
     explicit operator bool() const { return kind != ProcessErrorKind::none; }
 };
+
+/// What the base caller is given of a processed run: its signal window,
+/// base spacing and the run's coordinate scale.
+KW_API CallInputs callInputsOf(const Run& run, const ProcessResult& result);
 
 /// Runs the default road on run into result (reset first). A run without
 /// signal is a result (status "no_signal"), not an error.

@@ -39,9 +39,13 @@ KW_API const char* peaksHeader();
 KW_API std::string peaksTsv(const Run& run, const ProcessResult& result);
 
 /// summary.json: the run, the road's measurements, separation, channels,
-/// counts, stage times and warnings (pretty-printed, ends in a newline).
+/// counts, base calls, stage times and warnings (pretty-printed, ends in a newline).
 /// parseMs: milliseconds spent reading the file (0 when unknown).
 KW_API std::string summaryJson(const Run& run, const ProcessResult& result, double parseMs);
+
+/// The name of a run's read: the sample name the file records, else the
+/// file's name without folder and extension ("run" for none).
+KW_API std::string readName(const Run& run);
 
 /// A separation matrix in the text form KwSpecSepTable::output writes.
 KW_API std::string matrixText(const std::vector<std::vector<double>>& matrix);
@@ -56,8 +60,9 @@ KW_API std::string matrixText(const std::vector<std::vector<double>>& matrix);
 [[nodiscard]] KW_API std::string writeProcessed(const std::string& path, const KwCap& cap);
 
 /// Writes processed.txt, matrix.txt, peaks.tsv and summary.json of one run
-/// into the folder dir (created when missing), each atomically. Returns ""
-/// or the reason.
+/// into the folder dir (created when missing), each atomically, and where
+/// bases were called calls.fastq, calls.tsv and calls.scf. Returns "" or
+/// the reason.
 [[nodiscard]] KW_API std::string writeReport(const std::string& dir, const Run& run,
                                              const ProcessResult& result, double parseMs);
 

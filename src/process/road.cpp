@@ -102,7 +102,39 @@ ProcessError checkRun(const Run& run, const ProcessOptions& options, double rate
 
 }  // namespace
 
+namespace {
+
+// Bases are called where their letters are known: four dyes in the order
+// C, A, G, T (a file with a base order, or a text format of four traces).
+void callBasesOf(const Run& run, const ProcessOptions& options, ProcessResult& result,
+                 StageClock& clock) {
+    static const std::vector<std::string> kLetters = {"C", "A", "G", "T"};
+    if (!options.callBases) {
+        result.calls.note = "base calling switched off";
+        return;
+    }
+    if (run.numTraces != 4 || run.channelNames != kLetters) {
+        result.calls.note = "no base calls: the run's dyes are not four in a known base order";
+        return;
+    }
+    result.calls =
+        callBases(*result.processed, result.peaks, callInputsOf(run, result), options.calls);
+    result.called = true;
+    clock.lap("call");
+}
+
+}  // namespace
+
 }  // namespace detail
+
+CallInputs callInputsOf(const Run& run, const ProcessResult& result) {
+    CallInputs in;
+    in.windowStart = result.windowStart;
+    in.windowEnd = result.windowEnd;
+    in.spacing = result.spacing;
+    in.coordinateScale = run.coordinateScale;
+    return in;
+}
 
 ProcessError process(const Run& run, const ProcessOptions& options, ProcessResult& result) {
     using detail::Road;
@@ -137,6 +169,10 @@ ProcessError process(const Run& run, const ProcessOptions& options, ProcessResul
         clock.lap(stage.first);
     }
     road.finish();
+    if (signal)
+        detail::callBasesOf(run, options, result, clock);
+    else
+        result.calls.note = "no base calls: no signal";
     result.totalMs = clock.total();
     return {};
 }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <thread>
 
+#include "kwsignal/basecall.h"
 #include "kwsignal/report.h"
 
 namespace kw {
@@ -30,7 +31,28 @@ std::string moveIntoPlace(const std::string& tmp, const std::string& path) {
     return reason;
 }
 
+// The called bases in the forms sequencing users exchange.
+std::string writeCalls(const std::filesystem::path& d, const Run& run,
+                       const ProcessResult& result) {
+    const std::string name = readName(run);
+    std::string problem =
+        writeFileAtomically((d / "calls.fastq").string(), fastqRecord(result.calls, name));
+    if (problem.empty())
+        problem = writeFileAtomically((d / "calls.tsv").string(), callsTable(result.calls));
+    if (problem.empty() && result.processed)
+        problem = writeFileAtomically(
+            (d / "calls.scf").string(),
+            scfFile(*result.processed, result.calls, callInputsOf(run, result), name));
+    return problem;
+}
+
 }  // namespace
+
+std::string readName(const Run& run) {
+    if (!run.sampleName.empty()) return run.sampleName;
+    const std::string stem = std::filesystem::path(run.path).stem().string();
+    return stem.empty() ? "run" : stem;
+}
 
 std::string writeFileAtomically(const std::string& path, const std::string& text) {
     const std::string tmp = temporaryName(path);
@@ -74,6 +96,7 @@ std::string writeReport(const std::string& dir, const Run& run, const ProcessRes
         problem = writeFileAtomically((d / "matrix.txt").string(), matrixText(result.matrix));
     if (problem.empty())
         problem = writeFileAtomically((d / "peaks.tsv").string(), peaksTsv(run, result));
+    if (problem.empty() && result.called) problem = writeCalls(d, run, result);
     if (problem.empty())
         problem =
             writeFileAtomically((d / "summary.json").string(), summaryJson(run, result, parseMs));

@@ -37,6 +37,33 @@ Json channelsJson(const Run& run, const ProcessResult& result) {
     return channels;
 }
 
+Json callsJson(const ProcessResult& result) {
+    const BaseCalls& c = result.calls;
+    Json j = {{"called", result.called}};
+    if (!c.note.empty()) j["note"] = c.note;
+    if (!result.called) return j;
+    j["bases"] = c.bases.size();
+    j["counts"] = {{"A", c.counts[0]},
+                   {"C", c.counts[1]},
+                   {"G", c.counts[2]},
+                   {"T", c.counts[3]},
+                   {"other", c.counts[4]}};
+    j["qv20_bases"] = c.qv20;
+    j["contiguous_read_length"] = c.contiguousLength;
+    j["contiguous_start"] = c.contiguousStart;
+    j["trimmed"] = {{"start", c.trimStart}, {"end", c.trimEnd}};
+    j["trimmed_mean_qv"] = finite(c.trimmedMeanQv);
+    Json mobility = Json::array();
+    for (const MobilityPoint& m : c.mobility)
+        mobility.push_back({{"position", finite(m.position)},
+                            {"C", finite(m.offset[0])},
+                            {"A", finite(m.offset[1])},
+                            {"G", finite(m.offset[2])},
+                            {"T", finite(m.offset[3])}});
+    j["mobility_offsets"] = mobility;
+    return j;
+}
+
 }  // namespace
 
 std::string summaryJson(const Run& run, const ProcessResult& result, double parseMs) {
@@ -62,6 +89,7 @@ std::string summaryJson(const Run& run, const ProcessResult& result, double pars
     j["min_peak_height"] = finite(result.minPeakHeight);
     j["events"] = result.numEvents;
     j["peaks"] = result.peaks.size();
+    j["calls"] = callsJson(result);
     Json stages = Json::object();
     for (const StageTime& s : result.stages) stages[s.name] = s.ms;
     j["time_ms"] = {{"parse", parseMs}, {"stages", stages}, {"pipeline", result.totalMs}};

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "kwsignal/report.h"
 
@@ -188,6 +189,32 @@ std::string processedPanel(const kw::Run& run, const kw::ProcessResult& result, 
     return out + "</g>\n";
 }
 
+// The called bases in the gap above the processed channels: each letter in
+// its dye's colour over a bar as tall as its quality (60 at full height),
+// at the base's position on the processed channels.
+std::string callsStrip(const kw::Run& run, const kw::ProcessResult& result, const Panel& p) {
+    if (!result.called || !result.processed) return std::string();
+    const int n = result.processed->getNumData();
+    const double sx = plotWidth(n) / std::max(1, n - 1);
+    const double scale = run.coordinateScale > 0.0 ? run.coordinateScale : 1.0;
+    const double barBottom = p.top - 3.0, barHeight = 22.0;
+    std::string bars, letters;
+    for (const kw::BaseCall& b : result.calls.bases) {
+        const double x = kLeft + b.position * scale * sx;
+        const double h = barHeight * std::min(b.qv, kw::kMaxCallQv) / kw::kMaxCallQv;
+        bars += "M" + fmt("%.1f", x) + " " + fmt("%.1f", barBottom) + "v" + fmt("%.1f", -h);
+        const char* letter = &b.base;
+        const int code = b.base == 'C' ? 0 : b.base == 'A' ? 1 : b.base == 'G' ? 2 : 3;
+        letters += "<text x=\"" + fmt("%.1f", x) + "\" y=\"" + fmt("%.1f", p.top - 30.0) +
+                   "\" fill=\"" +
+                   (std::strchr("CAGT", b.base) ? colourOf(run, code) : std::string("#777777")) +
+                   "\">" + std::string(letter, 1) + "</text>\n";
+    }
+    return "<path stroke=\"#bbbbbb\" stroke-width=\"3\" d=\"" + bars + "\"/>\n" +
+           "<g text-anchor=\"middle\" font-size=\"11\" font-family=\"monospace\">\n" + letters +
+           "</g>\n";
+}
+
 double niceStep(double span) {
     const double raw = span / 10.0;
     const double mag = std::pow(10.0, std::floor(std::log10(std::max(raw, 1e-9))));
@@ -254,7 +281,9 @@ std::string titles(const kw::Run& run, const kw::ProcessResult& result, const Pa
     out += "<text x=\"" + fmt("%.1f", kLeft + 6.0) + "\" y=\"" + fmt("%.1f", raw.top + 16.0) +
            "\">raw channels (min/max per column)</text>\n";
     out += "<text x=\"" + fmt("%.1f", kLeft + 6.0) + "\" y=\"" + fmt("%.1f", processed.top + 16.0) +
-           "\">processed channels, fitted peaks ticked; dashed: signal window</text>\n";
+           "\">processed channels, fitted peaks ticked; dashed: signal window" +
+           (result.called ? std::string("; above: called bases, bars their quality") : "") +
+           "</text>\n";
     return out;
 }
 
@@ -297,6 +326,7 @@ std::string plotSvg(const kw::Run& run, const kw::ProcessResult& result) {
     svg += axes(run, result, raw, processed);
     svg += rawPanel(run, raw);
     if (result.processed) svg += processedPanel(run, result, processed);
+    svg += callsStrip(run, result, processed);
     return svg + "</svg>\n";
 }
 

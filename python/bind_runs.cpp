@@ -204,6 +204,37 @@ py::dict peakColumns(const kw::Run& run, const kw::ProcessResult& result) {
     return d;
 }
 
+py::dict callsDict(const kw::Run& run, const kw::ProcessResult& r) {
+    const kw::BaseCalls& c = r.calls;
+    std::string secondary;
+    std::vector<int> qv;
+    std::vector<double> position, corrected, ratio;
+    py::array_t<double> heights({c.bases.size(), static_cast<size_t>(4)});
+    double* h = heights.mutable_data();
+    for (const kw::BaseCall& b : c.bases) {
+        secondary += b.secondary;
+        qv.push_back(b.qv);
+        position.push_back(b.position);
+        corrected.push_back(b.correctedPosition);
+        ratio.push_back(b.secondaryRatio);
+        h = std::copy(b.heights.begin(), b.heights.end(), h);
+    }
+    py::dict d;
+    d["called"] = r.called;
+    d["note"] = c.note;
+    d["name"] = kw::readName(run);
+    d["sequence"] = c.sequence();
+    d["qualities"] = column(qv);
+    d["positions"] = column(position);
+    d["corrected_positions"] = column(corrected);
+    d["secondary"] = secondary;
+    d["secondary_ratio"] = column(ratio);
+    d["heights"] = heights;
+    d["trim"] = py::make_tuple(c.trimStart, c.trimEnd);
+    d["fastq"] = kw::fastqRecord(c, kw::readName(run));
+    return d;
+}
+
 py::dict resultDict(const kw::Run& run, const kw::ProcessResult& r) {
     py::dict d = runDict(run);
     d["rate"] = r.rate;
@@ -215,12 +246,16 @@ py::dict resultDict(const kw::Run& run, const kw::ProcessResult& r) {
     d["matrix"] = rowsArray(r.matrix);
     d["processed"] = r.processed ? py::object(copyOf(*r.processed)) : py::object(py::none());
     d["peaks"] = peakColumns(run, r);
+    d["calls"] = callsDict(run, r);
     d["pipeline_ms"] = r.totalMs;
     return d;
 }
 
-py::dict runOn(kw::Run run, const py::object& matrix, double rate, double parseMs, bool withRaw) {
+py::dict runOn(kw::Run run, const py::object& matrix, double rate, double mixed, double parseMs,
+               bool withRaw) {
     kw::ProcessOptions options;
+    requireBetween(mixed, 0.0, 1.0, "mixed");
+    options.calls.mixedRatio = mixed;
     options.systemMatrix = systemMatrix(matrix, run.numTraces);
     options.rate = rate;
     auto outcome = std::make_unique<Outcome>();
@@ -247,17 +282,17 @@ void checkRate(double rate) {
 }
 
 py::dict processFile(const std::string& path, const std::string& format, double rate,
-                     const py::object& matrix) {
+                     const py::object& matrix, double mixed) {
     const kw::Format f = formatNamed(format);
     checkRate(rate);
     kw::Run run;
     double parseMs = 0.0;
     load(path, f, run, parseMs);
-    return runOn(std::move(run), matrix, rate, parseMs, true);
+    return runOn(std::move(run), matrix, rate, mixed, parseMs, true);
 }
 
 py::dict processRows(const DoubleArray& a, double rate, const py::object& matrix,
-                     const std::vector<std::string>& names, double coordinateScale) {
+                     const std::vector<std::string>& names, double coordinateScale, double mixed) {
     if (a.ndim() != 2 || a.shape(0) < 1 || a.shape(0) > 64)
         throw py::value_error("expected an array of shape (n_traces, n_samples), 1..64 traces");
     if (a.shape(1) > (1LL << 30)) throw py::value_error("too many samples");
@@ -282,7 +317,7 @@ py::dict processRows(const DoubleArray& a, double rate, const py::object& matrix
         run.channelNames.push_back(!names.empty()       ? names[t]
                                    : run.numTraces == 4 ? std::string(1, kw::kBaseLetters[t])
                                                         : std::to_string(t));
-    return runOn(std::move(run), matrix, 0.0, 0.0, false);
+    return runOn(std::move(run), matrix, 0.0, mixed, 0.0, false);
 }
 
 // ---- simulation -----------------------------------------------------------------
@@ -335,9 +370,9 @@ void bindRuns(py::module_& m) {
     m.attr("MIN_SAMPLES") = kw::kMinSamples;
     m.def("_read", &readFile, py::arg("path"), py::arg("format") = "auto");
     m.def("_process_file", &processFile, py::arg("path"), py::arg("format"), py::arg("rate"),
-          py::arg("matrix"));
+          py::arg("matrix"), py::arg("mixed") = 0.0);
     m.def("_process_rows", &processRows, py::arg("rows"), py::arg("rate"), py::arg("matrix"),
-          py::arg("names"), py::arg("coordinate_scale"));
+          py::arg("names"), py::arg("coordinate_scale"), py::arg("mixed") = 0.0);
     m.def("_simulate", &simulate, py::arg("seed"), py::arg("bases"), py::arg("rate"),
           py::arg("crosstalk"), py::arg("noise"));
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "kwsignal/basecall.h"
 #include "kwsignal/export.h"
 #include "kwsignal/run.h"
 
@@ -88,6 +89,33 @@ struct Recovery {
 /// Matches found peaks to the truth one-to-one, per channel, nearest first:
 /// a true peak is found when a peak of its channel lies within half its
 /// local base spacing. separation: the matrix the processing applied.
+/// How well called bases recover a simulated run's true sequence.
+struct CallRecovery {
+    int trueBases = 0;
+    int calledBases = 0;
+    int substitutions = 0, insertions = 0, deletions = 0;
+    /// 1 - (substitutions + insertions + deletions) / trueBases over the
+    /// stretch the calls cover (end gaps free), 0..1.
+    double identity = 0.0;
+    /// Per quality band [lo, lo + 10) (lo = 0, 10, ..., 60): bases, errors
+    /// (substitutions and insertions; a deletion has no base), and the QV
+    /// the band's calls predicted (-10 log10 of their mean error
+    /// probability) against the QV observed (-10 log10 errors / bases; the
+    /// band's cap when it holds no error).
+    struct Band {
+        int lo = 0;
+        int bases = 0;
+        int errors = 0;
+        double predictedQv = 0.0;
+        double observedQv = 0.0;
+    };
+    std::vector<Band> bands;
+};
+
+/// Aligns calls to the true sequence of sim (the letters of its peaks in
+/// order) and scores them.
+KW_API CallRecovery assessCalls(const SimulatedCapillary& sim, const BaseCalls& calls);
+
 KW_API Recovery assessRecovery(const SimulatedCapillary& sim, const std::vector<FoundPeak>& found,
                                const std::vector<std::vector<double>>& separation);
 

@@ -1,4 +1,5 @@
-"""kwsignal: raw four-colour capillary electrophoresis traces to clean signal and fitted peaks.
+"""kwsignal: raw four-colour capillary electrophoresis traces to clean signal, fitted peaks and
+called bases.
 
 Two levels:
 
@@ -6,7 +7,8 @@ Two levels:
   ``KwSpecSepTable``, ``KwCrossTalkTable``, ``KwEvent``, ``KwPeak``; built from and read
   back as numpy arrays (``KwCap.from_array(a, rate)``, ``cap.to_array()``);
 * what a notebook needs: ``read(path)``, ``process(path_or_array, ...)`` (the default
-  pipeline of the ``kwsignal`` command-line tool) and ``simulate(...)``.
+  road of the ``kwsignal`` command-line tool), ``call(path_or_run, ...)`` (the called
+  bases) and ``simulate(...)``.
 
 ``read``, ``process`` and ``simulate`` release the interpreter lock while the C++ works, so
 a thread pool processes several files at once. The classes' own operations keep it: two
@@ -22,7 +24,18 @@ from ._kwsignal import (
     KwSpecSepTable,
     KwTrace,
 )
-from ._runs import PEAK_DTYPE, Result, Run, Simulation, TRUTH_DTYPE, process, read, simulate
+from ._runs import (
+    PEAK_DTYPE,
+    TRUTH_DTYPE,
+    Calls,
+    Result,
+    Run,
+    Simulation,
+    call,
+    process,
+    read,
+    simulate,
+)
 
 __all__ = [
     "KwCap",
@@ -34,9 +47,11 @@ __all__ = [
     "KwTrace",
     "PEAK_DTYPE",
     "TRUTH_DTYPE",
+    "Calls",
     "Result",
     "Run",
     "Simulation",
+    "call",
     "process",
     "read",
     "simulate",

@@ -70,6 +70,54 @@ def read(path, format="auto"):
     return Run(_kwsignal._read(os.fspath(path), format))
 
 
+class Calls:
+    """The called bases of a sequencing run.
+
+    ``sequence`` (str), ``qualities`` (ndarray of Phred values, 0..60), ``positions`` and
+    ``corrected_positions`` (ndarray, the input's own samples; the second with each dye's
+    mobility offset taken out), ``secondary`` (str: the strongest other dye at each base,
+    N for none) and ``secondary_ratio`` (its height over the called dye's), ``heights``
+    (ndarray [n, 4], the processed C, A, G, T channels at each base), ``trim`` (the
+    quality-trimmed bases, a slice's start and end), ``name`` (the read's name: the
+    sample name the file records, else the file's stem), ``called`` and ``note`` (why no
+    bases were called).
+    """
+
+    def __init__(self, d):
+        self.called = d["called"]
+        self.note = d["note"]
+        self.name = d["name"]
+        self.sequence = d["sequence"]
+        self.qualities = d["qualities"]
+        self.positions = d["positions"]
+        self.corrected_positions = d["corrected_positions"]
+        self.secondary = d["secondary"]
+        self.secondary_ratio = d["secondary_ratio"]
+        self.heights = d["heights"]
+        self.trim = tuple(d["trim"])
+        self._fastq = d["fastq"]
+
+    def __len__(self):
+        return len(self.sequence)
+
+    def fastq(self):
+        """The calls as one FASTQ record (Phred+33), as calls.fastq holds them."""
+        return self._fastq
+
+    def to_seqrecord(self, trim=False):
+        """A Biopython SeqRecord with ``phred_quality`` (needs Biopython)."""
+        from Bio.Seq import Seq
+        from Bio.SeqRecord import SeqRecord
+
+        a, b = self.trim if trim else (0, len(self.sequence))
+        record = SeqRecord(Seq(self.sequence[a:b]), id=self.name, description="")
+        record.letter_annotations["phred_quality"] = [int(q) for q in self.qualities[a:b]]
+        return record
+
+    def __repr__(self):
+        return f"Calls({self.name!r}, {len(self)} bases)" if self.called else f"Calls({self.note!r})"
+
+
 class Result:
     """What the default pipeline made of one run.
 
@@ -88,6 +136,7 @@ class Result:
         self.matrix = d["matrix"]
         self.processed = d["processed"]
         self.peaks = _records(d["peaks"], PEAK_DTYPE)
+        self.calls = Calls(d["calls"])
         self.raw = d["raw"] if raw is None else raw
         self.rate = d["rate"]
         self.channels = list(d["channels"])
@@ -127,7 +176,7 @@ def _matrix_or_none(matrix):
     return None if matrix is None else np.asarray(matrix, dtype=float)
 
 
-def process(source, rate=None, matrix=None, *, format="auto"):
+def process(source, rate=None, matrix=None, *, format="auto", mixed=0.0):
     """Runs the kwsignal tool's default pipeline and returns a Result.
 
     ``source``: a path (read as ``read`` does), a Run, a KwCap, or an array
@@ -135,11 +184,13 @@ def process(source, rate=None, matrix=None, *, format="auto"):
     ``rate``: samples per second; overrides the file's rate, and is needed for an array
     (a KwCap or Run brings its own). ``matrix``: a system separation matrix to refine
     instead of learning one from scratch. ``format``: the file format when the content
-    should not decide. Raises ValueError when the run cannot be processed.
+    should not decide. ``mixed``: 0 for pure base calls, else call IUPAC codes where the
+    second dye reaches that share of the first (0 < mixed <= 1). Raises ValueError when
+    the run cannot be processed.
     """
     matrix = _matrix_or_none(matrix)
     if isinstance(source, (str, bytes, os.PathLike)):
-        d = _kwsignal._process_file(os.fspath(source), format, rate or 0.0, matrix)
+        d = _kwsignal._process_file(os.fspath(source), format, rate or 0.0, matrix, mixed)
         return Result(d)
     names, scale, what = [], 1.0, "array"
     if isinstance(source, Run):
@@ -151,7 +202,19 @@ def process(source, rate=None, matrix=None, *, format="auto"):
         rows = np.asarray(source, dtype=float)
     if not rate:
         raise ValueError("rate (samples per second) is needed for an array")
-    return Result(_kwsignal._process_rows(rows, rate, matrix, names, scale), rows, what)
+    return Result(_kwsignal._process_rows(rows, rate, matrix, names, scale, mixed), rows, what)
+
+
+def call(source, rate=None, *, format="auto", mixed=0.0):
+    """The called bases of a sequencing run (a Calls): ``process(...).calls``.
+
+    Raises ValueError when the run cannot be processed or holds no bases to call (no
+    signal, or not four dyes in a known base order).
+    """
+    calls = process(source, rate, format=format, mixed=mixed).calls
+    if not calls.called:
+        raise ValueError(calls.note)
+    return calls
 
 
 class Simulation:

@@ -38,6 +38,16 @@ def test_process_gives_the_peaks_and_summary_of_the_cli(abif_dir, cli, tmp_path)
         del summary["time_ms"]
     assert result.summary == expected
     assert result.processed.shape == (4, 16961) and result.matrix.shape == (4, 4)
+    # The calls are the CLI's, and Biopython reads them back letter for letter.
+    fastq = tmp_path / "3730" / "calls.fastq"
+    assert result.calls.fastq() == fastq.read_text()
+    seqio = pytest.importorskip("Bio.SeqIO", reason="Biopython (python3-biopython) is absent")
+    record = seqio.read(str(fastq), "fastq")
+    assert str(record.seq) == result.calls.sequence and len(record) > 1000
+    assert record.letter_annotations["phred_quality"] == list(result.calls.qualities)
+    assert str(kwsignal.call(path).to_seqrecord(trim=True).seq) == result.calls.sequence[
+        slice(*result.calls.trim)
+    ]
 
 
 def biopython_rows(path):

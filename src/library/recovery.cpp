@@ -72,3 +72,94 @@ Recovery assessRecovery(const SimulatedCapillary& sim, const std::vector<FoundPe
 }
 
 }  // namespace kw
+
+namespace kw {
+namespace {
+
+// Global alignment with free end gaps (match 1, mismatch -1, gap -2): per
+// called base, whether it matches, mismatches or is an insertion, and the
+// number of true bases deleted inside the aligned stretch.
+struct Alignment {
+    std::vector<char> readOp;  // 'M' match, 'X' mismatch, 'I' insertion, per called base
+    int deletions = 0;
+};
+
+Alignment alignCalls(const std::string& truth, const std::string& read) {
+    const size_t n = truth.size(), m = read.size();
+    std::vector<int> score((n + 1) * (m + 1), 0);
+    std::vector<char> from((n + 1) * (m + 1), 0);
+    auto at = [m](size_t i, size_t j) { return i * (m + 1) + j; };
+    for (size_t i = 1; i <= n; ++i) from[at(i, 0)] = 'D';
+    for (size_t j = 1; j <= m; ++j) from[at(0, j)] = 'I';
+    for (size_t i = 1; i <= n; ++i)
+        for (size_t j = 1; j <= m; ++j) {
+            const bool same = truth[i - 1] == read[j - 1];
+            int best = score[at(i - 1, j - 1)] + (same ? 1 : -1);
+            char op = same ? 'M' : 'X';
+            // End gaps are free: the calls may start late and stop early.
+            const int del = score[at(i - 1, j)] - (j == m ? 0 : 2);
+            const int ins = score[at(i, j - 1)] - (i == n ? 0 : 2);
+            if (del > best) best = del, op = 'D';
+            if (ins > best) best = ins, op = 'I';
+            score[at(i, j)] = best;
+            from[at(i, j)] = op;
+        }
+    Alignment a;
+    a.readOp.assign(m, 'I');
+    size_t i = n, j = m;
+    while (i > 0 || j > 0) {
+        const char op = from[at(i, j)];
+        if (op == 'M' || op == 'X') {
+            a.readOp[--j] = op;
+            --i;
+        } else if (op == 'D') {
+            if (j > 0 && j < m) ++a.deletions;  // inside the called stretch
+            --i;
+        } else {
+            a.readOp[--j] = (i > 0 && i < n) ? 'I' : 'E';  // 'E': beyond the truth's ends
+        }
+    }
+    return a;
+}
+
+}  // namespace
+
+CallRecovery assessCalls(const SimulatedCapillary& sim, const BaseCalls& calls) {
+    CallRecovery r;
+    std::string truth;
+    for (const SimulatedPeak& p : sim.peaks) truth += kBaseLetters[p.channel & 3];
+    const std::string read = calls.sequence();
+    r.trueBases = static_cast<int>(truth.size());
+    r.calledBases = static_cast<int>(read.size());
+    const Alignment a = alignCalls(truth, read);
+    r.deletions = a.deletions;
+    constexpr int kBands = 7;
+    std::vector<double> errorSum(kBands, 0.0);
+    r.bands.resize(kBands);
+    for (int b = 0; b < kBands; ++b) r.bands[b].lo = 10 * b;
+    for (size_t k = 0; k < a.readOp.size(); ++k) {
+        const char op = a.readOp[k];
+        if (op == 'E') continue;
+        r.substitutions += op == 'X';
+        r.insertions += op == 'I';
+        const int qv = std::max(0, std::min(calls.bases[k].qv, kMaxCallQv));
+        CallRecovery::Band& band = r.bands[std::min(kBands - 1, qv / 10)];
+        ++band.bases;
+        band.errors += op != 'M';
+        errorSum[std::min(kBands - 1, qv / 10)] += std::pow(10.0, -qv / 10.0);
+    }
+    const int errors = r.substitutions + r.insertions + r.deletions;
+    r.identity =
+        r.trueBases > 0 ? std::max(0.0, 1.0 - static_cast<double>(errors) / r.trueBases) : 0.0;
+    for (int b = 0; b < kBands; ++b) {
+        CallRecovery::Band& band = r.bands[b];
+        if (band.bases == 0) continue;
+        band.predictedQv = -10.0 * std::log10(errorSum[b] / band.bases);
+        band.observedQv = band.errors > 0
+                              ? -10.0 * std::log10(static_cast<double>(band.errors) / band.bases)
+                              : std::min<double>(kMaxCallQv, band.lo + 10);
+    }
+    return r;
+}
+
+}  // namespace kw

@@ -195,7 +195,8 @@ TEST_F(Cli, OneFailureDoesNotStopTheOthers) {
     const Result r =
         kwsignal("process -j 2 -o '" + path("out") + "' '" + path("gone.ab1") + "' '" + good + "'");
     EXPECT_EQ(r.status, 1);
-    for (const char* f : {"processed.txt", "matrix.txt", "peaks.tsv", "summary.json", "plot.svg"})
+    for (const char* f : {"processed.txt", "matrix.txt", "peaks.tsv", "summary.json", "plot.svg",
+                          "calls.fastq", "calls.tsv", "calls.scf"})
         EXPECT_TRUE(exists(path("out/good/") + f)) << f;
     // No temporary names left behind, no progress line without a terminal.
     DIR* d = opendir(path("out/good").c_str());
@@ -204,7 +205,7 @@ TEST_F(Cli, OneFailureDoesNotStopTheOthers) {
     for (dirent* e = readdir(d); e != nullptr; e = readdir(d))
         if (e->d_name[0] != '.') ++entries;
     closedir(d);
-    EXPECT_EQ(entries, 5);
+    EXPECT_EQ(entries, 8);
     EXPECT_EQ(r.err.find('\r'), std::string::npos);
 }
 
@@ -286,6 +287,31 @@ TEST_F(Cli, SimulateWritesTheRunAndItsTruth) {
     EXPECT_NE(info.out.find("format        export"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("traces        4 (C A G T)"), std::string::npos) << info.out;
     EXPECT_EQ(kwsignal("simulate --bases 0").status, 2);
+}
+
+// `call` writes one record per file that can be called, in the order given;
+// a file that cannot is named on stderr and has none.
+TEST_F(Cli, CallWritesOneRecordPerFile) {
+    kw::SimulationOptions o;
+    o.bases = 200;
+    kw::SimulatedCapillary sim;
+    const std::string run = simulated("run.txt", o, &sim);
+    std::string truth;
+    for (const kw::SimulatedPeak& p : sim.peaks) truth += "CAGT"[p.channel];
+    const Result fq = kwsignal("call --quiet -o '" + path("all.fq") + "' '" + run + "' '" +
+                               path("gone.ab1") + "' '" + run + "'");
+    EXPECT_EQ(fq.status, 1);
+    EXPECT_NE(fq.err.find("gone.ab1: no such file"), std::string::npos) << fq.err;
+    const std::vector<std::string> l = lines(slurp(path("all.fq")));
+    ASSERT_EQ(l.size(), 8u);
+    EXPECT_EQ(l[0], "@run");
+    EXPECT_EQ(l[1], truth);  // a clean simulated run is called without an error
+    EXPECT_EQ(l[3].size(), l[1].size());
+    EXPECT_EQ(l[4], l[0]);
+    const Result fa = kwsignal("call --fasta --trim '" + run + "'");
+    ASSERT_EQ(fa.status, 0) << fa.err;
+    EXPECT_EQ(fa.out.rfind(">run\n", 0), 0u) << fa.out;
+    EXPECT_LE(fa.out.size(), truth.size() + truth.size() / 70 + 8);
 }
 
 // A 1 Hz line-count file is read at 3 Hz, processed there, and its peaks

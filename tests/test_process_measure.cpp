@@ -102,7 +102,8 @@ TEST(PipelineMeasure, SimulatedRunComesBackPeakForPeak) {
         EXPECT_LE(r.peaks[k - 1].getLocatn(), r.peaks[k].getLocatn());
     ASSERT_FALSE(r.stages.empty());
     EXPECT_EQ(r.stages.front().name, "build");
-    EXPECT_EQ(r.stages.back().name, "select");
+    EXPECT_EQ(r.stages.back().name, "call");
+    EXPECT_TRUE(r.called);
 }
 
 // The same bases sampled from 3.4 to 29 samples per base (the demo takes

@@ -8,6 +8,7 @@
 #include "kwsignal/containers.h"
 #include "kwsignal/events.h"
 #include "kwsignal/export.h"
+#include "kwsignal/fragments.h"
 #include "kwsignal/platform.h"
 #include "kwsignal/rundata.h"
 #include "kwsignal/separation.h"

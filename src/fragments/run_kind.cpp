@@ -1,0 +1,64 @@
+// Whether a run is to be base-called or sized. The instrument's sequencing
+// analysis stores base calls; a fragment run carries more than four dyes, a
+// size standard (named, flagged, or a standard dye), or fragment-analysis
+// dye names.
+#include <cctype>
+#include <string>
+
+#include "kwsignal/fragments.h"
+
+namespace kw {
+namespace {
+
+std::string upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Dyes sold for size standards and for labelled PCR products; sequencing
+// chemistries name their dyes by base or "Dye1".."Dye4".
+bool isFragmentDye(const std::string& name) {
+    static const char* const kDyes[] = {"FAM",   "HEX", "VIC", "NED", "PET", "JOE",
+                                        "TAMRA", "ROX", "LIZ", "CXR", "WEN", "CC5",
+                                        "BTO",   "TMR", "SID", "TED", "TAZ", "DY632"};
+    const std::string u = upper(name);
+    for (const char* d : kDyes)
+        if (u.find(d) != std::string::npos) return true;
+    return false;
+}
+
+}  // namespace
+
+const char* runKindName(RunKind kind) {
+    return kind == RunKind::fragments ? "fragments" : "sequencing";
+}
+
+RunKindDecision decideRunKind(const AbifRun& run) {
+    RunKindDecision d;
+    d.kind = RunKind::fragments;
+    if (!run.calls.empty()) {
+        d.kind = RunKind::sequencing;
+        d.reason = "the file stores base calls";
+    } else if (run.dyes.size() > 4) {
+        d.reason = std::to_string(run.dyes.size()) + " dyes (a fifth dye carries a size standard)";
+    } else if (!run.standardName.empty()) {
+        d.reason = "the file names a size standard (" + run.standardName + ")";
+    } else if (run.standardDyeFlag > 0) {
+        d.reason = "dye " + std::to_string(run.standardDyeFlag) + " is flagged as size standard";
+    } else {
+        for (const AbifChannel& c : run.dyes)
+            if (isFragmentDye(c.name)) {
+                d.reason = "fragment-analysis dye " + c.name;
+                return d;
+            }
+        if (!run.baseOrder.empty()) {
+            d.kind = RunKind::sequencing;
+            d.reason = "four dyes with a base order and no sign of a size standard";
+        } else {
+            d.reason = "no base calls, no base order";
+        }
+    }
+    return d;
+}
+
+}  // namespace kw

@@ -79,7 +79,9 @@ std::vector<StandardCandidate> candidatesOf(const std::vector<FragmentPeak>& pea
     std::sort(index.begin(), index.end(),
               [&](std::size_t a, std::size_t b) { return peaks[a].scan < peaks[b].scan; });
     std::vector<StandardCandidate> c;
-    for (std::size_t k : index) c.push_back({peaks[k].scan, peaks[k].height});
+    for (std::size_t k : index)
+        c.push_back({peaks[k].scan, peaks[k].height,
+                     (peaks[k].flags & (kFlagPullup | kFlagSaturated)) != 0});
     return c;
 }
 

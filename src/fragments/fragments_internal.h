@@ -39,6 +39,9 @@ struct StandardMatch {
 struct StandardCandidate {
     double scan;
     double height;
+    /// Pull-up or off scale: may be a fragment, but is not held against a
+    /// definition when left unassigned.
+    bool doubtful;
 };
 
 /// Best assignment of `standard`'s fragments to the candidates (ascending

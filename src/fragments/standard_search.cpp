@@ -32,6 +32,9 @@ constexpr double kBendCap = 12.0;       // one bend costs at most this much
 // between two steps, per 20 bp of step length.
 constexpr double kDriftPer20Bp = 0.035;
 constexpr double kScanError = 0.7;  // scans of error of a peak centre
+// Each fragment's own mobility departs from the smooth curve by about this
+// much (sequence-dependent migration), bp.
+constexpr double kBpError = 0.7;
 constexpr double kAnomalyBp = 2.0;  // how far an anomalous fragment may run off, bp
 // Standard fragments are loaded in similar amounts: a peak of at least this
 // share of the typical standard height counts fully.
@@ -113,7 +116,8 @@ Step Search::step(int i, int j, int di, int dj) const {
 double Search::bend(const Step& a, const Step& b, bool anomalousMiddle) const {
     const double drift = kDriftPer20Bp * kDriftPer20Bp * (a.ds + b.ds) / 40.0;
     double var = drift + (kScanError / a.dx) * (kScanError / a.dx) +
-                 (kScanError / b.dx) * (kScanError / b.dx);
+                 (kScanError / b.dx) * (kScanError / b.dx) + (kBpError / a.ds) * (kBpError / a.ds) +
+                 (kBpError / b.ds) * (kBpError / b.ds);
     if (anomalousMiddle)
         var +=
             (kAnomalyBp / a.ds) * (kAnomalyBp / a.ds) + (kAnomalyBp / b.ds) * (kAnomalyBp / b.ds);
@@ -207,7 +211,8 @@ void Search::evaluate(StandardMatch& match) const {
             explained += weight(match.peakOf[j]);
         }
     for (int i = match.peakOf[first]; i < n; ++i)
-        if (!used[static_cast<std::size_t>(i)] && cand[i].height >= kStrongShare * refHeight)
+        if (!used[static_cast<std::size_t>(i)] && !cand[i].doubtful &&
+            cand[i].height >= kStrongShare * refHeight)
             ++match.unexplained;
     const std::vector<double> loo = leaveOneOut(xs, ys, SizingMethod::localSouthern);
     double sum = 0.0;

@@ -34,6 +34,8 @@ constexpr double kMaxLooShare = 0.08;
 // Two definitions that assign different lengths to the same peaks must
 // differ by this much quality for the better one to be trusted.
 constexpr double kMinQualityLead = 2.0;
+// Qualities this close count as a tie.
+constexpr double kTieQuality = 0.5;
 
 std::string upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -141,10 +143,20 @@ bool Road::chooseStandard(const std::vector<StandardCandidate>& cands, double ty
     };
     std::sort(matches.begin(), matches.end(), better);
     chosen = matches.front();
+    // Definitions that size the peaks alike and explain them about as well
+    // (S450 and S550 on a run that stops before 500 bp) are told apart by
+    // the lab's name for it, else the shorter list is taken: a longer one
+    // would have shown its further fragments.
+    for (const StandardMatch& m : matches)
+        if (m.quality >= chosen.quality - kTieQuality && agree(m, chosen) &&
+            (hinted(run.standardHint, *m.standard) ||
+             (!hinted(run.standardHint, *chosen.standard) &&
+              m.standard->sizesBp.size() < chosen.standard->sizesBp.size())))
+            chosen = m;
     r.standard = chosen.standard->name;
     // The nearest rival that would size differently.
     double lead = 1e9;
-    for (std::size_t k = 1; k < matches.size(); ++k)
+    for (std::size_t k = 0; k < matches.size(); ++k)
         if (!agree(chosen, matches[k])) {
             lead = chosen.quality - matches[k].quality;
             if (lead < kMinQualityLead)

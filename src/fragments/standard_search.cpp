@@ -76,7 +76,7 @@ private:
     double nodeReward(int i) const;
     double weight(int i) const;
     double bend(const Step& a, const Step& b, bool anomalousMiddle) const;
-    void evaluate(StandardMatch& match) const;
+    void evaluate(StandardMatch& match, double chainScore) const;
 
     const std::vector<StandardCandidate>& cand;
     const SizeStandard& def;
@@ -176,14 +176,14 @@ StandardMatch Search::run() {
         if (from[e] < 0) match.peakOf[j - dj] = i - di;
         e = from[e];
     }
-    evaluate(match);
+    evaluate(match, top);
     return match;
 }
 
 // The figures standards are compared by: fragments explained, fragments
 // missing inside the span, strong peaks left over inside it, and how well
 // each fragment is predicted from its neighbours.
-void Search::evaluate(StandardMatch& match) const {
+void Search::evaluate(StandardMatch& match, double chainScore) const {
     int first = -1, last = -1;
     std::vector<double> xs, ys;
     for (int j = 0; j < m; ++j) {
@@ -204,12 +204,8 @@ void Search::evaluate(StandardMatch& match) const {
     // peaks only: a strong peak left over after it, even past the last
     // fragment, is one the definition does not explain.
     std::vector<bool> used(static_cast<std::size_t>(n), false);
-    double explained = 0.0;
     for (int j = 0; j < m; ++j)
-        if (match.peakOf[j] >= 0) {
-            used[static_cast<std::size_t>(match.peakOf[j])] = true;
-            explained += weight(match.peakOf[j]);
-        }
+        if (match.peakOf[j] >= 0) used[static_cast<std::size_t>(match.peakOf[j])] = true;
     for (int i = match.peakOf[first]; i < n; ++i)
         if (!used[static_cast<std::size_t>(i)] && !cand[i].doubtful &&
             cand[i].height >= kStrongShare * refHeight)
@@ -221,7 +217,9 @@ void Search::evaluate(StandardMatch& match) const {
     // The residual counts relative to the spacing of the standard: 1 bp is
     // poor for fragments 10 bp apart, good for fragments 50 bp apart.
     const double spacing = (ys.size() >= 2) ? (ys.back() - ys.front()) / (ys.size() - 1) : 1.0;
-    match.quality = explained - 1.5 * match.missing - 1.0 * match.unexplained -
+    // The chain's own score carries the bends of the mobility curve and the
+    // peaks skipped inside it, in units of one well-placed fragment.
+    match.quality = chainScore / kNodeReward - 1.0 * match.missing - 1.0 * match.unexplained -
                     10.0 * match.looMeanBp / spacing;
 }
 

@@ -19,8 +19,8 @@ namespace kw {
 namespace fragments {
 namespace {
 
-constexpr int kMaxPeakStep = 4;      // at most 3 unassigned peaks between two fragments
-constexpr int kMaxFragmentStep = 4;  // at most 3 fragments missing between two peaks
+constexpr int kMaxPeakStep = 4;  // at most 3 unassigned peaks between two fragments
+constexpr int kMaxFragmentStep = 3;  // at most 2 fragments missing between two peaks
 constexpr double kMinScansPerBp = 0.5;
 constexpr double kMaxScansPerBp = 60.0;
 constexpr double kNodeReward = 4.0;
@@ -46,6 +46,8 @@ constexpr double kStrongShare = 0.3;
 struct Step {
     double logSlope = 0.0;  // ln(scans per bp)
     double dx = 0.0, ds = 0.0;
+    double scatter = 0.0;  // relative variance of the slope from centre and mobility errors
+    double anomaly = 0.0;  // its extra variance when an end is an anomalous fragment
     double cost = 0.0;  // missing fragments and skipped peaks of this step
     bool valid = false;
 };
@@ -58,17 +60,16 @@ public:
           n(static_cast<int>(c.size())),
           m(static_cast<int>(s.sizesBp.size())),
           refHeight(std::max(1e-9, typicalHeight)) {
+        anomalous.assign(static_cast<std::size_t>(m), 0);
         for (double a : def.anomalousBp)
             for (int j = 0; j < m; ++j)
-                if (def.sizesBp[j] == a) anomalous.push_back(j);
+                if (def.sizesBp[j] == a) anomalous[static_cast<std::size_t>(j)] = 1;
     }
 
     StandardMatch run();
 
 private:
-    bool isAnomalous(int j) const {
-        return std::find(anomalous.begin(), anomalous.end(), j) != anomalous.end();
-    }
+    bool isAnomalous(int j) const { return anomalous[static_cast<std::size_t>(j)] != 0; }
     int edge(int i, int j, int di, int dj) const {
         return ((i * m + j) * kMaxPeakStep + (di - 1)) * kMaxFragmentStep + (dj - 1);
     }
@@ -82,7 +83,7 @@ private:
     const SizeStandard& def;
     int n, m;
     double refHeight = 1.0;
-    std::vector<int> anomalous;
+    std::vector<char> anomalous;  // per fragment
 };
 
 // A peak far below the standard's typical height is more likely noise or
@@ -105,6 +106,8 @@ Step Search::step(int i, int j, int di, int dj) const {
     const double slope = s.dx / s.ds;
     if (slope < kMinScansPerBp || slope > kMaxScansPerBp) return s;
     s.logSlope = std::log(slope);
+    s.scatter = (kScanError / s.dx) * (kScanError / s.dx) + (kBpError / s.ds) * (kBpError / s.ds);
+    s.anomaly = (kAnomalyBp / s.ds) * (kAnomalyBp / s.ds);
     for (int k = pj + 1; k < j; ++k) s.cost += isAnomalous(k) ? kAnomalousMiss : kMissingCost;
     for (int k = pi + 1; k < i; ++k)
         s.cost += kExtraCost * std::min(1.0, cand[k].height / refHeight);
@@ -115,12 +118,7 @@ Step Search::step(int i, int j, int di, int dj) const {
 // Cost of the change of scans per bp from one step to the next.
 double Search::bend(const Step& a, const Step& b, bool anomalousMiddle) const {
     const double drift = kDriftPer20Bp * kDriftPer20Bp * (a.ds + b.ds) / 40.0;
-    double var = drift + (kScanError / a.dx) * (kScanError / a.dx) +
-                 (kScanError / b.dx) * (kScanError / b.dx) + (kBpError / a.ds) * (kBpError / a.ds) +
-                 (kBpError / b.ds) * (kBpError / b.ds);
-    if (anomalousMiddle)
-        var +=
-            (kAnomalyBp / a.ds) * (kAnomalyBp / a.ds) + (kAnomalyBp / b.ds) * (kAnomalyBp / b.ds);
+    const double var = drift + a.scatter + b.scatter + (anomalousMiddle ? a.anomaly + b.anomaly : 0.0);
     const double d = b.logSlope - a.logSlope;
     return std::min(kBendCap, d * d / (2.0 * var));
 }
@@ -147,14 +145,17 @@ StandardMatch Search::run() {
                     // The chain may start at the previous pair...
                     double b = nodeReward(pi) + nodeReward(i) - steps[e].cost;
                     int f = -1;
-                    // ...or continue a chain ending there.
+                    // ...or continue a chain ending there (bends cost, so a
+                    // chain that cannot win even unbent is not weighed).
+                    const double gain = nodeReward(i) - steps[e].cost;
+                    const bool middleAnomalous = isAnomalous(pj);
                     for (int di2 = 1; di2 <= kMaxPeakStep; ++di2)
                         for (int dj2 = 1; dj2 <= kMaxFragmentStep; ++dj2) {
                             if (pi - di2 < 0 || pj - dj2 < 0) continue;
                             const int e2 = edge(pi, pj, di2, dj2);
-                            if (!steps[e2].valid || best[e2] <= -1e299) continue;
-                            const double v = best[e2] + nodeReward(i) - steps[e].cost -
-                                             bend(steps[e2], steps[e], isAnomalous(pj));
+                            if (!steps[e2].valid || best[e2] + gain <= b) continue;
+                            const double v =
+                                best[e2] + gain - bend(steps[e2], steps[e], middleAnomalous);
                             if (v > b) {
                                 b = v;
                                 f = e2;

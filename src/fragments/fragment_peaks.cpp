@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <utility>
 
 #include "fragments/fragments_internal.h"
 #include "kwsignal/capillary.h"
@@ -28,6 +29,10 @@ constexpr int kMaxFitHumps = 8;
 // scans and is at least 1 / kPullupShare times taller.
 constexpr double kPullupScans = 1.5;
 constexpr double kPullupShare = 0.35;
+// Pull-up shares measured from at least this many coincident pairs, with
+// this margin over their median.
+constexpr std::size_t kMinPullupPairs = 5;
+constexpr double kPullupMargin = 3.0;
 // A peak must drop this share of its height, and this many noise
 // deviations, towards both neighbours.
 constexpr double kProminenceShare = 0.1;
@@ -165,31 +170,56 @@ void detectDye(const KwTrace& tr, int dye, double onset, std::vector<FragmentPea
     }
 }
 
-// Pull-up and spikes: compares each peak with the peaks of the other dyes
-// at the same scan.
-void judgeAcrossDyes(std::vector<FragmentPeak>& peaks, int numDyes) {
+// Peaks of other dyes within kPullupScans of each peak: index pairs (p, q).
+std::vector<std::pair<std::size_t, std::size_t>> coincident(const std::vector<FragmentPeak>& peaks) {
     std::vector<std::size_t> order(peaks.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::sort(order.begin(), order.end(),
               [&](std::size_t a, std::size_t b) { return peaks[a].scan < peaks[b].scan; });
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        FragmentPeak& p = peaks[order[k]];
-        int dyesAlike = 0;
-        const std::size_t lo = static_cast<std::size_t>(
-            std::lower_bound(order.begin(), order.end(), p.scan - kPullupScans,
-                             [&](std::size_t a, double s) { return peaks[a].scan < s; }) -
-            order.begin());
-        for (std::size_t l = lo; l < order.size() && peaks[order[l]].scan <= p.scan + kPullupScans;
-             ++l) {
-            const FragmentPeak& q = peaks[order[l]];
-            if (q.dye == p.dye) continue;
-            ++dyesAlike;
-            const bool qOff = (q.flags & kFlagSaturated) != 0;
-            if (p.height < kPullupShare * q.height || (qOff && p.height < q.height))
-                p.flags |= kFlagPullup;
-        }
-        if (p.fwhm < kSpikeWidth && numDyes >= 3 && dyesAlike >= numDyes - 2) p.flags |= kFlagSpike;
+    std::vector<std::pair<std::size_t, std::size_t>> pairs;
+    for (std::size_t k = 0; k < order.size(); ++k)
+        for (std::size_t l = k + 1;
+             l < order.size() && peaks[order[l]].scan <= peaks[order[k]].scan + kPullupScans; ++l)
+            if (peaks[order[k]].dye != peaks[order[l]].dye) {
+                pairs.push_back({order[k], order[l]});
+                pairs.push_back({order[l], order[k]});
+            }
+    return pairs;
+}
+
+// Pull-up and spikes, from the peaks of the other dyes at the same scan.
+// How much of one dye shows in another is measured on the run itself: the
+// median height ratio over coincident pairs where the stronger dye is on
+// scale. A peak no taller than a few times that share of a coinciding peak
+// is the other dye's light; without a measurement a fixed share is used.
+// Next to an off-scale peak, whose true height is unknown, any lower peak is.
+void judgeAcrossDyes(std::vector<FragmentPeak>& peaks, int numDyes) {
+    const auto pairs = coincident(peaks);
+    const std::size_t nd = static_cast<std::size_t>(numDyes);
+    std::vector<std::vector<double>> ratios(nd * nd);
+    for (const auto& pq : pairs) {
+        const FragmentPeak& p = peaks[pq.first];
+        const FragmentPeak& q = peaks[pq.second];
+        if ((q.flags & kFlagSaturated) == 0 && p.height < q.height)
+            ratios[static_cast<std::size_t>(q.dye) * nd + static_cast<std::size_t>(p.dye)].push_back(
+                p.height / q.height);
     }
+    std::vector<double> share(nd * nd, kPullupShare);
+    for (std::size_t k = 0; k < share.size(); ++k)
+        if (ratios[k].size() >= kMinPullupPairs)
+            share[k] = std::min(kPullupShare, kPullupMargin * median(ratios[k]));
+    std::vector<int> dyesAlike(peaks.size(), 0);
+    for (const auto& pq : pairs) {
+        FragmentPeak& p = peaks[pq.first];
+        const FragmentPeak& q = peaks[pq.second];
+        ++dyesAlike[pq.first];
+        const double s = share[static_cast<std::size_t>(q.dye) * nd + static_cast<std::size_t>(p.dye)];
+        if (p.height < s * q.height || ((q.flags & kFlagSaturated) != 0 && p.height < q.height))
+            p.flags |= kFlagPullup;
+    }
+    for (std::size_t k = 0; k < peaks.size(); ++k)
+        if (peaks[k].fwhm < kSpikeWidth && numDyes >= 3 && dyesAlike[k] >= numDyes - 2)
+            peaks[k].flags |= kFlagSpike;
 }
 
 }  // namespace

@@ -164,38 +164,39 @@ TEST(FragmentPanel, ParsesCalibratesAndCalls) {
     std::string error;
     EXPECT_FALSE(kw::parsePanel("marker A 6-FAM 100\n", panel, error));
     EXPECT_NE(error.find("line 1"), std::string::npos);
-    EXPECT_FALSE(kw::parsePanel("bin B 10 120\n", panel, error));
-    EXPECT_FALSE(kw::parsePanel("marker A 0 100 200 4\nbin A 9 250\n", panel, error));
+    EXPECT_FALSE(kw::parsePanel("bin B 10 120\n", panel, error));  // unknown marker
+    EXPECT_FALSE(kw::parsePanel("marker A 0 100 200 4\nbin A 9 250\n", panel, error));  // outside
 
-    // Three alleles 4 bp apart, the one below a strong allele a stutter.
-    kw::FragmentResult r;
-    r.status = kw::SizingStatus::sized;
-    r.dyeNames = {"6-FAM", "LIZ"};
+    // A ladder sized 0.5 bp above the panel's bins, then a sample with a
+    // stutter one repeat below its strong allele and a peak between bins.
+    kw::FragmentResult ladder;
+    ladder.status = kw::SizingStatus::sized;
+    ladder.dyeNames = {"6-FAM", "LIZ"};
     auto peak = [](double bp, double height) {
         kw::FragmentPeak p;
         p.sizeBp = bp;
         p.height = height;
         return p;
     };
-    r.peaks = {peak(120.6, 3000), peak(116.5, 400), peak(128.4, 2000), peak(300, 900)};
+    ladder.peaks = {peak(116.5, 900), peak(120.5, 1000), peak(124.5, 950), peak(128.5, 800)};
     ASSERT_TRUE(
         kw::parsePanel("# a test panel\nmarker A 6-FAM 100 200 4\n"
-                       "bin A 10 116\nbin A 11 120 0.4\nbin A 13 128\n",
+                       "bin A 10 116\nbin A 11 120 0.4\nbin A 12 124\nbin A 13 128\n"
+                       "marker B 1 300 400\n",
                        panel, error))
         << error;
-    EXPECT_EQ(kw::calibratePanel(panel, r), 1);
+    EXPECT_EQ(kw::calibratePanel(panel, ladder), 1);  // B has no bins to shift
     EXPECT_NEAR(panel.markers[0].offsetBp, 0.5, 1e-9);
-    kw::FragmentOptions opt;
-    opt.panel = panel;
-    // Calls come from the road; here the peaks are given, so call directly
-    // through a ladder-sized result.
-    kw::FragmentResult called = r;
-    kw::Panel shifted = panel;
-    ASSERT_EQ(kw::calibratePanel(shifted, r), 1);
-    called.genotypes.clear();
-    for (kw::FragmentPeak& p : called.peaks) p.locus.clear();
-    const std::string table = kw::genotypeTable(kw::FragmentResult());
-    EXPECT_EQ(table, "marker\talleles\theights\tflags\n");
+
+    kw::FragmentResult sample = ladder;
+    sample.peaks = {peak(116.6, 300), peak(120.4, 3000), peak(126.4, 2000), peak(350, 500)};
+    kw::callAlleles(sample, panel);
+    EXPECT_EQ(sample.peaks[0].allele + "," + sample.peaks[1].allele + "," + sample.peaks[2].allele,
+              "10,11,OL");
+    EXPECT_TRUE(sample.peaks[0].flags & kw::kFlagStutter);
+    EXPECT_TRUE(sample.peaks[3].locus.empty());  // dye 0 is not marker B's dye 1
+    EXPECT_EQ(kw::genotypeTable(sample),
+              "marker\talleles\theights\tflags\nA\t11,OL\t3000,2000\toff_ladder\nB\t\t\t\n");
 }
 
 TEST(FragmentRealRuns, TrainingRunsWithAKnownStandard) {

@@ -176,7 +176,10 @@ struct Genotype {
     std::string marker;
     std::vector<std::string> alleles;  ///< bin names by descending height ("OL" off-ladder)
     std::vector<double> heights;       ///< their heights, raw counts
-    std::vector<std::string> flags;    ///< one comma list a call ("" when clean)
+    /// Comma list of what to check: flags of the called peaks (saturated,
+    /// outside), "off_ladder" when an allele is OL, "over_two" when more
+    /// than two alleles were called; empty when clean.
+    std::string flags;
 };
 
 /// Everything analyseFragments finds.
@@ -218,6 +221,13 @@ KW_API FragmentRun fragmentRunOf(const AbifRun& run);
 /// The whole fragment road on a run.
 KW_API FragmentResult analyseFragments(const FragmentRun& run, const FragmentOptions& options);
 KW_API FragmentResult analyseFragments(const AbifRun& run, const FragmentOptions& options);
+
+/// Names the sized peaks of `result` that fall in a marker of `panel` by
+/// its bins ("OL" off-ladder), flags stutter (one repeat below an allele
+/// of at least four times its height) and fills result.genotypes.
+/// analyseFragments calls it when its options carry a panel; call it again
+/// after calibratePanel to re-name the alleles.
+KW_API void callAlleles(FragmentResult& result, const Panel& panel);
 
 /// Shifts each marker's bins so that the ladder run's peaks fall on them:
 /// one offset a marker, the median distance from each bin to the nearest

@@ -171,7 +171,8 @@ void detectDye(const KwTrace& tr, int dye, double onset, std::vector<FragmentPea
 }
 
 // Peaks of other dyes within kPullupScans of each peak: index pairs (p, q).
-std::vector<std::pair<std::size_t, std::size_t>> coincident(const std::vector<FragmentPeak>& peaks) {
+std::vector<std::pair<std::size_t, std::size_t>> coincident(
+    const std::vector<FragmentPeak>& peaks) {
     std::vector<std::size_t> order(peaks.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::sort(order.begin(), order.end(),
@@ -201,8 +202,8 @@ void judgeAcrossDyes(std::vector<FragmentPeak>& peaks, int numDyes) {
         const FragmentPeak& p = peaks[pq.first];
         const FragmentPeak& q = peaks[pq.second];
         if ((q.flags & kFlagSaturated) == 0 && p.height < q.height)
-            ratios[static_cast<std::size_t>(q.dye) * nd + static_cast<std::size_t>(p.dye)].push_back(
-                p.height / q.height);
+            ratios[static_cast<std::size_t>(q.dye) * nd + static_cast<std::size_t>(p.dye)]
+                .push_back(p.height / q.height);
     }
     std::vector<double> share(nd * nd, kPullupShare);
     for (std::size_t k = 0; k < share.size(); ++k)
@@ -213,7 +214,8 @@ void judgeAcrossDyes(std::vector<FragmentPeak>& peaks, int numDyes) {
         FragmentPeak& p = peaks[pq.first];
         const FragmentPeak& q = peaks[pq.second];
         ++dyesAlike[pq.first];
-        const double s = share[static_cast<std::size_t>(q.dye) * nd + static_cast<std::size_t>(p.dye)];
+        const double s =
+            share[static_cast<std::size_t>(q.dye) * nd + static_cast<std::size_t>(p.dye)];
         if (p.height < s * q.height || ((q.flags & kFlagSaturated) != 0 && p.height < q.height))
             p.flags |= kFlagPullup;
     }

@@ -112,7 +112,7 @@ bool hinted(const std::string& hint, const SizeStandard& s) {
 
 class Road {
 public:
-    Road(const FragmentRun& r, const FragmentOptions& o) : run(r), options(o) {}
+    Road(const FragmentRun& input, const FragmentOptions& o) : run(input), options(o) {}
     FragmentResult go();
 
 private:
@@ -279,7 +279,7 @@ FragmentResult Road::go() {
         r.looMeanBp = r.looMaxBp = kNaN;
         for (FragmentPeak& p : r.peaks) p.sizeBp = kNaN;
     }
-    if (!options.panel.empty()) fragments::callAlleles(r, options.panel);
+    if (!options.panel.empty()) callAlleles(r, options.panel);
     return r;
 }
 

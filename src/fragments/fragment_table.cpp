@@ -106,7 +106,7 @@ std::string genotypeTable(const FragmentResult& result) {
     std::string out = "marker\talleles\theights\tflags\n";
     for (const Genotype& g : result.genotypes)
         out += cell(g.marker) + '\t' + joined(g.alleles, plain) + '\t' + joined(g.heights, height) +
-               '\t' + joined(g.flags, plain) + '\n';
+               '\t' + cell(g.flags) + '\n';
     return out;
 }
 

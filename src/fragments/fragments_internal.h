@@ -80,9 +80,6 @@ private:
 std::vector<double> leaveOneOut(const std::vector<double>& scans, const std::vector<double>& sizes,
                                 SizingMethod method);
 
-/// Names alleles and fills result.genotypes from the panel.
-void callAlleles(FragmentResult& result, const Panel& panel);
-
 }  // namespace fragments
 }  // namespace kw
 

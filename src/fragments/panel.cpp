@@ -115,9 +115,13 @@ int calibratePanel(Panel& panel, const FragmentResult& ladder) {
     return shifted;
 }
 
-namespace fragments {
-
 void callAlleles(FragmentResult& result, const Panel& panel) {
+    result.genotypes.clear();
+    for (FragmentPeak& p : result.peaks) {
+        p.locus.clear();
+        p.allele.clear();
+        p.flags &= ~kFlagStutter;
+    }
     for (const PanelMarker& m : panel.markers) {
         std::vector<FragmentPeak*> peaks;
         double tallest = 0.0;
@@ -140,15 +144,20 @@ void callAlleles(FragmentResult& result, const Panel& panel) {
         });
         Genotype g;
         g.marker = m.name;
+        unsigned flags = 0;
         for (const FragmentPeak* p : peaks) {
             if ((p->flags & kFlagStutter) != 0 || p->height < kMinAlleleShare * tallest) continue;
             g.alleles.push_back(p->allele);
             g.heights.push_back(p->height);
-            g.flags.push_back(fragmentFlagNames(p->flags));
+            flags |= p->flags;
         }
+        g.flags = fragmentFlagNames(flags);
+        auto add = [&](const char* f) { g.flags += (g.flags.empty() ? "" : ",") + std::string(f); };
+        if (std::find(g.alleles.begin(), g.alleles.end(), "OL") != g.alleles.end())
+            add("off_ladder");
+        if (g.alleles.size() > 2) add("over_two");
         result.genotypes.push_back(g);
     }
 }
 
-}  // namespace fragments
 }  // namespace kw

@@ -19,7 +19,7 @@ namespace kw {
 namespace fragments {
 namespace {
 
-constexpr int kMaxPeakStep = 4;  // at most 3 unassigned peaks between two fragments
+constexpr int kMaxPeakStep = 4;      // at most 3 unassigned peaks between two fragments
 constexpr int kMaxFragmentStep = 3;  // at most 2 fragments missing between two peaks
 constexpr double kMinScansPerBp = 0.5;
 constexpr double kMaxScansPerBp = 60.0;
@@ -48,7 +48,7 @@ struct Step {
     double dx = 0.0, ds = 0.0;
     double scatter = 0.0;  // relative variance of the slope from centre and mobility errors
     double anomaly = 0.0;  // its extra variance when an end is an anomalous fragment
-    double cost = 0.0;  // missing fragments and skipped peaks of this step
+    double cost = 0.0;     // missing fragments and skipped peaks of this step
     bool valid = false;
 };
 
@@ -118,7 +118,8 @@ Step Search::step(int i, int j, int di, int dj) const {
 // Cost of the change of scans per bp from one step to the next.
 double Search::bend(const Step& a, const Step& b, bool anomalousMiddle) const {
     const double drift = kDriftPer20Bp * kDriftPer20Bp * (a.ds + b.ds) / 40.0;
-    const double var = drift + a.scatter + b.scatter + (anomalousMiddle ? a.anomaly + b.anomaly : 0.0);
+    const double var =
+        drift + a.scatter + b.scatter + (anomalousMiddle ? a.anomaly + b.anomaly : 0.0);
     const double d = b.logSlope - a.logSlope;
     return std::min(kBendCap, d * d / (2.0 * var));
 }

@@ -58,7 +58,8 @@ std::string tagName(const char* name, int number) {
 // The file's bytes and its directory, with checked access to entry data.
 class AbifFile {
 public:
-    AbifFile(const unsigned char* bytes, std::size_t size) : bytes(bytes), size(size) {}
+    AbifFile(const unsigned char* fileBytes, std::size_t fileSize)
+        : bytes(fileBytes), size(fileSize) {}
 
     // Checks the header and reads the directory. Returns the empty string,
     // or the reason the file cannot be read.
@@ -197,21 +198,21 @@ double beFloat(const unsigned char* p, int bytes) {
 }
 
 bool AbifFile::numbers(const Entry& e, std::vector<double>& out, std::string& why) const {
-    const int size = e.type == 1 || e.type == 2   ? 1
-                     : e.type == 3 || e.type == 4 ? 2
-                     : e.type == 5 || e.type == 7 ? 4
-                     : e.type == 8                ? 8
-                                                  : 0;
-    if (size == 0 || e.elementSize != size) {
+    const int width = e.type == 1 || e.type == 2   ? 1
+                      : e.type == 3 || e.type == 4 ? 2
+                      : e.type == 5 || e.type == 7 ? 4
+                      : e.type == 8                ? 8
+                                                   : 0;
+    if (width == 0 || e.elementSize != width) {
         why = tagName(e.name, e.number) + " is not an array of numbers";
         return false;
     }
     const unsigned char* p = nullptr;
     std::size_t n = 0;
     if (!data(e, p, n, why)) return false;
-    out.resize(n / static_cast<std::size_t>(size));
+    out.resize(n / static_cast<std::size_t>(width));
     for (std::size_t i = 0; i < out.size(); ++i) {
-        const unsigned char* q = p + i * static_cast<std::size_t>(size);
+        const unsigned char* q = p + i * static_cast<std::size_t>(width);
         switch (e.type) {
             case 1:
                 out[i] = q[0];
@@ -229,7 +230,7 @@ bool AbifFile::numbers(const Entry& e, std::vector<double>& out, std::string& wh
                 out[i] = be32s(q);
                 break;
             default:
-                out[i] = beFloat(q, size);
+                out[i] = beFloat(q, width);
                 break;
         }
     }

@@ -1,7 +1,6 @@
 // The fragment road: peaks of every dye, the size standard found in its
 // dye, every peak sized against it, alleles named with a panel.
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <limits>
 
@@ -37,18 +36,12 @@ constexpr double kMinQualityLead = 2.0;
 // Qualities this close count as a tie.
 constexpr double kTieQuality = 0.5;
 
-std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
+using fragments::upperCase;
 
+// Dyes size standards are sold in.
 bool isStandardDyeName(const std::string& name) {
-    static const char* const kDyes[] = {"LIZ", "ROX", "CXR",   "WEN",
-                                        "CC5", "BTO", "DY632", "ORANGE"};
-    const std::string u = upper(name);
-    for (const char* d : kDyes)
-        if (u.find(d) != std::string::npos) return true;
-    return false;
+    return fragments::nameContainsAny(
+        name, {"LIZ", "ROX", "CXR", "WEN", "CC5", "BTO", "DY632", "ORANGE"});
 }
 
 // The standard dye's peaks worth assigning. Standard peaks are sharp and of
@@ -103,7 +96,7 @@ bool agree(const StandardMatch& a, const StandardMatch& b) {
 }
 
 bool hinted(const std::string& hint, const SizeStandard& s) {
-    const std::string h = upper(hint), name = upper(s.name);
+    const std::string h = upperCase(hint), name = upperCase(s.name);
     if (name == "GS600")
         return h.find("GS600") != std::string::npos || h.find("LIZ600") != std::string::npos;
     if (name == "GS1200") return h.find("1200") != std::string::npos;
@@ -131,7 +124,7 @@ bool Road::chooseStandard(const std::vector<StandardCandidate>& cands, double ty
                           StandardMatch& chosen) {
     std::vector<StandardMatch> matches;
     for (const SizeStandard& s : sizeStandards())
-        if (options.standard.empty() || upper(options.standard) == upper(s.name))
+        if (options.standard.empty() || upperCase(options.standard) == upperCase(s.name))
             matches.push_back(fragments::matchStandard(cands, s, typical));
     if (matches.empty()) {
         r.warnings.push_back("unknown size standard \"" + options.standard + "\"");

@@ -10,6 +10,12 @@
 namespace kw {
 namespace fragments {
 
+/// Upper-case copy of an ASCII name.
+std::string upperCase(std::string name);
+
+/// True when `name` contains one of `words` (upper case), ignoring case.
+bool nameContainsAny(const std::string& name, const std::vector<const char*>& words);
+
 /// Median of values (copied); 0 for none.
 double median(std::vector<double> values);
 

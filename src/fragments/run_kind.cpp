@@ -5,26 +5,33 @@
 #include <cctype>
 #include <string>
 
-#include "kwsignal/fragments.h"
+#include "fragments/fragments_internal.h"
 
 namespace kw {
-namespace {
+namespace fragments {
 
-std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
+std::string upperCase(std::string name) {
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
 }
+
+bool nameContainsAny(const std::string& name, const std::vector<const char*>& words) {
+    const std::string u = upperCase(name);
+    for (const char* w : words)
+        if (u.find(w) != std::string::npos) return true;
+    return false;
+}
+
+}  // namespace fragments
+
+namespace {
 
 // Dyes sold for size standards and for labelled PCR products; sequencing
 // chemistries name their dyes by base or "Dye1".."Dye4".
 bool isFragmentDye(const std::string& name) {
-    static const char* const kDyes[] = {"FAM",   "HEX", "VIC", "NED", "PET", "JOE",
-                                        "TAMRA", "ROX", "LIZ", "CXR", "WEN", "CC5",
-                                        "BTO",   "TMR", "SID", "TED", "TAZ", "DY632"};
-    const std::string u = upper(name);
-    for (const char* d : kDyes)
-        if (u.find(d) != std::string::npos) return true;
-    return false;
+    return fragments::nameContainsAny(
+        name, {"FAM", "HEX", "VIC", "NED", "PET", "JOE", "TAMRA", "ROX", "LIZ", "CXR", "WEN", "CC5",
+               "BTO", "TMR", "SID", "TED", "TAZ", "DY632"});
 }
 
 }  // namespace

@@ -56,8 +56,8 @@ struct SizeStandard {
     std::vector<double> anomalousBp;  ///< fragments that run off their length: identified, not used
 };
 
-/// Every built-in definition: GS500, GS600, GS1200, GS120, GS400HD, ILS600,
-/// ILS500, BTO550, S550, S450, ROX1000.
+/// Every built-in definition: GS500, GS350, GS600 (v2), GS1200, GS120,
+/// GS400HD, ILS600, ILS500, BTO550, S550, S450, ROX1000.
 KW_API const std::vector<SizeStandard>& sizeStandards();
 
 // ---- panels -----------------------------------------------------------------

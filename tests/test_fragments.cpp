@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -130,6 +132,18 @@ TEST(FragmentRoad, RefusesRunsWithoutAKnownStandard) {
     EXPECT_TRUE(r.standard.empty());
     for (const kw::FragmentPeak& p : r.peaks) EXPECT_TRUE(std::isnan(p.sizeBp));
 
+    // A five-dye run whose standard dye is empty, and one full of NaN.
+    kw::FragmentSimulationOptions o;
+    o.standardBp = sizesOf("GS500");
+    kw::FragmentRun flat = runOf(kw::simulateFragmentRun(o));
+    flat.dyes[4].assign(flat.dyes[4].size(), 12.0);
+    const kw::FragmentResult noLadder = kw::analyseFragments(flat, kw::FragmentOptions());
+    EXPECT_EQ(noLadder.status, kw::SizingStatus::noStandardPeaks);
+    EXPECT_NE(noLadder.warnings.at(0).find("standard dye 4"), std::string::npos);
+    flat.dyes[2].assign(flat.dyes[2].size(), std::nan(""));
+    EXPECT_EQ(kw::analyseFragments(flat, kw::FragmentOptions()).status,
+              kw::SizingStatus::noStandardPeaks);
+
     kw::FragmentRun bad;  // dyes of unequal length, no rate
     bad.dyes = {std::vector<double>(100, 1.0), std::vector<double>(50, 1.0)};
     EXPECT_EQ(kw::analyseFragments(bad, kw::FragmentOptions()).status, kw::SizingStatus::noData);
@@ -197,6 +211,42 @@ TEST(FragmentPanel, ParsesCalibratesAndCalls) {
     EXPECT_TRUE(sample.peaks[3].locus.empty());  // dye 0 is not marker B's dye 1
     EXPECT_EQ(kw::genotypeTable(sample),
               "marker\talleles\theights\tflags\nA\t11,OL\t3000,2000\toff_ladder\nB\t\t\t\n");
+}
+
+uint32_t be32(const std::string& s, std::size_t at) {
+    uint32_t v = 0;
+    for (std::size_t k = 0; k < 4; ++k) v = v << 8 | static_cast<unsigned char>(s[at + k]);
+    return v;
+}
+
+TEST(FragmentRealRuns, DamagedStandardChannelIsNeverSized) {
+    const std::string path = KWSIGNAL_SHARED_DATA
+        "/fsa/train/binner__AFLP_A01_001_TS_SW_174CRAN5TH_1_AFLP_ONAB-6-5_Frag89.fsa";
+    std::ifstream in(path, std::ios::binary);
+    if (!in.good()) GTEST_SKIP() << path << " not in the shared data";
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Point DATA105 (the LIZ standard) past the end of the file.
+    const std::size_t dir = be32(bytes, 26), count = be32(bytes, 18);
+    bool patched = false;
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t e = dir + 28 * k;
+        if (bytes.compare(e, 4, "DATA") == 0 && be32(bytes, e + 4) == 105) {
+            for (std::size_t b = 0; b < 4; ++b) bytes[e + 20 + b] = '\x7f';
+            patched = true;
+        }
+    }
+    ASSERT_TRUE(patched);
+    const kw::AbifRun run = kw::readAbifBytes(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                              bytes.size(), "cut.fsa");
+    ASSERT_TRUE(run.ok()) << run.error;
+    EXPECT_EQ(run.dyes.size(), 4u);
+    const kw::FragmentResult r = kw::analyseFragments(run, kw::FragmentOptions());
+    EXPECT_NE(r.status, kw::SizingStatus::sized);
+    EXPECT_FALSE(r.warnings.empty());
+    // Cut short, the file is refused with one clear error.
+    const kw::AbifRun cut = kw::readAbifBytes(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                              bytes.size() / 2, "cut.fsa");
+    EXPECT_EQ(kw::analyseFragments(cut, kw::FragmentOptions()).status, kw::SizingStatus::noData);
 }
 
 TEST(FragmentRealRuns, TrainingRunsWithAKnownStandard) {

@@ -233,9 +233,14 @@ std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const Fragme
     const int n = numDyes > 0 ? static_cast<int>(run.dyes[0].size()) : 0;
     noise.assign(static_cast<std::size_t>(numDyes), 0.0);
     if (numDyes == 0 || n < 16) return peaks;
+    // Samples that are not numbers carry no light: they count as zero.
     std::vector<std::vector<double>> rows = run.dyes;
     std::vector<double*> ptrs;
-    for (std::vector<double>& r : rows) ptrs.push_back(r.data());
+    for (std::vector<double>& r : rows) {
+        for (double& v : r)
+            if (!std::isfinite(v)) v = 0.0;
+        ptrs.push_back(r.data());
+    }
     KwCap cap(numDyes, n, ptrs.data(), run.rate);
     const int unit = static_cast<int>(std::trunc(5.0 * run.rate));
     const int windows = unit >= 1 ? std::max(1, static_cast<int>(kBaselineScans / unit)) : 0;

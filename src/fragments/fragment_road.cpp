@@ -159,6 +159,9 @@ bool Road::chooseStandard(const std::vector<StandardCandidate>& cands, double ty
             break;
         }
     r.confidence = std::min(1.0, std::max(0.0, lead / 10.0));
+    if (!run.standardHint.empty() && !hinted(run.standardHint, *chosen.standard))
+        r.warnings.push_back("the file names the standard \"" + run.standardHint +
+                             "\" but the peaks fit " + chosen.standard->name);
     const int span = chosen.assigned + chosen.missing;
     if (chosen.assigned < kMinStandardPeaks) {
         r.warnings.push_back("only " + std::to_string(chosen.assigned) + " peaks fit any standard");

@@ -127,6 +127,11 @@ struct FragmentOptions {
     double minHeight = 50.0;
     /// Peaks must stand this many noise deviations above baseline (>= 1).
     double minSignalToNoise = 6.0;
+    /// Size with the fragments known to run anomalously (GS500/GS350 250 and
+    /// 340, GS600/GS1200 250) as well. Off by default: they pull the curve
+    /// by up to 2 bp in their stretch; on, the sparse GS500 predicts its
+    /// own fragments better (leave-one-out) at that cost.
+    bool sizeWithAnomalous = false;
     /// Panel for naming alleles; empty for none.
     Panel panel;
 };

@@ -20,6 +20,9 @@ namespace {
 constexpr double kBaselineScans = 400.0;
 // Largest count the detector reports; a raw sample near it is off scale.
 constexpr double kDetectorCeiling = 32000.0;
+// A top of this many equal samples, at least this high, is clipped.
+constexpr int kFlatTopScans = 3;
+constexpr double kFlatTopMin = 1000.0;
 // Expected half-height width of a fragment peak, scans.
 constexpr double kPeakWidth = 8.0;
 // Events with more humps than this are read hump by hump: a joint fit of a
@@ -37,6 +40,9 @@ constexpr double kPullupMargin = 3.0;
 // deviations, towards both neighbours.
 constexpr double kProminenceShare = 0.1;
 constexpr double kProminenceNoise = 3.0;
+// How far, in scans, the valleys of a peak are sought.
+constexpr double kMinProminenceReach = 12.0;
+constexpr double kMaxProminenceReach = 60.0;
 // Spikes: narrower than this (half-height width, scans) and in most dyes.
 constexpr double kSpikeWidth = 2.5;
 
@@ -81,8 +87,14 @@ bool offScale(const std::vector<double>& raw, const std::vector<int>& saturated,
     const int n = static_cast<int>(raw.size());
     const int a = std::max(0, static_cast<int>(centre - fwhm)),
               b = std::min(n - 1, static_cast<int>(centre + fwhm) + 1);
-    for (int i = a; i <= b; ++i)
+    int flat = 1;
+    for (int i = a; i <= b; ++i) {
         if (raw[i] >= kDetectorCeiling) return true;
+        // Instruments that store colour-corrected raw data clip below the
+        // detector's own ceiling: the top shows as a run of equal samples.
+        flat = i > a && raw[i] == raw[i - 1] && raw[i] >= kFlatTopMin ? flat + 1 : 1;
+        if (flat >= kFlatTopScans) return true;
+    }
     const auto it = std::lower_bound(saturated.begin(), saturated.end(), a);
     return it != saturated.end() && *it <= b;
 }
@@ -131,10 +143,12 @@ void fitEvent(const KwTrace& tr, int dye, KwEvent& ev, double minHeight,
     }
 }
 
-// Keeps the peaks that stand out of their surroundings: the drop from the
-// top to the higher of the valleys towards its neighbours must be a clear
-// share of the height and above the noise. Wiggles on a broad hump (a blob
-// of unincorporated dye, the primer's tail) do not.
+// Keeps the peaks that stand out of their surroundings: walking down each
+// side until a higher sample or a few peak widths away, the drop from the
+// top to the higher of the two lowest points must be a clear share of the
+// height and above the noise. Wiggles on a broad hump (a blob of
+// unincorporated dye, the primer's tail) and noise on a peak's flank do
+// not stand out; the peak they sit on does.
 void keepProminent(const KwTrace& tr, double noise, std::vector<FragmentPeak>& peaks,
                    std::size_t first) {
     const double* x = tr.getData();
@@ -142,15 +156,14 @@ void keepProminent(const KwTrace& tr, double noise, std::vector<FragmentPeak>& p
     std::vector<FragmentPeak> kept(peaks.begin(), peaks.begin() + static_cast<long>(first));
     for (std::size_t k = first; k < peaks.size(); ++k) {
         const FragmentPeak& p = peaks[k];
-        const double reach = std::max(3.0, 3.0 * p.fwhm);
-        const double left = std::max(k > first ? peaks[k - 1].scan : 0.0, p.scan - reach);
-        const double right =
-            std::min(k + 1 < peaks.size() ? peaks[k + 1].scan : n - 1.0, p.scan + reach);
-        const int c = static_cast<int>(std::lround(p.scan));
+        const int reach = static_cast<int>(
+            std::min(kMaxProminenceReach, std::max(kMinProminenceReach, 4.0 * p.fwhm)));
+        const int c = std::max(0, std::min(n - 1, static_cast<int>(std::lround(p.scan))));
         double lowLeft = x[c], lowRight = x[c];
-        for (int i = static_cast<int>(std::ceil(left)); i <= c; ++i)
+        for (int i = c - 1; i >= std::max(0, c - reach) && x[i] <= p.height; --i)
             lowLeft = std::min(lowLeft, x[i]);
-        for (int i = c; i <= static_cast<int>(right); ++i) lowRight = std::min(lowRight, x[i]);
+        for (int i = c + 1; i <= std::min(n - 1, c + reach) && x[i] <= p.height; ++i)
+            lowRight = std::min(lowRight, x[i]);
         const double drop = p.height - std::max(lowLeft, lowRight);
         if (drop >= std::max(kProminenceNoise * noise, kProminenceShare * p.height))
             kept.push_back(p);

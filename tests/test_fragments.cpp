@@ -132,6 +132,17 @@ TEST(FragmentRoad, RefusesRunsWithoutAKnownStandard) {
     EXPECT_TRUE(r.standard.empty());
     for (const kw::FragmentPeak& p : r.peaks) EXPECT_TRUE(std::isnan(p.sizeBp));
 
+    // Only the upper half of a ladder, with stray peaks where the lower half
+    // should be: a chain that starts late must explain what lies before it.
+    kw::FragmentSimulationOptions late;
+    late.standardBp = sizesOf("GS600");
+    for (double bp : late.standardBp)
+        if (bp < 300) late.missingBp.push_back(bp);
+    late.extraBp = {55, 95, 150, 210, 265};
+    EXPECT_NE(
+        kw::analyseFragments(runOf(kw::simulateFragmentRun(late)), kw::FragmentOptions()).status,
+        kw::SizingStatus::sized);
+
     // A five-dye run whose standard dye is empty, and one full of NaN.
     kw::FragmentSimulationOptions o;
     o.standardBp = sizesOf("GS500");

@@ -158,14 +158,19 @@ void keepProminent(const KwTrace& tr, double noise, std::vector<FragmentPeak>& p
         const FragmentPeak& p = peaks[k];
         const int reach = static_cast<int>(
             std::min(kMaxProminenceReach, std::max(kMinProminenceReach, 4.0 * p.fwhm)));
-        const int c = std::max(0, std::min(n - 1, static_cast<int>(std::lround(p.scan))));
-        double lowLeft = x[c], lowRight = x[c];
-        for (int i = c - 1; i >= std::max(0, c - reach) && x[i] <= p.height; --i)
+        // From the fitted centre (a flank, for a skewed or clipped peak)
+        // uphill to the top.
+        int c = std::max(0, std::min(n - 1, static_cast<int>(std::lround(p.scan))));
+        while (c + 1 < n && x[c + 1] > x[c]) ++c;
+        while (c > 0 && x[c - 1] > x[c]) --c;
+        const double top = x[c];
+        double lowLeft = top, lowRight = top;
+        for (int i = c - 1; i >= std::max(0, c - reach) && x[i] <= top; --i)
             lowLeft = std::min(lowLeft, x[i]);
-        for (int i = c + 1; i <= std::min(n - 1, c + reach) && x[i] <= p.height; ++i)
+        for (int i = c + 1; i <= std::min(n - 1, c + reach) && x[i] <= top; ++i)
             lowRight = std::min(lowRight, x[i]);
-        const double drop = p.height - std::max(lowLeft, lowRight);
-        if (drop >= std::max(kProminenceNoise * noise, kProminenceShare * p.height))
+        const double drop = top - std::max(lowLeft, lowRight);
+        if (drop >= std::max(kProminenceNoise * noise, kProminenceShare * top))
             kept.push_back(p);
     }
     peaks.swap(kept);

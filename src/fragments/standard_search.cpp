@@ -78,6 +78,18 @@ private:
     double weight(int i) const;
     double bend(const Step& a, const Step& b, bool anomalousMiddle) const;
     void evaluate(StandardMatch& match, double chainScore) const;
+    // The next (previous) fragment of the chain after (before) fragment j;
+    // j itself at the chain's end.
+    int nextAssigned(const StandardMatch& match, int j) const {
+        for (int k = j + 1; k < m; ++k)
+            if (match.peakOf[k] >= 0) return k;
+        return j;
+    }
+    int previousAssigned(const StandardMatch& match, int j) const {
+        for (int k = j - 1; k >= 0; --k)
+            if (match.peakOf[k] >= 0) return k;
+        return j;
+    }
 
     const std::vector<StandardCandidate>& cand;
     const SizeStandard& def;
@@ -200,16 +212,31 @@ void Search::evaluate(StandardMatch& match, double chainScore) const {
         }
     }
     if (match.assigned < 2) return;
-    for (int j = first; j <= last; ++j)
-        if (match.peakOf[j] < 0 && !isAnomalous(j)) ++match.missing;
-    // Beyond the first fragment the standard's dye holds the standard's
-    // peaks only: a strong peak left over after it, even past the last
-    // fragment, is one the definition does not explain.
+    // Fragments before the chain are forgiven only where the run holds no
+    // peaks to show them (the primer region, the start of the data), and
+    // fragments after it only where the run has ended: the chain's end
+    // slopes say where they would lie.
+    const double x0 = cand[match.peakOf[first]].scan, x1 = cand[match.peakOf[last]].scan;
+    const double startSlope = (cand[match.peakOf[nextAssigned(match, first)]].scan - x0) /
+                              (def.sizesBp[nextAssigned(match, first)] - def.sizesBp[first]);
+    const double endSlope = (x1 - cand[match.peakOf[previousAssigned(match, last)]].scan) /
+                            (def.sizesBp[last] - def.sizesBp[previousAssigned(match, last)]);
+    const double smallestAt = x0 - (def.sizesBp[first] - def.sizesBp[0]) * startSlope;
+    for (int j = 0; j < m; ++j) {
+        if (match.peakOf[j] >= 0 || isAnomalous(j)) continue;
+        const double at = j < first  ? x0 - (def.sizesBp[first] - def.sizesBp[j]) * startSlope
+                          : j > last ? x1 + (def.sizesBp[j] - def.sizesBp[last]) * endSlope
+                                     : x0;
+        if (at >= cand.front().scan && at <= cand.back().scan) ++match.missing;
+    }
+    // Where the standard's fragments lie, its dye holds its peaks only: a
+    // strong peak left over there, even past the last fragment, is one the
+    // definition does not explain.
     std::vector<bool> used(static_cast<std::size_t>(n), false);
     for (int j = 0; j < m; ++j)
         if (match.peakOf[j] >= 0) used[static_cast<std::size_t>(match.peakOf[j])] = true;
-    for (int i = match.peakOf[first]; i < n; ++i)
-        if (!used[static_cast<std::size_t>(i)] && !cand[i].doubtful &&
+    for (int i = 0; i < n; ++i)
+        if (cand[i].scan >= smallestAt && !used[static_cast<std::size_t>(i)] && !cand[i].doubtful &&
             cand[i].height >= kStrongShare * refHeight)
             ++match.unexplained;
     const std::vector<double> loo = leaveOneOut(xs, ys, SizingMethod::localSouthern);

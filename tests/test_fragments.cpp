@@ -2,6 +2,7 @@
 // standard search, and on the shared fragment runs where present.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
@@ -131,6 +132,31 @@ TEST(FragmentRoad, RefusesRunsWithoutAKnownStandard) {
     EXPECT_EQ(r.status, kw::SizingStatus::unknownStandard);
     EXPECT_TRUE(r.standard.empty());
     for (const kw::FragmentPeak& p : r.peaks) EXPECT_TRUE(std::isnan(p.sizeBp));
+
+    // Ladders of lengths no definition lists, longer fragments among them
+    // that a short list's start could be taken for: none is sized.
+    uint32_t state = 12345;
+    auto draw = [&state](double lo, double hi) {
+        state = state * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (state >> 8) / 16777216.0;
+    };
+    for (int k = 0; k < 8; ++k) {
+        kw::FragmentSimulationOptions random;
+        random.seed = 100 + k;
+        for (int i = 0; i < 12 + k; ++i) random.standardBp.push_back(draw(40, 500));
+        std::sort(random.standardBp.begin(), random.standardBp.end());
+        const kw::FragmentResult fit =
+            kw::analyseFragments(runOf(kw::simulateFragmentRun(random)), kw::FragmentOptions());
+        EXPECT_NE(fit.status, kw::SizingStatus::sized)
+            << "ladder " << k << " taken for " << fit.standard;
+    }
+    kw::FragmentSimulationOptions longer;  // GS120's start fits its top end
+    longer.seed = 136;
+    longer.standardBp = {98.2,  114.9, 198.9, 214.4, 237.3, 238.7, 262.2, 281.0, 284.0,
+                         323.3, 352.9, 388.0, 405.2, 414.9, 429.4, 451.0, 471.7, 499.9};
+    EXPECT_NE(
+        kw::analyseFragments(runOf(kw::simulateFragmentRun(longer)), kw::FragmentOptions()).status,
+        kw::SizingStatus::sized);
 
     // Only the upper half of a ladder, with stray peaks where the lower half
     // should be: a chain that starts late must explain what lies before it.

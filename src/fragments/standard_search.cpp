@@ -42,6 +42,7 @@ constexpr double kFullHeightShare = 0.3;
 // A peak of the standard dye this strong must be a fragment of the
 // standard; left unassigned it counts against the definition.
 constexpr double kStrongShare = 0.3;
+constexpr double kTallnessBonus = 0.5;
 
 struct Step {
     double logSlope = 0.0;  // ln(scans per bp)
@@ -101,7 +102,10 @@ private:
 // A peak far below the standard's typical height is more likely noise or
 // pull-up than a fragment.
 double Search::nodeReward(int i) const {
-    return kNodeReward * weight(i) - (weight(i) < 1.0 ? 1.0 : 0.0);
+    // Of two peaks that fit the curve alike (a fragment and its -1 bp
+    // satellite) the taller is the fragment.
+    const double tallness = kTallnessBonus * std::min(1.0, cand[i].height / refHeight);
+    return kNodeReward * weight(i) - (weight(i) < 1.0 ? 1.0 : 0.0) + tallness;
 }
 
 double Search::weight(int i) const {
@@ -235,8 +239,14 @@ void Search::evaluate(StandardMatch& match, double chainScore) const {
     std::vector<bool> used(static_cast<std::size_t>(n), false);
     for (int j = 0; j < m; ++j)
         if (match.peakOf[j] >= 0) used[static_cast<std::size_t>(match.peakOf[j])] = true;
+    // Before the scan the chain puts at zero length no fragment can lie:
+    // strong peaks there (a ladder of longer fragments taken for the start
+    // of a short list) are unexplained too; between there and the smallest
+    // fragment lie the primer's and dyes' blobs.
+    const double zeroAt = x0 - def.sizesBp[first] * startSlope;
     for (int i = 0; i < n; ++i)
-        if (cand[i].scan >= smallestAt && !used[static_cast<std::size_t>(i)] && !cand[i].doubtful &&
+        if ((cand[i].scan >= smallestAt || cand[i].scan < zeroAt) &&
+            !used[static_cast<std::size_t>(i)] && !cand[i].doubtful &&
             cand[i].height >= kStrongShare * refHeight)
             ++match.unexplained;
     const std::vector<double> loo = leaveOneOut(xs, ys, SizingMethod::localSouthern);

@@ -40,7 +40,9 @@ struct RunKindDecision {
 
 /// Decides from the file: stored base calls mean sequencing; more than four
 /// dyes, a size-standard name or flag, or fragment-analysis dye names mean
-/// fragments; otherwise a base order (FWO_) means sequencing.
+/// fragments; a file with a base order (FWO_) but no calls is fragments
+/// when its data hold a size standard the road identifies, sequencing
+/// otherwise.
 KW_API RunKindDecision decideRunKind(const AbifRun& run);
 
 /// "sequencing" or "fragments".

@@ -43,7 +43,10 @@ const char* runKindName(RunKind kind) {
 RunKindDecision decideRunKind(const AbifRun& run) {
     RunKindDecision d;
     d.kind = RunKind::fragments;
-    if (!run.calls.empty()) {
+    if (!run.ok()) {
+        d.kind = RunKind::sequencing;
+        d.reason = "the file could not be read";
+    } else if (!run.calls.empty()) {
         d.kind = RunKind::sequencing;
         d.reason = "the file stores base calls";
     } else if (run.dyes.size() > 4) {
@@ -58,7 +61,15 @@ RunKindDecision decideRunKind(const AbifRun& run) {
                 d.reason = "fragment-analysis dye " + c.name;
                 return d;
             }
-        if (!run.baseOrder.empty()) {
+        // Tags of a sequencing chemistry without base calls (runs collected
+        // with a sequencing dye set for chemical mapping): a size standard
+        // in the data decides.
+        const FragmentResult sized =
+            run.baseOrder.empty() ? FragmentResult() : analyseFragments(run, FragmentOptions());
+        if (sized.status == SizingStatus::sized) {
+            d.reason = "no base calls, and dye " + std::to_string(sized.standardDye + 1) +
+                       " holds the " + sized.standard + " size standard";
+        } else if (!run.baseOrder.empty()) {
             d.kind = RunKind::sequencing;
             d.reason = "four dyes with a base order and no sign of a size standard";
         } else {

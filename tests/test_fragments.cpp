@@ -210,6 +210,32 @@ TEST(FragmentRoad, SizingMethodsAndOutputs) {
     EXPECT_EQ(kw::fragmentFlagNames(kw::kFlagSaturated | kw::kFlagPrimer), "saturated,primer");
 }
 
+TEST(FragmentRoad, KindOfRunFromTagsAndData) {
+    // Four dyes of a sequencing chemistry, no calls: the data decide.
+    kw::FragmentSimulationOptions o;
+    o.dyes = 4;
+    o.standardDye = 3;
+    o.standardBp = sizesOf("GS500");
+    const kw::SimulatedFragmentRun sim = kw::simulateFragmentRun(o);
+    kw::AbifRun run;
+    run.baseOrder = "GATC";
+    for (int d = 0; d < 4; ++d) {
+        kw::AbifChannel c;
+        c.dye = d + 1;
+        c.name = "Dye" + std::to_string(d + 1);
+        c.samples = sim.dyes[d];
+        run.dyes.push_back(c);
+    }
+    run.numScans = static_cast<int>(sim.dyes[0].size());
+    run.samplingRate = sim.rate;
+    EXPECT_EQ(kw::decideRunKind(run).kind, kw::RunKind::fragments);
+    EXPECT_NE(kw::decideRunKind(run).reason.find("GS500"), std::string::npos);
+    run.dyes[3].samples.assign(run.dyes[3].samples.size(), 0.0);  // no ladder
+    EXPECT_EQ(kw::decideRunKind(run).kind, kw::RunKind::sequencing);
+    run.calls = "GATTACA";
+    EXPECT_EQ(kw::decideRunKind(run).reason, "the file stores base calls");
+}
+
 TEST(FragmentPanel, ParsesCalibratesAndCalls) {
     kw::Panel panel;
     std::string error;

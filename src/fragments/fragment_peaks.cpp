@@ -43,6 +43,8 @@ constexpr double kProminenceNoise = 3.0;
 // How far, in scans, the valleys of a peak are sought.
 constexpr double kMinProminenceReach = 12.0;
 constexpr double kMaxProminenceReach = 60.0;
+// Peaks of one dye closer than this, in scans, are one peak.
+constexpr double kDuplicateScans = 0.5;
 // Spikes: narrower than this (half-height width, scans) and in most dyes.
 constexpr double kSpikeWidth = 2.5;
 
@@ -170,8 +172,7 @@ void keepProminent(const KwTrace& tr, double noise, std::vector<FragmentPeak>& p
         for (int i = c + 1; i <= std::min(n - 1, c + reach) && x[i] <= top; ++i)
             lowRight = std::min(lowRight, x[i]);
         const double drop = top - std::max(lowLeft, lowRight);
-        if (drop >= std::max(kProminenceNoise * noise, kProminenceShare * top))
-            kept.push_back(p);
+        if (drop >= std::max(kProminenceNoise * noise, kProminenceShare * top)) kept.push_back(p);
     }
     peaks.swap(kept);
 }
@@ -242,6 +243,21 @@ void judgeAcrossDyes(std::vector<FragmentPeak>& peaks, int numDyes) {
             peaks[k].flags |= kFlagSpike;
 }
 
+// A joint fit can place two Gaussians of one hump on the same scan; the
+// taller stands for the peak.
+std::vector<FragmentPeak> withoutDuplicates(const std::vector<FragmentPeak>& sorted) {
+    std::vector<FragmentPeak> kept;
+    for (const FragmentPeak& p : sorted) {
+        if (!kept.empty() && kept.back().dye == p.dye &&
+            p.scan - kept.back().scan < kDuplicateScans) {
+            if (p.height > kept.back().height) kept.back() = p;
+            continue;
+        }
+        kept.push_back(p);
+    }
+    return kept;
+}
+
 }  // namespace
 
 std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const FragmentOptions& options,
@@ -260,7 +276,9 @@ std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const Fragme
         ptrs.push_back(r.data());
     }
     KwCap cap(numDyes, n, ptrs.data(), run.rate);
-    const int unit = static_cast<int>(std::trunc(5.0 * run.rate));
+    // deBaseline counts its window in units of trunc(5 x rate) scans.
+    const double units = std::trunc(5.0 * run.rate);
+    const int unit = units >= 1.0 && units <= n ? static_cast<int>(units) : 0;
     const int windows = unit >= 1 ? std::max(1, static_cast<int>(kBaselineScans / unit)) : 0;
     for (int d = 0; d < numDyes; ++d) {
         KwTrace& tr = *cap.getPnterToTrace(d);
@@ -284,7 +302,7 @@ std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const Fragme
     std::stable_sort(peaks.begin(), peaks.end(), [](const FragmentPeak& a, const FragmentPeak& b) {
         return a.dye != b.dye ? a.dye < b.dye : a.scan < b.scan;
     });
-    return peaks;
+    return withoutDuplicates(peaks);
 }
 
 }  // namespace fragments

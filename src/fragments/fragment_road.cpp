@@ -245,12 +245,12 @@ FragmentResult Road::go() {
     const std::size_t n = run.dyes.empty() ? 0 : run.dyes[0].size();
     bool equal = true;
     for (const std::vector<double>& d : run.dyes) equal = equal && d.size() == n;
-    if (run.dyes.empty() || n < 16 || !equal || !(run.rate > 0.0)) {
+    if (run.dyes.empty() || n < 16 || !equal || !(run.rate > 0.0) || !std::isfinite(run.rate)) {
         r.status = SizingStatus::noData;
         r.warnings.push_back(run.dyes.empty() ? "the run holds no dye"
                              : !equal         ? "the dyes differ in length"
                              : n < 16         ? "the run holds too few scans"
-                                              : "the sampling rate is not positive");
+                                              : "the sampling rate is not a positive number");
         return r;
     }
     std::vector<double> noise;

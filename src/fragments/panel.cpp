@@ -54,7 +54,8 @@ bool parsePanel(const std::string& text, Panel& panel, std::string& error) {
         const std::string where = "line " + std::to_string(number) + ": ";
         if (kind == "marker") {
             PanelMarker m;
-            if (!(words >> m.name >> m.dye >> m.minBp >> m.maxBp) || !(m.minBp < m.maxBp)) {
+            if (!(words >> m.name >> m.dye >> m.minBp >> m.maxBp) || !(m.minBp < m.maxBp) ||
+                !std::isfinite(m.minBp) || !std::isfinite(m.maxBp)) {
                 error = where + "expected: marker NAME DYE MIN_BP MAX_BP [REPEAT_BP]";
                 return false;
             }
@@ -77,7 +78,7 @@ bool parsePanel(const std::string& text, Panel& panel, std::string& error) {
                 error = where + "bin of unknown marker " + name;
                 return false;
             }
-            if (!(b.halfWidth > 0.0) || b.sizeBp < m->minBp || b.sizeBp > m->maxBp) {
+            if (!(b.halfWidth > 0.0) || !(b.sizeBp >= m->minBp && b.sizeBp <= m->maxBp)) {
                 error =
                     where + "bin " + b.allele + " lies outside marker " + name + " or has no width";
                 return false;

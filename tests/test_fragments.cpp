@@ -85,6 +85,34 @@ TEST(FragmentRoad, FindsTheStandardAndSizesAFiveDyeRun) {
     EXPECT_FALSE(pullupSized);
 }
 
+TEST(FragmentRoad, PullupMeasuredOnTheRunSparesRealCoincidentPeaks) {
+    // The standard leaks 6 % into dye 3; a real product of dye 3 lands on
+    // the 200 bp fragment at a fifth of its height.
+    kw::FragmentSimulationOptions o;
+    o.standardBp = sizesOf("GS500");
+    o.samplePeaks = 3;
+    const kw::SimulatedFragmentRun sim = kw::simulateFragmentRun(o);
+    kw::FragmentRun run = runOf(sim);
+    const double at = sim.scanOf(200);
+    kwtest::addGaussian(run.dyes[3], at, 300.0, 2.8);
+    const kw::FragmentResult r = kw::analyseFragments(run, kw::FragmentOptions());
+    int leaks = 0, flagged = 0;
+    for (const kw::FragmentPeak& p : r.peaks) {
+        if (p.dye != 3) continue;
+        if (std::fabs(p.scan - at) < 1.5) {
+            EXPECT_EQ(p.flags & kw::kFlagPullup, 0u) << "the product at 200 bp";
+            continue;
+        }
+        for (double bp : o.standardBp)
+            if (std::fabs(p.scan - sim.scanOf(bp)) < 1.5) {
+                ++leaks;
+                flagged += (p.flags & kw::kFlagPullup) != 0;
+            }
+    }
+    EXPECT_GT(leaks, 5);
+    EXPECT_EQ(flagged, leaks);
+}
+
 TEST(FragmentRoad, ToleratesMissingExtraAndLateFragments) {
     struct Case {
         const char* standard;

@@ -102,7 +102,10 @@ KW_API bool parsePanel(const std::string& text, Panel& panel, std::string& error
 
 // ---- options ------------------------------------------------------------------
 
-/// How sizes are read off the standard's curve.
+/// How sizes are read off the standard's curve. Local Southern follows
+/// every standard peak and suits dense standards; on sparse ones (GS500)
+/// the smooth lsq3 sizes alleles of one locus more consistently, but it
+/// cannot follow a standard spanning 20-1200 bp.
 enum class SizingMethod {
     localSouthern,  ///< Southern's reciprocal through 3 neighbours, averaged over the two triples
                     ///< around a point

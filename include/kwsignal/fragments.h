@@ -198,7 +198,10 @@ struct FragmentResult {
     std::vector<std::string> dyeNames;  ///< one a dye, file order
     int standardDye = -1;               ///< 0-based dye of the standard; -1 when none
     std::string standard;               ///< chosen definition's name, empty when none
-    int expected = 0;    ///< standard fragments expected within the run's sized range
+    /// Standard fragments the run should show: those identified, and those
+    /// missing between them or where the run has peaks around them (not
+    /// those lost before the data start or after the run stopped).
+    int expected = 0;
     int identified = 0;  ///< of them, assigned to a peak
     int used = 0;        ///< of them, used for the sizing curve
     SizingMethod sizing = SizingMethod::localSouthern;

@@ -4,7 +4,6 @@
 // electrical spikes) and against the detector's range (saturation).
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <utility>
 
 #include "fragments/fragments_internal.h"
@@ -276,6 +275,15 @@ std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const Fragme
         ptrs.push_back(r.data());
     }
     KwCap cap(numDyes, n, ptrs.data(), run.rate);
+    // Thresholds out of their ranges fall back to the defaults.
+    const FragmentOptions defaults;
+    const double minHeight = options.minHeight >= 0.0 && std::isfinite(options.minHeight)
+                                 ? options.minHeight
+                                 : defaults.minHeight;
+    const double signalToNoise =
+        options.minSignalToNoise >= 1.0 && std::isfinite(options.minSignalToNoise)
+            ? options.minSignalToNoise
+            : defaults.minSignalToNoise;
     // deBaseline counts its window in units of trunc(5 x rate) scans.
     const double units = std::trunc(5.0 * run.rate);
     const int unit = units >= 1.0 && units <= n ? static_cast<int>(units) : 0;
@@ -284,7 +292,7 @@ std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const Fragme
         KwTrace& tr = *cap.getPnterToTrace(d);
         if (windows >= 1 && 2 * unit * windows <= n) tr.deBaseline(windows);
         noise[d] = noiseDeviation(tr.getData(), n);
-        const double onset = std::max(options.minHeight, options.minSignalToNoise * noise[d]);
+        const double onset = std::max(minHeight, signalToNoise * noise[d]);
         const std::size_t before = peaks.size();
         detectDye(tr, d, onset, peaks);
         keepProminent(tr, noise[d], peaks, before);

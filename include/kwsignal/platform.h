@@ -12,7 +12,7 @@ class KW_API CString {
 public:
     CString() = default;
     CString(const char* s) : text(s != nullptr ? s : "") {}  // NOLINT: implicit on purpose
-    CString(const std::string& s) : text(s) {}               // NOLINT: implicit on purpose
+    CString(const std::string& s) : text(s) {}                // NOLINT: implicit on purpose
     const char* c_str() const { return text.c_str(); }
     operator const char*() const { return text.c_str(); }  // NOLINT: mirrors the framework
     int GetLength() const { return static_cast<int>(text.size()); }

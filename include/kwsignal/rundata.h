@@ -13,9 +13,9 @@
 /// Descriptive information about a run-data file, filled by
 /// KwRunDataFile::Read when a non-null pointer is passed.
 struct KW_API KwCapFileInfo {
-    unsigned long numChannels = 0;        ///< channels stored in the file
-    unsigned long samplesPerChannel = 0;  ///< samples in every channel
-    unsigned long version = 0;            ///< container format version
+    unsigned long numChannels = 0;       ///< channels stored in the file
+    unsigned long samplesPerChannel = 0; ///< samples in every channel
+    unsigned long version = 0;           ///< container format version
 };
 
 /// Reader of ".qrd" run-data files. It owns every buffer it hands out and

@@ -240,11 +240,11 @@ protected:
     /// unfiltered height and gated against noiseLevel; zeroes the rest.
     void adoptFilteredData(const double* filtered, double minWidth);
 
-    double sampleRate;   ///< samples per second
-    int signalStartPnt;  ///< first sample of the signal window
-    int signalEndPnt;    ///< last sample of the signal window (inclusive)
-    double noiseLevel;   ///< noise level, sample units
-    double minumHeight;  ///< smallest peak height, sample units
+    double sampleRate;    ///< samples per second
+    int signalStartPnt;   ///< first sample of the signal window
+    int signalEndPnt;     ///< last sample of the signal window (inclusive)
+    double noiseLevel;    ///< noise level, sample units
+    double minumHeight;   ///< smallest peak height, sample units
 };
 
 #endif

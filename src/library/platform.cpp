@@ -1,9 +1,9 @@
 // Stand-ins for the desktop framework: the message box becomes a line on
 // stderr, and pi is fixed once when the library is loaded.
-#include "kwsignal/platform.h"
-
 #include <cmath>
 #include <cstdio>
+
+#include "kwsignal/platform.h"
 
 const double kwPi = 2.0 * std::acos(0.0);
 

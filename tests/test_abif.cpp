@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "kwsignal/fragments.h"
 #include "synthetic.h"
 
 namespace {
@@ -246,4 +248,74 @@ TEST(AbifBuilt, DamagedFilesGiveClearErrors) {
     EXPECT_TRUE(run.callPositions.empty());
     EXPECT_TRUE(run.qualities.empty());
     EXPECT_GE(run.warnings.size(), 4u);
+}
+
+TEST(AbifBuilt, FragmentRunKeepsEveryDyeAndItsTags) {
+    AbifBuilder b;
+    for (int d = 1; d <= 4; ++d) {
+        b.shorts("DATA", d, {d, d, d, d});
+        b.pstring("DyeN", d, d == 2 ? " VIC " : "Dye" + std::to_string(d));
+    }
+    b.shorts("DATA", 105, {5, 6, 7, 8});
+    b.shorts("DATA", 106, {9, 9});  // short: padded
+    b.pstring("DyeN", 5, "LIZ");
+    b.pstring("DyeN", 6, "SID");
+    b.shorts("Dye#", 1, {6});
+    b.pstring("DySN", 1, "J6");
+    b.pstring("StdF", 1, "GS600_LIZ_(60-460)");
+    b.add("DyeB", 5, 2, 1, "S");
+    std::string satd, peakScans, peakSizes, standardSizes;
+    for (uint32_t s : {2u, 1u, 99u}) put32(satd, s);  // 99 lies outside the run
+    b.add("Satd", 1, 5, 4, satd);
+    b.shorts("Peak", 1, {5, 1});
+    put32(peakScans, 3);
+    put32(peakScans, 1);
+    b.add("Peak", 2, 5, 4, peakScans);
+    for (double v : {60.0, 58.5}) {  // IEEE doubles, big-endian
+        uint64_t u;
+        std::memcpy(&u, &v, 8);
+        put32(peakSizes, static_cast<uint32_t>(u >> 32));
+        put32(peakSizes, static_cast<uint32_t>(u));
+    }
+    b.add("Peak", 12, 8, 8, peakSizes);
+    b.add("Peak", 21, 8, 8, peakSizes.substr(0, 8) + std::string(8, '\0'));
+    const kw::AbifRun run = readBuilt(b.build());
+    ASSERT_TRUE(run.ok()) << run.error;
+    ASSERT_EQ(run.dyes.size(), 6u);
+    EXPECT_EQ(run.dyes[1].name, "VIC");
+    EXPECT_EQ(run.dyes[4].dataTag, 105);
+    EXPECT_EQ(run.dyes[4].samples, std::vector<double>({5, 6, 7, 8}));
+    EXPECT_EQ(run.dyes[5].samples, std::vector<double>({9, 9, 0, 0}));
+    EXPECT_EQ(run.dyeSetName + "|" + run.standardName, "J6|GS600_LIZ_(60-460)");
+    EXPECT_EQ(run.standardDyeFlag, 5);
+    EXPECT_EQ(run.saturatedScans, std::vector<int>({1, 2}));
+    ASSERT_EQ(run.storedPeaks.size(), 2u);
+    EXPECT_EQ(run.storedPeaks[0].dye, 5);
+    EXPECT_EQ(run.storedPeaks[0].scan, 3.0);
+    EXPECT_EQ(run.storedPeaks[1].sizeBp, 58.5);
+    EXPECT_EQ(run.storedPeaks[0].standardBp, 60.0);
+    EXPECT_EQ(kw::decideRunKind(run).kind, kw::RunKind::fragments);
+
+    // A DATA105 that runs past the end of the file: the dye is left out
+    // with a warning, the run stays readable.
+    AbifBuilder cut;
+    for (int d = 1; d <= 4; ++d) cut.shorts("DATA", d, {d, d, d, d});
+    cut.shorts("DATA", 105, {5, 6, 7, 8});
+    cut.shorts("Dye#", 1, {5});
+    const std::string bytes = cut.build();
+    const kw::AbifRun damaged = readBuilt(
+        patched(bytes, cut.entryAt("DATA", 105) + 20, static_cast<uint32_t>(bytes.size())));
+    ASSERT_TRUE(damaged.ok()) << damaged.error;
+    EXPECT_EQ(damaged.dyes.size(), 4u);
+    EXPECT_TRUE(
+        std::any_of(damaged.warnings.begin(), damaged.warnings.end(), [](const std::string& w) {
+            return w.find("DATA105") != std::string::npos &&
+                   w.find("outside the file") != std::string::npos;
+        }));
+
+    // Sequencing files keep their kind and gain no warnings.
+    kw::AbifRun seq = readBuilt(sequencingRun().build());
+    EXPECT_EQ(kw::decideRunKind(seq).kind, kw::RunKind::sequencing);
+    EXPECT_EQ(seq.dyes.size(), 5u);
+    EXPECT_EQ(seq.dyes[0].samples, seq.raw[2]);  // DATA1 is G, trace code 2
 }

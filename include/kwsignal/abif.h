@@ -40,6 +40,26 @@ struct AbifExtraChannel {
     std::vector<double> samples;  ///< raw counts, numScans values
 };
 
+/// One raw dye channel of the file, in the file's dye order.
+struct AbifChannel {
+    int dye = 0;       ///< dye number, 1..8 (DATA1-4, then DATA105-108)
+    int dataTag = 0;   ///< number of the DATA tag it came from (1-4, 105-108)
+    std::string name;  ///< DyeN of that dye without stray spaces; empty when absent
+    std::vector<double>
+        samples;  ///< raw counts, numScans values (a short channel is padded with 0)
+};
+
+/// One row of the sized-peak table the instrument's software stored in the
+/// file (3500 and SeqStudio fragment runs): for comparison only, the
+/// library never sizes with it.
+struct AbifStoredPeak {
+    int dye = 0;          ///< dye number (Peak1), 1-based as in the file
+    double scan = 0.0;    ///< raw scan of the peak (Peak2)
+    double sizeBp = 0.0;  ///< size the software gave it, bp (Peak12); negative when unsized
+    double standardBp =
+        0.0;  ///< standard fragment length it was assigned, bp (Peak21); 0 for a sample peak
+};
+
 /// Everything readAbif takes from one file.
 struct AbifRun {
     /// Empty when the file was read; otherwise "<path>: <problem>" and the
@@ -70,6 +90,25 @@ struct AbifRun {
     /// Dyes 5 and 6 (DATA105, DATA106) when the file has them; never part of
     /// the rows.
     std::vector<AbifExtraChannel> extraRaw;
+
+    // ---- what fragment analysis needs -----------------------------------
+    /// Every raw channel the file has (Dye#1 of them, at most 8: DATA1-4,
+    /// then DATA105, DATA106, ...) in dye order, with names trimmed. A
+    /// damaged channel is left out with a warning.
+    std::vector<AbifChannel> dyes;
+    std::string dyeSetName;  ///< DySN1, e.g. "G5", "D"; empty when absent
+    /// Dye number (1-based) that old files flag as the size standard (DyeB
+    /// set to 'S'); 0 when none is flagged.
+    int standardDyeFlag = 0;
+    /// StdF1: the name of the size-standard definition the lab used, e.g.
+    /// "GS500(-250)LIZ"; a hint (often a subset), empty when absent.
+    std::string standardName;
+    /// Scans the instrument marked as saturated (Satd1, else off-scale
+    /// OfSc1), ascending; empty when the file stores none.
+    std::vector<int> saturatedScans;
+    /// The instrument software's own sized peaks (Peak1/2/12/21); empty when
+    /// absent or inconsistent.
+    std::vector<AbifStoredPeak> storedPeaks;
 
     /// Scans per second: numScans over the seconds from data-collection start
     /// (RUND3/RUNT3) to stop (RUND4/RUNT4).

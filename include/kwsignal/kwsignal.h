@@ -9,6 +9,7 @@
 #include "kwsignal/containers.h"
 #include "kwsignal/events.h"
 #include "kwsignal/export.h"
+#include "kwsignal/fragments.h"
 #include "kwsignal/platform.h"
 #include "kwsignal/process.h"
 #include "kwsignal/report.h"

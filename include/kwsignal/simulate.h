@@ -86,9 +86,6 @@ struct Recovery {
     double separationResidual = 0.0;
 };
 
-/// Matches found peaks to the truth one-to-one, per channel, nearest first:
-/// a true peak is found when a peak of its channel lies within half its
-/// local base spacing. separation: the matrix the processing applied.
 /// How well called bases recover a simulated run's true sequence.
 struct CallRecovery {
     int trueBases = 0;
@@ -116,8 +113,58 @@ struct CallRecovery {
 /// order) and scores them.
 KW_API CallRecovery assessCalls(const SimulatedCapillary& sim, const BaseCalls& calls);
 
+/// Matches found peaks to the truth one-to-one, per channel, nearest first:
+/// a true peak is found when a peak of its channel lies within half its
+/// local base spacing. separation: the matrix the processing applied.
 KW_API Recovery assessRecovery(const SimulatedCapillary& sim, const std::vector<FoundPeak>& found,
                                const std::vector<std::vector<double>>& separation);
+
+// ---- fragment analysis ------------------------------------------------------
+
+/// A simulated fragment-analysis run: sample peaks in the sample dyes, a
+/// size standard in its own dye, each dye leaking into its spectral
+/// neighbours (pull-up), an off-scale primer peak at the start of every
+/// sample dye, a slowly drifting baseline and noise. Values outside the
+/// documented ranges are clamped.
+struct FragmentSimulationOptions {
+    uint32_t seed = 1;     ///< random seed
+    int dyes = 5;          ///< number of dyes, 2..8
+    int standardDye = -1;  ///< 0-based dye of the standard; -1: the fifth dye, or the last of fewer
+    /// Fragment lengths of the standard, bp, ascending; empty for none (a
+    /// run without a standard).
+    std::vector<double> standardBp;
+    std::vector<double> missingBp;  ///< fragments of the standard left out of the run, bp
+    /// Extra peaks in the standard dye, bp (a -1 bp satellite, a stray
+    /// product), at half the standard's height.
+    std::vector<double> extraBp;
+    double stopBp = 0.0;   ///< the run ends just after this length, bp; 0: after the standard
+    int samplePeaks = 12;  ///< peaks per sample dye, 0..200, 60..450 bp
+    double pullup = 0.06;  ///< share of a dye seen in each spectrally adjacent dye, 0..0.5
+    bool saturatedPrimer = true;  ///< an off-scale primer peak in every sample dye
+    double noise = 1.0;           ///< noise scale, 0..20 (1: deviation of 3 counts)
+};
+
+/// One true sample peak of a simulated fragment run.
+struct SimulatedFragment {
+    int dye;        ///< 0-based dye
+    double sizeBp;  ///< length, bp
+    double scan;    ///< centre, fractional scan
+    double height;  ///< height in its own dye, raw counts
+};
+
+/// A simulated fragment run and its truth.
+struct SimulatedFragmentRun {
+    double rate = 0.0;                         ///< scans per second
+    std::vector<std::vector<double>> dyes;     ///< raw counts, [dye][scan], clipped at 32767
+    std::vector<std::string> names;            ///< dye names ("LIZ" on the standard dye)
+    int standardDye = -1;                      ///< 0-based dye of the standard, -1 none
+    std::vector<SimulatedFragment> fragments;  ///< sample peaks, by dye then size
+    /// Scan of a length, bp (the run's mobility curve).
+    double scanOf(double bp) const { return 1200.0 + 14.0 * bp - 0.0045 * bp * bp; }
+};
+
+/// Simulates one fragment-analysis run.
+KW_API SimulatedFragmentRun simulateFragmentRun(const FragmentSimulationOptions& options);
 
 }  // namespace kw
 

@@ -8,6 +8,7 @@
 // memory than its own size.
 #include "kwsignal/abif.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -57,7 +58,8 @@ std::string tagName(const char* name, int number) {
 // The file's bytes and its directory, with checked access to entry data.
 class AbifFile {
 public:
-    AbifFile(const unsigned char* data, std::size_t length) : bytes(data), size(length) {}
+    AbifFile(const unsigned char* fileBytes, std::size_t fileSize)
+        : bytes(fileBytes), size(fileSize) {}
 
     // Checks the header and reads the directory. Returns the empty string,
     // or the reason the file cannot be read.
@@ -73,6 +75,9 @@ public:
     // A string (pString, cString or char array), trailing blanks and NULs
     // dropped.
     bool text(const Entry& e, std::string& out, std::string& why) const;
+    // A numeric array of any of the ABIF number types (bytes, 16- and
+    // 32-bit integers, floats, doubles) as doubles.
+    bool numbers(const Entry& e, std::vector<double>& out, std::string& why) const;
 
 private:
     const unsigned char* bytes;
@@ -175,6 +180,60 @@ bool AbifFile::text(const Entry& e, std::string& out, std::string& why) const {
     out.assign(reinterpret_cast<const char*>(p), n);
     out.resize(std::strlen(out.c_str()));
     while (!out.empty() && out.back() == ' ') out.pop_back();
+    return true;
+}
+
+// IEEE-754 single or double precision stored big-endian.
+double beFloat(const unsigned char* p, int bytes) {
+    if (bytes == 4) {
+        const uint32_t u = be32(p);
+        float f = 0.0f;
+        std::memcpy(&f, &u, sizeof f);
+        return f;
+    }
+    const uint64_t u = uint64_t(be32(p)) << 32 | be32(p + 4);
+    double d = 0.0;
+    std::memcpy(&d, &u, sizeof d);
+    return d;
+}
+
+bool AbifFile::numbers(const Entry& e, std::vector<double>& out, std::string& why) const {
+    const int width = e.type == 1 || e.type == 2   ? 1
+                      : e.type == 3 || e.type == 4 ? 2
+                      : e.type == 5 || e.type == 7 ? 4
+                      : e.type == 8                ? 8
+                                                   : 0;
+    if (width == 0 || e.elementSize != width) {
+        why = tagName(e.name, e.number) + " is not an array of numbers";
+        return false;
+    }
+    const unsigned char* p = nullptr;
+    std::size_t n = 0;
+    if (!data(e, p, n, why)) return false;
+    out.resize(n / static_cast<std::size_t>(width));
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const unsigned char* q = p + i * static_cast<std::size_t>(width);
+        switch (e.type) {
+            case 1:
+                out[i] = q[0];
+                break;
+            case 2:
+                out[i] = static_cast<signed char>(q[0]);
+                break;
+            case 3:
+                out[i] = be16(q);
+                break;
+            case 4:
+                out[i] = static_cast<int16_t>(be16(q));
+                break;
+            case 5:
+                out[i] = be32s(q);
+                break;
+            default:
+                out[i] = beFloat(q, width);
+                break;
+        }
+    }
     return true;
 }
 
@@ -299,6 +358,120 @@ void readExtraDyes(const AbifFile& f, kw::AbifRun& run) {
     }
 }
 
+// Dye names of some instruments carry leading blanks (" VIC").
+std::string trimmed(const std::string& s) {
+    const std::size_t a = s.find_first_not_of(" \t");
+    const std::size_t b = s.find_last_not_of(" \t");
+    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
+// Row of run.raw holding dye 1..4.
+int traceOfDye(const kw::AbifRun& run, int dye) {
+    for (int t = 0; t < 4; ++t)
+        if (run.traceDyes[static_cast<std::size_t>(t)] == dye) return t;
+    return dye - 1;
+}
+
+// Every raw channel in dye order: dyes 1-4 in DATA1-4, dyes 5-8 in
+// DATA105-108. Dye#1 says how many the run recorded; a DATA10x present
+// beyond that count is taken too (some files understate it).
+void readAllDyes(const AbifFile& f, kw::AbifRun& run) {
+    constexpr int kMaxDyes = 8;
+    int numDyes = 4;
+    std::vector<int> declared;
+    std::string why;
+    const Entry* count = f.find("Dye#", 1);
+    if (count != nullptr && f.shorts(*count, true, declared, why) && !declared.empty())
+        numDyes = std::min(kMaxDyes, std::max(4, declared[0]));
+    for (int dye = numDyes + 1; dye <= kMaxDyes; ++dye)
+        if (f.find("DATA", 100 + dye) != nullptr) numDyes = dye;
+    for (int dye = 1; dye <= numDyes; ++dye) {
+        kw::AbifChannel c;
+        c.dye = dye;
+        c.dataTag = dye <= 4 ? dye : 100 + dye;
+        const std::size_t k = static_cast<std::size_t>(dye - 1);
+        // Names and damage of dyes 1-6 were reported when read above.
+        const bool reported = dye <= 6;
+        c.name =
+            trimmed(k < run.dyeNames.size() ? run.dyeNames[k] : optionalText(f, "DyeN", dye, run));
+        if (dye <= 4) {
+            c.samples = run.raw[static_cast<std::size_t>(traceOfDye(run, dye))];
+            run.dyes.push_back(std::move(c));
+            continue;
+        }
+        const Entry* e = f.find("DATA", c.dataTag);
+        if (e == nullptr || !f.shorts(*e, true, c.samples, why)) {
+            if (!reported || e == nullptr)
+                run.warnings.push_back(
+                    (e == nullptr ? tagName("DATA", c.dataTag) + " missing" : why) + "; dye " +
+                    std::to_string(dye) + " left out");
+            continue;
+        }
+        if (c.samples.size() != static_cast<std::size_t>(run.numScans))
+            run.warnings.push_back(tagName("DATA", c.dataTag) + " holds " +
+                                   std::to_string(c.samples.size()) + " scans, the run " +
+                                   std::to_string(run.numScans) + "; cut or padded with 0");
+        c.samples.resize(static_cast<std::size_t>(run.numScans), 0.0);
+        run.dyes.push_back(std::move(c));
+    }
+}
+
+// Numbers of an optional tag; empty (with a warning when damaged) otherwise.
+std::vector<double> optionalNumbers(const AbifFile& f, const char* name, int number,
+                                    kw::AbifRun& run) {
+    const Entry* e = f.find(name, number);
+    std::vector<double> out;
+    std::string why;
+    if (e != nullptr && !f.numbers(*e, out, why)) {
+        run.warnings.push_back(why + "; ignored");
+        out.clear();
+    }
+    return out;
+}
+
+// The standard's dye in old files: DyeB<n> is 'S' for the standard dye.
+int flaggedStandardDye(const AbifFile& f, int numDyes) {
+    for (int dye = 1; dye <= numDyes; ++dye) {
+        const Entry* e = f.find("DyeB", dye);
+        const unsigned char* p = nullptr;
+        std::size_t n = 0;
+        std::string why;
+        if (e != nullptr && f.data(*e, p, n, why) && n >= 1 && (p[0] == 'S' || p[0] == 's'))
+            return dye;
+    }
+    return 0;
+}
+
+// The instrument software's sized peaks: four parallel arrays that must
+// agree in length to mean anything.
+void readStoredPeaks(const AbifFile& f, kw::AbifRun& run) {
+    if (f.find("Peak", 1) == nullptr) return;
+    const std::vector<double> dye = optionalNumbers(f, "Peak", 1, run);
+    const std::vector<double> scan = optionalNumbers(f, "Peak", 2, run);
+    const std::vector<double> size = optionalNumbers(f, "Peak", 12, run);
+    const std::vector<double> standard = optionalNumbers(f, "Peak", 21, run);
+    if (dye.empty() || scan.size() != dye.size() || size.size() != dye.size() ||
+        standard.size() != dye.size()) {
+        run.warnings.push_back("stored peak table (Peak1/2/12/21) incomplete; ignored");
+        return;
+    }
+    for (std::size_t i = 0; i < dye.size(); ++i)
+        run.storedPeaks.push_back({static_cast<int>(dye[i]), scan[i], size[i], standard[i]});
+}
+
+void readFragmentTags(const AbifFile& f, kw::AbifRun& run) {
+    readAllDyes(f, run);
+    run.dyeSetName = trimmed(optionalText(f, "DySN", 1, run));
+    run.standardName = trimmed(optionalText(f, "StdF", 1, run));
+    run.standardDyeFlag = flaggedStandardDye(f, static_cast<int>(run.dyes.size()));
+    std::vector<double> saturated = optionalNumbers(f, "Satd", 1, run);
+    if (saturated.empty()) saturated = optionalNumbers(f, "OfSc", 1, run);
+    for (double s : saturated)
+        if (s >= 0.0 && s < run.numScans) run.saturatedScans.push_back(static_cast<int>(s));
+    std::sort(run.saturatedScans.begin(), run.saturatedScans.end());
+    readStoredPeaks(f, run);
+}
+
 void readProcessed(const AbifFile& f, kw::AbifRun& run) {
     bool any = false;
     for (int number = 9; number <= 12; ++number) any = any || f.find("DATA", number) != nullptr;
@@ -310,32 +483,6 @@ void readProcessed(const AbifFile& f, kw::AbifRun& run) {
         return;
     }
     equalLengths(run.processed, "processed", run);
-}
-
-// The base caller's quality values (PCON2, else PCON1): one byte per call,
-// Phred scale. Kept only when there is one per call.
-void readQualities(const AbifFile& f, kw::AbifRun& run) {
-    const Entry* pcon = f.find("PCON", 2);
-    if (pcon == nullptr) pcon = f.find("PCON", 1);
-    if (pcon == nullptr) return;
-    std::string why;
-    const unsigned char* p = nullptr;
-    std::size_t n = 0;
-    if ((pcon->type != 2 && pcon->type != 1) || pcon->elementSize != 1) {
-        run.warnings.push_back(tagName(pcon->name, pcon->number) +
-                               " is not an array of bytes; qualities ignored");
-        return;
-    }
-    if (!f.data(*pcon, p, n, why)) {
-        run.warnings.push_back(why + "; qualities ignored");
-        return;
-    }
-    if (n != run.calls.size()) {
-        run.warnings.push_back(std::to_string(n) + " qualities but " +
-                               std::to_string(run.calls.size()) + " base calls; qualities ignored");
-        return;
-    }
-    run.qualities.assign(p, p + n);
 }
 
 // Base calls and their positions, PBAS2/PLOC2 (the base caller's own) with
@@ -354,7 +501,6 @@ void readCalls(const AbifFile& f, kw::AbifRun& run) {
     if (run.calls.size() != run.callPositions.size())
         run.warnings.push_back(std::to_string(run.calls.size()) + " base calls but " +
                                std::to_string(run.callPositions.size()) + " call positions");
-    readQualities(f, run);
 }
 
 // ---- sampling rate ----------------------------------------------------------
@@ -444,6 +590,7 @@ void readRun(const unsigned char* bytes, std::size_t size, kw::AbifRun& run) {
     }
     readNames(f, run);
     readExtraDyes(f, run);
+    readFragmentTags(f, run);
     readProcessed(f, run);
     readCalls(f, run);
     measureRate(f, run);

@@ -12,8 +12,12 @@
 #include <cmath>
 #include <random>
 
+#include "library/random.h"
+
 namespace kw {
 namespace {
+
+using Random = SimulationRandom;
 
 constexpr int kNumDyes = 4;
 // Position of each dye (C, A, G, T) in the emission spectrum (G, A, T, C):
@@ -25,29 +29,6 @@ constexpr double kBrightness[kNumDyes] = {0.85, 1.0, 1.1, 0.9};
 constexpr double kSecondsPerBase = 4.2;
 // Height of a strong early peak, sample units.
 constexpr double kPeakScale = 1000.0;
-
-class Random {
-public:
-    explicit Random(uint32_t seed) : gen(seed) {}
-
-    /// Uniform in [0, 1) with 53 random bits.
-    double uniform() {
-        const uint64_t a = gen() >> 5;
-        const uint64_t b = gen() >> 6;
-        return (static_cast<double>(a) * 67108864.0 + static_cast<double>(b)) / 9007199254740992.0;
-    }
-    double uniform(double lo, double hi) { return lo + (hi - lo) * uniform(); }
-    int index(int n) { return std::min(n - 1, static_cast<int>(uniform() * n)); }
-    /// Standard normal deviate (Box-Muller).
-    double normal() {
-        const double u = 1.0 - uniform();  // (0, 1]: the logarithm stays finite
-        const double v = uniform();
-        return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * 3.14159265358979323846 * v);
-    }
-
-private:
-    std::mt19937 gen;
-};
 
 using Rows = std::vector<std::vector<double>>;
 

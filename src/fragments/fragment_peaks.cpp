@@ -1,0 +1,317 @@
+// Peaks of every dye of a fragment run: the baseline removed and the noise
+// measured dye by dye, events found on each dye and fitted with Gaussians,
+// then each peak judged against the other dyes at its scan (pull-up,
+// electrical spikes) and against the detector's range (saturation).
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "fragments/fragments_internal.h"
+#include "kwsignal/capillary.h"
+#include "kwsignal/events.h"
+
+namespace kw {
+namespace fragments {
+namespace {
+
+// Scans over which the baseline is followed: much wider than a fragment
+// peak (a few to twenty scans), narrower than the drift of the background.
+constexpr double kBaselineScans = 400.0;
+// Largest count the detector reports; a raw sample near it is off scale.
+constexpr double kDetectorCeiling = 32000.0;
+// A top of this many equal samples, at least this high, is clipped.
+constexpr int kFlatTopScans = 3;
+constexpr double kFlatTopMin = 1000.0;
+// Expected half-height width of a fragment peak, scans.
+constexpr double kPeakWidth = 8.0;
+// Events with more humps than this are read hump by hump: a joint fit of a
+// dense ladder costs quadratically and gains nothing for separated humps.
+constexpr int kMaxFitHumps = 8;
+// A peak is pull-up when a peak of another dye stands within this many
+// scans and is at least 1 / kPullupShare times taller.
+constexpr double kPullupScans = 1.5;
+constexpr double kPullupShare = 0.35;
+// Pull-up shares measured from at least this many coincident pairs, with
+// this margin over their median.
+constexpr std::size_t kMinPullupPairs = 5;
+constexpr double kPullupMargin = 3.0;
+// A peak must drop this share of its height, and this many noise
+// deviations, towards both neighbours.
+constexpr double kProminenceShare = 0.1;
+constexpr double kProminenceNoise = 3.0;
+// How far, in scans, the valleys of a peak are sought.
+constexpr double kMinProminenceReach = 12.0;
+constexpr double kMaxProminenceReach = 60.0;
+// Peaks of one dye closer than this, in scans, are one peak.
+constexpr double kDuplicateScans = 0.5;
+// Spikes: narrower than this (half-height width, scans) and in most dyes.
+constexpr double kSpikeWidth = 2.5;
+
+// Noise deviation from the differences of neighbouring samples: peaks
+// change slowly from scan to scan, noise does not.
+double noiseDeviation(const double* x, int n) {
+    std::vector<double> d;
+    d.reserve(static_cast<std::size_t>(n));
+    for (int i = 1; i < n; ++i) d.push_back(std::fabs(x[i] - x[i - 1]));
+    return std::max(1.0, 1.4826 * median(d) / std::sqrt(2.0));
+}
+
+// Centre and height of the Gaussian through the apex and its neighbours
+// (a parabola through their logarithms).
+void gaussianThroughApex(const double* x, int n, int apex, double& centre, double& height,
+                         double& sigma) {
+    centre = apex;
+    height = x[apex];
+    sigma = kPeakWidth / 2.3548;
+    if (apex < 1 || apex + 1 >= n || x[apex - 1] <= 0.0 || x[apex + 1] <= 0.0 || x[apex] <= 0.0)
+        return;
+    const double a = std::log(x[apex - 1]), b = std::log(x[apex]), c = std::log(x[apex + 1]);
+    const double curvature = a - 2.0 * b + c;
+    if (!(curvature < 0.0)) return;
+    const double offset = 0.5 * (a - c) / curvature;
+    if (std::fabs(offset) > 1.0) return;
+    centre = apex + offset;
+    sigma = std::sqrt(-1.0 / curvature);
+    height = std::exp(b - 0.25 * (a - c) * offset);
+}
+
+// The top of a peak: the highest sample within two scans of its centre.
+double apexHeight(const double* x, int n, double centre) {
+    const int c = static_cast<int>(std::lround(centre));
+    double h = -1e300;
+    for (int i = std::max(0, c - 2); i <= std::min(n - 1, c + 2); ++i) h = std::max(h, x[i]);
+    return h;
+}
+
+bool offScale(const std::vector<double>& raw, const std::vector<int>& saturated, double centre,
+              double fwhm) {
+    const int n = static_cast<int>(raw.size());
+    const int a = std::max(0, static_cast<int>(centre - fwhm)),
+              b = std::min(n - 1, static_cast<int>(centre + fwhm) + 1);
+    int flat = 1;
+    for (int i = a; i <= b; ++i) {
+        if (raw[i] >= kDetectorCeiling) return true;
+        // Instruments that store colour-corrected raw data clip below the
+        // detector's own ceiling: the top shows as a run of equal samples.
+        flat = i > a && raw[i] == raw[i - 1] && raw[i] >= kFlatTopMin ? flat + 1 : 1;
+        if (flat >= kFlatTopScans) return true;
+    }
+    const auto it = std::lower_bound(saturated.begin(), saturated.end(), a);
+    return it != saturated.end() && *it <= b;
+}
+
+void addPeak(const KwTrace& tr, int dye, double centre, double sigma, double area, double minHeight,
+             std::vector<FragmentPeak>& out) {
+    const int n = tr.getNumData();
+    if (!(centre >= 0.0) || !(centre <= n - 1) || !(sigma > 0.0)) return;
+    FragmentPeak p;
+    p.dye = dye;
+    p.scan = centre;
+    p.height = apexHeight(tr.getData(), n, centre);
+    p.fwhm = 2.3548 * sigma;
+    p.area = area > 0.0 ? area : p.height * sigma * 2.5066283;
+    p.sizeBp = std::nan("");
+    if (p.height >= minHeight) out.push_back(p);
+}
+
+// Gaussians of one event: a joint fit of its humps, or hump by hump.
+void fitEvent(const KwTrace& tr, int dye, KwEvent& ev, double minHeight,
+              std::vector<FragmentPeak>& out) {
+    const int humps = ev.getNumHumps();
+    const double* x = tr.getData();
+    const int n = tr.getNumData();
+    if (humps <= kMaxFitHumps) {
+        ev.setNumPksBeNumHumps();
+        std::vector<KwPeak> peaks(static_cast<std::size_t>(humps));
+        ev.peakFit(peaks.data());
+        const double lo = ev.getOuterBounds(0), hi = ev.getOuterBounds(1);
+        bool sane = true;
+        for (const KwPeak& p : peaks)
+            sane = sane && std::isfinite(p.getLocatn()) && p.getLocatn() >= lo &&
+                   p.getLocatn() <= hi && p.getSigma() > 0.3 && p.getSigma() < (hi - lo + 1);
+        if (sane) {
+            for (const KwPeak& p : peaks)
+                addPeak(tr, dye, p.getLocatn(), p.getSigma(), p.getArea(), minHeight, out);
+            return;
+        }
+    }
+    for (const KwHump* h = ev.getFisrtHump(); h != nullptr; h = h->getNext()) {
+        double centre = 0.0, height = 0.0, sigma = 0.0;
+        const int apex = ev.getStartPnt() + h->getApexLocatn();
+        if (apex < 0 || apex >= n) continue;
+        gaussianThroughApex(x, n, apex, centre, height, sigma);
+        addPeak(tr, dye, centre, sigma, 0.0, minHeight, out);
+    }
+}
+
+// Keeps the peaks that stand out of their surroundings: walking down each
+// side until a higher sample or a few peak widths away, the drop from the
+// top to the higher of the two lowest points must be a clear share of the
+// height and above the noise. Wiggles on a broad hump (a blob of
+// unincorporated dye, the primer's tail) and noise on a peak's flank do
+// not stand out; the peak they sit on does.
+void keepProminent(const KwTrace& tr, double noise, std::vector<FragmentPeak>& peaks,
+                   std::size_t first) {
+    const double* x = tr.getData();
+    const int n = tr.getNumData();
+    std::vector<FragmentPeak> kept(peaks.begin(), peaks.begin() + static_cast<long>(first));
+    for (std::size_t k = first; k < peaks.size(); ++k) {
+        const FragmentPeak& p = peaks[k];
+        const int reach = static_cast<int>(
+            std::min(kMaxProminenceReach, std::max(kMinProminenceReach, 4.0 * p.fwhm)));
+        // From the fitted centre (a flank, for a skewed or clipped peak)
+        // uphill to the top.
+        int c = std::max(0, std::min(n - 1, static_cast<int>(std::lround(p.scan))));
+        while (c + 1 < n && x[c + 1] > x[c]) ++c;
+        while (c > 0 && x[c - 1] > x[c]) --c;
+        const double top = x[c];
+        double lowLeft = top, lowRight = top;
+        for (int i = c - 1; i >= std::max(0, c - reach) && x[i] <= top; --i)
+            lowLeft = std::min(lowLeft, x[i]);
+        for (int i = c + 1; i <= std::min(n - 1, c + reach) && x[i] <= top; ++i)
+            lowRight = std::min(lowRight, x[i]);
+        const double drop = top - std::max(lowLeft, lowRight);
+        if (drop >= std::max(kProminenceNoise * noise, kProminenceShare * top)) kept.push_back(p);
+    }
+    peaks.swap(kept);
+}
+
+void detectDye(const KwTrace& tr, int dye, double onset, std::vector<FragmentPeak>& out) {
+    const int last = tr.getNumData() - 3;
+    int pos = 2;
+    while (pos < last) {
+        KwEvent ev = tr.getNextEvent(dye, pos, last, onset, 0.5 * onset, kPeakWidth, 1);
+        if (!ev.dataExist()) break;
+        pos = std::max(pos + 1, ev.getOuterBounds(1));
+        if (ev.getNumHumps() < 1 || ev.getMaxData() < onset) continue;
+        fitEvent(tr, dye, ev, onset, out);
+    }
+}
+
+// Peaks of other dyes within kPullupScans of each peak: index pairs (p, q).
+std::vector<std::pair<std::size_t, std::size_t>> coincident(
+    const std::vector<FragmentPeak>& peaks) {
+    std::vector<std::size_t> order(peaks.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return peaks[a].scan < peaks[b].scan; });
+    std::vector<std::pair<std::size_t, std::size_t>> pairs;
+    for (std::size_t k = 0; k < order.size(); ++k)
+        for (std::size_t l = k + 1;
+             l < order.size() && peaks[order[l]].scan <= peaks[order[k]].scan + kPullupScans; ++l)
+            if (peaks[order[k]].dye != peaks[order[l]].dye) {
+                pairs.push_back({order[k], order[l]});
+                pairs.push_back({order[l], order[k]});
+            }
+    return pairs;
+}
+
+// Pull-up and spikes, from the peaks of the other dyes at the same scan.
+// How much of one dye shows in another is measured on the run itself: the
+// median height ratio over coincident pairs where the stronger dye is on
+// scale. A peak no taller than a few times that share of a coinciding peak
+// is the other dye's light; without a measurement a fixed share is used.
+// Next to an off-scale peak, whose true height is unknown, any lower peak is.
+void judgeAcrossDyes(std::vector<FragmentPeak>& peaks, int numDyes) {
+    const auto pairs = coincident(peaks);
+    const std::size_t nd = static_cast<std::size_t>(numDyes);
+    std::vector<std::vector<double>> ratios(nd * nd);
+    for (const auto& pq : pairs) {
+        const FragmentPeak& p = peaks[pq.first];
+        const FragmentPeak& q = peaks[pq.second];
+        if ((q.flags & kFlagSaturated) == 0 && p.height < q.height)
+            ratios[static_cast<std::size_t>(q.dye) * nd + static_cast<std::size_t>(p.dye)]
+                .push_back(p.height / q.height);
+    }
+    std::vector<double> share(nd * nd, kPullupShare);
+    for (std::size_t k = 0; k < share.size(); ++k)
+        if (ratios[k].size() >= kMinPullupPairs)
+            share[k] = std::min(kPullupShare, kPullupMargin * median(ratios[k]));
+    std::vector<int> dyesAlike(peaks.size(), 0);
+    for (const auto& pq : pairs) {
+        FragmentPeak& p = peaks[pq.first];
+        const FragmentPeak& q = peaks[pq.second];
+        ++dyesAlike[pq.first];
+        const double s =
+            share[static_cast<std::size_t>(q.dye) * nd + static_cast<std::size_t>(p.dye)];
+        if (p.height < s * q.height || ((q.flags & kFlagSaturated) != 0 && p.height < q.height))
+            p.flags |= kFlagPullup;
+    }
+    for (std::size_t k = 0; k < peaks.size(); ++k)
+        if (peaks[k].fwhm < kSpikeWidth && numDyes >= 3 && dyesAlike[k] >= numDyes - 2)
+            peaks[k].flags |= kFlagSpike;
+}
+
+// A joint fit can place two Gaussians of one hump on the same scan; the
+// taller stands for the peak.
+std::vector<FragmentPeak> withoutDuplicates(const std::vector<FragmentPeak>& sorted) {
+    std::vector<FragmentPeak> kept;
+    for (const FragmentPeak& p : sorted) {
+        if (!kept.empty() && kept.back().dye == p.dye &&
+            p.scan - kept.back().scan < kDuplicateScans) {
+            if (p.height > kept.back().height) kept.back() = p;
+            continue;
+        }
+        kept.push_back(p);
+    }
+    return kept;
+}
+
+}  // namespace
+
+std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const FragmentOptions& options,
+                                            std::vector<double>& noise) {
+    std::vector<FragmentPeak> peaks;
+    const int numDyes = static_cast<int>(run.dyes.size());
+    const int n = numDyes > 0 ? static_cast<int>(run.dyes[0].size()) : 0;
+    noise.assign(static_cast<std::size_t>(numDyes), 0.0);
+    if (numDyes == 0 || n < 16) return peaks;
+    // Samples that are not numbers carry no light: they count as zero.
+    std::vector<std::vector<double>> rows = run.dyes;
+    std::vector<double*> ptrs;
+    for (std::vector<double>& r : rows) {
+        for (double& v : r)
+            if (!std::isfinite(v)) v = 0.0;
+        ptrs.push_back(r.data());
+    }
+    KwCap cap(numDyes, n, ptrs.data(), run.rate);
+    // Thresholds out of their ranges fall back to the defaults.
+    const FragmentOptions defaults;
+    const double minHeight = options.minHeight >= 0.0 && std::isfinite(options.minHeight)
+                                 ? options.minHeight
+                                 : defaults.minHeight;
+    const double signalToNoise =
+        options.minSignalToNoise >= 1.0 && std::isfinite(options.minSignalToNoise)
+            ? options.minSignalToNoise
+            : defaults.minSignalToNoise;
+    // deBaseline counts its window in units of trunc(5 x rate) scans.
+    const double units = std::trunc(5.0 * run.rate);
+    const int unit = units >= 1.0 && units <= n ? static_cast<int>(units) : 0;
+    const int windows = unit >= 1 ? std::max(1, static_cast<int>(kBaselineScans / unit)) : 0;
+    for (int d = 0; d < numDyes; ++d) {
+        KwTrace& tr = *cap.getPnterToTrace(d);
+        if (windows >= 1 && 2 * unit * windows <= n) tr.deBaseline(windows);
+        noise[d] = noiseDeviation(tr.getData(), n);
+        const double onset = std::max(minHeight, signalToNoise * noise[d]);
+        const std::size_t before = peaks.size();
+        detectDye(tr, d, onset, peaks);
+        keepProminent(tr, noise[d], peaks, before);
+        for (std::size_t k = before; k < peaks.size(); ++k)
+            if (offScale(run.dyes[d], run.saturatedScans, peaks[k].scan, peaks[k].fwhm))
+                peaks[k].flags |= kFlagSaturated;
+    }
+    // A saturated scan of the instrument's list belongs to the dye that was
+    // off scale there, not to the dyes its light leaked into.
+    judgeAcrossDyes(peaks, numDyes);
+    for (FragmentPeak& p : peaks)
+        if ((p.flags & kFlagPullup) != 0 &&
+            !(apexHeight(run.dyes[p.dye].data(), n, p.scan) >= kDetectorCeiling))
+            p.flags &= ~kFlagSaturated;
+    std::stable_sort(peaks.begin(), peaks.end(), [](const FragmentPeak& a, const FragmentPeak& b) {
+        return a.dye != b.dye ? a.dye < b.dye : a.scan < b.scan;
+    });
+    return withoutDuplicates(peaks);
+}
+
+}  // namespace fragments
+}  // namespace kw

@@ -1,0 +1,335 @@
+// The fragment road: peaks of every dye, the size standard found in its
+// dye, every peak sized against it, alleles named with a panel.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "fragments/fragments_internal.h"
+
+namespace kw {
+namespace {
+
+using fragments::StandardCandidate;
+using fragments::StandardMatch;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// Fewest standard peaks a sizing curve is built from.
+constexpr int kMinStandardPeaks = 6;
+// The standard dye's candidates: at most this many of its tallest peaks,
+// none below this share of the typical standard peak.
+constexpr std::size_t kMaxCandidates = 90;
+constexpr double kCandidateShare = 0.12;
+constexpr std::size_t kTypicalPeaks = 10;
+// Standard peaks widen slowly along the run; a hump this many times wider
+// than the typical one is not a fragment.
+constexpr double kMaxWidthRatio = 3.0;
+// A definition is refused when it leaves more than this share of the
+// fragments inside its span without a peak...
+constexpr double kMaxMissingShare = 0.25;
+// ...or leaves this many strong peaks per fragment unexplained...
+constexpr double kMaxUnexplainedShare = 0.3;
+// ...or its leave-one-out residual exceeds this share of its spacing.
+constexpr double kMaxLooShare = 0.08;
+// Two definitions that assign different lengths to the same peaks must
+// differ by this much quality for the better one to be trusted.
+constexpr double kMinQualityLead = 2.0;
+// Qualities this close count as a tie.
+constexpr double kTieQuality = 0.5;
+
+using fragments::upperCase;
+
+// Dyes size standards are sold in.
+bool isStandardDyeName(const std::string& name) {
+    return fragments::nameContainsAny(
+        name, {"LIZ", "ROX", "CXR", "WEN", "CC5", "BTO", "DY632", "ORANGE"});
+}
+
+// The standard dye's peaks worth assigning. Standard peaks are sharp and of
+// similar height: the typical one is the median of the tallest clean peaks;
+// much broader humps (a blob on the baseline) and weak peaks are left out,
+// and so is pull-up unless it is as strong as a standard peak.
+std::vector<StandardCandidate> candidatesOf(const std::vector<FragmentPeak>& peaks, int dye,
+                                            std::vector<std::size_t>& index, double& typical) {
+    std::vector<std::size_t> all;
+    for (std::size_t k = 0; k < peaks.size(); ++k)
+        if (peaks[k].dye == dye && (peaks[k].flags & kFlagSpike) == 0) all.push_back(k);
+    std::sort(all.begin(), all.end(),
+              [&](std::size_t a, std::size_t b) { return peaks[a].height > peaks[b].height; });
+    std::vector<double> top, widths;
+    for (std::size_t k : all)
+        if ((peaks[k].flags & (kFlagPullup | kFlagSaturated)) == 0 && top.size() < kTypicalPeaks) {
+            top.push_back(peaks[k].height);
+            widths.push_back(peaks[k].fwhm);
+        }
+    typical = fragments::median(top);
+    const double width = fragments::median(widths);
+    index.clear();
+    for (std::size_t k = 0; k < all.size() && index.size() < kMaxCandidates; ++k) {
+        const FragmentPeak& p = peaks[all[k]];
+        const bool pullup = (p.flags & kFlagPullup) != 0;
+        if (p.height >= (pullup ? 0.5 : kCandidateShare) * typical &&
+            p.fwhm <= kMaxWidthRatio * width)
+            index.push_back(all[k]);
+    }
+    std::sort(index.begin(), index.end(),
+              [&](std::size_t a, std::size_t b) { return peaks[a].scan < peaks[b].scan; });
+    std::vector<StandardCandidate> c;
+    for (std::size_t k : index)
+        c.push_back({peaks[k].scan, peaks[k].height,
+                     (peaks[k].flags & (kFlagPullup | kFlagSaturated)) != 0});
+    return c;
+}
+
+// Do two matches give the same peaks the same lengths (one list a subset
+// of the other over the peaks both assign)?
+bool agree(const StandardMatch& a, const StandardMatch& b) {
+    int common = 0;
+    for (std::size_t j = 0; j < a.peakOf.size(); ++j) {
+        if (a.peakOf[j] < 0) continue;
+        for (std::size_t k = 0; k < b.peakOf.size(); ++k)
+            if (b.peakOf[k] == a.peakOf[j]) {
+                if (a.standard->sizesBp[j] != b.standard->sizesBp[k]) return false;
+                ++common;
+            }
+    }
+    return common >= 2;
+}
+
+bool hinted(const std::string& hint, const SizeStandard& s) {
+    const std::string h = upperCase(hint), name = upperCase(s.name);
+    if (name == "GS600")
+        return h.find("GS600") != std::string::npos || h.find("LIZ600") != std::string::npos;
+    if (name == "GS1200") return h.find("1200") != std::string::npos;
+    return !h.empty() && h.find(name) != std::string::npos;
+}
+
+class Road {
+public:
+    Road(const FragmentRun& input, const FragmentOptions& o) : run(input), options(o) {}
+    FragmentResult go();
+
+private:
+    bool chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
+                        StandardMatch& chosen);
+    void size(const std::vector<StandardCandidate>& cands, const std::vector<std::size_t>& index,
+              const StandardMatch& match);
+    void flagPrimer(double firstStandardScan);
+
+    const FragmentRun& run;
+    const FragmentOptions& options;
+    FragmentResult r;
+};
+
+bool Road::chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
+                          StandardMatch& chosen) {
+    std::vector<StandardMatch> matches;
+    for (const SizeStandard& s : sizeStandards())
+        if (options.standard.empty() || upperCase(options.standard) == upperCase(s.name))
+            matches.push_back(fragments::matchStandard(cands, s, typical));
+    if (matches.empty()) {
+        r.warnings.push_back("unknown size standard \"" + options.standard + "\"");
+        return false;
+    }
+    auto better = [&](const StandardMatch& a, const StandardMatch& b) {
+        if (a.quality != b.quality) return a.quality > b.quality;
+        return hinted(run.standardHint, *a.standard) && !hinted(run.standardHint, *b.standard);
+    };
+    std::sort(matches.begin(), matches.end(), better);
+    chosen = matches.front();
+    // Definitions that size the peaks alike and explain them about as well
+    // (S450 and S550 on a run that stops before 500 bp) are told apart by
+    // the lab's name for it, else the shorter list is taken: a longer one
+    // would have shown its further fragments.
+    for (const StandardMatch& m : matches)
+        if (m.quality >= chosen.quality - kTieQuality && agree(m, chosen) &&
+            (hinted(run.standardHint, *m.standard) ||
+             (!hinted(run.standardHint, *chosen.standard) &&
+              m.standard->sizesBp.size() < chosen.standard->sizesBp.size())))
+            chosen = m;
+    r.standard = chosen.standard->name;
+    // The nearest rival that would size differently.
+    double lead = 1e9;
+    for (std::size_t k = 0; k < matches.size(); ++k)
+        if (!agree(chosen, matches[k])) {
+            lead = chosen.quality - matches[k].quality;
+            if (lead < kMinQualityLead)
+                r.warnings.push_back(std::string("standards ") + chosen.standard->name + " and " +
+                                     matches[k].standard->name +
+                                     " explain the peaks about equally");
+            break;
+        }
+    r.confidence = std::min(1.0, std::max(0.0, lead / 10.0));
+    if (!run.standardHint.empty() && !hinted(run.standardHint, *chosen.standard))
+        r.warnings.push_back("the file names the standard \"" + run.standardHint +
+                             "\" but the peaks fit " + chosen.standard->name);
+    const int span = chosen.assigned + chosen.missing;
+    if (chosen.assigned < kMinStandardPeaks) {
+        r.warnings.push_back("only " + std::to_string(chosen.assigned) + " peaks fit any standard");
+        return false;
+    }
+    const double spacing = (chosen.standard->sizesBp.back() - chosen.standard->sizesBp.front()) /
+                           (chosen.standard->sizesBp.size() - 1);
+    if (chosen.missing > kMaxMissingShare * span || chosen.looMeanBp > kMaxLooShare * spacing ||
+        chosen.unexplained > kMaxUnexplainedShare * chosen.assigned || lead < kMinQualityLead) {
+        r.warnings.push_back(std::string("no standard fits the peaks of dye ") +
+                             std::to_string(r.standardDye) + " (best " + chosen.standard->name +
+                             ": " + std::to_string(chosen.assigned) + " fragments, " +
+                             std::to_string(chosen.missing) + " missing, " +
+                             std::to_string(chosen.unexplained) + " peaks unexplained)");
+        return false;
+    }
+    return true;
+}
+
+void Road::size(const std::vector<StandardCandidate>& cands, const std::vector<std::size_t>& index,
+                const StandardMatch& match) {
+    const SizeStandard& s = *match.standard;
+    std::vector<double> xs, ys;
+    for (std::size_t j = 0; j < match.peakOf.size(); ++j) {
+        if (match.peakOf[j] < 0) continue;
+        FragmentPeak& p = r.peaks[index[static_cast<std::size_t>(match.peakOf[j])]];
+        p.standardBp = s.sizesBp[j];
+        p.flags &= ~kFlagPullup;  // a standard fragment in its own dye
+        const bool anomalous = std::find(s.anomalousBp.begin(), s.anomalousBp.end(),
+                                         s.sizesBp[j]) != s.anomalousBp.end();
+        p.isStandard =
+            (anomalous && !options.sizeWithAnomalous) || (p.flags & kFlagSaturated) != 0 ? 2 : 1;
+        ++r.identified;
+        if (p.isStandard == 1) {
+            xs.push_back(cands[static_cast<std::size_t>(match.peakOf[j])].scan);
+            ys.push_back(s.sizesBp[j]);
+        }
+    }
+    r.used = static_cast<int>(xs.size());
+    r.expected = match.assigned + match.missing;
+    if (r.used < kMinStandardPeaks) {
+        r.status = SizingStatus::noStandardPeaks;
+        r.warnings.push_back("only " + std::to_string(r.used) + " usable standard peaks");
+        return;
+    }
+    const fragments::SizingCurve curve(xs, ys, options.sizing);
+    for (FragmentPeak& p : r.peaks) {
+        p.sizeBp = curve.size(p.scan);
+        if (curve.outside(p.scan)) p.flags |= kFlagOutside;
+    }
+    const std::vector<double> loo = fragments::leaveOneOut(xs, ys, options.sizing);
+    double sum = 0.0, worst = 0.0;
+    for (double v : loo) {
+        sum += v;
+        worst = std::max(worst, v);
+    }
+    r.looMeanBp = loo.empty() ? kNaN : sum / loo.size();
+    r.looMaxBp = loo.empty() ? kNaN : worst;
+    r.status = SizingStatus::sized;
+    flagPrimer(xs.front());
+}
+
+// The unextended primer runs ahead of the smallest standard fragment as
+// the tallest blob of each sample dye.
+void Road::flagPrimer(double firstStandardScan) {
+    for (int d = 0; d < static_cast<int>(r.dyeNames.size()); ++d) {
+        if (d == r.standardDye) continue;
+        double tallest = 0.0;
+        for (const FragmentPeak& p : r.peaks)
+            if (p.dye == d && p.scan < firstStandardScan) tallest = std::max(tallest, p.height);
+        for (FragmentPeak& p : r.peaks)
+            if (p.dye == d && p.scan < firstStandardScan && p.height >= 0.25 * tallest)
+                p.flags |= kFlagPrimer;
+    }
+}
+
+FragmentResult Road::go() {
+    r.sizing = options.sizing;
+    r.dyeNames = run.names;
+    r.dyeNames.resize(run.dyes.size());
+    const std::size_t n = run.dyes.empty() ? 0 : run.dyes[0].size();
+    bool equal = true;
+    for (const std::vector<double>& d : run.dyes) equal = equal && d.size() == n;
+    if (run.dyes.empty() || n < 16 || !equal || !(run.rate > 0.0) || !std::isfinite(run.rate)) {
+        r.status = SizingStatus::noData;
+        r.warnings.push_back(run.dyes.empty() ? "the run holds no dye"
+                             : !equal         ? "the dyes differ in length"
+                             : n < 16         ? "the run holds too few scans"
+                                              : "the sampling rate is not a positive number");
+        return r;
+    }
+    std::vector<double> noise;
+    r.peaks = fragments::findFragmentPeaks(run, options, noise);
+    std::string why;
+    r.standardDye = fragments::standardDyeOf(run, options, why);
+    std::vector<std::size_t> index;
+    double typical = 0.0;
+    const std::vector<StandardCandidate> cands =
+        candidatesOf(r.peaks, r.standardDye, index, typical);
+    StandardMatch match;
+    if (static_cast<int>(cands.size()) < kMinStandardPeaks) {
+        r.status = SizingStatus::noStandardPeaks;
+        r.warnings.push_back("the standard dye " + std::to_string(r.standardDye) + " (" + why +
+                             ") holds " + std::to_string(cands.size()) + " peaks: nothing sized");
+    } else if (!chooseStandard(cands, typical, match)) {
+        r.status = SizingStatus::unknownStandard;
+        r.standard.clear();
+    } else {
+        size(cands, index, match);
+    }
+    if (r.status != SizingStatus::sized) {
+        r.looMeanBp = r.looMaxBp = kNaN;
+        for (FragmentPeak& p : r.peaks) p.sizeBp = kNaN;
+    }
+    if (!options.panel.empty()) callAlleles(r, options.panel);
+    return r;
+}
+
+}  // namespace
+
+namespace fragments {
+
+int standardDyeOf(const FragmentRun& run, const FragmentOptions& options, std::string& why) {
+    const int numDyes = static_cast<int>(run.dyes.size());
+    if (options.standardDye >= 0 && options.standardDye < numDyes) {
+        why = "chosen by the caller";
+        return options.standardDye;
+    }
+    for (int d = numDyes - 1; d >= 0; --d)
+        if (d < static_cast<int>(run.names.size()) && isStandardDyeName(run.names[d])) {
+            why = "named " + run.names[d];
+            return d;
+        }
+    if (run.flaggedStandardDye >= 0 && run.flaggedStandardDye < numDyes) {
+        why = "flagged as standard in the file";
+        return run.flaggedStandardDye;
+    }
+    why = "the usual place of the standard";
+    return numDyes >= 5 ? 4 : numDyes - 1;
+}
+
+}  // namespace fragments
+
+FragmentRun fragmentRunOf(const AbifRun& run) {
+    FragmentRun f;
+    for (const AbifChannel& c : run.dyes) {
+        f.dyes.push_back(c.samples);
+        f.names.push_back(c.name);
+    }
+    f.rate = run.samplingRate;
+    f.saturatedScans = run.saturatedScans;
+    f.standardHint = run.standardName;
+    f.flaggedStandardDye = run.standardDyeFlag - 1;
+    return f;
+}
+
+FragmentResult analyseFragments(const FragmentRun& run, const FragmentOptions& options) {
+    return Road(run, options).go();
+}
+
+FragmentResult analyseFragments(const AbifRun& run, const FragmentOptions& options) {
+    if (!run.ok()) {
+        FragmentResult r;
+        r.warnings.push_back(run.error);
+        return r;
+    }
+    FragmentResult r = analyseFragments(fragmentRunOf(run), options);
+    return r;
+}
+
+}  // namespace kw

@@ -1,0 +1,92 @@
+// Steps of the fragment road shared between its source files.
+#ifndef KWSIGNAL_FRAGMENTS_INTERNAL_H
+#define KWSIGNAL_FRAGMENTS_INTERNAL_H
+
+#include <string>
+#include <vector>
+
+#include "kwsignal/fragments.h"
+
+namespace kw {
+namespace fragments {
+
+/// Upper-case copy of an ASCII name.
+std::string upperCase(std::string name);
+
+/// True when `name` contains one of `words` (upper case), ignoring case.
+bool nameContainsAny(const std::string& name, const std::vector<const char*>& words);
+
+/// Median of values (copied); 0 for none.
+double median(std::vector<double> values);
+
+/// Peaks of every dye of the run, by dye then scan, with the saturated,
+/// pull-up and spike flags set; `noise` receives each dye's noise deviation
+/// (raw counts).
+std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const FragmentOptions& options,
+                                            std::vector<double>& noise);
+
+/// 0-based dye holding the size standard, and why it was taken.
+int standardDyeOf(const FragmentRun& run, const FragmentOptions& options, std::string& why);
+
+/// The assignment of standard fragments to peaks of the standard dye.
+struct StandardMatch {
+    const SizeStandard* standard = nullptr;
+    /// peakOf[j]: index (into the candidate list given) of the peak of
+    /// fragment j, -1 when the fragment was not found.
+    std::vector<int> peakOf;
+    int assigned = 0;        ///< fragments assigned to a peak
+    int missing = 0;         ///< fragments within the assigned span without a peak
+    int unexplained = 0;     ///< strong candidate peaks after the first fragment left unassigned
+    double looMeanBp = 0.0;  ///< leave-one-out residual (local Southern), bp
+    double quality = -1e9;   ///< the score standards are compared by; higher is better
+};
+
+/// A peak the standard search may assign: its centre (scan) and height.
+struct StandardCandidate {
+    double scan;
+    double height;
+    /// Pull-up or off scale: may be a fragment, but is not held against a
+    /// definition when left unassigned.
+    bool doubtful;
+};
+
+/// Best assignment of `standard`'s fragments to the candidates (ascending
+/// scan): a chain of fragment-to-peak steps whose scans per base pair change
+/// smoothly, tolerating missing fragments, extra peaks between them and a
+/// run that stops early. typicalHeight: height of a typical standard peak
+/// (raw counts, > 0).
+StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
+                            const SizeStandard& standard, double typicalHeight);
+
+/// A scan-to-size curve through the standard peaks (scans ascending, at
+/// least two points; sizes ascending).
+class SizingCurve {
+public:
+    SizingCurve(std::vector<double> scans, std::vector<double> sizes, SizingMethod method);
+    /// Size in bp at a scan; NaN when the curve has too few points.
+    double size(double scan) const;
+    /// True when scan lies outside the standard peaks' span.
+    bool outside(double scan) const;
+    int points() const { return static_cast<int>(x.size()); }
+
+private:
+    double localSouthern(double scan) const;
+    double spline(double scan) const;
+    double cubicFit(double scan) const;
+
+    std::vector<double> x, y;
+    SizingMethod method;
+    std::vector<double> secondDerivatives;  // natural spline
+    std::vector<double> coefficients;       // least-squares cubic in normalised scans
+    double centre = 0.0, scale = 1.0;
+};
+
+/// Leave-one-out residuals of the interior points of a curve's data,
+/// |size from the others - true size|, bp.
+std::vector<double> leaveOneOut(const std::vector<double>& scans, const std::vector<double>& sizes,
+                                SizingMethod method);
+
+}  // namespace fragments
+}  // namespace kw
+
+#endif

@@ -1,0 +1,273 @@
+// Assigning a size standard's fragments to the peaks of its dye.
+//
+// The peaks of a standard come in the order of their lengths, and the
+// scans a base pair takes change only slowly along the run. The best
+// assignment is a chain of (peak, fragment) pairs, ascending in both, found
+// by dynamic programming over the chain's steps: each step's scans per base
+// pair is compared with the previous step's, so the chain follows the
+// run's mobility curve through missing fragments (primer region, a run that
+// stops early, a failed fragment) and past extra peaks (pull-up, the -1 bp
+// satellite of a strong fragment). A wrong list bends the chain at every
+// mismatch or leaves fragments and strong peaks unexplained, which the
+// comparison between standards then sees.
+#include <algorithm>
+#include <cmath>
+
+#include "fragments/fragments_internal.h"
+
+namespace kw {
+namespace fragments {
+namespace {
+
+constexpr int kMaxPeakStep = 4;      // at most 3 unassigned peaks between two fragments
+constexpr int kMaxFragmentStep = 3;  // at most 2 fragments missing between two peaks
+constexpr double kMinScansPerBp = 0.5;
+constexpr double kMaxScansPerBp = 60.0;
+constexpr double kNodeReward = 4.0;
+constexpr double kMissingCost = 2.5;    // a fragment without a peak inside the chain
+constexpr double kAnomalousMiss = 0.3;  // anomalous fragments are often left off the list
+constexpr double kExtraCost = 1.5;      // a skipped peak as tall as the standard's peaks
+constexpr double kBendCap = 12.0;       // one bend costs at most this much
+// Mobility drift: the relative change of scans per base pair expected
+// between two steps, per 20 bp of step length.
+constexpr double kDriftPer20Bp = 0.035;
+constexpr double kScanError = 0.7;  // scans of error of a peak centre
+// Each fragment's own mobility departs from the smooth curve by about this
+// much (sequence-dependent migration), bp.
+constexpr double kBpError = 0.7;
+constexpr double kAnomalyBp = 2.0;  // how far an anomalous fragment may run off, bp
+// Standard fragments are loaded in similar amounts: a peak of at least this
+// share of the typical standard height counts fully.
+constexpr double kFullHeightShare = 0.3;
+// A peak of the standard dye this strong must be a fragment of the
+// standard; left unassigned it counts against the definition.
+constexpr double kStrongShare = 0.3;
+constexpr double kTallnessBonus = 0.5;
+
+struct Step {
+    double logSlope = 0.0;  // ln(scans per bp)
+    double dx = 0.0, ds = 0.0;
+    double scatter = 0.0;  // relative variance of the slope from centre and mobility errors
+    double anomaly = 0.0;  // its extra variance when an end is an anomalous fragment
+    double cost = 0.0;     // missing fragments and skipped peaks of this step
+    bool valid = false;
+};
+
+class Search {
+public:
+    Search(const std::vector<StandardCandidate>& c, const SizeStandard& s, double typicalHeight)
+        : cand(c),
+          def(s),
+          n(static_cast<int>(c.size())),
+          m(static_cast<int>(s.sizesBp.size())),
+          refHeight(std::max(1e-9, typicalHeight)) {
+        anomalous.assign(static_cast<std::size_t>(m), 0);
+        for (double a : def.anomalousBp)
+            for (int j = 0; j < m; ++j)
+                if (def.sizesBp[j] == a) anomalous[static_cast<std::size_t>(j)] = 1;
+    }
+
+    StandardMatch run();
+
+private:
+    bool isAnomalous(int j) const { return anomalous[static_cast<std::size_t>(j)] != 0; }
+    int edge(int i, int j, int di, int dj) const {
+        return ((i * m + j) * kMaxPeakStep + (di - 1)) * kMaxFragmentStep + (dj - 1);
+    }
+    Step step(int i, int j, int di, int dj) const;
+    double nodeReward(int i) const;
+    double weight(int i) const;
+    double bend(const Step& a, const Step& b, bool anomalousMiddle) const;
+    void evaluate(StandardMatch& match, double chainScore) const;
+    // The next (previous) fragment of the chain after (before) fragment j;
+    // j itself at the chain's end.
+    int nextAssigned(const StandardMatch& match, int j) const {
+        for (int k = j + 1; k < m; ++k)
+            if (match.peakOf[k] >= 0) return k;
+        return j;
+    }
+    int previousAssigned(const StandardMatch& match, int j) const {
+        for (int k = j - 1; k >= 0; --k)
+            if (match.peakOf[k] >= 0) return k;
+        return j;
+    }
+
+    const std::vector<StandardCandidate>& cand;
+    const SizeStandard& def;
+    int n, m;
+    double refHeight = 1.0;
+    std::vector<char> anomalous;  // per fragment
+};
+
+// A peak far below the standard's typical height is more likely noise or
+// pull-up than a fragment.
+double Search::nodeReward(int i) const {
+    // Of two peaks that fit the curve alike (a fragment and its -1 bp
+    // satellite) the taller is the fragment.
+    const double tallness = kTallnessBonus * std::min(1.0, cand[i].height / refHeight);
+    return kNodeReward * weight(i) - (weight(i) < 1.0 ? 1.0 : 0.0) + tallness;
+}
+
+double Search::weight(int i) const {
+    return std::min(1.0, cand[i].height / (kFullHeightShare * refHeight));
+}
+
+Step Search::step(int i, int j, int di, int dj) const {
+    Step s;
+    const int pi = i - di, pj = j - dj;
+    if (pi < 0 || pj < 0) return s;
+    s.dx = cand[i].scan - cand[pi].scan;
+    s.ds = def.sizesBp[j] - def.sizesBp[pj];
+    if (!(s.dx > 0.0) || !(s.ds > 0.0)) return s;
+    const double slope = s.dx / s.ds;
+    if (slope < kMinScansPerBp || slope > kMaxScansPerBp) return s;
+    s.logSlope = std::log(slope);
+    s.scatter = (kScanError / s.dx) * (kScanError / s.dx) + (kBpError / s.ds) * (kBpError / s.ds);
+    s.anomaly = (kAnomalyBp / s.ds) * (kAnomalyBp / s.ds);
+    for (int k = pj + 1; k < j; ++k) s.cost += isAnomalous(k) ? kAnomalousMiss : kMissingCost;
+    for (int k = pi + 1; k < i; ++k)
+        s.cost += kExtraCost * std::min(1.0, cand[k].height / refHeight);
+    s.valid = true;
+    return s;
+}
+
+// Cost of the change of scans per bp from one step to the next.
+double Search::bend(const Step& a, const Step& b, bool anomalousMiddle) const {
+    const double drift = kDriftPer20Bp * kDriftPer20Bp * (a.ds + b.ds) / 40.0;
+    const double var =
+        drift + a.scatter + b.scatter + (anomalousMiddle ? a.anomaly + b.anomaly : 0.0);
+    const double d = b.logSlope - a.logSlope;
+    return std::min(kBendCap, d * d / (2.0 * var));
+}
+
+StandardMatch Search::run() {
+    StandardMatch match;
+    match.standard = &def;
+    match.peakOf.assign(static_cast<std::size_t>(m), -1);
+    if (n < 2 || m < 2) return match;
+    const int numEdges = n * m * kMaxPeakStep * kMaxFragmentStep;
+    std::vector<Step> steps(static_cast<std::size_t>(numEdges));
+    std::vector<double> best(static_cast<std::size_t>(numEdges), -1e300);
+    std::vector<int> from(static_cast<std::size_t>(numEdges), -1);
+    double top = -1e300;
+    int topEdge = -1;
+    for (int i = 1; i < n; ++i)
+        for (int j = 1; j < m; ++j)
+            for (int di = 1; di <= kMaxPeakStep; ++di)
+                for (int dj = 1; dj <= kMaxFragmentStep; ++dj) {
+                    const int e = edge(i, j, di, dj);
+                    steps[e] = step(i, j, di, dj);
+                    if (!steps[e].valid) continue;
+                    const int pi = i - di, pj = j - dj;
+                    // The chain may start at the previous pair...
+                    double b = nodeReward(pi) + nodeReward(i) - steps[e].cost;
+                    int f = -1;
+                    // ...or continue a chain ending there (bends cost, so a
+                    // chain that cannot win even unbent is not weighed).
+                    const double gain = nodeReward(i) - steps[e].cost;
+                    const bool middleAnomalous = isAnomalous(pj);
+                    for (int di2 = 1; di2 <= kMaxPeakStep; ++di2)
+                        for (int dj2 = 1; dj2 <= kMaxFragmentStep; ++dj2) {
+                            if (pi - di2 < 0 || pj - dj2 < 0) continue;
+                            const int e2 = edge(pi, pj, di2, dj2);
+                            if (!steps[e2].valid || best[e2] + gain <= b) continue;
+                            const double v =
+                                best[e2] + gain - bend(steps[e2], steps[e], middleAnomalous);
+                            if (v > b) {
+                                b = v;
+                                f = e2;
+                            }
+                        }
+                    best[e] = b;
+                    from[e] = f;
+                    if (b > top) {
+                        top = b;
+                        topEdge = e;
+                    }
+                }
+    for (int e = topEdge; e >= 0;) {
+        const int dj = e % kMaxFragmentStep + 1;
+        const int di = (e / kMaxFragmentStep) % kMaxPeakStep + 1;
+        const int ij = e / (kMaxFragmentStep * kMaxPeakStep);
+        const int i = ij / m, j = ij % m;
+        match.peakOf[j] = i;
+        if (from[e] < 0) match.peakOf[j - dj] = i - di;
+        e = from[e];
+    }
+    evaluate(match, top);
+    return match;
+}
+
+// The figures standards are compared by: fragments explained, fragments
+// missing inside the span, strong peaks left over inside it, and how well
+// each fragment is predicted from its neighbours.
+void Search::evaluate(StandardMatch& match, double chainScore) const {
+    int first = -1, last = -1;
+    std::vector<double> xs, ys;
+    for (int j = 0; j < m; ++j) {
+        const int i = match.peakOf[j];
+        if (i < 0) continue;
+        if (first < 0) first = j;
+        last = j;
+        ++match.assigned;
+        if (!isAnomalous(j)) {
+            xs.push_back(cand[i].scan);
+            ys.push_back(def.sizesBp[j]);
+        }
+    }
+    if (match.assigned < 2) return;
+    // Fragments before the chain are forgiven only where the run holds no
+    // peaks to show them (the primer region, the start of the data), and
+    // fragments after it only where the run has ended: the chain's end
+    // slopes say where they would lie.
+    const double x0 = cand[match.peakOf[first]].scan, x1 = cand[match.peakOf[last]].scan;
+    const double startSlope = (cand[match.peakOf[nextAssigned(match, first)]].scan - x0) /
+                              (def.sizesBp[nextAssigned(match, first)] - def.sizesBp[first]);
+    const double endSlope = (x1 - cand[match.peakOf[previousAssigned(match, last)]].scan) /
+                            (def.sizesBp[last] - def.sizesBp[previousAssigned(match, last)]);
+    const double smallestAt = x0 - (def.sizesBp[first] - def.sizesBp[0]) * startSlope;
+    for (int j = 0; j < m; ++j) {
+        if (match.peakOf[j] >= 0 || isAnomalous(j)) continue;
+        const double at = j < first  ? x0 - (def.sizesBp[first] - def.sizesBp[j]) * startSlope
+                          : j > last ? x1 + (def.sizesBp[j] - def.sizesBp[last]) * endSlope
+                                     : x0;
+        if (at >= cand.front().scan && at <= cand.back().scan) ++match.missing;
+    }
+    // Where the standard's fragments lie, its dye holds its peaks only: a
+    // strong peak left over there, even past the last fragment, is one the
+    // definition does not explain.
+    std::vector<bool> used(static_cast<std::size_t>(n), false);
+    for (int j = 0; j < m; ++j)
+        if (match.peakOf[j] >= 0) used[static_cast<std::size_t>(match.peakOf[j])] = true;
+    // Before the scan the chain puts at zero length no fragment can lie:
+    // strong peaks there (a ladder of longer fragments taken for the start
+    // of a short list) are unexplained too; between there and the smallest
+    // fragment lie the primer's and dyes' blobs.
+    const double zeroAt = x0 - def.sizesBp[first] * startSlope;
+    for (int i = 0; i < n; ++i)
+        if ((cand[i].scan >= smallestAt || cand[i].scan < zeroAt) &&
+            !used[static_cast<std::size_t>(i)] && !cand[i].doubtful &&
+            cand[i].height >= kStrongShare * refHeight)
+            ++match.unexplained;
+    const std::vector<double> loo = leaveOneOut(xs, ys, SizingMethod::localSouthern);
+    double sum = 0.0;
+    for (double r : loo) sum += r;
+    match.looMeanBp = loo.empty() ? 0.0 : sum / loo.size();
+    // The residual counts relative to the spacing of the standard: 1 bp is
+    // poor for fragments 10 bp apart, good for fragments 50 bp apart.
+    const double spacing = (ys.size() >= 2) ? (ys.back() - ys.front()) / (ys.size() - 1) : 1.0;
+    // The chain's own score carries the bends of the mobility curve and the
+    // peaks skipped inside it, in units of one well-placed fragment.
+    match.quality = chainScore / kNodeReward - 1.0 * match.missing - 1.0 * match.unexplained -
+                    10.0 * match.looMeanBp / spacing;
+}
+
+}  // namespace
+
+StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
+                            const SizeStandard& standard, double typicalHeight) {
+    return Search(candidates, standard, typicalHeight).run();
+}
+
+}  // namespace fragments
+}  // namespace kw

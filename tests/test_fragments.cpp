@@ -1,0 +1,371 @@
+// The fragment road on simulated runs, one case for each decision of the
+// standard search, and on the shared fragment runs where present.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "kwsignal/fragments.h"
+#include "kwsignal/simulate.h"
+#include "synthetic.h"
+
+namespace {
+
+const std::vector<double>& sizesOf(const char* name) {
+    for (const kw::SizeStandard& s : kw::sizeStandards())
+        if (std::string(s.name) == name) return s.sizesBp;
+    static const std::vector<double> none;
+    return none;
+}
+
+kw::FragmentRun runOf(const kw::SimulatedFragmentRun& sim) {
+    kw::FragmentRun r;
+    r.dyes = sim.dyes;
+    r.names = sim.names;
+    r.rate = sim.rate;
+    return r;
+}
+
+// Every identified standard peak sits where its length says, and every
+// peak the simulation placed at a standard length carries that length.
+void expectRightAssignment(const kw::SimulatedFragmentRun& sim, const kw::FragmentResult& r) {
+    int identified = 0;
+    for (const kw::FragmentPeak& p : r.peaks) {
+        if (p.isStandard == 0) continue;
+        ++identified;
+        EXPECT_EQ(p.dye, sim.standardDye);
+        EXPECT_NEAR(p.scan, sim.scanOf(p.standardBp), 1.0) << p.standardBp << " bp";
+    }
+    EXPECT_EQ(identified, r.identified);
+}
+
+// Sample peaks sized within tol bp of their true length.
+void expectSizes(const kw::SimulatedFragmentRun& sim, const kw::FragmentResult& r, double tol) {
+    int checked = 0;
+    for (const kw::SimulatedFragment& f : sim.fragments)
+        for (const kw::FragmentPeak& p : r.peaks)
+            if (p.dye == f.dye && std::fabs(p.scan - f.scan) < 1.0 &&
+                (p.flags & kw::kFlagPullup) == 0) {
+                EXPECT_NEAR(p.sizeBp, f.sizeBp, tol) << "dye " << f.dye;
+                ++checked;
+            }
+    EXPECT_GT(checked, static_cast<int>(sim.fragments.size()) / 2);
+}
+
+TEST(FragmentRoad, FindsTheStandardAndSizesAFiveDyeRun) {
+    kw::FragmentSimulationOptions o;
+    o.standardBp = sizesOf("GS500");
+    const kw::SimulatedFragmentRun sim = kw::simulateFragmentRun(o);
+    const kw::FragmentResult r = kw::analyseFragments(runOf(sim), kw::FragmentOptions());
+    ASSERT_EQ(r.status, kw::SizingStatus::sized) << (r.warnings.empty() ? "" : r.warnings[0]);
+    EXPECT_EQ(r.standard, "GS500");
+    EXPECT_EQ(r.standardDye, 4);
+    EXPECT_EQ(r.identified, 16);
+    EXPECT_EQ(r.used, 14);  // 250 and 340 run anomalously
+    EXPECT_LT(r.looMeanBp, 0.3);
+    expectRightAssignment(sim, r);
+    expectSizes(sim, r, 0.3);
+    bool primerFlagged = false, pullupSized = false;
+    for (const kw::FragmentPeak& p : r.peaks) {
+        if (std::fabs(p.scan - 900.0) < 20.0 && p.dye != r.standardDye)
+            primerFlagged =
+                primerFlagged || (p.flags & kw::kFlagSaturated && p.flags & kw::kFlagPrimer);
+        // The standard leaks into dye 3: those peaks are pull-up, never fragments.
+        if (p.dye == 3 && p.isStandard == 0)
+            for (double bp : o.standardBp)
+                if (std::fabs(p.scan - sim.scanOf(bp)) < 1.0)
+                    pullupSized = pullupSized || (p.flags & kw::kFlagPullup) == 0;
+    }
+    EXPECT_TRUE(primerFlagged);
+    EXPECT_FALSE(pullupSized);
+}
+
+TEST(FragmentRoad, PullupMeasuredOnTheRunSparesRealCoincidentPeaks) {
+    // The standard leaks 6 % into dye 3; a real product of dye 3 lands on
+    // the 200 bp fragment at a fifth of its height.
+    kw::FragmentSimulationOptions o;
+    o.standardBp = sizesOf("GS500");
+    o.samplePeaks = 3;
+    const kw::SimulatedFragmentRun sim = kw::simulateFragmentRun(o);
+    kw::FragmentRun run = runOf(sim);
+    const double at = sim.scanOf(200);
+    kwtest::addGaussian(run.dyes[3], at, 300.0, 2.8);
+    const kw::FragmentResult r = kw::analyseFragments(run, kw::FragmentOptions());
+    int leaks = 0, flagged = 0;
+    for (const kw::FragmentPeak& p : r.peaks) {
+        if (p.dye != 3) continue;
+        if (std::fabs(p.scan - at) < 1.5) {
+            EXPECT_EQ(p.flags & kw::kFlagPullup, 0u) << "the product at 200 bp";
+            continue;
+        }
+        for (double bp : o.standardBp)
+            if (std::fabs(p.scan - sim.scanOf(bp)) < 1.5) {
+                ++leaks;
+                flagged += (p.flags & kw::kFlagPullup) != 0;
+            }
+    }
+    EXPECT_GT(leaks, 5);
+    EXPECT_EQ(flagged, leaks);
+}
+
+TEST(FragmentRoad, ToleratesMissingExtraAndLateFragments) {
+    struct Case {
+        const char* standard;
+        std::vector<double> missing, extra;
+        double stop;
+        int identified;
+    };
+    const std::vector<Case> cases = {
+        {"GS600", {20, 100}, {}, 0, 34},   // lost in the primer, failed in the middle
+        {"GS600", {}, {199, 131}, 0, 36},  // a -1 bp satellite and a stray peak
+        {"GS600", {}, {}, 405, 24},        // the run stops after 400 bp
+        {"ILS600", {}, {}, 0, 22},        {"S450", {60}, {}, 0, 23}, {"GS400HD", {}, {101}, 0, 21},
+    };
+    for (const Case& c : cases) {
+        kw::FragmentSimulationOptions o;
+        o.seed = 7;
+        o.dyes = 4;
+        o.standardDye = 3;
+        o.standardBp = sizesOf(c.standard);
+        o.missingBp = c.missing;
+        o.extraBp = c.extra;
+        o.stopBp = c.stop;
+        const kw::SimulatedFragmentRun sim = kw::simulateFragmentRun(o);
+        const kw::FragmentResult r = kw::analyseFragments(runOf(sim), kw::FragmentOptions());
+        SCOPED_TRACE(c.standard);
+        ASSERT_EQ(r.status, kw::SizingStatus::sized) << (r.warnings.empty() ? "" : r.warnings[0]);
+        EXPECT_EQ(r.standard, c.standard);
+        EXPECT_EQ(r.identified, c.identified);
+        expectRightAssignment(sim, r);
+    }
+}
+
+TEST(FragmentRoad, RefusesRunsWithoutAKnownStandard) {
+    kw::FragmentSimulationOptions none;
+    none.dyes = 4;
+    const kw::FragmentResult empty =
+        kw::analyseFragments(runOf(kw::simulateFragmentRun(none)), kw::FragmentOptions());
+    EXPECT_NE(empty.status, kw::SizingStatus::sized);
+    EXPECT_FALSE(empty.warnings.empty());
+
+    kw::FragmentSimulationOptions odd;  // a ladder no definition lists
+    odd.standardBp = {45, 95, 130, 170, 205, 262, 310, 377, 415, 470};
+    const kw::FragmentResult r =
+        kw::analyseFragments(runOf(kw::simulateFragmentRun(odd)), kw::FragmentOptions());
+    EXPECT_EQ(r.status, kw::SizingStatus::unknownStandard);
+    EXPECT_TRUE(r.standard.empty());
+    for (const kw::FragmentPeak& p : r.peaks) EXPECT_TRUE(std::isnan(p.sizeBp));
+
+    // Ladders of lengths no definition lists, longer fragments among them
+    // that a short list's start could be taken for: none is sized.
+    uint32_t state = 12345;
+    auto draw = [&state](double lo, double hi) {
+        state = state * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (state >> 8) / 16777216.0;
+    };
+    for (int k = 0; k < 8; ++k) {
+        kw::FragmentSimulationOptions random;
+        random.seed = 100 + k;
+        for (int i = 0; i < 12 + k; ++i) random.standardBp.push_back(draw(40, 500));
+        std::sort(random.standardBp.begin(), random.standardBp.end());
+        const kw::FragmentResult fit =
+            kw::analyseFragments(runOf(kw::simulateFragmentRun(random)), kw::FragmentOptions());
+        EXPECT_NE(fit.status, kw::SizingStatus::sized)
+            << "ladder " << k << " taken for " << fit.standard;
+    }
+    kw::FragmentSimulationOptions longer;  // GS120's start fits its top end
+    longer.seed = 136;
+    longer.standardBp = {98.2,  114.9, 198.9, 214.4, 237.3, 238.7, 262.2, 281.0, 284.0,
+                         323.3, 352.9, 388.0, 405.2, 414.9, 429.4, 451.0, 471.7, 499.9};
+    EXPECT_NE(
+        kw::analyseFragments(runOf(kw::simulateFragmentRun(longer)), kw::FragmentOptions()).status,
+        kw::SizingStatus::sized);
+
+    // Only the upper half of a ladder, with stray peaks where the lower half
+    // should be: a chain that starts late must explain what lies before it.
+    kw::FragmentSimulationOptions late;
+    late.standardBp = sizesOf("GS600");
+    for (double bp : late.standardBp)
+        if (bp < 300) late.missingBp.push_back(bp);
+    late.extraBp = {55, 95, 150, 210, 265};
+    EXPECT_NE(
+        kw::analyseFragments(runOf(kw::simulateFragmentRun(late)), kw::FragmentOptions()).status,
+        kw::SizingStatus::sized);
+
+    // A five-dye run whose standard dye is empty, and one full of NaN.
+    kw::FragmentSimulationOptions o;
+    o.standardBp = sizesOf("GS500");
+    kw::FragmentRun flat = runOf(kw::simulateFragmentRun(o));
+    flat.dyes[4].assign(flat.dyes[4].size(), 12.0);
+    const kw::FragmentResult noLadder = kw::analyseFragments(flat, kw::FragmentOptions());
+    EXPECT_EQ(noLadder.status, kw::SizingStatus::noStandardPeaks);
+    EXPECT_NE(noLadder.warnings.at(0).find("standard dye 4"), std::string::npos);
+    flat.dyes[2].assign(flat.dyes[2].size(), std::nan(""));
+    EXPECT_EQ(kw::analyseFragments(flat, kw::FragmentOptions()).status,
+              kw::SizingStatus::noStandardPeaks);
+
+    kw::FragmentRun bad;  // dyes of unequal length, no rate
+    bad.dyes = {std::vector<double>(100, 1.0), std::vector<double>(50, 1.0)};
+    EXPECT_EQ(kw::analyseFragments(bad, kw::FragmentOptions()).status, kw::SizingStatus::noData);
+}
+
+TEST(FragmentRoad, SizingMethodsAndOutputs) {
+    kw::FragmentSimulationOptions o;
+    o.standardBp = sizesOf("GS600");
+    const kw::SimulatedFragmentRun sim = kw::simulateFragmentRun(o);
+    for (const char* name : {"local", "cubic", "lsq3"}) {
+        kw::FragmentOptions opt;
+        ASSERT_TRUE(kw::parseSizingMethod(name, opt.sizing));
+        const kw::FragmentResult r = kw::analyseFragments(runOf(sim), opt);
+        ASSERT_EQ(r.status, kw::SizingStatus::sized);
+        SCOPED_TRACE(name);
+        expectSizes(sim, r, 0.5);
+    }
+    const kw::FragmentResult r = kw::analyseFragments(runOf(sim), kw::FragmentOptions());
+    const std::string table = kw::fragmentTable(r, false);
+    EXPECT_EQ(table.substr(0, table.find('\n')),
+              "dye\tdye_name\tchannel\tlocatn\tsize_bp\theight\tarea\tfwhm\tis_standard\tflags");
+    EXPECT_NE(table.find("\tLIZ\tDATA105\t"), std::string::npos);
+    bool outside = false;
+    for (const kw::FragmentPeak& p : r.peaks)
+        outside = outside || (p.scan < sim.scanOf(20) - 5 && (p.flags & kw::kFlagOutside));
+    EXPECT_TRUE(outside);
+    EXPECT_EQ(kw::fragmentFlagNames(kw::kFlagSaturated | kw::kFlagPrimer), "saturated,primer");
+}
+
+TEST(FragmentRoad, KindOfRunFromTagsAndData) {
+    // Four dyes of a sequencing chemistry, no calls: the data decide.
+    kw::FragmentSimulationOptions o;
+    o.dyes = 4;
+    o.standardDye = 3;
+    o.standardBp = sizesOf("GS500");
+    const kw::SimulatedFragmentRun sim = kw::simulateFragmentRun(o);
+    kw::AbifRun run;
+    run.baseOrder = "GATC";
+    for (int d = 0; d < 4; ++d) {
+        kw::AbifChannel c;
+        c.dye = d + 1;
+        c.name = "Dye" + std::to_string(d + 1);
+        c.samples = sim.dyes[d];
+        run.dyes.push_back(c);
+    }
+    run.numScans = static_cast<int>(sim.dyes[0].size());
+    run.samplingRate = sim.rate;
+    EXPECT_EQ(kw::decideRunKind(run).kind, kw::RunKind::fragments);
+    EXPECT_NE(kw::decideRunKind(run).reason.find("GS500"), std::string::npos);
+    run.dyes[3].samples.assign(run.dyes[3].samples.size(), 0.0);  // no ladder
+    EXPECT_EQ(kw::decideRunKind(run).kind, kw::RunKind::sequencing);
+    run.calls = "GATTACA";
+    EXPECT_EQ(kw::decideRunKind(run).reason, "the file stores base calls");
+}
+
+TEST(FragmentPanel, ParsesCalibratesAndCalls) {
+    kw::Panel panel;
+    std::string error;
+    EXPECT_FALSE(kw::parsePanel("marker A 6-FAM 100\n", panel, error));
+    EXPECT_NE(error.find("line 1"), std::string::npos);
+    EXPECT_FALSE(kw::parsePanel("bin B 10 120\n", panel, error));  // unknown marker
+    EXPECT_FALSE(kw::parsePanel("marker A 0 100 200 4\nbin A 9 250\n", panel, error));  // outside
+
+    // A ladder sized 0.5 bp above the panel's bins, then a sample with a
+    // stutter one repeat below its strong allele and a peak between bins.
+    kw::FragmentResult ladder;
+    ladder.status = kw::SizingStatus::sized;
+    ladder.dyeNames = {"6-FAM", "LIZ"};
+    auto peak = [](double bp, double height) {
+        kw::FragmentPeak p;
+        p.sizeBp = bp;
+        p.height = height;
+        return p;
+    };
+    ladder.peaks = {peak(116.5, 900), peak(120.5, 1000), peak(124.5, 950), peak(128.5, 800)};
+    ASSERT_TRUE(
+        kw::parsePanel("# a test panel\nmarker A 6-FAM 100 200 4\n"
+                       "bin A 10 116\nbin A 11 120 0.4\nbin A 12 124\nbin A 13 128\n"
+                       "marker B 1 300 400\n",
+                       panel, error))
+        << error;
+    EXPECT_EQ(kw::calibratePanel(panel, ladder), 1);  // B has no bins to shift
+    EXPECT_NEAR(panel.markers[0].offsetBp, 0.5, 1e-9);
+
+    kw::FragmentResult sample = ladder;
+    sample.peaks = {peak(116.6, 300), peak(120.4, 3000), peak(126.4, 2000), peak(350, 500)};
+    kw::callAlleles(sample, panel);
+    EXPECT_EQ(sample.peaks[0].allele + "," + sample.peaks[1].allele + "," + sample.peaks[2].allele,
+              "10,11,OL");
+    EXPECT_TRUE(sample.peaks[0].flags & kw::kFlagStutter);
+    EXPECT_TRUE(sample.peaks[3].locus.empty());  // dye 0 is not marker B's dye 1
+    EXPECT_EQ(kw::genotypeTable(sample),
+              "marker\talleles\theights\tflags\nA\t11,OL\t3000,2000\toff_ladder\nB\t\t\t\n");
+}
+
+uint32_t be32(const std::string& s, std::size_t at) {
+    uint32_t v = 0;
+    for (std::size_t k = 0; k < 4; ++k) v = v << 8 | static_cast<unsigned char>(s[at + k]);
+    return v;
+}
+
+TEST(FragmentRealRuns, DamagedStandardChannelIsNeverSized) {
+    const std::string path = KWSIGNAL_SHARED_DATA
+        "/fsa/train/binner__AFLP_A01_001_TS_SW_174CRAN5TH_1_AFLP_ONAB-6-5_Frag89.fsa";
+    std::ifstream in(path, std::ios::binary);
+    if (!in.good()) GTEST_SKIP() << path << " not in the shared data";
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Point DATA105 (the LIZ standard) past the end of the file.
+    const std::size_t dir = be32(bytes, 26), count = be32(bytes, 18);
+    bool patched = false;
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t e = dir + 28 * k;
+        if (bytes.compare(e, 4, "DATA") == 0 && be32(bytes, e + 4) == 105) {
+            for (std::size_t b = 0; b < 4; ++b) bytes[e + 20 + b] = '\x7f';
+            patched = true;
+        }
+    }
+    ASSERT_TRUE(patched);
+    const kw::AbifRun run = kw::readAbifBytes(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                              bytes.size(), "cut.fsa");
+    ASSERT_TRUE(run.ok()) << run.error;
+    EXPECT_EQ(run.dyes.size(), 4u);
+    const kw::FragmentResult r = kw::analyseFragments(run, kw::FragmentOptions());
+    EXPECT_NE(r.status, kw::SizingStatus::sized);
+    EXPECT_FALSE(r.warnings.empty());
+    // Cut short, the file is refused with one clear error.
+    const kw::AbifRun cut = kw::readAbifBytes(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                              bytes.size() / 2, "cut.fsa");
+    EXPECT_EQ(kw::analyseFragments(cut, kw::FragmentOptions()).status, kw::SizingStatus::noData);
+}
+
+TEST(FragmentRealRuns, TrainingRunsWithAKnownStandard) {
+    struct Known {
+        const char* file;
+        const char* standard;
+        int dye;
+    };
+    const std::vector<Known> known = {
+        {"abif/test.fsa", "GS500", 3},
+        {"fsa/train/pyabif__FSA-G02_002_0229.fsa", "GS600", 4},
+        {"fsa/train/BoXFP__Blank_RCB_plate20_F11.fsa", "GS400HD", 3},
+        {"fsa/train/FSAtoBoecheraMSI__TD21DG24PS1c10_C07.fsa", "GS500", 4},
+    };
+    int seen = 0;
+    for (const Known& k : known) {
+        const std::string path = std::string(KWSIGNAL_SHARED_DATA "/") + k.file;
+        if (!std::ifstream(path).good()) continue;
+        ++seen;
+        const kw::FragmentResult r =
+            kw::analyseFragments(kw::readAbif(path), kw::FragmentOptions());
+        SCOPED_TRACE(k.file);
+        EXPECT_EQ(r.status, kw::SizingStatus::sized);
+        EXPECT_EQ(r.standard, k.standard);
+        EXPECT_EQ(r.standardDye, k.dye);
+        EXPECT_GE(r.identified, r.expected - 2);
+    }
+    if (seen == 0) GTEST_SKIP() << "no shared fragment runs under " KWSIGNAL_SHARED_DATA;
+}
+
+}  // namespace

@@ -43,6 +43,8 @@ constexpr double kFullHeightShare = 0.3;
 // standard; left unassigned it counts against the definition.
 constexpr double kStrongShare = 0.3;
 constexpr double kTallnessBonus = 0.5;
+// Candidates beyond the list's own length that a search weighs.
+constexpr std::size_t kSpareCandidates = 30;
 
 struct Step {
     double logSlope = 0.0;  // ln(scans per bp)
@@ -266,7 +268,24 @@ void Search::evaluate(StandardMatch& match, double chainScore) const {
 
 StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
                             const SizeStandard& standard, double typicalHeight) {
-    return Search(candidates, standard, typicalHeight).run();
+    // A short list is sought among the tallest peaks only: the chain's cost
+    // grows with peaks times fragments, and a standard's peaks are among
+    // the tallest of its dye.
+    const std::size_t keep = standard.sizesBp.size() + kSpareCandidates;
+    if (candidates.size() <= keep) return Search(candidates, standard, typicalHeight).run();
+    std::vector<std::size_t> order(candidates.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::partial_sort(
+        order.begin(), order.begin() + static_cast<long>(keep), order.end(),
+        [&](std::size_t a, std::size_t b) { return candidates[a].height > candidates[b].height; });
+    order.resize(keep);
+    std::sort(order.begin(), order.end());
+    std::vector<StandardCandidate> tallest;
+    for (std::size_t i : order) tallest.push_back(candidates[i]);
+    StandardMatch match = Search(tallest, standard, typicalHeight).run();
+    for (int& i : match.peakOf)
+        if (i >= 0) i = static_cast<int>(order[static_cast<std::size_t>(i)]);
+    return match;
 }
 
 }  // namespace fragments

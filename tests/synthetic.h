@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -15,6 +16,8 @@
 
 #include "kwsignal/abif.h"
 #include "kwsignal/capillary.h"
+#include "kwsignal/events.h"
+#include "kwsignal/separation.h"
 
 namespace kwtest {
 
@@ -25,8 +28,7 @@ struct Gauss {
     double sigma;   // samples
 };
 
-/// Adds height * exp(-(i - centre)^2 / (2 sigma^2)) to samples within
-/// 6 sigma of the centre.
+/// Adds a Gaussian to the samples within 6 sigma of the centre.
 inline void addGaussian(std::vector<double>& y, double centre, double height, double sigma) {
     const int lo = std::max(0, static_cast<int>(std::floor(centre - 6.0 * sigma)));
     const int hi =
@@ -130,6 +132,48 @@ inline std::vector<double> samplesOf(const KwTrace& t) {
     return out;
 }
 
+inline std::vector<std::vector<double>> samplesOf(const KwCap& cap) {
+    std::vector<std::vector<double>> out;
+    for (int k = 0; k < cap.getNumTraces(); ++k) out.push_back(samplesOf(*cap.getPnterToTrace(k)));
+    return out;
+}
+
+// Trace, capillary and event with the members kept for derived classes public.
+struct Trace : KwTrace {
+    using KwTrace::adoptFilteredData;
+    using KwTrace::deAnomaliousDip;
+    using KwTrace::findWidestGap;
+    using KwTrace::KwTrace;
+    using KwTrace::operator=;
+};
+
+struct Cap : KwCap {
+    using KwCap::fixScar;
+    using KwCap::getSecondDominantChnl;
+    using KwCap::KwCap;
+    using KwCap::setNoiseLevelForNormalized;
+    using KwCap::specSep;
+    using KwCap::zeroMinimum;
+};
+
+struct Event : KwEvent {
+    using KwEvent::pointWithValueCloseTo;
+};
+
+/// Event over y[first..last] (inner bounds innerFirst..innerLast, trace code
+/// code) with humps appended at the given trace indexes; n > 0 asks for n peaks.
+template <class E = KwEvent>
+E eventOver(const std::vector<double>& y, int first, int last, const std::vector<int>& apexes,
+            int innerFirst, int innerLast, int n = 0, int code = 1) {
+    E ev;
+    for (int a : apexes) ev.addApexGlobalLocatn(a);
+    int outer[2] = {first, last}, inner[2] = {innerFirst, innerLast};
+    ev.setup(code, outer, inner, 0.0, y.data());
+    ev.setNumPksBeNumHumps();
+    if (n > 0) ev.setMaxNumPeaks(n), ev.setMinNumPeaks(n);
+    return ev;
+}
+
 /// Builds a capillary, or a class derived from it, from rows (copied).
 template <class Cap = KwCap>
 Cap makeCap(std::vector<std::vector<double>> rows, double rate) {
@@ -155,6 +199,19 @@ inline std::string writeFile(const std::string& path, const std::string& bytes) 
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
 }
+
+/// A path in the test temporary directory.
+inline std::string tempPath(const std::string& name) {
+    return (std::filesystem::temp_directory_path() / ("kwtest_" + name)).string();
+}
+
+/// Rows handed out by a file reader, released as the host releases them.
+struct ReadRows {
+    int numTraces = -1, numData = -1, result = -1;
+    double rate = -1.0;
+    double** p = nullptr;
+    ~ReadRows() { KwCap().ReleasePointer(p); }
+};
 
 #ifdef KWSIGNAL_SHARED_DATA
 inline std::string sharedFile(const std::string& name) {

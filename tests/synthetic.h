@@ -21,11 +21,9 @@
 
 namespace kwtest {
 
-struct Gauss {
-    int dye;        // trace code the peak belongs to
-    double centre;  // samples
-    double height;  // sample units
-    double sigma;   // samples
+struct Gauss {  // a peak of trace code `dye`; centre and sigma in samples
+    int dye;
+    double centre, height, sigma;
 };
 
 /// Adds a Gaussian to the samples within 6 sigma of the centre.
@@ -39,8 +37,7 @@ inline void addGaussian(std::vector<double>& y, double centre, double height, do
     }
 }
 
-/// Isolated peaks of random dye, height and position, at least `spacing`
-/// samples apart, from `margin` to n - margin.
+/// Isolated peaks of random dye and height, `spacing` apart (plus jitter).
 inline std::vector<Gauss> randomPeaks(int n, int numDyes, double spacing, double sigma,
                                       uint32_t seed, int margin = 50) {
     std::mt19937 rng(seed);
@@ -61,8 +58,7 @@ inline std::vector<std::vector<double>> pureDyes(int n, int numDyes,
     return rows;
 }
 
-/// Observed channels = mixing * pure dyes, plus Gaussian noise of the given
-/// standard deviation. mixing[k][d]: how much of dye d channel k sees.
+/// Observed channels = mixing * pure dyes (mixing[k][d]: dye d in channel k) + noise.
 inline std::vector<std::vector<double>> mix(const std::vector<std::vector<double>>& pure,
                                             const std::vector<std::vector<double>>& mixing,
                                             double noiseSigma = 0.0, uint32_t seed = 1) {
@@ -93,8 +89,7 @@ inline std::vector<double> line(int n, double a, double slope) {
     return v;
 }
 
-/// Peaks of 1000 (sigma 3) every 60 samples from 40 on a drifting baseline
-/// offset + 0.05 i + decay exp(-i / 1500), plus noise of sd noiseSd.
+/// Peaks of 1000 every 60 samples from 40 on a drifting baseline, plus noise.
 inline std::vector<double> driftingPeaks(int n, double offset, double decay, double noiseSd,
                                          uint32_t seed) {
     std::vector<double> y(n, 0.0);
@@ -104,8 +99,7 @@ inline std::vector<double> driftingPeaks(int n, double offset, double decay, dou
     return y;
 }
 
-/// Noise around 20 (sd 3) with base peaks (sigma 2.5, heights 200..1000)
-/// every 14 samples over each [from, to] span.
+/// Noise around 20 with base peaks every 14 samples over each [from, to] span.
 inline std::vector<double> baseRun(int n, uint32_t seed,
                                    const std::vector<std::pair<int, int>>& spans) {
     std::vector<double> v(n);

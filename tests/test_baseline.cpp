@@ -49,7 +49,6 @@ TEST(Baseline, RefusesWindowsThatDoNotFit) {
     EXPECT_EQ(t.deBaseline(0) + t.deBaseline(4), 0);  // w = 20
     EXPECT_EQ(samplesOf(t), v);
     EXPECT_EQ(t.deBaseline(3), 1);  // w = 15 fits exactly twice
-
     // A capillary stops at the first trace that refuses.
     KwCap cap = kwtest::makeCap(std::vector<V>(4, kwtest::line(200, 50.0, 0.5)), 1.0);
     cap.getPnterToTrace(1)->setSampleRate(30.0);  // w = 150: does not fit
@@ -130,7 +129,6 @@ TEST(Baseline, SegmentTentRemoval) {
     EXPECT_DOUBLE_EQ(t[16], 100.0 - 2 * h / 9);
     EXPECT_EQ(t.getMaxData(18, 25), 0.0);
     EXPECT_GE(t.getMinData(0, 25), 0.0);
-
     // No segment window, or no near-zero sample at all: nothing moves.
     V raised = v;
     for (double& x : raised) x += 1.0;

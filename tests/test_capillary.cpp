@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -23,37 +24,20 @@ C rampCap(int numTraces, int n) {
 
 }  // namespace
 
-TEST(Capillary, ConstructorsAndWindowSetters) {
+TEST(Capillary, ConstructionCopyKeepsTheTableAssignmentGivesAFreshOne) {
     double f = 0.0;
     KwCap().normalizeL1(&f);  // no traces: nothing to do
     EXPECT_EQ(KwCap(-3, 10).getNumTraces(), 0);
-    KwCap sized(4, 100);
-    EXPECT_EQ(sized.getSignalEndPnt(), 0);  // the capillary's own window stays 0..0
-    EXPECT_EQ(sized.getPnterToTrace(3)->getSignalEndPnt(), 99);
-
-    KwCap cap = rampCap(4, 100);
-    EXPECT_EQ(cap(2, 5), 206.0);
-    EXPECT_EQ(cap.getPnterToTrace(3)->getSampleRate(), 3.0);
-    // The window setters apply the trace's zeroing rule to every trace.
-    cap.setSignalEndPnt(80);
-    EXPECT_EQ(cap(0, 90), 91.0);
-    cap.setSignalEndPnt(70);
-    for (int t = 0; t < 4; ++t) {
-        EXPECT_EQ(cap(t, 71) + cap(t, 80), 0.0);
-        EXPECT_EQ(cap(t, 81), 100.0 * t + 82.0);
-        EXPECT_EQ(cap.getPnterToTrace(t)->getSignalEndPnt(), 70);
-    }
-    cap.setSignalStartPnt(10);
-    EXPECT_EQ(cap(3, 5), 306.0);
-}
-
-TEST(Capillary, CopyKeepsTheTableAssignmentGivesAFreshOne) {
+    KwCap sized(4, 100);  // the capillary's own window stays 0..0
+    EXPECT_EQ(std::make_pair(sized.getSignalEndPnt(), sized.getPnterToTrace(3)->getSignalEndPnt()),
+              std::make_pair(0, 99));
     KwCap src = rampCap(2, 10);
+    EXPECT_EQ(std::make_pair(src(1, 5), src.getPnterToTrace(1)->getSampleRate()),
+              std::make_pair(106.0, 3.0));
     const float r0[2] = {1.0f, -0.25f}, r1[2] = {0.5f, 2.0f};
     const float* ssm[2] = {r0, r1};
     src.setSystemSSM(ssm);
     EXPECT_EQ(src.getSystemSSM()(0, 1) + src.getSystemSSM()(1, 0), 0.25);
-
     KwCap copy(src), assigned(4, 3);
     EXPECT_EQ(std::make_pair(copy.getSystemSSM()(1, 1), copy.getSamplingRate()),
               std::make_pair(2.0, 3.0));
@@ -99,6 +83,14 @@ TEST(Capillary, FormsApplyTheTraceOperationToEveryTrace) {
          [](KwTrace& t) { t.trippleMexicanHatFilter(2.5, 4.0); }},
         {[](Cap& c) { c.setNoiseLevelForNormalized(5.0); },
          [](KwTrace& t) { t.setNoiseLevelForNormalized(5.0); }},
+        {[](Cap& c) { c.setSignalEndPnt(400), c.setSignalEndPnt(300), c.setSignalStartPnt(10); },
+         [](KwTrace& t) {
+             t.setSignalEndPnt(400), t.setSignalEndPnt(300), t.setSignalStartPnt(10);
+         }},
+    };
+    auto state = [](const KwTrace& t) {
+        return std::make_tuple(samplesOf(t), t.getNoiseLevel(), t.getSignalStartPnt(),
+                               t.getSignalEndPnt());
     };
     for (const Form& form : forms) {
         Cap cap = kwtest::makeCap<Cap>(rows, 3.0);
@@ -108,8 +100,7 @@ TEST(Capillary, FormsApplyTheTraceOperationToEveryTrace) {
             KwTrace single = kwtest::traceOf(rows[t], 3.0);
             single.setNoiseLevel(8.0);
             form.second(single);
-            EXPECT_EQ(samplesOf(*cap.getPnterToTrace(t)), samplesOf(single));
-            EXPECT_EQ(cap.getPnterToTrace(t)->getNoiseLevel(), single.getNoiseLevel());
+            EXPECT_EQ(state(*cap.getPnterToTrace(t)), state(single));
         }
     }
 }

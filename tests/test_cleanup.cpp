@@ -79,7 +79,6 @@ TEST(Cleanup, ReplaceWithParabolaAndRemoveSection) {
     KwTrace zeros = traceOf({0, 4, -4, 7, 0});
     zeros.replaceWithParabola(0, 4, 0.0);
     EXPECT_EQ(samplesOf(zeros), V(5, 0.0));
-
     // Ends on the window edge take the far end's value first.
     KwTrace s = traceOf({6, 6, 6, 6, 6, -50, 6, 6, 6, 6, 2, 6, 6, 6, 6, 30, 6, 6, 6, 6});
     s.setSignalStartPnt(5);
@@ -103,7 +102,6 @@ TEST(Cleanup, CleaningBlanksTheStartAndRemovesDeepDips) {
         EXPECT_EQ(t.getMaxData(0, start - 1), 0.0);
         EXPECT_EQ(t.getMinData(start, 19), start < 20 ? 5.0 : 1e300);
     }
-
     const V v = runWithDip(8000);
     for (int fillEnds : {0, 1}) {
         KwTrace d = traceOf(v, 4.0);
@@ -133,7 +131,6 @@ TEST(Cleanup, DeepLimitIsLiteralAndArrayEndsAreSafe) {
     EXPECT_NE(t[16], -116.0);
     EXPECT_NEAR(t[17] - 3.0 * t[16] + 3.0 * t[15] - t[14], 0.0, 1e-9);
     for (int i : {0, 13, 18, 32}) EXPECT_EQ(t[i], v[i]);
-
     // Dips at both ends of the array: the balancing stops there.
     V w = ripple(35);
     w.insert(w.begin(), {-400, -300});
@@ -165,7 +162,6 @@ TEST(Cleanup, DeAnomalousHighPkRemovesTowersValleyToValley) {
         {{12, 9, 15, 7, 5.5}, {0, 0, 0, 0, 0}},
     };
     for (const auto& c : cases) EXPECT_EQ(removedPeaks(c.first), c.second);
-
     V v = runWithDip(3000);                        // the dip lies beyond 3000
     kwtest::addGaussian(v, 1507.0, 10000.0, 1.0);  // between peaks at 1500, 1514
     KwTrace t = traceOf(v);
@@ -175,7 +171,6 @@ TEST(Cleanup, DeAnomalousHighPkRemovesTowersValleyToValley) {
     int changed = 0;
     for (int i = 0; i < 3000; ++i) changed += t[i] != v[i];
     EXPECT_LT(changed, 12);
-
     // At the beginning (1 Hz: w = 30 samples, so the window needs mid >= 600).
     V base(1500, 0.0);
     for (int c = 45; c < 1480; c += 10) kwtest::addGaussian(base, c, 100.0, 1.5);
@@ -203,7 +198,6 @@ TEST(Cleanup, FixScarAndSmoothingDips) {
     EXPECT_EQ(t[11], 0.0);  // m = 20 - trunc(10 * 12 / 14 + 0.5)
     for (int i = 12; i < 20; ++i) EXPECT_NEAR(t[i], through(i, 11, 0, 15.5, 3.6, 20, 12), 1e-9);
     for (int i : {0, 9, 10, 20, 21, 22, 26, 31}) EXPECT_EQ(t[i], v[i]) << i;
-
     // Mirror image (straight fall 12..3 into 2 at 20), through the capillary.
     V m(32, 20.0);
     for (int i = 0; i < 20; ++i) m[i] = i < 10 ? 30.0 : 22.0 - i;
@@ -213,7 +207,6 @@ TEST(Cleanup, FixScarAndSmoothingDips) {
     EXPECT_EQ(V({cap(0, 19), cap(0, 20)}), V({0.0, 2.0}));  // m = 20 - trunc(10 * 2 / 14 + 0.5)
     for (int i = 11; i < 19; ++i)
         EXPECT_NEAR(cap(0, i), through(i, 10, 12, 14.5, 3.6, 19, 0), 1e-9);
-
     KwTrace d = traceOf({10, 50, 2, 50, 40, 7, 40, 100, 30, 1});
     d.smoothingDips();
     EXPECT_EQ(samplesOf(d), V({10, 50, 47.5, 50, 40, 38, 40, 100, 30, 1}));

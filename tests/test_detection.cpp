@@ -67,7 +67,6 @@ TEST(GetNextEvent, BackwardAndForwardScans) {
     const KwTrace r = traceOf({0, 0, 0, 4, 5, 7, 10, 14, 19, 25, 32, 40, 10, 0, 0, 0, 0});
     EXPECT_EQ(scan(r, 2, 14, 1).first, (Bounds{2, 13, 9, 12}));
     EXPECT_EQ(scan(r, 2, 14, -1).first, (Bounds{2, 14, 3, 12}));
-
     // Random peaks: backward is forward over the reversed trace, mirrored.
     std::mt19937 rng(7);
     std::normal_distribution<double> noise(0.0, 2.0);
@@ -108,7 +107,6 @@ TEST(GetNextEvent, ValleysStartsAndRangeEnds) {
     EXPECT_EQ(low.getNextEvent(0, 2, 9, 3.0, 0.5, 4.0, 1).dataExist(), 0);
     EXPECT_EQ(scan(low, 2, 9, 1), Found({11, 11, 11, 11}, {}));
     EXPECT_EQ(scan(low, 2, 9, -1), Found({0, 0, 0, 0}, {}));
-
     // Started on an earlier peak's tail: the start walks down to the valley
     // at 7; without look-ahead (width 2) the tail itself is the event.
     const KwTrace tail = traceOf({0, 0, 50, 40, 30, 20, 15, 12, 13, 30, 60, 30, 10, 5, 0, 0, 0, 0});
@@ -176,7 +174,6 @@ TEST(DetectPeak, ExtremaStretchBetweenTwoMinimaAndWidestEvent) {
     EXPECT_EQ(x.scanIsMinimum(1) + x.scanIsMinimum(6), 2);
     x.setSignalEndPnt(1);
     EXPECT_EQ(x.scanIsMaximum(1) + x.scanIsMinimum(1), 2);
-
     using Peak = std::tuple<double, int, int>;  // height, start, end
     auto peak = [](KwTrace t, int pos, int dir) {
         int s = -7, e = -7;
@@ -192,7 +189,6 @@ TEST(DetectPeak, ExtremaStretchBetweenTwoMinimaAndWidestEvent) {
     EXPECT_EQ(peak(t, 3, 1), Peak(5.0, 6, 8));
     EXPECT_EQ(std::get<0>(peak(traceOf({0, 1, 2, 3, 4, 5, 6}), 2, 1)), -1.0);
     EXPECT_EQ(std::get<0>(peak(traceOf({0, NAN, NAN, NAN, NAN, NAN, 0}), 4, -1)), -1.0);
-
     // The widest run at or above the level, counted from the sample below.
     using Run = std::tuple<int, int, int>;  // found, start, end
     auto widest = [](const KwTrace& w, int from, int to, double level) {

@@ -39,7 +39,6 @@ TEST(KwEvent, SetupCopiesSamplesAndFinishesHumps) {
     EXPECT_EQ(ev.getSummitPosition(), 103);
     EXPECT_EQ(humpsOf(ev), (Humps{{1, 0}, {3, 2}}));
     EXPECT_EQ(ev.getNumPeaks() + ev.getMinNumPeaks() + ev.sureAboutNumPeaks(), 5);
-
     // Valleys: nothing lower than the apex since the previous apex gives the
     // range start (second hump); of equal lows the earliest wins (third).
     // Humps outside the span are pinned to its nearer end; a one-sample span
@@ -70,7 +69,6 @@ TEST(KwEvent, CopiesAreDeepAndSelfAssignmentIsHarmless) {
               V({2, 2, 4}));
     assigned = KwEvent();
     EXPECT_EQ(assigned.dataExist() + assigned.getNumHumps(), 0);
-
     KwHumpList list;
     list.addApexGlobalLocatn(1);
     list.addApexGlobalLocatn(2);
@@ -94,41 +92,33 @@ TEST(KwEvent, PointWithValueCloseTo) {
 }
 
 TEST(KwPeak, AreasSplitAndSynthetic) {
-    KwPeak p;
-    p.setStartPnt(100);
-    p.setEndPnt(101);
-    EXPECT_EQ(p.split(), nullptr);
-    p.setEndPnt(110);
-    p.setHeight(10.0);
-    p.setSigma(2.0);
+    auto peak = [](int start, int end, double centre, double height, double sigma, double base) {
+        KwPeak p;
+        p.setStartPnt(start), p.setEndPnt(end), p.setLocatn(centre);
+        p.setHeight(height), p.setSigma(sigma), p.setBase(base);
+        return p;
+    };
+    EXPECT_EQ(peak(100, 101, 100.5, 10, 2, 2).split(), nullptr);
+    KwPeak p = peak(100, 110, 105.0, 10, 2, 2);
     EXPECT_NEAR(p.getArea(), 50.132566, 1e-9);
-    p.setLocatn(105.0);
-    p.setBase(2.0);
     std::unique_ptr<KwPeak> q(p.split());
     ASSERT_NE(q, nullptr);
-    for (const KwPeak* r : {&p, q.get()}) {
+    for (const KwPeak* r : {&p, q.get()}) {  // the area shared, the base kept
         EXPECT_EQ(V({r->getHeight(), r->getVariance(), r->getBase()}),
                   V({2.0 + 8.0 * 0.7071067623730956, -1.0, 2.0}));
         EXPECT_DOUBLE_EQ(r->getSigma(), 1.414213524746191);
     }
     EXPECT_EQ(V({p.getLocatn(), q->getLocatn()}), V({104.5, 105.5}));
-    // Centres that would leave the span are moved back into it.
-    for (double centre : {100.2, 109.8}) {
+    for (double centre : {100.2, 109.8}) {  // centres leaving the span move back into it
         p.setLocatn(centre);
         std::unique_ptr<KwPeak> right(p.split());
         const double left = centre < 105 ? 100.7 : 108.3;
         EXPECT_DOUBLE_EQ(p.getLocatn(), left);
         EXPECT_DOUBLE_EQ(right->getLocatn(), left + 1.0);
     }
-
     // The synthetic curve plus base is added over start..end only.
-    p.setStartPnt(2);
-    p.setEndPnt(8);
-    p.setLocatn(5.0);
-    p.setHeight(10.0);
-    p.setSigma(2.0);
-    p.setBase(1.0);
     V buf(11, 0.5);
+    p = peak(2, 8, 5.0, 10.0, 2.0, 1.0);
     p.synthetic(buf.data(), 0);
     p.synthetic(buf.data(), 0);
     EXPECT_EQ(buf[1] + buf[9], 1.0);
@@ -148,7 +138,6 @@ TEST(KwTraceSynthSinglePeak, MeasuresTheSectionAndStaysInside) {
     KwTrace u = kwtest::traceOf({0, 0, 8, 9, 10, 9, 6, 0, 0});
     u.synthSinglePeak(2, 6);
     EXPECT_NEAR(u[6], 6.0, 1e-12);
-
     // Flat at the maximum, no signal, NaN: left alone; no crossing at all,
     // one crossing: finite. Never outside.
     const std::vector<V> sections = {

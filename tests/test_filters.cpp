@@ -39,7 +39,6 @@ TEST(Smoothing, CosineWeightedAverageRenormalisedAtTheEnds) {
     EXPECT_DOUBLE_EQ(t[0], (4.0 + w * 8.0) / (1.0 + w));  // one neighbour at the end
     EXPECT_DOUBLE_EQ(t[2], (-3.0 + w * (8.0 + 2.0)) / (1.0 + 2.0 * w));
     EXPECT_EQ(t[4] + t[5], 0.0);  // negative averages are clipped
-
     // n = 2 and 3 only clip negatives; n < 2 does nothing; a window far wider
     // than the trace averages over all of it.
     for (int n : {2, 3, 1, 0, -7, std::numeric_limits<int>::max()}) {
@@ -70,7 +69,6 @@ TEST(MexicanHat, AdoptionKeepsWideHumpsAtUnfilteredHeight) {
     for (int i = 7; i <= 16; ++i) expected[i] = F[i] * 2.0;    // (20/5) * (20-10)/(30-10)
     for (int i = 19; i <= 29; ++i) expected[i] = F[i] * 10.0;  // 60/6, no gate
     EXPECT_EQ(samplesOf(t), expected);
-
     // Nothing positive: all before E-1 is cleared, E-1 kept, E always 0.
     kwtest::Trace flat(10);
     flat = 3.0;
@@ -109,7 +107,6 @@ TEST(MexicanHat, VariableWidthAgreesWithThreeWidthForConstantWidth) {
         kept += three[i] > 0.0;
     }
     EXPECT_GT(kept, 100);
-
     // A width growing from 1 to 10 from the array start: the tail's kernel
     // (half-width 40) must not make the middle read before the array.
     V growing(600);

@@ -155,7 +155,6 @@ TEST(HostileWindows, WindowOutsideTheSamplesIsRefused) {
     EXPECT_EQ(traceAnswers(KwTrace(), 0, 0), kTraceRefusals);
     EXPECT_EQ(traceAnswers(KwTrace(0), 0, 5), kTraceRefusals);
     EXPECT_EQ(KwTrace(0).getInflexionPnt(3, 3, 1.0) + KwTrace().getInflexionPnt(0, 5, 1.0), 3);
-
     // Windows inside the samples with an envelope end past them.
     KwTrace t = fullTrace();
     kwtest::Cap cap = fullCap();

@@ -52,7 +52,6 @@ TEST(Noise, HistogramBins) {
     EXPECT_DOUBLE_EQ(noiseLevel(two), (1.0 - 20.0 / 30.0) * 100.0);
     EXPECT_DOUBLE_EQ(minimumHeight(plateau(800, 37.3, 400)), (1.0 - 50.0 / 80.0) * 100.0);
     EXPECT_DOUBLE_EQ(minimumHeight(plateau(1000, 37.3, 400)), (1.0 - 62.0 / 100.0) * 100.0);
-
     // No bin rises: the lowest bin's edge. Fewer than 10 samples: the level
     // stays. Nothing positive: 0.
     EXPECT_DOUBLE_EQ(noiseLevel(V(300, 50.0)), 50.0 / 30.0);
@@ -87,7 +86,6 @@ TEST(Noise, NormalizedLevelPeakHeightAndExcursionWidth) {
     t.setNoiseLevelForNormalized(5.0);
     onlyPeaks.setNoiseLevelForNormalized(5.0);
     EXPECT_EQ(V({t.getNoiseLevel(), onlyPeaks.getNoiseLevel()}), V({2.5, -1.0}));
-
     const KwTrace capped = traceOf({0, 3, 0, 2, 0});
     EXPECT_DOUBLE_EQ(traceOf({1, 2, 3, 4, 5}).averagedPkHeight(0, 4, 0.5, 0.0), 5.0);
     EXPECT_DOUBLE_EQ(traceOf({5, 1, 2, 1}).averagedPkHeight(0, 3, 0.3, 0.0), 3.5);
@@ -95,7 +93,6 @@ TEST(Noise, NormalizedLevelPeakHeightAndExcursionWidth) {
     EXPECT_DOUBLE_EQ(capped.averagedPkHeight(0, 4, 0.1, 3.0), 2.0);
     EXPECT_DOUBLE_EQ(capped.averagedPkHeight(1, 3, 0.1, 1.0), 0.1 * 3.0);  // none qualifies
     EXPECT_DOUBLE_EQ(traceOf({1, 1, 1}).averagedPkHeight(0, 2, 0.5, 0.0), 0.5);
-
     // An excursion the range starts in is skipped; one still open is not
     // counted; without one the width is left alone.
     const std::pair<V, V> widths[] = {
@@ -118,7 +115,6 @@ TEST(Envelope, SegmentsOfOneMinute) {
     EXPECT_EQ(kwtest::samplesOf(t59), v);
     t90.envelopeNormalize(5, 10.0, 89, 0.0);
     for (int i = 0; i < 90; ++i) EXPECT_NEAR(t90[i], v[i] * 0.25, 1e-9) << i;
-
     // Past the envelope's end it is held flat; outside the window nothing
     // changes; nothing positive, nothing changes.
     KwTrace past = traceOf(spikes(130, 5, 40.0)), negative = traceOf(V(120, -5.0));
@@ -127,7 +123,6 @@ TEST(Envelope, SegmentsOfOneMinute) {
     EXPECT_NEAR(past[112], 10.0, 1e-9);
     negative.envelopeNormalize(1, 10.0, 119, 0.0);
     EXPECT_EQ(V({past[127], negative[60]}), V({40.0, -5.0}));
-
     // Segment peaks 100, 100 and 1000 (mean 400): the first two are raised to
     // the band's floor (about 200), the last cut to 2x the mean and then to
     // 1.5x its neighbours; the constant envelope is their mean.
@@ -147,7 +142,6 @@ TEST(Envelope, LevelsFadingPeaksAndCapillaryTarget) {
     KwTrace t = traceOf(v);
     t.envelopeNormalize(1, 50.0, 599, 0.0);
     for (int i = 5; i < 600; i += 10) EXPECT_NEAR(t[i], 50.0, 0.03 * 50.0) << i;
-
     // The capillary's target comes from the peaks of its first fifth.
     std::vector<V> rows = {spikes(300, 10, 50.0), spikes(300, 10, 100.0), V(300, 0.0)};
     rows[2][60] = 500.0;  // just past the first fifth (0..59): not used

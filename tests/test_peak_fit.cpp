@@ -40,7 +40,6 @@ TEST(PeakFit, InitialEstimateAndSurplusPeaks) {
     }
     EXPECT_EQ(first.getVariance(), 0.0);
     EXPECT_TRUE(fit.getVariance() >= 0.0 && fit.getVariance() < 1e-12);
-
     // One hump, two peaks: h/sqrt2 and sigma/sqrt2 at mu -+ (sqrt2 - 1) sigma'.
     KwPeak pair[2];
     eventOver(one, 5, 35, {20}, 5, 35, 2).peakFit1(pair);
@@ -48,7 +47,6 @@ TEST(PeakFit, InitialEstimateAndSurplusPeaks) {
     for (int j = 0; j < 2; ++j)
         expectPeak(pair[j], 100.0 / std::sqrt(2.0),
                    20.0 + (2 * j - 1) * (std::sqrt(2.0) - 1.0) * s2, s2);
-
     // Humps of 50 and 80, four peaks: both surplus peaks go to the 80 hump
     // (80/sqrt2 = 56.6 still beats 50), which ends with three of 80/sqrt3.
     const V two = gaussians(61, {{0, 20.0, 50.0, 3.0}, {0, 40.0, 80.0, 3.0}});
@@ -72,7 +70,6 @@ TEST(PeakFit, CentreLimitsSpreadingAndDegenerateEvents) {
     KwPeak spread[2];
     eventOver(z, 10, 50, {24, 34}, 10, 15).peakFit(spread);
     EXPECT_EQ(V({spread[0].getLocatn(), spread[1].getLocatn()}), V({20.0, 40.0}));
-
     // Flank below zero, no signal, hump below zero, flat (singular normal
     // matrix), vanishing samples, huge apex: finite values inside the event.
     const std::vector<V> cases = {{-5, -5, -5, 100, -5, -5, -5},    {0, 0, 0, 0, 0, 0, 0},
@@ -124,7 +121,6 @@ TEST(PeakFit, RecoversKnownGaussiansFromANoisyTrace) {
     std::normal_distribution<double> noise(0.0, 1.5);
     for (double& v : y) v += noise(rng);
     const KwTrace trace(n, y.data());
-
     std::size_t slot = 0;
     for (int start = 2;; ++slot) {
         // Onset 20 keeps noise from opening events; valley 10 ends them in it.

@@ -61,7 +61,6 @@ TEST(RunDataFile, WritesLittleEndianAndReadsBack) {
     const Read part(path, 2, 1);
     EXPECT_EQ(part.result, 1);
     EXPECT_EQ(std::make_pair(part.count, part(0, 0)), std::make_pair(1ul, 5u));
-
     // The writer refuses what it cannot store and leaves no partial file.
     EXPECT_NE(kw::writeRunData(tempPath("none.qrd"), {}), "");
     EXPECT_NE(kw::writeRunData(tempPath("ragged.qrd"), {{1, 2}, {3}}), "");

@@ -29,7 +29,6 @@ TEST(SignalEnds, ExtendBoundariesAndDetectFirstEvent) {
     t.setSignalStartPnt(5);
     EXPECT_EQ(extended(5, 12, 1e100), Ints({5, 12}));  // already at the edges
     EXPECT_EQ(extended(3, 20, 1e100), Ints({3, 20}));  // beyond them
-
     KwTrace e = traceOf({1, 2, 1, 3, 8, 12, 7, 2, 9, 14, 10, 3, 1, 2});
     auto first = [&](int a, int b, double thr, int dir) {
         const int found = e.detectFirstEvent(a, b, thr, dir);
@@ -58,7 +57,6 @@ TEST(SignalEnds, MarkTheEndsFindsRunBetweenPrimerAndNoiseTail) {
     endOnly.markTheEnds(0.1, 0);
     EXPECT_EQ(Ints({endOnly.getSignalStartPnt(), endOnly.getSignalEndPnt()}),
               Ints({0, t.getSignalEndPnt()}));
-
     // The noise peaks are taken up to E - 2: the maximum 1 at 18 does not
     // count, P = 10 and the end moves to the valley after it. Fewer than 20
     // samples, or no local maximum: the end stays.
@@ -73,7 +71,6 @@ TEST(SignalEnds, MarkTheEndsFindsRunBetweenPrimerAndNoiseTail) {
     flat.markTheEnds(0.2, 1);
     EXPECT_EQ(Ints({tail.getSignalEndPnt(), shortTrace.getSignalEndPnt(), flat.getSignalEndPnt()}),
               Ints({6, 18, 499}));
-
     KwTrace z = traceOf(V(10, 4.0));
     z.setSignalStartPnt(3);
     z.setSignalEndPnt(6);
@@ -101,7 +98,6 @@ TEST(SignalEnds, FindPlateauRegionAndBigTail) {
     rising.setSignalStartPnt(100);
     EXPECT_EQ(plateau(rising), Ints({100, 999}));
     EXPECT_EQ(plateau(traceOf({5, 1, 5, 1, 5, 1, 5, 1, 5, 1})), Ints({0, 9}));
-
     // Baseline 10/13 alternating, raised to 100/110 over 400..799.
     V b(1200);
     for (int i = 0; i < 1200; ++i)
@@ -150,7 +146,6 @@ TEST(SignalEnds, RealRunsStartAfterPrimerAndEndNearLastCall) {
             raw.begin());
         const double lastCall = static_cast<double>(run.callPositions.back()) /
                                 static_cast<double>(run.processed[0].size());
-
         KwTrace t = traceOf(sum, run.samplingRate);
         t.markTheEnds(0.2, 1);
         EXPECT_GT(t.getSignalStartPnt(), onset);

@@ -45,13 +45,11 @@ TEST(ExportFile, ByteForByteAndReadBack) {
         kwtest::makeCap(c.first, 3.0).output(&path[0]);
         EXPECT_EQ(kwtest::readFile(path), c.second);
     }
-
     kwtest::makeCap({{1, 2}, {3, 4}, {5, 6}, {7, 8.5}}, 3.0).output(&path[0]);
     KwCap cap(4, 1);
     cap.input(&path[0], nullptr);
     EXPECT_EQ(std::make_pair(cap.getNumData(), cap(3, 1)), std::make_pair(2, 8.5));
     EXPECT_EQ(cap.getPnterToTrace(0)->getSignalEndPnt(), 1);
-
     // Any other first word: rate 1.0 and single-precision samples.
     std::string other = writeTemp("other.txt", "X 2 a b\n0.1 1 2 3\n4 5 6 7\n");
     KwCap cap2 = kwtest::makeCap({{9}, {9}, {9}, {9}}, 3.0);
@@ -65,7 +63,6 @@ TEST(ExportFile, ByteForByteAndReadBack) {
     std::string huge = writeTemp("hugeexport.txt", "X 2000000000 a b\n1 2 3 4\n");
     cap2.input(&huge[0], nullptr);
     EXPECT_EQ(cap2.getNumData(), 2);
-
     // Point files skip their first column.
     double rate = 0.0, *x = nullptr, *y = nullptr;
     ASSERT_EQ(
@@ -83,7 +80,6 @@ TEST(TraceFiles, ProcessedLineCountAndIndexed) {
     EXPECT_EQ(V({1.0 * p.numTraces, 1.0 * p.numData, p.rate, 1.0 * p.result}), V({3, 2, 3, 17}));
     EXPECT_EQ(V({p.p[0][1], p.p[2][1]}), V({4.0, static_cast<double>(0.1f)}));
     EXPECT_EQ(p.p[3], nullptr);  // padding for ReleasePointer
-
     // Line ends LF, CR (row only) and CR LF give the same three traces.
     for (const char* text : {"N_LINES: 2 a b\n1 2 3\n4 5 6\n", "N_LINES: 2 a b\n1 2 3\r\n4 5 6\n",
                              "N_LINES: 2 a b\r\n1 2 3\r\n4 5 6\r\n"}) {
@@ -106,7 +102,6 @@ TEST(TraceFiles, InputBringsOneHertzToThreeHertz) {
     // A rate in no band: file length, zero rows.
     auto odd = rowsOf(writeTemp("p5.txt", "pRoCeSsEd x 1 2 5.0 0\n7 8\n"), true);
     EXPECT_EQ(std::make_pair(odd.numData, odd.p[0][1]), std::make_pair(2, 0.0));
-
     // The interpolation is exact on a quartic and safe on two samples.
     auto quartic = [](double x) { return 0.5 * x * x * x * x - 3 * x * x * x + x - 7; };
     V in(9), out(27);
@@ -139,7 +134,6 @@ TEST(TraceFiles, MalformedFilesNeverCrash) {
             EXPECT_EQ(r.p, nullptr) << u.first;
         }
     }
-
     // Header only, a truncated row, letters: what is missing reads as 0.0 and
     // the numbers after a bad word are still read.
     auto h = rowsOf(writeTemp("honly.txt", "pRoCeSsEd x 2 3 3.0 5\n"));
@@ -148,7 +142,6 @@ TEST(TraceFiles, MalformedFilesNeverCrash) {
     EXPECT_EQ(V({t.p[0][1], t.p[1][1]}), V({3.0, 0.0}));
     auto l = rowsOf(writeTemp("letters.txt", "pRoCeSsEd x 2 2 3.0 5\n1 abc\nxyz 4\n"));
     EXPECT_EQ(V({l.p[0][0], l.p[1][0], l.p[0][1], l.p[1][1]}), V({1.0, 0.0, 0.0, 4.0}));
-
     // A first data row far longer than the 120-byte row buffer.
     std::string row;
     while (row.size() < 10000) row += "1.5 ";

@@ -1,10 +1,6 @@
 // Baseline removal: chord baseline, dip flooring, widest gap and tent removal.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <utility>
-#include <vector>
-
 #include "synthetic.h"
 
 namespace {
@@ -58,9 +54,7 @@ TEST(Baseline, RefusesWindowsThatDoNotFit) {
     EXPECT_EQ(KwCap().deBaseline(1), 1);
 }
 
-// Peaks on a falling exponential plus a rising line, a little noise: the
-// peak-free stretches end within 1 % of the peak height of zero, the peaks
-// keep their height.
+// Drifting baseline under peaks: flat stretches end within 1 % of zero, peaks keep height.
 TEST(Baseline, RemovesSlowDriftUnderPeaks) {
     const int n = 6000;
     KwTrace t = traceOf(kwtest::driftingPeaks(n, 200.0, 2000.0, 1.0, 7), 3.0);

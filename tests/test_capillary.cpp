@@ -4,8 +4,6 @@
 
 #include <functional>
 #include <tuple>
-#include <utility>
-#include <vector>
 
 #include "synthetic.h"
 

@@ -2,10 +2,7 @@
 // dips, towering peaks, scars and one-sample dips.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <limits>
-#include <vector>
 
 #include "synthetic.h"
 
@@ -119,9 +116,8 @@ TEST(Cleanup, CleaningBlanksTheStartAndRemovesDeepDips) {
 }
 
 TEST(Cleanup, DeepLimitIsLiteralAndArrayEndsAreSafe) {
-    // avgAbs 36, meanMin -40: deep is below -116, and -116 itself is neither
-    // deep nor shallow, so 14..17 becomes one parabola through it, balanced
-    // back onto -296.
+    // avgAbs 36, meanMin -40: -116 is neither deep (below it) nor shallow, so 14..17
+    // becomes one parabola through it, balanced back onto -296.
     V v = ripple(15), after = ripple(15);
     v.insert(v.end(), {-400.0, -116.0, -296.0});
     v.insert(v.end(), after.begin(), after.end());

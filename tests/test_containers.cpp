@@ -1,13 +1,9 @@
 // The array layer: arrays, dense linear algebra, interpolation and fits.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
-#include <random>
-#include <utility>
-#include <vector>
 
-#include "kwsignal/containers.h"
+#include "synthetic.h"
 
 namespace {
 
@@ -54,10 +50,8 @@ TEST(KwdbAry, RangesCopiesAndMostProbableValue) {
     b[1] = 0.0;
     EXPECT_EQ(a.getNumData(), 5);
     EXPECT_EQ(a[1] + c[1], -14.0);
-    // (samples, bin width, mode). Of bins from the lowest value the fullest
-    // gives its mean, the lower of equal ones; non-finite values are ignored.
-    // Widths far below the spread build no bin array; no usable width is one
-    // bin (the mean); nothing usable is 0.
+    // (samples, width, mode): the fullest bin's mean (lower of equal ones), non-finite
+    // ignored; tiny widths build no bins; no usable width: the mean; nothing usable: 0.
     const std::pair<V, V> cases[] = {
         {{5.0, 1.0, 9.0, 1.2, 5.05, 1.1, kNaN, kInf, -kInf}, {1.0, 1.1}},
         {{3.2, 0.5, 3.0, 0.0}, {1.0, 0.25}},

@@ -3,11 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cmath>
-#include <random>
 #include <tuple>
-#include <utility>
-#include <vector>
 
 #include "synthetic.h"
 

@@ -2,9 +2,7 @@
 // valleys, value semantics, the crossing search, splitting and synthesis.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <memory>
-#include <vector>
 
 #include "synthetic.h"
 
@@ -39,10 +37,8 @@ TEST(KwEvent, SetupCopiesSamplesAndFinishesHumps) {
     EXPECT_EQ(ev.getSummitPosition(), 103);
     EXPECT_EQ(humpsOf(ev), (Humps{{1, 0}, {3, 2}}));
     EXPECT_EQ(ev.getNumPeaks() + ev.getMinNumPeaks() + ev.sureAboutNumPeaks(), 5);
-    // Valleys: nothing lower than the apex since the previous apex gives the
-    // range start (second hump); of equal lows the earliest wins (third).
-    // Humps outside the span are pinned to its nearer end; a one-sample span
-    // holds no samples and its humps stay as appended.
+    // Valleys: none lower than the apex gives the range start, of equal lows the earliest;
+    // humps outside the span are pinned to it; a one-sample span holds no samples.
     y = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 3, 5, 1, 0, 4, 0, 6};
     EXPECT_EQ(humpsOf(fill(y, 10, 18, {12, 14, 18})), (Humps{{2, 1}, {4, 2}, {8, 5}}));
     EXPECT_EQ(humpsOf(fill(y, 12, 16, {3, 14, 40})), (Humps{{0, 0}, {2, 0}, {4, 3}}));

@@ -1,9 +1,7 @@
 // Smoothing and Mexican-hat filtering of traces and capillaries.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
-#include <vector>
 
 #include "kwsignal/platform.h"
 #include "synthetic.h"
@@ -53,9 +51,8 @@ TEST(Smoothing, CosineWeightedAverageRenormalisedAtTheEnds) {
 }
 
 TEST(MexicanHat, AdoptionKeepsWideHumpsAtUnfilteredHeight) {
-    // Window 0..39, filtered values: a hump 2..4 too narrow for 0.6 * 10; one
-    // 7..16 topping at 11 where the trace is 2 noise levels high; one 19..29
-    // topping at 24 well above noise; one 31..37 topping below the noise.
+    // Humps of F: 2..4 too narrow for 0.6 * 10; 7..16 topping where the trace is 2 noise
+    // levels high; 19..29 well above noise; 31..37 topping below the noise.
     const V F = {-1, -1, 1, 2, 1, -1, -1, 1, 2, 3, 4, 5, 4, 3, 2, 1, 0.5, -1, -1, 1,
                  2,  3,  4, 5, 6, 5,  4,  3, 2, 1, 1, 1, 2, 3, 4, 3, 2,   1,  -1, 7};
     kwtest::Trace t(40);

@@ -2,9 +2,6 @@
 // normalisation.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <vector>
-
 #include "synthetic.h"
 
 namespace {
@@ -123,9 +120,8 @@ TEST(Envelope, SegmentsOfOneMinute) {
     EXPECT_NEAR(past[112], 10.0, 1e-9);
     negative.envelopeNormalize(1, 10.0, 119, 0.0);
     EXPECT_EQ(V({past[127], negative[60]}), V({40.0, -5.0}));
-    // Segment peaks 100, 100 and 1000 (mean 400): the first two are raised to
-    // the band's floor (about 200), the last cut to 2x the mean and then to
-    // 1.5x its neighbours; the constant envelope is their mean.
+    // Segment peaks 100, 100, 1000 (mean 400): raised to the band's floor (~200), cut to
+    // 2x the mean then 1.5x its neighbours; the constant envelope is their mean.
     V three(150, 0.0);
     three[25] = three[75] = 100.0;
     three[125] = 1000.0;

@@ -3,10 +3,6 @@
 // degenerate events, and recovery of known Gaussians from a noisy trace.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <random>
-#include <vector>
-
 #include "synthetic.h"
 
 namespace {
@@ -97,9 +93,7 @@ TEST(PeakFit, CentreLimitsSpreadingAndDegenerateEvents) {
     EXPECT_EQ(untouched.getSigma(), -1.0);
 }
 
-// Known Gaussians (sigma 3) plus noise in slots 60 samples apart, scanned and
-// fitted: single peaks, and pairs 1.5 sigma apart (one hump, the caller asks
-// for two) or 2.5 sigma apart (two humps).
+// Known single Gaussians and pairs 1.5 sigma (one hump) or 2.5 sigma apart, with noise.
 TEST(PeakFit, RecoversKnownGaussiansFromANoisyTrace) {
     const double sigma = 3.0;
     const int n = 6000;

@@ -1,12 +1,6 @@
 // Run-data files: the .qrd writer and reader, and KwCap::input2.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <fstream>
-#include <string>
-#include <utility>
-#include <vector>
-
 #include "kwsignal/rundata.h"
 #include "synthetic.h"
 

@@ -2,13 +2,8 @@
 // of the separation matrix and the capillary's learning and refining.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "synthetic.h"
 

@@ -2,10 +2,6 @@
 // useful signal, plateaus and big tails.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
-#include <vector>
-
 #include "kwsignal/platform.h"
 #include "synthetic.h"
 
@@ -57,9 +53,8 @@ TEST(SignalEnds, MarkTheEndsFindsRunBetweenPrimerAndNoiseTail) {
     endOnly.markTheEnds(0.1, 0);
     EXPECT_EQ(Ints({endOnly.getSignalStartPnt(), endOnly.getSignalEndPnt()}),
               Ints({0, t.getSignalEndPnt()}));
-    // The noise peaks are taken up to E - 2: the maximum 1 at 18 does not
-    // count, P = 10 and the end moves to the valley after it. Fewer than 20
-    // samples, or no local maximum: the end stays.
+    // Noise peaks count up to E - 2 (not the 1 at 18): the end moves past the 10.
+    // Fewer than 20 samples, or no local maximum: the end stays.
     V twoPeaks(20, 0.0);
     twoPeaks[5] = 10.0;
     twoPeaks[18] = 1.0;
@@ -116,10 +111,8 @@ TEST(SignalEnds, FindPlateauRegionAndBigTail) {
     EXPECT_EQ(tail(-50, 5000, -5000, 20, 3.0)[0], 1);
 }
 
-// Summed baseline-removed channels of an instrument file: the start lies past
-// the primer onset (a fifth of the way from the pre-run median to the top of
-// the first 30 % of raw scans) and within two minutes of it; the end, the
-// last call being at the end of the processed data, in the last tenth.
+// Instrument files: the start lies within two minutes after the primer onset, the end
+// in the last tenth of the scans (the last call ends the processed data).
 TEST(SignalEnds, RealRunsStartAfterPrimerAndEndNearLastCall) {
     for (const char* name : {"3730.ab1", "310.ab1"}) {
         SCOPED_TRACE(name);

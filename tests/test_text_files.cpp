@@ -2,10 +2,6 @@
 // files, the 1 Hz to 3 Hz interpolation, and malformed input.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <utility>
-#include <vector>
-
 #include "synthetic.h"
 
 namespace {

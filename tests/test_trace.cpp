@@ -1,8 +1,6 @@
 // The trace as a container: window rules, shifting, normalisation, copies.
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "synthetic.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -15,18 +16,17 @@
 
 #include "kwsignal/abif.h"
 #include "kwsignal/capillary.h"
+#include "kwsignal/events.h"
+#include "kwsignal/separation.h"
 
 namespace kwtest {
 
-struct Gauss {
-    int dye;        // trace code the peak belongs to
-    double centre;  // samples
-    double height;  // sample units
-    double sigma;   // samples
+struct Gauss {  // a peak of trace code `dye`; centre and sigma in samples
+    int dye;
+    double centre, height, sigma;
 };
 
-/// Adds height * exp(-(i - centre)^2 / (2 sigma^2)) to samples within
-/// 6 sigma of the centre.
+/// Adds a Gaussian to the samples within 6 sigma of the centre.
 inline void addGaussian(std::vector<double>& y, double centre, double height, double sigma) {
     const int lo = std::max(0, static_cast<int>(std::floor(centre - 6.0 * sigma)));
     const int hi =
@@ -37,8 +37,7 @@ inline void addGaussian(std::vector<double>& y, double centre, double height, do
     }
 }
 
-/// Isolated peaks of random dye, height and position, at least `spacing`
-/// samples apart, from `margin` to n - margin.
+/// Isolated peaks of random dye and height, `spacing` apart (plus jitter).
 inline std::vector<Gauss> randomPeaks(int n, int numDyes, double spacing, double sigma,
                                       uint32_t seed, int margin = 50) {
     std::mt19937 rng(seed);
@@ -59,8 +58,7 @@ inline std::vector<std::vector<double>> pureDyes(int n, int numDyes,
     return rows;
 }
 
-/// Observed channels = mixing * pure dyes, plus Gaussian noise of the given
-/// standard deviation. mixing[k][d]: how much of dye d channel k sees.
+/// Observed channels = mixing * pure dyes (mixing[k][d]: dye d in channel k) + noise.
 inline std::vector<std::vector<double>> mix(const std::vector<std::vector<double>>& pure,
                                             const std::vector<std::vector<double>>& mixing,
                                             double noiseSigma = 0.0, uint32_t seed = 1) {
@@ -91,8 +89,7 @@ inline std::vector<double> line(int n, double a, double slope) {
     return v;
 }
 
-/// Peaks of 1000 (sigma 3) every 60 samples from 40 on a drifting baseline
-/// offset + 0.05 i + decay exp(-i / 1500), plus noise of sd noiseSd.
+/// Peaks of 1000 every 60 samples from 40 on a drifting baseline, plus noise.
 inline std::vector<double> driftingPeaks(int n, double offset, double decay, double noiseSd,
                                          uint32_t seed) {
     std::vector<double> y(n, 0.0);
@@ -102,8 +99,7 @@ inline std::vector<double> driftingPeaks(int n, double offset, double decay, dou
     return y;
 }
 
-/// Noise around 20 (sd 3) with base peaks (sigma 2.5, heights 200..1000)
-/// every 14 samples over each [from, to] span.
+/// Noise around 20 with base peaks every 14 samples over each [from, to] span.
 inline std::vector<double> baseRun(int n, uint32_t seed,
                                    const std::vector<std::pair<int, int>>& spans) {
     std::vector<double> v(n);
@@ -128,6 +124,48 @@ inline std::vector<double> samplesOf(const KwTrace& t) {
     std::vector<double> out(t.getNumData());
     for (int i = 0; i < t.getNumData(); ++i) out[i] = t[i];
     return out;
+}
+
+inline std::vector<std::vector<double>> samplesOf(const KwCap& cap) {
+    std::vector<std::vector<double>> out;
+    for (int k = 0; k < cap.getNumTraces(); ++k) out.push_back(samplesOf(*cap.getPnterToTrace(k)));
+    return out;
+}
+
+// Trace, capillary and event with the members kept for derived classes public.
+struct Trace : KwTrace {
+    using KwTrace::adoptFilteredData;
+    using KwTrace::deAnomaliousDip;
+    using KwTrace::findWidestGap;
+    using KwTrace::KwTrace;
+    using KwTrace::operator=;
+};
+
+struct Cap : KwCap {
+    using KwCap::fixScar;
+    using KwCap::getSecondDominantChnl;
+    using KwCap::KwCap;
+    using KwCap::setNoiseLevelForNormalized;
+    using KwCap::specSep;
+    using KwCap::zeroMinimum;
+};
+
+struct Event : KwEvent {
+    using KwEvent::pointWithValueCloseTo;
+};
+
+/// Event over y[first..last] (inner bounds innerFirst..innerLast, trace code
+/// code) with humps appended at the given trace indexes; n > 0 asks for n peaks.
+template <class E = KwEvent>
+E eventOver(const std::vector<double>& y, int first, int last, const std::vector<int>& apexes,
+            int innerFirst, int innerLast, int n = 0, int code = 1) {
+    E ev;
+    for (int a : apexes) ev.addApexGlobalLocatn(a);
+    int outer[2] = {first, last}, inner[2] = {innerFirst, innerLast};
+    ev.setup(code, outer, inner, 0.0, y.data());
+    ev.setNumPksBeNumHumps();
+    if (n > 0) ev.setMaxNumPeaks(n), ev.setMinNumPeaks(n);
+    return ev;
 }
 
 /// Builds a capillary, or a class derived from it, from rows (copied).
@@ -155,6 +193,19 @@ inline std::string writeFile(const std::string& path, const std::string& bytes) 
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
 }
+
+/// A path in the test temporary directory.
+inline std::string tempPath(const std::string& name) {
+    return (std::filesystem::temp_directory_path() / ("kwtest_" + name)).string();
+}
+
+/// Rows handed out by a file reader, released as the host releases them.
+struct ReadRows {
+    int numTraces = -1, numData = -1, result = -1;
+    double rate = -1.0;
+    double** p = nullptr;
+    ~ReadRows() { KwCap().ReleasePointer(p); }
+};
 
 #ifdef KWSIGNAL_SHARED_DATA
 inline std::string sharedFile(const std::string& name) {

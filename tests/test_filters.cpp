@@ -1,9 +1,7 @@
 // Smoothing and Mexican-hat filtering of traces and capillaries.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
-#include <vector>
 
 #include "kwsignal/platform.h"
 #include "synthetic.h"
@@ -11,24 +9,16 @@
 namespace {
 
 using kwtest::samplesOf;
+using V = std::vector<double>;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Reaches the hump adoption kept for derived classes.
-class FilterTrace : public KwTrace {
-public:
-    using KwTrace::adoptFilteredData;
-    using KwTrace::KwTrace;
-    using KwTrace::operator=;
-};
-
-// Isolated Gaussian peaks on a little noise.
-std::vector<double> peakyTrace(int n, uint32_t seed) {
-    std::vector<double> y = kwtest::pureDyes(n, 1, kwtest::randomPeaks(n, 1, 40.0, 4.0, seed))[0];
+V peakyTrace(int n, uint32_t seed) {  // isolated Gaussian peaks on a little noise
+    V y = kwtest::pureDyes(n, 1, kwtest::randomPeaks(n, 1, 40.0, 4.0, seed))[0];
     kwtest::addNoise(y, 2.0, seed);
     return y;
 }
 
-KwTrace windowed(const std::vector<double>& y, int start, int end, double noise) {
+KwTrace windowed(const V& y, int start, int end, double noise) {
     KwTrace t = kwtest::traceOf(y, 0.0);
     t.setSignalStartPnt(start);
     t.setSignalEndPnt(end);
@@ -39,71 +29,63 @@ KwTrace windowed(const std::vector<double>& y, int start, int end, double noise)
 }  // namespace
 
 TEST(Smoothing, CosineWeightedAverageRenormalisedAtTheEnds) {
-    const std::vector<double> x = {4.0, 8.0, -3.0, 2.0, 6.0, -40.0};
+    const V x = {4.0, 8.0, -3.0, 2.0, 6.0, -40.0};
     KwTrace t = kwtest::traceOf(x);
     t.setSignalStartPnt(2);  // the whole array is smoothed, not only the window
     t.smoothing(5, 123);
     const double w = std::cos(kwPi / 4.0);
     EXPECT_DOUBLE_EQ(t[0], (4.0 + w * 8.0) / (1.0 + w));  // one neighbour at the end
-    EXPECT_DOUBLE_EQ(t[1], (8.0 + w * (4.0 - 3.0)) / (1.0 + 2.0 * w));
     EXPECT_DOUBLE_EQ(t[2], (-3.0 + w * (8.0 + 2.0)) / (1.0 + 2.0 * w));
     EXPECT_EQ(t[4] + t[5], 0.0);  // negative averages are clipped
-
-    // n = 2 and 3 only clip negatives; n < 2 has no window and does nothing.
-    for (int n : {2, 3, 1, 0, -7}) {
+    // n = 2 and 3 only clip negatives; n < 2 does nothing; a window far wider
+    // than the trace averages over all of it.
+    for (int n : {2, 3, 1, 0, -7, std::numeric_limits<int>::max()}) {
         KwTrace c = kwtest::traceOf(x);
         c.smoothing(n, 0);
-        EXPECT_EQ(samplesOf(c), n >= 2 ? std::vector<double>({4.0, 8.0, 0.0, 2.0, 6.0, 0.0}) : x);
+        if (n > 3) {
+            for (double v : samplesOf(c)) EXPECT_TRUE(std::isfinite(v) && v >= 0.0);
+        } else {
+            EXPECT_EQ(samplesOf(c), n >= 2 ? V({4.0, 8.0, 0.0, 2.0, 6.0, 0.0}) : x);
+        }
     }
-    // A window far wider than the trace averages over all of it.
-    KwTrace wide = kwtest::traceOf(x);
-    wide.smoothing(std::numeric_limits<int>::max(), 0);
-    for (double v : samplesOf(wide)) EXPECT_TRUE(std::isfinite(v) && v >= 0.0);
 }
 
 TEST(MexicanHat, AdoptionKeepsWideHumpsAtUnfilteredHeight) {
-    // Window 0..39; filtered values laid out by hand:
-    //   0..1 below zero; 2..4 a hump of 3 samples (too narrow for 0.6 * 10);
-    //   7..16 a hump topping at 11 where the trace is 2 noise levels high;
-    //   19..29 a hump topping at 24 well above noise, ending at a flat valley
-    //   30..31; 31..37 a hump whose top lies below the noise level.
-    const std::vector<double> F = {-1, -1, 1,   2,  1,  -1, -1, 1, 2, 3, 4,  5, 4, 3,
-                                   2,  1,  0.5, -1, -1, 1,  2,  3, 4, 5, 6,  5, 4, 3,
-                                   2,  1,  1,   1,  2,  3,  4,  3, 2, 1, -1, 7};
-    FilterTrace t(40);
+    // Humps of F: 2..4 too narrow for 0.6 * 10; 7..16 topping where the trace is 2 noise
+    // levels high; 19..29 well above noise; 31..37 topping below the noise.
+    const V F = {-1, -1, 1, 2, 1, -1, -1, 1, 2, 3, 4, 5, 4, 3, 2, 1, 0.5, -1, -1, 1,
+                 2,  3,  4, 5, 6, 5,  4,  3, 2, 1, 1, 1, 2, 3, 4, 3, 2,   1,  -1, 7};
+    kwtest::Trace t(40);
     t = 50.0;
     t[11] = 20.0;
     t[24] = 60.0;
     t[34] = 5.0;
     t.setNoiseLevel(10.0);
     t.adoptFilteredData(F.data(), 10.0);
-    std::vector<double> expected(40, 0.0);
+    V expected(40, 0.0);
     for (int i = 7; i <= 16; ++i) expected[i] = F[i] * 2.0;    // (20/5) * (20-10)/(30-10)
     for (int i = 19; i <= 29; ++i) expected[i] = F[i] * 10.0;  // 60/6, no gate
     EXPECT_EQ(samplesOf(t), expected);
-
     // Nothing positive: all before E-1 is cleared, E-1 kept, E always 0.
-    FilterTrace flat(10);
+    kwtest::Trace flat(10);
     flat = 3.0;
-    const std::vector<double> negative(10, -1.0);
+    const V negative(10, -1.0);
     flat.adoptFilteredData(negative.data(), 1.0);
-    EXPECT_EQ(samplesOf(flat), (std::vector<double>{0, 0, 0, 0, 0, 0, 0, 0, 3.0, 0}));
-    // Non-finite filtered values end in finite time.
-    std::vector<double> bad(10, kNaN);
+    EXPECT_EQ(samplesOf(flat), (V{0, 0, 0, 0, 0, 0, 0, 0, 3.0, 0}));
+    V bad(10, kNaN);  // non-finite filtered values end in finite time
     bad[3] = 2.0;
     flat.adoptFilteredData(bad.data(), 1.0);
     EXPECT_EQ(flat[9], 0.0);
 }
 
 TEST(MexicanHat, IsolatedPeakKeepsItsHeightAndNothingElse) {
-    std::vector<double> y(400, 0.0);
+    V y(400, 0.0);
     kwtest::addGaussian(y, 200.0, 500.0, 4.0);
     for (int i = 0; i < 10; ++i) y[i] = y[399 - i] = 7.0;  // outside the window
     KwTrace t = windowed(y, 10, 389, 10.0);
     t.trippleMexicanHatFilter(4.0, 4.0);
-
-    // The top keeps the unfiltered 500 (up to the rounding of F * 500 / F);
-    // the hump lies within one hat width of it, the side lobes are gaps.
+    // The top keeps the unfiltered 500; the hump lies within one hat width of
+    // it, the side lobes are gaps.
     EXPECT_NEAR(t[200], 500.0, 500.0 * std::numeric_limits<double>::epsilon());
     for (int i = 10; i <= 389; ++i)
         EXPECT_TRUE(i > 190 && i < 210 ? t[i] <= t[200] : t[i] == 0.0) << i;
@@ -111,22 +93,20 @@ TEST(MexicanHat, IsolatedPeakKeepsItsHeightAndNothingElse) {
 }
 
 TEST(MexicanHat, VariableWidthAgreesWithThreeWidthForConstantWidth) {
-    const std::vector<double> y = peakyTrace(1200, 7);
+    const V y = peakyTrace(1200, 7);
     KwTrace three = windowed(y, 100, 1099, 20.0), variable = windowed(y, 100, 1099, 20.0);
     three.trippleMexicanHatFilter(3.0, 3.0);
-    const std::vector<double> widths(1000, 3.0);
+    const V widths(1000, 3.0);
     variable.variableWidthMexicanHatFilter(widths.data(), 100, 1099);
-    // The kernels differ by a factor the rescaling to unfiltered heights cancels.
-    int kept = 0;
+    int kept = 0;  // the kernels differ by a factor the rescaling cancels
     for (int i = 0; i < 1200; ++i) {
         EXPECT_NEAR(variable[i], three[i], 1e-9 * (1.0 + std::fabs(three[i]))) << i;
         kept += three[i] > 0.0;
     }
     EXPECT_GT(kept, 100);
-
     // A width growing from 1 to 10 from the array start: the tail's kernel
     // (half-width 40) must not make the middle read before the array.
-    std::vector<double> growing(600);
+    V growing(600);
     for (int i = 0; i < 600; ++i) growing[i] = 1.0 + 9.0 * i / 599.0;
     KwTrace t = windowed(peakyTrace(600, 3), 0, 599, 5.0);
     t.variableWidthMexicanHatFilter(growing.data(), 0, 599);
@@ -135,22 +115,21 @@ TEST(MexicanHat, VariableWidthAgreesWithThreeWidthForConstantWidth) {
 }
 
 TEST(MexicanHat, UnusableWidthsOrShortWindowsLeaveTheTraceAlone) {
-    const std::vector<double> y = peakyTrace(200, 5);
+    const V y = peakyTrace(200, 5);
     auto unchanged = [&](auto filter, int start, int end) {
         KwTrace t = windowed(y, start, end, 0.0);
         filter(t);
         return samplesOf(t) == y;
     };
     for (double bad : {0.0, -2.0, kNaN}) {
+        V widths(200, 3.0);
+        widths[77] = bad;
         EXPECT_TRUE(unchanged([&](KwTrace& t) { t.trippleMexicanHatFilter(bad, 3.0); }, 0, 199));
         EXPECT_TRUE(unchanged([&](KwTrace& t) { t.trippleMexicanHatFilter(3.0, bad); }, 0, 199));
-        std::vector<double> widths(200, 3.0);
-        widths[77] = bad;
         EXPECT_TRUE(unchanged(
             [&](KwTrace& t) { t.variableWidthMexicanHatFilter(widths.data(), 0, 199); }, 0, 199));
     }
-    // endWidth 3 gives a half-width of 12: a window of 23 samples is too
-    // short to hold the hat twice, 24 is enough.
+    // endWidth 3 gives a half-width of 12: 23 samples cannot hold the hat twice, 24 can.
     auto filter = [](KwTrace& t) { t.trippleMexicanHatFilter(3.0, 3.0); };
     EXPECT_TRUE(unchanged(filter, 50, 72));
     EXPECT_FALSE(unchanged(filter, 50, 73));

@@ -1,19 +1,12 @@
 // Run-data files: the .qrd writer and reader, and KwCap::input2.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <fstream>
-#include <string>
-#include <vector>
-
 #include "kwsignal/rundata.h"
 #include "synthetic.h"
 
 namespace {
 
-std::string tempPath(const std::string& name) {
-    return ::testing::TempDir() + "kwqrd_" + name;
-}
+using kwtest::tempPath;
 
 std::vector<std::vector<uint32_t>> fourChannels(uint32_t n) {
     std::vector<std::vector<uint32_t>> c(4, std::vector<uint32_t>(n));
@@ -23,19 +16,24 @@ std::vector<std::vector<uint32_t>> fourChannels(uint32_t n) {
     return c;
 }
 
-struct Imported {
-    int numTraces = -1, numData = -1, result = -1;
-    double rate = 0.0;
-    double** rows = nullptr;
-    explicit Imported(const std::string& path) {
-        result = KwCap().input2(path.c_str(), numTraces, numData, rate, &rows);
-    }
-    ~Imported() { KwCap().ReleasePointer(rows); }
-};
-
-uint32_t sample(void** channels, int c, int i) {
-    return static_cast<uint32_t*>(channels[c])[i];
+kwtest::ReadRows imported(const std::string& path) {
+    kwtest::ReadRows r;
+    r.result = KwCap().input2(path.c_str(), r.numTraces, r.numData, r.rate, &r.p);
+    return r;
 }
+
+// Reads first..first+count of path; channel c, sample i of what came back.
+struct Read {
+    KwRunDataFile file;
+    void* header = nullptr;
+    void** channels = nullptr;
+    unsigned long count = 99;
+    KwCapFileInfo info;
+    int result;
+    Read(const std::string& path, int count0, int first)
+        : result(file.Read(path.c_str(), header, channels, count0, first, &count, &info)) {}
+    uint32_t operator()(int c, int i) const { return static_cast<uint32_t*>(channels[c])[i]; }
+};
 
 }  // namespace
 
@@ -46,25 +44,17 @@ TEST(RunDataFile, WritesLittleEndianAndReadsBack) {
                                                   "\1\0\0\0\2\0\0\0\2\0\0\0"
                                                   "\4\3\2\1\7\0\0\0\5\0\0\0\6\0\0\0",
                                                   36));
-    KwRunDataFile file;
-    void* header = nullptr;
-    void** channels = nullptr;
-    unsigned long count = 0;
-    KwCapFileInfo info;
-    EXPECT_EQ(file.Read(path.c_str(), header, channels, 1, 0, &count, &info), 1);
-    EXPECT_NE(header, nullptr);
-    EXPECT_EQ(count, 2u);
-    EXPECT_EQ(info.numChannels, 2u);
-    EXPECT_EQ(info.version, 1u);
-    EXPECT_EQ(sample(channels, 0, 0), 0x01020304u);
-    EXPECT_EQ(sample(channels, 1, 1), 6u);
-    EXPECT_EQ(sample(channels, 3, 1), 0u);  // missing channel: zeros
-
+    const Read all(path, 1, 0);
+    EXPECT_EQ(all.result, 1);
+    EXPECT_NE(all.header, nullptr);
+    EXPECT_EQ(std::vector<unsigned long>({all.count, all.info.numChannels, all.info.version}),
+              std::vector<unsigned long>({2, 2, 1}));
+    EXPECT_EQ(std::vector<uint32_t>({all(0, 0), all(1, 1), all(3, 1)}),
+              std::vector<uint32_t>({0x01020304u, 6u, 0u}));  // missing channel: zeros
     // From the second channel, at most one sample.
-    EXPECT_EQ(file.Read(path.c_str(), header, channels, 2, 1, &count, nullptr), 1);
-    EXPECT_EQ(count, 1u);
-    EXPECT_EQ(sample(channels, 0, 0), 5u);
-
+    const Read part(path, 2, 1);
+    EXPECT_EQ(part.result, 1);
+    EXPECT_EQ(std::make_pair(part.count, part(0, 0)), std::make_pair(1ul, 5u));
     // The writer refuses what it cannot store and leaves no partial file.
     EXPECT_NE(kw::writeRunData(tempPath("none.qrd"), {}), "");
     EXPECT_NE(kw::writeRunData(tempPath("ragged.qrd"), {{1, 2}, {3}}), "");
@@ -88,18 +78,12 @@ TEST(RunDataFile, RejectsDamagedFiles) {
           std::string("missing")}) {
         const std::string name = damaged == "missing" ? tempPath("missing.qrd") : path;
         if (damaged != "missing") kwtest::writeFile(path, damaged);
-        KwRunDataFile file;
-        void* header = nullptr;
-        void** channels = nullptr;
-        unsigned long count = 99;
-        EXPECT_EQ(file.Read(name.c_str(), header, channels, 1, 0, &count, nullptr), 0)
-            << damaged.size();
-        EXPECT_EQ(count, 0u);
-        EXPECT_NE(file.lastError().find(name), std::string::npos) << file.lastError();
-        for (int t = 0; t < 4; ++t) ASSERT_NE(channels[t], nullptr);
-        Imported imp(name);
-        EXPECT_EQ(imp.numTraces, 0);
-        EXPECT_EQ(imp.rows, nullptr);
+        const Read r(name, 1, 0);
+        EXPECT_EQ(r.result + r.count, 0u) << damaged.size();
+        EXPECT_NE(r.file.lastError().find(name), std::string::npos) << r.file.lastError();
+        for (int t = 0; t < 4; ++t) ASSERT_NE(r.channels[t], nullptr);
+        const auto imp = imported(name);
+        EXPECT_TRUE(imp.numTraces == 0 && imp.p == nullptr);
     }
 }
 
@@ -107,15 +91,13 @@ TEST(Input2, ReadsTheRunDataFileBesideThePath) {
     const std::string qrd = tempPath("run.qrd");
     ASSERT_EQ(kw::writeRunData(qrd, fourChannels(500)), "");
     for (const std::string& path : {tempPath("run.abc"), qrd}) {
-        Imported imp(path);
-        EXPECT_EQ(imp.result, 0);
-        ASSERT_EQ(imp.numTraces, 4) << path;
-        ASSERT_EQ(imp.numData, 500);
-        EXPECT_EQ(imp.rate, 1.75);
-        EXPECT_EQ(imp.rows[2][7], 2007.0);
-        EXPECT_EQ(imp.rows[3][499], 4294967295.0);
+        const auto imp = imported(path);
+        ASSERT_EQ(std::vector<int>({imp.result, imp.numTraces, imp.numData}),
+                  std::vector<int>({0, 4, 500}))
+            << path;
+        EXPECT_EQ(std::vector<double>({imp.rate, imp.p[2][7], imp.p[3][499]}),
+                  std::vector<double>({1.75, 2007.0, 4294967295.0}));
     }
-    Imported shortPath("ab");
-    EXPECT_EQ(shortPath.numTraces, 0);
-    EXPECT_EQ(shortPath.rows, nullptr);
+    const auto shortPath = imported("ab");
+    EXPECT_TRUE(shortPath.numTraces == 0 && shortPath.p == nullptr);
 }

@@ -2,32 +2,20 @@
 // files, the 1 Hz to 3 Hz interpolation, and malformed input.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <utility>
-#include <vector>
-
 #include "synthetic.h"
 
 namespace {
 
-std::string tempPath(const std::string& name) {
-    return ::testing::TempDir() + "kwio_" + name;
-}
+using kwtest::tempPath;
+using V = std::vector<double>;
 
 std::string writeTemp(const std::string& name, const std::string& text) {
     return kwtest::writeFile(tempPath(name), text);
 }
 
-// The row array a reader handed out, released as the host releases it.
-struct Rows {
-    int numTraces = -1, numData = -1, result = -1;
-    double rate = -1.0;
-    double** p = nullptr;
-    ~Rows() { KwCap().ReleasePointer(p); }
-};
-
-Rows readRows(const std::string& path, bool interpolate = false) {
-    Rows r;
+// What read (or input, which brings 1 Hz to 3 Hz) hands out for a file.
+kwtest::ReadRows rowsOf(const std::string& path, bool interpolate = false) {
+    kwtest::ReadRows r;
     KwCap cap;
     r.result = interpolate ? cap.input(path.c_str(), r.numTraces, r.numData, r.rate, &r.p)
                            : cap.read(path.c_str(), r.numTraces, r.numData, r.rate, &r.p);
@@ -38,7 +26,7 @@ Rows readRows(const std::string& path, bool interpolate = false) {
 
 TEST(ExportFile, ByteForByteAndReadBack) {
     std::string path = tempPath("export.txt");
-    using Case = std::pair<std::vector<std::vector<double>>, const char*>;
+    using Case = std::pair<std::vector<V>, const char*>;
     for (const Case& c : {Case{{{1, 2, 3}, {0.5, -1, 0}, {1e6, 7, 8}, {0, 0, 0.25}},
                                "C_A_G_T:     3\nTHIS_IS_3_Hz_DATA:\n4Traces:\n"
                                "1.000000 0.500000 1000000.000000 0.000000 \n"
@@ -53,20 +41,17 @@ TEST(ExportFile, ByteForByteAndReadBack) {
         kwtest::makeCap(c.first, 3.0).output(&path[0]);
         EXPECT_EQ(kwtest::readFile(path), c.second);
     }
-
     kwtest::makeCap({{1, 2}, {3, 4}, {5, 6}, {7, 8.5}}, 3.0).output(&path[0]);
     KwCap cap(4, 1);
     cap.input(&path[0], nullptr);
     EXPECT_EQ(std::make_pair(cap.getNumData(), cap(3, 1)), std::make_pair(2, 8.5));
     EXPECT_EQ(cap.getPnterToTrace(0)->getSignalEndPnt(), 1);
-
     // Any other first word: rate 1.0 and single-precision samples.
     std::string other = writeTemp("other.txt", "X 2 a b\n0.1 1 2 3\n4 5 6 7\n");
     KwCap cap2 = kwtest::makeCap({{9}, {9}, {9}, {9}}, 3.0);
     cap2.input(&other[0], nullptr);
     EXPECT_EQ(cap2.getSamplingRate() + cap2.getPnterToTrace(2)->getSampleRate(), 2.0);
     EXPECT_EQ(cap2(0, 0) + cap2(3, 1), static_cast<double>(0.1f) + 7.0);
-
     // Fewer than four traces, or a count the file cannot hold: unchanged.
     KwCap two = kwtest::makeCap({{9}, {9}}, 3.0);
     two.input(&other[0], nullptr);
@@ -74,65 +59,52 @@ TEST(ExportFile, ByteForByteAndReadBack) {
     std::string huge = writeTemp("hugeexport.txt", "X 2000000000 a b\n1 2 3 4\n");
     cap2.input(&huge[0], nullptr);
     EXPECT_EQ(cap2.getNumData(), 2);
-}
-
-TEST(PointFile, SkipsFirstColumn) {
+    // Point files skip their first column.
     double rate = 0.0, *x = nullptr, *y = nullptr;
-    KwCap cap;
     ASSERT_EQ(
         cap.read(writeTemp("points.txt", "3\n9 1 2\n9 3 4.5\n9 0.1 6\n").c_str(), rate, &x, &y), 3);
-    EXPECT_EQ(rate, 1.0);
-    EXPECT_EQ(x[1] + y[1], 7.5);
-    EXPECT_EQ(x[2], static_cast<double>(0.1f));
+    EXPECT_EQ(V({rate, x[1] + y[1], x[2]}), V({1.0, 7.5, static_cast<double>(0.1f)}));
     delete[] x;
     delete[] y;
     EXPECT_EQ(cap.read(tempPath("missing").c_str(), rate, &x, &y), 0);
-    EXPECT_EQ(x, nullptr);
     EXPECT_EQ(cap.read(writeTemp("pointsneg.txt", "-4\n1 2 3\n").c_str(), rate, &x, &y), 0);
-    EXPECT_EQ(y, nullptr);
+    EXPECT_EQ(x == nullptr && y == nullptr, true);
 }
 
 TEST(TraceFiles, ProcessedLineCountAndIndexed) {
-    Rows p = readRows(writeTemp("proc.txt", "pRoCeSsEdX skip 3 2 3.0 17\n1 2 3\n4 5 0.1\n"));
-    EXPECT_EQ(std::vector<double>({1.0 * p.numTraces, 1.0 * p.numData, p.rate, 1.0 * p.result}),
-              std::vector<double>({3, 2, 3, 17}));
-    EXPECT_EQ(p.p[0][1], 4.0);
-    EXPECT_EQ(p.p[2][1], static_cast<double>(0.1f));
+    auto p = rowsOf(writeTemp("proc.txt", "pRoCeSsEdX skip 3 2 3.0 17\n1 2 3\n4 5 0.1\n"));
+    EXPECT_EQ(V({1.0 * p.numTraces, 1.0 * p.numData, p.rate, 1.0 * p.result}), V({3, 2, 3, 17}));
+    EXPECT_EQ(V({p.p[0][1], p.p[2][1]}), V({4.0, static_cast<double>(0.1f)}));
     EXPECT_EQ(p.p[3], nullptr);  // padding for ReleasePointer
-
     // Line ends LF, CR (row only) and CR LF give the same three traces.
     for (const char* text : {"N_LINES: 2 a b\n1 2 3\n4 5 6\n", "N_LINES: 2 a b\n1 2 3\r\n4 5 6\n",
                              "N_LINES: 2 a b\r\n1 2 3\r\n4 5 6\r\n"}) {
-        Rows n = readRows(writeTemp("lines.txt", text));
-        EXPECT_EQ(std::make_pair(n.numTraces, n.numData), std::make_pair(3, 2)) << text;
-        EXPECT_EQ(n.rate + n.result, 1.0);
-        EXPECT_EQ(n.p[0][0] + n.p[2][1], 7.0);
+        auto n = rowsOf(writeTemp("lines.txt", text));
+        EXPECT_EQ(V({1.0 * n.numTraces, 1.0 * n.numData, n.rate + n.result, n.p[0][0] + n.p[2][1]}),
+                  V({3, 2, 1, 7}))
+            << text;
     }
-
-    Rows i = readRows(writeTemp("indexed.txt", "5\n0 1 2\n1 3 4\n2 5 6\n3 7 8\n4 9 10\n"));
-    EXPECT_EQ(std::make_pair(i.numTraces, i.numData), std::make_pair(2, 5));
-    EXPECT_EQ(i.rate, 1.0);
-    EXPECT_EQ(i.p[0][4] + i.p[1][4], 19.0);
+    auto i = rowsOf(writeTemp("indexed.txt", "5\n0 1 2\n1 3 4\n2 5 6\n3 7 8\n4 9 10\n"));
+    EXPECT_EQ(V({1.0 * i.numTraces, 1.0 * i.numData, i.rate, i.p[0][4] + i.p[1][4]}),
+              V({2, 5, 1, 19}));
 }
 
 TEST(TraceFiles, InputBringsOneHertzToThreeHertz) {
-    Rows same = readRows(writeTemp("p3.txt", "pRoCeSsEd x 1 6 3.0 0\n1 2 3 4 5 6\n"), true);
+    auto same = rowsOf(writeTemp("p3.txt", "pRoCeSsEd x 1 6 3.0 0\n1 2 3 4 5 6\n"), true);
     EXPECT_EQ(std::make_pair(same.numData, same.p[0][5]), std::make_pair(6, 6.0));
-    Rows up = readRows(writeTemp("p1.txt", "pRoCeSsEd x 1 6 1.0 0\n1 4 9 16 25 36\n"), true);
+    auto up = rowsOf(writeTemp("p1.txt", "pRoCeSsEd x 1 6 1.0 0\n1 4 9 16 25 36\n"), true);
     ASSERT_EQ(std::make_pair(up.numData, up.rate), std::make_pair(18, 3.0));
     for (int i = 0; i < 6; ++i) EXPECT_EQ(up.p[0][3 * i], (i + 1.0) * (i + 1.0));
     // A rate in no band: file length, zero rows.
-    Rows odd = readRows(writeTemp("p5.txt", "pRoCeSsEd x 1 2 5.0 0\n7 8\n"), true);
-    EXPECT_EQ(odd.numData, 2);
-    EXPECT_EQ(odd.p[0][1], 0.0);
-
+    auto odd = rowsOf(writeTemp("p5.txt", "pRoCeSsEd x 1 2 5.0 0\n7 8\n"), true);
+    EXPECT_EQ(std::make_pair(odd.numData, odd.p[0][1]), std::make_pair(2, 0.0));
     // The interpolation is exact on a quartic and safe on two samples.
     auto quartic = [](double x) { return 0.5 * x * x * x * x - 3 * x * x * x + x - 7; };
-    std::vector<double> in(9), out(27);
+    V in(9), out(27);
     for (int i = 0; i < 9; ++i) in[i] = quartic(i);
     KwTrace().interpolateFrom1To3Hz(9, in.data(), out.data());
     for (int j = 0; j < 27; ++j) EXPECT_NEAR(out[j], quartic(j / 3.0), 1e-9) << j;
-    std::vector<double> two{2.0, 4.0}, six(6);
+    V two{2.0, 4.0}, six(6);
     KwTrace().interpolateFrom1To3Hz(2, two.data(), six.data());
     EXPECT_NEAR(six[1], 2.0 + 2.0 / 3.0, 1e-12);
     EXPECT_NEAR(six[5], 4.0 + 4.0 / 3.0, 1e-12);
@@ -152,33 +124,28 @@ TEST(TraceFiles, MalformedFilesNeverCrash) {
     for (const auto& u : unreadable) {
         const std::string path = u.second ? writeTemp("bad.txt", u.second) : tempPath("nothing");
         for (bool interpolate : {false, true}) {
-            Rows r = readRows(path, interpolate);
+            auto r = rowsOf(path, interpolate);
             EXPECT_EQ(std::vector<int>({r.numTraces, r.numData, r.result}), std::vector<int>(3, 0))
                 << u.first;
             EXPECT_EQ(r.p, nullptr) << u.first;
         }
     }
-
     // Header only, a truncated row, letters: what is missing reads as 0.0 and
     // the numbers after a bad word are still read.
-    Rows h = readRows(writeTemp("honly.txt", "pRoCeSsEd x 2 3 3.0 5\n"));
+    auto h = rowsOf(writeTemp("honly.txt", "pRoCeSsEd x 2 3 3.0 5\n"));
     EXPECT_EQ(std::make_pair(h.numData, h.p[1][2]), std::make_pair(3, 0.0));
-    Rows t = readRows(writeTemp("trunc.txt", "pRoCeSsEd x 2 2 3.0 5\n1 2\n3"));
-    EXPECT_EQ(std::make_pair(t.p[0][1], t.p[1][1]), std::make_pair(3.0, 0.0));
-    Rows l = readRows(writeTemp("letters.txt", "pRoCeSsEd x 2 2 3.0 5\n1 abc\nxyz 4\n"));
-    EXPECT_EQ(std::vector<double>({l.p[0][0], l.p[1][0], l.p[0][1], l.p[1][1]}),
-              std::vector<double>({1.0, 0.0, 0.0, 4.0}));
-
+    auto t = rowsOf(writeTemp("trunc.txt", "pRoCeSsEd x 2 2 3.0 5\n1 2\n3"));
+    EXPECT_EQ(V({t.p[0][1], t.p[1][1]}), V({3.0, 0.0}));
+    auto l = rowsOf(writeTemp("letters.txt", "pRoCeSsEd x 2 2 3.0 5\n1 abc\nxyz 4\n"));
+    EXPECT_EQ(V({l.p[0][0], l.p[1][0], l.p[0][1], l.p[1][1]}), V({1.0, 0.0, 0.0, 4.0}));
     // A first data row far longer than the 120-byte row buffer.
     std::string row;
     while (row.size() < 10000) row += "1.5 ";
-    Rows n = readRows(writeTemp("longrow.txt", "N_LINES: 2 a b\n" + row + "\n1 2 3 4\n"));
-    EXPECT_EQ(std::make_pair(n.numTraces, n.numData), std::make_pair(4, 2));
-    EXPECT_EQ(n.p[3][0], 1.5);
+    auto n = rowsOf(writeTemp("longrow.txt", "N_LINES: 2 a b\n" + row + "\n1 2 3 4\n"));
+    EXPECT_EQ(V({1.0 * n.numTraces, 1.0 * n.numData, n.p[3][0]}), V({4, 2, 1.5}));
 }
 
-// exit(911): Windows hands the whole code to the parent; POSIX keeps only its
-// low eight bits (143).
+// exit(911): POSIX keeps only its low eight bits.
 #if defined(_WIN32)
 constexpr int kWrongFormatExit = 911;
 #else
@@ -187,9 +154,7 @@ constexpr int kWrongFormatExit = 911 & 0xff;
 
 TEST(TraceFilesDeathTest, UnknownFirstWordEndsTheProcess) {
     const std::string path = writeTemp("wrong.txt", "Hello 1 2 3\n");
-    int numTraces = 0, numData = 0;
-    double rate = 0.0;
-    double** rows = nullptr;
-    EXPECT_EXIT(KwCap().read(path.c_str(), numTraces, numData, rate, &rows),
+    kwtest::ReadRows r;
+    EXPECT_EXIT(KwCap().read(path.c_str(), r.numTraces, r.numData, r.rate, &r.p),
                 ::testing::ExitedWithCode(kWrongFormatExit), "Wrong Data Format");
 }

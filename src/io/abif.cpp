@@ -485,6 +485,32 @@ void readProcessed(const AbifFile& f, kw::AbifRun& run) {
     equalLengths(run.processed, "processed", run);
 }
 
+// The base caller's quality values (PCON2, else PCON1): one byte per call,
+// Phred scale. Kept only when there is one per call.
+void readQualities(const AbifFile& f, kw::AbifRun& run) {
+    const Entry* pcon = f.find("PCON", 2);
+    if (pcon == nullptr) pcon = f.find("PCON", 1);
+    if (pcon == nullptr) return;
+    std::string why;
+    const unsigned char* p = nullptr;
+    std::size_t n = 0;
+    if ((pcon->type != 2 && pcon->type != 1) || pcon->elementSize != 1) {
+        run.warnings.push_back(tagName(pcon->name, pcon->number) +
+                               " is not an array of bytes; qualities ignored");
+        return;
+    }
+    if (!f.data(*pcon, p, n, why)) {
+        run.warnings.push_back(why + "; qualities ignored");
+        return;
+    }
+    if (n != run.calls.size()) {
+        run.warnings.push_back(std::to_string(n) + " qualities but " +
+                               std::to_string(run.calls.size()) + " base calls; qualities ignored");
+        return;
+    }
+    run.qualities.assign(p, p + n);
+}
+
 // Base calls and their positions, PBAS2/PLOC2 (the base caller's own) with
 // PBAS1/PLOC1 (possibly edited by hand) as the fallback.
 void readCalls(const AbifFile& f, kw::AbifRun& run) {
@@ -501,6 +527,7 @@ void readCalls(const AbifFile& f, kw::AbifRun& run) {
     if (run.calls.size() != run.callPositions.size())
         run.warnings.push_back(std::to_string(run.calls.size()) + " base calls but " +
                                std::to_string(run.callPositions.size()) + " call positions");
+    readQualities(f, run);
 }
 
 // ---- sampling rate ----------------------------------------------------------

@@ -10,7 +10,9 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -63,7 +65,8 @@ public:
         if (report.outcome == Outcome::failed)
             std::fprintf(stderr, "kwsignal: %s: %s\n", file.c_str(), report.reason.c_str());
         if (report.outcome == Outcome::noSignal)
-            std::fprintf(stderr, "kwsignal: warning: %s: no signal (%s)\n", file.c_str(),
+            std::fprintf(stderr, "kwsignal: warning: %s: %s (%s)\n", file.c_str(),
+                         report.status == "no_signal" ? "no signal" : report.status.c_str(),
                          report.reason.c_str());
         drawProgress();
     }
@@ -122,6 +125,7 @@ FileReport processFile(const std::string& path, const std::string& outDir,
     report.reason = writeOutputs(outDir, run, result, parseMs);
     if (!report.reason.empty()) return report;
     report.outcome = result.status == "ok" ? Outcome::ok : Outcome::noSignal;
+    report.status = result.status;
     report.reason = result.note;
     return report;
 }
@@ -154,6 +158,40 @@ int runBatch(const std::vector<std::string>& files, int jobs, bool quiet,
     return status;
 }
 
+bool loadPanel(const std::string& panelPath, const std::string& ladderPath,
+               BatchOptions& options) {
+    kw::Panel& panel = options.road.fragments.panel;
+    std::ifstream in(panelPath);
+    std::string error;
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) error = "cannot read the file";
+    if (error.empty() && !kw::parsePanel(text, panel, error)) panel = kw::Panel();
+    if (error.empty() && panel.empty()) error = "no markers";
+    if (!error.empty()) {
+        std::fprintf(stderr, "kwsignal: %s: %s\n", panelPath.c_str(), error.c_str());
+        return false;
+    }
+    if (ladderPath.empty()) return true;
+    // The ladder is processed as a fragment run like the samples; each
+    // marker's bins move by the offset its alleles show there.
+    kw::Run run;
+    kw::ProcessResult ladder;
+    kw::ProcessOptions road = options.road;
+    road.kind = kw::KindChoice::fragments;
+    if (const kw::ReadError e = kw::readRun(ladderPath, run, options.format)) error = e.reason;
+    if (error.empty())
+        if (const kw::ProcessError e = kw::process(run, road, ladder)) error = e.reason;
+    if (error.empty() && ladder.status != "ok") error = ladder.status + " (" + ladder.note + ")";
+    if (error.empty() && kw::calibratePanel(panel, ladder.fragments) == 0)
+        error = "no marker of the panel could be placed on it";
+    if (!error.empty()) {
+        std::fprintf(stderr, "kwsignal: %s: allelic ladder: %s\n", ladderPath.c_str(),
+                     error.c_str());
+        return false;
+    }
+    return true;
+}
+
 int processFiles(const std::vector<std::string>& files, const BatchOptions& options) {
     const std::vector<std::string> folders = outputFolders(files, options.outDir);
     return runBatch(files, options.jobs, options.quiet,
@@ -177,6 +215,7 @@ FileReport callRecord(const std::string& path, const CallCommand& command, std::
     }
     if (result.status != "ok") {
         report.outcome = Outcome::noSignal;
+        report.status = result.status;
         report.reason = result.note;
         return report;
     }

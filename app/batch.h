@@ -26,11 +26,14 @@ struct BatchOptions {
     bool quiet = false;
 };
 
+/// A run without signal, or a fragment run that could not be sized, is
+/// processed but counts as noSignal.
 enum class Outcome { ok, noSignal, failed };
 
 struct FileReport {
     Outcome outcome = Outcome::failed;
     std::string reason;  ///< why the file failed or holds no signal
+    std::string status;  ///< the road's status of a processed run
 };
 
 /// Writes the library's report files and plot.svg of one processed run into
@@ -47,6 +50,11 @@ FileReport processFile(const std::string& path, const std::string& outDir,
 /// threads, reporting failures and no-signal runs on stderr. Returns the
 /// exit status.
 int processFiles(const std::vector<std::string>& files, const BatchOptions& options);
+
+/// Reads the panel at panelPath into options.road.fragments.panel and,
+/// when ladderPath is given, shifts its bins onto that allelic-ladder run.
+/// False (the reason on stderr) when either cannot be used.
+bool loadPanel(const std::string& panelPath, const std::string& ladderPath, BatchOptions& options);
 
 /// What `kwsignal call` does with the calls of every file.
 struct CallCommand {

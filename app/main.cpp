@@ -2,6 +2,7 @@
 //
 //   kwsignal process FILE... [-o DIR] [-j N] [--matrix SSM.txt] [--format F] [--quiet]
 //                    [--mixed RATIO] [--trim-cutoff P] [--no-calls]
+//                    [--kind K] [--sizing M] [--standard S] [--panel P [--ladder L]]
 //   kwsignal call FILE... [-o OUT] [--fasta] [--trim] [--mixed RATIO] [-j N] [--format F]
 //   kwsignal simulate [-o FILE] [--seed N] [--bases N] [--rate HZ] [--crosstalk X] [--noise X]
 //   kwsignal demo [-o DIR]
@@ -21,6 +22,12 @@
 namespace {
 
 using kw::Format;
+
+std::vector<std::string> standardNames() {
+    std::vector<std::string> names;
+    for (const kw::SizeStandard& s : kw::sizeStandards()) names.push_back(s.name);
+    return names;
+}
 
 Format formatFrom(const std::string& name) {
     Format f = Format::automatic;
@@ -126,6 +133,18 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     bool noCalls = false;
     process->add_flag("--no-calls", noCalls, "leave the bases uncalled");
+    std::string kind = "auto", sizing = "local", panelPath, ladderPath;
+    process->add_option("--kind", kind, "sequencing or fragment-analysis road")
+        ->check(CLI::IsMember({"auto", "sequencing", "fragments"}))
+        ->capture_default_str();
+    process->add_option("--sizing", sizing, "fragment sizing: local Southern, cubic spline, lsq3")
+        ->check(CLI::IsMember({"local", "cubic", "lsq3"}))
+        ->capture_default_str();
+    process->add_option("--standard", po.road.fragments.standard,
+                        "size standard to use (default: the one the data fit)")
+        ->check(CLI::IsMember(standardNames()));
+    process->add_option("--panel", panelPath, "panel of markers and allele bins");
+    process->add_option("--ladder", ladderPath, "allelic-ladder run that shifts the panel's bins");
 
     kwapp::CallCommand cc;
     std::vector<std::string> callFiles;
@@ -191,6 +210,10 @@ int main(int argc, char** argv) {
             }
         }
         po.road.callBases = !noCalls;
+        kw::parseKindChoice(kind, po.road.kind);
+        kw::parseSizingMethod(sizing, po.road.fragments.sizing);
+        if (!panelPath.empty() && !kwapp::loadPanel(panelPath, ladderPath, po))
+            return kwapp::kExitUsage;
         return kwapp::processFiles(processFiles, po);
     }
     if (*call) {

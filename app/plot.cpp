@@ -69,10 +69,11 @@ struct Panel {
     double top;
     double lo;
     double hi;
+    double height = kPanel;
     double y(double v) const {
         if (!std::isfinite(v)) v = lo;
         const double f = (std::min(hi, std::max(lo, v)) - lo) / (hi - lo);
-        return top + kPanel * (1.0 - f);
+        return top + height * (1.0 - f);
     }
 };
 
@@ -141,22 +142,26 @@ std::string pathElement(const std::string& d, const std::string& colour) {
            "\"/>\n";
 }
 
-std::string rawPanel(const kw::Run& run, const Panel& p) {
-    const int n = run.numData;
+// The min/max envelope of x in kRawColumns columns, n samples wide.
+std::string envelopePath(const std::vector<double>& x, int n, const Panel& p,
+                         const std::string& colour) {
+    if (n < 1 || static_cast<int>(x.size()) < n) return std::string();
     const int per = std::max(1, (n + kRawColumns - 1) / kRawColumns);
-    std::string out = dataGroupStart(n);
-    for (int t = 0; t < run.numTraces; ++t) {
-        const std::vector<double>& x = run.rows[t];
-        PathBuilder path(0.0, p.y(x[0]));
-        int lastX = 0;
-        for (int b = 0; b < n; b += per) {
-            const auto range = std::minmax_element(x.begin() + b, x.begin() + std::min(n, b + per));
-            path.step(b - lastX, p.y(*range.first));
-            path.step(0, p.y(*range.second));
-            lastX = b;
-        }
-        out += pathElement(path.str(), colourOf(run, t));
+    PathBuilder path(0.0, p.y(x[0]));
+    int lastX = 0;
+    for (int b = 0; b < n; b += per) {
+        const auto range = std::minmax_element(x.begin() + b, x.begin() + std::min(n, b + per));
+        path.step(b - lastX, p.y(*range.first));
+        path.step(0, p.y(*range.second));
+        lastX = b;
     }
+    return pathElement(path.str(), colour);
+}
+
+std::string rawPanel(const kw::Run& run, const Panel& p) {
+    std::string out = dataGroupStart(run.numData);
+    for (int t = 0; t < run.numTraces; ++t)
+        out += envelopePath(run.rows[t], run.numData, p, colourOf(run, t));
     return out + "</g>\n";
 }
 
@@ -310,9 +315,118 @@ Panel processedRange(const kw::ProcessResult& result, double top) {
     return {top, 0.0, hi > 0.0 && std::isfinite(hi) ? 1.1 * hi : 1.0};
 }
 
+// ---- fragment runs -------------------------------------------------------------
+
+constexpr double kDyePanel = 150.0;
+constexpr double kDyeGap = 34.0;
+constexpr double kResidualStrip = 70.0;
+const char* const kDyeColours[] = {"#1f4fd8", "#1a9641", "#000000", "#d7191c",
+                                   "#ff7f00", "#984ea3", "#a65628", "#999999"};
+
+// Each dye's raw signal: the instrument file's every dye, else the rows.
+std::vector<const std::vector<double>*> dyeRows(const kw::Run& run) {
+    std::vector<const std::vector<double>*> rows;
+    if (!run.abif.dyes.empty())
+        for (const kw::AbifChannel& c : run.abif.dyes) rows.push_back(&c.samples);
+    else
+        for (const std::vector<double>& r : run.rows) rows.push_back(&r);
+    return rows;
+}
+
+// A dye's panel: its signal from its baseline up to its tallest reported
+// peak (off-scale peaks run off the top), peaks ticked, standard peaks
+// labelled with their lengths in base pairs.
+std::string dyePanel(const std::vector<double>& x, int dye, const kw::FragmentResult& f,
+                     int n, double top) {
+    std::vector<double> sample(x.begin(), x.begin() + std::min<size_t>(x.size(), n));
+    double hi = 0.0;
+    for (const kw::FragmentPeak& p : f.peaks)
+        if (p.dye == dye && !(p.flags & kw::kFlagSaturated)) hi = std::max(hi, p.height);
+    const double lo = quantile(sample, 0.02);
+    Panel panel{top, lo, lo + (hi > 0.0 ? 1.15 * hi : quantile(sample, 0.9995) - lo + 1.0),
+                kDyePanel};
+    const std::string colour = kDyeColours[dye % 8];
+    const double sx = plotWidth(n) / std::max(1, n - 1);
+    std::string out = "<rect x=\"" + fmt("%.1f", kLeft) + "\" y=\"" + fmt("%.1f", top) +
+                      "\" width=\"" + fmt("%.1f", plotWidth(n)) + "\" height=\"" +
+                      fmt("%.1f", kDyePanel) + "\" fill=\"none\" stroke=\"#bbbbbb\"/>\n";
+    const std::string name = dye < static_cast<int>(f.dyeNames.size()) ? f.dyeNames[dye] : "";
+    out += "<text x=\"" + fmt("%.1f", kLeft + 6.0) + "\" y=\"" + fmt("%.1f", top + 14.0) +
+           "\" fill=\"" + colour + "\">dye " + std::to_string(dye + 1) + " " + xmlEscaped(name) +
+           (dye == f.standardDye ? " (size standard " + xmlEscaped(f.standard) + ")" : "") +
+           "</text>\n";
+    out += dataGroupStart(n) + envelopePath(sample, n, panel, colour) + "</g>\n";
+    for (const kw::FragmentPeak& p : f.peaks) {
+        if (p.dye != dye) continue;
+        const double px = kLeft + p.scan * sx, py = panel.y(p.height + lo) - 3.0;
+        out += "<path stroke=\"" + colour + "\" d=\"M" + fmt("%.1f", px) + " " +
+               fmt("%.1f", py) + "v-7\"/>\n";
+        if (p.isStandard > 0)
+            out += "<text x=\"" + fmt("%.1f", px) + "\" y=\"" + fmt("%.1f", py - 10.0) +
+                   "\" text-anchor=\"middle\" font-size=\"10\"" +
+                   (p.isStandard == 2 ? " fill=\"#999999\"" : "") + ">" +
+                   fmt("%.0f", p.standardBp) + "</text>\n";
+    }
+    return out;
+}
+
+// The sizing curve's misfit at each standard peak it uses (size read off
+// the curve minus the fragment's length), on a +-1 bp scale, and the
+// base-pair scale under the panels.
+std::string residualStrip(const kw::FragmentResult& f, int n, double top) {
+    const double sx = plotWidth(n) / std::max(1, n - 1), mid = top + kResidualStrip / 2.0;
+    std::string out = "<line x1=\"" + fmt("%.1f", kLeft) + "\" x2=\"" +
+                      fmt("%.1f", kLeft + plotWidth(n)) + "\" y1=\"" + fmt("%.1f", mid) +
+                      "\" y2=\"" + fmt("%.1f", mid) + "\" stroke=\"#bbbbbb\"/>\n";
+    out += "<text x=\"" + fmt("%.1f", kLeft + 6.0) + "\" y=\"" + fmt("%.1f", top + 12.0) +
+           "\">sizing residual at each standard peak used (bp, +-1 bp full scale); " +
+           kw::sizingMethodName(f.sizing) + " sizing</text>\n";
+    for (const kw::FragmentPeak& p : f.peaks) {
+        if (p.isStandard != 1 || !std::isfinite(p.sizeBp)) continue;
+        const double x = kLeft + p.scan * sx;
+        const double r = std::max(-1.0, std::min(1.0, p.sizeBp - p.standardBp));
+        out += "<path stroke=\"#d7191c\" stroke-width=\"3\" d=\"M" + fmt("%.1f", x) + " " +
+               fmt("%.1f", mid) + "v" + fmt("%.1f", -r * (kResidualStrip / 2.0 - 6.0)) +
+               "\"/>\n";
+        out += "<text x=\"" + fmt("%.1f", x) + "\" y=\"" +
+               fmt("%.1f", top + kResidualStrip + 14.0) + "\" text-anchor=\"middle\">" +
+               fmt("%.0f", p.standardBp) + "</text>\n";
+    }
+    return out + "<text x=\"" + fmt("%.1f", kLeft) + "\" y=\"" +
+           fmt("%.1f", top + kResidualStrip + 30.0) + "\">base pairs (standard fragments)</text>\n";
+}
+
+std::string fragmentPlotSvg(const kw::Run& run, const kw::ProcessResult& result) {
+    const kw::FragmentResult& f = result.fragments;
+    const std::vector<const std::vector<double>*> rows = dyeRows(run);
+    const int n = run.numData;
+    const double width = kLeft + plotWidth(n) + kRight;
+    const double height =
+        kTop + rows.size() * (kDyePanel + kDyeGap) + kResidualStrip + 50.0;
+    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg "
+                      "xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+                      fmt("%.0f", width) + "\" height=\"" + fmt("%.0f", height) +
+                      "\" font-family=\"sans-serif\" font-size=\"12\">\n<rect width=\"100%\" "
+                      "height=\"100%\" fill=\"white\"/>\n";
+    std::string head = xmlEscaped(run.path) + " — fragment analysis, " +
+                       std::to_string(rows.size()) + " dyes, " + std::to_string(f.peaks.size()) +
+                       " peaks, ";
+    head += f.status == kw::SizingStatus::sized
+                ? xmlEscaped(f.standard) + ", leave-one-out " + fmt("%.2f", f.looMeanBp) + " bp"
+                : std::string("not sized: ") + kw::sizingStatusName(f.status);
+    svg += "<text x=\"" + fmt("%.1f", kLeft) + "\" y=\"24\" font-size=\"16\">" + head +
+           "</text>\n";
+    double top = kTop;
+    for (size_t d = 0; d < rows.size(); ++d, top += kDyePanel + kDyeGap)
+        svg += dyePanel(*rows[d], static_cast<int>(d), f, n, top);
+    if (f.status == kw::SizingStatus::sized) svg += residualStrip(f, n, top);
+    return svg + "</svg>\n";
+}
+
 }  // namespace
 
 std::string plotSvg(const kw::Run& run, const kw::ProcessResult& result) {
+    if (result.kind == kw::RunKind::fragments) return fragmentPlotSvg(run, result);
     const Panel raw = rawRange(run, result, kTop);
     const Panel processed = processedRange(result, kTop + kPanel + kGap);
     const double width = kLeft + plotWidth(run.numData) + kRight;

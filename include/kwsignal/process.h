@@ -27,6 +27,7 @@
 #include "kwsignal/basecall.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/events.h"
+#include "kwsignal/fragments.h"
 #include "kwsignal/export.h"
 #include "kwsignal/run.h"
 
@@ -37,7 +38,20 @@ constexpr int kMinSamples = 500;
 /// Highest sampling rate the road accepts, samples per second.
 constexpr double kMaxRate = 1.0e6;
 
+/// Which road a run takes: the one its file says (sequencing, unless an
+/// instrument file shows a fragment-analysis run), or the one insisted on.
+enum class KindChoice { automatic, sequencing, fragments };
+
+/// "auto", "sequencing" or "fragments".
+KW_API const char* kindChoiceName(KindChoice kind);
+/// Parses the names of kindChoiceName; false for anything else.
+KW_API bool parseKindChoice(const std::string& name, KindChoice& kind);
+
 struct ProcessOptions {
+    /// Sequencing road (bases) or fragment road (sizes).
+    KindChoice kind = KindChoice::automatic;
+    /// The fragment road's standard, sizing method and panel.
+    FragmentOptions fragments;
     /// A system separation matrix (numTraces rows of numTraces elements,
     /// finite, within single precision) to refine on the run instead of
     /// learning one from scratch; empty to learn.
@@ -66,8 +80,13 @@ struct ChannelSummary {
 
 /// What the road found on one run.
 struct ProcessResult {
-    /// "ok", or "no_signal" for a run that holds nothing but noise (no
-    /// peaks are reported then); `note` says why.
+    /// The road taken, and why.
+    RunKind kind = RunKind::sequencing;
+    std::string kindReason;
+    /// Sequencing: "ok", or "no_signal" for a run that holds nothing but
+    /// noise (no peaks are reported then). Fragments: "ok" when sized, else
+    /// "unknown_standard", "no_standard_peaks" or "no_data" (nothing
+    /// sized). `note` says why.
     std::string status = "ok";
     std::string note;
     double rate = 0.0;       ///< samples per second the run was processed at
@@ -92,6 +111,8 @@ struct ProcessResult {
     /// True when bases were called; calls.note says why not otherwise.
     bool called = false;
     BaseCalls calls;  ///< the called bases and their summary
+    /// Fragment runs: every dye's peaks, the standard and the sizes.
+    FragmentResult fragments;
 };
 
 /// Why a run could not be processed at all.
@@ -114,8 +135,14 @@ struct ProcessError {
 /// base spacing and the run's coordinate scale.
 KW_API CallInputs callInputsOf(const Run& run, const ProcessResult& result);
 
-/// Runs the default road on run into result (reset first). A run without
-/// signal is a result (status "no_signal"), not an error.
+/// The fragment road's input from a run: the instrument file's every dye
+/// with its names and hints where the run is one, else the run's rows.
+KW_API FragmentRun fragmentRunOf(const Run& run, double rate);
+
+/// Runs the default road on run into result (reset first): the sequencing
+/// road, or on a fragment-analysis run the fragment road (no separation,
+/// window or calls; stage "fragments"). A run without signal or a standard
+/// that fits no definition is a result with its status, not an error.
 [[nodiscard]] KW_API ProcessError process(const Run& run, const ProcessOptions& options,
                                           ProcessResult& result);
 

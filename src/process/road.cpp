@@ -104,6 +104,35 @@ ProcessError checkRun(const Run& run, const ProcessOptions& options, double rate
 
 namespace {
 
+// An instrument file says what it holds; text and run-data files carry no
+// such tags and are sequencing runs unless the caller says otherwise.
+void decideKind(const Run& run, const ProcessOptions& options, ProcessResult& result) {
+    if (options.kind != KindChoice::automatic) {
+        result.kind =
+            options.kind == KindChoice::fragments ? RunKind::fragments : RunKind::sequencing;
+        result.kindReason = "asked for";
+        return;
+    }
+    if (run.format != Format::abif) {
+        result.kindReason = "a file without instrument tags";
+        return;
+    }
+    const RunKindDecision d = decideRunKind(run.abif);
+    result.kind = d.kind;
+    result.kindReason = d.reason;
+}
+
+void analyseFragmentsOf(const Run& run, const ProcessOptions& options, double rate,
+                        ProcessResult& result) {
+    result.fragments = analyseFragments(fragmentRunOf(run, rate), options.fragments);
+    const FragmentResult& f = result.fragments;
+    result.status = f.status == SizingStatus::sized ? "ok" : sizingStatusName(f.status);
+    if (f.status != SizingStatus::sized)
+        result.note = f.warnings.empty() ? std::string("nothing sized") : f.warnings.front();
+    result.calls.note = "no base calls: a fragment-analysis run";
+    result.windowEnd = run.numData - 1;
+}
+
 // Bases are called where their letters are known: four dyes in the order
 // C, A, G, T (a file with a base order, or a text format of four traces).
 void callBasesOf(const Run& run, const ProcessOptions& options, ProcessResult& result,
@@ -142,7 +171,15 @@ ProcessError process(const Run& run, const ProcessOptions& options, ProcessResul
     const double rate = options.rate > 0.0 ? options.rate : run.rate;
     result.rate = rate;
     result.rateSource = options.rate > 0.0 ? "given by the caller" : run.rateSource;
+    detail::decideKind(run, options, result);
     if (const ProcessError e = detail::checkRun(run, options, rate)) return e;
+    if (result.kind == RunKind::fragments) {
+        detail::StageClock clock(result.stages);
+        detail::analyseFragmentsOf(run, options, rate, result);
+        clock.lap("fragments");
+        result.totalMs = clock.total();
+        return {};
+    }
     Road road(run, options, result);
     detail::StageClock clock(result.stages);
     road.build();

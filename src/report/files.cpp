@@ -46,6 +46,22 @@ std::string writeCalls(const std::filesystem::path& d, const Run& run,
     return problem;
 }
 
+// A fragment run's sized peaks, its genotypes when a panel named alleles,
+// and its summary.
+std::string writeFragments(const std::filesystem::path& d, const Run& run,
+                           const ProcessResult& result, double parseMs) {
+    const FragmentResult& f = result.fragments;
+    const bool panel = !f.genotypes.empty();
+    std::string problem =
+        writeFileAtomically((d / "fragments.tsv").string(), fragmentTable(f, panel));
+    if (problem.empty() && panel)
+        problem = writeFileAtomically((d / "genotypes.tsv").string(), genotypeTable(f));
+    if (problem.empty())
+        problem =
+            writeFileAtomically((d / "summary.json").string(), summaryJson(run, result, parseMs));
+    return problem;
+}
+
 }  // namespace
 
 std::string readName(const Run& run) {
@@ -89,6 +105,7 @@ std::string writeReport(const std::string& dir, const Run& run, const ProcessRes
     fs::create_directories(dir, ec);
     if (ec) return "cannot create " + dir + ": " + ec.message();
     const fs::path d(dir);
+    if (result.kind == RunKind::fragments) return writeFragments(d, run, result, parseMs);
     std::string problem = result.processed
                               ? writeProcessed((d / "processed.txt").string(), *result.processed)
                               : std::string("no processed capillary to write");

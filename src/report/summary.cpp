@@ -64,14 +64,56 @@ Json callsJson(const ProcessResult& result) {
     return j;
 }
 
-}  // namespace
+// The sizing of a fragment run: the standard, how well it fits, the peaks.
+Json fragmentsJson(const FragmentResult& f) {
+    Json standard = {{"name", f.standard.empty() ? Json(nullptr) : Json(f.standard)},
+                     {"dye", f.standardDye >= 0 ? Json(f.standardDye) : Json(nullptr)},
+                     {"dye_name", f.standardDye >= 0 && f.standardDye < int(f.dyeNames.size())
+                                      ? Json(f.dyeNames[f.standardDye])
+                                      : Json(nullptr)},
+                     {"expected", f.expected},
+                     {"identified", f.identified},
+                     {"used", f.used},
+                     {"confidence", finite(f.confidence)}};
+    int sample = 0, sized = 0;
+    for (const FragmentPeak& p : f.peaks) {
+        sample += p.isStandard == 0;
+        sized += p.isStandard == 0 && std::isfinite(p.sizeBp);
+    }
+    return {{"sizing_status", sizingStatusName(f.status)},
+            {"dyes", f.dyeNames},
+            {"standard", standard},
+            {"sizing_method", sizingMethodName(f.sizing)},
+            {"leave_one_out_bp", {{"mean", finite(f.looMeanBp)}, {"max", finite(f.looMaxBp)}}},
+            {"peaks", f.peaks.size()},
+            {"sample_peaks", sample},
+            {"sized_sample_peaks", sized},
+            {"genotyped_markers", f.genotypes.size()}};
+}
 
-std::string summaryJson(const Run& run, const ProcessResult& result, double parseMs) {
+// Stage times and warnings close every summary.
+std::string finishSummary(Json& j, const Run& run, const ProcessResult& result, double parseMs,
+                          const std::vector<std::string>& notes) {
+    Json stages = Json::object();
+    for (const StageTime& s : result.stages) stages[s.name] = s.ms;
+    j["time_ms"] = {{"parse", parseMs}, {"stages", stages}, {"pipeline", result.totalMs}};
+    std::vector<std::string> warnings = run.warnings;
+    warnings.insert(warnings.end(), notes.begin(), notes.end());
+    j["warnings"] = warnings;
+    // Bytes that are not UTF-8 (a sample name in an old code page) are
+    // replaced rather than refused.
+    return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+// What every run reports: the file, the road taken and its outcome.
+Json runJson(const Run& run, const ProcessResult& result) {
     Json j;
     j["file"] = run.path;
     j["format"] = formatName(run.format);
     j["instrument"] = run.instrument;
     j["sample"] = run.sampleName;
+    j["kind"] = runKindName(result.kind);
+    j["kind_reason"] = result.kindReason;
     j["status"] = result.status;
     if (!result.note.empty()) j["status_reason"] = result.note;
     j["traces"] = run.numTraces;
@@ -79,6 +121,17 @@ std::string summaryJson(const Run& run, const ProcessResult& result, double pars
     j["rate_hz"] = finite(result.rate);
     j["rate_source"] = result.rateSource;
     j["coordinate_scale"] = run.coordinateScale;
+    return j;
+}
+
+}  // namespace
+
+std::string summaryJson(const Run& run, const ProcessResult& result, double parseMs) {
+    Json j = runJson(run, result);
+    if (result.kind == RunKind::fragments) {
+        j["fragments"] = fragmentsJson(result.fragments);
+        return finishSummary(j, run, result, parseMs, result.fragments.warnings);
+    }
     j["window"] = {{"start", result.windowStart}, {"end", result.windowEnd}};
     j["peak_spacing"] = finite(result.spacing);
     j["peak_sigma"] = {{"start", finite(result.sigmaStart)}, {"end", finite(result.sigmaEnd)}};
@@ -90,15 +143,7 @@ std::string summaryJson(const Run& run, const ProcessResult& result, double pars
     j["events"] = result.numEvents;
     j["peaks"] = result.peaks.size();
     j["calls"] = callsJson(result);
-    Json stages = Json::object();
-    for (const StageTime& s : result.stages) stages[s.name] = s.ms;
-    j["time_ms"] = {{"parse", parseMs}, {"stages", stages}, {"pipeline", result.totalMs}};
-    std::vector<std::string> warnings = run.warnings;
-    warnings.insert(warnings.end(), result.notes.begin(), result.notes.end());
-    j["warnings"] = warnings;
-    // Bytes that are not UTF-8 (a sample name in an old code page) are
-    // replaced rather than refused.
-    return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    return finishSummary(j, run, result, parseMs, result.notes);
 }
 
 }  // namespace kw

@@ -1,4 +1,4 @@
-// The whole default pipeline on an arbitrary capillary: 1 to 4 traces of
+// The whole default road (sequencing, then fragments) on an arbitrary capillary: 1 to 4 traces of
 // 0 to 20,000 samples of any doubles (NaN and infinities included) at any
 // rate, learning its separation or refining a given matrix. The pipeline refuses the run with a
 // reason or processes it; it never crashes, hangs or reads outside its arrays, and what it reports
@@ -33,6 +33,18 @@ void checkResult(const kw::Run& run, const kw::ProcessResult& r) {
     kwfuzz::require(counted == static_cast<int>(r.peaks.size()), "peaks counted per channel");
 }
 
+// The fragment road on the same capillary: every peak on an existing dye
+// and inside the run; sizes only where a standard was identified.
+void checkFragments(const kw::Run& run, const kw::ProcessResult& r) {
+    const kw::FragmentResult& f = r.fragments;
+    for (const kw::FragmentPeak& p : f.peaks) {
+        kwfuzz::require(p.dye >= 0 && p.dye < run.numTraces, "fragment on an existing dye");
+        kwfuzz::require(p.scan >= 0.0 && p.scan <= run.numData, "fragment inside the run");
+        kwfuzz::require(f.status == kw::SizingStatus::sized || std::isnan(p.sizeBp),
+                        "no sizes without a standard");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -42,5 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const kw::Run run = kwfuzz::runOf(std::move(cap), "fuzz", options);
     kw::ProcessResult result;
     if (!kw::process(run, options, result)) checkResult(run, result);
+    options.kind = kw::KindChoice::fragments;
+    kw::ProcessResult fragments;
+    if (!kw::process(run, options, fragments)) checkFragments(run, fragments);
     return 0;
 }

@@ -235,6 +235,56 @@ py::dict callsDict(const kw::Run& run, const kw::ProcessResult& r) {
     return d;
 }
 
+// Every peak of a fragment run as columns, and how it was sized.
+py::dict fragmentsDict(const kw::FragmentResult& f) {
+    py::list dyeName, flags, locus, allele;
+    std::vector<int> dye, isStandard;
+    std::vector<double> scan, size, height, area, fwhm, standardBp;
+    for (const kw::FragmentPeak& p : f.peaks) {
+        dye.push_back(p.dye);
+        dyeName.append(p.dye < static_cast<int>(f.dyeNames.size()) ? f.dyeNames[p.dye] : "");
+        scan.push_back(p.scan);
+        size.push_back(p.sizeBp);
+        height.push_back(p.height);
+        area.push_back(p.area);
+        fwhm.push_back(p.fwhm);
+        isStandard.push_back(p.isStandard);
+        standardBp.push_back(p.standardBp);
+        flags.append(kw::fragmentFlagNames(p.flags));
+        locus.append(p.locus);
+        allele.append(p.allele);
+    }
+    py::dict peaks;
+    peaks["dye"] = column(dye);
+    peaks["dye_name"] = dyeName;
+    peaks["locatn"] = column(scan);
+    peaks["size_bp"] = column(size);
+    peaks["height"] = column(height);
+    peaks["area"] = column(area);
+    peaks["fwhm"] = column(fwhm);
+    peaks["is_standard"] = column(isStandard);
+    peaks["standard_bp"] = column(standardBp);
+    peaks["flags"] = flags;
+    peaks["locus"] = locus;
+    peaks["allele"] = allele;
+    py::dict standard;
+    standard["status"] = kw::sizingStatusName(f.status);
+    standard["name"] = f.standard;
+    standard["dye"] = f.standardDye;
+    standard["expected"] = f.expected;
+    standard["identified"] = f.identified;
+    standard["used"] = f.used;
+    standard["sizing"] = kw::sizingMethodName(f.sizing);
+    standard["loo_mean_bp"] = f.looMeanBp;
+    standard["loo_max_bp"] = f.looMaxBp;
+    standard["confidence"] = f.confidence;
+    standard["warnings"] = f.warnings;
+    py::dict d;
+    d["peaks"] = peaks;
+    d["standard"] = standard;
+    return d;
+}
+
 py::dict resultDict(const kw::Run& run, const kw::ProcessResult& r) {
     py::dict d = runDict(run);
     d["rate"] = r.rate;
@@ -247,13 +297,19 @@ py::dict resultDict(const kw::Run& run, const kw::ProcessResult& r) {
     d["processed"] = r.processed ? py::object(copyOf(*r.processed)) : py::object(py::none());
     d["peaks"] = peakColumns(run, r);
     d["calls"] = callsDict(run, r);
+    d["kind"] = kw::runKindName(r.kind);
+    d["fragments"] = fragmentsDict(r.fragments);
     d["pipeline_ms"] = r.totalMs;
     return d;
 }
 
 py::dict runOn(kw::Run run, const py::object& matrix, double rate, double mixed, double parseMs,
-               bool withRaw) {
+               bool withRaw, const std::string& kind = "auto", const std::string& sizing = "local") {
     kw::ProcessOptions options;
+    if (!kw::parseKindChoice(kind, options.kind))
+        throw py::value_error("kind must be auto, sequencing or fragments");
+    if (!kw::parseSizingMethod(sizing, options.fragments.sizing))
+        throw py::value_error("sizing must be local, cubic or lsq3");
     requireBetween(mixed, 0.0, 1.0, "mixed");
     options.calls.mixedRatio = mixed;
     options.systemMatrix = systemMatrix(matrix, run.numTraces);
@@ -282,13 +338,14 @@ void checkRate(double rate) {
 }
 
 py::dict processFile(const std::string& path, const std::string& format, double rate,
-                     const py::object& matrix, double mixed) {
+                     const py::object& matrix, double mixed, const std::string& kind,
+                     const std::string& sizing) {
     const kw::Format f = formatNamed(format);
     checkRate(rate);
     kw::Run run;
     double parseMs = 0.0;
     load(path, f, run, parseMs);
-    return runOn(std::move(run), matrix, rate, mixed, parseMs, true);
+    return runOn(std::move(run), matrix, rate, mixed, parseMs, true, kind, sizing);
 }
 
 py::dict processRows(const DoubleArray& a, double rate, const py::object& matrix,
@@ -370,7 +427,8 @@ void bindRuns(py::module_& m) {
     m.attr("MIN_SAMPLES") = kw::kMinSamples;
     m.def("_read", &readFile, py::arg("path"), py::arg("format") = "auto");
     m.def("_process_file", &processFile, py::arg("path"), py::arg("format"), py::arg("rate"),
-          py::arg("matrix"), py::arg("mixed") = 0.0);
+          py::arg("matrix"), py::arg("mixed") = 0.0, py::arg("kind") = "auto",
+          py::arg("sizing") = "local");
     m.def("_process_rows", &processRows, py::arg("rows"), py::arg("rate"), py::arg("matrix"),
           py::arg("names"), py::arg("coordinate_scale"), py::arg("mixed") = 0.0);
     m.def("_simulate", &simulate, py::arg("seed"), py::arg("bases"), py::arg("rate"),

@@ -25,6 +25,7 @@ from ._kwsignal import (
     KwTrace,
 )
 from ._runs import (
+    FRAGMENT_DTYPE,
     PEAK_DTYPE,
     TRUTH_DTYPE,
     Calls,
@@ -45,6 +46,7 @@ __all__ = [
     "KwPeak",
     "KwSpecSepTable",
     "KwTrace",
+    "FRAGMENT_DTYPE",
     "PEAK_DTYPE",
     "TRUTH_DTYPE",
     "Calls",

@@ -18,12 +18,31 @@ PEAK_DTYPE = np.dtype(
     ]
 )
 
+#: One row per peak of a fragment-analysis run, the columns of fragments.tsv (``locatn`` in
+#: raw scans, ``size_bp`` NaN when unsized) and the standard fragment a standard peak is.
+FRAGMENT_DTYPE = np.dtype(
+    [
+        ("dye", "i4"),
+        ("dye_name", "U32"),
+        ("locatn", "f8"),
+        ("size_bp", "f8"),
+        ("height", "f8"),
+        ("area", "f8"),
+        ("fwhm", "f8"),
+        ("is_standard", "i4"),
+        ("standard_bp", "f8"),
+        ("flags", "U64"),
+        ("locus", "U32"),
+        ("allele", "U16"),
+    ]
+)
+
 #: One row per simulated base.
 TRUTH_DTYPE = np.dtype([("channel", "i4"), ("centre", "f8"), ("height", "f8"), ("sigma", "f8")])
 
 
 def _records(columns, dtype):
-    out = np.empty(len(next(iter(columns.values()))), dtype=dtype)
+    out = np.empty(len(columns[dtype.names[0]]), dtype=dtype)
     for name in dtype.names:
         out[name] = columns[name]
     return out
@@ -137,6 +156,9 @@ class Result:
         self.processed = d["processed"]
         self.peaks = _records(d["peaks"], PEAK_DTYPE)
         self.calls = Calls(d["calls"])
+        self.kind = d["kind"]
+        self.fragments = _records(d["fragments"]["peaks"], FRAGMENT_DTYPE)
+        self.standard = d["fragments"]["standard"]
         self.raw = d["raw"] if raw is None else raw
         self.rate = d["rate"]
         self.channels = list(d["channels"])
@@ -164,6 +186,9 @@ class Result:
         ``ax``: two Axes (raw, processed) to draw into; by default a new figure. ``span``:
         (first, last) sample to show; by default the whole run. Returns the two Axes.
         """
+        if self.kind == "fragments":
+            raise ValueError("plot() draws sequencing runs; a fragment run's dyes in base pairs "
+                             "are in the plot.svg of `kwsignal process`")
         from ._plot import plot_result
 
         return plot_result(self, ax, span)
@@ -176,7 +201,8 @@ def _matrix_or_none(matrix):
     return None if matrix is None else np.asarray(matrix, dtype=float)
 
 
-def process(source, rate=None, matrix=None, *, format="auto", mixed=0.0):
+def process(source, rate=None, matrix=None, *, format="auto", mixed=0.0, kind="auto",
+            sizing="local"):
     """Runs the kwsignal tool's default pipeline and returns a Result.
 
     ``source``: a path (read as ``read`` does), a Run, a KwCap, or an array
@@ -185,12 +211,16 @@ def process(source, rate=None, matrix=None, *, format="auto", mixed=0.0):
     (a KwCap or Run brings its own). ``matrix``: a system separation matrix to refine
     instead of learning one from scratch. ``format``: the file format when the content
     should not decide. ``mixed``: 0 for pure base calls, else call IUPAC codes where the
-    second dye reaches that share of the first (0 < mixed <= 1). Raises ValueError when
-    the run cannot be processed.
+    second dye reaches that share of the first (0 < mixed <= 1). ``kind``: "auto",
+    "sequencing" or "fragments" (the road to take; a fragment run gives ``.fragments``, a
+    structured array of FRAGMENT_DTYPE, and ``.standard``, how it was sized). ``sizing``:
+    "local", "cubic" or "lsq3". Raises ValueError when the run cannot be processed.
     """
     matrix = _matrix_or_none(matrix)
     if isinstance(source, (str, bytes, os.PathLike)):
-        d = _kwsignal._process_file(os.fspath(source), format, rate or 0.0, matrix, mixed)
+        d = _kwsignal._process_file(
+            os.fspath(source), format, rate or 0.0, matrix, mixed, kind, sizing
+        )
         return Result(d)
     names, scale, what = [], 1.0, "array"
     if isinstance(source, Run):

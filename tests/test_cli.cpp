@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "kwsignal/fragments.h"
+#include "kwsignal/report.h"
 #include "kwsignal/rundata.h"
 #include "kwsignal/simulate.h"
 
@@ -393,6 +395,48 @@ TEST_F(Cli, CommandLineErrorsAreUsageErrors) {
     EXPECT_EQ(kwsignal("process -j 0 x.ab1").status, 2);
     EXPECT_EQ(kwsignal("process --format bogus x.ab1").status, 2);
     EXPECT_EQ(kwsignal("--help").status, 0);
+}
+
+// A fragment-analysis run takes the fragment road: the dyes' peaks sized
+// against the standard the data fit, no sequencing outputs; a run whose
+// standard fits no definition is processed but sized nowhere (status 3).
+TEST_F(Cli, FragmentRunsAreSizedOrRefusedToSize) {
+    kw::FragmentSimulationOptions o;
+    o.dyes = 4;
+    o.standardDye = 3;
+    o.standardBp = kw::sizeStandards()[0].sizesBp;  // GS500
+    const kw::SimulatedFragmentRun sim = kw::simulateFragmentRun(o);
+    std::vector<double*> rows;
+    for (const auto& d : sim.dyes) rows.push_back(const_cast<double*>(d.data()));
+    const KwCap cap(4, static_cast<int>(sim.dyes[0].size()), rows.data(), 3.0);
+    ASSERT_EQ(kw::writeProcessed(path("frag.txt"), cap), "");
+    spit(path("panel.txt"), "marker M1 0 100 300 4\nbin M1 a 150 1\n");
+    const Result r = kwsignal("process --quiet --kind fragments --sizing lsq3 --panel '" +
+                              path("panel.txt") + "' -o '" + path("out") + "' '" + path("frag.txt") +
+                              "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> t = lines(slurp(path("out/frag/fragments.tsv")));
+    ASSERT_GT(t.size(), 20u);
+    EXPECT_EQ(t[0], "dye\tdye_name\tchannel\tlocatn\tsize_bp\theight\tarea\tfwhm\tis_standard\tflags"
+                    "\tlocus\tallele");
+    EXPECT_TRUE(exists(path("out/frag/genotypes.tsv")));
+    EXPECT_TRUE(exists(path("out/frag/plot.svg")));
+    EXPECT_FALSE(exists(path("out/frag/peaks.tsv")));
+    const auto s = nlohmann::json::parse(slurp(path("out/frag/summary.json")));
+    EXPECT_EQ(s["kind"], "fragments");
+    EXPECT_EQ(s["fragments"]["standard"]["name"], "GS500");
+    EXPECT_EQ(s["fragments"]["sizing_method"], "lsq3");
+    // A sequencing run insisted on as fragments has no standard to size with.
+    kw::SimulationOptions so;
+    so.bases = 200;
+    const std::string seq = simulated("seq.txt", so);
+    const Result none =
+        kwsignal("process --quiet --kind fragments -o '" + path("out") + "' '" + seq + "'");
+    EXPECT_EQ(none.status, 3) << none.err;
+    EXPECT_NE(none.err.find("warning: " + seq + ": "), std::string::npos) << none.err;
+    const auto n = nlohmann::json::parse(slurp(path("out/seq/summary.json")));
+    EXPECT_NE(n["status"], "ok");
+    EXPECT_EQ(n["fragments"]["standard"]["name"], nullptr);
 }
 
 TEST_F(Cli, RealInstrumentRun) {

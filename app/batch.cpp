@@ -158,8 +158,7 @@ int runBatch(const std::vector<std::string>& files, int jobs, bool quiet,
     return status;
 }
 
-bool loadPanel(const std::string& panelPath, const std::string& ladderPath,
-               BatchOptions& options) {
+bool loadPanel(const std::string& panelPath, const std::string& ladderPath, BatchOptions& options) {
     kw::Panel& panel = options.road.fragments.panel;
     std::ifstream in(panelPath);
     std::string error;

@@ -140,8 +140,9 @@ int main(int argc, char** argv) {
     process->add_option("--sizing", sizing, "fragment sizing: local Southern, cubic spline, lsq3")
         ->check(CLI::IsMember({"local", "cubic", "lsq3"}))
         ->capture_default_str();
-    process->add_option("--standard", po.road.fragments.standard,
-                        "size standard to use (default: the one the data fit)")
+    process
+        ->add_option("--standard", po.road.fragments.standard,
+                     "size standard to use (default: the one the data fit)")
         ->check(CLI::IsMember(standardNames()));
     process->add_option("--panel", panelPath, "panel of markers and allele bins");
     process->add_option("--ladder", ladderPath, "allelic-ladder run that shifts the panel's bins");

@@ -336,8 +336,8 @@ std::vector<const std::vector<double>*> dyeRows(const kw::Run& run) {
 // A dye's panel: its signal from its baseline up to its tallest reported
 // peak (off-scale peaks run off the top), peaks ticked, standard peaks
 // labelled with their lengths in base pairs.
-std::string dyePanel(const std::vector<double>& x, int dye, const kw::FragmentResult& f,
-                     int n, double top) {
+std::string dyePanel(const std::vector<double>& x, int dye, const kw::FragmentResult& f, int n,
+                     double top) {
     std::vector<double> sample(x.begin(), x.begin() + std::min<size_t>(x.size(), n));
     double hi = 0.0;
     for (const kw::FragmentPeak& p : f.peaks)
@@ -359,8 +359,8 @@ std::string dyePanel(const std::vector<double>& x, int dye, const kw::FragmentRe
     for (const kw::FragmentPeak& p : f.peaks) {
         if (p.dye != dye) continue;
         const double px = kLeft + p.scan * sx, py = panel.y(p.height + lo) - 3.0;
-        out += "<path stroke=\"" + colour + "\" d=\"M" + fmt("%.1f", px) + " " +
-               fmt("%.1f", py) + "v-7\"/>\n";
+        out += "<path stroke=\"" + colour + "\" d=\"M" + fmt("%.1f", px) + " " + fmt("%.1f", py) +
+               "v-7\"/>\n";
         if (p.isStandard > 0)
             out += "<text x=\"" + fmt("%.1f", px) + "\" y=\"" + fmt("%.1f", py - 10.0) +
                    "\" text-anchor=\"middle\" font-size=\"10\"" +
@@ -386,8 +386,7 @@ std::string residualStrip(const kw::FragmentResult& f, int n, double top) {
         const double x = kLeft + p.scan * sx;
         const double r = std::max(-1.0, std::min(1.0, p.sizeBp - p.standardBp));
         out += "<path stroke=\"#d7191c\" stroke-width=\"3\" d=\"M" + fmt("%.1f", x) + " " +
-               fmt("%.1f", mid) + "v" + fmt("%.1f", -r * (kResidualStrip / 2.0 - 6.0)) +
-               "\"/>\n";
+               fmt("%.1f", mid) + "v" + fmt("%.1f", -r * (kResidualStrip / 2.0 - 6.0)) + "\"/>\n";
         out += "<text x=\"" + fmt("%.1f", x) + "\" y=\"" +
                fmt("%.1f", top + kResidualStrip + 14.0) + "\" text-anchor=\"middle\">" +
                fmt("%.0f", p.standardBp) + "</text>\n";
@@ -401,21 +400,20 @@ std::string fragmentPlotSvg(const kw::Run& run, const kw::ProcessResult& result)
     const std::vector<const std::vector<double>*> rows = dyeRows(run);
     const int n = run.numData;
     const double width = kLeft + plotWidth(n) + kRight;
-    const double height =
-        kTop + rows.size() * (kDyePanel + kDyeGap) + kResidualStrip + 50.0;
-    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg "
-                      "xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-                      fmt("%.0f", width) + "\" height=\"" + fmt("%.0f", height) +
-                      "\" font-family=\"sans-serif\" font-size=\"12\">\n<rect width=\"100%\" "
-                      "height=\"100%\" fill=\"white\"/>\n";
+    const double height = kTop + rows.size() * (kDyePanel + kDyeGap) + kResidualStrip + 50.0;
+    std::string svg =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg "
+        "xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+        fmt("%.0f", width) + "\" height=\"" + fmt("%.0f", height) +
+        "\" font-family=\"sans-serif\" font-size=\"12\">\n<rect width=\"100%\" "
+        "height=\"100%\" fill=\"white\"/>\n";
     std::string head = xmlEscaped(run.path) + " — fragment analysis, " +
                        std::to_string(rows.size()) + " dyes, " + std::to_string(f.peaks.size()) +
                        " peaks, ";
     head += f.status == kw::SizingStatus::sized
                 ? xmlEscaped(f.standard) + ", leave-one-out " + fmt("%.2f", f.looMeanBp) + " bp"
                 : std::string("not sized: ") + kw::sizingStatusName(f.status);
-    svg += "<text x=\"" + fmt("%.1f", kLeft) + "\" y=\"24\" font-size=\"16\">" + head +
-           "</text>\n";
+    svg += "<text x=\"" + fmt("%.1f", kLeft) + "\" y=\"24\" font-size=\"16\">" + head + "</text>\n";
     double top = kTop;
     for (size_t d = 0; d < rows.size(); ++d, top += kDyePanel + kDyeGap)
         svg += dyePanel(*rows[d], static_cast<int>(d), f, n, top);

@@ -304,7 +304,8 @@ py::dict resultDict(const kw::Run& run, const kw::ProcessResult& r) {
 }
 
 py::dict runOn(kw::Run run, const py::object& matrix, double rate, double mixed, double parseMs,
-               bool withRaw, const std::string& kind = "auto", const std::string& sizing = "local") {
+               bool withRaw, const std::string& kind = "auto",
+               const std::string& sizing = "local") {
     kw::ProcessOptions options;
     if (!kw::parseKindChoice(kind, options.kind))
         throw py::value_error("kind must be auto, sequencing or fragments");

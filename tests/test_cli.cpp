@@ -411,14 +411,15 @@ TEST_F(Cli, FragmentRunsAreSizedOrRefusedToSize) {
     const KwCap cap(4, static_cast<int>(sim.dyes[0].size()), rows.data(), 3.0);
     ASSERT_EQ(kw::writeProcessed(path("frag.txt"), cap), "");
     spit(path("panel.txt"), "marker M1 0 100 300 4\nbin M1 a 150 1\n");
-    const Result r = kwsignal("process --quiet --kind fragments --sizing lsq3 --panel '" +
-                              path("panel.txt") + "' -o '" + path("out") + "' '" + path("frag.txt") +
-                              "'");
+    const Result r =
+        kwsignal("process --quiet --kind fragments --sizing lsq3 --panel '" + path("panel.txt") +
+                 "' -o '" + path("out") + "' '" + path("frag.txt") + "'");
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> t = lines(slurp(path("out/frag/fragments.tsv")));
     ASSERT_GT(t.size(), 20u);
-    EXPECT_EQ(t[0], "dye\tdye_name\tchannel\tlocatn\tsize_bp\theight\tarea\tfwhm\tis_standard\tflags"
-                    "\tlocus\tallele");
+    EXPECT_EQ(t[0],
+              "dye\tdye_name\tchannel\tlocatn\tsize_bp\theight\tarea\tfwhm\tis_standard\tflags"
+              "\tlocus\tallele");
     EXPECT_TRUE(exists(path("out/frag/genotypes.tsv")));
     EXPECT_TRUE(exists(path("out/frag/plot.svg")));
     EXPECT_FALSE(exists(path("out/frag/peaks.tsv")));

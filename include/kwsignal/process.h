@@ -27,8 +27,8 @@
 #include "kwsignal/basecall.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/events.h"
-#include "kwsignal/fragments.h"
 #include "kwsignal/export.h"
+#include "kwsignal/fragments.h"
 #include "kwsignal/run.h"
 
 namespace kw {

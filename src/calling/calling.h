@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/quantile.h"
 #include "kwsignal/basecall.h"
 
 namespace kwcall {
@@ -46,10 +47,14 @@ struct Curve {
     bool empty() const { return x.empty(); }
 };
 
-/// The median of v (reordered); 0 for an empty v.
-double medianOf(std::vector<double>& v);
-/// The q-quantile (0..1) of v (reordered); 0 for an empty v.
-double quantileOf(std::vector<double>& v, double q);
+/// The median and the q-quantile (0..1) of v, nearest rank, in place (v
+/// is reordered); 0 for an empty v.
+inline double medianOf(std::vector<double>& v) {
+    return kw::detail::nearestRankQuantile(v, 0.5);
+}
+inline double quantileOf(std::vector<double>& v, double q) {
+    return kw::detail::nearestRankQuantile(v, q);
+}
 
 /// Running median of y over `half` points either side, then a 3-point mean:
 /// a robust, smooth version of values measured in consecutive windows.

@@ -19,17 +19,6 @@ double Curve::at(double pos) const {
     return y[k - 1] + f * (y[k] - y[k - 1]);
 }
 
-double quantileOf(std::vector<double>& v, double q) {
-    if (v.empty()) return 0.0;
-    const size_t k = std::min(v.size() - 1, static_cast<size_t>(q * (v.size() - 1) + 0.5));
-    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
-    return v[k];
-}
-
-double medianOf(std::vector<double>& v) {
-    return quantileOf(v, 0.5);
-}
-
 std::vector<double> smoothRobust(const std::vector<double>& y, int half) {
     const int n = static_cast<int>(y.size());
     std::vector<double> med(y.size()), window;

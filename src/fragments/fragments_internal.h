@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/quantile.h"
 #include "kwsignal/fragments.h"
 
 namespace kw {
@@ -16,8 +17,7 @@ std::string upperCase(std::string name);
 /// True when `name` contains one of `words` (upper case), ignoring case.
 bool nameContainsAny(const std::string& name, const std::vector<const char*>& words);
 
-/// Median of values (copied); 0 for none.
-double median(std::vector<double> values);
+using kw::detail::median;
 
 /// Peaks of every dye of the run, by dye then scan, with the saturated,
 /// pull-up and spike flags set; `noise` receives each dye's noise deviation

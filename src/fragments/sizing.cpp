@@ -61,13 +61,6 @@ double southern3(const double* x, const double* y, double scan) {
 
 }  // namespace
 
-double median(std::vector<double> values) {
-    if (values.empty()) return 0.0;
-    const auto mid = values.begin() + static_cast<long>(values.size() / 2);
-    std::nth_element(values.begin(), mid, values.end());
-    return *mid;
-}
-
 SizingCurve::SizingCurve(std::vector<double> scans, std::vector<double> sizes, SizingMethod m)
     : x(std::move(scans)), y(std::move(sizes)), method(m) {
     const int n = points();

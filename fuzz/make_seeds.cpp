@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "abif_builder.h"
 #include "fuzz_util.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/rundata.h"
@@ -132,114 +133,55 @@ void textSeeds() {
 
 // ---- ABIF ------------------------------------------------------------------
 
-void putBE(std::string& s, uint32_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i) s += static_cast<char>((v >> (8 * i)) & 0xff);
+// An ABIF file of these samples' 16-bit words (type 4 signed, 3 unsigned).
+void words(kwtest::AbifBuilder& b, const char* name, int number, const std::vector<double>& v,
+           int type = 4) {
+    std::vector<int> w;
+    for (double x : v) w.push_back(static_cast<int>(x));
+    b.shorts(name, number, w, type);
 }
-
-// An ABIF file: 128-byte header, the data of the entries that do not fit
-// in four bytes, then the directory of 28-byte entries.
-class AbifWriter {
-public:
-    void entry(const char* name, int number, int type, int elementSize, const std::string& data) {
-        entries.push_back({name, number, type, elementSize, data});
-    }
-    void words(const char* name, int number, const std::vector<double>& v, int type = 4) {
-        std::string d;
-        for (double x : v) putBE(d, static_cast<uint32_t>(static_cast<int>(x)) & 0xffff, 2);
-        entry(name, number, type, 2, d);
-    }
-    void text(const char* name, int number, const std::string& s, int type = 2) {
-        entry(name, number, type, 1, type == 18 ? static_cast<char>(s.size()) + s : s);
-    }
-    void stamp(int number, int hour, int minute, int second) {
-        std::string date, time;
-        putBE(date, 2021, 2);
-        putBE(date, 3, 1);
-        putBE(date, 14, 1);
-        for (int v : {hour, minute, second, 0}) putBE(time, static_cast<uint32_t>(v), 1);
-        entry("RUND", number, 10, 4, date);
-        entry("RUNT", number, 11, 4, time);
-    }
-    std::string bytes() const {
-        std::string data, dir;
-        for (const Entry& e : entries) {
-            dir += e.name;
-            putBE(dir, static_cast<uint32_t>(e.number), 4);
-            putBE(dir, static_cast<uint32_t>(e.type), 2);
-            putBE(dir, static_cast<uint32_t>(e.elementSize), 2);
-            putBE(dir, static_cast<uint32_t>(e.data.size() / e.elementSize), 4);
-            putBE(dir, static_cast<uint32_t>(e.data.size()), 4);
-            if (e.data.size() > 4) {
-                putBE(dir, static_cast<uint32_t>(128 + data.size()), 4);
-                data += e.data;
-            } else {
-                dir += e.data + std::string(4 - e.data.size(), '\0');
-            }
-            putBE(dir, 0, 4);
-        }
-        std::string head = "ABIF";
-        putBE(head, 101, 2);
-        head += "tdir";
-        putBE(head, 1, 4);
-        putBE(head, 1023, 2);
-        putBE(head, 28, 2);
-        putBE(head, static_cast<uint32_t>(entries.size()), 4);
-        putBE(head, static_cast<uint32_t>(dir.size()), 4);
-        putBE(head, static_cast<uint32_t>(128 + data.size()), 4);
-        head.resize(128, '\0');
-        return head + data + dir;
-    }
-
-private:
-    struct Entry {
-        std::string name;
-        int number, type, elementSize;
-        std::string data;
-    };
-    std::vector<Entry> entries;
-};
 
 void abifSeeds() {
     const Rows sim = simulated(60, 3.0, 400);
-    AbifWriter seq;
+    kwtest::AbifBuilder seq;
     for (int d = 1; d <= 4; ++d) {
-        seq.words("DATA", d, sim[d - 1]);
-        seq.words("DATA", 8 + d, std::vector<double>(sim[d - 1].begin(), sim[d - 1].begin() + 50));
+        words(seq, "DATA", d, sim[d - 1]);
+        words(seq, "DATA", 8 + d, std::vector<double>(sim[d - 1].begin(), sim[d - 1].begin() + 50));
         seq.text("DyeN", d, "dye" + std::to_string(d), 18);
     }
-    seq.words("Dye#", 1, {4});
+    words(seq, "Dye#", 1, {4});
     seq.text("FWO_", 1, "GATC");
     seq.text("MODL", 1, "3730");
     seq.text("SMPL", 1, "seed run", 18);
     seq.text("PBAS", 2, "ACGTACGTAC");
-    seq.words("PLOC", 2, {3, 8, 13, 18, 23, 28, 33, 38, 43, 48}, 3);
-    for (int n = 1; n <= 4; ++n) seq.stamp(n, 10, n * 5, n);
-    seed({"abif", "formats"}, "sequencing.ab1", seq.bytes());
+    words(seq, "PLOC", 2, {3, 8, 13, 18, 23, 28, 33, 38, 43, 48}, 3);
+    for (int n = 1; n <= 4; ++n) seq.stamp(n, 10, n * 5, n, 2021, 3, 14);
+    seed({"abif", "formats"}, "sequencing.ab1", seq.build());
 
-    AbifWriter frag;
-    for (int d = 1; d <= 4; ++d) frag.words("DATA", d, sim[d - 1]);
-    frag.words("DATA", 105, sim[0]);
-    frag.words("Dye#", 1, {5});
+    kwtest::AbifBuilder frag;
+    for (int d = 1; d <= 4; ++d) words(frag, "DATA", d, sim[d - 1]);
+    words(frag, "DATA", 105, sim[0]);
+    words(frag, "Dye#", 1, {5});
     for (int d = 1; d <= 5; ++d) frag.text("DyeN", d, "F" + std::to_string(d), 19);
     frag.text("MODL", 1, "3130");
-    frag.stamp(3, 9, 0, 0);
-    frag.stamp(4, 9, 2, 10);
-    seed({"abif", "formats"}, "fragment.fsa", frag.bytes());
+    frag.stamp(3, 9, 0, 0, 2021, 3, 14);
+    frag.stamp(4, 9, 2, 10, 2021, 3, 14);
+    seed({"abif", "formats"}, "fragment.fsa", frag.build());
 
-    AbifWriter legacy;  // unsigned words, hand-edited calls, whole-run times only
+    kwtest::AbifBuilder legacy;  // unsigned words, hand-edited calls, whole-run times only
     for (int d = 1; d <= 4; ++d)
-        legacy.words("DATA", d, std::vector<double>(sim[d - 1].begin(), sim[d - 1].begin() + 40),
-                     3);
+        words(legacy, "DATA", d, std::vector<double>(sim[d - 1].begin(), sim[d - 1].begin() + 40),
+              3);
     legacy.text("FWO_", 1, "acgt");
     legacy.text("PBAS", 1, "NNN");
-    legacy.words("PLOC", 1, {1, 2, 3}, 4);
-    legacy.stamp(1, 8, 0, 0);
-    legacy.stamp(2, 9, 0, 0);
-    seed({"abif", "formats"}, "legacy.ab1", legacy.bytes());
+    words(legacy, "PLOC", 1, {1, 2, 3}, 4);
+    legacy.stamp(1, 8, 0, 0, 2021, 3, 14);
+    legacy.stamp(2, 9, 0, 0, 2021, 3, 14);
+    seed({"abif", "formats"}, "legacy.ab1", legacy.build());
 
-    AbifWriter tiny;  // two scans: every channel lives inside its entry
-    for (int d = 1; d <= 4; ++d) tiny.words("DATA", d, {static_cast<double>(d), -1.0});
-    seed({"abif", "formats"}, "tiny.ab1", tiny.bytes());
+    kwtest::AbifBuilder tiny;  // two scans: every channel lives inside its entry
+    for (int d = 1; d <= 4; ++d) words(tiny, "DATA", d, {static_cast<double>(d), -1.0});
+    seed({"abif", "formats"}, "tiny.ab1", tiny.build());
 }
 
 // ---- run-data files --------------------------------------------------------

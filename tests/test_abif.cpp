@@ -9,84 +9,17 @@
 #include <utility>
 #include <vector>
 
+#include "abif_builder.h"
 #include "kwsignal/fragments.h"
 #include "synthetic.h"
 
 namespace {
 
-void put16(std::string& s, int v) {
-    s += static_cast<char>((v >> 8) & 0xff);
-    s += static_cast<char>(v & 0xff);
-}
+using kwtest::AbifBuilder;
 
 void put32(std::string& s, uint32_t v) {
-    put16(s, static_cast<int>(v >> 16));
-    put16(s, static_cast<int>(v & 0xffff));
+    kwtest::putBE(s, v, 4);
 }
-
-// Builds an ABIF file: a 128-byte header, the data blocks, the directory.
-struct AbifBuilder {
-    struct Tag {
-        std::string name;
-        int number, type, elementSize;
-        std::string data;
-    };
-    std::vector<Tag> tags;
-
-    void add(const std::string& name, int number, int type, int size, const std::string& data) {
-        tags.push_back({name, number, type, size, data});
-    }
-    void shorts(const std::string& name, int number, const std::vector<int>& v) {
-        std::string d;
-        for (int x : v) put16(d, x & 0xffff);
-        add(name, number, 4, 2, d);
-    }
-    void pstring(const std::string& name, int number, const std::string& s) {
-        add(name, number, 18, 1, static_cast<char>(s.size()) + s);
-    }
-    void stamp(int number, char hour, char minute, char second) {  // on 2009-02-19
-        add("RUND", number, 10, 4, std::string("\x07\xd9\x02\x13", 4));
-        add("RUNT", number, 11, 4, std::string{hour, minute, second, 0});
-    }
-    size_t directoryAt() const {
-        size_t at = 128;
-        for (const Tag& t : tags) at += t.data.size() > 4 ? t.data.size() : 0;
-        return at;
-    }
-    size_t entryAt(const std::string& name, int number) const {
-        size_t i = 0;
-        while (tags[i].name != name || tags[i].number != number) ++i;
-        return directoryAt() + 28 * i;
-    }
-    std::string build() const {
-        std::string head = "ABIF", body, dir;
-        put16(head, 101);
-        head += "tdir";
-        put32(head, 1);
-        put16(head, 1023);
-        put16(head, 28);
-        put32(head, static_cast<uint32_t>(tags.size()));
-        put32(head, static_cast<uint32_t>(28 * tags.size()));
-        put32(head, static_cast<uint32_t>(directoryAt()));
-        head.resize(128, '\0');
-        for (const Tag& t : tags) {
-            dir += t.name;
-            put32(dir, static_cast<uint32_t>(t.number));
-            put16(dir, t.type);
-            put16(dir, t.elementSize);
-            put32(dir, static_cast<uint32_t>(t.data.size() / t.elementSize));
-            put32(dir, static_cast<uint32_t>(t.data.size()));
-            if (t.data.size() <= 4) {
-                dir += t.data + std::string(4 - t.data.size(), '\0');
-            } else {
-                put32(dir, static_cast<uint32_t>(128 + body.size()));
-                body += t.data;
-            }
-            put32(dir, 0);
-        }
-        return head + body + dir;
-    }
-};
 
 // A sequencing run of 6 scans: DATA n holds 10 n + scan, DATA1 negative.
 AbifBuilder sequencingRun() {
@@ -96,13 +29,13 @@ AbifBuilder sequencingRun() {
         for (int s = 0; s < 6; ++s) v.push_back(d == 1 ? -95 + s : 10 * d + s);
         b.shorts("DATA", d, v);
         b.shorts("DATA", 8 + d, {100 * d, 100 * d + 1, 100 * d + 2});
-        b.pstring("DyeN", d, "Dye" + std::to_string(d));
+        b.text("DyeN", d, "Dye" + std::to_string(d), 18);
     }
     b.shorts("DATA", 105, {5, 5, 5, 5, 5, 5});
     b.shorts("Dye#", 1, {5});
     b.add("FWO_", 1, 2, 1, "GATC");
     b.add("MODL", 1, 2, 1, "310 ");
-    b.pstring("SMPL", 1, "sample one");
+    b.text("SMPL", 1, "sample one", 18);
     b.add("PBAS", 2, 2, 1, "GAT");
     b.shorts("PLOC", 2, {0, 1, 2});
     b.add("PCON", 2, 2, 1, "\x14\x28\x3c");  // QV 20, 40, 60
@@ -118,7 +51,7 @@ kw::AbifRun readBuilt(const std::string& bytes) {
 
 std::string patched(std::string s, size_t at, uint32_t v) {
     std::string b;
-    put32(b, v);
+    kwtest::putBE(b, v, 4);
     return s.replace(at, 4, b);
 }
 
@@ -254,15 +187,15 @@ TEST(AbifBuilt, FragmentRunKeepsEveryDyeAndItsTags) {
     AbifBuilder b;
     for (int d = 1; d <= 4; ++d) {
         b.shorts("DATA", d, {d, d, d, d});
-        b.pstring("DyeN", d, d == 2 ? " VIC " : "Dye" + std::to_string(d));
+        b.text("DyeN", d, d == 2 ? " VIC " : "Dye" + std::to_string(d), 18);
     }
     b.shorts("DATA", 105, {5, 6, 7, 8});
     b.shorts("DATA", 106, {9, 9});  // short: padded
-    b.pstring("DyeN", 5, "LIZ");
-    b.pstring("DyeN", 6, "SID");
+    b.text("DyeN", 5, "LIZ", 18);
+    b.text("DyeN", 6, "SID", 18);
     b.shorts("Dye#", 1, {6});
-    b.pstring("DySN", 1, "J6");
-    b.pstring("StdF", 1, "GS600_LIZ_(60-460)");
+    b.text("DySN", 1, "J6", 18);
+    b.text("StdF", 1, "GS600_LIZ_(60-460)", 18);
     b.add("DyeB", 5, 2, 1, "S");
     std::string satd, peakScans, peakSizes, standardSizes;
     for (uint32_t s : {2u, 1u, 99u}) put32(satd, s);  // 99 lies outside the run

@@ -62,6 +62,15 @@ void printInfo(const kw::Run& run) {
             std::printf("  base calls    %zu\n", run.calls().size());
         else
             std::printf("  base calls    absent\n");
+        std::printf("  dyes          %zu (", run.abif.dyes.size());
+        for (size_t d = 0; d < run.abif.dyes.size(); ++d)
+            std::printf("%s%s", d ? ", " : "",
+                        run.abif.dyes[d].name.empty() ? "?" : run.abif.dyes[d].name.c_str());
+        std::printf(")\n");
+        if (!run.abif.standardName.empty())
+            std::printf("  size standard %s (the lab's name)\n", run.abif.standardName.c_str());
+        const kw::RunKindDecision kind = kw::decideRunKind(run.abif);
+        std::printf("  kind          %s (%s)\n", kw::runKindName(kind.kind), kind.reason.c_str());
     }
     for (const std::string& w : run.warnings) std::printf("  note: %s\n", w.c_str());
 }

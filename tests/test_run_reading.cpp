@@ -3,11 +3,14 @@
 // the peak rows and tables reported in the file's own sample numbers.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "kwsignal/capillary.h"
 #include "kwsignal/report.h"
 #include "kwsignal/run.h"
 #include "kwsignal/rundata.h"
@@ -153,6 +156,23 @@ TEST(Reports, PeakRowsAreInTheFilesOwnSamples) {
     EXPECT_EQ(tsv.substr(tsv.find('\n') + 1, 19), "G\t2\t100.000\t50.000\t");
     const std::string summary = kw::summaryJson(run, result, 0.0);
     EXPECT_NE(summary.find("\"peaks\": 1"), std::string::npos);
+}
+
+// The export text is KwCap::output's file byte for byte, awkward values
+// included (signed zeros, halfway roundings, non-finite and huge samples).
+TEST(Reports, ExportTextIsTheCapillarysOwnOutput) {
+    std::vector<double> a = {0.0, -0.0, -4e-7, 5e-7, 0.0000015, 2.5e-6, 1e300, -123.4567895};
+    std::vector<double> b = {std::nan(""), -std::nan(""), HUGE_VAL, -HUGE_VAL, 1.0, 2.0, 3.0, 4.0};
+    for (int traces : {2, 3, 4}) {
+        std::vector<double*> rows = {a.data(), b.data(), a.data(), b.data()};
+        const KwCap cap(traces, 8, rows.data(), 3.0);
+        std::string path = ::testing::TempDir() + "/export.txt";
+        cap.output(&path[0]);
+        std::ifstream in(path, std::ios::binary);
+        const std::string written((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_EQ(kw::exportText(cap), written) << traces;
+        std::remove(path.c_str());
+    }
 }
 
 }  // namespace

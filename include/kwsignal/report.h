@@ -55,6 +55,9 @@ KW_API std::string matrixText(const std::vector<std::vector<double>>& matrix);
 [[nodiscard]] KW_API std::string writeFileAtomically(const std::string& path,
                                                      const std::string& text);
 
+/// A capillary in the export format, the bytes KwCap::output writes.
+KW_API std::string exportText(const KwCap& cap);
+
 /// Writes the conditioned capillary in the export format (KwCap::output)
 /// to path, atomically. Returns "" or the reason.
 [[nodiscard]] KW_API std::string writeProcessed(const std::string& path, const KwCap& cap);

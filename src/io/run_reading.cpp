@@ -4,9 +4,8 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "io/run_data_bytes.h"
 #include "io/text_runs.h"
@@ -49,12 +48,18 @@ Problem readFileBytes(const std::string& path, std::string& bytes) {
     if (st.st_size > kMaxTraceFileBytes)
         return {ReadErrorKind::tooLarge,
                 "file too large (" + std::to_string(st.st_size) + " bytes; at most 512 MiB)"};
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr)
         return {errno == EACCES ? ReadErrorKind::permission : ReadErrorKind::io,
                 std::string("cannot open: ") + std::strerror(errno)};
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) return {ReadErrorKind::io, "read error"};
+    // One read of the size stat reported; a file that changes meanwhile is
+    // read to its actual end.
+    bytes.resize(static_cast<size_t>(st.st_size));
+    const size_t got = std::fread(&bytes[0], 1, bytes.size(), f);
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) return {ReadErrorKind::io, "read error"};
+    bytes.resize(got);
     return {};
 }
 

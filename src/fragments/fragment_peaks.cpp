@@ -144,36 +144,37 @@ void fitEvent(const KwTrace& tr, int dye, KwEvent& ev, double minHeight,
     }
 }
 
-// Keeps the peaks that stand out of their surroundings: walking down each
-// side until a higher sample or a few peak widths away, the drop from the
-// top to the higher of the two lowest points must be a clear share of the
-// height and above the noise. Wiggles on a broad hump (a blob of
-// unincorporated dye, the primer's tail) and noise on a peak's flank do
-// not stand out; the peak they sit on does.
-void keepProminent(const KwTrace& tr, double noise, std::vector<FragmentPeak>& peaks,
-                   std::size_t first) {
+// Does a peak stand out of its surroundings? Walking down each side until a higher sample or a few
+// peak widths away, the drop from the top to the higher of the two lowest points must be a clear
+// share of the height and above the noise. Wiggles on a broad hump (a blob of unincorporated dye,
+// the primer's tail) and noise on a peak's flank do not stand out; the peak they sit on does.
+bool standsOut(const KwTrace& tr, double noise, const FragmentPeak& p) {
     const double* x = tr.getData();
     const int n = tr.getNumData();
-    std::vector<FragmentPeak> kept(peaks.begin(), peaks.begin() + static_cast<long>(first));
-    for (std::size_t k = first; k < peaks.size(); ++k) {
-        const FragmentPeak& p = peaks[k];
-        const int reach = static_cast<int>(
-            std::min(kMaxProminenceReach, std::max(kMinProminenceReach, 4.0 * p.fwhm)));
-        // From the fitted centre (a flank, for a skewed or clipped peak)
-        // uphill to the top.
-        int c = std::max(0, std::min(n - 1, static_cast<int>(std::lround(p.scan))));
-        while (c + 1 < n && x[c + 1] > x[c]) ++c;
-        while (c > 0 && x[c - 1] > x[c]) --c;
-        const double top = x[c];
-        double lowLeft = top, lowRight = top;
-        for (int i = c - 1; i >= std::max(0, c - reach) && x[i] <= top; --i)
-            lowLeft = std::min(lowLeft, x[i]);
-        for (int i = c + 1; i <= std::min(n - 1, c + reach) && x[i] <= top; ++i)
-            lowRight = std::min(lowRight, x[i]);
-        const double drop = top - std::max(lowLeft, lowRight);
-        if (drop >= std::max(kProminenceNoise * noise, kProminenceShare * top)) kept.push_back(p);
-    }
-    peaks.swap(kept);
+    const int reach = static_cast<int>(
+        std::min(kMaxProminenceReach, std::max(kMinProminenceReach, 4.0 * p.fwhm)));
+    // From the fitted centre (a flank, for a skewed or clipped peak) uphill
+    // to the top.
+    int c = std::max(0, std::min(n - 1, static_cast<int>(std::lround(p.scan))));
+    while (c + 1 < n && x[c + 1] > x[c]) ++c;
+    while (c > 0 && x[c - 1] > x[c]) --c;
+    const double top = x[c];
+    double lowLeft = top, lowRight = top;
+    for (int i = c - 1; i >= std::max(0, c - reach) && x[i] <= top; --i)
+        lowLeft = std::min(lowLeft, x[i]);
+    for (int i = c + 1; i <= std::min(n - 1, c + reach) && x[i] <= top; ++i)
+        lowRight = std::min(lowRight, x[i]);
+    const double drop = top - std::max(lowLeft, lowRight);
+    return drop >= std::max(kProminenceNoise * noise, kProminenceShare * top);
+}
+
+// Drops the peaks from `first` on that do not stand out, in place.
+void keepProminent(const KwTrace& tr, double noise, std::vector<FragmentPeak>& peaks,
+                   std::size_t first) {
+    const auto flat =
+        std::remove_if(peaks.begin() + static_cast<long>(first), peaks.end(),
+                       [&](const FragmentPeak& p) { return !standsOut(tr, noise, p); });
+    peaks.erase(flat, peaks.end());
 }
 
 void detectDye(const KwTrace& tr, int dye, double onset, std::vector<FragmentPeak>& out) {

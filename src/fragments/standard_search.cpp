@@ -12,6 +12,7 @@
 // comparison between standards then sees.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "fragments/fragments_internal.h"
 
@@ -46,19 +47,14 @@ constexpr double kTallnessBonus = 0.5;
 // Candidates beyond the list's own length that a search weighs.
 constexpr std::size_t kSpareCandidates = 30;
 
-struct Step {
-    double logSlope = 0.0;  // ln(scans per bp)
-    double dx = 0.0, ds = 0.0;
-    double scatter = 0.0;  // relative variance of the slope from centre and mobility errors
-    double anomaly = 0.0;  // its extra variance when an end is an anomalous fragment
-    double cost = 0.0;     // missing fragments and skipped peaks of this step
-    bool valid = false;
-};
+using Step = ChainStep;
 
 class Search {
 public:
-    Search(const std::vector<StandardCandidate>& c, const SizeStandard& s, double typicalHeight)
-        : cand(c),
+    Search(const std::vector<StandardCandidate>& c, const SizeStandard& s, double typicalHeight,
+           SearchScratch& space)
+        : scratch(space),
+          cand(c),
           def(s),
           n(static_cast<int>(c.size())),
           m(static_cast<int>(s.sizesBp.size())),
@@ -67,6 +63,17 @@ public:
         for (double a : def.anomalousBp)
             for (int j = 0; j < m; ++j)
                 if (def.sizesBp[j] == a) anomalous[static_cast<std::size_t>(j)] = 1;
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        logGaps.assign(static_cast<std::size_t>(n * kMaxPeakStep), nan);
+        for (int i = 0; i < n; ++i)
+            for (int di = 1; di <= std::min(i, kMaxPeakStep); ++di)
+                logGaps[static_cast<std::size_t>(i * kMaxPeakStep + di - 1)] =
+                    std::log(cand[i].scan - cand[i - di].scan);
+        logSpans.assign(static_cast<std::size_t>(m * kMaxFragmentStep), nan);
+        for (int j = 0; j < m; ++j)
+            for (int dj = 1; dj <= std::min(j, kMaxFragmentStep); ++dj)
+                logSpans[static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1)] =
+                    std::log(def.sizesBp[j] - def.sizesBp[j - dj]);
     }
 
     StandardMatch run();
@@ -79,7 +86,7 @@ private:
     Step step(int i, int j, int di, int dj) const;
     double nodeReward(int i) const;
     double weight(int i) const;
-    double bend(const Step& a, const Step& b, bool anomalousMiddle) const;
+    double bendUnder(const Step& a, const Step& b, bool anomalousMiddle, double slack) const;
     void evaluate(StandardMatch& match, double chainScore) const;
     // The next (previous) fragment of the chain after (before) fragment j;
     // j itself at the chain's end.
@@ -94,11 +101,16 @@ private:
         return j;
     }
 
+    SearchScratch& scratch;
     const std::vector<StandardCandidate>& cand;
     const SizeStandard& def;
     int n, m;
     double refHeight = 1.0;
     std::vector<char> anomalous;  // per fragment
+    // ln of the scans between peak i and the di-th before it, and of the bp
+    // between fragment j and the dj-th before it (NaN where there is none).
+    std::vector<double> logGaps, logSpans;
+    const double logMinSlope = std::log(kMinScansPerBp), logMaxSlope = std::log(kMaxScansPerBp);
 };
 
 // A peak far below the standard's typical height is more likely noise or
@@ -118,13 +130,17 @@ Step Search::step(int i, int j, int di, int dj) const {
     Step s;
     const int pi = i - di, pj = j - dj;
     if (pi < 0 || pj < 0) return s;
-    s.dx = cand[i].scan - cand[pi].scan;
+    const double dx = cand[i].scan - cand[pi].scan;
     s.ds = def.sizesBp[j] - def.sizesBp[pj];
-    if (!(s.dx > 0.0) || !(s.ds > 0.0)) return s;
-    const double slope = s.dx / s.ds;
-    if (slope < kMinScansPerBp || slope > kMaxScansPerBp) return s;
-    s.logSlope = std::log(slope);
-    s.scatter = (kScanError / s.dx) * (kScanError / s.dx) + (kBpError / s.ds) * (kBpError / s.ds);
+    if (!(dx > 0.0) || !(s.ds > 0.0)) return s;
+    // ln(dx / ds) from the tabulated logarithms of both sides.
+    s.logSlope = logGaps[static_cast<std::size_t>(i * kMaxPeakStep + di - 1)] -
+                 logSpans[static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1)];
+    if (!(s.logSlope >= logMinSlope && s.logSlope <= logMaxSlope)) return s;
+    // The step's share of the variance of a bend: its centre and mobility
+    // errors, and half the mobility drift expected over a pair of steps.
+    s.scatter = (kScanError / dx) * (kScanError / dx) + (kBpError / s.ds) * (kBpError / s.ds) +
+                kDriftPer20Bp * kDriftPer20Bp * s.ds / 40.0;
     s.anomaly = (kAnomalyBp / s.ds) * (kAnomalyBp / s.ds);
     for (int k = pj + 1; k < j; ++k) s.cost += isAnomalous(k) ? kAnomalousMiss : kMissingCost;
     for (int k = pi + 1; k < i; ++k)
@@ -133,12 +149,13 @@ Step Search::step(int i, int j, int di, int dj) const {
     return s;
 }
 
-// Cost of the change of scans per bp from one step to the next.
-double Search::bend(const Step& a, const Step& b, bool anomalousMiddle) const {
-    const double drift = kDriftPer20Bp * kDriftPer20Bp * (a.ds + b.ds) / 40.0;
-    const double var =
-        drift + a.scatter + b.scatter + (anomalousMiddle ? a.anomaly + b.anomaly : 0.0);
+// Cost of the change of scans per bp from one step to the next when it is
+// under `slack`, else slack itself: most bends weighed lose, and are told so
+// without a division.
+double Search::bendUnder(const Step& a, const Step& b, bool anomalousMiddle, double slack) const {
+    const double var = a.scatter + b.scatter + (anomalousMiddle ? a.anomaly + b.anomaly : 0.0);
     const double d = b.logSlope - a.logSlope;
+    if (slack <= kBendCap && d * d >= 2.0 * var * slack) return slack;
     return std::min(kBendCap, d * d / (2.0 * var));
 }
 
@@ -148,9 +165,14 @@ StandardMatch Search::run() {
     match.peakOf.assign(static_cast<std::size_t>(m), -1);
     if (n < 2 || m < 2) return match;
     const int numEdges = n * m * kMaxPeakStep * kMaxFragmentStep;
-    std::vector<Step> steps(static_cast<std::size_t>(numEdges));
-    std::vector<double> best(static_cast<std::size_t>(numEdges), -1e300);
-    std::vector<int> from(static_cast<std::size_t>(numEdges), -1);
+    std::vector<Step>& steps = scratch.steps;
+    std::vector<double>& best = scratch.best;
+    std::vector<int>& from = scratch.from;
+    if (steps.size() < static_cast<std::size_t>(numEdges)) {
+        steps.resize(static_cast<std::size_t>(numEdges));
+        best.resize(static_cast<std::size_t>(numEdges));
+        from.resize(static_cast<std::size_t>(numEdges));
+    }
     double top = -1e300;
     int topEdge = -1;
     for (int i = 1; i < n; ++i)
@@ -173,10 +195,11 @@ StandardMatch Search::run() {
                             if (pi - di2 < 0 || pj - dj2 < 0) continue;
                             const int e2 = edge(pi, pj, di2, dj2);
                             if (!steps[e2].valid || best[e2] + gain <= b) continue;
-                            const double v =
-                                best[e2] + gain - bend(steps[e2], steps[e], middleAnomalous);
-                            if (v > b) {
-                                b = v;
+                            const double slack = best[e2] + gain - b;
+                            const double cost =
+                                bendUnder(steps[e2], steps[e], middleAnomalous, slack);
+                            if (cost < slack) {
+                                b = best[e2] + gain - cost;
                                 f = e2;
                             }
                         }
@@ -267,12 +290,14 @@ void Search::evaluate(StandardMatch& match, double chainScore) const {
 }  // namespace
 
 StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
-                            const SizeStandard& standard, double typicalHeight) {
+                            const SizeStandard& standard, double typicalHeight,
+                            SearchScratch& scratch) {
     // A short list is sought among the tallest peaks only: the chain's cost
     // grows with peaks times fragments, and a standard's peaks are among
     // the tallest of its dye.
     const std::size_t keep = standard.sizesBp.size() + kSpareCandidates;
-    if (candidates.size() <= keep) return Search(candidates, standard, typicalHeight).run();
+    if (candidates.size() <= keep)
+        return Search(candidates, standard, typicalHeight, scratch).run();
     std::vector<std::size_t> order(candidates.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::partial_sort(
@@ -282,7 +307,7 @@ StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
     std::sort(order.begin(), order.end());
     std::vector<StandardCandidate> tallest;
     for (std::size_t i : order) tallest.push_back(candidates[i]);
-    StandardMatch match = Search(tallest, standard, typicalHeight).run();
+    StandardMatch match = Search(tallest, standard, typicalHeight, scratch).run();
     for (int& i : match.peakOf)
         if (i >= 0) i = static_cast<int>(order[static_cast<std::size_t>(i)]);
     return match;

@@ -63,17 +63,8 @@ public:
         for (double a : def.anomalousBp)
             for (int j = 0; j < m; ++j)
                 if (def.sizesBp[j] == a) anomalous[static_cast<std::size_t>(j)] = 1;
-        const double nan = std::numeric_limits<double>::quiet_NaN();
-        logGaps.assign(static_cast<std::size_t>(n * kMaxPeakStep), nan);
-        for (int i = 0; i < n; ++i)
-            for (int di = 1; di <= std::min(i, kMaxPeakStep); ++di)
-                logGaps[static_cast<std::size_t>(i * kMaxPeakStep + di - 1)] =
-                    std::log(cand[i].scan - cand[i - di].scan);
-        logSpans.assign(static_cast<std::size_t>(m * kMaxFragmentStep), nan);
-        for (int j = 0; j < m; ++j)
-            for (int dj = 1; dj <= std::min(j, kMaxFragmentStep); ++dj)
-                logSpans[static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1)] =
-                    std::log(def.sizesBp[j] - def.sizesBp[j - dj]);
+        tabulatePeakSides();
+        tabulateFragmentSides();
     }
 
     StandardMatch run();
@@ -83,6 +74,8 @@ private:
     int edge(int i, int j, int di, int dj) const {
         return ((i * m + j) * kMaxPeakStep + (di - 1)) * kMaxFragmentStep + (dj - 1);
     }
+    void tabulatePeakSides();
+    void tabulateFragmentSides();
     Step step(int i, int j, int di, int dj) const;
     double nodeReward(int i) const;
     double weight(int i) const;
@@ -110,8 +103,44 @@ private:
     // ln of the scans between peak i and the di-th before it, and of the bp
     // between fragment j and the dj-th before it (NaN where there is none).
     std::vector<double> logGaps, logSpans;
+    // The cost of the peaks skipped and of the fragments missed by such steps.
+    std::vector<double> gapCosts, spanCosts;
+    std::vector<double> rewards;  // nodeReward of each candidate
     const double logMinSlope = std::log(kMinScansPerBp), logMaxSlope = std::log(kMaxScansPerBp);
 };
+
+// A step's figures split into a part of its peaks (di peaks back from
+// peak i) and a part of its fragments (dj back from fragment j): each is
+// worked out once here, not once for every pairing of the two.
+void Search::tabulatePeakSides() {
+    const std::size_t size = static_cast<std::size_t>(n * kMaxPeakStep);
+    logGaps.assign(size, std::numeric_limits<double>::quiet_NaN());
+    gapCosts.assign(size, 0.0);
+    for (int i = 0; i < n; ++i) {
+        rewards.push_back(nodeReward(i));
+        for (int di = 1; di <= std::min(i, kMaxPeakStep); ++di) {
+            const std::size_t k = static_cast<std::size_t>(i * kMaxPeakStep + di - 1);
+            logGaps[k] = std::log(cand[i].scan - cand[i - di].scan);
+            if (di > 1)
+                gapCosts[k] = gapCosts[k - 1] +
+                              kExtraCost * std::min(1.0, cand[i - di + 1].height / refHeight);
+        }
+    }
+}
+
+void Search::tabulateFragmentSides() {
+    const std::size_t size = static_cast<std::size_t>(m * kMaxFragmentStep);
+    logSpans.assign(size, std::numeric_limits<double>::quiet_NaN());
+    spanCosts.assign(size, 0.0);
+    for (int j = 0; j < m; ++j)
+        for (int dj = 1; dj <= std::min(j, kMaxFragmentStep); ++dj) {
+            const std::size_t k = static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1);
+            logSpans[k] = std::log(def.sizesBp[j] - def.sizesBp[j - dj]);
+            if (dj > 1)
+                spanCosts[k] =
+                    spanCosts[k - 1] + (isAnomalous(j - dj + 1) ? kAnomalousMiss : kMissingCost);
+        }
+}
 
 // A peak far below the standard's typical height is more likely noise or
 // pull-up than a fragment.
@@ -142,9 +171,8 @@ Step Search::step(int i, int j, int di, int dj) const {
     s.scatter = (kScanError / dx) * (kScanError / dx) + (kBpError / s.ds) * (kBpError / s.ds) +
                 kDriftPer20Bp * kDriftPer20Bp * s.ds / 40.0;
     s.anomaly = (kAnomalyBp / s.ds) * (kAnomalyBp / s.ds);
-    for (int k = pj + 1; k < j; ++k) s.cost += isAnomalous(k) ? kAnomalousMiss : kMissingCost;
-    for (int k = pi + 1; k < i; ++k)
-        s.cost += kExtraCost * std::min(1.0, cand[k].height / refHeight);
+    s.cost = spanCosts[static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1)] +
+             gapCosts[static_cast<std::size_t>(i * kMaxPeakStep + di - 1)];
     s.valid = true;
     return s;
 }
@@ -184,11 +212,11 @@ StandardMatch Search::run() {
                     if (!steps[e].valid) continue;
                     const int pi = i - di, pj = j - dj;
                     // The chain may start at the previous pair...
-                    double b = nodeReward(pi) + nodeReward(i) - steps[e].cost;
+                    double b = rewards[pi] + rewards[i] - steps[e].cost;
                     int f = -1;
                     // ...or continue a chain ending there (bends cost, so a
                     // chain that cannot win even unbent is not weighed).
-                    const double gain = nodeReward(i) - steps[e].cost;
+                    const double gain = rewards[i] - steps[e].cost;
                     const bool middleAnomalous = isAnomalous(pj);
                     for (int di2 = 1; di2 <= kMaxPeakStep; ++di2)
                         for (int dj2 = 1; dj2 <= kMaxFragmentStep; ++dj2) {

@@ -123,10 +123,9 @@ private:
 bool Road::chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
                           StandardMatch& chosen) {
     std::vector<StandardMatch> matches;
-    fragments::SearchScratch scratch;
     for (const SizeStandard& s : sizeStandards())
         if (options.standard.empty() || upperCase(options.standard) == upperCase(s.name))
-            matches.push_back(fragments::matchStandard(cands, s, typical, scratch));
+            matches.push_back(fragments::matchStandard(cands, s, typical));
     if (matches.empty()) {
         r.warnings.push_back("unknown size standard \"" + options.standard + "\"");
         return false;

@@ -55,25 +55,8 @@ struct StandardCandidate {
 /// smoothly, tolerating missing fragments, extra peaks between them and a
 /// run that stops early. typicalHeight: height of a typical standard peak
 /// (raw counts, > 0).
-/// scratch: the search's tables, kept from one definition to the next (they
-/// run to megabytes for long standards, and fresh memory costs more than
-/// the search).
-struct ChainStep {
-    double logSlope = 0.0;  // ln(scans per bp)
-    double ds = 0.0;        // bp
-    double scatter = 0.0;   // its share of a bend's variance: centre and mobility errors, drift
-    double anomaly = 0.0;   // its extra variance when an end is an anomalous fragment
-    double cost = 0.0;      // missing fragments and skipped peaks of this step
-    bool valid = false;
-};
-struct SearchScratch {
-    std::vector<ChainStep> steps;  // every step is written before it is read
-    std::vector<double> best;      // read only where the step is valid
-    std::vector<int> from;
-};
 StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
-                            const SizeStandard& standard, double typicalHeight,
-                            SearchScratch& scratch);
+                            const SizeStandard& standard, double typicalHeight);
 
 /// A scan-to-size curve through the standard peaks (scans ascending, at
 /// least two points; sizes ascending).

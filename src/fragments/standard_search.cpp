@@ -47,14 +47,20 @@ constexpr double kTallnessBonus = 0.5;
 // Candidates beyond the list's own length that a search weighs.
 constexpr std::size_t kSpareCandidates = 30;
 
-using Step = ChainStep;
+// A step of the chain, from one (peak, fragment) pair to the next.
+struct Step {
+    double logSlope = 0.0;  // ln(scans per bp)
+    double ds = 0.0;        // bp
+    double scatter = 0.0;   // its share of a bend's variance: centre and mobility errors, drift
+    double anomaly = 0.0;   // its extra variance when an end is an anomalous fragment
+    double cost = 0.0;      // missing fragments and skipped peaks of this step
+    bool valid = false;
+};
 
 class Search {
 public:
-    Search(const std::vector<StandardCandidate>& c, const SizeStandard& s, double typicalHeight,
-           SearchScratch& space)
-        : scratch(space),
-          cand(c),
+    Search(const std::vector<StandardCandidate>& c, const SizeStandard& s, double typicalHeight)
+        : cand(c),
           def(s),
           n(static_cast<int>(c.size())),
           m(static_cast<int>(s.sizesBp.size())),
@@ -94,7 +100,6 @@ private:
         return j;
     }
 
-    SearchScratch& scratch;
     const std::vector<StandardCandidate>& cand;
     const SizeStandard& def;
     int n, m;
@@ -193,14 +198,9 @@ StandardMatch Search::run() {
     match.peakOf.assign(static_cast<std::size_t>(m), -1);
     if (n < 2 || m < 2) return match;
     const int numEdges = n * m * kMaxPeakStep * kMaxFragmentStep;
-    std::vector<Step>& steps = scratch.steps;
-    std::vector<double>& best = scratch.best;
-    std::vector<int>& from = scratch.from;
-    if (steps.size() < static_cast<std::size_t>(numEdges)) {
-        steps.resize(static_cast<std::size_t>(numEdges));
-        best.resize(static_cast<std::size_t>(numEdges));
-        from.resize(static_cast<std::size_t>(numEdges));
-    }
+    std::vector<Step> steps(static_cast<std::size_t>(numEdges));
+    std::vector<double> best(static_cast<std::size_t>(numEdges), -1e300);
+    std::vector<int> from(static_cast<std::size_t>(numEdges), -1);
     double top = -1e300;
     int topEdge = -1;
     for (int i = 1; i < n; ++i)
@@ -318,14 +318,12 @@ void Search::evaluate(StandardMatch& match, double chainScore) const {
 }  // namespace
 
 StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
-                            const SizeStandard& standard, double typicalHeight,
-                            SearchScratch& scratch) {
+                            const SizeStandard& standard, double typicalHeight) {
     // A short list is sought among the tallest peaks only: the chain's cost
     // grows with peaks times fragments, and a standard's peaks are among
     // the tallest of its dye.
     const std::size_t keep = standard.sizesBp.size() + kSpareCandidates;
-    if (candidates.size() <= keep)
-        return Search(candidates, standard, typicalHeight, scratch).run();
+    if (candidates.size() <= keep) return Search(candidates, standard, typicalHeight).run();
     std::vector<std::size_t> order(candidates.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::partial_sort(
@@ -335,7 +333,7 @@ StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
     std::sort(order.begin(), order.end());
     std::vector<StandardCandidate> tallest;
     for (std::size_t i : order) tallest.push_back(candidates[i]);
-    StandardMatch match = Search(tallest, standard, typicalHeight, scratch).run();
+    StandardMatch match = Search(tallest, standard, typicalHeight).run();
     for (int& i : match.peakOf)
         if (i >= 0) i = static_cast<int>(order[static_cast<std::size_t>(i)]);
     return match;

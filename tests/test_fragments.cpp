@@ -113,6 +113,33 @@ TEST(FragmentRoad, PullupMeasuredOnTheRunSparesRealCoincidentPeaks) {
     EXPECT_EQ(flagged, leaks);
 }
 
+TEST(FragmentRoad, SkewedPeaksAreSizedAtTheirTop) {
+    // Products tail towards later scans (a sharp rise, a slow fall): a
+    // Gaussian fitted to them sits down the tail, but the fragment's
+    // mobility, and the size the instruments report, are at the top.
+    kw::FragmentSimulationOptions o;
+    o.standardBp = sizesOf("GS500");
+    o.samplePeaks = 3;
+    const kw::SimulatedFragmentRun sim = kw::simulateFragmentRun(o);
+    kw::FragmentRun run = runOf(sim);
+    const std::vector<double> tops = {sim.scanOf(180.0) + 0.3, sim.scanOf(310.0) - 0.2};
+    for (double top : tops)
+        for (std::size_t i = 0; i < run.dyes[1].size(); ++i) {
+            const double t = static_cast<double>(i) - top;
+            run.dyes[1][i] += 900.0 * (t < 0.0 ? std::exp(-t * t / 8.0) : std::exp(-t / 7.0));
+        }
+    const kw::FragmentResult r = kw::analyseFragments(run, kw::FragmentOptions());
+    ASSERT_EQ(r.status, kw::SizingStatus::sized);
+    for (double top : tops) {
+        const kw::FragmentPeak* found = nullptr;
+        for (const kw::FragmentPeak& p : r.peaks)
+            if (p.dye == 1 && std::fabs(p.scan - top) < 6.0 && (!found || p.height > found->height))
+                found = &p;
+        ASSERT_NE(found, nullptr) << top;
+        EXPECT_NEAR(found->scan, top, 0.6);
+    }
+}
+
 TEST(FragmentRoad, ToleratesMissingExtraAndLateFragments) {
     struct Case {
         const char* standard;

@@ -42,6 +42,10 @@ constexpr double kProminenceNoise = 3.0;
 // How far, in scans, the valleys of a peak are sought.
 constexpr double kMinProminenceReach = 12.0;
 constexpr double kMaxProminenceReach = 60.0;
+// A fitted centre this many scans off the top of its hump moves to the top,
+// sought at most this many scans uphill.
+constexpr double kMaxCentreOffset = 1.0;
+constexpr int kMaxApexWalk = 4;
 // Peaks of one dye closer than this, in scans, are one peak.
 constexpr double kDuplicateScans = 0.5;
 // Spikes: narrower than this (half-height width, scans) and in most dyes.
@@ -100,10 +104,29 @@ bool offScale(const std::vector<double>& raw, const std::vector<int>& saturated,
     return it != saturated.end() && *it <= b;
 }
 
-void addPeak(const KwTrace& tr, int dye, double centre, double sigma, double area, double minHeight,
-             std::vector<FragmentPeak>& out) {
+// Where a fitted peak's top lies. A Gaussian fitted to a skewed hump, or
+// jointly with close neighbours, can put its centre a few scans down a
+// flank, while a fragment's mobility shows at the top (the instruments
+// size peaks there). A centre more than kMaxCentreOffset from the top
+// found uphill of it, within kMaxApexWalk scans, moves to that top; a
+// shoulder, whose uphill walk does not reach a top, keeps its fit.
+double topOfPeak(const double* x, int n, double centre) {
+    const int start = std::max(1, std::min(n - 2, static_cast<int>(std::lround(centre))));
+    int c = start;
+    while (c + 1 < n - 1 && x[c + 1] > x[c] && c - start < kMaxApexWalk) ++c;
+    while (c > 1 && x[c - 1] > x[c] && start - c < kMaxApexWalk) --c;
+    // A flat (clipped) top says nothing of the centre; the fit's flanks do.
+    if (!(x[c] > x[c - 1] && x[c] > x[c + 1])) return centre;
+    double top = 0.0, height = 0.0, sigma = 0.0;
+    gaussianThroughApex(x, n, c, top, height, sigma);
+    return std::fabs(top - centre) > kMaxCentreOffset ? top : centre;
+}
+
+void addPeak(const KwTrace& tr, int dye, double fittedCentre, double sigma, double area,
+             double minHeight, std::vector<FragmentPeak>& out) {
     const int n = tr.getNumData();
-    if (!(centre >= 0.0) || !(centre <= n - 1) || !(sigma > 0.0)) return;
+    if (!(fittedCentre >= 0.0) || !(fittedCentre <= n - 1) || !(sigma > 0.0)) return;
+    const double centre = topOfPeak(tr.getData(), n, fittedCentre);
     FragmentPeak p;
     p.dye = dye;
     p.scan = centre;
@@ -144,36 +167,37 @@ void fitEvent(const KwTrace& tr, int dye, KwEvent& ev, double minHeight,
     }
 }
 
-// Keeps the peaks that stand out of their surroundings: walking down each
-// side until a higher sample or a few peak widths away, the drop from the
-// top to the higher of the two lowest points must be a clear share of the
-// height and above the noise. Wiggles on a broad hump (a blob of
-// unincorporated dye, the primer's tail) and noise on a peak's flank do
-// not stand out; the peak they sit on does.
-void keepProminent(const KwTrace& tr, double noise, std::vector<FragmentPeak>& peaks,
-                   std::size_t first) {
+// Does a peak stand out of its surroundings? Walking down each side until a higher sample or a few
+// peak widths away, the drop from the top to the higher of the two lowest points must be a clear
+// share of the height and above the noise. Wiggles on a broad hump (a blob of unincorporated dye,
+// the primer's tail) and noise on a peak's flank do not stand out; the peak they sit on does.
+bool standsOut(const KwTrace& tr, double noise, const FragmentPeak& p) {
     const double* x = tr.getData();
     const int n = tr.getNumData();
-    std::vector<FragmentPeak> kept(peaks.begin(), peaks.begin() + static_cast<long>(first));
-    for (std::size_t k = first; k < peaks.size(); ++k) {
-        const FragmentPeak& p = peaks[k];
-        const int reach = static_cast<int>(
-            std::min(kMaxProminenceReach, std::max(kMinProminenceReach, 4.0 * p.fwhm)));
-        // From the fitted centre (a flank, for a skewed or clipped peak)
-        // uphill to the top.
-        int c = std::max(0, std::min(n - 1, static_cast<int>(std::lround(p.scan))));
-        while (c + 1 < n && x[c + 1] > x[c]) ++c;
-        while (c > 0 && x[c - 1] > x[c]) --c;
-        const double top = x[c];
-        double lowLeft = top, lowRight = top;
-        for (int i = c - 1; i >= std::max(0, c - reach) && x[i] <= top; --i)
-            lowLeft = std::min(lowLeft, x[i]);
-        for (int i = c + 1; i <= std::min(n - 1, c + reach) && x[i] <= top; ++i)
-            lowRight = std::min(lowRight, x[i]);
-        const double drop = top - std::max(lowLeft, lowRight);
-        if (drop >= std::max(kProminenceNoise * noise, kProminenceShare * top)) kept.push_back(p);
-    }
-    peaks.swap(kept);
+    const int reach = static_cast<int>(
+        std::min(kMaxProminenceReach, std::max(kMinProminenceReach, 4.0 * p.fwhm)));
+    // From the fitted centre (a flank, for a skewed or clipped peak) uphill
+    // to the top.
+    int c = std::max(0, std::min(n - 1, static_cast<int>(std::lround(p.scan))));
+    while (c + 1 < n && x[c + 1] > x[c]) ++c;
+    while (c > 0 && x[c - 1] > x[c]) --c;
+    const double top = x[c];
+    double lowLeft = top, lowRight = top;
+    for (int i = c - 1; i >= std::max(0, c - reach) && x[i] <= top; --i)
+        lowLeft = std::min(lowLeft, x[i]);
+    for (int i = c + 1; i <= std::min(n - 1, c + reach) && x[i] <= top; ++i)
+        lowRight = std::min(lowRight, x[i]);
+    const double drop = top - std::max(lowLeft, lowRight);
+    return drop >= std::max(kProminenceNoise * noise, kProminenceShare * top);
+}
+
+// Drops the peaks from `first` on that do not stand out, in place.
+void keepProminent(const KwTrace& tr, double noise, std::vector<FragmentPeak>& peaks,
+                   std::size_t first) {
+    const auto flat =
+        std::remove_if(peaks.begin() + static_cast<long>(first), peaks.end(),
+                       [&](const FragmentPeak& p) { return !standsOut(tr, noise, p); });
+    peaks.erase(flat, peaks.end());
 }
 
 void detectDye(const KwTrace& tr, int dye, double onset, std::vector<FragmentPeak>& out) {

@@ -12,6 +12,7 @@
 // comparison between standards then sees.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "fragments/fragments_internal.h"
 
@@ -46,12 +47,13 @@ constexpr double kTallnessBonus = 0.5;
 // Candidates beyond the list's own length that a search weighs.
 constexpr std::size_t kSpareCandidates = 30;
 
+// A step of the chain, from one (peak, fragment) pair to the next.
 struct Step {
     double logSlope = 0.0;  // ln(scans per bp)
-    double dx = 0.0, ds = 0.0;
-    double scatter = 0.0;  // relative variance of the slope from centre and mobility errors
-    double anomaly = 0.0;  // its extra variance when an end is an anomalous fragment
-    double cost = 0.0;     // missing fragments and skipped peaks of this step
+    double ds = 0.0;        // bp
+    double scatter = 0.0;   // its share of a bend's variance: centre and mobility errors, drift
+    double anomaly = 0.0;   // its extra variance when an end is an anomalous fragment
+    double cost = 0.0;      // missing fragments and skipped peaks of this step
     bool valid = false;
 };
 
@@ -67,6 +69,8 @@ public:
         for (double a : def.anomalousBp)
             for (int j = 0; j < m; ++j)
                 if (def.sizesBp[j] == a) anomalous[static_cast<std::size_t>(j)] = 1;
+        tabulatePeakSides();
+        tabulateFragmentSides();
     }
 
     StandardMatch run();
@@ -76,10 +80,12 @@ private:
     int edge(int i, int j, int di, int dj) const {
         return ((i * m + j) * kMaxPeakStep + (di - 1)) * kMaxFragmentStep + (dj - 1);
     }
+    void tabulatePeakSides();
+    void tabulateFragmentSides();
     Step step(int i, int j, int di, int dj) const;
     double nodeReward(int i) const;
     double weight(int i) const;
-    double bend(const Step& a, const Step& b, bool anomalousMiddle) const;
+    double bendUnder(const Step& a, const Step& b, bool anomalousMiddle, double slack) const;
     void evaluate(StandardMatch& match, double chainScore) const;
     // The next (previous) fragment of the chain after (before) fragment j;
     // j itself at the chain's end.
@@ -99,7 +105,47 @@ private:
     int n, m;
     double refHeight = 1.0;
     std::vector<char> anomalous;  // per fragment
+    // ln of the scans between peak i and the di-th before it, and of the bp
+    // between fragment j and the dj-th before it (NaN where there is none).
+    std::vector<double> logGaps, logSpans;
+    // The cost of the peaks skipped and of the fragments missed by such steps.
+    std::vector<double> gapCosts, spanCosts;
+    std::vector<double> rewards;  // nodeReward of each candidate
+    const double logMinSlope = std::log(kMinScansPerBp), logMaxSlope = std::log(kMaxScansPerBp);
 };
+
+// A step's figures split into a part of its peaks (di peaks back from
+// peak i) and a part of its fragments (dj back from fragment j): each is
+// worked out once here, not once for every pairing of the two.
+void Search::tabulatePeakSides() {
+    const std::size_t size = static_cast<std::size_t>(n * kMaxPeakStep);
+    logGaps.assign(size, std::numeric_limits<double>::quiet_NaN());
+    gapCosts.assign(size, 0.0);
+    for (int i = 0; i < n; ++i) {
+        rewards.push_back(nodeReward(i));
+        for (int di = 1; di <= std::min(i, kMaxPeakStep); ++di) {
+            const std::size_t k = static_cast<std::size_t>(i * kMaxPeakStep + di - 1);
+            logGaps[k] = std::log(cand[i].scan - cand[i - di].scan);
+            if (di > 1)
+                gapCosts[k] = gapCosts[k - 1] +
+                              kExtraCost * std::min(1.0, cand[i - di + 1].height / refHeight);
+        }
+    }
+}
+
+void Search::tabulateFragmentSides() {
+    const std::size_t size = static_cast<std::size_t>(m * kMaxFragmentStep);
+    logSpans.assign(size, std::numeric_limits<double>::quiet_NaN());
+    spanCosts.assign(size, 0.0);
+    for (int j = 0; j < m; ++j)
+        for (int dj = 1; dj <= std::min(j, kMaxFragmentStep); ++dj) {
+            const std::size_t k = static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1);
+            logSpans[k] = std::log(def.sizesBp[j] - def.sizesBp[j - dj]);
+            if (dj > 1)
+                spanCosts[k] =
+                    spanCosts[k - 1] + (isAnomalous(j - dj + 1) ? kAnomalousMiss : kMissingCost);
+        }
+}
 
 // A peak far below the standard's typical height is more likely noise or
 // pull-up than a fragment.
@@ -118,27 +164,31 @@ Step Search::step(int i, int j, int di, int dj) const {
     Step s;
     const int pi = i - di, pj = j - dj;
     if (pi < 0 || pj < 0) return s;
-    s.dx = cand[i].scan - cand[pi].scan;
+    const double dx = cand[i].scan - cand[pi].scan;
     s.ds = def.sizesBp[j] - def.sizesBp[pj];
-    if (!(s.dx > 0.0) || !(s.ds > 0.0)) return s;
-    const double slope = s.dx / s.ds;
-    if (slope < kMinScansPerBp || slope > kMaxScansPerBp) return s;
-    s.logSlope = std::log(slope);
-    s.scatter = (kScanError / s.dx) * (kScanError / s.dx) + (kBpError / s.ds) * (kBpError / s.ds);
+    if (!(dx > 0.0) || !(s.ds > 0.0)) return s;
+    // ln(dx / ds) from the tabulated logarithms of both sides.
+    s.logSlope = logGaps[static_cast<std::size_t>(i * kMaxPeakStep + di - 1)] -
+                 logSpans[static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1)];
+    if (!(s.logSlope >= logMinSlope && s.logSlope <= logMaxSlope)) return s;
+    // The step's share of the variance of a bend: its centre and mobility
+    // errors, and half the mobility drift expected over a pair of steps.
+    s.scatter = (kScanError / dx) * (kScanError / dx) + (kBpError / s.ds) * (kBpError / s.ds) +
+                kDriftPer20Bp * kDriftPer20Bp * s.ds / 40.0;
     s.anomaly = (kAnomalyBp / s.ds) * (kAnomalyBp / s.ds);
-    for (int k = pj + 1; k < j; ++k) s.cost += isAnomalous(k) ? kAnomalousMiss : kMissingCost;
-    for (int k = pi + 1; k < i; ++k)
-        s.cost += kExtraCost * std::min(1.0, cand[k].height / refHeight);
+    s.cost = spanCosts[static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1)] +
+             gapCosts[static_cast<std::size_t>(i * kMaxPeakStep + di - 1)];
     s.valid = true;
     return s;
 }
 
-// Cost of the change of scans per bp from one step to the next.
-double Search::bend(const Step& a, const Step& b, bool anomalousMiddle) const {
-    const double drift = kDriftPer20Bp * kDriftPer20Bp * (a.ds + b.ds) / 40.0;
-    const double var =
-        drift + a.scatter + b.scatter + (anomalousMiddle ? a.anomaly + b.anomaly : 0.0);
+// Cost of the change of scans per bp from one step to the next when it is
+// under `slack`, else slack itself: most bends weighed lose, and are told so
+// without a division.
+double Search::bendUnder(const Step& a, const Step& b, bool anomalousMiddle, double slack) const {
+    const double var = a.scatter + b.scatter + (anomalousMiddle ? a.anomaly + b.anomaly : 0.0);
     const double d = b.logSlope - a.logSlope;
+    if (slack <= kBendCap && d * d >= 2.0 * var * slack) return slack;
     return std::min(kBendCap, d * d / (2.0 * var));
 }
 
@@ -162,21 +212,22 @@ StandardMatch Search::run() {
                     if (!steps[e].valid) continue;
                     const int pi = i - di, pj = j - dj;
                     // The chain may start at the previous pair...
-                    double b = nodeReward(pi) + nodeReward(i) - steps[e].cost;
+                    double b = rewards[pi] + rewards[i] - steps[e].cost;
                     int f = -1;
                     // ...or continue a chain ending there (bends cost, so a
                     // chain that cannot win even unbent is not weighed).
-                    const double gain = nodeReward(i) - steps[e].cost;
+                    const double gain = rewards[i] - steps[e].cost;
                     const bool middleAnomalous = isAnomalous(pj);
                     for (int di2 = 1; di2 <= kMaxPeakStep; ++di2)
                         for (int dj2 = 1; dj2 <= kMaxFragmentStep; ++dj2) {
                             if (pi - di2 < 0 || pj - dj2 < 0) continue;
                             const int e2 = edge(pi, pj, di2, dj2);
                             if (!steps[e2].valid || best[e2] + gain <= b) continue;
-                            const double v =
-                                best[e2] + gain - bend(steps[e2], steps[e], middleAnomalous);
-                            if (v > b) {
-                                b = v;
+                            const double slack = best[e2] + gain - b;
+                            const double cost =
+                                bendUnder(steps[e2], steps[e], middleAnomalous, slack);
+                            if (cost < slack) {
+                                b = best[e2] + gain - cost;
                                 f = e2;
                             }
                         }

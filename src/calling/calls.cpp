@@ -22,7 +22,10 @@ namespace {
 constexpr double kReward = 1.0;      // each base called on a peak
 constexpr double kGapWeight = 6.0;   // squared deviation of a gap from whole spacings
 constexpr double kSkipWeight = 1.0;  // leaving out a peak as tall as a typical base
-constexpr double kFillCost = 0.15;   // each empty slot filled from the channels
+// Each empty slot filled from the channels: only a tie-breaker between
+// reading a gap as k or k + 1 spacings, as a gap is read as the nearest
+// whole number of them; a dearer fill drops bases the spacing says are there.
+constexpr double kFillCost = 0.02;
 constexpr double kMultWeight = 3.0;  // squared deviation from the bases a width holds
 constexpr int kMaxRun = 6;           // most bases one hump is read as
 // How far the next base may lie, in spacings; beyond, the slots between

@@ -174,6 +174,37 @@ void sortBy(std::vector<Peak>& peaks, double Peak::*key) {
               [key](const Peak& a, const Peak& b) { return a.*key < b.*key; });
 }
 
+// Two peaks of one dye closer than this fraction of a spacing are not two
+// bases (bases of a run of one letter follow each other a whole spacing
+// apart) but one base or one run fitted in two parts.
+constexpr double kSplitFraction = 0.5;
+
+// Joins each such pair (peaks sorted by corr) into one peak with the pair's
+// centre and spread (weighted by area), so that the width says how many
+// bases the run holds instead of each part adding a base.
+void joinSplitPeaks(std::vector<Peak>& peaks, const RunShape& shape) {
+    size_t kept = 0;
+    for (size_t i = 0; i < peaks.size(); ++i) {
+        const Peak& p = peaks[i];
+        Peak& q = peaks[kept == 0 ? 0 : kept - 1];
+        if (kept == 0 || q.dye != p.dye ||
+            p.corr - q.corr >= kSplitFraction * shape.spacing.at(p.corr)) {
+            peaks[kept++] = p;
+            continue;
+        }
+        const double a = q.height * q.sigma, b = p.height * p.sigma;
+        const double c = (a * q.corr + b * p.corr) / (a + b);
+        const double dq = q.corr - c, dp = p.corr - c;
+        const double var =
+            (a * (q.sigma * q.sigma + dq * dq) + b * (p.sigma * p.sigma + dp * dp)) / (a + b);
+        q.pos = (a * q.pos + b * p.pos) / (a + b);
+        q.corr = c;
+        q.sigma = std::sqrt(var);
+        q.height = std::max(q.height, p.height);
+    }
+    peaks.resize(kept);
+}
+
 // Smallest base spacing the caller accepts, samples.
 constexpr double kMinSpacing = 1.0;
 
@@ -197,6 +228,7 @@ bool callWorking(const KwCap& cap, const std::vector<KwPeak>& fitted, const kw::
     learnMobility(w.peaks, in.spacing, w.shape);
     sortBy(w.peaks, &Peak::corr);
     measureRun(w.peaks, in.spacing, w.shape);
+    joinSplitPeaks(w.peaks, w.shape);
     w.bases = matchBases(w.peaks, w.shape, w.peakOf);
     describeBases(w.bases, w.shape, cap);
     w.features = baseFeatures(w.bases, w.peakOf, w.peaks, w.shape);

@@ -417,10 +417,25 @@ std::vector<int> calibrationTable(const std::vector<double>& beta, const std::ve
             blocks.back().e += b.e;
         }
     }
-    std::vector<int> table(m);
+    // Each block's observed QV belongs to its bases' mean model QV; between
+    // those points the table runs linearly, so that neighbouring model QVs
+    // are not a whole block's step apart (a step just under QV 20 would
+    // decide alone where a read's QV20 stretch ends).
+    std::vector<double> at, observed;
     for (const Block& b : blocks) {
-        const int qv = static_cast<int>(std::lround(-10.0 * std::log10(b.rate())));
-        for (int q = b.from; q <= b.to; ++q) table[q] = std::max(0, std::min(kw::kMaxCallQv, qv));
+        double sum = 0.0;
+        for (int q = b.from; q <= b.to; ++q) sum += q * n[q];
+        at.push_back(b.n > 0 ? sum / b.n : 0.5 * (b.from + b.to));
+        observed.push_back(-10.0 * std::log10(b.rate()));
+    }
+    std::vector<int> table(m);
+    size_t k = 0;
+    for (int q = 0; q < m; ++q) {
+        while (k + 1 < at.size() && at[k + 1] <= q) ++k;
+        double qv = observed[k];
+        if (k + 1 < at.size() && q > at[k])
+            qv += (observed[k + 1] - observed[k]) * (q - at[k]) / (at[k + 1] - at[k]);
+        table[q] = std::max(0, std::min(kw::kMaxCallQv, static_cast<int>(std::lround(qv))));
     }
     return table;
 }

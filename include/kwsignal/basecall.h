@@ -21,9 +21,10 @@
 //     empty slot is filled by the strongest dye there; where no dye shows,
 //     by the letter of the run of one letter around it, else by the run's
 //     rarest dye (its QV says how little that is worth);
-//  4. quality: features that predict errors (spacing regularity, uncalled
-//     against called peaks nearby, the secondary dye, height and width
-//     against the neighbours) give an error probability through a model
+//  4. quality: features that predict errors (spacing regularity around the
+//     base and right beside it, uncalled against called peaks nearby, the
+//     secondary dye, height and width against the neighbours, bases read
+//     from one broad hump) give an error probability through a model
 //     fitted on real traces against the instrument's own calls.
 //
 // Everything is a value: no global state, safe on many threads at once.

@@ -92,7 +92,7 @@ std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& s
 void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap);
 
 /// Number of error-predicting features of a base.
-constexpr int kNumFeatures = 9;
+constexpr int kNumFeatures = 11;
 using Features = std::array<double, kNumFeatures>;
 
 /// The error-predicting features of every base (see quality.cpp).

@@ -22,7 +22,10 @@ namespace {
 constexpr double kReward = 1.0;      // each base called on a peak
 constexpr double kGapWeight = 6.0;   // squared deviation of a gap from whole spacings
 constexpr double kSkipWeight = 1.0;  // leaving out a peak as tall as a typical base
-constexpr double kFillCost = 0.15;   // each empty slot filled from the channels
+// Each empty slot filled from the channels: only a tie-breaker between
+// reading a gap as k or k + 1 spacings, as a gap is read as the nearest
+// whole number of them; a dearer fill drops bases the spacing says are there.
+constexpr double kFillCost = 0.02;
 constexpr double kMultWeight = 3.0;  // squared deviation from the bases a width holds
 constexpr int kMaxRun = 6;           // most bases one hump is read as
 // How far the next base may lie, in spacings; beyond, the slots between
@@ -171,6 +174,37 @@ void sortBy(std::vector<Peak>& peaks, double Peak::*key) {
               [key](const Peak& a, const Peak& b) { return a.*key < b.*key; });
 }
 
+// Two peaks of one dye closer than this fraction of a spacing are not two
+// bases (bases of a run of one letter follow each other a whole spacing
+// apart) but one base or one run fitted in two parts.
+constexpr double kSplitFraction = 0.5;
+
+// Joins each such pair (peaks sorted by corr) into one peak with the pair's
+// centre and spread (weighted by area), so that the width says how many
+// bases the run holds instead of each part adding a base.
+void joinSplitPeaks(std::vector<Peak>& peaks, const RunShape& shape) {
+    size_t kept = 0;
+    for (size_t i = 0; i < peaks.size(); ++i) {
+        const Peak& p = peaks[i];
+        Peak& q = peaks[kept == 0 ? 0 : kept - 1];
+        if (kept == 0 || q.dye != p.dye ||
+            p.corr - q.corr >= kSplitFraction * shape.spacing.at(p.corr)) {
+            peaks[kept++] = p;
+            continue;
+        }
+        const double a = q.height * q.sigma, b = p.height * p.sigma;
+        const double c = (a * q.corr + b * p.corr) / (a + b);
+        const double dq = q.corr - c, dp = p.corr - c;
+        const double var =
+            (a * (q.sigma * q.sigma + dq * dq) + b * (p.sigma * p.sigma + dp * dp)) / (a + b);
+        q.pos = (a * q.pos + b * p.pos) / (a + b);
+        q.corr = c;
+        q.sigma = std::sqrt(var);
+        q.height = std::max(q.height, p.height);
+    }
+    peaks.resize(kept);
+}
+
 // Smallest base spacing the caller accepts, samples.
 constexpr double kMinSpacing = 1.0;
 
@@ -194,6 +228,7 @@ bool callWorking(const KwCap& cap, const std::vector<KwPeak>& fitted, const kw::
     learnMobility(w.peaks, in.spacing, w.shape);
     sortBy(w.peaks, &Peak::corr);
     measureRun(w.peaks, in.spacing, w.shape);
+    joinSplitPeaks(w.peaks, w.shape);
     w.bases = matchBases(w.peaks, w.shape, w.peakOf);
     describeBases(w.bases, w.shape, cap);
     w.features = baseFeatures(w.bases, w.peakOf, w.peaks, w.shape);

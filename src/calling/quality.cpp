@@ -3,7 +3,8 @@
 // uncalled nearby are against the called ones (about 7 and 3 bases), how
 // strong the secondary dye is, how the base's height and width compare with
 // the run's typical base, whether it is a filled slot and how many slots
-// around it are, and how weak the bases around it are.
+// around it are, how weak the bases around it are, how many bases of its
+// hump share its peak, and how odd the gaps right beside it are.
 // A logistic model of the features, fitted on real traces against the
 // instrument's own high-quality calls, gives the error probability; a
 // monotone table fitted on the same traces maps the model's QV to the QV
@@ -69,6 +70,32 @@ double fillsAround(const std::vector<kw::BaseCall>& bases, int i) {
     return static_cast<double>(fills) / (hi - lo + 1);
 }
 
+// The other bases read from the same hump as base i, among the three
+// either side: how many bases a broad peak holds is read from its width,
+// and a run of one letter is where a base is most easily lost or gained.
+int humpMates(const std::vector<int>& peakOf, int i) {
+    constexpr int kHalf = 3;
+    if (peakOf[i] < 0) return 0;
+    const int n = static_cast<int>(peakOf.size());
+    int mates = 0;
+    for (int k = std::max(0, i - kHalf); k <= std::min(n - 1, i + kHalf); ++k)
+        mates += k != i && peakOf[k] == peakOf[i];
+    return mates;
+}
+
+// The larger of the two gaps beside base i, as its departure from one
+// spacing s: an odd gap right at the base (a base missed or added next to
+// it) which the mean over the neighbourhood dilutes.
+double oddGapBeside(const std::vector<kw::BaseCall>& bases, int i, double s) {
+    const int n = static_cast<int>(bases.size());
+    double odd = 0.0;
+    for (int k = std::max(1, i); k <= std::min(n - 1, i + 1); ++k) {
+        const double gap = (bases[k].correctedPosition - bases[k - 1].correctedPosition) / s;
+        odd = std::max(odd, std::fabs(gap - 1.0));
+    }
+    return clamp(odd, 0.0, 1.0);
+}
+
 }  // namespace
 
 std::vector<Features> baseFeatures(const std::vector<kw::BaseCall>& bases,
@@ -98,6 +125,8 @@ std::vector<Features> baseFeatures(const std::vector<kw::BaseCall>& bases,
                                                std::max(shape.sigma.at(c), 1e-9))),
                            0.0, 2.0)
                    : 0.0;
+        f[9] = humpMates(peakOf, i);
+        f[10] = oddGapBeside(bases, i, s);
     }
     // How weak the bases around each base are (three either side): a
     // stretch of fading signal.

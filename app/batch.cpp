@@ -224,7 +224,7 @@ FileReport callRecord(const std::string& path, const CallCommand& command, std::
     }
     kw::BaseCalls calls = result.calls;
     if (command.trim) {
-        const auto& b = calls.bases;
+        const auto& b = result.calls.bases;
         calls.bases.assign(b.begin() + calls.trimStart, b.begin() + calls.trimEnd);
     }
     const std::string name = kw::readName(run);

@@ -88,6 +88,8 @@ TEST(RunReading, RefusalsCarryTheirKindAndNameTheFile) {
         {"ABIF\x00\x65", ReadErrorKind::truncated},
         {std::string("\x89QRD\r\n\x1a\n\x01\0\0\0\x04\0\0\0\x10\0\0\0", 20),
          ReadErrorKind::truncated},
+        {std::string("\x89QRD\r\n\x1a\n\x02\0\0\0\x04\0\0\0\x10\0\0\0", 20),
+         ReadErrorKind::malformed},  // another version: damaged, not cut short
     };
     for (const auto& c : cases) {
         kw::Run run;

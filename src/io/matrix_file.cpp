@@ -25,7 +25,9 @@ ReadError matrixError(ReadErrorKind kind, const std::string& path, const std::st
 ReadError readMatrixFile(const std::string& path, std::vector<std::vector<double>>& matrix) {
     std::ifstream in(path);
     if (!in)
-        return matrixError(errno == ENOENT ? ReadErrorKind::notFound : ReadErrorKind::permission,
+        return matrixError(errno == ENOENT   ? ReadErrorKind::notFound
+                           : errno == EACCES ? ReadErrorKind::permission
+                                             : ReadErrorKind::io,
                            path,
                            std::string("cannot open the matrix file: ") + std::strerror(errno));
     std::vector<std::vector<double>> rows;

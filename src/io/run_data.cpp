@@ -172,12 +172,17 @@ int KwRunDataFile::Read(const char* path, void*& header, void**& channels,
 namespace kwio {
 
 std::string readRunDataBytes(const unsigned char* bytes, std::size_t size, unsigned long maxSamples,
-                             std::vector<std::vector<uint32_t>>& channels, KwCapFileInfo& info) {
+                             std::vector<std::vector<uint32_t>>& channels, KwCapFileInfo& info,
+                             bool& truncated) {
     channels.clear();
-    if (size < static_cast<std::size_t>(kHeaderBytes))
-        return "shorter than the 20-byte .qrd header";
+    truncated = size < static_cast<std::size_t>(kHeaderBytes);
+    if (truncated) return "shorter than the 20-byte .qrd header";
     if (size > static_cast<std::size_t>(LONG_MAX)) return "too large for a .qrd file";
     const std::string problem = checkHeader(bytes, static_cast<long>(size), info);
+    // A sound header whose samples run past the end: a file cut short.
+    truncated = !problem.empty() && info.version == kVersion && info.numChannels >= 1 &&
+                info.numChannels <= kMaxChannels &&
+                size < kHeaderBytes + 4ULL * info.numChannels * info.samplesPerChannel;
     if (!problem.empty()) return problem;
     unsigned long samples = info.samplesPerChannel;
     if (maxSamples != 0 && samples > maxSamples) samples = maxSamples;

@@ -96,12 +96,12 @@ Problem readAbifRun(const char* bytes, std::size_t size, Run& run) {
 Problem readQrdRun(const char* bytes, std::size_t size, Run& run) {
     std::vector<std::vector<uint32_t>> channels;
     KwCapFileInfo info;
-    const std::string problem = kwio::readRunDataBytes(
-        reinterpret_cast<const unsigned char*>(bytes), size, kMaxQrdSamples, channels, info);
+    bool truncated = false;
+    const std::string problem =
+        kwio::readRunDataBytes(reinterpret_cast<const unsigned char*>(bytes), size, kMaxQrdSamples,
+                               channels, info, truncated);
     if (!problem.empty())
-        return {size < 20 || problem.compare(0, 8, "file is ") == 0 ? ReadErrorKind::truncated
-                                                                    : ReadErrorKind::malformed,
-                problem};
+        return {truncated ? ReadErrorKind::truncated : ReadErrorKind::malformed, problem};
     if (channels.empty() || channels[0].empty()) return {ReadErrorKind::noSamples, "no samples"};
     run.format = Format::qrd;
     run.numTraces = 4;

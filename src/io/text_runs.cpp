@@ -61,13 +61,6 @@ bool toNumber(const std::string& s, double& v) {
     return std::isfinite(v) && std::isfinite(static_cast<float>(v));
 }
 
-// A whole token that parses as a number at all, finite or not.
-bool isNumeral(const std::string& s) {
-    char* end = nullptr;
-    std::strtod(s.c_str(), &end);
-    return !s.empty() && end == s.c_str() + s.size();
-}
-
 bool toInt(const std::string& s, long long lo, long long hi, long long& v) {
     char* end = nullptr;
     errno = 0;
@@ -112,16 +105,21 @@ Problem readSamples(const std::string& text, const std::vector<Token>& tokens,
                          " values after the last announced sample");
     run.rows.assign(layout.numTraces, std::vector<double>(layout.numData));
     for (size_t k = layout.firstSample; k < tokens.size(); ++k) {
+        // Parsed once, straight into single precision, where the samples
+        // are kept: a word that is a number but not a finite float (inf,
+        // nan, 1e39) is refused as such, any other word as malformed.
         const std::string w = word(text, tokens[k]);
-        double v = 0.0;
+        char* end = nullptr;
+        const float v = std::strtof(w.c_str(), &end);
         const size_t row = (k - layout.firstSample) / layout.valuesPerRow;
-        if (!toNumber(w, v))
-            return {isNumeral(w) ? ReadErrorKind::notFinite : ReadErrorKind::malformed,
-                    "malformed: sample row " + std::to_string(row + 1) + " holds " + quoted(w) +
-                        ", not a finite number"};
+        if (end != w.c_str() + w.size() || !std::isfinite(v))
+            return {
+                end == w.c_str() + w.size() ? ReadErrorKind::notFinite : ReadErrorKind::malformed,
+                "malformed: sample row " + std::to_string(row + 1) + " holds " + quoted(w) +
+                    ", not a finite number"};
         const int column = static_cast<int>((k - layout.firstSample) % layout.valuesPerRow) -
                            (layout.indexed ? 1 : 0);
-        if (column >= 0) run.rows[column][row] = std::strtof(w.c_str(), nullptr);
+        if (column >= 0) run.rows[column][row] = v;
     }
     return {};
 }

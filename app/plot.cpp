@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 #include "kwsignal/report.h"
 
@@ -208,12 +207,14 @@ std::string callsStrip(const kw::Run& run, const kw::ProcessResult& result, cons
         const double x = kLeft + b.position * scale * sx;
         const double h = barHeight * std::min(b.qv, kw::kMaxCallQv) / kw::kMaxCallQv;
         bars += "M" + fmt("%.1f", x) + " " + fmt("%.1f", barBottom) + "v" + fmt("%.1f", -h);
-        const char* letter = &b.base;
-        const int code = b.base == 'C' ? 0 : b.base == 'A' ? 1 : b.base == 'G' ? 2 : 3;
+        // Pure calls in their dye's colour; N and mixed codes in grey.
+        const char* end = kw::kBaseLetters + 4;
+        const char* dye = std::find(kw::kBaseLetters, end, b.base);
         letters += "<text x=\"" + fmt("%.1f", x) + "\" y=\"" + fmt("%.1f", p.top - 30.0) +
                    "\" fill=\"" +
-                   (std::strchr("CAGT", b.base) ? colourOf(run, code) : std::string("#777777")) +
-                   "\">" + std::string(letter, 1) + "</text>\n";
+                   (dye != end ? colourOf(run, static_cast<int>(dye - kw::kBaseLetters))
+                               : std::string("#777777")) +
+                   "\">" + std::string(1, b.base) + "</text>\n";
     }
     return "<path stroke=\"#bbbbbb\" stroke-width=\"3\" d=\"" + bars + "\"/>\n" +
            "<g text-anchor=\"middle\" font-size=\"11\" font-family=\"monospace\">\n" + letters +

@@ -222,7 +222,8 @@ py::dict callsDict(const kw::Run& run, const kw::ProcessResult& r) {
     py::dict d;
     d["called"] = r.called;
     d["note"] = c.note;
-    d["name"] = kw::readName(run);
+    const std::string name = kw::readName(run);
+    d["name"] = name;
     d["sequence"] = c.sequence();
     d["qualities"] = column(qv);
     d["positions"] = column(position);
@@ -231,7 +232,7 @@ py::dict callsDict(const kw::Run& run, const kw::ProcessResult& r) {
     d["secondary_ratio"] = column(ratio);
     d["heights"] = heights;
     d["trim"] = py::make_tuple(c.trimStart, c.trimEnd);
-    d["fastq"] = kw::fastqRecord(c, kw::readName(run));
+    d["fastq"] = kw::fastqRecord(c, name);
     return d;
 }
 

@@ -2,7 +2,6 @@
 // beside its final one and is renamed when complete, so an interrupted run
 // never leaves a half-written file under a final name, and a file from an
 // earlier run stays intact until its replacement is complete.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>

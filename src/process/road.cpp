@@ -100,10 +100,6 @@ ProcessError checkRun(const Run& run, const ProcessOptions& options, double rate
     return {};
 }
 
-}  // namespace
-
-namespace {
-
 // An instrument file says what it holds; text and run-data files carry no
 // such tags and are sequencing runs unless the caller says otherwise.
 void decideKind(const Run& run, const ProcessOptions& options, ProcessResult& result) {
@@ -130,7 +126,7 @@ void analyseFragmentsOf(const Run& run, const ProcessOptions& options, double ra
     if (f.status != SizingStatus::sized)
         result.note = f.warnings.empty() ? std::string("nothing sized") : f.warnings.front();
     result.calls.note = "no base calls: a fragment-analysis run";
-    result.windowEnd = run.numData - 1;
+    result.windowEnd = run.numData - 1;  // a fragment run has no signal window: all of it counts
 }
 
 // Bases are called where their letters are known: four dyes in the order

@@ -2,6 +2,13 @@
 // files, the 1 Hz to 3 Hz interpolation, and malformed input.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "common/number_text.h"
+#include "kwsignal/report.h"
 #include "synthetic.h"
 
 namespace {
@@ -69,6 +76,44 @@ TEST(ExportFile, ByteForByteAndReadBack) {
     EXPECT_EQ(cap.read(tempPath("missing").c_str(), rate, &x, &y), 0);
     EXPECT_EQ(cap.read(writeTemp("pointsneg.txt", "-4\n1 2 3\n").c_str(), rate, &x, &y), 0);
     EXPECT_EQ(x == nullptr && y == nullptr, true);
+}
+
+// The writers format numbers without printf, yet every character must be
+// printf's: rounding ties, negative zero, values rounding to zero, huge and
+// non-finite values; and the export text must be what KwCap::output writes.
+TEST(ExportFile, NumbersAsPrintfWritesThem) {
+    const double inf = std::numeric_limits<double>::infinity();
+    V values = {0.0,    -0.0, 0.5,    2.5,  -2.5,    0.125, 1e-300, -4e-7,        1e300,
+                0x1p40, 1e12, 0.0005, 9.99, 1.00005, -inf,  inf,    std::nan(""), -std::nan("")};
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    for (int i = 0; i < 5000; ++i) {
+        uint64_t bits = rng();
+        double any = 0.0;
+        std::memcpy(&any, &bits, sizeof any);
+        values.push_back(any);
+        values.push_back(std::ldexp(unit(rng), static_cast<int>(rng() % 80) - 30));
+        values.push_back(std::round(unit(rng) * 1e7) / 1e3);               // decimal figures
+        values.push_back(std::ldexp(std::round(unit(rng) * 4096.0), -9));  // binary ties
+    }
+    char expected[400];
+    for (size_t i = 0; i < values.size(); ++i)
+        for (int decimals = 0; decimals <= 9; decimals += 1 + i % 3) {
+            const double v = values[i];
+            std::string got;
+            kwtext::appendFixed(got, v, decimals);
+            std::snprintf(expected, sizeof expected, "%.*f", decimals, v);
+            ASSERT_EQ(got, expected) << std::hexfloat << v << " with " << decimals;
+            got.clear();
+            kwtext::appendGeneral(got, v, 6);
+            std::snprintf(expected, sizeof expected, "%.6g", v);
+            ASSERT_EQ(got, expected) << std::hexfloat << v;
+        }
+    V row(values.begin(), values.begin() + 4000);
+    const KwCap cap = kwtest::makeCap({row, V(row.rbegin(), row.rend()), row, row}, 3.0);
+    std::string path = tempPath("export-numbers.txt");
+    cap.output(&path[0]);
+    EXPECT_EQ(kw::exportText(cap), kwtest::readFile(path));
 }
 
 TEST(TraceFiles, ProcessedLineCountAndIndexed) {

@@ -1,7 +1,6 @@
 // The per-base table (calls.tsv): every figure the caller has on a base, for
 // inspection and plotting.
-#include <cstdio>
-
+#include "common/number_text.h"
 #include "kwsignal/basecall.h"
 
 namespace kw {
@@ -9,14 +8,27 @@ namespace kw {
 std::string callsTable(const BaseCalls& calls) {
     std::string out =
         "index\tbase\tqv\tposition\tcorrected_position\tsecondary\tsecondary_ratio\tC\tA\tG\tT\n";
-    char line[256];
+    out.reserve(out.size() + calls.bases.size() * 56);
     for (size_t i = 0; i < calls.bases.size(); ++i) {
         const BaseCall& b = calls.bases[i];
-        std::snprintf(line, sizeof line,
-                      "%zu\t%c\t%d\t%.2f\t%.2f\t%c\t%.3f\t%.1f\t%.1f\t%.1f\t%.1f\n", i, b.base,
-                      b.qv, b.position, b.correctedPosition, b.secondary, b.secondaryRatio,
-                      b.heights[0], b.heights[1], b.heights[2], b.heights[3]);
-        out += line;
+        kwtext::appendInt(out, i);
+        out += '\t';
+        out += b.base;
+        out += '\t';
+        kwtext::appendInt(out, b.qv);
+        out += '\t';
+        kwtext::appendFixed(out, b.position, 2);
+        out += '\t';
+        kwtext::appendFixed(out, b.correctedPosition, 2);
+        out += '\t';
+        out += b.secondary;
+        out += '\t';
+        kwtext::appendFixed(out, b.secondaryRatio, 3);
+        for (double h : b.heights) {
+            out += '\t';
+            kwtext::appendFixed(out, h, 1);
+        }
+        out += '\n';
     }
     return out;
 }

@@ -6,13 +6,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <thread>
 
+#include "common/number_text.h"
 #include "kwsignal/basecall.h"
 #include "kwsignal/report.h"
 
@@ -67,22 +67,21 @@ std::string writeFragments(const std::filesystem::path& d, const Run& run,
 
 // The bytes KwCap::output writes ("%f " per sample), formatted without
 // printf: a capillary holds tens of thousands of samples, and printf's
-// conversion cost as much as the whole road. std::to_chars rounds exactly
-// as printf does, so the files are the same byte for byte.
+// conversion cost as much as the whole road. appendFixed writes what
+// printf writes, so the files are the same byte for byte.
 std::string exportText(const KwCap& cap) {
     const int n = cap.getNumData(), nt = cap.getNumTraces();
     std::string out;
     if (nt == 4) out += "C_A_G_T:     " + std::to_string(n) + "\n";
     if (nt == 2) out += "unknown_standard:     " + std::to_string(n) + "\n";
     out += "THIS_IS_3_Hz_DATA:\n" + std::to_string(nt) + "Traces:\n";
-    out.reserve(out.size() + static_cast<size_t>(std::max(0, n)) * nt * 12);
-    char buf[400];
+    // Most samples outside the signal window are 0.000000: 9 bytes a sample.
+    out.reserve(out.size() + static_cast<size_t>(std::max(0, n)) * (nt * 10 + 1));
+    std::vector<const KwTrace*> traces;
+    for (int t = 0; t < nt; ++t) traces.push_back(cap.getPnterToTrace(t));
     for (int s = 0; s < n; ++s) {
-        for (int t = 0; t < nt; ++t) {
-            const KwTrace& tr = *cap.getPnterToTrace(t);
-            const double v = s < tr.getNumData() ? tr[s] : 0.0;
-            const auto r = std::to_chars(buf, buf + sizeof buf - 1, v, std::chars_format::fixed, 6);
-            out.append(buf, r.ptr);
+        for (const KwTrace* tr : traces) {
+            kwtext::appendFixed(out, s < tr->getNumData() ? (*tr)[s] : 0.0, 6);
             out += ' ';
         }
         out += '\n';

@@ -1,8 +1,8 @@
 // Peaks as rows in the input file's own sample numbers, and the text tables
 // made of them.
 #include <cmath>
-#include <cstdio>
 
+#include "common/number_text.h"
 #include "kwsignal/report.h"
 
 namespace kw {
@@ -10,13 +10,10 @@ namespace {
 
 // A fixed-point number as the tables print it; "nan" for a non-finite one.
 void appendFixed(std::string& out, double v, int decimals) {
-    if (!std::isfinite(v)) {
+    if (std::isfinite(v))
+        kwtext::appendFixed(out, v, decimals);
+    else
         out += "nan";
-        return;
-    }
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    out += buf;
 }
 
 }  // namespace
@@ -49,10 +46,12 @@ const char* peaksHeader() {
 std::string peaksTsv(const Run& run, const ProcessResult& result) {
     std::string out = peaksHeader();
     out += '\n';
-    char buf[64];
+    out.reserve(result.peaks.size() * 72);
     for (const PeakRow& r : peakRows(run, result)) {
         out += r.channel;
-        out += '\t' + std::to_string(r.traceCode) + '\t';
+        out += '\t';
+        kwtext::appendInt(out, r.traceCode);
+        out += '\t';
         appendFixed(out, r.locatn, 3);
         out += '\t';
         appendFixed(out, r.height, 3);
@@ -62,19 +61,23 @@ std::string peaksTsv(const Run& run, const ProcessResult& result) {
         appendFixed(out, r.base, 3);
         out += '\t';
         appendFixed(out, r.area, 3);
-        std::snprintf(buf, sizeof buf, "\t%d\t%d\t%.6g\n", r.startPnt, r.endPnt, r.variance);
-        out += buf;
+        out += '\t';
+        kwtext::appendInt(out, r.startPnt);
+        out += '\t';
+        kwtext::appendInt(out, r.endPnt);
+        out += '\t';
+        kwtext::appendGeneral(out, r.variance, 6);
+        out += '\n';
     }
     return out;
 }
 
 std::string matrixText(const std::vector<std::vector<double>>& matrix) {
     std::string out;
-    char buf[64];
     for (const auto& row : matrix) {
         for (double v : row) {
-            std::snprintf(buf, sizeof buf, "%f ", v);
-            out += buf;
+            kwtext::appendFixed(out, v, 6);
+            out += ' ';
         }
         out += '\n';
     }

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
+#include "common/number_text.h"
 #include "kwsignal/report.h"
 
 namespace kwapp {
@@ -27,7 +27,7 @@ double plotWidth(int numData) {
     return std::max(kMinPlotWidth, static_cast<double>(numData));
 }
 
-std::string colourOf(const kw::Run& run, int t) {
+const char* colourOf(const kw::Run& run, int t) {
     const std::string& name =
         t < static_cast<int>(run.channelNames.size()) ? run.channelNames[t] : "";
     if (name == "C") return "#1f4fd8";
@@ -39,10 +39,19 @@ std::string colourOf(const kw::Run& run, int t) {
     return kOthers[t % 8];
 }
 
-std::string fmt(const char* f, double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, f, v);
-    return buf;
+// v as printf's "%.*f" writes it, without printf: the plot holds tens of
+// thousands of numbers.
+std::string fixed(double v, int decimals) {
+    std::string s;
+    kwtext::appendFixed(s, v, decimals);
+    return s;
+}
+
+// v as printf's "%.*g" writes it.
+std::string general(double v, int precision) {
+    std::string s;
+    kwtext::appendGeneral(s, v, precision);
+    return s;
 }
 
 std::string xmlEscaped(const std::string& s) {
@@ -76,7 +85,8 @@ struct Panel {
     }
 };
 
-double quantile(std::vector<double> v, double q) {
+// The q quantile of v (0 <= q <= 1); reorders v.
+double quantile(std::vector<double>& v, double q) {
     if (v.empty()) return 0.0;
     const size_t k = std::min(v.size() - 1, static_cast<size_t>(q * (v.size() - 1)));
     std::nth_element(v.begin(), v.begin() + k, v.end());
@@ -85,44 +95,47 @@ double quantile(std::vector<double> v, double q) {
 
 // A path of relative steps in tenths of a pixel vertically; y deltas are
 // taken from the position already written, so rounding never accumulates.
-// Numbers are written by hand: a path holds tens of thousands of them.
+// Numbers are written by hand: a path holds tens of thousands of them, and
+// each step is put together in a small buffer and appended at once.
 class PathBuilder {
 public:
     PathBuilder(double x, double y) : lastY(tenths(y)) {
         d.reserve(1 << 16);
-        d += 'M';
-        appendInt(static_cast<long long>(std::llround(x)));
-        d += ' ';
-        appendTenths(lastY);
-        d += 'l';
+        char buf[64];
+        char* p = buf;
+        *p++ = 'M';
+        p = std::to_chars(p, p + 24, std::llround(x)).ptr;
+        *p++ = ' ';
+        p = putTenths(p, lastY);
+        *p++ = 'l';
+        d.append(buf, static_cast<size_t>(p - buf));
     }
     void step(int dx, double y) {
         const long long ry = tenths(y);
-        appendInt(dx);
-        if (ry - lastY >= 0) d += ' ';
-        appendTenths(ry - lastY);
-        d += ' ';
+        char buf[64];
+        char* p = std::to_chars(buf, buf + 24, dx).ptr;
+        if (ry - lastY >= 0) *p++ = ' ';
+        p = putTenths(p, ry - lastY);
+        *p++ = ' ';
+        d.append(buf, static_cast<size_t>(p - buf));
         lastY = ry;
     }
     const std::string& str() const { return d; }
 
 private:
     static long long tenths(double y) { return std::llround(y * 10.0); }
-    void appendInt(long long v) {
-        char buf[24];
-        const auto res = std::to_chars(buf, buf + sizeof buf, v);
-        d.append(buf, res.ptr);
-    }
-    void appendTenths(long long t) {
+    // t tenths as a decimal number ("-12.5", "3"), at p; returns the end.
+    static char* putTenths(char* p, long long t) {
         if (t < 0) {
-            d += '-';
+            *p++ = '-';
             t = -t;
         }
-        appendInt(t / 10);
+        p = std::to_chars(p, p + 24, t / 10).ptr;
         if (t % 10 != 0) {
-            d += '.';
-            d += static_cast<char>('0' + t % 10);
+            *p++ = '.';
+            *p++ = static_cast<char>('0' + t % 10);
         }
+        return p;
     }
 
     std::string d;
@@ -132,18 +145,22 @@ private:
 // Data drawn in sample units across the plot width, strokes kept thin.
 std::string dataGroupStart(int numData) {
     const double sx = plotWidth(numData) / std::max(1, numData - 1);
-    return "<g transform=\"translate(" + fmt("%.1f", kLeft) + ",0) scale(" + fmt("%.6f", sx) +
+    return "<g transform=\"translate(" + fixed(kLeft, 1) + ",0) scale(" + fixed(sx, 6) +
            ",1)\" fill=\"none\" stroke-width=\"1\">\n";
 }
 
-std::string pathElement(const std::string& d, const std::string& colour) {
-    return "<path vector-effect=\"non-scaling-stroke\" stroke=\"" + colour + "\" d=\"" + d +
-           "\"/>\n";
+std::string pathElement(const std::string& d, const char* colour) {
+    std::string out = "<path vector-effect=\"non-scaling-stroke\" stroke=\"";
+    out.reserve(out.size() + d.size() + 16);
+    out += colour;
+    out += "\" d=\"";
+    out += d;
+    out += "\"/>\n";
+    return out;
 }
 
 // The min/max envelope of x in kRawColumns columns, n samples wide.
-std::string envelopePath(const std::vector<double>& x, int n, const Panel& p,
-                         const std::string& colour) {
+std::string envelopePath(const std::vector<double>& x, int n, const Panel& p, const char* colour) {
     if (n < 1 || static_cast<int>(x.size()) < n) return std::string();
     const int per = std::max(1, (n + kRawColumns - 1) / kRawColumns);
     PathBuilder path(0.0, p.y(x[0]));
@@ -161,7 +178,8 @@ std::string rawPanel(const kw::Run& run, const Panel& p) {
     std::string out = dataGroupStart(run.numData);
     for (int t = 0; t < run.numTraces; ++t)
         out += envelopePath(run.rows[t], run.numData, p, colourOf(run, t));
-    return out + "</g>\n";
+    out += "</g>\n";
+    return out;
 }
 
 std::string processedPanel(const kw::Run& run, const kw::ProcessResult& result, const Panel& p) {
@@ -185,12 +203,17 @@ std::string processedPanel(const kw::Run& run, const kw::ProcessResult& result, 
     for (const KwPeak& peak : result.peaks) {
         const int t = peak.getTraceCode();
         if (t < 0 || t >= run.numTraces) continue;
-        ticks[t] += "M" + fmt("%.2f", peak.getLocatn()) + " " +
-                    fmt("%.1f", p.y(peak.getHeight() + peak.getBase()) - 4.0) + "v-9";
+        std::string& d = ticks[t];
+        d += 'M';
+        kwtext::appendFixed(d, peak.getLocatn(), 2);
+        d += ' ';
+        kwtext::appendFixed(d, p.y(peak.getHeight() + peak.getBase()) - 4.0, 1);
+        d += "v-9";
     }
     for (int t = 0; t < run.numTraces; ++t)
         if (!ticks[t].empty()) out += pathElement(ticks[t], colourOf(run, t));
-    return out + "</g>\n";
+    out += "</g>\n";
+    return out;
 }
 
 // The called bases in the gap above the processed channels: each letter in
@@ -201,20 +224,29 @@ std::string callsStrip(const kw::Run& run, const kw::ProcessResult& result, cons
     const int n = result.processed->getNumData();
     const double sx = plotWidth(n) / std::max(1, n - 1);
     const double scale = run.coordinateScale > 0.0 ? run.coordinateScale : 1.0;
-    const double barBottom = p.top - 3.0, barHeight = 22.0;
+    const double barHeight = 22.0;
+    const std::string barBottom = " " + fixed(p.top - 3.0, 1) + "v";
+    const std::string letterY = "\" y=\"" + fixed(p.top - 30.0, 1) + "\" fill=\"";
     std::string bars, letters;
+    bars.reserve(result.calls.bases.size() * 24);
+    letters.reserve(result.calls.bases.size() * 56);
     for (const kw::BaseCall& b : result.calls.bases) {
         const double x = kLeft + b.position * scale * sx;
         const double h = barHeight * std::min(b.qv, kw::kMaxCallQv) / kw::kMaxCallQv;
-        bars += "M" + fmt("%.1f", x) + " " + fmt("%.1f", barBottom) + "v" + fmt("%.1f", -h);
+        bars += 'M';
+        kwtext::appendFixed(bars, x, 1);
+        bars += barBottom;
+        kwtext::appendFixed(bars, -h, 1);
         // Pure calls in their dye's colour; N and mixed codes in grey.
         const char* end = kw::kBaseLetters + 4;
         const char* dye = std::find(kw::kBaseLetters, end, b.base);
-        letters += "<text x=\"" + fmt("%.1f", x) + "\" y=\"" + fmt("%.1f", p.top - 30.0) +
-                   "\" fill=\"" +
-                   (dye != end ? colourOf(run, static_cast<int>(dye - kw::kBaseLetters))
-                               : std::string("#777777")) +
-                   "\">" + std::string(1, b.base) + "</text>\n";
+        letters += "<text x=\"";
+        kwtext::appendFixed(letters, x, 1);
+        letters += letterY;
+        letters += dye != end ? colourOf(run, static_cast<int>(dye - kw::kBaseLetters)) : "#777777";
+        letters += "\">";
+        letters += b.base;
+        letters += "</text>\n";
     }
     return "<path stroke=\"#bbbbbb\" stroke-width=\"3\" d=\"" + bars + "\"/>\n" +
            "<g text-anchor=\"middle\" font-size=\"11\" font-family=\"monospace\">\n" + letters +
@@ -236,20 +268,18 @@ std::string axes(const kw::Run& run, const kw::ProcessResult& result, const Pane
     const double sx = width / std::max(1, n - 1);
     std::string out;
     for (const Panel* p : {&raw, &processed}) {
-        out += "<rect x=\"" + fmt("%.1f", kLeft) + "\" y=\"" + fmt("%.1f", p->top) + "\" width=\"" +
-               fmt("%.1f", width) + "\" height=\"" + fmt("%.1f", kPanel) +
+        out += "<rect x=\"" + fixed(kLeft, 1) + "\" y=\"" + fixed(p->top, 1) + "\" width=\"" +
+               fixed(width, 1) + "\" height=\"" + fixed(kPanel, 1) +
                "\" fill=\"none\" stroke=\"#bbbbbb\"/>\n";
         for (int k = 0; k <= 2; ++k) {
             const double v = p->lo + (p->hi - p->lo) * k / 2.0;
-            out += "<text x=\"" + fmt("%.1f", kLeft - 6.0) + "\" y=\"" +
-                   fmt("%.1f", p->y(v) + 4.0) + "\" text-anchor=\"end\">" + fmt("%.0f", v) +
-                   "</text>\n";
+            out += "<text x=\"" + fixed(kLeft - 6.0, 1) + "\" y=\"" + fixed(p->y(v) + 4.0, 1) +
+                   "\" text-anchor=\"end\">" + fixed(v, 0) + "</text>\n";
         }
         for (int w : {result.windowStart, result.windowEnd})
-            out += "<line x1=\"" + fmt("%.1f", kLeft + w * sx) + "\" x2=\"" +
-                   fmt("%.1f", kLeft + w * sx) + "\" y1=\"" + fmt("%.1f", p->top) + "\" y2=\"" +
-                   fmt("%.1f", p->top + kPanel) +
-                   "\" stroke=\"#888888\" stroke-dasharray=\"6,4\"/>\n";
+            out += "<line x1=\"" + fixed(kLeft + w * sx, 1) + "\" x2=\"" +
+                   fixed(kLeft + w * sx, 1) + "\" y1=\"" + fixed(p->top, 1) + "\" y2=\"" +
+                   fixed(p->top + kPanel, 1) + "\" stroke=\"#888888\" stroke-dasharray=\"6,4\"/>\n";
     }
     // Sample numbers in the file's own coordinates.
     const double scale = run.coordinateScale;
@@ -257,14 +287,13 @@ std::string axes(const kw::Run& run, const kw::ProcessResult& result, const Pane
     const double base = processed.top + kPanel;
     for (double v = 0.0; v * scale < n; v += step) {
         const double x = kLeft + v * scale * sx;
-        out += "<line x1=\"" + fmt("%.1f", x) + "\" x2=\"" + fmt("%.1f", x) + "\" y1=\"" +
-               fmt("%.1f", base) + "\" y2=\"" + fmt("%.1f", base + 5.0) +
-               "\" stroke=\"#888888\"/>\n";
-        out += "<text x=\"" + fmt("%.1f", x) + "\" y=\"" + fmt("%.1f", base + 20.0) +
-               "\" text-anchor=\"middle\">" + fmt("%.0f", v) + "</text>\n";
+        out += "<line x1=\"" + fixed(x, 1) + "\" x2=\"" + fixed(x, 1) + "\" y1=\"" +
+               fixed(base, 1) + "\" y2=\"" + fixed(base + 5.0, 1) + "\" stroke=\"#888888\"/>\n";
+        out += "<text x=\"" + fixed(x, 1) + "\" y=\"" + fixed(base + 20.0, 1) +
+               "\" text-anchor=\"middle\">" + fixed(v, 0) + "</text>\n";
     }
     for (double x = kLeft + 200.0; x < kLeft + width; x += 1500.0)
-        out += "<text x=\"" + fmt("%.1f", x) + "\" y=\"" + fmt("%.1f", base + 40.0) +
+        out += "<text x=\"" + fixed(x, 1) + "\" y=\"" + fixed(base + 40.0, 1) +
                "\" text-anchor=\"middle\">sample</text>\n";
     return out;
 }
@@ -273,20 +302,20 @@ std::string titles(const kw::Run& run, const kw::ProcessResult& result, const Pa
                    const Panel& processed) {
     std::string head = xmlEscaped(run.path) + " — " + kw::formatName(run.format);
     if (!run.instrument.empty()) head += ", " + xmlEscaped(run.instrument);
-    head += ", " + fmt("%.3g", result.rate) + " Hz, " + std::to_string(run.numData) + " samples, " +
+    head += ", " + general(result.rate, 3) + " Hz, " + std::to_string(run.numData) + " samples, " +
             std::to_string(result.peaks.size()) + " peaks";
     if (result.status != "ok") head += " — no signal";
     std::string out =
-        "<text x=\"" + fmt("%.1f", kLeft) + "\" y=\"24\" font-size=\"16\">" + head + "</text>\n";
+        "<text x=\"" + fixed(kLeft, 1) + "\" y=\"24\" font-size=\"16\">" + head + "</text>\n";
     double x = kLeft;
     for (int t = 0; t < run.numTraces; ++t, x += 40.0)
-        out += "<text x=\"" + fmt("%.1f", x) +
+        out += "<text x=\"" + fixed(x, 1) +
                "\" y=\"46\" font-size=\"16\" font-weight=\"bold\" "
                "fill=\"" +
                colourOf(run, t) + "\">" + xmlEscaped(run.channelNames[t]) + "</text>\n";
-    out += "<text x=\"" + fmt("%.1f", kLeft + 6.0) + "\" y=\"" + fmt("%.1f", raw.top + 16.0) +
+    out += "<text x=\"" + fixed(kLeft + 6.0, 1) + "\" y=\"" + fixed(raw.top + 16.0, 1) +
            "\">raw channels (min/max per column)</text>\n";
-    out += "<text x=\"" + fmt("%.1f", kLeft + 6.0) + "\" y=\"" + fmt("%.1f", processed.top + 16.0) +
+    out += "<text x=\"" + fixed(kLeft + 6.0, 1) + "\" y=\"" + fixed(processed.top + 16.0, 1) +
            "\">processed channels, fitted peaks ticked; dashed: signal window" +
            (result.called ? std::string("; above: called bases, bars their quality") : "") +
            "</text>\n";
@@ -343,30 +372,31 @@ std::string dyePanel(const std::vector<double>& x, int dye, const kw::FragmentRe
     double hi = 0.0;
     for (const kw::FragmentPeak& p : f.peaks)
         if (p.dye == dye && !(p.flags & kw::kFlagSaturated)) hi = std::max(hi, p.height);
-    const double lo = quantile(sample, 0.02);
-    Panel panel{top, lo, lo + (hi > 0.0 ? 1.15 * hi : quantile(sample, 0.9995) - lo + 1.0),
+    std::vector<double> scratch = sample;
+    const double lo = quantile(scratch, 0.02);
+    Panel panel{top, lo, lo + (hi > 0.0 ? 1.15 * hi : quantile(scratch, 0.9995) - lo + 1.0),
                 kDyePanel};
     const std::string colour = kDyeColours[dye % 8];
     const double sx = plotWidth(n) / std::max(1, n - 1);
-    std::string out = "<rect x=\"" + fmt("%.1f", kLeft) + "\" y=\"" + fmt("%.1f", top) +
-                      "\" width=\"" + fmt("%.1f", plotWidth(n)) + "\" height=\"" +
-                      fmt("%.1f", kDyePanel) + "\" fill=\"none\" stroke=\"#bbbbbb\"/>\n";
+    std::string out = "<rect x=\"" + fixed(kLeft, 1) + "\" y=\"" + fixed(top, 1) + "\" width=\"" +
+                      fixed(plotWidth(n), 1) + "\" height=\"" + fixed(kDyePanel, 1) +
+                      "\" fill=\"none\" stroke=\"#bbbbbb\"/>\n";
     const std::string name = dye < static_cast<int>(f.dyeNames.size()) ? f.dyeNames[dye] : "";
-    out += "<text x=\"" + fmt("%.1f", kLeft + 6.0) + "\" y=\"" + fmt("%.1f", top + 14.0) +
-           "\" fill=\"" + colour + "\">dye " + std::to_string(dye + 1) + " " + xmlEscaped(name) +
+    out += "<text x=\"" + fixed(kLeft + 6.0, 1) + "\" y=\"" + fixed(top + 14.0, 1) + "\" fill=\"" +
+           colour + "\">dye " + std::to_string(dye + 1) + " " + xmlEscaped(name) +
            (dye == f.standardDye ? " (size standard " + xmlEscaped(f.standard) + ")" : "") +
            "</text>\n";
-    out += dataGroupStart(n) + envelopePath(sample, n, panel, colour) + "</g>\n";
+    out += dataGroupStart(n) + envelopePath(sample, n, panel, colour.c_str()) + "</g>\n";
     for (const kw::FragmentPeak& p : f.peaks) {
         if (p.dye != dye) continue;
         const double px = kLeft + p.scan * sx, py = panel.y(p.height + lo) - 3.0;
-        out += "<path stroke=\"" + colour + "\" d=\"M" + fmt("%.1f", px) + " " + fmt("%.1f", py) +
+        out += "<path stroke=\"" + colour + "\" d=\"M" + fixed(px, 1) + " " + fixed(py, 1) +
                "v-7\"/>\n";
         if (p.isStandard > 0)
-            out += "<text x=\"" + fmt("%.1f", px) + "\" y=\"" + fmt("%.1f", py - 10.0) +
+            out += "<text x=\"" + fixed(px, 1) + "\" y=\"" + fixed(py - 10.0, 1) +
                    "\" text-anchor=\"middle\" font-size=\"10\"" +
-                   (p.isStandard == 2 ? " fill=\"#999999\"" : "") + ">" +
-                   fmt("%.0f", p.standardBp) + "</text>\n";
+                   (p.isStandard == 2 ? " fill=\"#999999\"" : "") + ">" + fixed(p.standardBp, 0) +
+                   "</text>\n";
     }
     return out;
 }
@@ -376,24 +406,23 @@ std::string dyePanel(const std::vector<double>& x, int dye, const kw::FragmentRe
 // base-pair scale under the panels.
 std::string residualStrip(const kw::FragmentResult& f, int n, double top) {
     const double sx = plotWidth(n) / std::max(1, n - 1), mid = top + kResidualStrip / 2.0;
-    std::string out = "<line x1=\"" + fmt("%.1f", kLeft) + "\" x2=\"" +
-                      fmt("%.1f", kLeft + plotWidth(n)) + "\" y1=\"" + fmt("%.1f", mid) +
-                      "\" y2=\"" + fmt("%.1f", mid) + "\" stroke=\"#bbbbbb\"/>\n";
-    out += "<text x=\"" + fmt("%.1f", kLeft + 6.0) + "\" y=\"" + fmt("%.1f", top + 12.0) +
+    std::string out = "<line x1=\"" + fixed(kLeft, 1) + "\" x2=\"" +
+                      fixed(kLeft + plotWidth(n), 1) + "\" y1=\"" + fixed(mid, 1) + "\" y2=\"" +
+                      fixed(mid, 1) + "\" stroke=\"#bbbbbb\"/>\n";
+    out += "<text x=\"" + fixed(kLeft + 6.0, 1) + "\" y=\"" + fixed(top + 12.0, 1) +
            "\">sizing residual at each standard peak used (bp, +-1 bp full scale); " +
            kw::sizingMethodName(f.sizing) + " sizing</text>\n";
     for (const kw::FragmentPeak& p : f.peaks) {
         if (p.isStandard != 1 || !std::isfinite(p.sizeBp)) continue;
         const double x = kLeft + p.scan * sx;
         const double r = std::max(-1.0, std::min(1.0, p.sizeBp - p.standardBp));
-        out += "<path stroke=\"#d7191c\" stroke-width=\"3\" d=\"M" + fmt("%.1f", x) + " " +
-               fmt("%.1f", mid) + "v" + fmt("%.1f", -r * (kResidualStrip / 2.0 - 6.0)) + "\"/>\n";
-        out += "<text x=\"" + fmt("%.1f", x) + "\" y=\"" +
-               fmt("%.1f", top + kResidualStrip + 14.0) + "\" text-anchor=\"middle\">" +
-               fmt("%.0f", p.standardBp) + "</text>\n";
+        out += "<path stroke=\"#d7191c\" stroke-width=\"3\" d=\"M" + fixed(x, 1) + " " +
+               fixed(mid, 1) + "v" + fixed(-r * (kResidualStrip / 2.0 - 6.0), 1) + "\"/>\n";
+        out += "<text x=\"" + fixed(x, 1) + "\" y=\"" + fixed(top + kResidualStrip + 14.0, 1) +
+               "\" text-anchor=\"middle\">" + fixed(p.standardBp, 0) + "</text>\n";
     }
-    return out + "<text x=\"" + fmt("%.1f", kLeft) + "\" y=\"" +
-           fmt("%.1f", top + kResidualStrip + 30.0) + "\">base pairs (standard fragments)</text>\n";
+    return out + "<text x=\"" + fixed(kLeft, 1) + "\" y=\"" +
+           fixed(top + kResidualStrip + 30.0, 1) + "\">base pairs (standard fragments)</text>\n";
 }
 
 std::string fragmentPlotSvg(const kw::Run& run, const kw::ProcessResult& result) {
@@ -405,16 +434,16 @@ std::string fragmentPlotSvg(const kw::Run& run, const kw::ProcessResult& result)
     std::string svg =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg "
         "xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-        fmt("%.0f", width) + "\" height=\"" + fmt("%.0f", height) +
+        fixed(width, 0) + "\" height=\"" + fixed(height, 0) +
         "\" font-family=\"sans-serif\" font-size=\"12\">\n<rect width=\"100%\" "
         "height=\"100%\" fill=\"white\"/>\n";
     std::string head = xmlEscaped(run.path) + " — fragment analysis, " +
                        std::to_string(rows.size()) + " dyes, " + std::to_string(f.peaks.size()) +
                        " peaks, ";
     head += f.status == kw::SizingStatus::sized
-                ? xmlEscaped(f.standard) + ", leave-one-out " + fmt("%.2f", f.looMeanBp) + " bp"
+                ? xmlEscaped(f.standard) + ", leave-one-out " + fixed(f.looMeanBp, 2) + " bp"
                 : std::string("not sized: ") + kw::sizingStatusName(f.status);
-    svg += "<text x=\"" + fmt("%.1f", kLeft) + "\" y=\"24\" font-size=\"16\">" + head + "</text>\n";
+    svg += "<text x=\"" + fixed(kLeft, 1) + "\" y=\"24\" font-size=\"16\">" + head + "</text>\n";
     double top = kTop;
     for (size_t d = 0; d < rows.size(); ++d, top += kDyePanel + kDyeGap)
         svg += dyePanel(*rows[d], static_cast<int>(d), f, n, top);
@@ -430,9 +459,8 @@ std::string plotSvg(const kw::Run& run, const kw::ProcessResult& result) {
     const Panel processed = processedRange(result, kTop + kPanel + kGap);
     const double width = kLeft + plotWidth(run.numData) + kRight;
     std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + fmt("%.0f", width) +
-           "\" height=\"" + fmt("%.0f", kHeight) + "\" viewBox=\"0 0 " + fmt("%.0f", width) + " " +
-           fmt("%.0f", kHeight) +
+    svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + fixed(width, 0) + "\" height=\"" +
+           fixed(kHeight, 0) + "\" viewBox=\"0 0 " + fixed(width, 0) + " " + fixed(kHeight, 0) +
            "\" font-family=\"sans-serif\" font-size=\"12\">\n<rect width=\"100%\" height=\"100%\" "
            "fill=\"white\"/>\n";
     svg += titles(run, result, raw, processed);

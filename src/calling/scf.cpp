@@ -19,13 +19,17 @@ constexpr uint32_t kHeaderBytes = 128;
 // C, A, G, T.
 constexpr int kScfToTrace[4] = {1, 0, 2, 3};
 
-void put32(std::string& out, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xff);
+// The file is written through a cursor into a string sized for it whole:
+// a channel is tens of thousands of samples, two bytes each.
+char* put32(char* p, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) *p++ = static_cast<char>((v >> shift) & 0xff);
+    return p;
 }
 
-void put16(std::string& out, uint16_t v) {
-    out += static_cast<char>(v >> 8);
-    out += static_cast<char>(v & 0xff);
+char* put16(char* p, uint16_t v) {
+    *p++ = static_cast<char>(v >> 8);
+    *p++ = static_cast<char>(v & 0xff);
+    return p;
 }
 
 // The channels' common range over the signal window: every channel is
@@ -44,37 +48,39 @@ void channelRange(const KwCap& cap, int from, int to, double& lo, double& hi) {
 // One channel as 16-bit samples, one per input-file sample, stored as
 // second differences modulo 2^16 (the difference of consecutive
 // differences): smooth traces then compress well.
-void putChannel(std::string& out, const KwCap& cap, int trace, int samples, double scale, double lo,
-                double hi) {
+char* putChannel(char* out, const KwCap& cap, int trace, int samples, double scale, double lo,
+                 double hi) {
     const int last = cap.getNumData() - 1;
+    const double* x = cap.getPnterToTrace(trace)->getData();
     uint16_t prevValue = 0, prevDelta = 0;
     for (int i = 0; i < samples; ++i) {
-        const int s = std::min(last, static_cast<int>(std::lround(i * scale)));
-        const double v = cap(trace, s);
+        const int s = scale == 1.0 ? i : std::min(last, static_cast<int>(std::lround(i * scale)));
+        const double v = x[s];
         const double scaled = std::isfinite(v) ? (v - lo) / (hi - lo) * 65535.0 : 0.0;
         const uint16_t value = static_cast<uint16_t>(std::max(0.0, std::min(65535.0, scaled)));
         const uint16_t delta = static_cast<uint16_t>(value - prevValue);
-        put16(out, static_cast<uint16_t>(delta - prevDelta));
+        out = put16(out, static_cast<uint16_t>(delta - prevDelta));
         prevValue = value;
         prevDelta = delta;
     }
+    return out;
 }
 
-void putBases(std::string& out, const BaseCalls& calls, int samples) {
+char* putBases(char* out, const BaseCalls& calls, int samples) {
     const std::vector<BaseCall>& bases = calls.bases;
     for (const BaseCall& b : bases) {
         const double p = std::isfinite(b.position) ? std::lround(b.position) : 0.0;
-        put32(out, static_cast<uint32_t>(std::max(0.0, std::min<double>(samples - 1, p))));
+        out = put32(out, static_cast<uint32_t>(std::max(0.0, std::min<double>(samples - 1, p))));
     }
     const char* letters = "ACGT";
     for (int k = 0; k < 4; ++k)
         for (const BaseCall& b : bases) {
             const bool pure = b.base == 'A' || b.base == 'C' || b.base == 'G' || b.base == 'T';
             const int qv = std::max(0, std::min(255, b.qv));
-            out += static_cast<char>(!pure || b.base == letters[k] ? qv : 0);
+            *out++ = static_cast<char>(!pure || b.base == letters[k] ? qv : 0);
         }
-    for (const BaseCall& b : bases) out += b.base;
-    out.append(3 * bases.size(), '\0');
+    for (const BaseCall& b : bases) *out++ = b.base;
+    return std::fill_n(out, 3 * bases.size(), '\0');
 }
 
 }  // namespace
@@ -94,18 +100,17 @@ std::string scfFile(const KwCap& processed, const BaseCalls& calls, const CallIn
     const uint32_t basesOffset = kHeaderBytes + 4u * 2u * static_cast<uint32_t>(samples);
     const uint32_t numBases = static_cast<uint32_t>(calls.bases.size());
     const uint32_t commentsOffset = basesOffset + 12u * numBases;
-    std::string out;
-    out.reserve(commentsOffset + comments.size());
-    out += ".scf";
+    std::string out(commentsOffset + comments.size(), '\0');
+    char* p = std::copy_n(".scf", 4, &out[0]);
     for (uint32_t v : {static_cast<uint32_t>(samples), kHeaderBytes, numBases, 0u, 0u, basesOffset,
                        static_cast<uint32_t>(comments.size()), commentsOffset})
-        put32(out, v);
-    out += "3.00";
-    put32(out, 2);  // bytes per sample
-    put32(out, 0);  // code set (unused)
-    put32(out, 0);  // private data: none
-    put32(out, commentsOffset + static_cast<uint32_t>(comments.size()));
-    out.append(kHeaderBytes - out.size(), '\0');
+        p = put32(p, v);
+    p = std::copy_n("3.00", 4, p);
+    p = put32(p, 2);  // bytes per sample
+    p = put32(p, 0);  // code set (unused)
+    p = put32(p, 0);  // private data: none
+    p = put32(p, commentsOffset + static_cast<uint32_t>(comments.size()));
+    p = &out[kHeaderBytes];  // the rest of the header is zero
 
     if (traces) {
         const int last = processed.getNumData() - 1;
@@ -113,10 +118,11 @@ std::string scfFile(const KwCap& processed, const BaseCalls& calls, const CallIn
         const int to = std::max(from, std::min(last, in.windowEnd));
         double lo = 0.0, hi = 1.0;
         channelRange(processed, from, to, lo, hi);
-        for (int t : kScfToTrace) putChannel(out, processed, t, samples, scale, lo, hi);
+        for (int t : kScfToTrace) p = putChannel(p, processed, t, samples, scale, lo, hi);
     }
-    putBases(out, calls, std::max(samples, 1));
-    return out + comments;
+    p = putBases(p, calls, std::max(samples, 1));
+    std::copy(comments.begin(), comments.end(), p);
+    return out;
 }
 
 }  // namespace kw

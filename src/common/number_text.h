@@ -42,6 +42,14 @@ inline char* fixedFast(char* buf, double v, int decimals) {
     const double fraction = scaled - static_cast<double>(digits);
     if (std::fabs(fraction - 0.5) <= 0x1p-13) return nullptr;
     digits += fraction > 0.5 ? 1 : 0;
+    char* p = buf;
+    if (std::signbit(v)) *p++ = '-';
+    if (digits == 0) {  // the commonest sample outside a signal window
+        static constexpr char kZero[] = "0.000000000";
+        const int n = decimals == 0 ? 1 : decimals + 2;
+        std::memcpy(p, kZero, static_cast<std::size_t>(n));
+        return p + n;
+    }
     // The digits from the last, two at a time where they can: the decimals,
     // the point, the whole part (at least one digit).
     char text[24];
@@ -58,8 +66,6 @@ inline char* fixedFast(char* buf, double v, int decimals) {
         putPair(first, digits);
     else
         *--first = static_cast<char>('0' + digits);
-    char* p = buf;
-    if (std::signbit(v)) *p++ = '-';
     const std::size_t n = static_cast<std::size_t>(text + sizeof text - first);
     std::memcpy(p, first, n);
     return p + n;
@@ -67,16 +73,24 @@ inline char* fixedFast(char* buf, double v, int decimals) {
 
 }  // namespace detail
 
-/// Appends v as printf("%.*f", decimals, v) writes it in the C locale,
+/// The longest text writeFixed writes: -DBL_MAX in full with nine decimals.
+constexpr std::size_t kMaxFixedChars = 320;
+
+/// Writes v at p as printf("%.*f", decimals, v) writes it in the C locale,
 /// decimals 0..9: rounded to nearest with ties to even on the exact binary
 /// value, a minus sign on every negative value (also one that rounds to
-/// zero, and -0.0), "nan", "-nan", "inf", "-inf" for the others.
+/// zero, and -0.0), "nan", "-nan", "inf", "-inf" for the others. p must
+/// have room for kMaxFixedChars; returns the end of what was written.
+inline char* writeFixed(char* p, double v, int decimals) {
+    char* end = detail::fixedFast(p, v, decimals);
+    if (end != nullptr) return end;
+    return std::to_chars(p, p + kMaxFixedChars, v, std::chars_format::fixed, decimals).ptr;
+}
+
+/// Appends v as writeFixed writes it.
 inline void appendFixed(std::string& out, double v, int decimals) {
-    char buf[400];  // DBL_MAX in full, with nine decimals
-    char* end = detail::fixedFast(buf, v, decimals);
-    if (end == nullptr)
-        end = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals).ptr;
-    out.append(buf, static_cast<std::size_t>(end - buf));
+    char buf[kMaxFixedChars];
+    out.append(buf, static_cast<std::size_t>(writeFixed(buf, v, decimals) - buf));
 }
 
 /// Appends v as printf("%.*g", precision, v) writes it, precision 1..17.

@@ -96,34 +96,42 @@ double quantile(std::vector<double>& v, double q) {
 // A path of relative steps in tenths of a pixel vertically; y deltas are
 // taken from the position already written, so rounding never accumulates.
 // Numbers are written by hand: a path holds tens of thousands of them, and
-// each step is put together in a small buffer and appended at once.
+// the steps gather in a small buffer that is appended to the path when full.
 class PathBuilder {
 public:
     PathBuilder(double x, double y) : lastY(tenths(y)) {
         d.reserve(1 << 16);
-        char buf[64];
-        char* p = buf;
+        char* p = pending;
         *p++ = 'M';
         p = std::to_chars(p, p + 24, std::llround(x)).ptr;
         *p++ = ' ';
         p = putTenths(p, lastY);
         *p++ = 'l';
-        d.append(buf, static_cast<size_t>(p - buf));
+        used = static_cast<size_t>(p - pending);
     }
     void step(int dx, double y) {
+        if (used + kLongestStep > sizeof pending) flush();
         const long long ry = tenths(y);
-        char buf[64];
-        char* p = std::to_chars(buf, buf + 24, dx).ptr;
+        char* p = std::to_chars(pending + used, pending + used + 24, dx).ptr;
         if (ry - lastY >= 0) *p++ = ' ';
         p = putTenths(p, ry - lastY);
         *p++ = ' ';
-        d.append(buf, static_cast<size_t>(p - buf));
+        used = static_cast<size_t>(p - pending);
         lastY = ry;
     }
-    const std::string& str() const { return d; }
+    const std::string& str() {
+        flush();
+        return d;
+    }
 
 private:
-    static long long tenths(double y) { return std::llround(y * 10.0); }
+    static constexpr size_t kLongestStep = 64;  // two 20-digit numbers and three characters
+
+    // y x 10 rounded half away from zero, as std::llround does, without the call.
+    static long long tenths(double y) {
+        const double t = y * 10.0;
+        return t >= 0.0 ? static_cast<long long>(t + 0.5) : -static_cast<long long>(0.5 - t);
+    }
     // t tenths as a decimal number ("-12.5", "3"), at p; returns the end.
     static char* putTenths(char* p, long long t) {
         if (t < 0) {
@@ -137,8 +145,14 @@ private:
         }
         return p;
     }
+    void flush() {
+        d.append(pending, used);
+        used = 0;
+    }
 
     std::string d;
+    char pending[4096];
+    size_t used = 0;
     long long lastY;
 };
 

@@ -39,6 +39,15 @@ int32_t be32s(const unsigned char* p) {
     return static_cast<int32_t>(be32(p));
 }
 
+// n big-endian 16-bit words at p, read as Word (int16_t or uint16_t), into
+// out. A loop the compiler vectorises: a channel is tens of thousands of
+// words.
+template <typename Word, typename T>
+void wordsTo(const unsigned char* p, std::size_t n, T* out) {
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = static_cast<T>(static_cast<Word>(p[2 * i] << 8 | p[2 * i + 1]));
+}
+
 // One directory entry as stored.
 struct Entry {
     char name[5];
@@ -158,10 +167,10 @@ bool AbifFile::shorts(const Entry& e, bool isSigned, std::vector<T>& out, std::s
     std::size_t n = 0;
     if (!data(e, p, n, why)) return false;
     out.resize(n / 2);
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        const int v = be16(p + 2 * i);
-        out[i] = static_cast<T>(isSigned && v >= 0x8000 ? v - 0x10000 : v);
-    }
+    if (isSigned)
+        wordsTo<int16_t>(p, out.size(), out.data());
+    else
+        wordsTo<uint16_t>(p, out.size(), out.data());
     return true;
 }
 

@@ -1,16 +1,19 @@
 // The capillary text formats, checked whole and read from memory.
 //
-// A text file is tokenised and every count and number checked before a
-// sample is taken: a short file is refused instead of read as zeros, and an
-// unknown first word is a reason, not a stopped process. Samples are read
-// through single precision, as the library's own text readers read them,
-// so both give the same capillary.
+// A text file's words are counted and its header and every number checked
+// before a sample is taken: a short file is refused instead of read as
+// zeros, and an unknown first word is a reason, not a stopped process.
+// Samples are read through single precision, as the library's own text
+// readers read them, so both give the same capillary. The text is read
+// where it lies: a capillary's file is hundreds of kilobytes of numbers.
 #include "io/text_runs.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "kwsignal/trace.h"
@@ -28,24 +31,54 @@ struct Token {
     size_t end;
 };
 
+// A blank as isspace knows it in the C locale: ' ', or '\t' '\n' '\v' '\f'
+// '\r', which follow one another. Without branches, so that loops over a
+// text vectorise.
 bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+    return (c == ' ') | (static_cast<unsigned char>(c - '\t') <= '\r' - '\t');
 }
 
-std::vector<Token> tokenize(const std::string& text) {
+// The word of text that starts at or after pos; false when none does.
+bool nextWord(std::string_view text, size_t pos, Token& t) {
+    while (pos < text.size() && isSpace(text[pos])) ++pos;
+    if (pos == text.size()) return false;
+    t.begin = pos;
+    while (pos < text.size() && !isSpace(text[pos])) ++pos;
+    t.end = pos;
+    return true;
+}
+
+std::vector<Token> tokenize(std::string_view text) {
     std::vector<Token> tokens;
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && isSpace(text[i])) ++i;
-        const size_t begin = i;
-        while (i < text.size() && !isSpace(text[i])) ++i;
-        if (i > begin) tokens.push_back({begin, i});
-    }
+    for (Token t{0, 0}; nextWord(text, t.end, t);) tokens.push_back(t);
     return tokens;
 }
 
-std::string word(const std::string& text, const Token& t) {
-    return text.substr(t.begin, t.end - t.begin);
+// The words of a file: the first few (where every header ends) and how
+// many there are in all.
+struct Words {
+    static constexpr size_t kHead = 8;
+    std::vector<Token> head;
+    size_t count = 0;
+    size_t size() const { return count; }
+    bool empty() const { return count == 0; }
+    const Token& operator[](size_t k) const { return head[k]; }
+};
+
+Words scanWords(std::string_view text) {
+    Words words;
+    for (Token t{0, 0}; words.head.size() < Words::kHead && nextWord(text, t.end, t);)
+        words.head.push_back(t);
+    // A word begins where a character that is not blank follows a blank or
+    // the start: counted in a loop the compiler vectorises.
+    words.count = text.empty() || isSpace(text[0]) ? 0 : 1;
+    for (size_t i = 1; i < text.size(); ++i)
+        words.count += isSpace(text[i - 1]) > isSpace(text[i]) ? 1 : 0;
+    return words;
+}
+
+std::string word(std::string_view text, const Token& t) {
+    return std::string(text.substr(t.begin, t.end - t.begin));
 }
 
 bool startsWith(const std::string& s, const char* prefix) {
@@ -90,12 +123,41 @@ struct TextLayout {
     bool indexed = false;    // every row starts with its index
 };
 
-// Checks that tokens from layout.firstSample on are exactly numData rows of
-// valuesPerRow finite numbers and reads them into rows.
-Problem readSamples(const std::string& text, const std::vector<Token>& tokens,
-                    const TextLayout& layout, kw::Run& run) {
+// The sample word that begins at text[pos] as a finite single-precision
+// number, parsed once, where it lies; t is set to the word.
+// std::from_chars takes the plain decimals a capillary file holds and
+// rounds them as strtof does, and where it stops at a blank or the file's
+// end the word is all number. What it does not take whole (hexadecimal,
+// "+1", exponents out of range, ...) is left to strtof, as before: strtof
+// stops at the blank after every word but the file's last, which is copied
+// to end it.
+bool sampleValue(std::string_view text, size_t pos, Token& t, float& v, bool& number) {
+    const char* first = text.data() + pos;
+    const char* textEnd = text.data() + text.size();
+    const std::from_chars_result r = std::from_chars(first, textEnd, v);
+    if (r.ec == std::errc() && (r.ptr == textEnd || isSpace(*r.ptr))) {
+        t = {pos, static_cast<size_t>(r.ptr - text.data())};
+        number = true;
+        return std::isfinite(v);
+    }
+    nextWord(text, pos, t);
+    std::string copy;
+    if (t.end == text.size()) {
+        copy = word(text, t);
+        first = copy.c_str();
+    }
+    char* end = nullptr;
+    v = std::strtof(first, &end);
+    number = end == first + (t.end - t.begin);
+    return number && std::isfinite(v);
+}
+
+// Checks that the words from layout.firstSample on are exactly numData
+// rows of valuesPerRow finite numbers and reads them into rows.
+Problem readSamples(std::string_view text, const Words& words, const TextLayout& layout,
+                    kw::Run& run) {
     const size_t expected = static_cast<size_t>(layout.numData) * layout.valuesPerRow;
-    const size_t present = tokens.size() - layout.firstSample;
+    const size_t present = words.size() - layout.firstSample;
     if (present < expected)
         return {ReadErrorKind::truncated,
                 "truncated: the header announces " + std::to_string(layout.numData) +
@@ -104,21 +166,22 @@ Problem readSamples(const std::string& text, const std::vector<Token>& tokens,
         return malformed("malformed: " + std::to_string(present - expected) +
                          " values after the last announced sample");
     run.rows.assign(layout.numTraces, std::vector<double>(layout.numData));
-    for (size_t k = layout.firstSample; k < tokens.size(); ++k) {
-        // Parsed once, straight into single precision, where the samples
-        // are kept: a word that is a number but not a finite float (inf,
-        // nan, 1e39) is refused as such, any other word as malformed.
-        const std::string w = word(text, tokens[k]);
-        char* end = nullptr;
-        const float v = std::strtof(w.c_str(), &end);
-        const size_t row = (k - layout.firstSample) / layout.valuesPerRow;
-        if (end != w.c_str() + w.size() || !std::isfinite(v))
-            return {
-                end == w.c_str() + w.size() ? ReadErrorKind::notFinite : ReadErrorKind::malformed,
-                "malformed: sample row " + std::to_string(row + 1) + " holds " + quoted(w) +
-                    ", not a finite number"};
-        const int column = static_cast<int>((k - layout.firstSample) % layout.valuesPerRow) -
-                           (layout.indexed ? 1 : 0);
+    // Exactly `expected` words follow the header: each blank skipped leads
+    // to the next.
+    Token t = words[layout.firstSample - 1];
+    for (size_t k = 0; k < expected; ++k) {
+        size_t pos = t.end;
+        while (pos < text.size() && isSpace(text[pos])) ++pos;
+        // A word that is a number but not a finite float (inf, nan, 1e39)
+        // is refused as such, any other word as malformed.
+        float v = 0.0f;
+        bool number = false;
+        const size_t row = k / layout.valuesPerRow;
+        if (!sampleValue(text, pos, t, v, number))
+            return {number ? ReadErrorKind::notFinite : ReadErrorKind::malformed,
+                    "malformed: sample row " + std::to_string(row + 1) + " holds " +
+                        quoted(word(text, t)) + ", not a finite number"};
+        const int column = static_cast<int>(k % layout.valuesPerRow) - (layout.indexed ? 1 : 0);
         if (column >= 0) run.rows[column][row] = v;
     }
     return {};
@@ -133,7 +196,7 @@ bool tracesWord(const std::string& w, int& k) {
     return true;
 }
 
-Problem checkExport(const std::string& text, const std::vector<Token>& tokens, TextLayout& layout) {
+Problem checkExport(std::string_view text, const Words& tokens, TextLayout& layout) {
     layout.rate = 3.0;  // the format declares its data 3 Hz data
     const std::string first = word(text, tokens[0]);
     size_t k = 0;
@@ -165,8 +228,7 @@ Problem checkExport(const std::string& text, const std::vector<Token>& tokens, T
     return {};
 }
 
-Problem checkProcessed(const std::string& text, const std::vector<Token>& tokens,
-                       TextLayout& layout) {
+Problem checkProcessed(std::string_view text, const Words& tokens, TextLayout& layout) {
     long long numTraces = 0, numData = 0, result = 0;
     double rate = 0.0;
     if (tokens.size() < 6 || !toInt(word(text, tokens[2]), 1, kMaxTraces, numTraces) ||
@@ -187,17 +249,18 @@ Problem checkProcessed(const std::string& text, const std::vector<Token>& tokens
 
 // Values on the line that starts at text[pos], -1 when the line holds
 // something that is not a number.
-int lineValues(const std::string& text, size_t pos, size_t& lineEnd) {
+int lineValues(std::string_view text, size_t pos, size_t& lineEnd) {
     lineEnd = text.find_first_of("\n\r\f", pos);
-    if (lineEnd == std::string::npos) lineEnd = text.size();
-    const std::vector<Token> tokens = tokenize(text.substr(pos, lineEnd - pos));
+    if (lineEnd == std::string_view::npos) lineEnd = text.size();
+    const std::string_view line = text.substr(pos, lineEnd - pos);
+    const std::vector<Token> tokens = tokenize(line);
     double v = 0.0;
     for (const Token& t : tokens)
-        if (!toNumber(text.substr(pos + t.begin, t.end - t.begin), v)) return -1;
+        if (!toNumber(word(line, t), v)) return -1;
     return static_cast<int>(tokens.size());
 }
 
-Problem checkNLines(const std::string& text, const std::vector<Token>& tokens, TextLayout& layout) {
+Problem checkNLines(std::string_view text, const Words& tokens, TextLayout& layout) {
     layout.rate = 1.0;
     long long numData = 0;
     if (tokens.size() < 4 || !toInt(word(text, tokens[1]), 1, 1LL << 30, numData))
@@ -227,8 +290,7 @@ Problem checkNLines(const std::string& text, const std::vector<Token>& tokens, T
     return {};
 }
 
-Problem checkIndexed(const std::string& text, const std::vector<Token>& tokens,
-                     TextLayout& layout) {
+Problem checkIndexed(std::string_view text, const Words& tokens, TextLayout& layout) {
     layout.rate = 1.0;
     long long numData = 0;
     if (!toInt(word(text, tokens[0]), 1, 1LL << 30, numData))
@@ -303,8 +365,8 @@ void nameChannels(kw::Run& run, bool knownOrder) {
 }
 
 Problem readTextRun(const char* bytes, std::size_t size, Format requested, kw::Run& run) {
-    const std::string text(bytes, size);
-    const std::vector<Token> tokens = tokenize(text);
+    const std::string_view text(bytes, size);
+    const Words tokens = scanWords(text);
     const Format found = tokens.empty() ? Format::automatic : textFormatOf(word(text, tokens[0]));
     if (found == Format::automatic) return unknownFormat(bytes, size);
     if (requested != Format::automatic && requested != found)

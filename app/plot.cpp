@@ -93,14 +93,19 @@ double quantile(std::vector<double>& v, double q) {
     return v[k];
 }
 
-// A path of relative steps in tenths of a pixel vertically; y deltas are
-// taken from the position already written, so rounding never accumulates.
-// Numbers are written by hand: a path holds tens of thousands of them, and
-// the steps gather in a small buffer that is appended to the path when full.
+// A path element of relative steps in tenths of a pixel vertically,
+// written straight onto the document; y deltas are taken from the position
+// already written, so rounding never accumulates. Numbers are written by
+// hand: a path holds tens of thousands of them, and the steps gather in a
+// small buffer that is appended to the document when full.
 class PathBuilder {
 public:
-    PathBuilder(double x, double y) : lastY(tenths(y)) {
-        d.reserve(1 << 16);
+    // Opens a path stroked in colour on out, starting at (x, y).
+    PathBuilder(std::string& document, const char* colour, double x, double y)
+        : out(document), lastY(tenths(y)) {
+        out += "<path vector-effect=\"non-scaling-stroke\" stroke=\"";
+        out += colour;
+        out += "\" d=\"";
         char* p = pending;
         *p++ = 'M';
         p = std::to_chars(p, p + 24, std::llround(x)).ptr;
@@ -119,9 +124,10 @@ public:
         used = static_cast<size_t>(p - pending);
         lastY = ry;
     }
-    const std::string& str() {
+    // Ends the path element.
+    void close() {
         flush();
-        return d;
+        out += "\"/>\n";
     }
 
 private:
@@ -146,11 +152,11 @@ private:
         return p;
     }
     void flush() {
-        d.append(pending, used);
+        out.append(pending, used);
         used = 0;
     }
 
-    std::string d;
+    std::string& out;
     char pending[4096];
     size_t used = 0;
     long long lastY;
@@ -163,21 +169,21 @@ std::string dataGroupStart(int numData) {
            ",1)\" fill=\"none\" stroke-width=\"1\">\n";
 }
 
-std::string pathElement(const std::string& d, const char* colour) {
-    std::string out = "<path vector-effect=\"non-scaling-stroke\" stroke=\"";
-    out.reserve(out.size() + d.size() + 16);
+// Appends a path element of path data d stroked in colour.
+void appendPath(std::string& out, const std::string& d, const char* colour) {
+    out += "<path vector-effect=\"non-scaling-stroke\" stroke=\"";
     out += colour;
     out += "\" d=\"";
     out += d;
     out += "\"/>\n";
-    return out;
 }
 
-// The min/max envelope of x in kRawColumns columns, n samples wide.
-std::string envelopePath(const std::vector<double>& x, int n, const Panel& p, const char* colour) {
-    if (n < 1 || static_cast<int>(x.size()) < n) return std::string();
+// Appends the min/max envelope of x in kRawColumns columns, n samples wide.
+void appendEnvelope(std::string& out, const std::vector<double>& x, int n, const Panel& p,
+                    const char* colour) {
+    if (n < 1 || static_cast<int>(x.size()) < n) return;
     const int per = std::max(1, (n + kRawColumns - 1) / kRawColumns);
-    PathBuilder path(0.0, p.y(x[0]));
+    PathBuilder path(out, colour, 0.0, p.y(x[0]));
     int lastX = 0;
     for (int b = 0; b < n; b += per) {
         const auto range = std::minmax_element(x.begin() + b, x.begin() + std::min(n, b + per));
@@ -185,24 +191,24 @@ std::string envelopePath(const std::vector<double>& x, int n, const Panel& p, co
         path.step(0, p.y(*range.second));
         lastX = b;
     }
-    return pathElement(path.str(), colour);
+    path.close();
 }
 
-std::string rawPanel(const kw::Run& run, const Panel& p) {
-    std::string out = dataGroupStart(run.numData);
+void appendRawPanel(std::string& out, const kw::Run& run, const Panel& p) {
+    out += dataGroupStart(run.numData);
     for (int t = 0; t < run.numTraces; ++t)
-        out += envelopePath(run.rows[t], run.numData, p, colourOf(run, t));
+        appendEnvelope(out, run.rows[t], run.numData, p, colourOf(run, t));
     out += "</g>\n";
-    return out;
 }
 
-std::string processedPanel(const kw::Run& run, const kw::ProcessResult& result, const Panel& p) {
+void appendProcessedPanel(std::string& out, const kw::Run& run, const kw::ProcessResult& result,
+                          const Panel& p) {
     const KwCap& cap = *result.processed;
     const int n = cap.getNumData();
-    std::string out = dataGroupStart(n);
+    out += dataGroupStart(n);
     for (int t = 0; t < run.numTraces; ++t) {
         const double* x = cap.getPnterToTrace(t)->getData();
-        PathBuilder path(0.0, p.y(x[0]));
+        PathBuilder path(out, colourOf(run, t), 0.0, p.y(x[0]));
         int lastX = 0;
         for (int i = 1; i < n; ++i) {
             // Inside a flat stretch only its last sample is needed.
@@ -210,7 +216,7 @@ std::string processedPanel(const kw::Run& run, const kw::ProcessResult& result, 
             path.step(i - lastX, p.y(x[i]));
             lastX = i;
         }
-        out += pathElement(path.str(), colourOf(run, t));
+        path.close();
     }
     // A tick above the top of every fitted peak.
     std::vector<std::string> ticks(run.numTraces);
@@ -225,46 +231,44 @@ std::string processedPanel(const kw::Run& run, const kw::ProcessResult& result, 
         d += "v-9";
     }
     for (int t = 0; t < run.numTraces; ++t)
-        if (!ticks[t].empty()) out += pathElement(ticks[t], colourOf(run, t));
+        if (!ticks[t].empty()) appendPath(out, ticks[t], colourOf(run, t));
     out += "</g>\n";
-    return out;
 }
 
 // The called bases in the gap above the processed channels: each letter in
 // its dye's colour over a bar as tall as its quality (60 at full height),
 // at the base's position on the processed channels.
-std::string callsStrip(const kw::Run& run, const kw::ProcessResult& result, const Panel& p) {
-    if (!result.called || !result.processed) return std::string();
+void appendCallsStrip(std::string& out, const kw::Run& run, const kw::ProcessResult& result,
+                      const Panel& p) {
+    if (!result.called || !result.processed) return;
     const int n = result.processed->getNumData();
     const double sx = plotWidth(n) / std::max(1, n - 1);
     const double scale = run.coordinateScale > 0.0 ? run.coordinateScale : 1.0;
+    auto xOf = [&](const kw::BaseCall& b) { return kLeft + b.position * scale * sx; };
     const double barHeight = 22.0;
     const std::string barBottom = " " + fixed(p.top - 3.0, 1) + "v";
-    const std::string letterY = "\" y=\"" + fixed(p.top - 30.0, 1) + "\" fill=\"";
-    std::string bars, letters;
-    bars.reserve(result.calls.bases.size() * 24);
-    letters.reserve(result.calls.bases.size() * 56);
+    out += "<path stroke=\"#bbbbbb\" stroke-width=\"3\" d=\"";
     for (const kw::BaseCall& b : result.calls.bases) {
-        const double x = kLeft + b.position * scale * sx;
-        const double h = barHeight * std::min(b.qv, kw::kMaxCallQv) / kw::kMaxCallQv;
-        bars += 'M';
-        kwtext::appendFixed(bars, x, 1);
-        bars += barBottom;
-        kwtext::appendFixed(bars, -h, 1);
+        out += 'M';
+        kwtext::appendFixed(out, xOf(b), 1);
+        out += barBottom;
+        kwtext::appendFixed(out, -barHeight * std::min(b.qv, kw::kMaxCallQv) / kw::kMaxCallQv, 1);
+    }
+    out += "\"/>\n<g text-anchor=\"middle\" font-size=\"11\" font-family=\"monospace\">\n";
+    const std::string letterY = "\" y=\"" + fixed(p.top - 30.0, 1) + "\" fill=\"";
+    for (const kw::BaseCall& b : result.calls.bases) {
         // Pure calls in their dye's colour; N and mixed codes in grey.
         const char* end = kw::kBaseLetters + 4;
         const char* dye = std::find(kw::kBaseLetters, end, b.base);
-        letters += "<text x=\"";
-        kwtext::appendFixed(letters, x, 1);
-        letters += letterY;
-        letters += dye != end ? colourOf(run, static_cast<int>(dye - kw::kBaseLetters)) : "#777777";
-        letters += "\">";
-        letters += b.base;
-        letters += "</text>\n";
+        out += "<text x=\"";
+        kwtext::appendFixed(out, xOf(b), 1);
+        out += letterY;
+        out += dye != end ? colourOf(run, static_cast<int>(dye - kw::kBaseLetters)) : "#777777";
+        out += "\">";
+        out += b.base;
+        out += "</text>\n";
     }
-    return "<path stroke=\"#bbbbbb\" stroke-width=\"3\" d=\"" + bars + "\"/>\n" +
-           "<g text-anchor=\"middle\" font-size=\"11\" font-family=\"monospace\">\n" + letters +
-           "</g>\n";
+    out += "</g>\n";
 }
 
 double niceStep(double span) {
@@ -400,7 +404,9 @@ std::string dyePanel(const std::vector<double>& x, int dye, const kw::FragmentRe
            colour + "\">dye " + std::to_string(dye + 1) + " " + xmlEscaped(name) +
            (dye == f.standardDye ? " (size standard " + xmlEscaped(f.standard) + ")" : "") +
            "</text>\n";
-    out += dataGroupStart(n) + envelopePath(sample, n, panel, colour.c_str()) + "</g>\n";
+    out += dataGroupStart(n);
+    appendEnvelope(out, sample, n, panel, colour.c_str());
+    out += "</g>\n";
     for (const kw::FragmentPeak& p : f.peaks) {
         if (p.dye != dye) continue;
         const double px = kLeft + p.scan * sx, py = panel.y(p.height + lo) - 3.0;
@@ -472,17 +478,22 @@ std::string plotSvg(const kw::Run& run, const kw::ProcessResult& result) {
     const Panel raw = rawRange(run, result, kTop);
     const Panel processed = processedRange(result, kTop + kPanel + kGap);
     const double width = kLeft + plotWidth(run.numData) + kRight;
-    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    // One document, reserved whole: two to seven bytes per sample of every
+    // channel, by how much of the run holds peaks.
+    std::string svg;
+    svg.reserve(65536 + static_cast<size_t>(std::max(0, run.numData)) * run.numTraces * 7);
+    svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + fixed(width, 0) + "\" height=\"" +
            fixed(kHeight, 0) + "\" viewBox=\"0 0 " + fixed(width, 0) + " " + fixed(kHeight, 0) +
            "\" font-family=\"sans-serif\" font-size=\"12\">\n<rect width=\"100%\" height=\"100%\" "
            "fill=\"white\"/>\n";
     svg += titles(run, result, raw, processed);
     svg += axes(run, result, raw, processed);
-    svg += rawPanel(run, raw);
-    if (result.processed) svg += processedPanel(run, result, processed);
-    svg += callsStrip(run, result, processed);
-    return svg + "</svg>\n";
+    appendRawPanel(svg, run, raw);
+    if (result.processed) appendProcessedPanel(svg, run, result, processed);
+    appendCallsStrip(svg, run, result, processed);
+    svg += "</svg>\n";
+    return svg;
 }
 
 std::string writePlot(const std::string& path, const kw::Run& run,

@@ -74,14 +74,22 @@ int countFree(const int* chosen, int n, int& highestFree) {
 
 // Brings every sample vector first..last of the n traces to unit length. A
 // vector without a finite positive length has no direction and is left as
-// it is.
+// it is (divided by 1). The squares are summed in trace order, one channel at
+// a time over all the samples, so that the loops vectorise.
 void toUnitVectors(KwTrace* traces, int n, int first, int last) {
-    for (int i = first; i <= last; ++i) {
-        double sq = 0.0;
-        for (int k = 0; k < n; ++k) sq += traces[k][i] * traces[k][i];
-        const double len = std::sqrt(sq);
-        if (!(len > 0.0) || !std::isfinite(len)) continue;
-        for (int k = 0; k < n; ++k) traces[k][i] /= len;
+    std::vector<double> length(last - first + 1, 0.0);
+    const int len = static_cast<int>(length.size());
+    for (int k = 0; k < n; ++k) {
+        const double* x = &traces[k][first];
+        for (int i = 0; i < len; ++i) length[i] += x[i] * x[i];
+    }
+    for (double& l : length) {
+        l = std::sqrt(l);
+        if (!(l > 0.0) || !std::isfinite(l)) l = 1.0;
+    }
+    for (int k = 0; k < n; ++k) {
+        double* x = &traces[k][first];
+        for (int i = 0; i < len; ++i) x[i] /= length[i];
     }
 }
 

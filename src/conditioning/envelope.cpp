@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "common/legendre.h"
 #include "common/sample_range.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/containers.h"
@@ -64,6 +65,30 @@ void limitSegmentHeights(KwXY& seg, int nSeg) {
     }
 }
 
+/// The Legendre series coef[0..order] at n evenly spaced points from u = -1
+/// to u = 1. The polynomials are raised one degree at a time over all points
+/// at once, by the recurrence of LegPol, and added in increasing degree: each
+/// value is the one LegPol gives point by point, without rebuilding every
+/// polynomial from degree 0 at every point.
+std::vector<double> legendreSeries(const std::vector<double>& coef, int order, int n) {
+    std::vector<double> u(n);
+    for (int i = 0; i < n; ++i) u[i] = -1.0 + 2.0 * i / (n - 1);
+    // Degree 0 is 1 everywhere and degree 1 is u itself.
+    std::vector<double> series(n, coef[0]);
+    if (order < 1) return series;
+    for (int i = 0; i < n; ++i) series[i] += u[i] * coef[1];
+    std::vector<double> lower(n, 1.0), p(u);
+    for (int j = 2; j <= order; ++j) {
+        for (int i = 0; i < n; ++i) {
+            const double raised = kwlegendre::next(j - 1, u[i], p[i], lower[i]);
+            lower[i] = p[i];
+            p[i] = raised;
+        }
+        for (int i = 0; i < n; ++i) series[i] += p[i] * coef[j];
+    }
+    return series;
+}
+
 }  // namespace
 
 void KwTrace::envelopeNormalize(int order, double height, int endPnt, double ceiling) {
@@ -96,24 +121,19 @@ void KwTrace::envelopeNormalize(int order, double height, int endPnt, double cei
 
     std::vector<double> coef(order + 1, 0.0);
     seg.LegendreFit(order, coef.data(), -1.0 + 1.0 / nSeg, 1.0 - 1.0 / nSeg, 0);
-    std::vector<double> env(n);
-    for (int i = start; i <= endPnt; ++i) {
-        const double u = -1.0 + 2.0 * (i - start) / (endPnt - start);
-        double e = 0.0;
-        for (int j = 0; j <= order; ++j) e += LegPol(j, u) * coef[j];
-        env[i - start] = e;
-    }
+    const std::vector<double> env = legendreSeries(coef, order, n);
 
     // An envelope that never rises above zero has no peaks to level; the
     // trace is left as it is rather than divided by a non-positive floor.
     const double envMax = *std::max_element(env.begin(), env.end());
     if (!(envMax > 0.0)) return;
     const double floorLevel = 0.1 * envMax;
-    for (int i = start; i <= signalEndPnt; ++i) {
-        double e = env[std::min(i, endPnt) - start];
-        if (e <= floorLevel) e = floorLevel;
-        data[i] = data[i] / (e / height);
-    }
+    auto held = [floorLevel](double e) { return e <= floorLevel ? floorLevel : e; };
+    const int last = std::min(endPnt, signalEndPnt);
+    for (int i = start; i <= last; ++i) data[i] = data[i] / (held(env[i - start]) / height);
+    // Past the envelope's end the trace is levelled by its last value.
+    const double beyond = held(env[n - 1]) / height;
+    for (int i = last + 1; i <= signalEndPnt; ++i) data[i] = data[i] / beyond;
 }
 
 double KwCap::envelopeNormalize(int endPnt) {

@@ -51,6 +51,39 @@ double KwdbAry::norm1() const {
     return sum;
 }
 
+namespace {
+
+// The mean of the values of v in the fullest bin of the given width, bins
+// counted from the lowest value and a tie going to the lower bin, summed in
+// increasing order. The bins are counted in an array, and only the values
+// of the fullest are sorted for their sum, which is the sum over the fullest
+// run of the fully sorted values: a value's bin never falls as the value
+// rises. False, with v untouched, when there are many more bins than values.
+bool fullestBinMean(std::vector<double>& v, double width, double& mean) {
+    const auto range = std::minmax_element(v.begin(), v.end());
+    const double lowest = *range.first;
+    const double top = std::floor((*range.second - lowest) / width);
+    if (!(top < 4.0 * static_cast<double>(v.size()) + 16.0)) return false;
+    // Below the top bin the quotient is small and never negative, where
+    // truncation is the floor.
+    auto binOf = [lowest, width](double x) {
+        return static_cast<std::size_t>((x - lowest) / width);
+    };
+    std::vector<std::size_t> counts(static_cast<std::size_t>(top) + 1, 0);
+    for (double x : v) ++counts[binOf(x)];
+    const std::size_t fullest =
+        static_cast<std::size_t>(std::max_element(counts.begin(), counts.end()) - counts.begin());
+    const auto end =
+        std::partition(v.begin(), v.end(), [&](double x) { return binOf(x) == fullest; });
+    std::sort(v.begin(), end);
+    double sum = 0.0;
+    for (auto it = v.begin(); it != end; ++it) sum += *it;
+    mean = sum / static_cast<double>(counts[fullest]);
+    return true;
+}
+
+}  // namespace
+
 double KwdbAry::mostProbableValue(double width) const {
     std::vector<double> v;
     v.reserve(numData);
@@ -58,12 +91,14 @@ double KwdbAry::mostProbableValue(double width) const {
         if (std::isfinite(data[i])) v.push_back(data[i]);
     }
     if (v.empty()) return 0.0;
+    const bool oneBin = !(width > 0.0) || !std::isfinite(width);
+    double mean = 0.0;
+    if (!oneBin && fullestBinMean(v, width, mean)) return mean;
     std::sort(v.begin(), v.end());
 
-    // Bins are walked over the sorted values rather than counted in an array,
-    // so a width far below the spread costs no memory. The bin number stays a
-    // double: with such a width it does not fit an int.
-    const bool oneBin = !(width > 0.0) || !std::isfinite(width);
+    // A width far below the spread (or none) makes more bins than an array
+    // should hold: they are walked over the sorted values instead. The bin
+    // number stays a double: with such a width it does not fit an int.
     const double lowest = v.front();
     auto binOf = [&](double x) { return oneBin ? 0.0 : std::floor((x - lowest) / width); };
 

@@ -4,20 +4,16 @@
 #include <cmath>
 #include <vector>
 
+#include "common/legendre.h"
 #include "containers/buffers.h"
 #include "kwsignal/containers.h"
 
 namespace {
 
-// One step of the Legendre recurrence: P(j+1, x) from P(j, x) and P(j-1, x).
-double nextLegendre(int j, double x, double pj, double pjPrev) {
-    return ((2.0 * j + 1.0) * x * pj - j * pjPrev) / (j + 1.0);
-}
-
 // P(0, u) .. P(count-1, u) into out.
 void legendreValues(int count, double u, double* out) {
     for (int j = 0; j < count; ++j) {
-        out[j] = j == 0 ? 1.0 : j == 1 ? u : nextLegendre(j - 1, u, out[j - 1], out[j - 2]);
+        out[j] = j == 0 ? 1.0 : j == 1 ? u : kwlegendre::next(j - 1, u, out[j - 1], out[j - 2]);
     }
 }
 
@@ -28,7 +24,7 @@ double LegPol(int k, double x) {
     double prev = 1.0, cur = x;
     if (k == 0) return prev;
     for (int j = 1; j < k; ++j) {
-        const double next = nextLegendre(j, x, cur, prev);
+        const double next = kwlegendre::next(j, x, cur, prev);
         prev = cur;
         cur = next;
     }

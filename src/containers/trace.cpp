@@ -135,7 +135,8 @@ double KwTrace::normalizeL1() {
     // of no length or one holding non-finite samples, whose divisor is not a
     // number: leave such a trace as it is rather than spread NaN over it.
     if (v == 0.0 || !std::isfinite(v)) return 1.0;
-    for (int i = 0; i <= signalEndPnt && i < numData; ++i) data[i] /= v;
+    const int last = signalEndPnt < numData ? signalEndPnt : numData - 1;
+    for (int i = 0; i <= last; ++i) data[i] /= v;
     noiseLevel /= v;
     return v;
 }

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "common/dominance.h"
 #include "common/sample_index.h"
 #include "common/sample_range.h"
 #include "kwsignal/capillary.h"
@@ -45,7 +46,7 @@ int KwCrossTalkTable::measureFrom(const KwCap& cap) {
         std::fill(seen.begin(), seen.end(), 0);
         work = 0.0;
         for (int i = start; i <= end; ++i) {
-            const int t = cap.getDominantTraceCode(i);
+            const int t = kwdominance::dominantChannel(cap, i);
             seen[t] = 1;
             if (t != d) continue;
             for (int k = 0; k < n; ++k) work.setValue(k, i - start, cap(k, i));
@@ -138,7 +139,7 @@ int takeDyeSamples(KwCap& strong, int numKept, int d, bool keep, KwCap& dye) {
     dye = 0.0;
     int p = 0;
     for (int j = 0; j < numKept; ++j) {
-        if (strong.getDominantTraceCode(j) != d) continue;
+        if (kwdominance::dominantChannel(strong, j) != d) continue;
         for (int k = 0; k < n; ++k) {
             dye.setValue(k, p, strong(k, j));
             if (!keep && k != d) strong.setValue(k, j, 0.0);

@@ -1,36 +1,21 @@
 // Channel dominance: which dye channel leads at a sample, the typical ratio
 // between two channels, and the order in which dyes are measured.
+#include "common/dominance.h"
+
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <vector>
 
 #include "common/sample_range.h"
 #include "kwsignal/capillary.h"
 
 int KwCap::getDominantTraceCode(int pnt) const {
-    int best = 0;
-    double bestValue = traces[0][pnt];
-    for (int k = 1; k < numTraces; ++k) {
-        if (traces[k][pnt] > bestValue) {
-            best = k;
-            bestValue = traces[k][pnt];
-        }
-    }
-    return best;
+    return kwdominance::dominantChannel(*this, pnt);
 }
 
 int KwCap::getSecondDominantChnl(int pnt, int dominant, double threshold) const {
-    int best = -1;
-    double bestValue = 0.0;
-    for (int k = 0; k < numTraces; ++k) {
-        if (k == dominant) continue;
-        const double v = traces[k][pnt];
-        if (v > threshold && v > bestValue) {
-            best = k;
-            bestValue = v;
-        }
-    }
-    return best;
+    return kwdominance::secondChannel(*this, pnt, dominant, threshold);
 }
 
 double KwCap::minIntensity(int pnt) const {
@@ -89,34 +74,101 @@ int countFree(const int* chosen, int n, int& highestFree) {
 
 // Brings every sample vector first..last of the n traces to unit length. A
 // vector without a finite positive length has no direction and is left as
-// it is.
+// it is (divided by 1). The squares are summed in trace order, one channel at
+// a time over all the samples, so that the loops vectorise.
 void toUnitVectors(KwTrace* traces, int n, int first, int last) {
-    for (int i = first; i <= last; ++i) {
-        double sq = 0.0;
-        for (int k = 0; k < n; ++k) sq += traces[k][i] * traces[k][i];
-        const double len = std::sqrt(sq);
-        if (!(len > 0.0) || !std::isfinite(len)) continue;
-        for (int k = 0; k < n; ++k) traces[k][i] /= len;
+    std::vector<double> length(last - first + 1, 0.0);
+    const int len = static_cast<int>(length.size());
+    for (int k = 0; k < n; ++k) {
+        const double* x = &traces[k][first];
+        for (int i = 0; i < len; ++i) length[i] += x[i] * x[i];
+    }
+    for (double& l : length) {
+        l = std::sqrt(l);
+        if (!(l > 0.0) || !std::isfinite(l)) l = 1.0;
+    }
+    for (int k = 0; k < n; ++k) {
+        double* x = &traces[k][first];
+        for (int i = 0; i < len; ++i) x[i] /= length[i];
     }
 }
 
-// Squared distance between the mean of the window's sample vectors led by
-// channel d and the unit direction u; 1.0 or more when d leads no sample.
-double offsetScore(const KwCap& cap, int d, const std::vector<double>& u) {
-    const int n = cap.getNumTraces();
-    std::vector<double> D(n, 0.0);
-    // The count is squared in double: an int squares it wrongly beyond
-    // 46,340 samples.
-    double m = 0.0;
-    for (int i = cap.getSignalStartPnt(); i <= cap.getSignalEndPnt(); ++i) {
-        if (cap.getDominantTraceCode(i) != d) continue;
-        for (int k = 0; k < n; ++k) D[k] += cap(k, i) - u[k];
-        m += 1.0;
+// What the window tells about every free channel d, gathered in one pass
+// over its samples: the channel leading each sample, and per partner s (the
+// channel second where d leads) how often it comes second and the sum of
+// those sample vectors.
+struct PartnerTally {
+    PartnerTally(const KwCap& cap, const int* chosen);
+    int count(int d, int s) const { return counts[d * n + s]; }
+    const double* sum(int d, int s) const { return &sums[(d * n + s) * n]; }
+
+    int n;
+    std::vector<int> leader;   ///< per sample of the window
+    std::vector<int> counts;   ///< [d * n + s]
+    std::vector<double> sums;  ///< [(d * n + s) * n + k]
+};
+
+PartnerTally::PartnerTally(const KwCap& cap, const int* chosen)
+    : n(cap.getNumTraces()),
+      leader(cap.getSignalEndPnt() - cap.getSignalStartPnt() + 1),
+      counts(static_cast<std::size_t>(n) * n, 0),
+      sums(static_cast<std::size_t>(n) * n * n, 0.0) {
+    const int first = cap.getSignalStartPnt();
+    for (int i = first; i <= cap.getSignalEndPnt(); ++i) {
+        const int d = kwdominance::dominantChannel(cap, i);
+        leader[i - first] = d;
+        if (chosen[d] != 0) continue;
+        const int s = kwdominance::secondChannel(cap, i, d, 0.0);
+        if (s < 0) continue;
+        ++counts[d * n + s];
+        double* partnerSum = &sums[(d * n + s) * n];
+        for (int k = 0; k < n; ++k) partnerSum[k] += cap(k, i);
     }
-    if (m == 0.0) return 1.0;
-    double sumSq = 0.0;
-    for (int k = 0; k < n; ++k) sumSq += D[k] * D[k];
-    return sumSq / (m * m);
+}
+
+// The direction of free channel d's best partner (the most frequent, ties to
+// the lowest trace code) at unit length in u; false when that partner comes
+// second too rarely or its direction has no length.
+bool partnerDirection(const PartnerTally& tally, int d, double minCount, double* u) {
+    const int n = tally.n;
+    int partner = 0;
+    for (int s = 1; s < n; ++s)
+        if (tally.count(d, s) > tally.count(d, partner)) partner = s;
+    if (tally.count(d, partner) < minCount) return false;
+    const double* dir = tally.sum(d, partner);
+    double sq = 0.0;
+    for (int k = 0; k < n; ++k) sq += dir[k] * dir[k];
+    const double len = std::sqrt(sq);
+    if (!(len > 0.0)) return false;
+    for (int k = 0; k < n; ++k) u[k] = dir[k] / len;
+    return true;
+}
+
+// Per candidate channel d (u[d * n ...] its direction): the squared distance
+// between the mean of the window's sample vectors led by d and u_d, 1.0 or
+// more when d leads no sample.
+std::vector<double> offsetScores(const KwCap& cap, const PartnerTally& tally,
+                                 const std::vector<char>& candidate, const std::vector<double>& u) {
+    const int n = tally.n;
+    std::vector<double> D(static_cast<std::size_t>(n) * n, 0.0);
+    // The counts are squared in double: an int squares them wrongly beyond
+    // 46,340 samples.
+    std::vector<double> m(n, 0.0);
+    const int first = cap.getSignalStartPnt();
+    for (int i = first; i <= cap.getSignalEndPnt(); ++i) {
+        const int d = tally.leader[i - first];
+        if (candidate[d] == 0) continue;
+        for (int k = 0; k < n; ++k) D[d * n + k] += cap(k, i) - u[d * n + k];
+        m[d] += 1.0;
+    }
+    std::vector<double> score(n, 1.0);
+    for (int d = 0; d < n; ++d) {
+        if (candidate[d] == 0 || m[d] == 0.0) continue;
+        double sumSq = 0.0;
+        for (int k = 0; k < n; ++k) sumSq += D[d * n + k] * D[d * n + k];
+        score[d] = sumSq / (m[d] * m[d]);
+    }
+    return score;
 }
 
 }  // namespace
@@ -138,39 +190,17 @@ int KwCap::getMostStrikingChnl(int* chosen) const {
     // channel; nudged up, so a partner at exactly a quarter is still too rare.
     constexpr double kMinPartnerShare = 0.250000001;
     const double minPartnerCount = ((signalEndPnt - signalStartPnt + 1) * kMinPartnerShare) / n;
-    std::vector<double> sums(static_cast<size_t>(n) * n);
-    std::vector<int> counts(n);
-    std::vector<double> u(n);
+    const PartnerTally tally(*this, chosen);
+    std::vector<char> candidate(n, 0);
+    std::vector<double> u(static_cast<std::size_t>(n) * n);
+    for (int d = 0; d < n; ++d)
+        candidate[d] = chosen[d] == 0 && partnerDirection(tally, d, minPartnerCount, &u[d * n]);
+    const std::vector<double> score = offsetScores(*this, tally, candidate, u);
     int best = -1;
     double bestScore = 1.0;
     for (int d = 0; d < n; ++d) {
-        if (chosen[d] != 0) continue;
-        // Per partner channel s: how often it comes second where d leads,
-        // and the sum of those sample vectors (row s of sums).
-        std::fill(sums.begin(), sums.end(), 0.0);
-        std::fill(counts.begin(), counts.end(), 0);
-        for (int i = signalStartPnt; i <= signalEndPnt; ++i) {
-            if (getDominantTraceCode(i) != d) continue;
-            const int s = getSecondDominantChnl(i, d, 0.0);
-            if (s < 0) continue;
-            ++counts[s];
-            for (int k = 0; k < n; ++k) sums[s * n + k] += traces[k][i];
-        }
-        int partner = 0;
-        for (int s = 1; s < n; ++s)
-            if (counts[s] > counts[partner]) partner = s;
-        if (counts[partner] < minPartnerCount) continue;
-
-        const double* dir = &sums[partner * n];
-        double sq = 0.0;
-        for (int k = 0; k < n; ++k) sq += dir[k] * dir[k];
-        const double len = std::sqrt(sq);
-        if (!(len > 0.0)) continue;
-        for (int k = 0; k < n; ++k) u[k] = dir[k] / len;
-
-        const double score = offsetScore(*this, d, u);
-        if (score < bestScore) {
-            bestScore = score;
+        if (candidate[d] != 0 && score[d] < bestScore) {
+            bestScore = score[d];
             best = d;
         }
     }

@@ -1,5 +1,9 @@
 // The separation matrix as a container, the capillary's system matrix and
 // the application of a matrix to every sample vector of a capillary.
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
 #include "kwsignal/capillary.h"
 #include "kwsignal/separation.h"
 
@@ -34,16 +38,43 @@ void KwCap::setSystemSSM(const float** ssm) {
         for (int q = 0; q < numTraces; ++q) (*specSepTable)(r, q) = ssm[r][q];
 }
 
+namespace {
+
+// Sample indices separated together: the separated block of every channel
+// stays in the first-level cache until it is written back.
+constexpr int kSepBlock = 256;
+
+// y[0..len-1] := row r of the nt x nt row-major matrix a applied to the
+// sample vectors x[0..nt-1][0..len-1], summed over the channels in order
+// from zero as a matrix-vector product sums them.
+void separatedRow(const double* a, int nt, int r, const double* const* x, int len, double* y) {
+    std::fill(y, y + len, 0.0);
+    for (int q = 0; q < nt; ++q) {
+        const double c = a[r * nt + q];
+        const double* xq = x[q];
+        for (int i = 0; i < len; ++i) y[i] += c * xq[i];
+    }
+}
+
+}  // namespace
+
 void KwCap::specSep(const KwdbMatrix& m) {
     // A matrix of another size than the capillary's channel count cannot be
     // applied sample by sample; leave the data as it is.
     if (numTraces == 0 || m.getNumRows() != numTraces || m.getNumCols() != numTraces) return;
     const int n = traces[0].getNumData();
-    KwdbVector x(0, numTraces - 1);
-    KwdbVector y(0, numTraces - 1);
-    for (int i = 0; i < n; ++i) {
-        for (int k = 0; k < numTraces; ++k) x(k) = traces[k][i];
-        y.beProductOf(m, x);
-        for (int k = 0; k < numTraces; ++k) traces[k][i] = y(k);
+    // Every channel of a sample is replaced from the values before the call,
+    // so a block is separated for all channels before any is written back.
+    std::vector<double> block(static_cast<std::size_t>(numTraces) * kSepBlock);
+    std::vector<const double*> x(numTraces);
+    for (int first = 0; first < n; first += kSepBlock) {
+        const int len = std::min(kSepBlock, n - first);
+        for (int k = 0; k < numTraces; ++k) x[k] = &traces[k][first];
+        for (int r = 0; r < numTraces; ++r)
+            separatedRow(m.getElements(), numTraces, r, x.data(), len, &block[r * kSepBlock]);
+        for (int r = 0; r < numTraces; ++r) {
+            const double* y = &block[r * kSepBlock];
+            std::copy(y, y + len, &traces[r][first]);
+        }
     }
 }

@@ -2,6 +2,7 @@
 // an event's width says it holds.
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "common/gaussian.h"
 #include "common/quantile.h"
@@ -125,18 +126,35 @@ std::vector<double> widthRatios(double d) {
     return ratios;
 }
 
-// Median width of the single-hump events nearest to pos (singles sorted by
-// position).
-double localSingleWidth(const std::vector<std::pair<int, double>>& singles, int pos) {
-    constexpr int kHalf = 20;
-    const auto at = std::lower_bound(singles.begin(), singles.end(), std::make_pair(pos, 0.0));
-    const int i = static_cast<int>(at - singles.begin());
-    const int n = static_cast<int>(singles.size());
-    std::vector<double> w;
-    for (int k = std::max(0, i - kHalf); k < std::min(n, i + kHalf); ++k)
-        w.push_back(singles[k].second);
-    return median(std::move(w));
-}
+// Median width of the single-hump events nearest to a position (singles
+// sorted by position). It depends only on where the position falls among
+// the singles, which neighbouring events share: each place is worked out
+// once.
+class SingleWidths {
+public:
+    explicit SingleWidths(std::vector<std::pair<int, double>> sorted)
+        : singles(std::move(sorted)), known(singles.size() + 1, -1.0) {}
+
+    double near(int pos) {
+        const auto at = std::lower_bound(singles.begin(), singles.end(), std::make_pair(pos, 0.0));
+        const size_t i = static_cast<size_t>(at - singles.begin());
+        if (known[i] < 0.0) known[i] = medianAround(static_cast<int>(i));
+        return known[i];
+    }
+
+private:
+    double medianAround(int i) const {
+        constexpr int kHalf = 20;
+        const int n = static_cast<int>(singles.size());
+        std::vector<double> w;
+        for (int k = std::max(0, i - kHalf); k < std::min(n, i + kHalf); ++k)
+            w.push_back(singles[k].second);
+        return median(std::move(w));
+    }
+
+    const std::vector<std::pair<int, double>> singles;
+    std::vector<double> known;  // by place; negative until worked out
+};
 
 // Bases merged into one hump are fitted from a split of its tallest humps,
 // which starts them close together, and a least-squares fit to a merged
@@ -168,11 +186,10 @@ void respace(std::vector<KwPeak>& peaks, double spacing) {
 // compared, as a ratio, with the width of the single peaks nearby (the
 // filtered humps are narrower than the raw peaks, their ratios alike). The
 // predictions are made at a few places along the window.
-int Road::basesIn(const KwEvent& ev, const std::vector<std::pair<int, double>>& singles,
+int Road::basesIn(const KwEvent& ev, double single,
                   const std::vector<std::vector<double>>& ratios) const {
     const int pos = ev.getSummitPosition();
     const double width = halfHeightWidth(ev);
-    const double single = localSingleWidth(singles, pos);
     if (width <= 0.0 || single <= 0.0) return 1;
     const double f = end > start ? static_cast<double>(pos - start) / (end - start) : 0.0;
     const int place =
@@ -211,25 +228,34 @@ void Road::fit() {
         if (w > 0.0) singles.push_back({ev.getSummitPosition(), w});
     }
     std::sort(singles.begin(), singles.end());
+    SingleWidths singleWidths(std::move(singles));
     constexpr int kPlaces = 16;
     std::vector<std::vector<double>> ratios;
     for (int k = 0; k < kPlaces; ++k) {
         const int pos = start + (end - start) * k / (kPlaces - 1);
         ratios.push_back(widthRatios(spacingAt(pos) / sigmaAt(pos)));
     }
-    for (const KwEvent& whole : found) {
-        for (KwEvent& ev : fitParts(whole, traceOf(*cap, whole.getTraceCode()))) {
-            // A hump well below the smallest reported height yields no peak.
-            if (ev.getMaxData() < 0.5 * kMinRelativeHeight * target) continue;
-            ev.setNumPksBeNumHumps();
-            const int n = std::max(ev.getNumHumps(), basesIn(ev, singles, ratios));
-            ev.setMaxNumPeaks(n);
-            ev.setMinNumPeaks(n);
-            std::vector<KwPeak> peaks(n);
-            ev.peakFit(peaks.data());
-            if (n > ev.getNumHumps()) respace(peaks, spacingAt(ev.getSummitPosition()));
-            for (const KwPeak& p : peaks) out.peaks.push_back(p);
+    auto fitPeaks = [&](KwEvent& ev) {
+        // A hump well below the smallest reported height yields no peak.
+        if (ev.getMaxData() < 0.5 * kMinRelativeHeight * target) return;
+        ev.setNumPksBeNumHumps();
+        const double single = singleWidths.near(ev.getSummitPosition());
+        const int n = std::max(ev.getNumHumps(), basesIn(ev, single, ratios));
+        ev.setMaxNumPeaks(n);
+        ev.setMinNumPeaks(n);
+        std::vector<KwPeak> peaks(n);
+        ev.peakFit(peaks.data());
+        if (n > ev.getNumHumps()) respace(peaks, spacingAt(ev.getSummitPosition()));
+        for (const KwPeak& p : peaks) out.peaks.push_back(p);
+    };
+    // The events are fitted where they lie; only a long train is cut into
+    // parts of its own.
+    for (KwEvent& whole : found) {
+        if (whole.getNumHumps() <= static_cast<int>(kMaxFitHumps)) {
+            fitPeaks(whole);
+            continue;
         }
+        for (KwEvent& part : fitParts(whole, traceOf(*cap, whole.getTraceCode()))) fitPeaks(part);
     }
 }
 

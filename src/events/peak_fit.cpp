@@ -146,13 +146,16 @@ public:
             damping[3 * k + 2] = (area / n) / h;
             damping[3 * k + 3] = (area / n) / h;
         }
-        grad[0] = 1.0;  // the derivative by the common base
     }
 
     double run() {
         double ePrev = 9999.0;
         for (int updates = 0;;) {
-            accumulate();
+            if (n == 1) {
+                accumulate<1>();
+            } else {
+                accumulate<0>();
+            }
             // An event without any signal (all samples zero) has no scale
             // for the residual: the initial estimate stands, residual 0.
             if (!(sumY2 > 0.0)) return 0.0;
@@ -170,47 +173,56 @@ public:
     }
 
 private:
-    // The products of the normal matrix (its upper triangle, row by row),
-    // the right-hand side and the two sums of squares over the event's
-    // samples for the current parameters.
+    // The sums of a pass over the event's samples for the current
+    // parameters: the products of the normal matrix (its upper triangle, row
+    // by row), the right-hand side and the two sums of squares. A fit of one
+    // peak, by far the most common, is summed in a working set of fixed size
+    // (Peaks = 1) that the compiler keeps in registers; Peaks = 0 takes any
+    // number of peaks.
+    template <int Peaks>
     void accumulate() {
-        std::fill(products.begin(), products.end(), 0.0);
-        rhs = 0.0;
+        constexpr int kFixed = 3 * Peaks + 1;
+        double fixedGrad[kFixed], fixedSums[kFixed * (kFixed + 1) / 2] = {}, fixedRhs[kFixed] = {};
+        double* gr = Peaks > 0 ? fixedGrad : grad.data();
+        double* sums = Peaks > 0 ? fixedSums : products.data();
+        double* b = Peaks > 0 ? fixedRhs : &rhs(0);
+        const int peaks = Peaks > 0 ? Peaks : n;
+        const int size = 3 * peaks + 1;
+        std::fill(sums, sums + size * (size + 1) / 2, 0.0);
+        std::fill(b, b + size, 0.0);
         sumR2 = 0.0;
         sumY2 = 0.0;
-        for (int k = 0; k < n; ++k) {
+        for (int k = 0; k < peaks; ++k) {
             squares[k] = g.sigma[k] * g.sigma[k];
             cubes[k] = squares[k] * g.sigma[k];
         }
+        gr[0] = 1.0;  // the derivative by the common base
         const int w = ev.getOuterWidth();
         for (int x = 0; x < w; ++x) {
             const double y = ev[x];
             double model = base;
-            for (int k = 0; k < n; ++k) {
+            for (int k = 0; k < peaks; ++k) {
                 const double d = x - g.mu[k];
                 const double shape = std::exp(-0.5 * d * d / squares[k]);
                 const double scaled = g.h[k] * shape;
                 model += scaled;
-                grad[3 * k + 1] = shape;
-                grad[3 * k + 2] = scaled * d / squares[k];
-                grad[3 * k + 3] = scaled * d * d / cubes[k];
+                gr[3 * k + 1] = shape;
+                gr[3 * k + 2] = scaled * d / squares[k];
+                gr[3 * k + 3] = scaled * d * d / cubes[k];
             }
             const double r = y - model;
-            addDyad(r);
+            // This sample's share: the upper triangle of gr gr' and r gr.
+            double* p = sums;
+            for (int i = 0; i < size; ++i) {
+                for (int j = i; j < size; ++j) *p++ += gr[i] * gr[j];
+                b[i] += r * gr[i];
+            }
             sumR2 += r * r;
             sumY2 += y * y;
         }
-    }
-
-    // One sample's share of the normal equations: the upper triangle of
-    // grad grad' and r grad.
-    void addDyad(double r) {
-        double* p = products.data();
-        double* b = &rhs(0);
-        for (int i = 0; i <= dim; ++i) {
-            const double gi = grad[i];
-            for (int j = i; j <= dim; ++j) *p++ += gi * grad[j];
-            b[i] += r * gi;
+        if (Peaks > 0) {
+            std::copy(sums, sums + size * (size + 1) / 2, products.begin());
+            std::copy(b, b + size, &rhs(0));
         }
     }
 

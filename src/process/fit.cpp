@@ -2,6 +2,7 @@
 // an event's width says it holds.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 #include "common/gaussian.h"
@@ -116,15 +117,31 @@ double mergedWidth(int k, double d) {
     return 2.0 * (inside - middle);
 }
 
-// Widths of one to kMaxBases merged bases relative to one, at a ratio of
-// base spacing to peak deviation.
+// Widths of one to kMaxBases merged bases relative to one, at the ratio of
+// base spacing to peak deviation of a few places along the window. Most
+// humps are told from two bases at once: each width is worked out when it
+// is first asked for.
 constexpr int kMaxBases = 8;
-std::vector<double> widthRatios(double d) {
-    std::vector<double> ratios;
-    const double one = mergedWidth(1, d);
-    for (int k = 1; k <= kMaxBases; ++k) ratios.push_back(mergedWidth(k, d) / one);
-    return ratios;
-}
+class WidthRatios {
+public:
+    explicit WidthRatios(std::vector<double> spacingPerSigma)
+        : d(std::move(spacingPerSigma)),
+          widths(d.size(), std::vector<std::optional<double>>(kMaxBases + 1)) {}
+
+    int places() const { return static_cast<int>(d.size()); }
+    // Width of k merged bases (1..kMaxBases) over that of one, at a place.
+    double at(int place, int k) { return width(place, k) / width(place, 1); }
+
+private:
+    double width(int place, int k) {
+        std::optional<double>& w = widths[place][k];
+        if (!w) w = mergedWidth(k, d[place]);
+        return *w;
+    }
+
+    const std::vector<double> d;
+    std::vector<std::vector<std::optional<double>>> widths;  // by place and bases
+};
 
 // Median width of the single-hump events nearest to a position (singles
 // sorted by position). It depends only on where the position falls among
@@ -178,28 +195,26 @@ void respace(std::vector<KwPeak>& peaks, double spacing) {
     }
 }
 
-}  // namespace
-
 // How many bases an event's width says it holds: repeated bases of one dye
 // merge into a hump wider than a single peak of that part of the run. The
 // widening is predicted from the run's own peak width and base spacing and
 // compared, as a ratio, with the width of the single peaks nearby (the
 // filtered humps are narrower than the raw peaks, their ratios alike). The
-// predictions are made at a few places along the window.
-int Road::basesIn(const KwEvent& ev, double single,
-                  const std::vector<std::vector<double>>& ratios) const {
-    const int pos = ev.getSummitPosition();
+// predictions are made at a few places along the window; `along` is where
+// the event lies, 0 at the window's start and 1 at its end.
+int basesIn(const KwEvent& ev, double single, double along, WidthRatios& ratios) {
     const double width = halfHeightWidth(ev);
     if (width <= 0.0 || single <= 0.0) return 1;
-    const double f = end > start ? static_cast<double>(pos - start) / (end - start) : 0.0;
     const int place =
-        static_cast<int>(std::lround(std::min(1.0, std::max(0.0, f)) * (ratios.size() - 1)));
-    const std::vector<double>& widths = ratios[place];
+        static_cast<int>(std::lround(std::min(1.0, std::max(0.0, along)) * (ratios.places() - 1)));
     int bases = 1;
-    while (bases < kMaxBases && width / single >= 0.5 * (widths[bases - 1] + widths[bases]))
+    while (bases < kMaxBases &&
+           width / single >= 0.5 * (ratios.at(place, bases) + ratios.at(place, bases + 1)))
         ++bases;
     return bases;
 }
+
+}  // namespace
 
 void Road::events() {
     const int first = std::max(start, 2);
@@ -230,17 +245,20 @@ void Road::fit() {
     std::sort(singles.begin(), singles.end());
     SingleWidths singleWidths(std::move(singles));
     constexpr int kPlaces = 16;
-    std::vector<std::vector<double>> ratios;
+    std::vector<double> spacingPerSigma;
     for (int k = 0; k < kPlaces; ++k) {
         const int pos = start + (end - start) * k / (kPlaces - 1);
-        ratios.push_back(widthRatios(spacingAt(pos) / sigmaAt(pos)));
+        spacingPerSigma.push_back(spacingAt(pos) / sigmaAt(pos));
     }
+    WidthRatios ratios(std::move(spacingPerSigma));
     auto fitPeaks = [&](KwEvent& ev) {
         // A hump well below the smallest reported height yields no peak.
         if (ev.getMaxData() < 0.5 * kMinRelativeHeight * target) return;
         ev.setNumPksBeNumHumps();
-        const double single = singleWidths.near(ev.getSummitPosition());
-        const int n = std::max(ev.getNumHumps(), basesIn(ev, single, ratios));
+        const int pos = ev.getSummitPosition();
+        const double along = end > start ? static_cast<double>(pos - start) / (end - start) : 0.0;
+        const int n =
+            std::max(ev.getNumHumps(), basesIn(ev, singleWidths.near(pos), along, ratios));
         ev.setMaxNumPeaks(n);
         ev.setMinNumPeaks(n);
         std::vector<KwPeak> peaks(n);

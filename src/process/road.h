@@ -86,8 +86,6 @@ private:
     double along(int pos, double atStart, double atEnd) const;
     double sigmaAt(int pos) const { return along(pos, out.sigmaStart, out.sigmaEnd); }
     double spacingAt(int pos) const { return along(pos, spacingStart, spacingEnd); }
-    int basesIn(const KwEvent& ev, double single,
-                const std::vector<std::vector<double>>& ratios) const;
     bool learn();
     std::unique_ptr<KwCap> learningExcerpt(bool robust) const;
 

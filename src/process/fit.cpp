@@ -2,6 +2,7 @@
 // an event's width says it holds.
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -39,7 +40,8 @@ KwEvent excerpt(const KwEvent& ev, const KwTrace& tr, int a, int b, const std::v
 // scan takes them in up to the onset), one zero kept at either end to
 // anchor the base of the fit: they only cost the fit time. Every hump stays
 // inside, even one whose apex sits on a zero.
-KwEvent trimmed(const KwEvent& ev, const KwTrace& tr) {
+std::unique_ptr<KwEvent> trimmed(std::unique_ptr<KwEvent> event, const KwTrace& tr) {
+    const KwEvent& ev = *event;
     const int w = ev.getOuterWidth();
     const std::vector<int> apexes = apexesOf(ev);
     int a = 0, b = w - 1;
@@ -49,8 +51,8 @@ KwEvent trimmed(const KwEvent& ev, const KwTrace& tr) {
         a = std::min(a, apex);
         b = std::max(b, apex);
     }
-    if (a == 0 && b == w - 1) return ev;
-    return excerpt(ev, tr, a, b, apexes, 0, apexes.size());
+    if (a == 0 && b == w - 1) return event;
+    return std::unique_ptr<KwEvent>(new KwEvent(excerpt(ev, tr, a, b, apexes, 0, apexes.size())));
 }
 
 // The cost of a fit grows with the square of the peaks fitted together, and
@@ -164,6 +166,7 @@ private:
         constexpr int kHalf = 20;
         const int n = static_cast<int>(singles.size());
         std::vector<double> w;
+        w.reserve(2 * kHalf);
         for (int k = std::max(0, i - kHalf); k < std::min(n, i + kHalf); ++k)
             w.push_back(singles[k].second);
         return median(std::move(w));
@@ -224,12 +227,12 @@ void Road::events() {
         const double onset = tr.getMinumHeight();
         int pos = first;
         while (pos < last) {
-            KwEvent ev =
-                tr.getNextEvent(t, pos, last, onset, 0.5 * onset, kFwhmPerSigma * sigmaAt(pos), 1);
-            if (!ev.dataExist()) break;
-            pos = std::max(pos + 1, ev.getOuterBounds(1));
-            if (ev.getNumHumps() < 1) continue;
-            found.push_back(trimmed(ev, tr));
+            std::unique_ptr<KwEvent> ev(new KwEvent(tr.getNextEvent(
+                t, pos, last, onset, 0.5 * onset, kFwhmPerSigma * sigmaAt(pos), 1)));
+            if (!ev->dataExist()) break;
+            pos = std::max(pos + 1, ev->getOuterBounds(1));
+            if (ev->getNumHumps() < 1) continue;
+            found.push_back(trimmed(std::move(ev), tr));
             ++out.channels[t].events;
         }
     }
@@ -238,7 +241,8 @@ void Road::events() {
 
 void Road::fit() {
     std::vector<std::pair<int, double>> singles;
-    for (const KwEvent& ev : found) {
+    for (const std::unique_ptr<KwEvent>& event : found) {
+        const KwEvent& ev = *event;
         const double w = ev.getNumHumps() == 1 ? halfHeightWidth(ev) : 0.0;
         if (w > 0.0) singles.push_back({ev.getSummitPosition(), w});
     }
@@ -268,7 +272,8 @@ void Road::fit() {
     };
     // The events are fitted where they lie; only a long train is cut into
     // parts of its own.
-    for (KwEvent& whole : found) {
+    for (const std::unique_ptr<KwEvent>& event : found) {
+        KwEvent& whole = *event;
         if (whole.getNumHumps() <= static_cast<int>(kMaxFitHumps)) {
             fitPeaks(whole);
             continue;

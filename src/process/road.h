@@ -99,7 +99,9 @@ private:
     double target = 0.0;                          // peak height after envelope normalisation
     std::vector<double> channelNoise;             // deviation of each channel's white noise
     int start = 0, end = 0;
-    std::vector<KwEvent> found;
+    // Events are held by pointer: they have no move of their own, and a copy
+    // of their samples and humps costs about as much as finding them.
+    std::vector<std::unique_ptr<KwEvent>> found;
     // The separated, baseline-free channels before sharpening and
     // normalisation (empty when not separated): the scale on which the dyes
     // are compared.

@@ -135,6 +135,7 @@ inline std::vector<std::vector<double>> samplesOf(const KwCap& cap) {
 // Trace, capillary and event with the members kept for derived classes public.
 struct Trace : KwTrace {
     using KwTrace::adoptFilteredData;
+    using KwTrace::calculateTapper;
     using KwTrace::deAnomaliousDip;
     using KwTrace::findWidestGap;
     using KwTrace::KwTrace;

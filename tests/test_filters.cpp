@@ -114,6 +114,44 @@ TEST(MexicanHat, VariableWidthAgreesWithThreeWidthForConstantWidth) {
     EXPECT_EQ(t[599], 0.0);
 }
 
+TEST(MexicanHat, ThreeWidthFilterIsTheTaperedKernelSampleBySample) {
+    // Against the kernel of every sample applied with the window mirrored at
+    // both ends, to the last bit: windows far longer than the kernel, and as
+    // short as it allows (half-width 14 for an end width of 3.5). A wave
+    // keeps humps all along, up to the window's ends.
+    V y = peakyTrace(1200, 11);
+    for (int i = 0; i < 1200; ++i) y[i] += 100.0 + 80.0 * std::sin(i * 0.57);
+    for (const auto& [start, end] :
+         {std::pair{100, 1099}, {103, 1096}, {0, 1199}, {300, 327}, {300, 329}}) {
+        kwtest::Trace filtered(1200, y.data()), expected(1200, y.data());
+        for (kwtest::Trace* t : {&filtered, &expected}) {
+            t->setSignalStartPnt(start);
+            t->setSignalEndPnt(end);
+            t->setNoiseLevel(5.0);
+        }
+        filtered.trippleMexicanHatFilter(2.0, 3.5);
+        const int N = 14;
+        auto hats = [N](double s2, double s3) {
+            V h(N + 1);
+            for (int k = 0; k <= N; ++k)
+                h[k] = (s2 - k * k) * std::exp(-k * k / (2.0 * s2)) / (s3 * 2.5066283);
+            return h;
+        };
+        const V a = hats(4.0, 8.0), b = hats(3.5 * 3.5, 3.5 * 3.5 * 3.5),
+                m = hats(7.0, 7.0 * std::sqrt(7.0));
+        auto x = [&](int j) { return y[j < start ? 2 * start - j : j > end ? 2 * end - j : j]; };
+        V F(end - start + 1), kernel(N + 1);
+        for (int i = start; i <= end; ++i) {
+            expected.calculateTapper(N, i, kernel.data(), m.data(), a.data(), b.data());
+            double sum = kernel[0] * x(i);
+            for (int k = 1; k <= N; ++k) sum += kernel[k] * (x(i - k) + x(i + k));
+            F[i - start] = sum;
+        }
+        expected.adoptFilteredData(F.data(), 2.0);
+        EXPECT_EQ(samplesOf(filtered), samplesOf(expected)) << start << ".." << end;
+    }
+}
+
 TEST(MexicanHat, UnusableWidthsOrShortWindowsLeaveTheTraceAlone) {
     const V y = peakyTrace(200, 5);
     auto unchanged = [&](auto filter, int start, int end) {

@@ -1,11 +1,13 @@
 // The linear filters of a trace: cosine-weighted smoothing and the
 // Mexican-hat filters, whose output is cut into humps and rescaled to the
 // heights of the unfiltered trace.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "common/gaussian.h"
 #include "common/sample_range.h"
+#include "common/symmetric_convolution.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/platform.h"
 #include "kwsignal/trace.h"
@@ -34,6 +36,21 @@ double halfWidthFor(double width) {
 
 bool isPositiveWidth(double w) {
     return w > 0.0 && std::isfinite(w);
+}
+
+// The weights of the start and the end hat at a sample: they taper from the
+// start of the window S to its end E.
+double startHatWeight(int S, int E, int pnt) {
+    return (E - pnt) / (static_cast<double>(E) - S + 1);
+}
+double endHatWeight(int S, int E, int pnt) {
+    return (pnt - S) / (static_cast<double>(E) - S + 1);
+}
+
+// One kernel entry blended from the three hats' entries.
+double blendedHat(double startHat, double endHat, double midHat, double startWeight,
+                  double endWeight) {
+    return startHat * startWeight + endHat * endWeight + midHat;
 }
 
 // A hat filter needs a window of at least 2N samples inside the array, so
@@ -144,13 +161,41 @@ void KwTrace::trippleMexicanHatFilter(double startWidth, double endWidth) {
     fillHat(b * b, b * b * b, N, endHat.data());
     fillHat(ab, ab * std::sqrt(ab), N, midHat.data());
 
-    // Every read lies inside the window, mirrored about whichever end it
-    // would cross.
+    // Near the window's ends the kernel reads samples mirrored about
+    // whichever end it would cross, sample by sample.
     const MirroredSamples x{data, S, E, S};
     std::vector<double> filtered(E - S + 1);
-    for (int i = S; i <= E; ++i) {
-        calculateTapper(N, i, kernel.data(), midHat.data(), startHat.data(), endHat.data());
-        filtered[i - S] = convolveAt(x, i, kernel.data(), N);
+    auto mirrored = [&](int first, int last) {
+        for (int i = first; i <= last; ++i) {
+            calculateTapper(N, i, kernel.data(), midHat.data(), startHat.data(), endHat.data());
+            filtered[i - S] = convolveAt(x, i, kernel.data(), N);
+        }
+    };
+    const int headLast = std::min(E, S + N - 1);
+    const int tailFirst = std::max(headLast + 1, E - N + 1);
+    mirrored(S, headLast);
+    mirrored(tailFirst, E);
+
+    // In between every read lies inside the window: the same kernels, each
+    // sample's weights worked out once, applied along the samples.
+    const int first = headLast + 1;
+    const int count = tailFirst - first;
+    if (count > 0) {
+        std::vector<double> startWeight(count), endWeight(count);
+        for (int u = 0; u < count; ++u) {
+            startWeight[u] = startHatWeight(S, E, first + u);
+            endWeight[u] = endHatWeight(S, E, first + u);
+        }
+        const double* sh = startHat.data();
+        const double* eh = endHat.data();
+        const double* mh = midHat.data();
+        const double* sw = startWeight.data();
+        const double* ew = endWeight.data();
+        const auto weight = [=](int k, int u) {
+            return blendedHat(sh[k], eh[k], mh[k], sw[u], ew[u]);
+        };
+        kw::detail::convolveSymmetric(data + first, count, N, weight,
+                                      filtered.data() + (first - S));
     }
     adoptFilteredData(filtered.data(), startWidth);
 }
@@ -188,13 +233,10 @@ void KwTrace::variableWidthMexicanHatFilter(const double* widths, int first, int
 
 void KwTrace::calculateTapper(int halfWidth, int pnt, double* kernel, const double* midHat,
                               const double* startHat, const double* endHat) const {
-    const int S = signalStartPnt;
-    const int E = signalEndPnt;
-    const double L = static_cast<double>(E) - S + 1;
-    const double startWeight = (E - pnt) / L;
-    const double endWeight = (pnt - S) / L;
+    const double startWeight = startHatWeight(signalStartPnt, signalEndPnt, pnt);
+    const double endWeight = endHatWeight(signalStartPnt, signalEndPnt, pnt);
     for (int k = 0; k <= halfWidth; ++k)
-        kernel[k] = startHat[k] * startWeight + endHat[k] * endWeight + midHat[k];
+        kernel[k] = blendedHat(startHat[k], endHat[k], midHat[k], startWeight, endWeight);
 }
 
 void KwTrace::calculateWidow(int pnt, int first, int last, const double* widths, double* kernel,

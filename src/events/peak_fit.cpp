@@ -3,6 +3,7 @@
 // base, written out as KwPeak records sorted by centre.
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "kwsignal/containers.h"
@@ -51,7 +52,8 @@ void estimateHump(const KwEvent& ev, int a, int x, Gaussians& g) {
 // one at a time to the currently highest hump, and lays the peaks out hump
 // by hump; a hump carrying m peaks spreads them symmetrically about its
 // centre, the outermost at +-(sqrt(m) - 1) times its reduced width.
-Gaussians shareSurplus(const Gaussians& humps, int n) {
+Gaussians shareSurplus(Gaussians humps, int n) {
+    if (humps.size() == n) return humps;
     Gaussians reduced = humps;
     std::vector<int> count(humps.size(), 1);
     for (int extra = n - humps.size(); extra > 0; --extra) {
@@ -101,7 +103,7 @@ bool initialEstimate(const KwEvent& ev, FlankSearch flank, Gaussians& peaks) {
         const int x = flank(kFlankLevel * ev[a], hp->getValleyLocatn(), a);
         estimateHump(ev, a, x, humps);
     }
-    peaks = shareSurplus(humps, n);
+    peaks = shareSurplus(std::move(humps), n);
     return true;
 }
 
@@ -124,31 +126,36 @@ public:
           base(commonBase),
           n(peaks.size()),
           dim(3 * n),
-          damping(0, dim, 0, dim),
           normal(0, dim, 0, dim),
           rhs(0, dim),
-          grad(0, dim),
           step(0, dim),
-          shape(n) {
-        // The damping is fixed from the initial estimate. A peak whose
-        // height is not above zero is damped as if it were 1.0 high, the
-        // least height the fit lets a peak keep.
+          damping(dim + 1),
+          grad(dim + 1),
+          products((dim + 1) * (dim + 2) / 2),
+          squares(n),
+          cubes(n) {
+        // The damping (a diagonal) is fixed from the initial estimate. A
+        // peak whose height is not above zero is damped as if it were 1.0
+        // high, the least height the fit lets a peak keep.
         const double area = ev.getArea();
         const double w = ev.getOuterWidth();
-        damping = 0.0;
-        damping(0, 0) = area / w;
+        damping[0] = area / w;
         for (int k = 0; k < n; ++k) {
             const double h = g.h[k] > 0.0 ? g.h[k] : 1.0;
-            damping(3 * k + 1, 3 * k + 1) = area / w;
-            damping(3 * k + 2, 3 * k + 2) = (area / n) / h;
-            damping(3 * k + 3, 3 * k + 3) = (area / n) / h;
+            damping[3 * k + 1] = area / w;
+            damping[3 * k + 2] = (area / n) / h;
+            damping[3 * k + 3] = (area / n) / h;
         }
     }
 
     double run() {
         double ePrev = 9999.0;
         for (int updates = 0;;) {
-            accumulate();
+            if (n == 1) {
+                accumulate<1>();
+            } else {
+                accumulate<0>();
+            }
             // An event without any signal (all samples zero) has no scale
             // for the residual: the initial estimate stands, residual 0.
             if (!(sumY2 > 0.0)) return 0.0;
@@ -156,7 +163,7 @@ public:
             const double improvement = (ePrev - e) / ePrev;
             ePrev = e;
             if (!(improvement >= 0.0)) return e;
-            normal += damping;
+            loadDampedNormal();
             step.beSolutionOf(normal, rhs, 0);
             if (!stepIsFinite()) return e;
             update();
@@ -166,48 +173,65 @@ public:
     }
 
 private:
-    // Normal matrix, right-hand side and the two sums of squares over the
-    // event's samples for the current parameters.
+    // The sums of a pass over the event's samples for the current
+    // parameters: the products of the normal matrix (its upper triangle, row
+    // by row), the right-hand side and the two sums of squares. A fit of one
+    // peak, by far the most common, is summed in a working set of fixed size
+    // (Peaks = 1) that the compiler keeps in registers; Peaks = 0 takes any
+    // number of peaks.
+    template <int Peaks>
     void accumulate() {
-        normal = 0.0;
-        rhs = 0.0;
+        constexpr int kFixed = 3 * Peaks + 1;
+        double fixedGrad[kFixed], fixedSums[kFixed * (kFixed + 1) / 2] = {}, fixedRhs[kFixed] = {};
+        double* gr = Peaks > 0 ? fixedGrad : grad.data();
+        double* sums = Peaks > 0 ? fixedSums : products.data();
+        double* b = Peaks > 0 ? fixedRhs : &rhs(0);
+        const int peaks = Peaks > 0 ? Peaks : n;
+        const int size = 3 * peaks + 1;
+        std::fill(sums, sums + size * (size + 1) / 2, 0.0);
+        std::fill(b, b + size, 0.0);
         sumR2 = 0.0;
         sumY2 = 0.0;
+        for (int k = 0; k < peaks; ++k) {
+            squares[k] = g.sigma[k] * g.sigma[k];
+            cubes[k] = squares[k] * g.sigma[k];
+        }
+        gr[0] = 1.0;  // the derivative by the common base
         const int w = ev.getOuterWidth();
         for (int x = 0; x < w; ++x) {
             const double y = ev[x];
             double model = base;
-            for (int k = 0; k < n; ++k) {
+            for (int k = 0; k < peaks; ++k) {
                 const double d = x - g.mu[k];
-                shape[k] = std::exp(-0.5 * d * d / (g.sigma[k] * g.sigma[k]));
-                model += g.h[k] * shape[k];
+                const double shape = std::exp(-0.5 * d * d / squares[k]);
+                const double scaled = g.h[k] * shape;
+                model += scaled;
+                gr[3 * k + 1] = shape;
+                gr[3 * k + 2] = scaled * d / squares[k];
+                gr[3 * k + 3] = scaled * d * d / cubes[k];
             }
             const double r = y - model;
-            grad(0) = 1.0;
-            for (int k = 0; k < n; ++k) {
-                const double d = x - g.mu[k];
-                const double s = g.sigma[k];
-                grad(3 * k + 1) = shape[k];
-                grad(3 * k + 2) = g.h[k] * shape[k] * d / (s * s);
-                grad(3 * k + 3) = g.h[k] * shape[k] * d * d / (s * s * s);
+            // This sample's share: the upper triangle of gr gr' and r gr.
+            double* p = sums;
+            for (int i = 0; i < size; ++i) {
+                for (int j = i; j < size; ++j) *p++ += gr[i] * gr[j];
+                b[i] += r * gr[i];
             }
-            addDyad(r);
             sumR2 += r * r;
             sumY2 += y * y;
         }
-        // The normal matrix is symmetric: only its upper triangle is summed.
-        for (int i = 0; i <= dim; ++i) {
-            for (int j = 0; j < i; ++j) normal(i, j) = normal(j, i);
+        if (Peaks > 0) {
+            std::copy(sums, sums + size * (size + 1) / 2, products.begin());
+            std::copy(b, b + size, &rhs(0));
         }
     }
 
-    // One sample's share of the normal equations: the upper triangle of
-    // grad grad' and r grad.
-    void addDyad(double r) {
+    // The normal matrix, symmetric, with the damping added to its diagonal.
+    void loadDampedNormal() {
+        const double* p = products.data();
         for (int i = 0; i <= dim; ++i) {
-            const double gi = grad(i);
-            for (int j = i; j <= dim; ++j) normal(i, j) += gi * grad(j);
-            rhs(i) += r * gi;
+            normal(i, i) = *p++ + damping[i];
+            for (int j = i + 1; j <= dim; ++j) normal(i, j) = normal(j, i) = *p++;
         }
     }
 
@@ -237,9 +261,10 @@ private:
     double& base;
     const int n;
     const int dim;
-    KwdbMatrix damping, normal;
-    KwdbVector rhs, grad, step;
-    std::vector<double> shape;
+    KwdbMatrix normal;
+    KwdbVector rhs, step;
+    std::vector<double> damping, grad, products;
+    std::vector<double> squares, cubes;  // of each peak's width
     double sumR2 = 0.0;
     double sumY2 = 0.0;
 };

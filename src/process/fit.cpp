@@ -2,6 +2,9 @@
 // an event's width says it holds.
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <optional>
+#include <utility>
 
 #include "common/gaussian.h"
 #include "common/quantile.h"
@@ -37,7 +40,8 @@ KwEvent excerpt(const KwEvent& ev, const KwTrace& tr, int a, int b, const std::v
 // scan takes them in up to the onset), one zero kept at either end to
 // anchor the base of the fit: they only cost the fit time. Every hump stays
 // inside, even one whose apex sits on a zero.
-KwEvent trimmed(const KwEvent& ev, const KwTrace& tr) {
+std::unique_ptr<KwEvent> trimmed(std::unique_ptr<KwEvent> event, const KwTrace& tr) {
+    const KwEvent& ev = *event;
     const int w = ev.getOuterWidth();
     const std::vector<int> apexes = apexesOf(ev);
     int a = 0, b = w - 1;
@@ -47,8 +51,8 @@ KwEvent trimmed(const KwEvent& ev, const KwTrace& tr) {
         a = std::min(a, apex);
         b = std::max(b, apex);
     }
-    if (a == 0 && b == w - 1) return ev;
-    return excerpt(ev, tr, a, b, apexes, 0, apexes.size());
+    if (a == 0 && b == w - 1) return event;
+    return std::unique_ptr<KwEvent>(new KwEvent(excerpt(ev, tr, a, b, apexes, 0, apexes.size())));
 }
 
 // The cost of a fit grows with the square of the peaks fitted together, and
@@ -115,28 +119,62 @@ double mergedWidth(int k, double d) {
     return 2.0 * (inside - middle);
 }
 
-// Widths of one to kMaxBases merged bases relative to one, at a ratio of
-// base spacing to peak deviation.
+// Widths of one to kMaxBases merged bases relative to one, at the ratio of
+// base spacing to peak deviation of a few places along the window. Most
+// humps are told from two bases at once: each width is worked out when it
+// is first asked for.
 constexpr int kMaxBases = 8;
-std::vector<double> widthRatios(double d) {
-    std::vector<double> ratios;
-    const double one = mergedWidth(1, d);
-    for (int k = 1; k <= kMaxBases; ++k) ratios.push_back(mergedWidth(k, d) / one);
-    return ratios;
-}
+class WidthRatios {
+public:
+    explicit WidthRatios(std::vector<double> spacingPerSigma)
+        : d(std::move(spacingPerSigma)),
+          widths(d.size(), std::vector<std::optional<double>>(kMaxBases + 1)) {}
 
-// Median width of the single-hump events nearest to pos (singles sorted by
-// position).
-double localSingleWidth(const std::vector<std::pair<int, double>>& singles, int pos) {
-    constexpr int kHalf = 20;
-    const auto at = std::lower_bound(singles.begin(), singles.end(), std::make_pair(pos, 0.0));
-    const int i = static_cast<int>(at - singles.begin());
-    const int n = static_cast<int>(singles.size());
-    std::vector<double> w;
-    for (int k = std::max(0, i - kHalf); k < std::min(n, i + kHalf); ++k)
-        w.push_back(singles[k].second);
-    return median(std::move(w));
-}
+    int places() const { return static_cast<int>(d.size()); }
+    // Width of k merged bases (1..kMaxBases) over that of one, at a place.
+    double at(int place, int k) { return width(place, k) / width(place, 1); }
+
+private:
+    double width(int place, int k) {
+        std::optional<double>& w = widths[place][k];
+        if (!w) w = mergedWidth(k, d[place]);
+        return *w;
+    }
+
+    const std::vector<double> d;
+    std::vector<std::vector<std::optional<double>>> widths;  // by place and bases
+};
+
+// Median width of the single-hump events nearest to a position (singles
+// sorted by position). It depends only on where the position falls among
+// the singles, which neighbouring events share: each place is worked out
+// once.
+class SingleWidths {
+public:
+    explicit SingleWidths(std::vector<std::pair<int, double>> sorted)
+        : singles(std::move(sorted)), known(singles.size() + 1, -1.0) {}
+
+    double near(int pos) {
+        const auto at = std::lower_bound(singles.begin(), singles.end(), std::make_pair(pos, 0.0));
+        const size_t i = static_cast<size_t>(at - singles.begin());
+        if (known[i] < 0.0) known[i] = medianAround(static_cast<int>(i));
+        return known[i];
+    }
+
+private:
+    double medianAround(int i) const {
+        constexpr int kHalf = 20;
+        const int n = static_cast<int>(singles.size());
+        std::vector<double> w;
+        w.reserve(2 * kHalf);
+        for (int k = std::max(0, i - kHalf); k < std::min(n, i + kHalf); ++k)
+            w.push_back(singles[k].second);
+        return median(std::move(w));
+    }
+
+    const std::vector<std::pair<int, double>> singles;
+    std::vector<double> known;  // by place; negative until worked out
+};
 
 // Bases merged into one hump are fitted from a split of its tallest humps,
 // which starts them close together, and a least-squares fit to a merged
@@ -160,29 +198,26 @@ void respace(std::vector<KwPeak>& peaks, double spacing) {
     }
 }
 
-}  // namespace
-
 // How many bases an event's width says it holds: repeated bases of one dye
 // merge into a hump wider than a single peak of that part of the run. The
 // widening is predicted from the run's own peak width and base spacing and
 // compared, as a ratio, with the width of the single peaks nearby (the
 // filtered humps are narrower than the raw peaks, their ratios alike). The
-// predictions are made at a few places along the window.
-int Road::basesIn(const KwEvent& ev, const std::vector<std::pair<int, double>>& singles,
-                  const std::vector<std::vector<double>>& ratios) const {
-    const int pos = ev.getSummitPosition();
+// predictions are made at a few places along the window; `along` is where
+// the event lies, 0 at the window's start and 1 at its end.
+int basesIn(const KwEvent& ev, double single, double along, WidthRatios& ratios) {
     const double width = halfHeightWidth(ev);
-    const double single = localSingleWidth(singles, pos);
     if (width <= 0.0 || single <= 0.0) return 1;
-    const double f = end > start ? static_cast<double>(pos - start) / (end - start) : 0.0;
     const int place =
-        static_cast<int>(std::lround(std::min(1.0, std::max(0.0, f)) * (ratios.size() - 1)));
-    const std::vector<double>& widths = ratios[place];
+        static_cast<int>(std::lround(std::min(1.0, std::max(0.0, along)) * (ratios.places() - 1)));
     int bases = 1;
-    while (bases < kMaxBases && width / single >= 0.5 * (widths[bases - 1] + widths[bases]))
+    while (bases < kMaxBases &&
+           width / single >= 0.5 * (ratios.at(place, bases) + ratios.at(place, bases + 1)))
         ++bases;
     return bases;
 }
+
+}  // namespace
 
 void Road::events() {
     const int first = std::max(start, 2);
@@ -192,12 +227,12 @@ void Road::events() {
         const double onset = tr.getMinumHeight();
         int pos = first;
         while (pos < last) {
-            KwEvent ev =
-                tr.getNextEvent(t, pos, last, onset, 0.5 * onset, kFwhmPerSigma * sigmaAt(pos), 1);
-            if (!ev.dataExist()) break;
-            pos = std::max(pos + 1, ev.getOuterBounds(1));
-            if (ev.getNumHumps() < 1) continue;
-            found.push_back(trimmed(ev, tr));
+            std::unique_ptr<KwEvent> ev(new KwEvent(tr.getNextEvent(
+                t, pos, last, onset, 0.5 * onset, kFwhmPerSigma * sigmaAt(pos), 1)));
+            if (!ev->dataExist()) break;
+            pos = std::max(pos + 1, ev->getOuterBounds(1));
+            if (ev->getNumHumps() < 1) continue;
+            found.push_back(trimmed(std::move(ev), tr));
             ++out.channels[t].events;
         }
     }
@@ -206,30 +241,44 @@ void Road::events() {
 
 void Road::fit() {
     std::vector<std::pair<int, double>> singles;
-    for (const KwEvent& ev : found) {
+    for (const std::unique_ptr<KwEvent>& event : found) {
+        const KwEvent& ev = *event;
         const double w = ev.getNumHumps() == 1 ? halfHeightWidth(ev) : 0.0;
         if (w > 0.0) singles.push_back({ev.getSummitPosition(), w});
     }
     std::sort(singles.begin(), singles.end());
+    SingleWidths singleWidths(std::move(singles));
     constexpr int kPlaces = 16;
-    std::vector<std::vector<double>> ratios;
+    std::vector<double> spacingPerSigma;
     for (int k = 0; k < kPlaces; ++k) {
         const int pos = start + (end - start) * k / (kPlaces - 1);
-        ratios.push_back(widthRatios(spacingAt(pos) / sigmaAt(pos)));
+        spacingPerSigma.push_back(spacingAt(pos) / sigmaAt(pos));
     }
-    for (const KwEvent& whole : found) {
-        for (KwEvent& ev : fitParts(whole, traceOf(*cap, whole.getTraceCode()))) {
-            // A hump well below the smallest reported height yields no peak.
-            if (ev.getMaxData() < 0.5 * kMinRelativeHeight * target) continue;
-            ev.setNumPksBeNumHumps();
-            const int n = std::max(ev.getNumHumps(), basesIn(ev, singles, ratios));
-            ev.setMaxNumPeaks(n);
-            ev.setMinNumPeaks(n);
-            std::vector<KwPeak> peaks(n);
-            ev.peakFit(peaks.data());
-            if (n > ev.getNumHumps()) respace(peaks, spacingAt(ev.getSummitPosition()));
-            for (const KwPeak& p : peaks) out.peaks.push_back(p);
+    WidthRatios ratios(std::move(spacingPerSigma));
+    auto fitPeaks = [&](KwEvent& ev) {
+        // A hump well below the smallest reported height yields no peak.
+        if (ev.getMaxData() < 0.5 * kMinRelativeHeight * target) return;
+        ev.setNumPksBeNumHumps();
+        const int pos = ev.getSummitPosition();
+        const double along = end > start ? static_cast<double>(pos - start) / (end - start) : 0.0;
+        const int n =
+            std::max(ev.getNumHumps(), basesIn(ev, singleWidths.near(pos), along, ratios));
+        ev.setMaxNumPeaks(n);
+        ev.setMinNumPeaks(n);
+        std::vector<KwPeak> peaks(n);
+        ev.peakFit(peaks.data());
+        if (n > ev.getNumHumps()) respace(peaks, spacingAt(ev.getSummitPosition()));
+        for (const KwPeak& p : peaks) out.peaks.push_back(p);
+    };
+    // The events are fitted where they lie; only a long train is cut into
+    // parts of its own.
+    for (const std::unique_ptr<KwEvent>& event : found) {
+        KwEvent& whole = *event;
+        if (whole.getNumHumps() <= static_cast<int>(kMaxFitHumps)) {
+            fitPeaks(whole);
+            continue;
         }
+        for (KwEvent& part : fitParts(whole, traceOf(*cap, whole.getTraceCode()))) fitPeaks(part);
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include "common/gaussian.h"
 #include "common/quantile.h"
+#include "common/symmetric_convolution.h"
 
 namespace kw {
 namespace detail {
@@ -32,27 +33,36 @@ std::vector<double> smoothed(const double* x, int first, int last, double sigma,
     for (double& v : w) v /= sum;
     const double* in = x + first;
     std::vector<double> y(n);
-    for (int i = 0; i < n; ++i) {
-        double acc = w[0] * in[i];
-        if (i >= radius && i + radius < n) {
-            for (int k = 1; k <= radius; ++k) acc += w[k] * (in[i - k] + in[i + k]);
-        } else {
+    // Within radius of either end the ends are held.
+    auto held = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            double acc = w[0] * in[i];
             for (int k = 1; k <= radius; ++k)
                 acc += w[k] * (in[std::max(0, i - k)] + in[std::min(n - 1, i + k)]);
+            y[i] = acc;
         }
-        y[i] = acc;
-    }
+    };
+    const int inner = std::max(0, n - 2 * radius);
+    held(0, std::min(n, radius));
+    held(radius + inner, n);
+    const double* weights = w.data();
+    convolveSymmetric(
+        in + radius, inner, radius, [=](int k, int) { return weights[k]; }, y.data() + radius);
     return y;
 }
 
 // The lowest sample between i and the first sample beyond it (in direction
 // step) that is higher than y[i], searched at most reach samples.
 double valleyBeside(const std::vector<double>& y, int i, int step, int reach) {
-    double low = y[i];
     const int n = static_cast<int>(y.size());
-    for (int k = i + step, d = 1; k >= 0 && k < n && d <= reach; k += step, ++d) {
-        if (y[k] > y[i]) break;
-        low = std::min(low, y[k]);
+    const int steps = std::min(reach, step > 0 ? n - 1 - i : i);
+    const double* from = y.data() + i;
+    const double top = *from;
+    double low = top;
+    for (int d = 1; d <= steps; ++d) {
+        const double v = from[d * step];
+        if (v > top) break;
+        low = std::min(low, v);
     }
     return low;
 }
@@ -110,6 +120,10 @@ std::vector<ClearPeak> clearPeaks(const ChannelView& view, int first, int last,
                 largest = u == t || y[u][i] <= v[i];
             if (!largest) continue;
             const double left = valleyBeside(v, i, -1, search.reach);
+            // The rise above the higher valley is at most that above the
+            // left one: where that falls short, the right valley is not
+            // sought.
+            if (!(v[i] - left >= minRise)) continue;
             const double right = valleyBeside(v, i, 1, search.reach);
             const double rise = v[i] - std::max(left, right);
             if (rise >= minRise && rise >= 0.3 * (v[i] - std::min(left, right)))

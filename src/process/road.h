@@ -86,8 +86,6 @@ private:
     double along(int pos, double atStart, double atEnd) const;
     double sigmaAt(int pos) const { return along(pos, out.sigmaStart, out.sigmaEnd); }
     double spacingAt(int pos) const { return along(pos, spacingStart, spacingEnd); }
-    int basesIn(const KwEvent& ev, const std::vector<std::pair<int, double>>& singles,
-                const std::vector<std::vector<double>>& ratios) const;
     bool learn();
     std::unique_ptr<KwCap> learningExcerpt(bool robust) const;
 
@@ -101,7 +99,9 @@ private:
     double target = 0.0;                          // peak height after envelope normalisation
     std::vector<double> channelNoise;             // deviation of each channel's white noise
     int start = 0, end = 0;
-    std::vector<KwEvent> found;
+    // Events are held by pointer: they have no move of their own, and a copy
+    // of their samples and humps costs about as much as finding them.
+    std::vector<std::unique_ptr<KwEvent>> found;
     // The separated, baseline-free channels before sharpening and
     // normalisation (empty when not separated): the scale on which the dyes
     // are compared.

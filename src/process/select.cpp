@@ -19,6 +19,19 @@ double around(const std::vector<double>& x, int pos) {
     return sum / (b - a + 1);
 }
 
+// strongest[s] becomes the larger of itself and around(x, s) / gain, for
+// every sample; away from the ends the mean is written out, in the same
+// order of sums, so that the loop vectorises.
+void raiseToScaled(std::vector<double>& strongest, const std::vector<double>& x, double gain) {
+    const int n = static_cast<int>(std::min(strongest.size(), x.size()));
+    double* top = strongest.data();
+    const double* v = x.data();
+    for (int s = 1; s + 1 < n; ++s)
+        top[s] = std::max(top[s], (0.0 + v[s - 1] + v[s] + v[s + 1]) / 3 / gain);
+    for (int s : {0, n - 1})
+        if (s >= 0 && s < n) top[s] = std::max(top[s], around(x, s) / gain);
+}
+
 }  // namespace
 
 // Each base carries one dye. Where a separation leaves a trace of one dye in
@@ -48,11 +61,8 @@ void Road::dropMinorDyes() {
     // The strongest scaled dye at every sample.
     const int n = cap->getNumData();
     std::vector<double> strongest(n, 0.0);
-    for (int d = 0; d < nt; ++d) {
-        if (!(gain[d] > 0.0)) continue;
-        for (int s = 0; s < n; ++s)
-            strongest[s] = std::max(strongest[s], around(separated[d], s) / gain[d]);
-    }
+    for (int d = 0; d < nt; ++d)
+        if (gain[d] > 0.0) raiseToScaled(strongest, separated[d], gain[d]);
     // The comparison stays local even where a damaged run measures an
     // absurd spacing: no instrument spaces its bases 100 samples apart.
     constexpr int kMaxReach = 100;

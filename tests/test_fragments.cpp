@@ -249,6 +249,16 @@ TEST(FragmentRoad, RefusesRunsWithoutAKnownStandard) {
         kw::analyseFragments(runOf(kw::simulateFragmentRun(late)), kw::FragmentOptions()).status,
         kw::SizingStatus::sized);
 
+    // Broad humps spaced exactly like GS400HD, but at 1.2 scans per bp each
+    // is 7 bp wide: no instrument that sizes fragments runs so.
+    none.samplePeaks = 0;
+    kw::FragmentRun humps = runOf(kw::simulateFragmentRun(none));
+    humps.names[3] = "ROX";
+    for (double bp : sizesOf("GS400HD"))
+        kwtest::addGaussian(humps.dyes[3], 1500 + 1.2 * bp, 900, 3.8);
+    const kw::FragmentResult wide = kw::analyseFragments(humps, kw::FragmentOptions());
+    EXPECT_NE(wide.status, kw::SizingStatus::sized) << "humps taken for " << wide.standard;
+
     // A five-dye run whose standard dye is empty, and one full of NaN.
     kw::FragmentSimulationOptions o;
     o.standardBp = sizesOf("GS500");

@@ -102,6 +102,7 @@ TEST(FragmentRoad, PullupMeasuredOnTheRunSparesRealCoincidentPeaks) {
     kwtest::addGaussian(run.dyes[1], offScale, 20000.0, 2.8);
     for (int s = static_cast<int>(offScale) - 4; s <= static_cast<int>(offScale) + 4; ++s)
         run.saturatedScans.push_back(s);
+    run.saturatedScans.push_back(-3);  // a caller's list need not be ascending, nor in the run
     const kw::FragmentResult r = kw::analyseFragments(run, kw::FragmentOptions());
     int leaks = 0, flagged = 0;
     for (const kw::FragmentPeak& p : r.peaks) {

@@ -120,10 +120,13 @@ unsigned offScale(const FragmentRun& run, int dye, double centre, double fwhm) {
         flat = level ? flat + 1 : 1;
         if (flat >= kFlatTopScans) return kFlagSaturated;
     }
+    // The instrument's list is ascending; on a caller's list that is not, a
+    // mark may be missed, but none outside the peak is read.
     const std::vector<int>& marked = run.saturatedScans;
     unsigned flag = 0;
     for (auto it = std::lower_bound(marked.begin(), marked.end(), a);
          it != marked.end() && *it <= b; ++it) {
+        if (*it < a) continue;
         if (strongestAt(run.dyes, dye, *it)) return kFlagSaturated;
         flag = kFlagPullup;
     }

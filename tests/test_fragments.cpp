@@ -95,8 +95,24 @@ TEST(FragmentRoad, PullupMeasuredOnTheRunSparesRealCoincidentPeaks) {
     kw::FragmentRun run = runOf(sim);
     const double at = sim.scanOf(200);
     kwtest::addGaussian(run.dyes[3], at, 300.0, 2.8);
+    // A product of dye 1 off scale two scans from the 160 bp fragment: the
+    // scans the instrument marks saturated there are dye 1's, not the
+    // standard's.
+    const double offScale = sim.scanOf(160) + 2.0;
+    kwtest::addGaussian(run.dyes[1], offScale, 20000.0, 2.8);
+    for (int s = static_cast<int>(offScale) - 4; s <= static_cast<int>(offScale) + 4; ++s)
+        run.saturatedScans.push_back(s);
+    run.saturatedScans.push_back(-3);  // a caller's list need not be ascending, nor in the run
     const kw::FragmentResult r = kw::analyseFragments(run, kw::FragmentOptions());
     int leaks = 0, flagged = 0;
+    for (const kw::FragmentPeak& p : r.peaks) {
+        if (p.dye == 4 && p.standardBp == 160) {
+            EXPECT_EQ(p.isStandard, 1);
+        }
+        if (p.dye == 1 && std::fabs(p.scan - offScale) < 1.0) {
+            EXPECT_NE(p.flags & kw::kFlagSaturated, 0u);
+        }
+    }
     for (const kw::FragmentPeak& p : r.peaks) {
         if (p.dye != 3) continue;
         if (std::fabs(p.scan - at) < 1.5) {
@@ -128,6 +144,11 @@ TEST(FragmentRoad, SkewedPeaksAreSizedAtTheirTop) {
             const double t = static_cast<double>(i) - top;
             run.dyes[1][i] += 900.0 * (t < 0.0 ? std::exp(-t * t / 8.0) : std::exp(-t / 7.0));
         }
+    // A product whose top a noise dip splits into two maxima two scans apart
+    // is still one product.
+    const int split = static_cast<int>(sim.scanOf(250.0));
+    kwtest::addGaussian(run.dyes[1], split, 900.0, 3.0);
+    run.dyes[1][static_cast<std::size_t>(split)] -= 200.0;
     const kw::FragmentResult r = kw::analyseFragments(run, kw::FragmentOptions());
     ASSERT_EQ(r.status, kw::SizingStatus::sized);
     for (double top : tops) {
@@ -138,6 +159,11 @@ TEST(FragmentRoad, SkewedPeaksAreSizedAtTheirTop) {
         ASSERT_NE(found, nullptr) << top;
         EXPECT_NEAR(found->scan, top, 0.6);
     }
+    EXPECT_EQ(std::count_if(r.peaks.begin(), r.peaks.end(),
+                            [&](const kw::FragmentPeak& p) {
+                                return p.dye == 1 && std::fabs(p.scan - split) < 4.0;
+                            }),
+              1);
 }
 
 TEST(FragmentRoad, ToleratesMissingExtraAndLateFragments) {
@@ -223,6 +249,16 @@ TEST(FragmentRoad, RefusesRunsWithoutAKnownStandard) {
     EXPECT_NE(
         kw::analyseFragments(runOf(kw::simulateFragmentRun(late)), kw::FragmentOptions()).status,
         kw::SizingStatus::sized);
+
+    // Broad humps spaced exactly like GS400HD, but at 1.2 scans per bp each
+    // is 7 bp wide: no instrument that sizes fragments runs so.
+    none.samplePeaks = 0;
+    kw::FragmentRun humps = runOf(kw::simulateFragmentRun(none));
+    humps.names[3] = "ROX";
+    for (double bp : sizesOf("GS400HD"))
+        kwtest::addGaussian(humps.dyes[3], 1500 + 1.2 * bp, 900, 3.8);
+    const kw::FragmentResult wide = kw::analyseFragments(humps, kw::FragmentOptions());
+    EXPECT_NE(wide.status, kw::SizingStatus::sized) << "humps taken for " << wide.standard;
 
     // A five-dye run whose standard dye is empty, and one full of NaN.
     kw::FragmentSimulationOptions o;
@@ -372,12 +408,16 @@ TEST(FragmentRealRuns, TrainingRunsWithAKnownStandard) {
         const char* file;
         const char* standard;
         int dye;
+        int used;
     };
     const std::vector<Known> known = {
-        {"abif/test.fsa", "GS500", 3},
-        {"fsa/train/pyabif__FSA-G02_002_0229.fsa", "GS600", 4},
-        {"fsa/train/BoXFP__Blank_RCB_plate20_F11.fsa", "GS400HD", 3},
-        {"fsa/train/FSAtoBoecheraMSI__TD21DG24PS1c10_C07.fsa", "GS500", 4},
+        {"abif/test.fsa", "GS500", 3, 14},
+        {"fsa/train/pyabif__FSA-G02_002_0229.fsa", "GS600", 4, 34},
+        {"fsa/train/BoXFP__Blank_RCB_plate20_F11.fsa", "GS400HD", 3, 21},
+        {"fsa/train/FSAtoBoecheraMSI__TD21DG24PS1c10_C07.fsa", "GS500", 4, 14},
+        // 35 and 50 bp lie on the plateau of a detector off scale in three
+        // dyes at once: identified, not used.
+        {"fsa/train/ABIFReader__2_IDplus_003_1.fsa", "GS500", 4, 12},
     };
     int seen = 0;
     for (const Known& k : known) {
@@ -391,6 +431,7 @@ TEST(FragmentRealRuns, TrainingRunsWithAKnownStandard) {
         EXPECT_EQ(r.standard, k.standard);
         EXPECT_EQ(r.standardDye, k.dye);
         EXPECT_GE(r.identified, r.expected - 2);
+        EXPECT_EQ(r.used, k.used);
     }
     if (seen == 0) GTEST_SKIP() << "no shared fragment runs under " KWSIGNAL_SHARED_DATA;
 }

@@ -19,9 +19,14 @@ namespace {
 constexpr double kBaselineScans = 400.0;
 // Largest count the detector reports; a raw sample near it is off scale.
 constexpr double kDetectorCeiling = 32000.0;
-// A top of this many equal samples, at least this high, is clipped.
+// A top of this many samples, at least this high and equal to within this
+// share, is clipped: colour correction of a detector that is off scale in
+// several dyes at once leaves a plateau that wanders by a few counts, while
+// the top of a fragment peak (under 30 scans wide) falls by more than that
+// a scan away.
 constexpr int kFlatTopScans = 3;
 constexpr double kFlatTopMin = 1000.0;
+constexpr double kFlatTopShare = 0.002;
 // Expected half-height width of a fragment peak, scans.
 constexpr double kPeakWidth = 8.0;
 // Events with more humps than this are read hump by hump: a joint fit of a
@@ -42,12 +47,12 @@ constexpr double kProminenceNoise = 3.0;
 // How far, in scans, the valleys of a peak are sought.
 constexpr double kMinProminenceReach = 12.0;
 constexpr double kMaxProminenceReach = 60.0;
-// A fitted centre this many scans off the top of its hump moves to the top,
-// sought at most this many scans uphill.
-constexpr double kMaxCentreOffset = 1.0;
+// The top of a fitted peak is sought at most this many scans uphill.
 constexpr int kMaxApexWalk = 4;
-// Peaks of one dye closer than this, in scans, are one peak.
-constexpr double kDuplicateScans = 0.5;
+// Tops of one dye closer than this, in scans, are one peak whose top noise
+// has split: resolved fragments lie at least a peak width (four or more
+// scans) apart.
+constexpr double kDuplicateScans = 2.5;
 // Spikes: narrower than this (half-height width, scans) and in most dyes.
 constexpr double kSpikeWidth = 2.5;
 
@@ -79,37 +84,63 @@ void gaussianThroughApex(const double* x, int n, int apex, double& centre, doubl
     height = std::exp(b - 0.25 * (a - c) * offset);
 }
 
-// The top of a peak: the highest sample within two scans of its centre.
+// The top of a peak: the highest sample within a scan of its centre (a
+// peak sits at its top; a shoulder or a clipped top keeps its fit).
 double apexHeight(const double* x, int n, double centre) {
     const int c = static_cast<int>(std::lround(centre));
     double h = -1e300;
-    for (int i = std::max(0, c - 2); i <= std::min(n - 1, c + 2); ++i) h = std::max(h, x[i]);
+    for (int i = std::max(0, c - 1); i <= std::min(n - 1, c + 1); ++i) h = std::max(h, x[i]);
     return h;
 }
 
-bool offScale(const std::vector<double>& raw, const std::vector<int>& saturated, double centre,
-              double fwhm) {
+// Is `dye` the strongest of the run's dyes at scan s (raw counts)?
+bool strongestAt(const std::vector<std::vector<double>>& dyes, int dye, int s) {
+    for (const std::vector<double>& other : dyes)
+        if (other[s] > dyes[dye][s]) return false;
+    return true;
+}
+
+// Was the detector off scale under a peak? Raw counts at its ceiling or a
+// clipped top make it saturated. A scan the instrument marked saturated
+// belongs to the dye that is the strongest there; in the other dyes the
+// mark shows light leaked from it, whose colour correction fails with the
+// detector off scale: such a peak is pull-up. Returns the flag to set.
+unsigned offScale(const FragmentRun& run, int dye, double centre, double fwhm) {
+    const std::vector<double>& raw = run.dyes[dye];
     const int n = static_cast<int>(raw.size());
     const int a = std::max(0, static_cast<int>(centre - fwhm)),
               b = std::min(n - 1, static_cast<int>(centre + fwhm) + 1);
     int flat = 1;
     for (int i = a; i <= b; ++i) {
-        if (raw[i] >= kDetectorCeiling) return true;
+        if (raw[i] >= kDetectorCeiling) return kFlagSaturated;
         // Instruments that store colour-corrected raw data clip below the
-        // detector's own ceiling: the top shows as a run of equal samples.
-        flat = i > a && raw[i] == raw[i - 1] && raw[i] >= kFlatTopMin ? flat + 1 : 1;
-        if (flat >= kFlatTopScans) return true;
+        // detector's own ceiling: the top shows as a plateau.
+        const bool level = i > a && raw[i] >= kFlatTopMin &&
+                           std::fabs(raw[i] - raw[i - flat]) <= kFlatTopShare * raw[i];
+        flat = level ? flat + 1 : 1;
+        if (flat >= kFlatTopScans) return kFlagSaturated;
     }
-    const auto it = std::lower_bound(saturated.begin(), saturated.end(), a);
-    return it != saturated.end() && *it <= b;
+    // The instrument's list is ascending; on a caller's list that is not, a
+    // mark may be missed, but none outside the peak is read.
+    const std::vector<int>& marked = run.saturatedScans;
+    unsigned flag = 0;
+    for (auto it = std::lower_bound(marked.begin(), marked.end(), a);
+         it != marked.end() && *it <= b; ++it) {
+        if (*it < a) continue;
+        if (strongestAt(run.dyes, dye, *it)) return kFlagSaturated;
+        flag = kFlagPullup;
+    }
+    return flag;
 }
 
-// Where a fitted peak's top lies. A Gaussian fitted to a skewed hump, or
-// jointly with close neighbours, can put its centre a few scans down a
-// flank, while a fragment's mobility shows at the top (the instruments
-// size peaks there). A centre more than kMaxCentreOffset from the top
-// found uphill of it, within kMaxApexWalk scans, moves to that top; a
-// shoulder, whose uphill walk does not reach a top, keeps its fit.
+// Where a fitted peak's top lies. A Gaussian fitted to a tailing hump, or
+// jointly with close neighbours, puts its centre down a flank, while a
+// fragment's mobility shows at the top, where the instruments size peaks.
+// Standard and sample peaks tail differently, so one definition for both
+// keeps the tail out of the sizes: every peak whose top lies uphill of its
+// fit, within kMaxApexWalk scans, sits at that top (the Gaussian through
+// the top sample and its neighbours); a shoulder, whose uphill walk does
+// not reach a top, keeps its fit.
 double topOfPeak(const double* x, int n, double centre) {
     const int start = std::max(1, std::min(n - 2, static_cast<int>(std::lround(centre))));
     int c = start;
@@ -119,7 +150,7 @@ double topOfPeak(const double* x, int n, double centre) {
     if (!(x[c] > x[c - 1] && x[c] > x[c + 1])) return centre;
     double top = 0.0, height = 0.0, sigma = 0.0;
     gaussianThroughApex(x, n, c, top, height, sigma);
-    return std::fabs(top - centre) > kMaxCentreOffset ? top : centre;
+    return top;
 }
 
 void addPeak(const KwTrace& tr, int dye, double fittedCentre, double sigma, double area,
@@ -321,16 +352,9 @@ std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const Fragme
         detectDye(tr, d, onset, peaks);
         keepProminent(tr, noise[d], peaks, before);
         for (std::size_t k = before; k < peaks.size(); ++k)
-            if (offScale(run.dyes[d], run.saturatedScans, peaks[k].scan, peaks[k].fwhm))
-                peaks[k].flags |= kFlagSaturated;
+            peaks[k].flags |= offScale(run, d, peaks[k].scan, peaks[k].fwhm);
     }
-    // A saturated scan of the instrument's list belongs to the dye that was
-    // off scale there, not to the dyes its light leaked into.
     judgeAcrossDyes(peaks, numDyes);
-    for (FragmentPeak& p : peaks)
-        if ((p.flags & kFlagPullup) != 0 &&
-            !(apexHeight(run.dyes[p.dye].data(), n, p.scan) >= kDetectorCeiling))
-            p.flags &= ~kFlagSaturated;
     std::stable_sort(peaks.begin(), peaks.end(), [](const FragmentPeak& a, const FragmentPeak& b) {
         return a.dye != b.dye ? a.dye < b.dye : a.scan < b.scan;
     });

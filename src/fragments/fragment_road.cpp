@@ -35,6 +35,11 @@ constexpr double kMaxLooShare = 0.08;
 constexpr double kMinQualityLead = 2.0;
 // Qualities this close count as a tie.
 constexpr double kTieQuality = 0.5;
+// The instruments that size fragments resolve single base pairs: a size
+// standard's peaks are half a base pair to one wide at half height (two
+// or so at 1,000 bp). Peaks that a definition's scale makes wider than
+// this, in bp, are humps that happen to be spaced like its fragments.
+constexpr double kMaxStandardWidthBp = 3.0;
 
 using fragments::upperCase;
 
@@ -75,7 +80,7 @@ std::vector<StandardCandidate> candidatesOf(const std::vector<FragmentPeak>& pea
               [&](std::size_t a, std::size_t b) { return peaks[a].scan < peaks[b].scan; });
     std::vector<StandardCandidate> c;
     for (std::size_t k : index)
-        c.push_back({peaks[k].scan, peaks[k].height,
+        c.push_back({peaks[k].scan, peaks[k].height, peaks[k].fwhm,
                      (peaks[k].flags & (kFlagPullup | kFlagSaturated)) != 0});
     return c;
 }
@@ -93,6 +98,24 @@ bool agree(const StandardMatch& a, const StandardMatch& b) {
             }
     }
     return common >= 2;
+}
+
+// Median width, bp, of a match's peaks on its own scale: each peak's width
+// at half height over the scans per bp between its neighbours in the chain.
+double medianWidthBp(const std::vector<StandardCandidate>& cands, const StandardMatch& match) {
+    std::vector<int> frags;
+    for (std::size_t j = 0; j < match.peakOf.size(); ++j)
+        if (match.peakOf[j] >= 0) frags.push_back(static_cast<int>(j));
+    if (frags.size() < 2) return 0.0;
+    std::vector<double> widths;
+    for (std::size_t k = 0; k < frags.size(); ++k) {
+        const int a = frags[k == 0 ? 0 : k - 1], b = frags[std::min(k + 1, frags.size() - 1)];
+        const double scans = cands[static_cast<std::size_t>(match.peakOf[b])].scan -
+                             cands[static_cast<std::size_t>(match.peakOf[a])].scan;
+        const double bp = match.standard->sizesBp[b] - match.standard->sizesBp[a];
+        widths.push_back(cands[static_cast<std::size_t>(match.peakOf[frags[k]])].fwhm * bp / scans);
+    }
+    return fragments::median(widths);
 }
 
 bool hinted(const std::string& hint, const SizeStandard& s) {
@@ -176,6 +199,14 @@ bool Road::chooseStandard(const std::vector<StandardCandidate>& cands, double ty
                              ": " + std::to_string(chosen.assigned) + " fragments, " +
                              std::to_string(chosen.missing) + " missing, " +
                              std::to_string(chosen.unexplained) + " peaks unexplained)");
+        return false;
+    }
+    const double width = medianWidthBp(cands, chosen);
+    if (width > kMaxStandardWidthBp) {
+        r.warnings.push_back(std::string("the peaks of dye ") + std::to_string(r.standardDye) +
+                             " fit " + chosen.standard->name + " only as humps " +
+                             std::to_string(static_cast<int>(std::lround(width))) +
+                             " bp wide: not a size standard");
         return false;
     }
     return true;

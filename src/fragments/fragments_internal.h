@@ -45,6 +45,7 @@ struct StandardMatch {
 struct StandardCandidate {
     double scan;
     double height;
+    double fwhm;  ///< width at half height, scans
     /// Pull-up or off scale: may be a fragment, but is not held against a
     /// definition when left unassigned.
     bool doubtful;

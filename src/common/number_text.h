@@ -29,7 +29,7 @@ inline void putPair(char*& first, uint64_t n) {
     std::memcpy(first, kDigitPairs + 2 * n, 2);
 }
 
-// The usual case of appendFixed: |v| x 10^decimals below 2^40 and not near
+// The usual case of writeFixed: |v| x 10^decimals below 2^40 and not near
 // a rounding tie. The product rounded to double then lies within 2^-14 of
 // the exact product, so unless its fraction is within 2^-13 of one half
 // the nearest integer to either is the same, the one printf rounds to.

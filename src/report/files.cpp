@@ -67,7 +67,7 @@ std::string writeFragments(const std::filesystem::path& d, const Run& run,
 
 // The bytes KwCap::output writes ("%f " per sample), formatted without
 // printf: a capillary holds tens of thousands of samples, and printf's
-// conversion cost as much as the whole road. appendFixed writes what
+// conversion cost as much as the whole road. kwtext::writeFixed writes what
 // printf writes, so the files are the same byte for byte.
 std::string exportText(const KwCap& cap) {
     const int n = cap.getNumData(), nt = cap.getNumTraces();

@@ -6,9 +6,15 @@
 
 namespace kwlegendre {
 
+/// One step of the recurrence before its division: (j + 1) P(j+1, x) from
+/// P(j, x) and P(j-1, x).
+inline double scaledNext(int j, double x, double pj, double pjPrev) {
+    return (2.0 * j + 1.0) * x * pj - j * pjPrev;
+}
+
 /// One step of the recurrence: P(j+1, x) from P(j, x) and P(j-1, x).
 inline double next(int j, double x, double pj, double pjPrev) {
-    return ((2.0 * j + 1.0) * x * pj - j * pjPrev) / (j + 1.0);
+    return scaledNext(j, x, pj, pjPrev) / (j + 1.0);
 }
 
 }  // namespace kwlegendre

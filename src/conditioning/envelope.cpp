@@ -79,10 +79,14 @@ std::vector<double> legendreSeries(const std::vector<double>& coef, int order, i
     for (int i = 0; i < n; ++i) series[i] += u[i] * coef[1];
     std::vector<double> lower(n, 1.0), p(u);
     for (int j = 2; j <= order; ++j) {
+        // The recurrence divides by j. Divisions bound this loop; dividing by
+        // a power of two is exact as multiplying by its inverse.
+        const double divisor = j, inverse = 1.0 / divisor;
+        const bool exactInverse = (j & (j - 1)) == 0;
         for (int i = 0; i < n; ++i) {
-            const double raised = kwlegendre::next(j - 1, u[i], p[i], lower[i]);
+            const double scaled = kwlegendre::scaledNext(j - 1, u[i], p[i], lower[i]);
             lower[i] = p[i];
-            p[i] = raised;
+            p[i] = exactInverse ? scaled * inverse : scaled / divisor;
         }
         for (int i = 0; i < n; ++i) series[i] += p[i] * coef[j];
     }

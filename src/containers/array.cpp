@@ -1,6 +1,7 @@
 // KwdbAry: the owned array of doubles under every trace.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <vector>
 
 #include "containers/buffers.h"
@@ -58,27 +59,34 @@ namespace {
 // increasing order. The bins are counted in an array, and only the values
 // of the fullest are sorted for their sum, which is the sum over the fullest
 // run of the fully sorted values: a value's bin never falls as the value
-// rises. False, with v untouched, when there are many more bins than values.
-bool fullestBinMean(std::vector<double>& v, double width, double& mean) {
+// rises. False when there are many more bins than values.
+bool fullestBinMean(const std::vector<double>& v, double width, double& mean) {
     const auto range = std::minmax_element(v.begin(), v.end());
     const double lowest = *range.first;
     const double top = std::floor((*range.second - lowest) / width);
     if (!(top < 4.0 * static_cast<double>(v.size()) + 16.0)) return false;
-    // Below the top bin the quotient is small and never negative, where
+    // Up to the top bin the quotient is small and never negative, where
     // truncation is the floor.
-    auto binOf = [lowest, width](double x) {
-        return static_cast<std::size_t>((x - lowest) / width);
-    };
+    std::vector<std::size_t> bin(v.size());
     std::vector<std::size_t> counts(static_cast<std::size_t>(top) + 1, 0);
-    for (double x : v) ++counts[binOf(x)];
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        bin[i] = static_cast<std::size_t>((v[i] - lowest) / width);
+        ++counts[bin[i]];
+    }
     const std::size_t fullest =
         static_cast<std::size_t>(std::max_element(counts.begin(), counts.end()) - counts.begin());
-    const auto end =
-        std::partition(v.begin(), v.end(), [&](double x) { return binOf(x) == fullest; });
-    std::sort(v.begin(), end);
+    // Every value is written and only those of the fullest bin are kept, so
+    // that the gathering does not branch on the data.
+    std::vector<double> members(counts[fullest] + 1);
+    std::size_t m = 0;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        members[m] = v[i];
+        m += bin[i] == fullest ? 1 : 0;
+    }
+    std::sort(members.begin(), members.begin() + static_cast<std::ptrdiff_t>(m));
     double sum = 0.0;
-    for (auto it = v.begin(); it != end; ++it) sum += *it;
-    mean = sum / static_cast<double>(counts[fullest]);
+    for (std::size_t i = 0; i < m; ++i) sum += members[i];
+    mean = sum / static_cast<double>(m);
     return true;
 }
 

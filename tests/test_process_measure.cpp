@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "common/quantile.h"
 #include "kwsignal/process.h"
 #include "kwsignal/simulate.h"
 #include "process/measure.h"
@@ -29,6 +30,20 @@ TEST(PipelineMeasure, NoiseIsMeasuredUnderPeaksAndDrift) {
     for (double c = 100; c < 19900; c += 200) kwtest::addGaussian(x, c, 800.0, 4.0);
     EXPECT_NEAR(kw::detail::noiseSigma(x.data(), 0, 19999), 3.0, 0.4);
     EXPECT_EQ(kw::detail::noiseSigma(x.data(), 5, 6), 0.0);  // fewer than 3 samples
+    // The noise's median is counted out of the values' bits: it is the
+    // selected one for ties, values sharing their top bits, subnormals,
+    // infinities, and (handed over) NaN.
+    for (int trial = 0; trial < 600; ++trial) {
+        std::vector<double> v(rng() % 200);
+        for (double& y : v) {
+            const double pick[] = {double(rng() % 7),           std::fabs(noise(rng)),
+                                   1.0 + (rng() % 900) * 1e-15, std::ldexp(rng() % 9, -1074),
+                                   rng() % 3 ? 2.5 : INFINITY,  rng() % 9 ? 1.0 : NAN};
+            y = pick[trial % 6];
+        }
+        const double expected = kw::detail::median(v), found = kw::detail::medianOfMagnitudes(v);
+        EXPECT_TRUE(found == expected || (std::isnan(found) && std::isnan(expected))) << trial;
+    }
 }
 
 TEST(PipelineMeasure, ClearPeaksGiveSpacingAndWidth) {

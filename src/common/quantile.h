@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace kw {
@@ -23,6 +25,49 @@ inline double quantile(std::vector<double> v, double q) {
 /// The upper median (quantile 0.5); 0 for an empty v.
 inline double median(std::vector<double> v) {
     return quantile(std::move(v), 0.5);
+}
+
+/// median(v) of values none of which is negative or NaN (magnitudes, such as
+/// absolute differences), found by counting rather than by a selection,
+/// whose comparisons branch unpredictably on noise. Such doubles order as
+/// their bit patterns do: the values are counted twice by 11 of their top
+/// bits, each time among those sharing the bits above with the median, and
+/// only the few sharing all of them are selected from. Other values are
+/// handed to median().
+inline double medianOfMagnitudes(std::vector<double> v) {
+    if (v.empty()) return 0.0;
+    auto bitsOf = [](double x) {
+        std::uint64_t b;
+        std::memcpy(&b, &x, sizeof b);
+        return b;
+    };
+    constexpr std::uint64_t kInfinity = 0x7ff0000000000000;
+    bool magnitudes = true;
+    for (double x : v) magnitudes &= bitsOf(x) <= kInfinity;
+    if (!magnitudes) return median(std::move(v));
+    std::size_t rank = std::min(v.size() - 1, static_cast<std::size_t>(0.5 * v.size()));
+    std::uint64_t prefix = 0;  // the median's bits above those counted
+    int shift = 52;            // the bits counted: shift .. shift + 10
+    std::vector<std::size_t> count(2048);
+    for (int round = 0; round < 2; ++round, shift -= 11) {
+        std::fill(count.begin(), count.end(), 0);
+        for (double x : v) {
+            const std::uint64_t b = bitsOf(x);
+            count[(b >> shift) & 0x7ff] += (b >> (shift + 11)) == prefix;
+        }
+        std::size_t bucket = 0;
+        while (rank >= count[bucket]) rank -= count[bucket++];
+        prefix = (prefix << 11) | bucket;
+    }
+    std::size_t kept = 0;  // the values sharing the median's counted bits, moved to the front
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        const double x = v[i];
+        v[kept] = x;
+        kept += (bitsOf(x) >> (shift + 11)) == prefix;
+    }
+    const auto end = v.begin() + static_cast<std::ptrdiff_t>(kept);
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(rank), end);
+    return v[rank];
 }
 
 /// The element of rank round(q x (size - 1)) (q in 0..1), found in place:

@@ -97,11 +97,19 @@ int KwTrace::getSteepestPnt(int from, int to) const {
     if (from + 2 > to) return from + 1;
     int best = from + 1;
     double bound = (data[from + 1] - data[from]) * kSteeperShare;
-    for (int j = from + 2; j <= to; ++j) {
-        const double slope = (data[j] - data[from]) / (j - from);
-        if (slope <= bound) {
-            best = j;
-            bound = slope * kSteeperShare;
+    // The slopes are divided out a stretch at a time, in a loop that
+    // vectorises; the search for the steepest then runs over them.
+    constexpr int kStretch = 256;
+    double slopes[kStretch];
+    for (int first = from + 2; first <= to; first += kStretch) {
+        const int count = std::min(kStretch, to - first + 1);
+        for (int u = 0; u < count; ++u)
+            slopes[u] = (data[first + u] - data[from]) / (first + u - from);
+        for (int u = 0; u < count; ++u) {
+            if (slopes[u] <= bound) {
+                best = first + u;
+                bound = slopes[u] * kSteeperShare;
+            }
         }
     }
     return best;
@@ -123,10 +131,16 @@ void KwTrace::deAnomaliousDip(int w) {
     for (int k = 0; k < numBlocks; ++k) {
         const int a = signalStartPnt + k * w;
         const int b = (k == numBlocks - 1) ? signalEndPnt : a + w;
-        minima.clear();
-        for (int i = std::max(a, 1); i <= std::min(b, numData - 2); ++i) {
-            if (data[i] < data[i - 1] && data[i] < data[i + 1]) minima.push_back(i);
+        // Which samples of a noisy trace are minima cannot be predicted:
+        // they are listed without a branch.
+        const int lo = std::max(a, 1), hi = std::min(b, numData - 2);
+        minima.resize(std::max(0, hi - lo + 1));
+        int count = 0;
+        for (int i = lo; i <= hi; ++i) {
+            minima[count] = i;
+            count += (data[i] < data[i - 1]) & (data[i] < data[i + 1]);
         }
+        minima.resize(count);
 
         int nDip = 0;
         double totalDip = 0.0;
@@ -140,14 +154,15 @@ void KwTrace::deAnomaliousDip(int w) {
         if (nDip == 0) continue;
         const double meanDip = totalDip / nDip;
 
+        // About half the dips are low: their count and sum are taken
+        // without a branch (a sum from +0 is unchanged by adding +0).
         int nLow = 0;
         double totalLow = 0.0;
         for (int i : minima) {
             const double y = data[i] + 1.0e-8;
-            if (y < meanDip && lowerThanBoth(i, y, 0.0)) {
-                ++nLow;
-                totalLow += y;
-            }
+            const bool low = (y < meanDip) & (y < data[i - 1]) & (y < data[i + 1]);
+            nLow += low;
+            totalLow += low ? y : 0.0;
         }
         if (nLow == 0) continue;
         const double meanLow = totalLow / nLow;
@@ -161,9 +176,7 @@ void KwTrace::deAnomaliousDip(int w) {
         }
         // Deep dips are floored only where they are rare among the low dips.
         if (nDeep < kRareDeepShare * nLow) {
-            for (int i = a; i <= b; ++i) {
-                if (data[i] < floorLevel) data[i] = floorLevel;
-            }
+            for (int i = a; i <= b; ++i) data[i] = std::max(data[i], floorLevel);
         }
     }
 }

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "common/gaussian.h"
-#include "common/quantile.h"
 #include "process/road.h"
 
 namespace kw {
@@ -145,35 +144,42 @@ private:
     std::vector<std::vector<std::optional<double>>> widths;  // by place and bases
 };
 
-// Median width of the single-hump events nearest to a position (singles
-// sorted by position). It depends only on where the position falls among
-// the singles, which neighbouring events share: each place is worked out
-// once.
+// Median width of the single-hump events nearest to a position: of the
+// kHalf singles on either side of where it falls among them (singles sorted
+// by position). The medians of all places come from one window of widths,
+// kept sorted, slid along the singles.
 class SingleWidths {
 public:
     explicit SingleWidths(std::vector<std::pair<int, double>> sorted)
-        : singles(std::move(sorted)), known(singles.size() + 1, -1.0) {}
+        : singles(std::move(sorted)), medians(singles.size() + 1) {
+        constexpr int kHalf = 20;
+        const int n = static_cast<int>(singles.size());
+        std::vector<double> window;
+        window.reserve(2 * kHalf);
+        auto add = [&](int k) {
+            const double v = singles[k].second;
+            window.insert(std::upper_bound(window.begin(), window.end(), v), v);
+        };
+        auto drop = [&](int k) {
+            window.erase(std::lower_bound(window.begin(), window.end(), singles[k].second));
+        };
+        for (int k = 0; k < std::min(n, kHalf); ++k) add(k);
+        for (int i = 0; i <= n; ++i) {  // window: the singles i - kHalf .. i + kHalf - 1
+            // The upper median, as median() takes it.
+            medians[i] = window.empty() ? 0.0 : window[window.size() / 2];
+            if (i + kHalf < n) add(i + kHalf);
+            if (i - kHalf >= 0) drop(i - kHalf);
+        }
+    }
 
-    double near(int pos) {
+    double near(int pos) const {
         const auto at = std::lower_bound(singles.begin(), singles.end(), std::make_pair(pos, 0.0));
-        const size_t i = static_cast<size_t>(at - singles.begin());
-        if (known[i] < 0.0) known[i] = medianAround(static_cast<int>(i));
-        return known[i];
+        return medians[at - singles.begin()];
     }
 
 private:
-    double medianAround(int i) const {
-        constexpr int kHalf = 20;
-        const int n = static_cast<int>(singles.size());
-        std::vector<double> w;
-        w.reserve(2 * kHalf);
-        for (int k = std::max(0, i - kHalf); k < std::min(n, i + kHalf); ++k)
-            w.push_back(singles[k].second);
-        return median(std::move(w));
-    }
-
     const std::vector<std::pair<int, double>> singles;
-    std::vector<double> known;  // by place; negative until worked out
+    std::vector<double> medians;  // by place among the singles
 };
 
 // Bases merged into one hump are fitted from a split of its tallest humps,
@@ -247,7 +253,7 @@ void Road::fit() {
         if (w > 0.0) singles.push_back({ev.getSummitPosition(), w});
     }
     std::sort(singles.begin(), singles.end());
-    SingleWidths singleWidths(std::move(singles));
+    const SingleWidths singleWidths(std::move(singles));
     constexpr int kPlaces = 16;
     std::vector<double> spacingPerSigma;
     for (int k = 0; k < kPlaces; ++k) {

@@ -85,6 +85,20 @@ double halfCrossing(const double* x, int n, int pos, int step, double level, dou
     return std::nan("");
 }
 
+// The local maxima of v (above the sample before, not below the one after),
+// by index. The test is free of branches: which samples of a noisy trace
+// are maxima cannot be predicted.
+void localMaxima(const std::vector<double>& v, std::vector<int>& at) {
+    const int n = static_cast<int>(v.size());
+    at.resize(v.size());
+    int count = 0;
+    for (int i = 1; i + 1 < n; ++i) {
+        at[count] = i;
+        count += (v[i] > v[i - 1]) & (v[i] >= v[i + 1]);
+    }
+    at.resize(count);
+}
+
 }  // namespace
 
 double noiseSigma(const double* x, int first, int last) {
@@ -95,7 +109,7 @@ double noiseSigma(const double* x, int first, int last) {
         d.push_back(std::fabs(x[i - 1] - 2.0 * x[i] + x[i + 1]));
     // The second difference of white noise has sqrt(6) times its deviation;
     // 1.4826 turns a median absolute value into a standard deviation.
-    return 1.4826 * median(std::move(d)) / std::sqrt(6.0);
+    return 1.4826 * medianOfMagnitudes(std::move(d)) / std::sqrt(6.0);
 }
 
 std::vector<ClearPeak> clearPeaks(const ChannelView& view, int first, int last,
@@ -109,12 +123,12 @@ std::vector<ClearPeak> clearPeaks(const ChannelView& view, int first, int last,
     double gain = 1.0;
     for (const double* c : view.channels)
         y.push_back(smoothed(c, first, last, search.smoothing, gain));
-    const int n = last - first + 1;
+    std::vector<int> maxima;
     for (int t = 0; t < numTraces; ++t) {
         const std::vector<double>& v = y[t];
         const double minRise = search.minRise * gain * noise[t];
-        for (int i = 1; i + 1 < n; ++i) {
-            if (!(v[i] > v[i - 1] && v[i] >= v[i + 1])) continue;
+        localMaxima(v, maxima);
+        for (int i : maxima) {
             bool largest = true;
             for (int u = 0; search.dominant && u < numTraces && largest; ++u)
                 largest = u == t || y[u][i] <= v[i];

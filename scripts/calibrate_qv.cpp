@@ -152,6 +152,10 @@ std::vector<Column> align(const std::string& ref, const std::string& read) {
 // ---- scoring -------------------------------------------------------------
 
 constexpr int kTrustedQv = 30;  // instrument bases trusted for calibration
+// Files whose instrument region holds fewer bases are failed reads: a
+// handful of bases decides their identity, so the summary also gives the
+// mean over the others.
+constexpr int kLongRegion = 100;
 const int kBinLow[5] = {0, 10, 20, 30, 40};
 
 int binOf(int qv) {
@@ -184,6 +188,16 @@ struct Bins {
             dsum += n[b] * diff;
         }
         return wsum > 0 ? dsum / wsum : -1.0;
+    }
+    // One line per bin: bases, errors, predicted and observed QV (without
+    // an error, only a lower bound is observed).
+    void print() const {
+        for (int b = 0; b < 5; ++b)
+            if (n[b] > 0)
+                std::printf(
+                    "  QV %2d+: %6.0f bases %5.0f errors, predicted %5.1f observed %s%.1f\n",
+                    kBinLow[b], n[b], e[b], -10.0 * std::log10(p[b] / n[b]),
+                    e[b] > 0 ? "" : ">= ", -10.0 * std::log10(std::max(e[b], 1.0) / n[b]));
     }
 };
 
@@ -542,22 +556,24 @@ int main(int argc, char** argv) {
     }
     if (subset > 0 && subset < static_cast<int>(names.size())) names.resize(subset);
     std::vector<FileResult> results;
-    std::printf("%-64s %6s %6s %5s %6s %6s %6s\n", "file", "bases", "ident", "swaps", "qv20",
-                "calib", "ms");
+    std::printf("%-64s %6s %6s %6s %5s %6s %6s %6s\n", "file", "bases", "region", "ident", "swaps",
+                "qv20", "calib", "ms");
     for (const std::string& name : names) {
         FileResult r;
         if (!runFile(dir, name, fastqDir, r)) continue;
-        std::printf("%-64.64s %6d %6.4f %5d %6.3f %6.2f %6.2f%s\n", name.c_str(), r.bases,
-                    r.score.identity, r.score.swaps, r.score.qv20Ratio, r.score.bins.figure(),
-                    r.callMs, r.usableQv ? "" : "  (no instrument QVs)");
+        std::printf("%-64.64s %6d %6d %6.4f %5d %6.3f %6.2f %6.2f%s\n", name.c_str(), r.bases,
+                    r.score.region, r.score.identity, r.score.swaps, r.score.qv20Ratio,
+                    r.score.bins.figure(), r.callMs, r.usableQv ? "" : "  (no instrument QVs)");
         results.push_back(std::move(r));
     }
-    double id = 0, sw = 0, q20 = 0, ms = 0;
-    int sub = 0, ins = 0, del = 0;
+    double id = 0, sw = 0, q20 = 0, ms = 0, idLong = 0, q20Long = 0;
+    int sub = 0, ins = 0, del = 0, numLong = 0;
     Bins pooled;
     std::vector<Example> all;
     for (const FileResult& r : results) {
         id += r.score.identity;
+        if (r.score.region >= kLongRegion)
+            idLong += r.score.identity, q20Long += r.score.qv20Ratio, ++numLong;
         sw += r.score.swaps;
         sub += r.score.sub, ins += r.score.ins, del += r.score.del;
         q20 += r.score.qv20Ratio;
@@ -567,10 +583,13 @@ int main(int argc, char** argv) {
     }
     const double k = std::max<size_t>(1, results.size());
     std::printf(
-        "mean of %zu files: identity %.4f, swaps %.2f, QV20 ratio %.3f, calling %.2f ms; "
-        "pooled calibration %.2f QV; errors %d (%d substituted, %d inserted, %d deleted)\n",
-        results.size(), id / k, sw / k, q20 / k, ms / k, pooled.figure(), sub + ins + del, sub, ins,
-        del);
+        "mean of %zu files: identity %.4f, swaps %.2f, QV20 ratio %.3f; over the %d of >= %d "
+        "region bases: identity %.4f, QV20 ratio %.3f; calling %.2f ms; pooled calibration %.2f "
+        "QV; errors %d (%d substituted, %d inserted, %d deleted)\n",
+        results.size(), id / k, sw / k, q20 / k, numLong, kLongRegion,
+        idLong / std::max(1, numLong), q20Long / std::max(1, numLong), ms / k, pooled.figure(),
+        sub + ins + del, sub, ins, del);
+    pooled.print();
     if (!write.empty() || !check.empty()) {
         const std::vector<double> beta = fitLogistic(all);
         const std::vector<int> table = calibrationTable(beta, all);

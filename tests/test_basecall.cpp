@@ -144,6 +144,14 @@ TEST(BaseCalling, LearnsAndUndoesDyeMobility) {
         EXPECT_NEAR(c.bases[k].position, 60 + k * kSpacing + offset[d], 0.5);
         EXPECT_NEAR(c.bases[k].correctedPosition, 60 + k * kSpacing + 0.25, 1.5);
     }
+    // As at the start of a run, G 8 samples early and T 8 late: a T comes
+    // 4 samples after the G that follows it.
+    const double wide[4] = {0.0, 0.0, -8.0, 8.0};
+    const kw::BaseCalls cw = call(makeRun(seq, wide, steady));
+    EXPECT_EQ(cw.sequence(), seq);
+    ASSERT_FALSE(cw.mobility.empty());
+    const kw::MobilityPoint& mw = cw.mobility[cw.mobility.size() / 2];
+    EXPECT_NEAR(mw.offset[3] - mw.offset[2], 16.0, 1.5);
 }
 
 TEST(BaseCalling, MixedPositionGivesSecondaryBaseOrIupacCode) {

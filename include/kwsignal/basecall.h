@@ -13,14 +13,17 @@
 //     others, by an amount that drifts slowly along the run. The shift of
 //     each dye that makes the merged train of strong peaks most evenly
 //     spaced is found in overlapping windows, fitted smoothly along the run
-//     and bounded to a fraction of a base spacing;
-//  2. spacing: the local base spacing as a smooth function along the run;
+//     and bounded to a base spacing (over the first hundred bases two dyes
+//     can run most of a spacing apart each way);
+//  2. spacing: the local base spacing as a smooth function along the run,
+//     the spacing whose whole multiples the gaps between strong peaks fit;
 //  3. calls: the corrected peaks are matched to an evenly spaced train of
 //     bases by dynamic programming: a peak may be left out as extra, a broad
-//     hump holds as many bases as its width says (runs of one letter), and an
-//     empty slot is filled by the strongest dye there; where no dye shows,
-//     by the letter of the run of one letter around it, else by the run's
-//     rarest dye (its QV says how little that is worth);
+//     hump holds as many bases as its width says (runs of one letter), two
+//     peaks of one dye closer than a spacing are seldom two bases, and an
+//     empty slot is filled by the letter of a peak left out beside it, else
+//     by the strongest dye there; where no dye shows, by the run's rarest
+//     dye (its QV says how little that is worth);
 //  4. quality: features that predict errors (spacing regularity around the
 //     base and right beside it, uncalled against called peaks nearby, the
 //     secondary dye, height and width against the neighbours, bases read

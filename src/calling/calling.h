@@ -80,15 +80,16 @@ void measureRun(const std::vector<Peak>& peaks, double spacing, RunShape& shape)
 /// Matches the peaks (sorted by corr) to an evenly spaced train of bases:
 /// the bases' corrected positions (capillary samples), origins and, for
 /// bases on peaks, letters; marks the peaks called. peakOf[i]: the peak base
-/// i lies on, -1 for a filled slot. Letters of filled slots are left to
+/// i lies on, -1 for a filled slot. A filled slot beside a peak left out
+/// takes that peak's letter; the other filled slots (N) are left to
 /// describeBases.
 std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& shape,
                                      std::vector<int>& peakOf);
 
 /// The channel heights at each base (each dye read at its own, uncorrected
 /// position), the secondary dye and its ratio, and the position on the
-/// uncorrected axis; letters of filled slots whose strongest dye is weak
-/// become N.
+/// uncorrected axis; filled slots still without a letter get the strongest
+/// dye there, or where none shows the run's rarest dye.
 void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap);
 
 /// Number of error-predicting features of a base.

@@ -27,7 +27,13 @@ constexpr double kSkipWeight = 1.0;  // leaving out a peak as tall as a typical 
 // whole number of them; a dearer fill drops bases the spacing says are there.
 constexpr double kFillCost = 0.02;
 constexpr double kMultWeight = 3.0;  // squared deviation from the bases a width holds
-constexpr int kMaxRun = 6;           // most bases one hump is read as
+// A gap of under one spacing between two bases of one dye costs this many
+// times more: neighbouring bases of one dye sit a spacing apart or a little
+// more (their humps push apart), while the fit's pieces of one hump sit
+// closer; bases of different dyes come closer through the mobility left
+// in them.
+constexpr double kSameDyeWeight = 2.0;
+constexpr int kMaxRun = 6;  // most bases one hump is read as
 // How far the next base may lie, in spacings; beyond, the slots between
 // are filled.
 constexpr double kMaxJump = 8.0;
@@ -46,6 +52,29 @@ struct Option {
     double cost;   // best cost of a train ending with this option
     int previous;  // option before it, -1 at the train's start
 };
+
+// A slot filled where the matching left out a peak close by takes that
+// peak's letter: the peak is most likely the slot's base, fitted a little
+// off its place (a piece of a hump, a base pushed by its neighbours), while
+// the channels at the slot itself may show nothing but the dip beside it.
+// The tallest such peak within this many spacings of the slot decides.
+constexpr double kFillPeakReach = 0.8;
+
+void letterFillsFromPeaks(const std::vector<Peak>& peaks, const RunShape& shape,
+                          std::vector<kw::BaseCall>& bases) {
+    static const char kLetters[] = "CAGT";
+    size_t first = 0;
+    for (kw::BaseCall& b : bases) {
+        if (b.origin != 2) continue;
+        const double c = b.correctedPosition, reach = kFillPeakReach * shape.spacing.at(c);
+        while (first < peaks.size() && peaks[first].corr < c - reach) ++first;
+        const Peak* tallest = nullptr;
+        for (size_t i = first; i < peaks.size() && peaks[i].corr <= c + reach; ++i)
+            if (!peaks[i].called && (!tallest || peaks[i].height > tallest->height))
+                tallest = &peaks[i];
+        if (tallest) b.base = kLetters[tallest->dye];
+    }
+}
 
 }  // namespace
 
@@ -76,10 +105,11 @@ std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& s
     };
     // Cost of the gap between two consecutive humps: its deviation from a
     // whole number of spacings, and the slots filled in it.
-    auto gapCost = [&](double g, double s, int& slots) {
+    auto gapCost = [&](double g, double s, bool sameDye, int& slots) {
         const double u = g / s;
         const double k = std::max(1.0, std::floor(u));
-        const double below = kGapWeight * (u - k) * (u - k) + kFillCost * (k - 1.0);
+        const double weight = sameDye && u < 1.0 ? kSameDyeWeight * kGapWeight : kGapWeight;
+        const double below = weight * (u - k) * (u - k) + kFillCost * (k - 1.0);
         const double above = kGapWeight * (k + 1.0 - u) * (k + 1.0 - u) + kFillCost * k;
         slots = below <= above ? static_cast<int>(k) - 1 : static_cast<int>(k);
         return std::min(below, above);
@@ -98,7 +128,8 @@ std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& s
                     int slots = 0;
                     const double g = left - rightEdge(from);
                     const double c = from.cost +
-                                     gapCost(g, 0.5 * (spacingAt[i] + spacingAt[j]), slots) +
+                                     gapCost(g, 0.5 * (spacingAt[i] + spacingAt[j]),
+                                             peaks[i].dye == peaks[j].dye, slots) +
                                      (skipBefore[j] - skipBefore[i + 1]) + own;
                     if (c < to.cost) to.cost = c, to.previous = oi;
                 }
@@ -125,7 +156,7 @@ std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& s
             const Option& before = options[chain[k - 1]];
             const double from = rightEdge(before), g = leftEdge(o) - from;
             int slots = 0;
-            gapCost(g, 0.5 * (spacingAt[before.peak] + spacingAt[o.peak]), slots);
+            gapCost(g, 0.5 * (spacingAt[before.peak] + spacingAt[o.peak]), false, slots);
             for (int f = 1; f <= slots; ++f) {
                 kw::BaseCall fill;
                 fill.correctedPosition = from + g * f / (slots + 1);
@@ -145,6 +176,7 @@ std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& s
             peakOf.push_back(o.peak);
         }
     }
+    letterFillsFromPeaks(peaks, shape, bases);
     return bases;
 }
 

@@ -57,14 +57,13 @@ void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, cons
         const double c = b.correctedPosition;
         for (int d = 0; d < 4; ++d) b.heights[d] = channelAt(cap, d, c + shape.mobility[d].at(c));
         int dye = dyeOfBase(b.base);
-        if (b.origin == 2) {
+        if (b.origin == 2 && dye < 0) {
             dye = static_cast<int>(std::max_element(b.heights.begin(), b.heights.end()) -
                                    b.heights.begin());
             b.base = fillLetter(b, dye, shape.height.at(c), rarest);
             if (dyeOfBase(b.base) >= 0) dye = dyeOfBase(b.base);
-            b.position = c + shape.mobility[dye].at(c);
         }
-        if (b.origin == 1) b.position = c + shape.mobility[dye].at(c);
+        if (b.origin != 0) b.position = c + shape.mobility[dye].at(c);
         int second = -1;
         for (int d = 0; d < 4; ++d)
             if (d != dye && (second < 0 || b.heights[d] > b.heights[second])) second = d;

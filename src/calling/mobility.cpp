@@ -16,9 +16,14 @@ namespace {
 // Windows of about 90 bases, half overlapping: enough peaks of every dye
 // for a stable shift, short against the drift.
 constexpr double kWindowBases = 90.0;
-// Offsets beyond this fraction of a base spacing are not mobility: the
-// train would then be matched one base off.
-constexpr double kMaxShift = 0.45;
+// Offsets beyond this many base spacings are not mobility. Over the first
+// hundred bases two dyes can run most of a spacing apart each way (short
+// fragments feel the dye most), and later often half a spacing each.
+constexpr double kMaxShift = 1.0;
+// After the first window each dye's shift is searched, in one pass, this
+// many spacings around the previous window's: the windows overlap by half,
+// and mobility drifts slowly.
+constexpr double kFollowReach = 0.25;
 // Grid of trial shifts, in base spacings.
 constexpr double kShiftStep = 0.025;
 // Strong peaks: at least this fraction of the window's upper quartile.
@@ -77,12 +82,73 @@ void searchDye(const DyeTrains& trains, double s, double shift[4], int d, double
     shift[d] = bestShift;
 }
 
-// Coordinate descent over the dyes' shifts (in samples) from `shift`: a
-// coarse pass over the whole range, then a fine one around the result.
-void fitWindow(const DyeTrains& trains, double s, double shift[4], std::vector<double>& fixed) {
-    for (int round = 0; round < 2; ++round)
-        for (int d = 0; d < 4; ++d)
-            searchDye(trains, s, shift, d, 2.0 * kMaxShift, 2.0 * kShiftStep, fixed);
+// The unevenness of the whole merged train with every dye at its shift.
+double totalUnevenness(const DyeTrains& trains, double s, const double shift[4],
+                       std::vector<double>& fixed) {
+    fixed.clear();
+    for (int o = 1; o < 4; ++o)
+        for (double p : trains[o]) fixed.push_back(p - shift[o]);
+    std::sort(fixed.begin(), fixed.end());
+    return unevenness(fixed, trains[0], shift[0], s);
+}
+
+// The first window's shifts, found without a start to descend from: each
+// dye's shift against C modulo a spacing, from the merged train of the two
+// (which leaves the slots of the other dyes empty, so only the fraction of
+// a spacing shows); then the whole spacings, from the merged train of all
+// four, where a dye put a spacing off lands on its neighbours' places.
+void firstShifts(const DyeTrains& trains, double s, double shift[4], std::vector<double>& fixed) {
+    shift[0] = 0.0;
+    for (int d = 1; d < 4; ++d) {
+        double best = 1e300;
+        for (double k = -0.5; k < 0.5; k += 2.0 * kShiftStep) {
+            const double c = unevenness(trains[0], trains[d], k * s, s);
+            if (c < best) best = c, shift[d] = k * s;
+        }
+    }
+    const double fraction[4] = {0.0, shift[1], shift[2], shift[3]};
+    double best = 1e300;
+    for (int whole = 0; whole < 27; ++whole) {
+        double trial[4] = {0.0, fraction[1] + (whole % 3 - 1) * s,
+                           fraction[2] + (whole / 3 % 3 - 1) * s,
+                           fraction[3] + (whole / 9 - 1) * s};
+        const double mean = 0.25 * (trial[1] + trial[2] + trial[3]);
+        bool bounded = true;
+        for (double& t : trial) bounded = bounded && std::fabs(t -= mean) <= kMaxShift * s;
+        if (!bounded) continue;
+        const double c = totalUnevenness(trains, s, trial, fixed);
+        if (c < best) best = c, std::copy(trial, trial + 4, shift);
+    }
+}
+
+// A start whose descent leaves a train at least this much more even than
+// the descent from no shift replaces it: two such near ties in a first
+// window are noise (stray peaks, a missing base), while an alias leaves a
+// collision at every base its dyes land on.
+constexpr double kClearlyMoreEven = 0.8;
+
+// Coordinate descent over the dyes' shifts (in samples). The first window
+// descends with full reach from no shift and from firstShifts' guess and
+// keeps the latter only when clearly more even; every later window makes
+// one coarse pass around the window before's shifts. Then a fine pass.
+void fitWindow(const DyeTrains& trains, double s, bool first, double shift[4],
+               std::vector<double>& fixed) {
+    auto descend = [&](double at[4], double reach, int rounds) {
+        for (int round = 0; round < rounds; ++round)
+            for (int d = 0; d < 4; ++d) searchDye(trains, s, at, d, reach, 2.0 * kShiftStep, fixed);
+    };
+    if (first) {
+        double guess[4];
+        firstShifts(trains, s, guess, fixed);
+        descend(guess, 2.0 * kMaxShift, 2);
+        std::fill(shift, shift + 4, 0.0);
+        descend(shift, 2.0 * kMaxShift, 2);
+        if (totalUnevenness(trains, s, guess, fixed) <
+            kClearlyMoreEven * totalUnevenness(trains, s, shift, fixed))
+            std::copy(guess, guess + 4, shift);
+    } else {
+        descend(shift, kFollowReach, 1);
+    }
     for (int d = 0; d < 4; ++d) searchDye(trains, s, shift, d, kShiftStep, 0.5 * kShiftStep, fixed);
     const double mean = 0.25 * (shift[0] + shift[1] + shift[2] + shift[3]);
     for (int d = 0; d < 4; ++d) shift[d] -= mean;
@@ -112,7 +178,7 @@ void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape) {
         size_t fewest = trains[0].size();
         for (const std::vector<double>& t : trains) fewest = std::min(fewest, t.size());
         if (fewest >= 3) {
-            fitWindow(trains, s, shift, fixed);
+            fitWindow(trains, s, xs.empty(), shift, fixed);
             xs.push_back(0.5 * (from + to));
             for (int d = 0; d < 4; ++d) ys[d].push_back(shift[d]);
         }

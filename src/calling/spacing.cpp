@@ -46,14 +46,48 @@ constexpr double kWindowBases = 90.0;
 // quartile height: true bases, not cross-talk remnants or shoulders.
 constexpr double kStrongFraction = 0.25;
 
+// How badly the gaps fit whole multiples of spacing s: each gap's squared
+// distance from its nearest multiple (at least one), per spacing it spans,
+// capped so that a stray peak costs a bounded amount.
+double latticeCost(const std::vector<double>& gaps, double s) {
+    const double inverse = 1.0 / s;
+    double cost = 0.0;
+    for (double g : gaps) {
+        const double u = g * inverse;
+        const int k = std::max(1, static_cast<int>(u + 0.5));
+        const double d = u - k;
+        cost += std::min(0.09 * k, d * d) / k;
+    }
+    return cost;
+}
+
+// The spacing whose whole multiples the gaps between consecutive strong
+// peaks fit best, within -25 % .. +30 % of the expected one: a gap over a
+// base the strong peaks skip counts as two spacings instead of being cast
+// out, which late in a run, where weak bases abound, would leave the long
+// gaps of the kept ones to drag a median up. A coarse grid, then a fine
+// one around its best.
+double latticeSpacing(const std::vector<double>& gaps, double expected) {
+    double best = expected, bestCost = latticeCost(gaps, expected);
+    auto tryFactor = [&](double f) {
+        const double c = latticeCost(gaps, f * expected);
+        if (c < bestCost) bestCost = c, best = f * expected;
+    };
+    for (double f = 0.75; f <= 1.3 + 1e-9; f += 0.01) tryFactor(f);
+    const double coarse = best / expected;
+    for (double f = -0.01; f <= 0.01 + 1e-9; f += 0.0025) tryFactor(coarse + f);
+    return best;
+}
+
 struct WindowFigures {
     double centre, spacing, height, sigma;
 };
 
 // The figures of the peaks [first, last) (sorted by corr), given the
-// spacing expected there.
+// spacing expected there; refine: the spacing from the gaps' whole
+// multiples, else the median of the gaps near the expected one.
 bool windowFigures(const std::vector<Peak>& peaks, size_t first, size_t last, double expected,
-                   WindowFigures& out, std::vector<double>& scratch) {
+                   bool refine, WindowFigures& out, std::vector<double>& scratch) {
     if (last - first < 8) return false;
     scratch.clear();
     for (size_t i = first; i < last; ++i) scratch.push_back(peaks[i].height);
@@ -65,12 +99,12 @@ bool windowFigures(const std::vector<Peak>& peaks, size_t first, size_t last, do
         if (!(peaks[i].height >= strong)) continue;
         if (prev >= 0.0) {
             const double g = peaks[i].corr - prev;
-            if (g > 0.6 * expected && g < 1.5 * expected) scratch.push_back(g);
+            if (refine || (g > 0.6 * expected && g < 1.5 * expected)) scratch.push_back(g);
         }
         prev = peaks[i].corr;
     }
     if (scratch.size() < 5) return false;
-    out.spacing = medianOf(scratch);
+    out.spacing = refine ? latticeSpacing(scratch, expected) : medianOf(scratch);
     scratch.clear();
     for (size_t i = first; i < last; ++i)
         if (peaks[i].height >= strong && peaks[i].sigma > 0.0) scratch.push_back(peaks[i].sigma);
@@ -90,7 +124,9 @@ void setCurve(Curve& c, const std::vector<double>& x, const std::vector<double>&
 
 void measureRun(const std::vector<Peak>& peaks, double spacing, RunShape& shape) {
     std::vector<double> xs, sp, hs, ws, scratch;
-    // Two passes: the second expects the spacing the first measured there.
+    // Two passes: the first takes the median of the gaps near the run's
+    // measured spacing, the second fits the gaps' whole multiples near the
+    // spacing the first found there.
     for (int pass = 0; pass < 2; ++pass) {
         xs.clear();
         sp.clear();
@@ -105,7 +141,7 @@ void measureRun(const std::vector<Peak>& peaks, double spacing, RunShape& shape)
             size_t last = first;
             while (last < peaks.size() && peaks[last].corr < to) ++last;
             WindowFigures f;
-            if (windowFigures(peaks, first, last, expected, f, scratch)) {
+            if (windowFigures(peaks, first, last, expected, pass == 1, f, scratch)) {
                 xs.push_back(f.centre);
                 sp.push_back(f.spacing);
                 hs.push_back(f.height);

@@ -14,11 +14,19 @@ namespace detail {
 ///
 /// Each sum is taken in order of k, exactly as a loop over the samples
 /// with the offsets inside would take it; the offsets are the outer loop
-/// here, so that the inner one runs along the samples and vectorises.
+/// here, two at a time, so that the inner one runs along the samples and
+/// vectorises.
 template <class Weight>
 void convolveSymmetric(const double* x, int count, int radius, Weight weight, double* out) {
     for (int u = 0; u < count; ++u) out[u] = weight(0, u) * x[u];
-    for (int k = 1; k <= radius; ++k) {
+    int k = 1;
+    for (; k + 1 <= radius; k += 2) {
+        for (int u = 0; u < count; ++u) {
+            const double once = out[u] + weight(k, u) * (x[u - k] + x[u + k]);
+            out[u] = once + weight(k + 1, u) * (x[u - k - 1] + x[u + k + 1]);
+        }
+    }
+    if (k <= radius) {
         for (int u = 0; u < count; ++u) out[u] += weight(k, u) * (x[u - k] + x[u + k]);
     }
 }

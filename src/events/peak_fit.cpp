@@ -130,10 +130,11 @@ public:
           rhs(0, dim),
           step(0, dim),
           damping(dim + 1),
-          grad(dim + 1),
           products((dim + 1) * (dim + 2) / 2),
           squares(n),
-          cubes(n) {
+          cubes(n),
+          derivatives(static_cast<size_t>(dim + 1) * std::max(0, event.getOuterWidth())),
+          residuals(std::max(0, event.getOuterWidth())) {
         // The damping (a diagonal) is fixed from the initial estimate. A
         // peak whose height is not above zero is damped as if it were 1.0
         // high, the least height the fit lets a peak keep.
@@ -174,33 +175,28 @@ public:
 
 private:
     // The sums of a pass over the event's samples for the current
-    // parameters: the products of the normal matrix (its upper triangle, row
-    // by row), the right-hand side and the two sums of squares. A fit of one
-    // peak, by far the most common, is summed in a working set of fixed size
-    // (Peaks = 1) that the compiler keeps in registers; Peaks = 0 takes any
-    // number of peaks.
+    // parameters: the two sums of squares, then the products of the normal
+    // matrix (its upper triangle, row by row) and the right-hand side. The
+    // derivatives at every sample are worked out first, so that the calls
+    // to exp() stay out of the loop that sums. A fit of one peak, by far the
+    // most common, sums into a working set of fixed size (Peaks = 1) that the
+    // compiler keeps in registers; Peaks = 0 takes any number of peaks.
     template <int Peaks>
     void accumulate() {
-        constexpr int kFixed = 3 * Peaks + 1;
-        double fixedGrad[kFixed], fixedSums[kFixed * (kFixed + 1) / 2] = {}, fixedRhs[kFixed] = {};
-        double* gr = Peaks > 0 ? fixedGrad : grad.data();
-        double* sums = Peaks > 0 ? fixedSums : products.data();
-        double* b = Peaks > 0 ? fixedRhs : &rhs(0);
         const int peaks = Peaks > 0 ? Peaks : n;
         const int size = 3 * peaks + 1;
-        std::fill(sums, sums + size * (size + 1) / 2, 0.0);
-        std::fill(b, b + size, 0.0);
-        sumR2 = 0.0;
-        sumY2 = 0.0;
         for (int k = 0; k < peaks; ++k) {
             squares[k] = g.sigma[k] * g.sigma[k];
             cubes[k] = squares[k] * g.sigma[k];
         }
-        gr[0] = 1.0;  // the derivative by the common base
+        sumR2 = 0.0;
+        sumY2 = 0.0;
         const int w = ev.getOuterWidth();
         for (int x = 0; x < w; ++x) {
+            double* gr = derivatives.data() + static_cast<size_t>(x) * size;
             const double y = ev[x];
             double model = base;
+            gr[0] = 1.0;  // by the common base
             for (int k = 0; k < peaks; ++k) {
                 const double d = x - g.mu[k];
                 const double shape = std::exp(-0.5 * d * d / squares[k]);
@@ -211,14 +207,24 @@ private:
                 gr[3 * k + 3] = scaled * d * d / cubes[k];
             }
             const double r = y - model;
+            residuals[x] = r;
+            sumR2 += r * r;
+            sumY2 += y * y;
+        }
+        constexpr int kFixed = 3 * Peaks + 1;
+        double fixedSums[kFixed * (kFixed + 1) / 2] = {}, fixedRhs[kFixed] = {};
+        double* sums = Peaks > 0 ? fixedSums : products.data();
+        double* b = Peaks > 0 ? fixedRhs : &rhs(0);
+        std::fill(sums, sums + size * (size + 1) / 2, 0.0);
+        std::fill(b, b + size, 0.0);
+        for (int x = 0; x < w; ++x) {
             // This sample's share: the upper triangle of gr gr' and r gr.
+            const double* gr = derivatives.data() + static_cast<size_t>(x) * size;
             double* p = sums;
             for (int i = 0; i < size; ++i) {
                 for (int j = i; j < size; ++j) *p++ += gr[i] * gr[j];
-                b[i] += r * gr[i];
+                b[i] += residuals[x] * gr[i];
             }
-            sumR2 += r * r;
-            sumY2 += y * y;
         }
         if (Peaks > 0) {
             std::copy(sums, sums + size * (size + 1) / 2, products.begin());
@@ -263,8 +269,10 @@ private:
     const int dim;
     KwdbMatrix normal;
     KwdbVector rhs, step;
-    std::vector<double> damping, grad, products;
+    std::vector<double> damping, products;
     std::vector<double> squares, cubes;  // of each peak's width
+    std::vector<double> derivatives;     // dim + 1 at each sample, sample by sample
+    std::vector<double> residuals;       // at each sample
     double sumR2 = 0.0;
     double sumY2 = 0.0;
 };

@@ -138,7 +138,8 @@ void KwTrace::deAnomaliousDip(int w) {
         int count = 0;
         for (int i = lo; i <= hi; ++i) {
             minima[count] = i;
-            count += (data[i] < data[i - 1]) & (data[i] < data[i + 1]);
+            count +=
+                static_cast<int>(data[i] < data[i - 1]) & static_cast<int>(data[i] < data[i + 1]);
         }
         minima.resize(count);
 
@@ -160,7 +161,8 @@ void KwTrace::deAnomaliousDip(int w) {
         double totalLow = 0.0;
         for (int i : minima) {
             const double y = data[i] + 1.0e-8;
-            const bool low = (y < meanDip) & (y < data[i - 1]) & (y < data[i + 1]);
+            const int low = static_cast<int>(y < meanDip) & static_cast<int>(y < data[i - 1]) &
+                            static_cast<int>(y < data[i + 1]);
             nLow += low;
             totalLow += low ? y : 0.0;
         }

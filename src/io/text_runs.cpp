@@ -35,7 +35,8 @@ struct Token {
 // '\r', which follow one another. Without branches, so that loops over a
 // text vectorise.
 bool isSpace(char c) {
-    return (c == ' ') | (static_cast<unsigned char>(c - '\t') <= '\r' - '\t');
+    return static_cast<int>(c == ' ') |
+           static_cast<int>(static_cast<unsigned char>(c - '\t') <= '\r' - '\t');
 }
 
 // The word of text that starts at or after pos; false when none does.

@@ -94,7 +94,7 @@ void localMaxima(const std::vector<double>& v, std::vector<int>& at) {
     int count = 0;
     for (int i = 1; i + 1 < n; ++i) {
         at[count] = i;
-        count += (v[i] > v[i - 1]) & (v[i] >= v[i + 1]);
+        count += static_cast<int>(v[i] > v[i - 1]) & static_cast<int>(v[i] >= v[i + 1]);
     }
     at.resize(count);
 }

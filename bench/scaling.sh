@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Throughput of `kwsignal process` as issue 16 states it: 40 copies of the
+# Throughput of `kwsignal process` on a sequencing archive: 40 copies of the
 # shared 3730.ab1 in a scratch directory, every output written, processed
 # with -j 1 and with -j N (default 2). Each setting runs REPEAT times (default
 # 3); the fastest run counts, since neighbours on a shared machine only ever

@@ -2,7 +2,8 @@
 //
 //   kwsignal process FILE... [-o DIR] [-j N] [--matrix SSM.txt] [--format F] [--quiet]
 //                    [--mixed RATIO] [--trim-cutoff P] [--no-calls]
-//                    [--kind K] [--sizing M] [--standard S] [--panel P [--ladder L]]
+//                    [--kind K] [--sizing M] [--standard S] [--min-height H]
+//                    [--panel P [--ladder L]]
 //   kwsignal call FILE... [-o OUT] [--fasta] [--trim] [--mixed RATIO] [-j N] [--format F]
 //   kwsignal simulate [-o FILE] [--seed N] [--bases N] [--rate HZ] [--crosstalk X] [--noise X]
 //   kwsignal demo [-o DIR]
@@ -153,6 +154,11 @@ int main(int argc, char** argv) {
         ->add_option("--standard", po.road.fragments.standard,
                      "size standard to use (default: the one the data fit)")
         ->check(CLI::IsMember(standardNames()));
+    process
+        ->add_option("--min-height", po.road.fragments.minHeight,
+                     "fragment peaks listed from this height, raw counts above baseline")
+        ->check(CLI::Range(0.0, 1e6))
+        ->capture_default_str();
     process->add_option("--panel", panelPath, "panel of markers and allele bins");
     process->add_option("--ladder", ladderPath, "allelic-ladder run that shifts the panel's bins");
 

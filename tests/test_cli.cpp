@@ -427,6 +427,18 @@ TEST_F(Cli, FragmentRunsAreSizedOrRefusedToSize) {
     EXPECT_EQ(s["kind"], "fragments");
     EXPECT_EQ(s["fragments"]["standard"]["name"], "GS500");
     EXPECT_EQ(s["fragments"]["sizing_method"], "lsq3");
+    // A higher amplitude threshold lists fewer peaks, none below it.
+    ASSERT_EQ(kwsignal("process --quiet --kind fragments --min-height 1000 -o '" + path("high") +
+                       "' '" + path("frag.txt") + "'")
+                  .status,
+              0);
+    const std::vector<std::string> high = lines(slurp(path("high/frag/fragments.tsv")));
+    EXPECT_LT(high.size(), t.size());
+    for (std::size_t k = 1; k < high.size(); ++k) {
+        std::size_t height = 0;  // after the fifth tab
+        for (int tab = 0; tab < 5; ++tab) height = high[k].find('\t', height) + 1;
+        EXPECT_GE(std::stod(high[k].substr(height)), 1000.0) << high[k];
+    }
     // A sequencing run insisted on as fragments has no standard to size with.
     kw::SimulationOptions so;
     so.bases = 200;

@@ -198,6 +198,46 @@ TEST(FragmentRoad, ToleratesMissingExtraAndLateFragments) {
     }
 }
 
+TEST(FragmentRoad, BlipsAndShouldersAreListedFlaggedAndNeverStandard) {
+    // The 150 bp fragment of the standard is missing and a one-scan blip as
+    // tall as a standard peak stands in its place; another blip rides in a
+    // sample dye, and a product six scans from a taller one merges with it
+    // into a crest whose second top falls by under a tenth.
+    kw::FragmentSimulationOptions o;
+    o.standardBp = sizesOf("GS500");
+    o.missingBp = {150};
+    const kw::SimulatedFragmentRun sim = kw::simulateFragmentRun(o);
+    kw::FragmentRun run = runOf(sim);
+    const kw::FragmentResult clean = kw::analyseFragments(run, kw::FragmentOptions());
+    const int standardBlip = static_cast<int>(std::lround(sim.scanOf(150)));
+    const int sampleBlip = static_cast<int>(std::lround(sim.scanOf(420)));
+    run.dyes[4][standardBlip] += 1500.0;
+    run.dyes[1][sampleBlip] += 400.0;
+    const kw::SimulatedFragment& big = sim.fragments[sim.fragments.size() / 2];
+    const double shoulder = big.scan + 6.0;
+    kwtest::addGaussian(run.dyes[big.dye], shoulder, 0.8 * big.height, 2.5);
+    const kw::FragmentResult r = kw::analyseFragments(run, kw::FragmentOptions());
+    ASSERT_EQ(r.status, kw::SizingStatus::sized);
+    EXPECT_EQ(r.identified, clean.identified);
+    EXPECT_EQ(r.used, clean.used);
+    EXPECT_DOUBLE_EQ(r.looMeanBp, clean.looMeanBp);
+    int blips = 0, shoulders = 0;
+    for (const kw::FragmentPeak& p : r.peaks) {
+        const bool blip = (p.dye == 4 && std::fabs(p.scan - standardBlip) < 1.0) ||
+                          (p.dye == 1 && std::fabs(p.scan - sampleBlip) < 1.0);
+        if (blip) {
+            ++blips;
+            EXPECT_NE(p.flags & kw::kFlagSpike, 0u) << "dye " << p.dye;
+            EXPECT_EQ(p.isStandard, 0);
+            EXPECT_TRUE(std::isfinite(p.sizeBp));
+        }
+        shoulders += p.dye == big.dye && std::fabs(p.scan - shoulder) < 1.5 &&
+                     (p.flags & kw::kFlagShoulder) != 0;
+    }
+    EXPECT_EQ(blips, 2);
+    EXPECT_EQ(shoulders, 1);
+}
+
 TEST(FragmentRoad, RefusesRunsWithoutAKnownStandard) {
     kw::FragmentSimulationOptions none;
     none.dyes = 4;

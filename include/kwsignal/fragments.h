@@ -127,8 +127,9 @@ struct FragmentOptions {
     /// Name of a built-in standard to use (see sizeStandards()); empty to
     /// choose the best-fitting one from the data.
     std::string standard;
-    /// Smallest peak height reported, raw counts above baseline (>= 0); the
-    /// noise of each dye raises it further.
+    /// Amplitude threshold: no peak or top lower than this is listed, raw
+    /// counts above baseline (>= 0); a dye's noise raises it to
+    /// minSignalToNoise deviations.
     double minHeight = 50.0;
     /// Peaks must stand this many noise deviations above baseline (>= 1).
     double minSignalToNoise = 6.0;
@@ -149,8 +150,13 @@ enum FragmentFlag : unsigned {
     kFlagPullup = 1u << 1,     ///< bleed-through of a much stronger peak of another dye
     kFlagPrimer = 1u << 2,     ///< in the primer (unextended oligo) region before the standard
     kFlagOutside = 1u << 3,    ///< size extrapolated beyond the standard's peaks
-    kFlagSpike = 1u << 4,      ///< a few scans wide and in every dye at once: electrical
-    kFlagStutter = 1u << 5,    ///< one repeat shorter than a much stronger allele
+    /// Electrical: one or two samples wide at half height, or a few scans
+    /// wide and in nearly every dye at once; never a standard peak.
+    kFlagSpike = 1u << 4,
+    kFlagStutter = 1u << 5,  ///< one repeat shorter than a much stronger allele
+    /// A top on the flank or crest of a taller peak, falling by under a
+    /// tenth of its height towards a neighbour; never a standard peak.
+    kFlagShoulder = 1u << 6,
 };
 
 /// One peak of one dye.

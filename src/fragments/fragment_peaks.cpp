@@ -198,28 +198,54 @@ void fitEvent(const KwTrace& tr, int dye, KwEvent& ev, double minHeight,
     }
 }
 
-// Does a peak stand out of its surroundings? Walking down each side until a higher sample or a few
-// peak widths away, the drop from the top to the higher of the two lowest points must be a clear
-// share of the height and above the noise. Wiggles on a broad hump (a blob of unincorporated dye,
-// the primer's tail) and noise on a peak's flank do not stand out; the peak they sit on does.
-bool standsOut(const KwTrace& tr, double noise, const FragmentPeak& p) {
-    const double* x = tr.getData();
-    const int n = tr.getNumData();
-    const int reach = static_cast<int>(
-        std::min(kMaxProminenceReach, std::max(kMinProminenceReach, 4.0 * p.fwhm)));
-    // From the fitted centre (a flank, for a skewed or clipped peak) uphill
-    // to the top.
-    int c = std::max(0, std::min(n - 1, static_cast<int>(std::lround(p.scan))));
-    while (c + 1 < n && x[c + 1] > x[c]) ++c;
-    while (c > 0 && x[c - 1] > x[c]) --c;
+// How far a top falls towards its neighbours: walking down each side from
+// scan c until a higher sample or `reach` scans away, the drop from the top
+// to the higher of the two lowest points.
+double dropFromTop(const double* x, int n, int c, int reach) {
     const double top = x[c];
     double lowLeft = top, lowRight = top;
     for (int i = c - 1; i >= std::max(0, c - reach) && x[i] <= top; --i)
         lowLeft = std::min(lowLeft, x[i]);
     for (int i = c + 1; i <= std::min(n - 1, c + reach) && x[i] <= top; ++i)
         lowRight = std::min(lowRight, x[i]);
-    const double drop = top - std::max(lowLeft, lowRight);
-    return drop >= std::max(kProminenceNoise * noise, kProminenceShare * top);
+    return top - std::max(lowLeft, lowRight);
+}
+
+int prominenceReach(double fwhm) {
+    return static_cast<int>(
+        std::min(kMaxProminenceReach, std::max(kMinProminenceReach, 4.0 * fwhm)));
+}
+
+// The sample at the top of the hump under a peak's centre: uphill from the
+// centre, which lies on a flank for a skewed or clipped peak.
+int topSample(const double* x, int n, double scan) {
+    int c = std::max(0, std::min(n - 1, static_cast<int>(std::lround(scan))));
+    while (c + 1 < n && x[c + 1] > x[c]) ++c;
+    while (c > 0 && x[c - 1] > x[c]) --c;
+    return c;
+}
+
+// Does a peak stand out of its surroundings? From its top the drop towards
+// both neighbours must be a clear share of the height and above the noise.
+// Wiggles on a broad hump (a blob of unincorporated dye, the primer's tail)
+// and noise on a peak's flank do not stand out; the peak they sit on does.
+bool standsOut(const KwTrace& tr, double noise, const FragmentPeak& p) {
+    const double* x = tr.getData();
+    const int n = tr.getNumData();
+    const int c = topSample(x, n, p.scan);
+    const double drop = dropFromTop(x, n, c, prominenceReach(p.fwhm));
+    return drop >= std::max(kProminenceNoise * noise, kProminenceShare * x[c]);
+}
+
+// Samples at or above half the height of the top nearest `scan`, counted
+// out from that top: a fragment spans four or more scans at half height,
+// an electrical blip one or two.
+int samplesOverHalf(const double* x, int n, double scan) {
+    const int c = topSample(x, n, scan);
+    int a = c, b = c;
+    while (a > 0 && x[a - 1] >= 0.5 * x[c]) --a;
+    while (b + 1 < n && x[b + 1] >= 0.5 * x[c]) ++b;
+    return b - a + 1;
 }
 
 // Drops the peaks from `first` on that do not stand out, in place.
@@ -229,6 +255,51 @@ void keepProminent(const KwTrace& tr, double noise, std::vector<FragmentPeak>& p
         std::remove_if(peaks.begin() + static_cast<long>(first), peaks.end(),
                        [&](const FragmentPeak& p) { return !standsOut(tr, noise, p); });
     peaks.erase(flat, peaks.end());
+}
+
+// Tops the fits passed over. An event's Gaussians follow its humps: on a
+// cluster of overlapping peaks, a peak riding another's flank or a broad
+// noisy crest they can settle between tops or merge them, while a sizing
+// table is expected to list every maximum of a dye above its amplitude
+// threshold. Each local maximum at or above the onset that falls by
+// kProminenceNoise noise deviations towards both neighbours, and lies
+// clear of the peaks already found, is listed as it is sampled, flagged
+// `shoulder` when it does not fall by kProminenceShare of its height (a
+// top on the flank or crest of a taller peak). Maxima that noise alone
+// could make do not fall that far and stay out.
+void addMissedTops(const KwTrace& tr, int dye, double onset, double noise,
+                   const std::vector<FragmentPeak>& fitted, std::size_t first,
+                   std::vector<FragmentPeak>& tops) {
+    const double* x = tr.getData();
+    const int n = tr.getNumData();
+    std::vector<double> found;
+    for (std::size_t k = first; k < fitted.size(); ++k) found.push_back(fitted[k].scan);
+    std::sort(found.begin(), found.end());
+    for (int i = 1; i + 1 < n; ++i) {
+        if (!(x[i] >= onset && x[i] > x[i - 1] && x[i] >= x[i + 1])) continue;
+        double centre = 0.0, height = 0.0, sigma = 0.0;
+        gaussianThroughApex(x, n, i, centre, height, sigma);
+        const auto next = std::lower_bound(found.begin(), found.end(), centre - kDuplicateScans);
+        if (next != found.end() && *next < centre + kDuplicateScans) continue;
+        const double drop = dropFromTop(x, n, i, prominenceReach(2.3548 * sigma));
+        if (drop < kProminenceNoise * noise) continue;
+        FragmentPeak p;
+        p.dye = dye;
+        p.scan = centre;
+        p.height = x[i];
+        p.fwhm = 2.3548 * sigma;
+        p.area = x[i] * sigma * 2.5066283;
+        p.sizeBp = std::nan("");
+        if (drop < kProminenceShare * x[i]) p.flags |= kFlagShoulder;
+        tops.push_back(p);
+    }
+}
+
+// Flags a peak earns from its own dye: off scale, or a blip one or two
+// samples wide at half height, which no fragment is.
+void flagOnItsDye(const FragmentRun& run, const KwTrace& tr, FragmentPeak& p) {
+    p.flags |= offScale(run, p.dye, p.scan, p.fwhm);
+    if (samplesOverHalf(tr.getData(), tr.getNumData(), p.scan) < kSpikeWidth) p.flags |= kFlagSpike;
 }
 
 void detectDye(const KwTrace& tr, int dye, double onset, std::vector<FragmentPeak>& out) {
@@ -263,18 +334,21 @@ std::vector<std::pair<std::size_t, std::size_t>> coincident(
 
 // Pull-up and spikes, from the peaks of the other dyes at the same scan.
 // How much of one dye shows in another is measured on the run itself: the
-// median height ratio over coincident pairs where the stronger dye is on
-// scale. A peak no taller than a few times that share of a coinciding peak
-// is the other dye's light; without a measurement a fixed share is used.
-// Next to an off-scale peak, whose true height is unknown, any lower peak is.
-void judgeAcrossDyes(std::vector<FragmentPeak>& peaks, int numDyes) {
+// median height ratio over coincident pairs of fitted peaks (the first
+// `fitted` of the list) where the stronger dye is on scale. A peak no
+// taller than a few times that share of a coinciding peak is the other
+// dye's light; without a measurement a fixed share is used. Next to an
+// off-scale peak, whose true height is unknown, any lower peak is. Fitted
+// peaks are judged by fitted peaks only, tops listed as sampled by all.
+void judgeAcrossDyes(std::vector<FragmentPeak>& peaks, int numDyes, std::size_t fitted) {
     const auto pairs = coincident(peaks);
     const std::size_t nd = static_cast<std::size_t>(numDyes);
     std::vector<std::vector<double>> ratios(nd * nd);
     for (const auto& pq : pairs) {
         const FragmentPeak& p = peaks[pq.first];
         const FragmentPeak& q = peaks[pq.second];
-        if ((q.flags & kFlagSaturated) == 0 && p.height < q.height)
+        if (pq.first < fitted && pq.second < fitted && (q.flags & kFlagSaturated) == 0 &&
+            p.height < q.height)
             ratios[static_cast<std::size_t>(q.dye) * nd + static_cast<std::size_t>(p.dye)]
                 .push_back(p.height / q.height);
     }
@@ -284,6 +358,7 @@ void judgeAcrossDyes(std::vector<FragmentPeak>& peaks, int numDyes) {
             share[k] = std::min(kPullupShare, kPullupMargin * median(ratios[k]));
     std::vector<int> dyesAlike(peaks.size(), 0);
     for (const auto& pq : pairs) {
+        if (pq.first < fitted && pq.second >= fitted) continue;
         FragmentPeak& p = peaks[pq.first];
         const FragmentPeak& q = peaks[pq.second];
         ++dyesAlike[pq.first];
@@ -315,11 +390,13 @@ std::vector<FragmentPeak> withoutDuplicates(const std::vector<FragmentPeak>& sor
 }  // namespace
 
 std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const FragmentOptions& options,
-                                            std::vector<double>& noise) {
+                                            std::vector<double>& noise,
+                                            std::vector<FragmentPeak>& missedTops) {
     std::vector<FragmentPeak> peaks;
     const int numDyes = static_cast<int>(run.dyes.size());
     const int n = numDyes > 0 ? static_cast<int>(run.dyes[0].size()) : 0;
     noise.assign(static_cast<std::size_t>(numDyes), 0.0);
+    missedTops.clear();
     if (numDyes == 0 || n < 16) return peaks;
     // Samples that are not numbers carry no light: they count as zero.
     std::vector<std::vector<double>> rows = run.dyes;
@@ -351,14 +428,24 @@ std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const Fragme
         const std::size_t before = peaks.size();
         detectDye(tr, d, onset, peaks);
         keepProminent(tr, noise[d], peaks, before);
-        for (std::size_t k = before; k < peaks.size(); ++k)
-            peaks[k].flags |= offScale(run, d, peaks[k].scan, peaks[k].fwhm);
+        const std::size_t missedBefore = missedTops.size();
+        addMissedTops(tr, d, onset, noise[d], peaks, before, missedTops);
+        for (std::size_t k = before; k < peaks.size(); ++k) flagOnItsDye(run, tr, peaks[k]);
+        for (std::size_t k = missedBefore; k < missedTops.size(); ++k)
+            flagOnItsDye(run, tr, missedTops[k]);
     }
-    judgeAcrossDyes(peaks, numDyes);
-    std::stable_sort(peaks.begin(), peaks.end(), [](const FragmentPeak& a, const FragmentPeak& b) {
-        return a.dye != b.dye ? a.dye < b.dye : a.scan < b.scan;
-    });
+    const std::size_t fitted = peaks.size();
+    const std::vector<FragmentPeak> tops = withoutDuplicates(missedTops);
+    peaks.insert(peaks.end(), tops.begin(), tops.end());
+    judgeAcrossDyes(peaks, numDyes, fitted);
+    missedTops.assign(peaks.begin() + static_cast<long>(fitted), peaks.end());
+    peaks.resize(fitted);
+    std::stable_sort(peaks.begin(), peaks.end(), byDyeAndScan);
     return withoutDuplicates(peaks);
+}
+
+bool byDyeAndScan(const FragmentPeak& a, const FragmentPeak& b) {
+    return a.dye != b.dye ? a.dye < b.dye : a.scan < b.scan;
 }
 
 }  // namespace fragments

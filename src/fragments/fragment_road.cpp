@@ -141,6 +141,9 @@ private:
     const FragmentRun& run;
     const FragmentOptions& options;
     FragmentResult r;
+    // r.peaks holds the fitted peaks first, then the tops listed as sampled
+    // (until they are sorted at the end).
+    std::size_t fitted = 0;
 };
 
 bool Road::chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
@@ -256,13 +259,14 @@ void Road::size(const std::vector<StandardCandidate>& cands, const std::vector<s
 }
 
 // The unextended primer runs ahead of the smallest standard fragment as
-// the tallest blob of each sample dye.
+// the tallest fitted blob of each sample dye.
 void Road::flagPrimer(double firstStandardScan) {
     for (int d = 0; d < static_cast<int>(r.dyeNames.size()); ++d) {
         if (d == r.standardDye) continue;
         double tallest = 0.0;
-        for (const FragmentPeak& p : r.peaks)
-            if (p.dye == d && p.scan < firstStandardScan) tallest = std::max(tallest, p.height);
+        for (std::size_t k = 0; k < fitted; ++k)
+            if (r.peaks[k].dye == d && r.peaks[k].scan < firstStandardScan)
+                tallest = std::max(tallest, r.peaks[k].height);
         for (FragmentPeak& p : r.peaks)
             if (p.dye == d && p.scan < firstStandardScan && p.height >= 0.25 * tallest)
                 p.flags |= kFlagPrimer;
@@ -285,13 +289,18 @@ FragmentResult Road::go() {
         return r;
     }
     std::vector<double> noise;
-    r.peaks = fragments::findFragmentPeaks(run, options, noise);
+    std::vector<FragmentPeak> missedTops;
+    r.peaks = fragments::findFragmentPeaks(run, options, noise, missedTops);
+    fitted = r.peaks.size();
     std::string why;
     r.standardDye = fragments::standardDyeOf(run, options, why);
     std::vector<std::size_t> index;
     double typical = 0.0;
     const std::vector<StandardCandidate> cands =
         candidatesOf(r.peaks, r.standardDye, index, typical);
+    // Tops the fits passed over are listed and sized with the rest, but the
+    // standard is sought among fitted peaks only.
+    r.peaks.insert(r.peaks.end(), missedTops.begin(), missedTops.end());
     StandardMatch match;
     if (static_cast<int>(cands.size()) < kMinStandardPeaks) {
         r.status = SizingStatus::noStandardPeaks;
@@ -307,6 +316,7 @@ FragmentResult Road::go() {
         r.looMeanBp = r.looMaxBp = kNaN;
         for (FragmentPeak& p : r.peaks) p.sizeBp = kNaN;
     }
+    std::stable_sort(r.peaks.begin(), r.peaks.end(), fragments::byDyeAndScan);
     if (!options.panel.empty()) callAlleles(r, options.panel);
     return r;
 }

@@ -73,10 +73,10 @@ const char* sizingStatusName(SizingStatus status) {
 }
 
 std::string fragmentFlagNames(unsigned flags) {
-    static const char* const kNames[] = {"saturated", "pullup", "primer",
-                                         "outside",   "spike",  "stutter"};
+    static const char* const kNames[] = {"saturated", "pullup",  "primer",  "outside",
+                                         "spike",     "stutter", "shoulder"};
     std::string s;
-    for (unsigned b = 0; b < 6; ++b)
+    for (unsigned b = 0; b < 7; ++b)
         if ((flags & (1u << b)) != 0) s += (s.empty() ? "" : ",") + std::string(kNames[b]);
     return s;
 }

@@ -19,11 +19,18 @@ bool nameContainsAny(const std::string& name, const std::vector<const char*>& wo
 
 using kw::detail::median;
 
-/// Peaks of every dye of the run, by dye then scan, with the saturated,
-/// pull-up and spike flags set; `noise` receives each dye's noise deviation
-/// (raw counts).
+/// Fitted peaks of every dye of the run, by dye then scan, with the
+/// saturated, pull-up and spike flags set; `noise` receives each dye's
+/// noise deviation (raw counts); `missedTops` receives the maxima above the
+/// same onset that the fits passed over, as sampled and flagged (shoulder,
+/// spike, pull-up, saturated), by dye then scan: they are listed but never
+/// taken for standard peaks.
 std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const FragmentOptions& options,
-                                            std::vector<double>& noise);
+                                            std::vector<double>& noise,
+                                            std::vector<FragmentPeak>& missedTops);
+
+/// Order of a peak list: by dye, then scan.
+bool byDyeAndScan(const FragmentPeak& a, const FragmentPeak& b);
 
 /// 0-based dye holding the size standard, and why it was taken.
 int standardDyeOf(const FragmentRun& run, const FragmentOptions& options, std::string& why);

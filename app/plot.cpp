@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
 
 #include "common/number_text.h"
 #include "kwsignal/report.h"
@@ -340,14 +341,43 @@ std::string titles(const kw::Run& run, const kw::ProcessResult& result, const Pa
     return out;
 }
 
-// Raw values spanned by the signal window, a little room above; a few
-// spikes are let run off the top.
+// The value of rank k (from 0) among samples a..b of every row, ranked by
+// `before` (std::less: from the smallest). Only the k + 1 first-ranked
+// samples seen so far are kept, in a heap whose top is the last of them:
+// the raw panel's range takes ranks near either end, a few dozen among
+// tens of thousands of samples.
+template <class Before>
+double sampleOfRank(const std::vector<std::vector<double>>& rows, int a, int b, size_t k,
+                    Before before) {
+    std::vector<double> kept;
+    kept.reserve(k + 1);
+    for (const std::vector<double>& row : rows)
+        for (int s = a; s <= b; ++s) {
+            if (kept.size() <= k) {
+                kept.push_back(row[s]);
+                std::push_heap(kept.begin(), kept.end(), before);
+            } else if (before(row[s], kept.front())) {
+                std::pop_heap(kept.begin(), kept.end(), before);
+                kept.back() = row[s];
+                std::push_heap(kept.begin(), kept.end(), before);
+            }
+        }
+    return kept.front();
+}
+
+// Raw values spanned by the signal window (its 0.05 % and 99.95 %
+// quantiles), a little room above; a few spikes are let run off the top.
 Panel rawRange(const kw::Run& run, const kw::ProcessResult& result, double top) {
-    std::vector<double> v;
     const int a = std::max(0, std::min(result.windowStart, run.numData - 1));
     const int b = std::max(a, std::min(result.windowEnd, run.numData - 1));
-    for (const auto& row : run.rows) v.insert(v.end(), row.begin() + a, row.begin() + b + 1);
-    const double lo = quantile(v, 0.0005), hi = quantile(v, 0.9995);
+    const size_t count = run.rows.size() * static_cast<size_t>(b - a + 1);
+    double lo = 0.0, hi = 0.0;
+    if (count > 0 && run.numData > 0) {
+        const size_t low = static_cast<size_t>(0.0005 * (count - 1));
+        const size_t high = std::min(count - 1, static_cast<size_t>(0.9995 * (count - 1)));
+        lo = sampleOfRank(run.rows, a, b, low, std::less<double>());
+        hi = sampleOfRank(run.rows, a, b, count - 1 - high, std::greater<double>());
+    }
     return {top, lo, hi > lo ? hi + 0.05 * (hi - lo) : lo + 1.0};
 }
 

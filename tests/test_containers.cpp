@@ -113,26 +113,28 @@ TEST(KwdbMatrix, InverseProductDyadAndFailures) {
     EXPECT_EQ(KwdbVector(3, 1).getNumElements() + KwdbMatrix(0, 3, 2, 1).getNumElements(), 0);
 }
 
-TEST(KwdbVector, SolvesThirteenByThirteenOrGivesZeros) {
-    const int n = 13;
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<double> u(-1.0, 1.0);
-    KwdbMatrix a(0, n - 1, 0, n - 1);
-    KwdbVector x(0, n - 1), b, s;
-    for (int i = 0; i < n; ++i) {
-        x(i) = u(rng) * 10.0;
-        for (int j = 0; j < n; ++j) a(i, j) = u(rng) + (i == j ? 4.0 : 0.0);
+// 13 unknowns are solved on the stack, 21 on the heap.
+TEST(KwdbVector, SolvesSmallAndLargeSystemsOrGivesZeros) {
+    for (const int n : {13, 21}) {
+        std::mt19937 rng(7);
+        std::uniform_real_distribution<double> u(-1.0, 1.0);
+        KwdbMatrix a(0, n - 1, 0, n - 1);
+        KwdbVector x(0, n - 1), b, s;
+        for (int i = 0; i < n; ++i) {
+            x(i) = u(rng) * 10.0;
+            for (int j = 0; j < n; ++j) a(i, j) = u(rng) + (i == j ? 4.0 : 0.0);
+        }
+        b.beProductOf(a, x);
+        ASSERT_EQ(s.beSolutionOf(a, b, 0), 1);
+        for (int i = 0; i < n; ++i) EXPECT_NEAR(s(i), x(i), 1e-12);
+        // In place: b becomes the solution; a * b - b0 (into an operand) is zero.
+        KwdbVector minusRhs;
+        minusRhs.beProductOf(-1.0, b);
+        ASSERT_EQ(b.beSolutionOf(a, b, 0), 1);
+        b.beProductOf(a, b);
+        b += minusRhs;
+        EXPECT_LT(b.maxAbsValue(), 1e-12);
     }
-    b.beProductOf(a, x);
-    ASSERT_EQ(s.beSolutionOf(a, b, 0), 1);
-    for (int i = 0; i < n; ++i) EXPECT_NEAR(s(i), x(i), 1e-12);
-    // In place: b becomes the solution; a * b - b0 (into an operand) is zero.
-    KwdbVector minusRhs;
-    minusRhs.beProductOf(-1.0, b);
-    ASSERT_EQ(b.beSolutionOf(a, b, 0), 1);
-    b.beProductOf(a, b);
-    b += minusRhs;
-    EXPECT_LT(b.maxAbsValue(), 1e-12);
     // Singular, mismatched or NaN: 0 and zeros of the right-hand side's size.
     KwdbVector ones(0, 2), z(0, 5);
     ones = 1.0;

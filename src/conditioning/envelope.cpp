@@ -77,6 +77,7 @@ std::vector<double> legendreSeries(const std::vector<double>& coef, int order, i
     std::vector<double> series(n, coef[0]);
     if (order < 1) return series;
     for (int i = 0; i < n; ++i) series[i] += u[i] * coef[1];
+    if (order < 2) return series;  // a line: no recurrence to run
     std::vector<double> lower(n, 1.0), p(u);
     for (int j = 2; j <= order; ++j) {
         // The recurrence divides by j. Divisions bound this loop; dividing by

@@ -3,6 +3,7 @@
 // heights of the unfiltered trace.
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "common/gaussian.h"
@@ -164,7 +165,9 @@ void KwTrace::trippleMexicanHatFilter(double startWidth, double endWidth) {
     // Near the window's ends the kernel reads samples mirrored about
     // whichever end it would cross, sample by sample.
     const MirroredSamples x{data, S, E, S};
-    std::vector<double> filtered(E - S + 1);
+    // Every sample of the window is written below, head, tail and middle:
+    // the buffers are not zeroed first.
+    const std::unique_ptr<double[]> filtered(new double[E - S + 1]);
     auto mirrored = [&](int first, int last) {
         for (int i = first; i <= last; ++i) {
             calculateTapper(N, i, kernel.data(), midHat.data(), startHat.data(), endHat.data());
@@ -181,7 +184,8 @@ void KwTrace::trippleMexicanHatFilter(double startWidth, double endWidth) {
     const int first = headLast + 1;
     const int count = tailFirst - first;
     if (count > 0) {
-        std::vector<double> startWeight(count), endWeight(count);
+        const std::unique_ptr<double[]> startWeight(new double[count]),
+            endWeight(new double[count]);
         for (int u = 0; u < count; ++u) {
             startWeight[u] = startHatWeight(S, E, first + u);
             endWeight[u] = endHatWeight(S, E, first + u);
@@ -189,15 +193,14 @@ void KwTrace::trippleMexicanHatFilter(double startWidth, double endWidth) {
         const double* sh = startHat.data();
         const double* eh = endHat.data();
         const double* mh = midHat.data();
-        const double* sw = startWeight.data();
-        const double* ew = endWeight.data();
+        const double* sw = startWeight.get();
+        const double* ew = endWeight.get();
         const auto weight = [=](int k, int u) {
             return blendedHat(sh[k], eh[k], mh[k], sw[u], ew[u]);
         };
-        kw::detail::convolveSymmetric(data + first, count, N, weight,
-                                      filtered.data() + (first - S));
+        kw::detail::convolveSymmetric(data + first, count, N, weight, filtered.get() + (first - S));
     }
-    adoptFilteredData(filtered.data(), startWidth);
+    adoptFilteredData(filtered.get(), startWidth);
 }
 
 void KwTrace::variableWidthMexicanHatFilter(const double* widths, int first, int last) {

@@ -1,6 +1,7 @@
 // KwdbTensor, KwdbMatrix and KwdbVector: the small dense linear algebra of the
 // separation matrices and the peak-fit normal equations.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -240,19 +241,33 @@ void KwdbVector::beProductOf(const KwdbMatrix& m, const KwdbVector& v) {
     *this = p;
 }
 
-// Every mode is solved the same way; kwsignal only passes 0.
+// Every mode is solved the same way; kwsignal only passes 0. A peak fit
+// solves thousands of systems of a few unknowns, one per damped step: those
+// are worked on the stack, and this keeps its buffer when its length stays.
 int KwdbVector::beSolutionOf(const KwdbMatrix& a, const KwdbVector& b, char /*mode*/) {
+    constexpr int kOnStack = 16;
     const int n = b.numElements;
-    KwdbVector x(b.first, b.getLast());
+    std::array<double, kOnStack*(kOnStack + 1)> small;
+    std::vector<double> large;
+    double* work = small.data();
+    if (n > kOnStack) {
+        large.resize(static_cast<size_t>(n) * (n + 1));
+        work = large.data();
+    }
+    double* x = work + n * n;  // the right-hand side, then the solution
     bool ok = a.getNumRows() == n && a.getNumCols() == n;
     if (ok) {
-        std::vector<double> work(a.getElements(), a.getElements() + n * n);
-        std::copy(b.elem, b.elem + n, x.elem);
-        ok = eliminate(work.data(), x.elem, n, 1, false);
-        if (ok) backSubstitute(work.data(), x.elem, n);
-        ok = ok && allFinite(x.elem, n);
-        if (!ok) x = 0.0;
+        std::copy(a.getElements(), a.getElements() + n * n, work);
+        std::copy(b.elem, b.elem + n, x);
+        ok = eliminate(work, x, n, 1, false);
+        if (ok) backSubstitute(work, x, n);
+        ok = ok && allFinite(x, n);
     }
-    *this = x;
+    first = b.first;  // b may be this: its solution is already copied out
+    if (numElements != n) allocate(n);
+    if (ok)
+        std::copy(x, x + n, elem);
+    else
+        std::fill(elem, elem + n, 0.0);
     return ok ? 1 : 0;
 }

@@ -3,6 +3,8 @@
 // base, written out as KwPeak records sorted by centre.
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -128,13 +130,21 @@ public:
           dim(3 * n),
           normal(0, dim, 0, dim),
           rhs(0, dim),
-          step(0, dim),
-          damping(dim + 1),
-          products((dim + 1) * (dim + 2) / 2),
-          squares(n),
-          cubes(n),
-          derivatives(static_cast<size_t>(dim + 1) * std::max(0, event.getOuterWidth())),
-          residuals(std::max(0, event.getOuterWidth())) {
+          step(0, dim) {
+        // Each working array's length, then the arrays carved out of one
+        // zeroed allocation in that order.
+        const size_t params = dim + 1;
+        const size_t samples = std::max(0, event.getOuterWidth());
+        const size_t widths = n;
+        const size_t lengths[] = {params,  params * (params + 1) / 2, widths, widths,
+                                  samples, params * samples};
+        double** arrays[] = {&damping, &products, &squares, &cubes, &residuals, &derivatives};
+        scratch.assign(std::accumulate(std::begin(lengths), std::end(lengths), size_t{0}), 0.0);
+        double* next = scratch.data();
+        for (size_t a = 0; a < std::size(lengths); ++a) {
+            *arrays[a] = next;
+            next += lengths[a];
+        }
         // The damping (a diagonal) is fixed from the initial estimate. A
         // peak whose height is not above zero is damped as if it were 1.0
         // high, the least height the fit lets a peak keep.
@@ -148,6 +158,9 @@ public:
             damping[3 * k + 3] = (area / n) / h;
         }
     }
+    // The working arrays point into the fit's own allocation.
+    GaussNewton(const GaussNewton&) = delete;
+    GaussNewton& operator=(const GaussNewton&) = delete;
 
     double run() {
         double ePrev = 9999.0;
@@ -193,7 +206,7 @@ private:
         sumY2 = 0.0;
         const int w = ev.getOuterWidth();
         for (int x = 0; x < w; ++x) {
-            double* gr = derivatives.data() + static_cast<size_t>(x) * size;
+            double* gr = derivatives + static_cast<size_t>(x) * size;
             const double y = ev[x];
             double model = base;
             gr[0] = 1.0;  // by the common base
@@ -213,13 +226,13 @@ private:
         }
         constexpr int kFixed = 3 * Peaks + 1;
         double fixedSums[kFixed * (kFixed + 1) / 2] = {}, fixedRhs[kFixed] = {};
-        double* sums = Peaks > 0 ? fixedSums : products.data();
+        double* sums = Peaks > 0 ? fixedSums : products;
         double* b = Peaks > 0 ? fixedRhs : &rhs(0);
         std::fill(sums, sums + size * (size + 1) / 2, 0.0);
         std::fill(b, b + size, 0.0);
         for (int x = 0; x < w; ++x) {
             // This sample's share: the upper triangle of gr gr' and r gr.
-            const double* gr = derivatives.data() + static_cast<size_t>(x) * size;
+            const double* gr = derivatives + static_cast<size_t>(x) * size;
             double* p = sums;
             for (int i = 0; i < size; ++i) {
                 for (int j = i; j < size; ++j) *p++ += gr[i] * gr[j];
@@ -227,14 +240,14 @@ private:
             }
         }
         if (Peaks > 0) {
-            std::copy(sums, sums + size * (size + 1) / 2, products.begin());
+            std::copy(sums, sums + size * (size + 1) / 2, products);
             std::copy(b, b + size, &rhs(0));
         }
     }
 
     // The normal matrix, symmetric, with the damping added to its diagonal.
     void loadDampedNormal() {
-        const double* p = products.data();
+        const double* p = products;
         for (int i = 0; i <= dim; ++i) {
             normal(i, i) = *p++ + damping[i];
             for (int j = i + 1; j <= dim; ++j) normal(i, j) = normal(j, i) = *p++;
@@ -269,10 +282,15 @@ private:
     const int dim;
     KwdbMatrix normal;
     KwdbVector rhs, step;
-    std::vector<double> damping, products;
-    std::vector<double> squares, cubes;  // of each peak's width
-    std::vector<double> derivatives;     // dim + 1 at each sample, sample by sample
-    std::vector<double> residuals;       // at each sample
+    // The working arrays share one allocation: a fit of one peak takes a
+    // few microseconds, of which an allocation apiece would be a good part.
+    std::vector<double> scratch;
+    double* damping = nullptr;      // dim + 1: added to the normal matrix's diagonal
+    double* products = nullptr;     // its upper triangle, row by row, undamped
+    double* squares = nullptr;      // n: of each peak's width
+    double* cubes = nullptr;        // n
+    double* residuals = nullptr;    // at each sample
+    double* derivatives = nullptr;  // dim + 1 at each sample, sample by sample
     double sumR2 = 0.0;
     double sumY2 = 0.0;
 };

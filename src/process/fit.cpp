@@ -261,6 +261,7 @@ void Road::fit() {
         spacingPerSigma.push_back(spacingAt(pos) / sigmaAt(pos));
     }
     WidthRatios ratios(std::move(spacingPerSigma));
+    std::vector<KwPeak> peaks;  // of one event, its buffer kept from event to event
     auto fitPeaks = [&](KwEvent& ev) {
         // A hump well below the smallest reported height yields no peak.
         if (ev.getMaxData() < 0.5 * kMinRelativeHeight * target) return;
@@ -271,10 +272,10 @@ void Road::fit() {
             std::max(ev.getNumHumps(), basesIn(ev, singleWidths.near(pos), along, ratios));
         ev.setMaxNumPeaks(n);
         ev.setMinNumPeaks(n);
-        std::vector<KwPeak> peaks(n);
+        peaks.assign(n, KwPeak());
         ev.peakFit(peaks.data());
         if (n > ev.getNumHumps()) respace(peaks, spacingAt(ev.getSummitPosition()));
-        for (const KwPeak& p : peaks) out.peaks.push_back(p);
+        out.peaks.insert(out.peaks.end(), peaks.begin(), peaks.end());
     };
     // The events are fitted where they lie; only a long train is cut into
     // parts of its own.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "common/gaussian.h"
 #include "common/quantile.h"
@@ -18,8 +19,10 @@ constexpr double kSingleWidthQuantile = 0.15;
 
 // x[first..last] smoothed with a Gaussian of sigma samples (a copy when
 // sigma is below half a sample), ends held. gain receives the factor by
-// which the smoothing scales the deviation of white noise.
-std::vector<double> smoothed(const double* x, int first, int last, double sigma, double& gain) {
+// which the smoothing scales the deviation of white noise. Every sample is
+// written here: the buffer is not zeroed first.
+std::unique_ptr<double[]> smoothed(const double* x, int first, int last, double sigma,
+                                   double& gain) {
     const int n = last - first + 1;
     const int radius = sigma >= 0.5 ? static_cast<int>(std::ceil(3.0 * sigma)) : 0;
     std::vector<double> w(radius + 1, 1.0);
@@ -32,7 +35,7 @@ std::vector<double> smoothed(const double* x, int first, int last, double sigma,
     gain = std::sqrt(squares) / sum;
     for (double& v : w) v /= sum;
     const double* in = x + first;
-    std::vector<double> y(n);
+    std::unique_ptr<double[]> y(new double[n]);
     // Within radius of either end the ends are held.
     auto held = [&](int from, int to) {
         for (int i = from; i < to; ++i) {
@@ -47,16 +50,16 @@ std::vector<double> smoothed(const double* x, int first, int last, double sigma,
     held(radius + inner, n);
     const double* weights = w.data();
     convolveSymmetric(
-        in + radius, inner, radius, [=](int k, int) { return weights[k]; }, y.data() + radius);
+        in + radius, inner, radius, [=](int k, int) { return weights[k]; }, y.get() + radius);
     return y;
 }
 
-// The lowest sample between i and the first sample beyond it (in direction
-// step) that is higher than y[i], searched at most reach samples.
-double valleyBeside(const std::vector<double>& y, int i, int step, int reach) {
-    const int n = static_cast<int>(y.size());
+// The lowest sample of y[0..n-1] between i and the first sample beyond it
+// (in direction step) that is higher than y[i], searched at most reach
+// samples.
+double valleyBeside(const double* y, int n, int i, int step, int reach) {
     const int steps = std::min(reach, step > 0 ? n - 1 - i : i);
-    const double* from = y.data() + i;
+    const double* from = y + i;
     const double top = *from;
     double low = top;
     for (int d = 1; d <= steps; ++d) {
@@ -85,12 +88,11 @@ double halfCrossing(const double* x, int n, int pos, int step, double level, dou
     return std::nan("");
 }
 
-// The local maxima of v (above the sample before, not below the one after),
-// by index. The test is free of branches: which samples of a noisy trace
-// are maxima cannot be predicted.
-void localMaxima(const std::vector<double>& v, std::vector<int>& at) {
-    const int n = static_cast<int>(v.size());
-    at.resize(v.size());
+// The local maxima of v[0..n-1] (above the sample before, not below the one
+// after), by index. The test is free of branches: which samples of a noisy
+// trace are maxima cannot be predicted.
+void localMaxima(const double* v, int n, std::vector<int>& at) {
+    at.resize(std::max(0, n));
     int count = 0;
     for (int i = 1; i + 1 < n; ++i) {
         at[count] = i;
@@ -119,26 +121,27 @@ std::vector<ClearPeak> clearPeaks(const ChannelView& view, int first, int last,
     last = std::min(view.n - 1, last);
     if (last - first < 4) return peaks;
     const int numTraces = static_cast<int>(view.channels.size());
-    std::vector<std::vector<double>> y;
+    const int n = last - first + 1;
+    std::vector<std::unique_ptr<double[]>> y;
     double gain = 1.0;
     for (const double* c : view.channels)
         y.push_back(smoothed(c, first, last, search.smoothing, gain));
     std::vector<int> maxima;
     for (int t = 0; t < numTraces; ++t) {
-        const std::vector<double>& v = y[t];
+        const double* v = y[t].get();
         const double minRise = search.minRise * gain * noise[t];
-        localMaxima(v, maxima);
+        localMaxima(v, n, maxima);
         for (int i : maxima) {
             bool largest = true;
             for (int u = 0; search.dominant && u < numTraces && largest; ++u)
                 largest = u == t || y[u][i] <= v[i];
             if (!largest) continue;
-            const double left = valleyBeside(v, i, -1, search.reach);
+            const double left = valleyBeside(v, n, i, -1, search.reach);
             // The rise above the higher valley is at most that above the
             // left one: where that falls short, the right valley is not
             // sought.
             if (!(v[i] - left >= minRise)) continue;
-            const double right = valleyBeside(v, i, 1, search.reach);
+            const double right = valleyBeside(v, n, i, 1, search.reach);
             const double rise = v[i] - std::max(left, right);
             if (rise >= minRise && rise >= 0.3 * (v[i] - std::min(left, right)))
                 peaks.push_back({first + i, t, v[i]});
@@ -203,12 +206,12 @@ PeakWidths peakWidths(const ChannelView& view, const std::vector<ClearPeak>& pea
     const int reach = std::max(3, static_cast<int>(1.5 * spacing));
     const int span = last - first;
     double gain = 1.0;
-    std::vector<std::vector<double>> y;
+    std::vector<std::unique_ptr<double[]>> y;
     for (const double* c : view.channels) y.push_back(smoothed(c, first, last, smoothing, gain));
     std::vector<double> early, late, all;
     for (const ClearPeak& p : peaks) {
         if (p.pos < first || p.pos > last) continue;
-        const double* x = y[p.channel].data();
+        const double* x = y[p.channel].get();
         const int at = p.pos - first;
         const double h = x[at];
         // A flank may wobble by the noise, not by a neighbouring peak.

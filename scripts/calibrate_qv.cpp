@@ -45,6 +45,7 @@ namespace {
 struct Road {
     std::unique_ptr<KwCap> processed;
     std::vector<KwPeak> peaks;
+    std::vector<std::vector<double>> separated;  // inputs.separated points here
     kw::CallInputs inputs;
     double ms = 0.0;
 };
@@ -62,6 +63,8 @@ bool roadOf(const std::string& path, Road& road, std::string& why) {
     road.inputs.windowEnd = result.windowEnd;
     road.inputs.spacing = result.spacing;
     road.inputs.coordinateScale = run.coordinateScale;
+    road.separated = std::move(result.separated);
+    road.inputs.separated = &road.separated;
     road.ms = result.totalMs;
     return true;
 }

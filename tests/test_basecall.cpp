@@ -2,6 +2,7 @@
 // figures, and the files written from the calls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -124,6 +125,27 @@ TEST(BaseCalling, ReadsRunsOfOneLetterAndWeakBasesAndDropsExtraPeaks) {
     ASSERT_EQ(c.bases.size(), seq.size());
     // The weak base is trusted less than its strong neighbours.
     EXPECT_LT(c.bases[weak].qv, c.bases[weak - 2].qv);
+
+    // Bases the sharpening flattened (no peak, nothing left in the processed
+    // channels) that the unsharpened channels still show, each dye at its
+    // own brightness there, are read from those; without them every such
+    // slot gets one letter, the run's rarest dye.
+    const std::string lost = flank(120, 8);
+    const std::vector<size_t> gone = {30, 45, 60, 75, 90};
+    auto isGone = [&](size_t k) { return std::find(gone.begin(), gone.end(), k) != gone.end(); };
+    SynthRun f = makeRun(lost, kNoOffset, [&](size_t k) { return isGone(k) ? 0.0 : 1000.0; });
+    const SynthRun whole = makeRun(lost, kNoOffset, steady);
+    const double gain[4] = {0.05, 0.4, 0.1, 0.2};
+    std::vector<std::vector<double>> separated(4, std::vector<double>(whole.cap.getNumData()));
+    for (int t = 0; t < 4; ++t)
+        for (int s = 0; s < whole.cap.getNumData(); ++s)
+            separated[t][s] = gain[t] * whole.cap(t, s);
+    EXPECT_NE(call(f).sequence(), lost);
+    f.in.separated = &separated;
+    const kw::BaseCalls fc = call(f);
+    EXPECT_EQ(fc.sequence(), lost);
+    ASSERT_EQ(fc.bases.size(), lost.size());
+    for (size_t k : gone) EXPECT_EQ(fc.bases[k].origin, 2);
 }
 
 TEST(BaseCalling, LearnsAndUndoesDyeMobility) {

@@ -64,6 +64,11 @@ struct CallInputs {
     /// were brought to 3 Hz on reading, else 1. Positions in BaseCall are
     /// divided by it. > 0 (other values are taken as 1).
     double coordinateScale = 1.0;
+    /// The run's channels before sharpening (ProcessResult::separated), one
+    /// row per trace code, capillary samples; null or empty when there are
+    /// none. The caller reads the letter of a base no fitted peak shows
+    /// there. Must outlive the call.
+    const std::vector<std::vector<double>>* separated = nullptr;
 };
 
 struct CallOptions {

@@ -105,6 +105,11 @@ struct ProcessResult {
     int numEvents = 0;
     std::vector<KwPeak> peaks;         ///< by ascending locatn, capillary samples
     std::unique_ptr<KwCap> processed;  ///< the conditioned capillary
+    /// The channels C, A, G, T (as processed) with the baseline removed and
+    /// separated, but neither sharpened nor normalised, capillary samples,
+    /// signal units of the input: broad humps the sharpening flattens still
+    /// show here. Empty when the run was not separated.
+    std::vector<std::vector<double>> separated;
     std::vector<StageTime> stages;
     double totalMs = 0.0;            ///< processor time of the whole road, milliseconds
     std::vector<std::string> notes;  ///< what the road could not do as planned

@@ -90,7 +90,8 @@ std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& s
 /// position), the secondary dye and its ratio, and the position on the
 /// uncorrected axis; filled slots still without a letter get the strongest
 /// dye there, or where none shows the run's rarest dye.
-void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap);
+void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap,
+                   const std::vector<std::vector<double>>* separated);
 
 /// Number of error-predicting features of a base.
 constexpr int kNumFeatures = 11;
@@ -111,6 +112,9 @@ int qualityOf(const Features& f);
 /// The processed channel `dye` of cap at a fractional sample, linearly
 /// interpolated; 0 outside the capillary or for a missing trace.
 double channelAt(const KwCap& cap, int dye, double pos);
+
+/// Sample pos (fractional) of x[0..n), linearly interpolated; 0 outside.
+double sampleAt(const double* x, int n, double pos);
 
 /// The working state of one call, for the calibration program: the peaks,
 /// the run's shape and the bases before qualities are given.

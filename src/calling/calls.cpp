@@ -262,7 +262,7 @@ bool callWorking(const KwCap& cap, const std::vector<KwPeak>& fitted, const kw::
     measureRun(w.peaks, in.spacing, w.shape);
     joinSplitPeaks(w.peaks, w.shape);
     w.bases = matchBases(w.peaks, w.shape, w.peakOf);
-    describeBases(w.bases, w.shape, cap);
+    describeBases(w.bases, w.shape, cap, in.separated);
     w.features = baseFeatures(w.bases, w.peakOf, w.peaks, w.shape);
     return true;
 }

@@ -50,6 +50,7 @@ void Road::finish() {
     }
     for (int t = 0; t < numTraces(); ++t) traceOf(*cap, t).zeroDataAtEnds();
     out.processed = std::move(cap);
+    out.separated = std::move(separated);
 }
 
 Road::Road(const Run& r, const ProcessOptions& o, ProcessResult& result)
@@ -158,6 +159,7 @@ CallInputs callInputsOf(const Run& run, const ProcessResult& result) {
     in.windowEnd = result.windowEnd;
     in.spacing = result.spacing;
     in.coordinateScale = run.coordinateScale;
+    in.separated = &result.separated;
     return in;
 }
 

@@ -86,12 +86,38 @@ void measureRun(const std::vector<Peak>& peaks, double spacing, RunShape& shape)
 std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& shape,
                                      std::vector<int>& peakOf);
 
+/// The channels before sharpening (baseline-free and separated), each dye
+/// on the scale of its own bases called on peaks near by (a running median
+/// along the run): dyes differ in brightness and fade at different rates.
+class Unsharpened {
+public:
+    /// channels: one row per dye C, A, G, T, capillary samples (null or
+    /// fewer than four rows: none); bases: the matched bases, whose
+    /// on-peak ones set each dye's scale; shape: the run's mobility.
+    Unsharpened(const std::vector<std::vector<double>>* channels,
+                const std::vector<kw::BaseCall>& bases, const RunShape& shape);
+    /// The dye strongest on its own scale at corrected position c
+    /// (capillary samples), -1 where none reaches a fifth of its typical
+    /// base or there are no channels.
+    int strongest(double c) const;
+
+private:
+    double raw(int dye, double c) const;
+    // Dye at c as a share of its typical base there (1 = typical); 0
+    // without channels or scale.
+    double share(int dye, double c) const;
+    const std::vector<std::vector<double>>* rows = nullptr;
+    const RunShape& shape;
+    std::array<Curve, 4> scale;
+};
+
 /// The channel heights at each base (each dye read at its own, uncorrected
 /// position), the secondary dye and its ratio, and the position on the
 /// uncorrected axis; filled slots still without a letter get the strongest
-/// dye there, or where none shows the run's rarest dye.
+/// dye there, where none shows the strongest of `light`, and where none
+/// shows there either the run's rarest dye.
 void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap,
-                   const std::vector<std::vector<double>>* separated);
+                   const Unsharpened& light);
 
 /// Number of error-predicting features of a base.
 constexpr int kNumFeatures = 11;

@@ -262,7 +262,8 @@ bool callWorking(const KwCap& cap, const std::vector<KwPeak>& fitted, const kw::
     measureRun(w.peaks, in.spacing, w.shape);
     joinSplitPeaks(w.peaks, w.shape);
     w.bases = matchBases(w.peaks, w.shape, w.peakOf);
-    describeBases(w.bases, w.shape, cap, in.separated);
+    const Unsharpened light(in.separated, w.bases, w.shape);
+    describeBases(w.bases, w.shape, cap, light);
     w.features = baseFeatures(w.bases, w.peakOf, w.peaks, w.shape);
     return true;
 }

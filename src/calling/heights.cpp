@@ -45,63 +45,6 @@ int rarestDye(const std::vector<kw::BaseCall>& bases) {
     return count[0] + count[1] + count[2] + count[3] > 0 ? d : -1;
 }
 
-// Bases of one dye either side of the running median that scales the dye
-// along the run.
-constexpr int kScaleHalf = 10;
-// A dye shows on the unsharpened channels where it reaches this fraction of
-// its own typical base there.
-constexpr double kMinUnsharpened = 0.2;
-
-// The channels before sharpening, each dye on the scale of its own bases
-// called on peaks near by: dyes differ in brightness and fade at different
-// rates, so that the strongest dye early may be the weakest late. The
-// sharpening flattens broad humps (a late base, a run of one letter, a base
-// on the flank of a stronger one) that still show here.
-class Unsharpened {
-public:
-    Unsharpened(const std::vector<std::vector<double>>* channels,
-                const std::vector<kw::BaseCall>& bases, const RunShape& shape);
-    /// The dye strongest on its own scale at corrected position c, -1
-    /// where none reaches kMinUnsharpened or there are no channels.
-    int strongest(double c) const;
-
-private:
-    double at(int dye, double c) const {
-        const std::vector<double>& x = (*rows)[dye];
-        return sampleAt(x.data(), static_cast<int>(x.size()), c + shape.mobility[dye].at(c));
-    }
-    const std::vector<std::vector<double>>* rows = nullptr;
-    const RunShape& shape;
-    std::array<Curve, 4> scale;
-};
-
-Unsharpened::Unsharpened(const std::vector<std::vector<double>>* channels,
-                         const std::vector<kw::BaseCall>& bases, const RunShape& s)
-    : shape(s) {
-    if (!channels || channels->size() < 4) return;
-    rows = channels;
-    for (const kw::BaseCall& b : bases) {
-        const int d = dyeOfBase(b.base);
-        if (b.origin != 0 || d < 0) continue;
-        scale[d].x.push_back(b.correctedPosition);
-        scale[d].y.push_back(at(d, b.correctedPosition));
-    }
-    for (Curve& c : scale) c.y = smoothRobust(c.y, kScaleHalf);
-}
-
-int Unsharpened::strongest(double c) const {
-    if (!rows) return -1;
-    int best = -1;
-    double top = kMinUnsharpened;
-    for (int d = 0; d < 4; ++d) {
-        const double unit = scale[d].empty() ? 0.0 : scale[d].at(c);
-        if (!(unit > 0.0)) continue;
-        const double v = at(d, c) / unit;
-        if (v >= top) top = v, best = d;
-    }
-    return best;
-}
-
 // The dye of a slot no fitted peak filled: its strongest dye where one
 // shows on the processed channels; else the strongest on the unsharpened
 // ones; else the run's rarest dye (an empty slot in a run whose dyes are
@@ -117,10 +60,9 @@ int fillDye(const kw::BaseCall& b, double href, double c, const Unsharpened& lig
 }  // namespace
 
 void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap,
-                   const std::vector<std::vector<double>>* separated) {
+                   const Unsharpened& light) {
     static const char kLetters[] = "CAGT";
     const int rarest = rarestDye(bases);
-    const Unsharpened light(separated, bases, shape);
     for (kw::BaseCall& b : bases) {
         const double c = b.correctedPosition;
         for (int d = 0; d < 4; ++d) b.heights[d] = channelAt(cap, d, c + shape.mobility[d].at(c));

@@ -146,6 +146,21 @@ TEST(BaseCalling, ReadsRunsOfOneLetterAndWeakBasesAndDropsExtraPeaks) {
     EXPECT_EQ(fc.sequence(), lost);
     ASSERT_EQ(fc.bases.size(), lost.size());
     for (size_t k : gone) EXPECT_EQ(fc.bases[k].origin, 2);
+
+    // A hump read as three bases of one dye whose last place the
+    // unsharpened channels give to another dye is two bases and that one.
+    const std::string truth = flank(40, 9) + "TAAC" + flank(40, 10);
+    const size_t c3 = truth.find("TAAC") + 3;
+    std::string merged = truth;
+    merged[c3] = 'A';
+    SynthRun h = makeRun(merged, kNoOffset, steady);
+    const SynthRun hw = makeRun(truth, kNoOffset, steady);
+    std::vector<std::vector<double>> hs(4, std::vector<double>(hw.cap.getNumData()));
+    for (int t = 0; t < 4; ++t)
+        for (int s = 0; s < hw.cap.getNumData(); ++s) hs[t][s] = gain[t] * hw.cap(t, s);
+    ASSERT_EQ(call(h).sequence(), merged);
+    h.in.separated = &hs;
+    EXPECT_EQ(call(h).sequence(), truth);
 }
 
 TEST(BaseCalling, LearnsAndUndoesDyeMobility) {

@@ -100,12 +100,12 @@ public:
     /// (capillary samples), -1 where none reaches a fifth of its typical
     /// base or there are no channels.
     int strongest(double c) const;
+    /// Dye (0..3) at c as a share of its typical base there (1 = typical,
+    /// >= 0 mostly); 0 without channels or scale.
+    double share(int dye, double c) const;
 
 private:
     double raw(int dye, double c) const;
-    // Dye at c as a share of its typical base there (1 = typical); 0
-    // without channels or scale.
-    double share(int dye, double c) const;
     const std::vector<std::vector<double>>* rows = nullptr;
     const RunShape& shape;
     std::array<Curve, 4> scale;
@@ -115,7 +115,8 @@ private:
 /// position), the secondary dye and its ratio, and the position on the
 /// uncorrected axis; filled slots still without a letter get the strongest
 /// dye there, where none shows the strongest of `light`, and where none
-/// shows there either the run's rarest dye.
+/// shows there either the run's rarest dye; a base split off a broad hump
+/// takes another dye where `light` shows that one clearly stronger.
 void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap,
                    const Unsharpened& light);
 

@@ -57,6 +57,18 @@ int fillDye(const kw::BaseCall& b, double href, double c, const Unsharpened& lig
     return d >= 0 ? d : rarest;
 }
 
+// A base split off a broad hump by its width whose place the unsharpened
+// channels give to another dye, by this factor on the dyes' own scales,
+// takes that dye: the hump was a base or run of one dye merged with a
+// neighbour of another, whose own hump the sharpening flattened.
+constexpr double kRelabelFactor = 1.5;
+
+int humpBaseDye(int dye, double c, const Unsharpened& light) {
+    const int d = light.strongest(c);
+    return d >= 0 && d != dye && light.share(d, c) >= kRelabelFactor * light.share(dye, c) ? d
+                                                                                           : dye;
+}
+
 }  // namespace
 
 void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap,
@@ -67,6 +79,10 @@ void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, cons
         const double c = b.correctedPosition;
         for (int d = 0; d < 4; ++d) b.heights[d] = channelAt(cap, d, c + shape.mobility[d].at(c));
         int dye = dyeOfBase(b.base);
+        if (b.origin == 1 && dye >= 0) {
+            dye = humpBaseDye(dye, c, light);
+            b.base = kLetters[dye];
+        }
         if (b.origin == 2 && dye < 0) {
             const int fill = fillDye(b, shape.height.at(c), c, light, rarest);
             b.base = fill >= 0 ? kLetters[fill] : 'N';

@@ -104,7 +104,7 @@ private:
     std::vector<std::unique_ptr<KwEvent>> found;
     // The separated, baseline-free channels before sharpening and
     // normalisation (empty when not separated): the scale on which the dyes
-    // are compared.
+    // are compared, handed on to the base caller in ProcessResult::separated.
     std::vector<std::vector<double>> separated;
 };
 

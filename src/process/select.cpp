@@ -84,9 +84,6 @@ void Road::dropMinorDyes() {
 
 void Road::select() {
     dropMinorDyes();
-    // The separated channels served the dyes' comparison alone: base
-    // calling, which follows, runs without their copy.
-    std::vector<std::vector<double>>().swap(separated);
     const double minHeight = kMinRelativeHeight * target;
     out.minPeakHeight = minHeight;
     out.peaks.erase(

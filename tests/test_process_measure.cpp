@@ -78,7 +78,7 @@ TEST(PipelineMeasure, ClearPeaksGiveSpacingAndWidth) {
     EXPECT_EQ(kw::detail::medianSpacing({}, 0, 100), 0.0);
 }
 
-TEST(PipelineMeasure, SignalSpanSkipsBlobAndLowTail) {
+TEST(PipelineMeasure, SignalSpanSkipsBlobAndLowTailKeepsFirstBases) {
     std::vector<kw::detail::ClearPeak> peaks{{50, 0, 5000.0}};  // a lone blob
     for (int p = 300; p <= 3000; p += 14) peaks.push_back({p, 0, 400.0});
     peaks.push_back({3080, 0, 400.0});  // a late peak after a short gap
@@ -89,6 +89,17 @@ TEST(PipelineMeasure, SignalSpanSkipsBlobAndLowTail) {
     EXPECT_EQ(last, 3080);
     EXPECT_FALSE(
         kw::detail::signalSpan({{10, 0, 1.0}, {500, 0, 1.0}}, 14.0, 0.5, 2.0, first, last));
+    // The first bases, taller and standing clear less often, belong to the
+    // train; a wiggle far below it or a peak far above it before them does
+    // not.
+    for (double before : {80.0, 2000.0}) {
+        std::vector<kw::detail::ClearPeak> early{{59, 0, before}};
+        for (int p = 100; p < 1300; p += 41) early.push_back({p, 0, 1200.0});
+        for (int p = 1330; p <= 3000; p += 14) early.push_back({p, 0, 400.0});
+        ASSERT_TRUE(kw::detail::signalSpan(early, 14.0, 60.0, 1600.0, first, last));
+        EXPECT_EQ(first, 100) << before;
+        EXPECT_EQ(last, early.back().pos);
+    }
 }
 
 TEST(PipelineMeasure, SimulatedRunComesBackPeakForPeak) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 
 #include "common/gaussian.h"
@@ -170,29 +171,71 @@ double medianSpacing(const std::vector<ClearPeak>& peaks, int first, int last) {
     return gaps.size() < 5 ? 0.0 : median(std::move(gaps));
 }
 
+namespace {
+
+// Before its dense part the train of bases takes in gaps of up to kGapRatio
+// times its median gap between clear peaks, and peaks within kTallRatio of
+// its median height (either way); a blob stands more than kTallRatio above.
+constexpr double kGapRatio = 3.0;
+constexpr double kTallRatio = 4.0;
+
+// Median height of peaks from..to.
+double trainHeight(const std::vector<const ClearPeak*>& kept, int from, int to) {
+    std::vector<double> heights;
+    for (int k = from; k <= to; ++k) heights.push_back(kept[k]->height);
+    return median(std::move(heights));
+}
+
+// Index of the first (forward) or last (backward) peak around which at
+// least kDense peaks lie within reach on its inner side; -1 for none.
+int denseEnd(const std::vector<const ClearPeak*>& kept, double reach, bool forward) {
+    constexpr int kDense = 8;
+    const int n = static_cast<int>(kept.size());
+    for (int k = 0, j = 0; k < n; ++k) {  // j: first peak beyond reach on the inner side
+        const int at = forward ? k : n - 1 - k;
+        while (j < n && std::abs(kept[forward ? j : n - 1 - j]->pos - kept[at]->pos) <= reach) ++j;
+        if (j - k >= kDense) return at;
+    }
+    return -1;
+}
+
+// Median distance between consecutive peaks from..to.
+double medianGap(const std::vector<const ClearPeak*>& kept, int from, int to) {
+    std::vector<double> gaps;
+    for (int k = from; k < to; ++k) gaps.push_back(kept[k + 1]->pos - kept[k]->pos);
+    return median(std::move(gaps));
+}
+
+}  // namespace
+
 bool signalSpan(const std::vector<ClearPeak>& peaks, double spacing, double minHeight,
                 double maxHeight, int& first, int& last) {
-    constexpr int kDense = 8;
     const double reach = 20.0 * spacing;
     std::vector<const ClearPeak*> kept;
     for (const ClearPeak& p : peaks)
         if (p.height >= minHeight) kept.push_back(&p);
     const int n = static_cast<int>(kept.size());
-    int k = 0;
-    for (int j = 0; k < n; ++k) {  // j: first peak beyond reach after k
-        while (j < n && kept[j]->pos - kept[k]->pos <= reach) ++j;
-        if (j - k >= kDense) break;
-    }
-    while (k < n && kept[k]->height > maxHeight) ++k;  // a blob does not start the bases
+    int k = denseEnd(kept, reach, true);
+    const int m = denseEnd(kept, reach, false);
+    if (k < 0) return false;
+    // The train's own height sets what belongs to it: a blob stands far
+    // above it (and above maxHeight), and the first bases keep within
+    // kTallRatio of it. Those stand tall and sharp, so on the summed
+    // channels their neighbours merge and fewer of them stand clear than
+    // further on: the train reaches back over gaps of up to kGapRatio of its
+    // usual ones. The dead time before the first base is a wider gap.
+    const double height = trainHeight(kept, k, m);
+    const double tall = std::max(maxHeight, kTallRatio * height);
+    while (k < n && kept[k]->height > tall) ++k;  // a blob does not start the bases
     if (k == n) return false;
+    const double gap = kGapRatio * medianGap(kept, k, m);
+    auto joins = [&](int j) {
+        return kept[j + 1]->pos - kept[j]->pos <= gap && kept[j]->height <= kTallRatio * height &&
+               kept[j]->height >= height / kTallRatio;
+    };
+    while (k > 0 && joins(k - 1)) --k;
     first = kept[k]->pos;
-    for (int m = n - 1, j = n - 1; m >= 0; --m) {  // j: last peak beyond reach before m
-        while (j >= 0 && kept[m]->pos - kept[j]->pos <= reach) --j;
-        if (m - j >= kDense) {
-            last = kept[m]->pos;
-            break;
-        }
-    }
+    last = kept[std::max(k, m)]->pos;
     return true;
 }
 

@@ -54,12 +54,17 @@ double medianHeight(const std::vector<ClearPeak>& peaks);
 /// found.
 double medianSpacing(const std::vector<ClearPeak>& peaks, int first, int last);
 
-/// The stretch of the run that holds the bases: from the first to the last
-/// clear peak at least minHeight high around which such peaks are dense (at
-/// least 8 within 20 spacings on its inner side), peaks above maxHeight at
-/// its start left out. A blob far above the bases, a stretch of low wiggles
-/// or a short gap does not move the ends. False when no peak is in a dense
-/// stretch.
+/// The stretch of the run that holds the bases, on clear peaks at least
+/// minHeight high (signal units, >= 0; spacing: the rough base spacing,
+/// samples, > 0): from the first to the last such peak around which they
+/// are dense (at least 8 within 20 spacings on its inner side), peaks at its
+/// start above both maxHeight (signal units) and 4 times the train's median
+/// height left out. The start then reaches back over the peaks before it
+/// that come at most 3 times the train's median gap apart and within 4 times
+/// its median height either way: the first bases, of which fewer stand
+/// clear on the summed channels. A blob far above the bases, a stretch of
+/// low wiggles or a short gap does not move the ends. False when no peak is
+/// in a dense stretch.
 bool signalSpan(const std::vector<ClearPeak>& peaks, double spacing, double minHeight,
                 double maxHeight, int& first, int& last);
 

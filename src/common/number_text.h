@@ -29,6 +29,14 @@ inline void putPair(char*& first, uint64_t n) {
     std::memcpy(first, kDigitPairs + 2 * n, 2);
 }
 
+// Writes 0 with `decimals` decimals (0..9) at p; returns the end.
+inline char* writeZero(char* p, int decimals) {
+    static constexpr char kZero[] = "0.000000000";
+    const int n = decimals == 0 ? 1 : decimals + 2;
+    std::memcpy(p, kZero, static_cast<std::size_t>(n));
+    return p + n;
+}
+
 // The usual case of writeFixed: |v| x 10^decimals below 2^40 and not near
 // a rounding tie. The product rounded to double then lies within 2^-14 of
 // the exact product, so unless its fraction is within 2^-13 of one half
@@ -36,20 +44,19 @@ inline void putPair(char*& first, uint64_t n) {
 // Returns the end of the text written to buf (at most 24 characters), or
 // nullptr when the exact conversion must decide.
 inline char* fixedFast(char* buf, double v, int decimals) {
+    char* p = buf;
+    if (v == 0.0) {  // the commonest sample outside a signal window
+        if (std::signbit(v)) *p++ = '-';
+        return writeZero(p, decimals);
+    }
     const double scaled = std::fabs(v) * kPowersOf10[decimals];
     if (!(scaled < 0x1p40)) return nullptr;  // also NaN
     uint64_t digits = static_cast<uint64_t>(scaled);
     const double fraction = scaled - static_cast<double>(digits);
     if (std::fabs(fraction - 0.5) <= 0x1p-13) return nullptr;
     digits += fraction > 0.5 ? 1 : 0;
-    char* p = buf;
     if (std::signbit(v)) *p++ = '-';
-    if (digits == 0) {  // the commonest sample outside a signal window
-        static constexpr char kZero[] = "0.000000000";
-        const int n = decimals == 0 ? 1 : decimals + 2;
-        std::memcpy(p, kZero, static_cast<std::size_t>(n));
-        return p + n;
-    }
+    if (digits == 0) return writeZero(p, decimals);  // rounds to zero
     // The digits from the last, two at a time where they can: the decimals,
     // the point, the whole part (at least one digit).
     char text[24];

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -86,13 +85,7 @@ std::string exportText(const KwCap& cap) {
     for (int s = 0; s < n; ++s) {
         char* p = line.data();
         for (const KwTrace* tr : traces) {
-            const double v = s < tr->getNumData() ? (*tr)[s] : 0.0;
-            if (v == 0.0 && !std::signbit(v)) {  // the zeros outside the signal window
-                std::memcpy(p, "0.000000 ", 9);
-                p += 9;
-                continue;
-            }
-            p = kwtext::writeFixed(p, v, 6);
+            p = kwtext::writeFixed(p, s < tr->getNumData() ? (*tr)[s] : 0.0, 6);
             *p++ = ' ';
         }
         *p++ = '\n';

@@ -39,6 +39,12 @@ inline int dyeOfBase(char base) {
     }
 }
 
+/// Letter C, A, G, T of trace code 0..3 (the caller never asks for others).
+inline char baseOfDye(int dye) {
+    static constexpr char kLetters[] = "CAGT";
+    return kLetters[dye];
+}
+
 /// A smooth function along the run: values at ascending knots, linear in
 /// between and constant beyond the ends.
 struct Curve {

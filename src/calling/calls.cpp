@@ -62,7 +62,6 @@ constexpr double kFillPeakReach = 0.8;
 
 void letterFillsFromPeaks(const std::vector<Peak>& peaks, const RunShape& shape,
                           std::vector<kw::BaseCall>& bases) {
-    static const char kLetters[] = "CAGT";
     size_t first = 0;
     for (kw::BaseCall& b : bases) {
         if (b.origin != 2) continue;
@@ -72,7 +71,7 @@ void letterFillsFromPeaks(const std::vector<Peak>& peaks, const RunShape& shape,
         for (size_t i = first; i < peaks.size() && peaks[i].corr <= c + reach; ++i)
             if (!peaks[i].called && (!tallest || peaks[i].height > tallest->height))
                 tallest = &peaks[i];
-        if (tallest) b.base = kLetters[tallest->dye];
+        if (tallest) b.base = baseOfDye(tallest->dye);
     }
 }
 
@@ -148,7 +147,6 @@ std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& s
 
     std::vector<kw::BaseCall> bases;
     peakOf.clear();
-    static const char kLetters[] = "CAGT";
     for (size_t k = 0; k < chain.size(); ++k) {
         const Option& o = options[chain[k]];
         Peak& p = peaks[o.peak];
@@ -168,7 +166,7 @@ std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& s
         p.called = true;
         for (int b = 0; b < o.bases; ++b) {
             kw::BaseCall call;
-            call.base = kLetters[p.dye];
+            call.base = baseOfDye(p.dye);
             call.correctedPosition = p.corr + (b - 0.5 * (o.bases - 1)) * spacingAt[o.peak];
             call.position = o.bases == 1 ? p.pos : call.correctedPosition;
             call.origin = o.bases == 1 ? 0 : 1;

@@ -73,7 +73,6 @@ int humpBaseDye(int dye, double c, const Unsharpened& light) {
 
 void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap,
                    const Unsharpened& light) {
-    static const char kLetters[] = "CAGT";
     const int rarest = rarestDye(bases);
     for (kw::BaseCall& b : bases) {
         const double c = b.correctedPosition;
@@ -81,11 +80,11 @@ void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, cons
         int dye = dyeOfBase(b.base);
         if (b.origin == 1 && dye >= 0) {
             dye = humpBaseDye(dye, c, light);
-            b.base = kLetters[dye];
+            b.base = baseOfDye(dye);
         }
         if (b.origin == 2 && dye < 0) {
             const int fill = fillDye(b, shape.height.at(c), c, light, rarest);
-            b.base = fill >= 0 ? kLetters[fill] : 'N';
+            b.base = fill >= 0 ? baseOfDye(fill) : 'N';
             dye = fill >= 0 ? fill : strongestOf(b.heights);
         }
         if (b.origin != 0) b.position = c + shape.mobility[dye].at(c);
@@ -94,7 +93,7 @@ void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, cons
             if (d != dye && (second < 0 || b.heights[d] > b.heights[second])) second = d;
         const double primary = b.heights[dye];
         if (second >= 0 && b.heights[second] > 0.0) {
-            b.secondary = kLetters[second];
+            b.secondary = baseOfDye(second);
             b.secondaryRatio = primary > 0.0 ? b.heights[second] / primary : 1.0;
         } else {
             b.secondary = 'N';

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <utility>
 
+#include "common/gaussian.h"
 #include "fragments/fragments_internal.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/events.h"
@@ -29,6 +30,9 @@ constexpr double kFlatTopMin = 1000.0;
 constexpr double kFlatTopShare = 0.002;
 // Expected half-height width of a fragment peak, scans.
 constexpr double kPeakWidth = 8.0;
+// Width at half height per unit sigma as the tables have always been
+// written: 2 sqrt(2 ln 2) to four decimals.
+constexpr double kFwhmFactor = 2.3548;
 // Events with more humps than this are read hump by hump: a joint fit of a
 // dense ladder costs quadratically and gains nothing for separated humps.
 constexpr int kMaxFitHumps = 8;
@@ -71,7 +75,7 @@ void gaussianThroughApex(const double* x, int n, int apex, double& centre, doubl
                          double& sigma) {
     centre = apex;
     height = x[apex];
-    sigma = kPeakWidth / 2.3548;
+    sigma = kPeakWidth / kFwhmFactor;
     if (apex < 1 || apex + 1 >= n || x[apex - 1] <= 0.0 || x[apex + 1] <= 0.0 || x[apex] <= 0.0)
         return;
     const double a = std::log(x[apex - 1]), b = std::log(x[apex]), c = std::log(x[apex + 1]);
@@ -153,18 +157,27 @@ double topOfPeak(const double* x, int n, double centre) {
     return top;
 }
 
+// A peak as listed, unsized: its centre and height, and the width of its
+// Gaussian; the area is the fitted one, or the Gaussian's when none was
+// fitted (area <= 0).
+FragmentPeak listedPeak(int dye, double centre, double height, double sigma, double area) {
+    FragmentPeak p;
+    p.dye = dye;
+    p.scan = centre;
+    p.height = height;
+    p.fwhm = kFwhmFactor * sigma;
+    p.area = area > 0.0 ? area : height * sigma * kw::detail::kRootTwoPi;
+    p.sizeBp = std::nan("");
+    return p;
+}
+
 void addPeak(const KwTrace& tr, int dye, double fittedCentre, double sigma, double area,
              double minHeight, std::vector<FragmentPeak>& out) {
     const int n = tr.getNumData();
     if (!(fittedCentre >= 0.0) || !(fittedCentre <= n - 1) || !(sigma > 0.0)) return;
     const double centre = topOfPeak(tr.getData(), n, fittedCentre);
-    FragmentPeak p;
-    p.dye = dye;
-    p.scan = centre;
-    p.height = apexHeight(tr.getData(), n, centre);
-    p.fwhm = 2.3548 * sigma;
-    p.area = area > 0.0 ? area : p.height * sigma * 2.5066283;
-    p.sizeBp = std::nan("");
+    const FragmentPeak p =
+        listedPeak(dye, centre, apexHeight(tr.getData(), n, centre), sigma, area);
     if (p.height >= minHeight) out.push_back(p);
 }
 
@@ -281,15 +294,9 @@ void addMissedTops(const KwTrace& tr, int dye, double onset, double noise,
         gaussianThroughApex(x, n, i, centre, height, sigma);
         const auto next = std::lower_bound(found.begin(), found.end(), centre - kDuplicateScans);
         if (next != found.end() && *next < centre + kDuplicateScans) continue;
-        const double drop = dropFromTop(x, n, i, prominenceReach(2.3548 * sigma));
+        FragmentPeak p = listedPeak(dye, centre, x[i], sigma, 0.0);
+        const double drop = dropFromTop(x, n, i, prominenceReach(p.fwhm));
         if (drop < kProminenceNoise * noise) continue;
-        FragmentPeak p;
-        p.dye = dye;
-        p.scan = centre;
-        p.height = x[i];
-        p.fwhm = 2.3548 * sigma;
-        p.area = x[i] * sigma * 2.5066283;
-        p.sizeBp = std::nan("");
         if (drop < kProminenceShare * x[i]) p.flags |= kFlagShoulder;
         tops.push_back(p);
     }

@@ -1,6 +1,7 @@
 // The fragment road's results as text tables, and the names of its enums.
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <string>
 
 #include "fragments/fragments_internal.h"
@@ -76,7 +77,7 @@ std::string fragmentFlagNames(unsigned flags) {
     static const char* const kNames[] = {"saturated", "pullup",  "primer",  "outside",
                                          "spike",     "stutter", "shoulder"};
     std::string s;
-    for (unsigned b = 0; b < 7; ++b)
+    for (unsigned b = 0; b < std::size(kNames); ++b)
         if ((flags & (1u << b)) != 0) s += (s.empty() ? "" : ",") + std::string(kNames[b]);
     return s;
 }

@@ -7,6 +7,7 @@
 // makes the merged train of strong peaks most evenly spaced.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "calling/calling.h"
 
@@ -41,55 +42,102 @@ inline double gapCost(double gap, double s) {
     return std::min((u - k) * (u - k), 0.25);
 }
 
-// How unevenly the merged train of `fixed` (ascending) and `moving` shifted
-// by -shift (ascending) is spaced: the sum of its gaps' costs. Both stay
-// sorted under the shift, so they are merged rather than sorted.
-double unevenness(const std::vector<double>& fixed, const std::vector<double>& moving, double shift,
-                  double s) {
-    size_t i = 0, j = 0;
-    double cost = 0.0, previous = 0.0;
-    bool first = true;
-    while (i < fixed.size() || j < moving.size()) {
-        double pos;
-        if (j >= moving.size() || (i < fixed.size() && fixed[i] < moving[j] - shift))
-            pos = fixed[i++];
-        else
-            pos = moving[j++] - shift;
-        if (!first) cost += gapCost(pos - previous, s);
-        first = false;
-        previous = pos;
+// A train held where it is while one dye's shift is searched: its positions
+// (ascending) and the cost of the gap after each, which a trial shift that
+// puts no peak of the searched dye inside that gap leaves as it is.
+struct FixedTrain {
+    std::vector<double> pos;
+    std::vector<double> gapAfter;  // cost of the gap pos[i] .. pos[i + 1]
+    std::vector<double> merged;    // room for merging in another train
+};
+
+// A set of dyes, one bit per trace code.
+constexpr unsigned kAllDyes = 0xf;
+constexpr unsigned dyeBit(int d) {
+    return 1u << d;
+}
+
+// Merges `train` shifted by -shift (both ascending) into `into`.
+void mergeShifted(const std::vector<double>& train, double shift, std::vector<double>& into,
+                  std::vector<double>& merged) {
+    merged.resize(into.size() + train.size());
+    auto out = merged.begin();
+    auto next = into.cbegin();
+    for (double t : train) {
+        const double p = t - shift;
+        for (; next != into.cend() && *next < p; ++next) *out++ = *next;
+        *out++ = p;
     }
+    std::copy(next, into.cend(), out);
+    into.swap(merged);
+}
+
+// Holds the dyes of `dyes` fixed at their shifts: their trains merged.
+void holdFixed(const DyeTrains& trains, const double shift[4], unsigned dyes, double s,
+               FixedTrain& fixed) {
+    std::vector<double>& pos = fixed.pos;
+    pos.clear();
+    for (int o = 0; o < 4; ++o)
+        if (dyes & dyeBit(o)) mergeShifted(trains[o], shift[o], pos, fixed.merged);
+    fixed.gapAfter.resize(pos.empty() ? 0 : pos.size() - 1);
+    for (size_t i = 0; i + 1 < pos.size(); ++i) fixed.gapAfter[i] = gapCost(pos[i + 1] - pos[i], s);
+}
+
+constexpr double kNoLimit = std::numeric_limits<double>::infinity();
+
+// How unevenly the merged train of `fixed` and `moving` shifted by -shift
+// (ascending) is spaced: the sum of its gaps' costs, in train order. Both
+// stay sorted under the shift, so they are merged rather than sorted. The
+// sum only grows, so once it reaches `limit` (a cost the search would not
+// take) the part summed so far is returned.
+double unevenness(const FixedTrain& fixed, const std::vector<double>& moving, double shift,
+                  double s, double limit) {
+    const std::vector<double>& f = fixed.pos;
+    size_t i = 0;
+    double cost = 0.0, previous = 0.0;
+    bool started = false;
+    // The fixed peaks before `until` join the train.
+    auto takeFixed = [&](double until) {
+        if (i == f.size() || !(f[i] < until)) return;
+        if (started) cost += gapCost(f[i] - previous, s);
+        for (++i; i < f.size() && f[i] < until; ++i) cost += fixed.gapAfter[i - 1];
+        previous = f[i - 1];
+        started = true;
+    };
+    for (double m : moving) {
+        const double p = m - shift;
+        takeFixed(p);
+        if (started) cost += gapCost(p - previous, s);
+        if (cost >= limit) return cost;
+        previous = p;
+        started = true;
+    }
+    takeFixed(kNoLimit);
     return cost;
 }
 
 // The best shift of dye d on a grid of `step` spacings within `reach`
 // spacings of its current shift, the other dyes held where they are.
 void searchDye(const DyeTrains& trains, double s, double shift[4], int d, double reach, double step,
-               std::vector<double>& fixed) {
-    fixed.clear();
-    for (int o = 0; o < 4; ++o)
-        if (o != d)
-            for (double p : trains[o]) fixed.push_back(p - shift[o]);
-    std::sort(fixed.begin(), fixed.end());
+               FixedTrain& fixed) {
+    holdFixed(trains, shift, kAllDyes & ~dyeBit(d), s, fixed);
     const double centre = shift[d];
-    double best = unevenness(fixed, trains[d], centre, s), bestShift = centre;
+    double best = unevenness(fixed, trains[d], centre, s, kNoLimit), bestShift = centre;
     for (double k = -reach; k <= reach + 1e-9; k += step) {
         const double trial = centre + k * s;
         if (std::fabs(trial) > kMaxShift * s) continue;
-        const double c = unevenness(fixed, trains[d], trial, s);
+        const double c = unevenness(fixed, trains[d], trial, s, best - 1e-9);
         if (c < best - 1e-9) best = c, bestShift = trial;
     }
     shift[d] = bestShift;
 }
 
-// The unevenness of the whole merged train with every dye at its shift.
-double totalUnevenness(const DyeTrains& trains, double s, const double shift[4],
-                       std::vector<double>& fixed) {
-    fixed.clear();
-    for (int o = 1; o < 4; ++o)
-        for (double p : trains[o]) fixed.push_back(p - shift[o]);
-    std::sort(fixed.begin(), fixed.end());
-    return unevenness(fixed, trains[0], shift[0], s);
+// The unevenness of the whole merged train with every dye at its shift
+// (summed up to `limit`, as unevenness does).
+double totalUnevenness(const DyeTrains& trains, double s, const double shift[4], FixedTrain& fixed,
+                       double limit = kNoLimit) {
+    holdFixed(trains, shift, kAllDyes & ~dyeBit(0), s, fixed);
+    return unevenness(fixed, trains[0], shift[0], s, limit);
 }
 
 // The first window's shifts, found without a start to descend from: each
@@ -97,12 +145,13 @@ double totalUnevenness(const DyeTrains& trains, double s, const double shift[4],
 // (which leaves the slots of the other dyes empty, so only the fraction of
 // a spacing shows); then the whole spacings, from the merged train of all
 // four, where a dye put a spacing off lands on its neighbours' places.
-void firstShifts(const DyeTrains& trains, double s, double shift[4], std::vector<double>& fixed) {
-    shift[0] = 0.0;
+void firstShifts(const DyeTrains& trains, double s, double shift[4], FixedTrain& fixed) {
+    std::fill(shift, shift + 4, 0.0);
+    holdFixed(trains, shift, dyeBit(0), s, fixed);
     for (int d = 1; d < 4; ++d) {
         double best = 1e300;
         for (double k = -0.5; k < 0.5; k += 2.0 * kShiftStep) {
-            const double c = unevenness(trains[0], trains[d], k * s, s);
+            const double c = unevenness(fixed, trains[d], k * s, s, best);
             if (c < best) best = c, shift[d] = k * s;
         }
     }
@@ -116,7 +165,7 @@ void firstShifts(const DyeTrains& trains, double s, double shift[4], std::vector
         bool bounded = true;
         for (double& t : trial) bounded = bounded && std::fabs(t -= mean) <= kMaxShift * s;
         if (!bounded) continue;
-        const double c = totalUnevenness(trains, s, trial, fixed);
+        const double c = totalUnevenness(trains, s, trial, fixed, best);
         if (c < best) best = c, std::copy(trial, trial + 4, shift);
     }
 }
@@ -131,8 +180,7 @@ constexpr double kClearlyMoreEven = 0.8;
 // descends with full reach from no shift and from firstShifts' guess and
 // keeps the latter only when clearly more even; every later window makes
 // one coarse pass around the window before's shifts. Then a fine pass.
-void fitWindow(const DyeTrains& trains, double s, bool first, double shift[4],
-               std::vector<double>& fixed) {
+void fitWindow(const DyeTrains& trains, double s, bool first, double shift[4], FixedTrain& fixed) {
     auto descend = [&](double at[4], double reach, int rounds) {
         for (int round = 0; round < rounds; ++round)
             for (int d = 0; d < 4; ++d) searchDye(trains, s, at, d, reach, 2.0 * kShiftStep, fixed);
@@ -158,8 +206,9 @@ void fitWindow(const DyeTrains& trains, double s, bool first, double shift[4],
 
 void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape) {
     for (Curve& c : shape.mobility) c = Curve();
-    std::vector<double> xs, scratch, fixed;
+    std::vector<double> xs, scratch;
     std::array<std::vector<double>, 4> ys;
+    FixedTrain fixed;
     DyeTrains trains;
     double shift[4] = {0.0, 0.0, 0.0, 0.0};
     size_t first = 0;

@@ -5,6 +5,7 @@
 // every decision of the caller is taken against these local values.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "calling/calling.h"
 
@@ -48,8 +49,10 @@ constexpr double kStrongFraction = 0.25;
 
 // How badly the gaps fit whole multiples of spacing s: each gap's squared
 // distance from its nearest multiple (at least one), per spacing it spans,
-// capped so that a stray peak costs a bounded amount.
-double latticeCost(const std::vector<double>& gaps, double s) {
+// capped so that a stray peak costs a bounded amount. The sum only grows,
+// so once it reaches `limit` (a cost the search would not take) the part
+// summed so far is returned.
+double latticeCost(const std::vector<double>& gaps, double s, double limit) {
     const double inverse = 1.0 / s;
     double cost = 0.0;
     for (double g : gaps) {
@@ -57,6 +60,7 @@ double latticeCost(const std::vector<double>& gaps, double s) {
         const int k = std::max(1, static_cast<int>(u + 0.5));
         const double d = u - k;
         cost += std::min(0.09 * k, d * d) / k;
+        if (cost >= limit) break;
     }
     return cost;
 }
@@ -68,9 +72,10 @@ double latticeCost(const std::vector<double>& gaps, double s) {
 // gaps of the kept ones to drag a median up. A coarse grid, then a fine
 // one around its best.
 double latticeSpacing(const std::vector<double>& gaps, double expected) {
-    double best = expected, bestCost = latticeCost(gaps, expected);
+    double best = expected,
+           bestCost = latticeCost(gaps, expected, std::numeric_limits<double>::infinity());
     auto tryFactor = [&](double f) {
-        const double c = latticeCost(gaps, f * expected);
+        const double c = latticeCost(gaps, f * expected, bestCost);
         if (c < bestCost) bestCost = c, best = f * expected;
     };
     for (double f = 0.75; f <= 1.3 + 1e-9; f += 0.01) tryFactor(f);

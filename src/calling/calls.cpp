@@ -122,14 +122,18 @@ std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& s
             const double left = leftEdge(to);
             for (int i = j - 1; i >= 0 && j - i <= kMaxCandidates; --i) {
                 if (peaks[j].corr - peaks[i].corr > kMaxJump * spacingAt[j] && i < j - 1) break;
+                const double skipped = skipBefore[j] - skipBefore[i + 1];
                 for (int oi = firstOption[i]; oi < firstOption[i + 1]; ++oi) {
                     const Option& from = options[oi];
+                    // A gap costs nothing or more: a train that does not beat
+                    // the best without its gap cannot with it.
+                    if (from.cost + skipped + own >= to.cost) continue;
                     int slots = 0;
                     const double g = left - rightEdge(from);
                     const double c = from.cost +
                                      gapCost(g, 0.5 * (spacingAt[i] + spacingAt[j]),
                                              peaks[i].dye == peaks[j].dye, slots) +
-                                     (skipBefore[j] - skipBefore[i + 1]) + own;
+                                     skipped + own;
                     if (c < to.cost) to.cost = c, to.previous = oi;
                 }
             }

@@ -114,7 +114,9 @@ std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& s
         return std::min(below, above);
     };
 
-    for (int j = 0; j < n; ++j)
+    // The lowest cost of a train ending on any of the peaks up to each one.
+    std::vector<double> cheapestUpTo(n);
+    for (int j = 0; j < n; ++j) {
         for (int oj = firstOption[j]; oj < firstOption[j + 1]; ++oj) {
             Option& to = options[oj];
             const double own = to.cost - kReward * to.bases;
@@ -122,11 +124,14 @@ std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& s
             const double left = leftEdge(to);
             for (int i = j - 1; i >= 0 && j - i <= kMaxCandidates; --i) {
                 if (peaks[j].corr - peaks[i].corr > kMaxJump * spacingAt[j] && i < j - 1) break;
+                // Gaps and skipped peaks cost nothing or more, and trains
+                // ending further back skip more: once the cheapest of them
+                // cannot beat the best with this peak's skips alone, none can.
                 const double skipped = skipBefore[j] - skipBefore[i + 1];
+                if (cheapestUpTo[i] + skipped + own >= to.cost) break;
                 for (int oi = firstOption[i]; oi < firstOption[i + 1]; ++oi) {
                     const Option& from = options[oi];
-                    // A gap costs nothing or more: a train that does not beat
-                    // the best without its gap cannot with it.
+                    // Likewise for this train before its gap is costed.
                     if (from.cost + skipped + own >= to.cost) continue;
                     int slots = 0;
                     const double g = left - rightEdge(from);
@@ -138,6 +143,10 @@ std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& s
                 }
             }
         }
+        cheapestUpTo[j] = j > 0 ? cheapestUpTo[j - 1] : std::numeric_limits<double>::infinity();
+        for (int oj = firstOption[j]; oj < firstOption[j + 1]; ++oj)
+            cheapestUpTo[j] = std::min(cheapestUpTo[j], options[oj].cost);
+    }
 
     int best = -1;
     double bestCost = std::numeric_limits<double>::infinity();

@@ -22,10 +22,18 @@ double Curve::at(double pos) const {
 
 std::vector<double> smoothRobust(const std::vector<double>& y, int half) {
     const int n = static_cast<int>(y.size());
+    // The window y[from, to) is kept sorted as it slides: the value entering
+    // is inserted, the one leaving erased.
     std::vector<double> med(y.size()), window;
+    int from = 0, to = 0;
     for (int i = 0; i < n; ++i) {
-        window.assign(y.begin() + std::max(0, i - half), y.begin() + std::min(n, i + half + 1));
-        med[i] = medianOf(window);
+        for (; to < std::min(n, i + half + 1); ++to)
+            window.insert(std::upper_bound(window.begin(), window.end(), y[to]), y[to]);
+        for (; from < std::max(0, i - half); ++from) {
+            const auto leaving = std::lower_bound(window.begin(), window.end(), y[from]);
+            if (leaving != window.end()) window.erase(leaving);
+        }
+        med[i] = window[kw::detail::nearestRank(window.size(), 0.5)];
     }
     std::vector<double> out(y.size());
     for (int i = 0; i < n; ++i) {

@@ -70,13 +70,18 @@ inline double medianOfMagnitudes(std::vector<double> v) {
     return v[rank];
 }
 
-/// The element of rank round(q x (size - 1)) (q in 0..1), found in place:
-/// v is reordered, no copy is made, for callers that keep a scratch buffer
-/// in a loop. 0 for an empty v.
+/// The rank round(q x (size - 1)) of the nearest-rank q-quantile (q in
+/// 0..1) among size > 0 values.
+inline std::size_t nearestRank(std::size_t size, double q) {
+    return std::min(size - 1, static_cast<std::size_t>(q * (size - 1) + 0.5));
+}
+
+/// The element of rank nearestRank(size, q), found in place: v is
+/// reordered, no copy is made, for callers that keep a scratch buffer in a
+/// loop. 0 for an empty v.
 inline double nearestRankQuantile(std::vector<double>& v, double q) {
     if (v.empty()) return 0.0;
-    const std::size_t k =
-        std::min(v.size() - 1, static_cast<std::size_t>(q * (v.size() - 1) + 0.5));
+    const std::size_t k = nearestRank(v.size(), q);
     std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
     return v[k];
 }

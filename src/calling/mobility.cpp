@@ -43,8 +43,9 @@ inline double gapCost(double gap, double s) {
 }
 
 // A train held where it is while one dye's shift is searched: its positions
-// (ascending) and the cost of the gap after each, which a trial shift that
-// puts no peak of the searched dye inside that gap leaves as it is.
+// (ascending, then +infinity, which ends every walk along it) and the cost
+// of the gap after each, which a trial shift that puts no peak of the
+// searched dye inside that gap leaves as it is.
 struct FixedTrain {
     std::vector<double> pos;
     std::vector<double> gapAfter;  // cost of the gap pos[i] .. pos[i + 1]
@@ -81,6 +82,7 @@ void holdFixed(const DyeTrains& trains, const double shift[4], unsigned dyes, do
         if (dyes & dyeBit(o)) mergeShifted(trains[o], shift[o], pos, fixed.merged);
     fixed.gapAfter.resize(pos.empty() ? 0 : pos.size() - 1);
     for (size_t i = 0; i + 1 < pos.size(); ++i) fixed.gapAfter[i] = gapCost(pos[i + 1] - pos[i], s);
+    pos.push_back(std::numeric_limits<double>::infinity());
 }
 
 constexpr double kNoLimit = std::numeric_limits<double>::infinity();
@@ -98,9 +100,9 @@ double unevenness(const FixedTrain& fixed, const std::vector<double>& moving, do
     bool started = false;
     // The fixed peaks before `until` join the train.
     auto takeFixed = [&](double until) {
-        if (i == f.size() || !(f[i] < until)) return;
+        if (!(f[i] < until)) return;
         if (started) cost += gapCost(f[i] - previous, s);
-        for (++i; i < f.size() && f[i] < until; ++i) cost += fixed.gapAfter[i - 1];
+        for (++i; f[i] < until; ++i) cost += fixed.gapAfter[i - 1];
         previous = f[i - 1];
         started = true;
     };

@@ -267,10 +267,17 @@ bool callWorking(const KwCap& cap, const std::vector<KwPeak>& fitted, const kw::
         return note = "no usable base spacing", false;
     w.peaks = usablePeaks(fitted, in);
     if (w.peaks.size() < kMinPeaks) return note = "too few peaks to call bases", false;
-    sortBy(w.peaks, &Peak::pos);
-    learnMobility(w.peaks, in.spacing, w.shape);
-    sortBy(w.peaks, &Peak::corr);
-    measureRun(w.peaks, in.spacing, w.shape);
+    // The first offsets are learned against the run's mean spacing, which
+    // towards the ends of a run can be a third off the local one: uneven
+    // gaps then pass for mobility. Learned again against the local spacing
+    // measured on the first corrections, they leave the train even where
+    // the bases are, and the spacing measured on them follows.
+    for (int round = 0; round < 2; ++round) {
+        sortBy(w.peaks, &Peak::pos);
+        learnMobility(w.peaks, in.spacing, w.shape);
+        sortBy(w.peaks, &Peak::corr);
+        measureRun(w.peaks, in.spacing, w.shape);
+    }
     joinSplitPeaks(w.peaks, w.shape);
     w.bases = matchBases(w.peaks, w.shape, w.peakOf);
     const Unsharpened light(in.separated, w.bases, w.shape);

@@ -207,6 +207,11 @@ void fitWindow(const DyeTrains& trains, double s, bool first, double shift[4], F
 }  // namespace
 
 void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape) {
+    // A second round starts each window from the first round's offsets:
+    // the local spacing changes how even a train looks, not which whole
+    // spacings the dyes lie apart.
+    const std::array<Curve, 4> before = shape.mobility;
+    const bool refine = !before[0].empty();
     for (Curve& c : shape.mobility) c = Curve();
     std::vector<double> xs, scratch;
     std::array<std::vector<double>, 4> ys;
@@ -229,7 +234,9 @@ void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape) {
         size_t fewest = trains[0].size();
         for (const std::vector<double>& t : trains) fewest = std::min(fewest, t.size());
         if (fewest >= 3) {
-            fitWindow(trains, s, xs.empty(), shift, fixed);
+            if (refine)
+                for (int d = 0; d < 4; ++d) shift[d] = before[d].at(0.5 * (from + to));
+            fitWindow(trains, s, xs.empty() && !refine, shift, fixed);
             xs.push_back(0.5 * (from + to));
             for (int d = 0; d < 4; ++d) ys[d].push_back(shift[d]);
         }

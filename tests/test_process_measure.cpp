@@ -100,6 +100,14 @@ TEST(PipelineMeasure, SignalSpanSkipsBlobAndLowTailKeepsFirstBases) {
         EXPECT_EQ(first, 100) << before;
         EXPECT_EQ(last, early.back().pos);
     }
+    // A read that fades: its first hundred bases six times as tall as the
+    // rest are bases, not a blob; the blob before them is judged against
+    // them.
+    std::vector<kw::detail::ClearPeak> fading{{59, 0, 12000.0}};
+    for (int p = 100; p < 1500; p += 14) fading.push_back({p, 0, 2400.0});
+    for (int p = 1500; p <= 3000; p += 14) fading.push_back({p, 0, 400.0});
+    ASSERT_TRUE(kw::detail::signalSpan(fading, 14.0, 60.0, 1600.0, first, last));
+    EXPECT_EQ(first, 100);
 }
 
 TEST(PipelineMeasure, SimulatedRunComesBackPeakForPeak) {

@@ -76,9 +76,11 @@ struct RunShape {
 
 /// Learns each dye's mobility offset along the run from the peaks' even
 /// spacing and sets every peak's corr; shape.mobility gets the curves.
-/// Peaks sorted by pos. spacing: the measured samples per base (> 0), used
-/// where shape.spacing is empty; where shape.mobility already holds curves
-/// (a second round), each window refines them instead of searching afresh.
+/// Peaks sorted by pos. The offsets are searched afresh in the window a
+/// third of the way into the read and followed from there both ways.
+/// spacing: the measured samples per base (> 0), used where shape.spacing
+/// is empty; where shape.mobility already holds curves (a second round),
+/// each window refines them instead of searching afresh.
 void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape);
 
 /// Local spacing, typical height and single-base width along the run from

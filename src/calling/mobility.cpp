@@ -204,6 +204,41 @@ void fitWindow(const DyeTrains& trains, double s, bool first, double shift[4], F
     for (int d = 0; d < 4; ++d) shift[d] -= mean;
 }
 
+// One window's strong peaks per dye, its centre and spacing.
+struct MobilityWindow {
+    double centre = 0.0, spacing = 0.0;
+    DyeTrains trains;
+};
+
+// The half-overlapping windows along the run (peaks sorted by pos) that
+// hold at least three strong peaks of every dye.
+std::vector<MobilityWindow> mobilityWindows(const std::vector<Peak>& peaks, double spacing,
+                                            const RunShape& shape) {
+    std::vector<MobilityWindow> windows;
+    std::vector<double> scratch;
+    size_t first = 0;
+    for (double from = peaks.empty() ? 0.0 : peaks.front().pos;
+         !peaks.empty() && from < peaks.back().pos;) {
+        const double s = shape.spacing.empty() ? spacing : shape.spacing.at(from);
+        const double to = from + kWindowBases * s;
+        MobilityWindow w;
+        w.spacing = s;
+        w.centre = 0.5 * (from + to);
+        while (first < peaks.size() && peaks[first].pos < from) ++first;
+        scratch.clear();
+        for (size_t i = first; i < peaks.size() && peaks[i].pos < to; ++i)
+            scratch.push_back(peaks[i].height);
+        const double strong = kStrongFraction * quantileOf(scratch, 0.75);
+        for (size_t i = first; i < peaks.size() && peaks[i].pos < to; ++i)
+            if (peaks[i].height >= strong) w.trains[peaks[i].dye].push_back(peaks[i].pos);
+        size_t fewest = w.trains[0].size();
+        for (const std::vector<double>& t : w.trains) fewest = std::min(fewest, t.size());
+        if (fewest >= 3) windows.push_back(std::move(w));
+        from += 0.5 * kWindowBases * s;
+    }
+    return windows;
+}
+
 }  // namespace
 
 void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape) {
@@ -213,34 +248,32 @@ void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape) {
     const std::array<Curve, 4> before = shape.mobility;
     const bool refine = !before[0].empty();
     for (Curve& c : shape.mobility) c = Curve();
-    std::vector<double> xs, scratch;
-    std::array<std::vector<double>, 4> ys;
+    const std::vector<MobilityWindow> windows = mobilityWindows(peaks, spacing, shape);
+    std::vector<double> xs;
     FixedTrain fixed;
-    DyeTrains trains;
-    double shift[4] = {0.0, 0.0, 0.0, 0.0};
-    size_t first = 0;
-    for (double from = peaks.empty() ? 0.0 : peaks.front().pos;
-         !peaks.empty() && from < peaks.back().pos;) {
-        const double s = shape.spacing.empty() ? spacing : shape.spacing.at(from);
-        const double to = from + kWindowBases * s;
-        while (first < peaks.size() && peaks[first].pos < from) ++first;
-        scratch.clear();
-        for (size_t i = first; i < peaks.size() && peaks[i].pos < to; ++i)
-            scratch.push_back(peaks[i].height);
-        const double strong = kStrongFraction * quantileOf(scratch, 0.75);
-        for (std::vector<double>& t : trains) t.clear();
-        for (size_t i = first; i < peaks.size() && peaks[i].pos < to; ++i)
-            if (peaks[i].height >= strong) trains[peaks[i].dye].push_back(peaks[i].pos);
-        size_t fewest = trains[0].size();
-        for (const std::vector<double>& t : trains) fewest = std::min(fewest, t.size());
-        if (fewest >= 3) {
-            if (refine)
-                for (int d = 0; d < 4; ++d) shift[d] = before[d].at(0.5 * (from + to));
-            fitWindow(trains, s, xs.empty() && !refine, shift, fixed);
-            xs.push_back(0.5 * (from + to));
-            for (int d = 0; d < 4; ++d) ys[d].push_back(shift[d]);
-        }
-        from += 0.5 * kWindowBases * s;
+    std::array<std::vector<double>, 4> ys;
+    // The offsets are searched afresh a third of the way into the read and
+    // followed from there window by window both ways: the first bases of a
+    // read are often saturated or crowded, and a dye put a whole spacing off
+    // there would be carried along the run, while the last third of a weak
+    // read may hold little but noise.
+    const size_t anchor = windows.size() / 3;
+    std::vector<std::array<double, 4>> shifts(windows.size());
+    auto fit = [&](size_t k, const double* from, bool fresh) {
+        double shift[4];
+        for (int d = 0; d < 4; ++d) shift[d] = refine ? before[d].at(windows[k].centre) : from[d];
+        fitWindow(windows[k].trains, windows[k].spacing, fresh && !refine, shift, fixed);
+        std::copy(shift, shift + 4, shifts[k].begin());
+    };
+    if (!windows.empty()) {
+        const double none[4] = {0.0, 0.0, 0.0, 0.0};
+        fit(anchor, none, true);
+        for (size_t k = anchor + 1; k < windows.size(); ++k) fit(k, shifts[k - 1].data(), false);
+        for (size_t k = anchor; k-- > 0;) fit(k, shifts[k + 1].data(), false);
+    }
+    for (size_t k = 0; k < windows.size(); ++k) {
+        xs.push_back(windows[k].centre);
+        for (int d = 0; d < 4; ++d) ys[d].push_back(shifts[k][d]);
     }
     if (xs.empty()) {
         for (Peak& p : peaks) p.corr = p.pos;

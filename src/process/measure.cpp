@@ -175,9 +175,11 @@ namespace {
 
 // Before its dense part the train of bases takes in gaps of up to kGapRatio
 // times its median gap between clear peaks, and peaks within kTallRatio of
-// its median height (either way); a blob stands more than kTallRatio above.
+// the median height of its first kLocalPeaks peaks (either way); a blob
+// stands more than kTallRatio above the peaks that follow it.
 constexpr double kGapRatio = 3.0;
 constexpr double kTallRatio = 4.0;
+constexpr int kLocalPeaks = 16;
 
 // Median height of peaks from..to.
 double trainHeight(const std::vector<const ClearPeak*>& kept, int from, int to) {
@@ -218,16 +220,24 @@ bool signalSpan(const std::vector<ClearPeak>& peaks, double spacing, double minH
     int k = denseEnd(kept, reach, true);
     const int m = denseEnd(kept, reach, false);
     if (k < 0) return false;
-    // The train's own height sets what belongs to it: a blob stands far
-    // above it (and above maxHeight), and the first bases keep within
-    // kTallRatio of it. Those stand tall and sharp, so on the summed
-    // channels their neighbours merge and fewer of them stand clear than
-    // further on: the train reaches back over gaps of up to kGapRatio of its
-    // usual ones. The dead time before the first base is a wider gap.
-    const double height = trainHeight(kept, k, m);
-    const double tall = std::max(maxHeight, kTallRatio * height);
-    while (k < n && kept[k]->height > tall) ++k;  // a blob does not start the bases
-    if (k == n) return false;
+    // The train's own height where it starts sets what belongs to it: a
+    // blob stands far above the bases that follow it (and above maxHeight),
+    // and the first bases keep within kTallRatio of them. Measured on the
+    // whole train instead, the first bases of a read that fades (often ten
+    // times taller than its last) would pass for a blob. Those bases stand
+    // tall and sharp, so on the summed channels their neighbours merge and
+    // fewer of them stand clear than further on: the train reaches back
+    // over gaps of up to kGapRatio of its usual ones. The dead time before
+    // the first base is a wider gap.
+    auto localHeight = [&](int from) {
+        return trainHeight(kept, from, std::min(n - 1, from + kLocalPeaks - 1));
+    };
+    auto blob = [&](int j) {
+        return kept[j]->height > std::max(maxHeight, kTallRatio * localHeight(j + 1));
+    };
+    while (k < n - 1 && blob(k)) ++k;
+    if (k == n - 1) return false;  // nothing but blobs
+    const double height = localHeight(k);
     const double gap = kGapRatio * medianGap(kept, k, m);
     auto joins = [&](int j) {
         return kept[j + 1]->pos - kept[j]->pos <= gap && kept[j]->height <= kTallRatio * height &&

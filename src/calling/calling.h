@@ -87,6 +87,12 @@ void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape);
 /// the corrected peaks (sorted by corr). spacing: the measured one (> 0).
 void measureRun(const std::vector<Peak>& peaks, double spacing, RunShape& shape);
 
+/// Sets shape.spacing to the spacing of the matched bases (in order of
+/// corrected position) over 40 bases at a time, smoothed along the run.
+/// False, leaving shape as it was, with too few bases for five such
+/// stretches (under 81).
+bool spacingFromBases(const std::vector<kw::BaseCall>& bases, RunShape& shape);
+
 /// Matches the peaks (sorted by corr) to an evenly spaced train of bases:
 /// the bases' corrected positions (capillary samples), origins and, for
 /// bases on peaks, letters; marks the peaks called. peakOf[i]: the peak base

@@ -181,4 +181,20 @@ void measureRun(const std::vector<Peak>& peaks, double spacing, RunShape& shape)
     setCurve(shape.sigma, xs, ws);
 }
 
+bool spacingFromBases(const std::vector<kw::BaseCall>& bases, RunShape& shape) {
+    // Forty bases: long enough that a base too many or too few moves the
+    // spacing by a fortieth, short against its drift along the run.
+    constexpr size_t kSpan = 40;
+    Curve c;
+    for (size_t k = 0; k + kSpan < bases.size(); k += kSpan / 4) {
+        const double from = bases[k].correctedPosition, to = bases[k + kSpan].correctedPosition;
+        c.x.push_back(0.5 * (from + to));
+        c.y.push_back((to - from) / kSpan);
+    }
+    if (c.x.size() < 5) return false;
+    c.y = smoothRobust(c.y, 2);
+    shape.spacing = std::move(c);
+    return true;
+}
+
 }  // namespace kwcall

@@ -59,11 +59,8 @@ bool roadOf(const std::string& path, Road& road, std::string& why) {
     if (result.status != "ok" || !result.processed) return why = result.status, false;
     road.processed = std::move(result.processed);
     road.peaks = std::move(result.peaks);
-    road.inputs.windowStart = result.windowStart;
-    road.inputs.windowEnd = result.windowEnd;
-    road.inputs.spacing = result.spacing;
-    road.inputs.coordinateScale = run.coordinateScale;
     road.separated = std::move(result.separated);
+    road.inputs = kw::callInputsOf(run, result);
     road.inputs.separated = &road.separated;
     road.ms = result.totalMs;
     return true;

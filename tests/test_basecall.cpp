@@ -135,11 +135,16 @@ TEST(BaseCalling, ReadsRunsOfOneLetterAndWeakBasesAndDropsExtraPeaks) {
     auto isGone = [&](size_t k) { return std::find(gone.begin(), gone.end(), k) != gone.end(); };
     SynthRun f = makeRun(lost, kNoOffset, [&](size_t k) { return isGone(k) ? 0.0 : 1000.0; });
     const SynthRun whole = makeRun(lost, kNoOffset, steady);
-    const double gain[4] = {0.05, 0.4, 0.1, 0.2};
-    std::vector<std::vector<double>> separated(4, std::vector<double>(whole.cap.getNumData()));
-    for (int t = 0; t < 4; ++t)
-        for (int s = 0; s < whole.cap.getNumData(); ++s)
-            separated[t][s] = gain[t] * whole.cap(t, s);
+    // The unsharpened channels of a run: its own, each dye at a brightness
+    // of its own.
+    auto unsharpened = [](const SynthRun& run) {
+        const double gain[4] = {0.05, 0.4, 0.1, 0.2};
+        std::vector<std::vector<double>> rows(4, std::vector<double>(run.cap.getNumData()));
+        for (int t = 0; t < 4; ++t)
+            for (int s = 0; s < run.cap.getNumData(); ++s) rows[t][s] = gain[t] * run.cap(t, s);
+        return rows;
+    };
+    const std::vector<std::vector<double>> separated = unsharpened(whole);
     EXPECT_NE(call(f).sequence(), lost);
     f.in.separated = &separated;
     const kw::BaseCalls fc = call(f);
@@ -154,10 +159,7 @@ TEST(BaseCalling, ReadsRunsOfOneLetterAndWeakBasesAndDropsExtraPeaks) {
     std::string merged = truth;
     merged[c3] = 'A';
     SynthRun h = makeRun(merged, kNoOffset, steady);
-    const SynthRun hw = makeRun(truth, kNoOffset, steady);
-    std::vector<std::vector<double>> hs(4, std::vector<double>(hw.cap.getNumData()));
-    for (int t = 0; t < 4; ++t)
-        for (int s = 0; s < hw.cap.getNumData(); ++s) hs[t][s] = gain[t] * hw.cap(t, s);
+    const std::vector<std::vector<double>> hs = unsharpened(makeRun(truth, kNoOffset, steady));
     ASSERT_EQ(call(h).sequence(), merged);
     h.in.separated = &hs;
     EXPECT_EQ(call(h).sequence(), truth);

@@ -95,7 +95,8 @@ bool spacingFromBases(const std::vector<kw::BaseCall>& bases, RunShape& shape);
 
 /// Matches the peaks (sorted by corr) to an evenly spaced train of bases:
 /// the bases' corrected positions (capillary samples), origins and, for
-/// bases on peaks, letters; marks the peaks called. peakOf[i]: the peak base
+/// bases on peaks, letters; marks called the peaks it uses, and only
+/// those. peakOf[i]: the peak base
 /// i lies on, -1 for a filled slot. A filled slot beside a peak left out
 /// takes that peak's letter; the other filled slots (N) are left to
 /// describeBases.

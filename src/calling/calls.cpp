@@ -80,6 +80,7 @@ void letterFillsFromPeaks(const std::vector<Peak>& peaks, const RunShape& shape,
 std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& shape,
                                      std::vector<int>& peakOf) {
     const int n = static_cast<int>(peaks.size());
+    for (Peak& p : peaks) p.called = false;  // a matching of its own, not added to one before
     std::vector<double> skipBefore(n + 1, 0.0), spacingAt(n);
     std::vector<Option> options;
     std::vector<int> firstOption(n + 1);
@@ -285,10 +286,7 @@ bool callWorking(const KwCap& cap, const std::vector<KwPeak>& fitted, const kw::
     // drops or adds a base every few tens. The matched train counts the
     // weak bases and the runs of one letter too: the bases are matched once
     // more at the spacing it shows.
-    if (spacingFromBases(w.bases, w.shape)) {
-        for (Peak& p : w.peaks) p.called = false;
-        w.bases = matchBases(w.peaks, w.shape, w.peakOf);
-    }
+    if (spacingFromBases(w.bases, w.shape)) w.bases = matchBases(w.peaks, w.shape, w.peakOf);
     const Unsharpened light(in.separated, w.bases, w.shape);
     describeBases(w.bases, w.shape, cap, light);
     w.features = baseFeatures(w.bases, w.peakOf, w.peaks, w.shape);

@@ -249,36 +249,32 @@ void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape) {
     const bool refine = !before[0].empty();
     for (Curve& c : shape.mobility) c = Curve();
     const std::vector<MobilityWindow> windows = mobilityWindows(peaks, spacing, shape);
-    std::vector<double> xs;
-    FixedTrain fixed;
-    std::array<std::vector<double>, 4> ys;
+    if (windows.empty()) {
+        for (Peak& p : peaks) p.corr = p.pos;
+        return;
+    }
     // The offsets are searched afresh a third of the way into the read and
     // followed from there window by window both ways: the first bases of a
     // read are often saturated or crowded, and a dye put a whole spacing off
     // there would be carried along the run, while the last third of a weak
     // read may hold little but noise.
     const size_t anchor = windows.size() / 3;
-    std::vector<std::array<double, 4>> shifts(windows.size());
-    auto fit = [&](size_t k, const double* from, bool fresh) {
+    FixedTrain fixed;
+    std::vector<double> xs(windows.size());
+    std::array<std::vector<double>, 4> ys;
+    for (std::vector<double>& y : ys) y.resize(windows.size());
+    // Window k from the offsets of window `from` (itself for the anchor).
+    auto fit = [&](size_t k, size_t from) {
+        xs[k] = windows[k].centre;
         double shift[4];
-        for (int d = 0; d < 4; ++d) shift[d] = refine ? before[d].at(windows[k].centre) : from[d];
-        fitWindow(windows[k].trains, windows[k].spacing, fresh && !refine, shift, fixed);
-        std::copy(shift, shift + 4, shifts[k].begin());
+        for (int d = 0; d < 4; ++d)
+            shift[d] = refine ? before[d].at(xs[k]) : k == from ? 0.0 : ys[d][from];
+        fitWindow(windows[k].trains, windows[k].spacing, k == from && !refine, shift, fixed);
+        for (int d = 0; d < 4; ++d) ys[d][k] = shift[d];
     };
-    if (!windows.empty()) {
-        const double none[4] = {0.0, 0.0, 0.0, 0.0};
-        fit(anchor, none, true);
-        for (size_t k = anchor + 1; k < windows.size(); ++k) fit(k, shifts[k - 1].data(), false);
-        for (size_t k = anchor; k-- > 0;) fit(k, shifts[k + 1].data(), false);
-    }
-    for (size_t k = 0; k < windows.size(); ++k) {
-        xs.push_back(windows[k].centre);
-        for (int d = 0; d < 4; ++d) ys[d].push_back(shifts[k][d]);
-    }
-    if (xs.empty()) {
-        for (Peak& p : peaks) p.corr = p.pos;
-        return;
-    }
+    fit(anchor, anchor);
+    for (size_t k = anchor + 1; k < windows.size(); ++k) fit(k, k - 1);
+    for (size_t k = anchor; k-- > 0;) fit(k, k + 1);
     for (int d = 0; d < 4; ++d) {
         shape.mobility[d].x = xs;
         shape.mobility[d].y = smoothRobust(ys[d], 2);

@@ -58,13 +58,14 @@ double medianSpacing(const std::vector<ClearPeak>& peaks, int first, int last);
 /// minHeight high (signal units, >= 0; spacing: the rough base spacing,
 /// samples, > 0): from the first to the last such peak around which they
 /// are dense (at least 8 within 20 spacings on its inner side), peaks at its
-/// start above both maxHeight (signal units) and 4 times the train's median
-/// height left out. The start then reaches back over the peaks before it
-/// that come at most 3 times the train's median gap apart and within 4 times
-/// its median height either way: the first bases, of which fewer stand
-/// clear on the summed channels. A blob far above the bases, a stretch of
-/// low wiggles or a short gap does not move the ends. False when no peak is
-/// in a dense stretch.
+/// start above both maxHeight (signal units) and 4 times the median height
+/// of the 16 peaks after them left out. The start then reaches back over
+/// the peaks before it that come at most 3 times the train's median gap
+/// apart and within 4 times the median height of its first 16 peaks either
+/// way: the first bases, of which fewer stand clear on the summed channels.
+/// A blob far above the bases, a stretch of low wiggles or a short gap does
+/// not move the ends. False when no peak is in a dense stretch, or only
+/// blobs are.
 bool signalSpan(const std::vector<ClearPeak>& peaks, double spacing, double minHeight,
                 double maxHeight, int& first, int& last);
 

@@ -8,6 +8,8 @@
 //   kwsignal simulate [-o FILE] [--seed N] [--bases N] [--rate HZ] [--crosstalk X] [--noise X]
 //   kwsignal demo [-o DIR]
 //   kwsignal info FILE... [--format F]
+//   kwsignal edit --control C --sample S --guide SEQ[,SEQ] [--donor SEQ] [--pam P]
+//                 [--cut-offset N] [-o DIR]
 //
 // Exit status: 0 success; 1 a file could not be processed; 2 bad command
 // line; 3 every file processed but at least one holds no signal.
@@ -17,6 +19,7 @@
 
 #include "batch.h"
 #include "demo.h"
+#include "edit.h"
 #include "kwsignal/run.h"
 #include "kwsignal/simulate.h"
 
@@ -211,6 +214,9 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember(kw::formatNames()))
         ->capture_default_str();
 
+    kwapp::EditCommand editCommand;
+    CLI::App* edit = kwapp::addEditCommand(app, editCommand);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -238,5 +244,6 @@ int main(int argc, char** argv) {
     }
     if (*simulate) return runSimulate(simOut, so);
     if (*demo) return kwapp::runDemo(demoOut);
+    if (*edit) return kwapp::runEdit(editCommand);
     return runInfo(infoFiles, formatFrom(infoFormat));
 }

@@ -7,6 +7,7 @@
 #include "kwsignal/basecall.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/containers.h"
+#include "kwsignal/edit.h"
 #include "kwsignal/events.h"
 #include "kwsignal/export.h"
 #include "kwsignal/fragments.h"

@@ -1,0 +1,250 @@
+// The edit analysis on two reads' calls: sites, alignment, fit, figures.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "editing/editing.h"
+
+namespace kw {
+
+namespace {
+
+using kwedit::Candidate;
+using kwedit::Heights;
+
+constexpr int kBlock = 8;          // bases per bootstrap block
+constexpr int kMinFitBases = 40;   // fewest bases fitted after the cut
+constexpr int kMinAnchors = 15;    // aligned bases before the cut that fix the offset
+constexpr int kLeadIn = 10;        // bases before the first edit fitted too
+
+EditResult refuse(EditResult r, const char* status, const std::string& message) {
+    r.status = status;
+    r.message = message;
+    r.outcomes.clear();
+    r.editedFraction = r.knockoutFraction = r.hdrFraction = r.r2 = 0.0;
+    return r;
+}
+
+std::string percent(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f %%", 100.0 * v);
+    return buf;
+}
+
+std::string number(double v, const char* format) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, format, v);
+    return buf;
+}
+
+std::string checkOptions(const EditOptions& o) {
+    if (o.guides.empty()) return "no guide given";
+    if (o.cutOffset == 0 || o.cutOffset < -40 || o.cutOffset > 40)
+        return "the cut offset must be -40..40 and not 0";
+    if (o.maxDeletion < 1 || o.maxDeletion > 60) return "the longest deletion must be 1..60";
+    if (o.maxInsertion < 0 || o.maxInsertion > 30) return "the longest insertion must be 0..30";
+    if (o.bootstrap < 0 || o.bootstrap > 2000) return "bootstrap replicates must be 0..2000";
+    if (!(o.level >= 0.5 && o.level <= 0.999)) return "the interval level must be 0.5..0.999";
+    if (!(o.reportBelow >= 0.0 && o.reportBelow <= 0.5)) return "the report threshold must be 0..0.5";
+    if (o.pam.empty() || o.pam.size() > 8) return "the PAM must have 1..8 letters";
+    for (char c : o.pam)
+        if (std::string("ACGTRYSWKMBDHVN").find(c) == std::string::npos)
+            return "the PAM '" + o.pam + "' is not upper-case IUPAC DNA";
+    return "";
+}
+
+// Control index minus sample index at the aligned bases just before the
+// cut; false when too few of them agree.
+bool offsetBefore(const ReadAlignment& a, const std::string& control, const std::string& sample,
+                  int from, int cut, int& offset, std::string& why) {
+    std::vector<int> shifts;
+    int agree = 0, seen = 0;
+    for (const auto& p : a.pairs) {
+        if (p.first < from || p.first >= cut) continue;
+        ++seen;
+        if (control[static_cast<size_t>(p.first)] == sample[static_cast<size_t>(p.second)]) {
+            ++agree;
+            shifts.push_back(p.first - p.second);
+        }
+    }
+    if (agree < kMinAnchors || agree < 0.7 * (cut - from)) {
+        why = "the sample does not read the control's sequence before the cut (" +
+              std::to_string(agree) + " of " + std::to_string(cut - from) +
+              " bases aligned and identical)";
+        return false;
+    }
+    // The latest shift wins: nearest the cut, where the fit starts.
+    offset = shifts.back();
+    (void)seen;
+    return true;
+}
+
+// The share of the sample's height outside the control's base, per control
+// base from `from`.
+void discordance(EditResult& r, const std::vector<Heights>& s, int from, int to) {
+    r.discordanceStart = from;
+    r.discordance.clear();
+    for (int i = from; i < to; ++i) {
+        const int j = i - r.offset;
+        const int c = kwedit::channelOf(r.controlRead[static_cast<size_t>(i)]);
+        double v = std::nan("");
+        if (j >= 0 && j < static_cast<int>(s.size()) && c >= 0) {
+            const Heights& h = s[static_cast<size_t>(j)];
+            const double sum = h[0] + h[1] + h[2] + h[3];
+            if (sum > 0.0) v = 1.0 - h[static_cast<size_t>(c)] / sum;
+        }
+        r.discordance.push_back(v);
+    }
+}
+
+bool knocksOut(const Candidate& c) {
+    if (c.kind == "wildtype" || c.kind == "hdr") return false;
+    return c.size % 3 != 0 || std::abs(c.size) >= 21;
+}
+
+void qualityWarnings(EditResult& r, const BaseCalls& control, const BaseCalls& sample) {
+    if (control.trimmedMeanQv < 30.0)
+        r.warnings.push_back("The control reads weakly: mean QV " +
+                             number(control.trimmedMeanQv, "%.1f") + " over its " +
+                             std::to_string(control.trimEnd - control.trimStart) +
+                             " trimmed bases.");
+    if (sample.trimmedMeanQv < 20.0)
+        r.warnings.push_back("The sample reads weakly: mean QV " +
+                             number(sample.trimmedMeanQv, "%.1f") + " over its " +
+                             std::to_string(sample.trimEnd - sample.trimStart) +
+                             " trimmed bases.");
+}
+
+}  // namespace
+
+EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
+                       const EditOptions& options) {
+    EditResult r;
+    r.controlRead = control.sequence();
+    r.sampleRead = sample.sequence();
+    r.controlMeanQv = control.trimmedMeanQv;
+    r.sampleMeanQv = sample.trimmedMeanQv;
+    if (const std::string why = checkOptions(options); !why.empty())
+        return refuse(r, "bad_input", why);
+    std::string donor;
+    if (!options.donor.empty()) {
+        std::string why;
+        donor = normaliseSequence(options.donor, 20, why);
+        if (donor.empty()) return refuse(r, "bad_input", "donor " + why);
+    }
+    if (control.trimEnd - control.trimStart < 60)
+        return refuse(r, "weak_control",
+                      "the control has " + std::to_string(control.trimEnd - control.trimStart) +
+                          " well-read bases, too few to model the sample" +
+                          (control.note.empty() ? "" : " (" + control.note + ")"));
+    std::string problem;
+    r.sites = findCutSites(r.controlRead, options, problem);
+    if (r.sites.empty()) {
+        if (problem.rfind("guide '", 0) == 0) return refuse(r, "bad_input", problem);
+        return refuse(r, "guide_not_found", problem);
+    }
+    for (const GuideSite& s : r.sites) {
+        if (!s.pamFound)
+            r.warnings.push_back("No " + options.pam + " PAM next to guide " + s.guide +
+                                 " in the control's read; the cut is placed from the guide alone.");
+        if (s.mismatches > 0)
+            r.warnings.push_back("Guide " + s.guide + " matches the control's read with " +
+                                 std::to_string(s.mismatches) + " mismatch(es).");
+    }
+    const int firstCut = r.sites.front().cut;
+    if (firstCut < control.trimStart + kLeadIn || firstCut + kMinFitBases > control.trimEnd)
+        return refuse(r, "weak_control",
+                      "the cut at control base " + std::to_string(firstCut) +
+                          " is outside the control's well-read bases " +
+                          std::to_string(control.trimStart) + ".." +
+                          std::to_string(control.trimEnd));
+
+    const ReadAlignment alignment = alignReads(r.controlRead, r.sampleRead);
+    const int anchorFrom = std::max(control.trimStart, firstCut - 60);
+    if (!offsetBefore(alignment, r.controlRead, r.sampleRead, anchorFrom, firstCut - 2, r.offset,
+                      problem))
+        return refuse(r, "no_alignment", problem);
+
+    std::vector<Candidate> cands =
+        kwedit::candidates(r.controlRead, r.sites, donor, options, r.warnings);
+    int editStart = firstCut;
+    int shift = 0;
+    for (const Candidate& c : cands) {
+        editStart = std::min(editStart, c.start);
+        if (c.kind != "two_cut_deletion") shift = std::max(shift, c.deleted);
+    }
+    r.fitStart = std::max(0, std::max(control.trimStart, editStart - kLeadIn));
+    r.fitEnd = std::min(control.trimEnd - shift, sample.trimEnd + r.offset);
+    if (r.fitEnd - firstCut < kMinFitBases) {
+        const bool sampleShort = sample.trimEnd + r.offset < control.trimEnd - shift;
+        return refuse(r, sampleShort ? "weak_sample" : "weak_control",
+                      std::string(sampleShort ? "the sample" : "the control") +
+                          " reads too few bases after the cut to fit (" +
+                          std::to_string(std::max(0, r.fitEnd - firstCut)) + ", at least " +
+                          std::to_string(kMinFitBases) + " needed)");
+    }
+    qualityWarnings(r, control, sample);
+
+    const std::vector<Heights> ch = kwedit::scaledHeights(control);
+    const std::vector<Heights> sh = kwedit::scaledHeights(sample);
+    kwedit::BlockSystem sys;
+    sys.k = static_cast<int>(cands.size());
+    const int blocks = (r.fitEnd - r.fitStart + kBlock - 1) / kBlock;
+    sys.gram.assign(static_cast<size_t>(blocks), std::vector<double>(static_cast<size_t>(sys.k) * sys.k, 0.0));
+    sys.rhs.assign(static_cast<size_t>(blocks), std::vector<double>(static_cast<size_t>(sys.k), 0.0));
+    sys.yy.assign(static_cast<size_t>(blocks), 0.0);
+    sys.ySum = sys.rows = sys.yy;
+    std::vector<double> row(static_cast<size_t>(sys.k));
+    for (int j = r.fitStart; j < r.fitEnd; ++j) {
+        const int sj = j - r.offset;
+        if (sj < 0 || sj >= static_cast<int>(sh.size())) continue;
+        std::vector<Heights> expected(cands.size());
+        for (size_t k = 0; k < cands.size(); ++k)
+            if (!kwedit::expectedHeights(cands[k], j, r.controlRead, ch, expected[k]))
+                expected[k] = Heights{{0.0, 0.0, 0.0, 0.0}};
+        for (int c = 0; c < 4; ++c) {
+            for (size_t k = 0; k < cands.size(); ++k) row[k] = expected[k][static_cast<size_t>(c)];
+            addRow(sys, (j - r.fitStart) / kBlock, row, sh[static_cast<size_t>(sj)][static_cast<size_t>(c)]);
+        }
+    }
+    const std::vector<double> x = kwedit::fitAll(sys, r.r2);
+    double sum = 0.0;
+    for (double v : x) sum += v;
+    if (!(sum > 0.0)) return refuse(r, "no_alignment", "the sample's heights fit no outcome");
+    std::vector<double> low, high;
+    if (options.bootstrap > 0)
+        kwedit::bootstrapShares(sys, options.bootstrap, options.seed, options.level, low, high);
+
+    for (size_t k = 0; k < cands.size(); ++k) {
+        const double f = x[k] / sum;
+        if (knocksOut(cands[k])) r.knockoutFraction += f;
+        if (cands[k].kind == "hdr") r.hdrFraction += f;
+        if (k > 0 && f < options.reportBelow) continue;
+        EditOutcome o;
+        o.kind = cands[k].kind;
+        o.size = cands[k].size;
+        o.position = cands[k].start;
+        o.sequence = kwedit::alleleText(r.controlRead, cands[k]);
+        o.fraction = f;
+        o.low = low.empty() ? f : std::min(f, low[k]);
+        o.high = high.empty() ? f : std::max(f, high[k]);
+        r.outcomes.push_back(o);
+    }
+    r.editedFraction = 1.0 - x[0] / sum;
+    r.editedLow = low.empty() ? r.editedFraction : std::min(r.editedFraction, low.back());
+    r.editedHigh = high.empty() ? r.editedFraction : std::max(r.editedFraction, high.back());
+    std::stable_sort(r.outcomes.begin(), r.outcomes.end(),
+                     [](const EditOutcome& a, const EditOutcome& b) { return a.fraction > b.fraction; });
+    discordance(r, sh, std::max(control.trimStart, firstCut - 100), control.trimEnd);
+    if (r.r2 < 0.8)
+        r.warnings.push_back("The outcomes explain only " + percent(r.r2) +
+                             " of the sample's height variation after the cut: the sample may hold "
+                             "edits beyond those modelled, or another sequence.");
+    r.message = "Edited " + percent(r.editedFraction) + " (" + percent(r.editedLow) + " to " +
+                percent(r.editedHigh) + "), knockout " + percent(r.knockoutFraction) +
+                (donor.empty() ? "" : ", HDR " + percent(r.hdrFraction)) + ", R2 " +
+                number(r.r2, "%.3f") + ".";
+    return r;
+}
+
+}  // namespace kw

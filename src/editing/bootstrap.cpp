@@ -1,0 +1,104 @@
+// Intervals of the fitted shares by a bootstrap over blocks of bases.
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include "editing/editing.h"
+
+namespace kwedit {
+
+void addRow(BlockSystem& s, int b, const std::vector<double>& row, double y) {
+    const int k = s.k;
+    std::vector<double>& g = s.gram[static_cast<size_t>(b)];
+    std::vector<double>& r = s.rhs[static_cast<size_t>(b)];
+    for (int i = 0; i < k; ++i) {
+        const double ri = row[static_cast<size_t>(i)];
+        if (ri == 0.0) continue;
+        r[static_cast<size_t>(i)] += ri * y;
+        for (int j = 0; j < k; ++j) g[static_cast<size_t>(i * k + j)] += ri * row[static_cast<size_t>(j)];
+    }
+    s.yy[static_cast<size_t>(b)] += y * y;
+    s.ySum[static_cast<size_t>(b)] += y;
+    s.rows[static_cast<size_t>(b)] += 1.0;
+}
+
+namespace {
+
+// Sums the blocks with the given multiplicities; returns the fit and r2.
+std::vector<double> fitWeighted(const BlockSystem& s, const std::vector<int>& times, double& r2) {
+    const size_t kk = static_cast<size_t>(s.k) * static_cast<size_t>(s.k);
+    std::vector<double> gram(kk, 0.0), rhs(static_cast<size_t>(s.k), 0.0);
+    double yy = 0.0, ySum = 0.0, rows = 0.0;
+    for (size_t b = 0; b < s.gram.size(); ++b) {
+        const double w = times[b];
+        if (w == 0.0) continue;
+        for (size_t i = 0; i < kk; ++i) gram[i] += w * s.gram[b][i];
+        for (int i = 0; i < s.k; ++i) rhs[static_cast<size_t>(i)] += w * s.rhs[b][static_cast<size_t>(i)];
+        yy += w * s.yy[b];
+        ySum += w * s.ySum[b];
+        rows += w * s.rows[b];
+    }
+    std::vector<double> x = nnlsNormal(gram, rhs, s.k);
+    // Residual sum of squares from the normal equations: y'y - 2x'g + x'Gx.
+    double rss = yy;
+    for (int i = 0; i < s.k; ++i) {
+        const double xi = x[static_cast<size_t>(i)];
+        if (xi == 0.0) continue;
+        rss -= 2.0 * xi * rhs[static_cast<size_t>(i)];
+        for (int j = 0; j < s.k; ++j) rss += xi * gram[static_cast<size_t>(i * s.k + j)] * x[static_cast<size_t>(j)];
+    }
+    const double tss = rows > 0.0 ? yy - ySum * ySum / rows : 0.0;
+    r2 = tss > 0.0 ? std::max(0.0, 1.0 - std::max(rss, 0.0) / tss) : 0.0;
+    return x;
+}
+
+std::vector<double> shares(const std::vector<double>& x) {
+    double sum = 0.0;
+    for (double v : x) sum += v;
+    std::vector<double> out(x.size(), 0.0);
+    if (sum > 0.0)
+        for (size_t i = 0; i < x.size(); ++i) out[i] = x[i] / sum;
+    return out;
+}
+
+double quantileOf(std::vector<double>& v, double q) {
+    if (v.empty()) return 0.0;
+    std::sort(v.begin(), v.end());
+    const double at = q * static_cast<double>(v.size() - 1);
+    const size_t lo = static_cast<size_t>(std::floor(at));
+    const size_t hi = std::min(v.size() - 1, lo + 1);
+    return v[lo] + (at - static_cast<double>(lo)) * (v[hi] - v[lo]);
+}
+
+}  // namespace
+
+std::vector<double> fitAll(const BlockSystem& s, double& r2) {
+    return fitWeighted(s, std::vector<int>(s.gram.size(), 1), r2);
+}
+
+void bootstrapShares(const BlockSystem& s, int replicates, unsigned seed, double level,
+                     std::vector<double>& low, std::vector<double>& high) {
+    const size_t k = static_cast<size_t>(s.k);
+    const size_t blocks = s.gram.size();
+    std::vector<std::vector<double>> draws(k + 1);
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<size_t> pick(0, blocks ? blocks - 1 : 0);
+    std::vector<int> times(blocks);
+    for (int r = 0; r < replicates && blocks > 0; ++r) {
+        std::fill(times.begin(), times.end(), 0);
+        for (size_t b = 0; b < blocks; ++b) ++times[pick(rng)];
+        double r2 = 0.0;
+        const std::vector<double> f = shares(fitWeighted(s, times, r2));
+        for (size_t i = 0; i < k; ++i) draws[i].push_back(f[i]);
+        draws[k].push_back(1.0 - f[0]);
+    }
+    low.assign(k + 1, 0.0);
+    high.assign(k + 1, 0.0);
+    const double tail = (1.0 - level) / 2.0;
+    for (size_t i = 0; i <= k; ++i) {
+        low[i] = quantileOf(draws[i], tail);
+        high[i] = quantileOf(draws[i], 1.0 - tail);
+    }
+}
+
+}  // namespace kwedit

@@ -1,0 +1,88 @@
+// Internals of the edit analysis shared by its source files.
+#ifndef KWSIGNAL_SRC_EDITING_EDITING_H
+#define KWSIGNAL_SRC_EDITING_EDITING_H
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "kwsignal/edit.h"
+
+namespace kwedit {
+
+using Heights = std::array<double, 4>;  // C, A, G, T
+
+// A base of an edited allele that is not the control's own: its letter and
+// the control base whose heights stand for it.
+struct NewBase {
+    int shape = 0;
+    char letter = 'N';
+};
+
+// A candidate allele: the control's read with bases [start, start+deleted)
+// replaced by `inserted`.
+struct Candidate {
+    std::string kind;
+    int size = 0;
+    int start = 0;
+    int deleted = 0;
+    std::vector<NewBase> inserted;
+};
+
+// The control base that base j of the allele copies, and the letter put
+// there instead (0 when none); -1 beyond the read.
+int sourceOf(const Candidate& c, int j, int readLength, char& letter);
+
+// Every candidate of the analysis: the unedited read first, then the
+// indels at each cut, the deletions between cuts and the donor's allele.
+std::vector<Candidate> candidates(const std::string& read, const std::vector<kw::GuideSite>& sites,
+                                  const std::string& donor, const kw::EditOptions& options,
+                                  std::vector<std::string>& warnings);
+
+// The allele's bases around its edit, new bases in lower case.
+std::string alleleText(const std::string& read, const Candidate& c);
+
+// The expected heights of base j of an allele, from the control's
+// locally scaled heights. False beyond the read.
+bool expectedHeights(const Candidate& c, int j, const std::string& read,
+                     const std::vector<Heights>& control, Heights& out);
+
+// Lawson-Hanson non-negative least squares on the normal equations:
+// minimises x'Gx - 2g'x over x >= 0 (G k x k, row-major, positive
+// semi-definite).
+std::vector<double> nnlsNormal(const std::vector<double>& gram, const std::vector<double>& rhs,
+                               int k);
+
+// Heights of each base over the running mean of the bases' summed heights
+// (+-8 bases), so that a sample and its control compare whatever their
+// signal strength.
+std::vector<Heights> scaledHeights(const kw::BaseCalls& calls);
+
+// The fit's normal equations, summed over blocks of consecutive bases so
+// that a bootstrap can redraw whole blocks (neighbouring bases share their
+// errors: a misplaced peak spoils a few bases at once).
+struct BlockSystem {
+    int k = 0;                                // candidates
+    std::vector<std::vector<double>> gram;    // per block, k x k
+    std::vector<std::vector<double>> rhs;     // per block, k
+    std::vector<double> yy, ySum, rows;       // per block: sum y^2, sum y, rows
+};
+
+// Adds one row (a base's channel) of the design to block b.
+void addRow(BlockSystem& s, int b, const std::vector<double>& row, double y);
+
+// The solution over all blocks and its R^2 (0 when nothing varies).
+std::vector<double> fitAll(const BlockSystem& s, double& r2);
+
+// Percentile intervals of each candidate's share (and of 1 - the first
+// candidate's, the edited share, as the last entry) over `replicates`
+// draws of the blocks. low and high get k + 1 entries.
+void bootstrapShares(const BlockSystem& s, int replicates, unsigned seed, double level,
+                     std::vector<double>& low, std::vector<double>& high);
+
+// Index of a letter among C, A, G, T; -1 for any other.
+int channelOf(char base);
+
+}  // namespace kwedit
+
+#endif

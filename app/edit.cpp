@@ -13,7 +13,8 @@ CLI::App* addEditCommand(CLI::App& app, EditCommand& c) {
         "edit", "genome editing: the outcomes in a sample's trace against its control");
     edit->add_option("--control", c.control, "the unedited control's trace")->required();
     edit->add_option("--sample", c.sample, "the edited sample's trace")->required();
-    edit->add_option("--guide", c.guides, "protospacer(s) without PAM, comma-separated")->required();
+    edit->add_option("--guide", c.guides, "protospacer(s) without PAM, comma-separated")
+        ->required();
     edit->add_option("--donor", c.options.donor, "the knock-in's repair template");
     edit->add_option("--pam", c.options.pam, "PAM, IUPAC letters")->capture_default_str();
     edit->add_option("--cut-offset", c.options.cutOffset,
@@ -39,7 +40,8 @@ int runEdit(EditCommand& c) {
     std::stringstream list(c.guides);
     for (std::string g; std::getline(list, g, ',');)
         if (!g.empty()) c.options.guides.push_back(g);
-    for (char& ch : c.options.pam) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    for (char& ch : c.options.pam)
+        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     const kw::EditResult r = kw::editFiles(c.control, c.sample, c.options);
     if (r.status == "unreadable") {
         std::fprintf(stderr, "kwsignal: %s\n", r.message.c_str());

@@ -48,6 +48,8 @@
 #include "kwsignal/basecall.h"
 #include "kwsignal/export.h"
 
+class KwCap;
+
 namespace kw {
 
 struct Run;
@@ -76,8 +78,8 @@ struct EditOptions {
     /// Bootstrap replicates of the fit (0: no intervals, low = high =
     /// fraction); 0..2000.
     int bootstrap = 200;
-    unsigned seed = 1;     ///< seed of the bootstrap's draws
-    double level = 0.95;   ///< two-sided level of the intervals, 0.5..0.999
+    unsigned seed = 1;    ///< seed of the bootstrap's draws
+    double level = 0.95;  ///< two-sided level of the intervals, 0.5..0.999
     /// Outcomes below this fraction are left out of the list (the
     /// unedited sequence is always listed); 0..0.5.
     double reportBelow = 0.005;
@@ -85,10 +87,10 @@ struct EditOptions {
 
 /// A guide's match in the control's read.
 struct GuideSite {
-    std::string guide;    ///< the guide as DNA, upper case
-    bool reverse = false; ///< matched on the reverse strand of the read
-    int start = 0;        ///< first read base of the protospacer's match (forward strand)
-    int mismatches = 0;   ///< bases of the match that differ from the guide
+    std::string guide;     ///< the guide as DNA, upper case
+    bool reverse = false;  ///< matched on the reverse strand of the read
+    int start = 0;         ///< first read base of the protospacer's match (forward strand)
+    int mismatches = 0;    ///< bases of the match that differ from the guide
     bool pamFound = false;
     /// The cut lies between read bases cut-1 and cut (control base indices).
     int cut = 0;
@@ -110,23 +112,23 @@ struct EditOutcome {
 
 /// The processed channels of one trace around the cut, for pictures.
 struct EditTraceWindow {
-    double firstSample = 0.0;  ///< input-file sample of the first value
+    double firstSample = 0.0;                     ///< input-file sample of the first value
     std::array<std::vector<double>, 4> channels;  ///< C, A, G, T, one value per input sample
     std::vector<double> basePositions;            ///< input-file samples of the bases shown
     std::string bases;                            ///< their letters
-    int firstBase = 0;  ///< control base index of the first base shown
+    int firstBase = 0;                            ///< control base index of the first base shown
 };
 
 struct EditResult {
     std::string status = "ok";  ///< "ok" or the refusal's word (see the top of this file)
     std::string message;        ///< what was done or why not, one sentence
     std::vector<std::string> warnings;
-    double editedFraction = 0.0;    ///< 1 - the unedited share
-    double editedLow = 0.0;         ///< its interval
+    double editedFraction = 0.0;  ///< 1 - the unedited share
+    double editedLow = 0.0;       ///< its interval
     double editedHigh = 0.0;
-    double knockoutFraction = 0.0;  ///< frameshifts and indels of 21 bases or more
-    double hdrFraction = 0.0;       ///< the donor's outcome
-    double r2 = 0.0;                ///< share of the sample's height variance the fit explains
+    double knockoutFraction = 0.0;      ///< frameshifts and indels of 21 bases or more
+    double hdrFraction = 0.0;           ///< the donor's outcome
+    double r2 = 0.0;                    ///< share of the sample's height variance the fit explains
     std::vector<EditOutcome> outcomes;  ///< by decreasing fraction, unedited included
     std::vector<GuideSite> sites;
     int fitStart = 0;  ///< control bases [fitStart, fitEnd) were fitted
@@ -175,10 +177,17 @@ struct ReadAlignment {
 /// N and other codes score as mismatches). Empty reads give an empty alignment.
 KW_API ReadAlignment alignReads(const std::string& a, const std::string& b);
 
-/// The analysis on calls already made. control and sample as callBases
-/// gives them (heights per base).
+/// The analysis on calls already made, control and sample as callBases
+/// gives them. The sample's heights are read off its processed channels
+/// at the time each control base is expected there (so that extra or
+/// missing calls in the mixed part of its read do not shift the fit);
+/// without them (null), at the sample's own called bases.
+/// @param sampleProcessed the sample's processed capillary (the KwCap the
+///        sample's calls came from), or null
+/// @param sampleScale its capillary samples per input-file sample (> 0)
 KW_API EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
-                              const EditOptions& options);
+                              const EditOptions& options, const KwCap* sampleProcessed = nullptr,
+                              double sampleScale = 1.0);
 
 /// The analysis on two processed runs; adds the trace windows.
 KW_API EditResult editRuns(const Run& controlRun, const ProcessResult& control,

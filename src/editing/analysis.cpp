@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "editing/editing.h"
+#include "kwsignal/capillary.h"
+#include "kwsignal/trace.h"
 
 namespace kw {
 
@@ -12,10 +14,10 @@ namespace {
 using kwedit::Candidate;
 using kwedit::Heights;
 
-constexpr int kBlock = 8;          // bases per bootstrap block
-constexpr int kMinFitBases = 40;   // fewest bases fitted after the cut
-constexpr int kMinAnchors = 15;    // aligned bases before the cut that fix the offset
-constexpr int kLeadIn = 10;        // bases before the first edit fitted too
+constexpr int kBlock = 8;         // bases per bootstrap block
+constexpr int kMinFitBases = 40;  // fewest bases fitted after the cut
+constexpr int kMinAnchors = 15;   // aligned bases before the cut that fix the offset
+constexpr int kLeadIn = 10;       // bases before the first edit fitted too
 
 EditResult refuse(EditResult r, const char* status, const std::string& message) {
     r.status = status;
@@ -45,7 +47,8 @@ std::string checkOptions(const EditOptions& o) {
     if (o.maxInsertion < 0 || o.maxInsertion > 30) return "the longest insertion must be 0..30";
     if (o.bootstrap < 0 || o.bootstrap > 2000) return "bootstrap replicates must be 0..2000";
     if (!(o.level >= 0.5 && o.level <= 0.999)) return "the interval level must be 0.5..0.999";
-    if (!(o.reportBelow >= 0.0 && o.reportBelow <= 0.5)) return "the report threshold must be 0..0.5";
+    if (!(o.reportBelow >= 0.0 && o.reportBelow <= 0.5))
+        return "the report threshold must be 0..0.5";
     if (o.pam.empty() || o.pam.size() > 8) return "the PAM must have 1..8 letters";
     for (char c : o.pam)
         if (std::string("ACGTRYSWKMBDHVN").find(c) == std::string::npos)
@@ -81,11 +84,11 @@ bool offsetBefore(const ReadAlignment& a, const std::string& control, const std:
 
 // The share of the sample's height outside the control's base, per control
 // base from `from`.
-void discordance(EditResult& r, const std::vector<Heights>& s, int from, int to) {
+void discordance(EditResult& r, const std::vector<Heights>& s, int offset, int from, int to) {
     r.discordanceStart = from;
     r.discordance.clear();
     for (int i = from; i < to; ++i) {
-        const int j = i - r.offset;
+        const int j = i - offset;
         const int c = kwedit::channelOf(r.controlRead[static_cast<size_t>(i)]);
         double v = std::nan("");
         if (j >= 0 && j < static_cast<int>(s.size()) && c >= 0) {
@@ -97,6 +100,77 @@ void discordance(EditResult& r, const std::vector<Heights>& s, int from, int to)
     }
 }
 
+// Where each control base lies on the sample's time axis: a straight line
+// from control to sample corrected positions through the aligned bases
+// before the cut (the two runs differ in speed and start, not in order).
+struct TimeMap {
+    double a = 0.0, b = 1.0;
+    double at(double t) const { return a + b * t; }
+};
+
+TimeMap timeMap(const ReadAlignment& al, const BaseCalls& control, const BaseCalls& sample,
+                int from, int cut) {
+    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (const auto& p : al.pairs) {
+        if (p.first < from || p.first >= cut) continue;
+        if (control.bases[static_cast<size_t>(p.first)].base !=
+            sample.bases[static_cast<size_t>(p.second)].base)
+            continue;
+        const double x = control.bases[static_cast<size_t>(p.first)].correctedPosition;
+        const double y = sample.bases[static_cast<size_t>(p.second)].correctedPosition;
+        n += 1, sx += x, sy += y, sxx += x * x, sxy += x * y;
+    }
+    TimeMap m;
+    const double d = n * sxx - sx * sx;
+    if (n >= 2 && d > 0.0) {
+        m.b = (n * sxy - sx * sy) / d;
+        m.a = (sy - m.b * sx) / n;
+    }
+    return m;
+}
+
+// The dye offsets of a run at input-file sample t (interpolated between
+// its mobility points).
+std::array<double, 4> mobilityAt(const std::vector<MobilityPoint>& m, double t) {
+    if (m.empty()) return {{0.0, 0.0, 0.0, 0.0}};
+    if (t <= m.front().position) return m.front().offset;
+    if (t >= m.back().position) return m.back().offset;
+    size_t i = 1;
+    while (i < m.size() && m[i].position < t) ++i;
+    const double f = (t - m[i - 1].position) / std::max(1e-9, m[i].position - m[i - 1].position);
+    std::array<double, 4> out{};
+    for (int c = 0; c < 4; ++c)
+        out[static_cast<size_t>(c)] = (1.0 - f) * m[i - 1].offset[static_cast<size_t>(c)] +
+                                      f * m[i].offset[static_cast<size_t>(c)];
+    return out;
+}
+
+double channelValue(const KwCap& cap, int dye, double pos) {
+    const int n = cap.getNumData();
+    if (!(pos >= 0.0) || !(pos <= n - 1) || n < 2) return 0.0;
+    const double* x = cap.getPnterToTrace(dye)->getData();
+    const int i = std::min(n - 2, static_cast<int>(pos));
+    const double f = pos - i;
+    const double v = (1.0 - f) * x[i] + f * x[i + 1];
+    return std::isfinite(v) ? v : 0.0;
+}
+
+// The sample's heights at each control base, as BaseCalls whose heights the
+// scaling reads: each dye at its own mobility-shifted time.
+BaseCalls sampleAtControl(const BaseCalls& control, const BaseCalls& sample, const KwCap& cap,
+                          double scale, const TimeMap& map) {
+    BaseCalls out;
+    out.bases.resize(control.bases.size());
+    for (size_t i = 0; i < control.bases.size(); ++i) {
+        const double t = map.at(control.bases[i].correctedPosition);
+        const std::array<double, 4> off = mobilityAt(sample.mobility, t);
+        for (int c = 0; c < 4; ++c)
+            out.bases[i].heights[static_cast<size_t>(c)] =
+                channelValue(cap, c, (t + off[static_cast<size_t>(c)]) * scale);
+    }
+    return out;
+}
+
 bool knocksOut(const Candidate& c) {
     if (c.kind == "wildtype" || c.kind == "hdr") return false;
     return c.size % 3 != 0 || std::abs(c.size) >= 21;
@@ -104,21 +178,20 @@ bool knocksOut(const Candidate& c) {
 
 void qualityWarnings(EditResult& r, const BaseCalls& control, const BaseCalls& sample) {
     if (control.trimmedMeanQv < 30.0)
-        r.warnings.push_back("The control reads weakly: mean QV " +
-                             number(control.trimmedMeanQv, "%.1f") + " over its " +
-                             std::to_string(control.trimEnd - control.trimStart) +
-                             " trimmed bases.");
+        r.warnings.push_back(
+            "The control reads weakly: mean QV " + number(control.trimmedMeanQv, "%.1f") +
+            " over its " + std::to_string(control.trimEnd - control.trimStart) + " trimmed bases.");
     if (sample.trimmedMeanQv < 20.0)
         r.warnings.push_back("The sample reads weakly: mean QV " +
                              number(sample.trimmedMeanQv, "%.1f") + " over its " +
-                             std::to_string(sample.trimEnd - sample.trimStart) +
-                             " trimmed bases.");
+                             std::to_string(sample.trimEnd - sample.trimStart) + " trimmed bases.");
 }
 
 }  // namespace
 
 EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
-                       const EditOptions& options) {
+                       const EditOptions& options, const KwCap* sampleProcessed,
+                       double sampleScale) {
     EditResult r;
     r.controlRead = control.sequence();
     r.sampleRead = sample.sequence();
@@ -174,9 +247,12 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
         if (c.kind != "two_cut_deletion") shift = std::max(shift, c.deleted);
     }
     r.fitStart = std::max(0, std::max(control.trimStart, editStart - kLeadIn));
-    r.fitEnd = std::min(control.trimEnd - shift, sample.trimEnd + r.offset);
+    // The sample's mixed read has low QVs after the cut by nature: its
+    // end is where its calls end, not where its quality drops.
+    const int sampleEnd = static_cast<int>(sample.bases.size()) - 5 + r.offset;
+    r.fitEnd = std::min(control.trimEnd - shift, sampleEnd);
     if (r.fitEnd - firstCut < kMinFitBases) {
-        const bool sampleShort = sample.trimEnd + r.offset < control.trimEnd - shift;
+        const bool sampleShort = sampleEnd < control.trimEnd - shift;
         return refuse(r, sampleShort ? "weak_sample" : "weak_control",
                       std::string(sampleShort ? "the sample" : "the control") +
                           " reads too few bases after the cut to fit (" +
@@ -186,17 +262,28 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
     qualityWarnings(r, control, sample);
 
     const std::vector<Heights> ch = kwedit::scaledHeights(control);
-    const std::vector<Heights> sh = kwedit::scaledHeights(sample);
+    const bool onTimes =
+        sampleProcessed && sampleProcessed->getNumTraces() >= 4 && sampleScale > 0.0;
+    // On the sample's times its heights are indexed by control base.
+    const int shOffset = onTimes ? 0 : r.offset;
+    const std::vector<Heights> sh = kwedit::scaledHeights(
+        onTimes
+            ? sampleAtControl(control, sample, *sampleProcessed, sampleScale,
+                              timeMap(alignment, control, sample,
+                                      std::max(control.trimStart, firstCut - 150), firstCut - 2))
+            : sample);
     kwedit::BlockSystem sys;
     sys.k = static_cast<int>(cands.size());
     const int blocks = (r.fitEnd - r.fitStart + kBlock - 1) / kBlock;
-    sys.gram.assign(static_cast<size_t>(blocks), std::vector<double>(static_cast<size_t>(sys.k) * sys.k, 0.0));
-    sys.rhs.assign(static_cast<size_t>(blocks), std::vector<double>(static_cast<size_t>(sys.k), 0.0));
+    sys.gram.assign(static_cast<size_t>(blocks),
+                    std::vector<double>(static_cast<size_t>(sys.k) * sys.k, 0.0));
+    sys.rhs.assign(static_cast<size_t>(blocks),
+                   std::vector<double>(static_cast<size_t>(sys.k), 0.0));
     sys.yy.assign(static_cast<size_t>(blocks), 0.0);
     sys.ySum = sys.rows = sys.yy;
     std::vector<double> row(static_cast<size_t>(sys.k));
     for (int j = r.fitStart; j < r.fitEnd; ++j) {
-        const int sj = j - r.offset;
+        const int sj = j - shOffset;
         if (sj < 0 || sj >= static_cast<int>(sh.size())) continue;
         std::vector<Heights> expected(cands.size());
         for (size_t k = 0; k < cands.size(); ++k)
@@ -204,7 +291,8 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
                 expected[k] = Heights{{0.0, 0.0, 0.0, 0.0}};
         for (int c = 0; c < 4; ++c) {
             for (size_t k = 0; k < cands.size(); ++k) row[k] = expected[k][static_cast<size_t>(c)];
-            addRow(sys, (j - r.fitStart) / kBlock, row, sh[static_cast<size_t>(sj)][static_cast<size_t>(c)]);
+            addRow(sys, (j - r.fitStart) / kBlock, row,
+                   sh[static_cast<size_t>(sj)][static_cast<size_t>(c)]);
         }
     }
     const std::vector<double> x = kwedit::fitAll(sys, r.r2);
@@ -233,9 +321,10 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
     r.editedFraction = 1.0 - x[0] / sum;
     r.editedLow = low.empty() ? r.editedFraction : std::min(r.editedFraction, low.back());
     r.editedHigh = high.empty() ? r.editedFraction : std::max(r.editedFraction, high.back());
-    std::stable_sort(r.outcomes.begin(), r.outcomes.end(),
-                     [](const EditOutcome& a, const EditOutcome& b) { return a.fraction > b.fraction; });
-    discordance(r, sh, std::max(control.trimStart, firstCut - 100), control.trimEnd);
+    std::stable_sort(
+        r.outcomes.begin(), r.outcomes.end(),
+        [](const EditOutcome& a, const EditOutcome& b) { return a.fraction > b.fraction; });
+    discordance(r, sh, shOffset, std::max(control.trimStart, firstCut - 100), control.trimEnd);
     if (r.r2 < 0.8)
         r.warnings.push_back("The outcomes explain only " + percent(r.r2) +
                              " of the sample's height variation after the cut: the sample may hold "

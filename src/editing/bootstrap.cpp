@@ -15,7 +15,8 @@ void addRow(BlockSystem& s, int b, const std::vector<double>& row, double y) {
         const double ri = row[static_cast<size_t>(i)];
         if (ri == 0.0) continue;
         r[static_cast<size_t>(i)] += ri * y;
-        for (int j = 0; j < k; ++j) g[static_cast<size_t>(i * k + j)] += ri * row[static_cast<size_t>(j)];
+        for (int j = 0; j < k; ++j)
+            g[static_cast<size_t>(i * k + j)] += ri * row[static_cast<size_t>(j)];
     }
     s.yy[static_cast<size_t>(b)] += y * y;
     s.ySum[static_cast<size_t>(b)] += y;
@@ -33,7 +34,8 @@ std::vector<double> fitWeighted(const BlockSystem& s, const std::vector<int>& ti
         const double w = times[b];
         if (w == 0.0) continue;
         for (size_t i = 0; i < kk; ++i) gram[i] += w * s.gram[b][i];
-        for (int i = 0; i < s.k; ++i) rhs[static_cast<size_t>(i)] += w * s.rhs[b][static_cast<size_t>(i)];
+        for (int i = 0; i < s.k; ++i)
+            rhs[static_cast<size_t>(i)] += w * s.rhs[b][static_cast<size_t>(i)];
         yy += w * s.yy[b];
         ySum += w * s.ySum[b];
         rows += w * s.rows[b];
@@ -45,7 +47,8 @@ std::vector<double> fitWeighted(const BlockSystem& s, const std::vector<int>& ti
         const double xi = x[static_cast<size_t>(i)];
         if (xi == 0.0) continue;
         rss -= 2.0 * xi * rhs[static_cast<size_t>(i)];
-        for (int j = 0; j < s.k; ++j) rss += xi * gram[static_cast<size_t>(i * s.k + j)] * x[static_cast<size_t>(j)];
+        for (int j = 0; j < s.k; ++j)
+            rss += xi * gram[static_cast<size_t>(i * s.k + j)] * x[static_cast<size_t>(j)];
     }
     const double tss = rows > 0.0 ? yy - ySum * ySum / rows : 0.0;
     r2 = tss > 0.0 ? std::max(0.0, 1.0 - std::max(rss, 0.0) / tss) : 0.0;

@@ -16,11 +16,13 @@ std::vector<Heights> scaledHeights(const kw::BaseCalls& calls) {
     // Running mean by a prefix sum.
     std::vector<double> prefix(static_cast<size_t>(n) + 1, 0.0);
     for (int i = 0; i < n; ++i)
-        prefix[static_cast<size_t>(i) + 1] = prefix[static_cast<size_t>(i)] + total[static_cast<size_t>(i)];
+        prefix[static_cast<size_t>(i) + 1] =
+            prefix[static_cast<size_t>(i)] + total[static_cast<size_t>(i)];
     std::vector<Heights> out(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
         const int a = std::max(0, i - kHalf), b = std::min(n, i + kHalf + 1);
-        const double mean = (prefix[static_cast<size_t>(b)] - prefix[static_cast<size_t>(a)]) / (b - a);
+        const double mean =
+            (prefix[static_cast<size_t>(b)] - prefix[static_cast<size_t>(a)]) / (b - a);
         for (int c = 0; c < 4; ++c) {
             const double h = calls.bases[static_cast<size_t>(i)].heights[static_cast<size_t>(c)];
             out[static_cast<size_t>(i)][static_cast<size_t>(c)] =
@@ -41,23 +43,27 @@ std::vector<double> solveSpd(std::vector<double> a, std::vector<double> b, int k
     for (int i = 0; i < k; ++i) a[static_cast<size_t>(i * k + i)] += ridge;
     for (int j = 0; j < k; ++j) {
         double d = a[static_cast<size_t>(j * k + j)];
-        for (int p = 0; p < j; ++p) d -= a[static_cast<size_t>(j * k + p)] * a[static_cast<size_t>(j * k + p)];
+        for (int p = 0; p < j; ++p)
+            d -= a[static_cast<size_t>(j * k + p)] * a[static_cast<size_t>(j * k + p)];
         d = std::sqrt(std::max(d, ridge));
         a[static_cast<size_t>(j * k + j)] = d;
         for (int i = j + 1; i < k; ++i) {
             double s = a[static_cast<size_t>(i * k + j)];
-            for (int p = 0; p < j; ++p) s -= a[static_cast<size_t>(i * k + p)] * a[static_cast<size_t>(j * k + p)];
+            for (int p = 0; p < j; ++p)
+                s -= a[static_cast<size_t>(i * k + p)] * a[static_cast<size_t>(j * k + p)];
             a[static_cast<size_t>(i * k + j)] = s / d;
         }
     }
     for (int i = 0; i < k; ++i) {
         double s = b[static_cast<size_t>(i)];
-        for (int p = 0; p < i; ++p) s -= a[static_cast<size_t>(i * k + p)] * b[static_cast<size_t>(p)];
+        for (int p = 0; p < i; ++p)
+            s -= a[static_cast<size_t>(i * k + p)] * b[static_cast<size_t>(p)];
         b[static_cast<size_t>(i)] = s / a[static_cast<size_t>(i * k + i)];
     }
     for (int i = k - 1; i >= 0; --i) {
         double s = b[static_cast<size_t>(i)];
-        for (int p = i + 1; p < k; ++p) s -= a[static_cast<size_t>(p * k + i)] * b[static_cast<size_t>(p)];
+        for (int p = i + 1; p < k; ++p)
+            s -= a[static_cast<size_t>(p * k + i)] * b[static_cast<size_t>(p)];
         b[static_cast<size_t>(i)] = s / a[static_cast<size_t>(i * k + i)];
     }
     return b;
@@ -71,8 +77,8 @@ std::vector<double> solveOn(const std::vector<int>& set, const std::vector<doubl
     for (int i = 0; i < m; ++i) {
         b[static_cast<size_t>(i)] = rhs[static_cast<size_t>(set[static_cast<size_t>(i)])];
         for (int j = 0; j < m; ++j)
-            a[static_cast<size_t>(i * m + j)] =
-                gram[static_cast<size_t>(set[static_cast<size_t>(i)] * k + set[static_cast<size_t>(j)])];
+            a[static_cast<size_t>(i * m + j)] = gram[static_cast<size_t>(
+                set[static_cast<size_t>(i)] * k + set[static_cast<size_t>(j)])];
     }
     return solveSpd(std::move(a), std::move(b), m);
 }
@@ -93,7 +99,8 @@ std::vector<double> nnlsNormal(const std::vector<double>& gram, const std::vecto
         for (int j = 0; j < k; ++j) {
             if (active[static_cast<size_t>(j)]) continue;
             double w = rhs[static_cast<size_t>(j)];
-            for (int p = 0; p < k; ++p) w -= gram[static_cast<size_t>(j * k + p)] * x[static_cast<size_t>(p)];
+            for (int p = 0; p < k; ++p)
+                w -= gram[static_cast<size_t>(j * k + p)] * x[static_cast<size_t>(p)];
             if (w > bestW) bestW = w, best = j;
         }
         if (best < 0) break;

@@ -62,10 +62,10 @@ std::vector<Heights> scaledHeights(const kw::BaseCalls& calls);
 // that a bootstrap can redraw whole blocks (neighbouring bases share their
 // errors: a misplaced peak spoils a few bases at once).
 struct BlockSystem {
-    int k = 0;                                // candidates
-    std::vector<std::vector<double>> gram;    // per block, k x k
-    std::vector<std::vector<double>> rhs;     // per block, k
-    std::vector<double> yy, ySum, rows;       // per block: sum y^2, sum y, rows
+    int k = 0;                              // candidates
+    std::vector<std::vector<double>> gram;  // per block, k x k
+    std::vector<std::vector<double>> rhs;   // per block, k
+    std::vector<double> yy, ySum, rows;     // per block: sum y^2, sum y, rows
 };
 
 // Adds one row (a base's channel) of the design to block b.

@@ -45,15 +45,20 @@ EditTraceWindow traceWindow(const Run& run, const ProcessResult& p, int first, i
     return w;
 }
 
-nlohmann::json finite(double v) { return std::isfinite(v) ? nlohmann::json(v) : nlohmann::json(); }
+nlohmann::json finite(double v) {
+    return std::isfinite(v) ? nlohmann::json(v) : nlohmann::json();
+}
 
-double rounded(double v, double unit) { return std::round(v / unit) / (1.0 / unit); }
+double rounded(double v, double unit) {
+    return std::round(v / unit) / (1.0 / unit);
+}
 
 }  // namespace
 
 EditResult editRuns(const Run& controlRun, const ProcessResult& control, const Run& sampleRun,
                     const ProcessResult& sample, const EditOptions& options) {
-    EditResult r = analyseEdit(control.calls, sample.calls, options);
+    EditResult r = analyseEdit(control.calls, sample.calls, options, sample.processed.get(),
+                               sampleRun.coordinateScale > 0.0 ? sampleRun.coordinateScale : 1.0);
     r.controlName = controlRun.path;
     r.sampleName = sampleRun.path;
     if (r.sites.empty()) return r;
@@ -84,7 +89,8 @@ EditResult editFiles(const std::string& controlPath, const std::string& samplePa
         }
         if (!results[i].called) {
             r.message = paths[i] + ": no bases called (" +
-                        (results[i].calls.note.empty() ? results[i].note : results[i].calls.note) + ")";
+                        (results[i].calls.note.empty() ? results[i].note : results[i].calls.note) +
+                        ")";
             return r;
         }
     }
@@ -100,10 +106,13 @@ std::string editJson(const EditResult& r) {
     j["control"] = r.controlName;
     j["sample"] = r.sampleName;
     const bool ok = r.status == "ok";
-    auto figure = [&](double v) { return ok ? nlohmann::json(rounded(v, 1e-4)) : nlohmann::json(); };
+    auto figure = [&](double v) {
+        return ok ? nlohmann::json(rounded(v, 1e-4)) : nlohmann::json();
+    };
     j["edited_fraction"] = figure(r.editedFraction);
-    j["edited_interval"] = ok ? nlohmann::json::array({rounded(r.editedLow, 1e-4), rounded(r.editedHigh, 1e-4)})
-                              : nlohmann::json();
+    j["edited_interval"] =
+        ok ? nlohmann::json::array({rounded(r.editedLow, 1e-4), rounded(r.editedHigh, 1e-4)})
+           : nlohmann::json();
     j["knockout_fraction"] = figure(r.knockoutFraction);
     j["hdr_fraction"] = figure(r.hdrFraction);
     j["r2"] = figure(r.r2);
@@ -124,10 +133,12 @@ std::string editJson(const EditResult& r) {
                                                     {"cut", s.cut},
                                                     {"mismatches", s.mismatches},
                                                     {"pam_found", s.pamFound}});
-    j["fit"] = ok ? nlohmann::ordered_json{{"start", r.fitStart}, {"end", r.fitEnd}, {"offset", r.offset}}
-                  : nlohmann::ordered_json();
+    j["fit"] =
+        ok ? nlohmann::ordered_json{{"start", r.fitStart}, {"end", r.fitEnd}, {"offset", r.offset}}
+           : nlohmann::ordered_json();
     nlohmann::json values = nlohmann::json::array();
-    for (double v : r.discordance) values.push_back(finite(std::isfinite(v) ? rounded(v, 1e-3) : v));
+    for (double v : r.discordance)
+        values.push_back(finite(std::isfinite(v) ? rounded(v, 1e-3) : v));
     j["discordance"] = nlohmann::ordered_json{{"start", r.discordanceStart}, {"values", values}};
     j["control_mean_qv"] = rounded(r.controlMeanQv, 0.01);
     j["sample_mean_qv"] = rounded(r.sampleMeanQv, 0.01);

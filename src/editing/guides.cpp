@@ -11,30 +11,45 @@ namespace {
 // The bases an IUPAC code stands for, as a mask over A C G T.
 int iupacMask(char c) {
     switch (c) {
-        case 'A': return 1;
-        case 'C': return 2;
-        case 'G': return 4;
-        case 'T': return 8;
-        case 'R': return 1 | 4;
-        case 'Y': return 2 | 8;
-        case 'S': return 2 | 4;
-        case 'W': return 1 | 8;
-        case 'K': return 4 | 8;
-        case 'M': return 1 | 2;
-        case 'B': return 2 | 4 | 8;
-        case 'D': return 1 | 4 | 8;
-        case 'H': return 1 | 2 | 8;
-        case 'V': return 1 | 2 | 4;
-        case 'N': return 15;
-        default: return 0;
+        case 'A':
+            return 1;
+        case 'C':
+            return 2;
+        case 'G':
+            return 4;
+        case 'T':
+            return 8;
+        case 'R':
+            return 1 | 4;
+        case 'Y':
+            return 2 | 8;
+        case 'S':
+            return 2 | 4;
+        case 'W':
+            return 1 | 8;
+        case 'K':
+            return 4 | 8;
+        case 'M':
+            return 1 | 2;
+        case 'B':
+            return 2 | 4 | 8;
+        case 'D':
+            return 1 | 4 | 8;
+        case 'H':
+            return 1 | 2 | 8;
+        case 'V':
+            return 1 | 2 | 4;
+        case 'N':
+            return 15;
+        default:
+            return 0;
     }
 }
 
 // True when read[at, at+pam.size()) fits the PAM's codes (a called N fits
 // nothing: the PAM is then not seen).
 bool pamAt(const std::string& read, long at, const std::string& pam) {
-    if (at < 0 || at + static_cast<long>(pam.size()) > static_cast<long>(read.size()))
-        return false;
+    if (at < 0 || at + static_cast<long>(pam.size()) > static_cast<long>(read.size())) return false;
     for (size_t i = 0; i < pam.size(); ++i)
         if ((iupacMask(read[static_cast<size_t>(at) + i]) & ~iupacMask(pam[i])) != 0 ||
             iupacMask(read[static_cast<size_t>(at) + i]) == 15)
@@ -94,19 +109,44 @@ std::string reverseComplement(const std::string& dna) {
     std::string out(dna.rbegin(), dna.rend());
     for (char& c : out) {
         switch (c) {
-            case 'A': c = 'T'; break;
-            case 'T': c = 'A'; break;
-            case 'C': c = 'G'; break;
-            case 'G': c = 'C'; break;
-            case 'R': c = 'Y'; break;
-            case 'Y': c = 'R'; break;
-            case 'K': c = 'M'; break;
-            case 'M': c = 'K'; break;
-            case 'B': c = 'V'; break;
-            case 'V': c = 'B'; break;
-            case 'D': c = 'H'; break;
-            case 'H': c = 'D'; break;
-            default: break;  // N, S, W are their own complements
+            case 'A':
+                c = 'T';
+                break;
+            case 'T':
+                c = 'A';
+                break;
+            case 'C':
+                c = 'G';
+                break;
+            case 'G':
+                c = 'C';
+                break;
+            case 'R':
+                c = 'Y';
+                break;
+            case 'Y':
+                c = 'R';
+                break;
+            case 'K':
+                c = 'M';
+                break;
+            case 'M':
+                c = 'K';
+                break;
+            case 'B':
+                c = 'V';
+                break;
+            case 'V':
+                c = 'B';
+                break;
+            case 'D':
+                c = 'H';
+                break;
+            case 'H':
+                c = 'D';
+                break;
+            default:
+                break;  // N, S, W are their own complements
         }
     }
     return out;

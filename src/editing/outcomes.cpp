@@ -8,11 +8,16 @@ namespace kwedit {
 
 int channelOf(char base) {
     switch (base) {
-        case 'C': return 0;
-        case 'A': return 1;
-        case 'G': return 2;
-        case 'T': return 3;
-        default: return -1;
+        case 'C':
+            return 0;
+        case 'A':
+            return 1;
+        case 'G':
+            return 2;
+        case 'T':
+            return 3;
+        default:
+            return -1;
     }
 }
 
@@ -92,13 +97,14 @@ bool donorCandidate(const std::string& read, const std::string& donor, Candidate
     size_t p = 0;
     for (int j = first.second; j <= last.second; ++j) {
         while (p + 1 < best.pairs.size() && best.pairs[p].second < j) ++p;
-        const int shape = best.pairs[p].second == j ? best.pairs[p].first
-                                                   : std::max(first.first, best.pairs[p].first - 1);
+        const int shape = best.pairs[p].second == j
+                              ? best.pairs[p].first
+                              : std::max(first.first, best.pairs[p].first - 1);
         const char letter = d[static_cast<size_t>(j)];
-        out.inserted.push_back({shape, letter == read[static_cast<size_t>(shape)] &&
-                                               best.pairs[p].second == j
-                                           ? static_cast<char>(0)
-                                           : letter});
+        out.inserted.push_back(
+            {shape, letter == read[static_cast<size_t>(shape)] && best.pairs[p].second == j
+                        ? static_cast<char>(0)
+                        : letter});
     }
     out.size = static_cast<int>(out.inserted.size()) - out.deleted;
     const bool differs = out.size != 0 || std::any_of(out.inserted.begin(), out.inserted.end(),
@@ -151,7 +157,8 @@ std::string alleleText(const std::string& read, const Candidate& c) {
         out += static_cast<char>(std::tolower(
             static_cast<unsigned char>(b.letter ? b.letter : read[static_cast<size_t>(b.shape)])));
     const int resume = c.start + c.deleted;
-    for (int i = resume; i < resume + kFlank && i < length; ++i) out += read[static_cast<size_t>(i)];
+    for (int i = resume; i < resume + kFlank && i < length; ++i)
+        out += read[static_cast<size_t>(i)];
     return out;
 }
 

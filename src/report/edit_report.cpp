@@ -15,11 +15,20 @@ std::string escaped(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -31,15 +40,22 @@ std::string fmt(const char* format, double v) {
     return buf;
 }
 
-std::string pct(double v) { return fmt("%.1f", 100.0 * v) + " %"; }
+std::string pct(double v) {
+    return fmt("%.1f", 100.0 * v) + " %";
+}
 
 int colourOf(char base) {
     switch (base) {
-        case 'C': return 0;
-        case 'A': return 1;
-        case 'G': return 2;
-        case 'T': return 3;
-        default: return 2;
+        case 'C':
+            return 0;
+        case 'A':
+            return 1;
+        case 'G':
+            return 2;
+        case 'T':
+            return 3;
+        default:
+            return 2;
     }
 }
 
@@ -47,10 +63,11 @@ int colourOf(char base) {
 // cut as a dashed line between the two bases beside it.
 std::string traceSvg(const EditTraceWindow& w, int cut, const std::string& title) {
     const double width = 900.0, height = 170.0, top = 30.0;
-    std::string svg = "<svg xmlns='http://www.w3.org/2000/svg' width='900' height='170' "
-                      "viewBox='0 0 900 170'><rect width='900' height='170' fill='#fff'/>"
-                      "<text x='6' y='14' font-size='12' font-family='sans-serif'>" +
-                      escaped(title) + "</text>";
+    std::string svg =
+        "<svg xmlns='http://www.w3.org/2000/svg' width='900' height='170' "
+        "viewBox='0 0 900 170'><rect width='900' height='170' fill='#fff'/>"
+        "<text x='6' y='14' font-size='12' font-family='sans-serif'>" +
+        escaped(title) + "</text>";
     const size_t n = w.channels[0].size();
     if (n < 2) return svg + "<text x='6' y='60' font-size='12'>no trace</text></svg>";
     double peak = 0.0;
@@ -77,8 +94,7 @@ std::string traceSvg(const EditTraceWindow& w, int cut, const std::string& title
         if (index == cut && b > 0) {
             const double xc = 0.5 * (x + (w.basePositions[b - 1] - w.firstSample) * dx);
             svg += "<line x1='" + fmt("%.1f", xc) + "' x2='" + fmt("%.1f", xc) + "' y1='" +
-                   fmt("%.0f", top - 14.0) +
-                   "' y2='170' stroke='#888' stroke-dasharray='4,3'/>";
+                   fmt("%.0f", top - 14.0) + "' y2='170' stroke='#888' stroke-dasharray='4,3'/>";
         }
     }
     return svg + "</svg>";
@@ -87,8 +103,9 @@ std::string traceSvg(const EditTraceWindow& w, int cut, const std::string& title
 // The discordance along the control's read, the cuts and the fitted region.
 std::string discordanceSvg(const EditResult& r) {
     const double width = 900.0, height = 200.0, left = 40.0, bottom = 24.0;
-    std::string svg = "<svg xmlns='http://www.w3.org/2000/svg' width='900' height='200' "
-                      "viewBox='0 0 900 200'><rect width='900' height='200' fill='#fff'/>";
+    std::string svg =
+        "<svg xmlns='http://www.w3.org/2000/svg' width='900' height='200' "
+        "viewBox='0 0 900 200'><rect width='900' height='200' fill='#fff'/>";
     const size_t n = r.discordance.size();
     if (n < 2) return svg + "<text x='6' y='40' font-size='12'>no discordance</text></svg>";
     const double dx = (width - left - 6.0) / static_cast<double>(n - 1);
@@ -109,11 +126,13 @@ std::string discordanceSvg(const EditResult& r) {
                    fmt("%.1f", yOf(std::clamp(r.discordance[i], 0.0, 1.0))) + " ";
     svg += "'/>";
     for (const GuideSite& s : r.sites)
-        svg += "<line x1='" + fmt("%.1f", xOf(s.cut - 0.5)) + "' x2='" + fmt("%.1f", xOf(s.cut - 0.5)) +
-               "' y1='6' y2='" + fmt("%.0f", height - bottom) +
+        svg += "<line x1='" + fmt("%.1f", xOf(s.cut - 0.5)) + "' x2='" +
+               fmt("%.1f", xOf(s.cut - 0.5)) + "' y1='6' y2='" + fmt("%.0f", height - bottom) +
                "' stroke='#444' stroke-dasharray='4,3'/>";
-    svg += "<text x='" + fmt("%.0f", left) + "' y='194' font-size='11' font-family='sans-serif'>control base " +
-           std::to_string(r.discordanceStart) + "</text><text x='894' y='194' font-size='11' "
+    svg += "<text x='" + fmt("%.0f", left) +
+           "' y='194' font-size='11' font-family='sans-serif'>control base " +
+           std::to_string(r.discordanceStart) +
+           "</text><text x='894' y='194' font-size='11' "
            "text-anchor='end' font-family='sans-serif'>" +
            std::to_string(r.discordanceStart + static_cast<int>(n) - 1) + "</text>";
     return svg + "</svg>";
@@ -130,15 +149,18 @@ std::string outcomesSvg(const EditResult& r) {
     for (size_t i = 0; i < shown; ++i) {
         const EditOutcome& o = r.outcomes[i];
         const double y = 6.0 + rowH * static_cast<double>(i);
-        const std::string label = o.kind + (o.size ? " " + std::string(o.size > 0 ? "+" : "") +
-                                                         std::to_string(o.size)
-                                                   : "") +
-                                  " @" + std::to_string(o.position);
+        const std::string label =
+            o.kind +
+            (o.size ? " " + std::string(o.size > 0 ? "+" : "") + std::to_string(o.size) : "") +
+            " @" + std::to_string(o.position);
         svg += "<text x='6' y='" + fmt("%.1f", y + 13.0) +
                "' font-size='12' font-family='sans-serif'>" + escaped(label) + "</text>";
         svg += "<rect x='" + fmt("%.0f", left) + "' y='" + fmt("%.1f", y + 3.0) + "' width='" +
                fmt("%.1f", barW * o.fraction) + "' height='13' fill='" +
-               (o.kind == "wildtype" ? "#9aa" : o.kind == "hdr" ? "#2a8" : "#c63") + "'/>";
+               (o.kind == "wildtype" ? "#9aa"
+                : o.kind == "hdr"    ? "#2a8"
+                                     : "#c63") +
+               "'/>";
         svg += "<line x1='" + fmt("%.1f", left + barW * o.low) + "' x2='" +
                fmt("%.1f", left + barW * o.high) + "' y1='" + fmt("%.1f", y + 9.5) + "' y2='" +
                fmt("%.1f", y + 9.5) + "' stroke='#000' stroke-width='1.5'/>";
@@ -152,12 +174,11 @@ std::string outcomesSvg(const EditResult& r) {
 }  // namespace
 
 std::string editReportHtml(const EditResult& r) {
-    std::string h =
-        "<!DOCTYPE html><html><head><meta charset='utf-8'><title>kwsignal edit: " +
-        escaped(r.sampleName) +
-        "</title><style>body{font-family:sans-serif;margin:16px;color:#222}"
-        "table{border-collapse:collapse}td,th{padding:2px 10px;text-align:left}"
-        "h2{font-size:15px;margin:18px 0 6px}.warn{color:#a40}</style></head><body>";
+    std::string h = "<!DOCTYPE html><html><head><meta charset='utf-8'><title>kwsignal edit: " +
+                    escaped(r.sampleName) +
+                    "</title><style>body{font-family:sans-serif;margin:16px;color:#222}"
+                    "table{border-collapse:collapse}td,th{padding:2px 10px;text-align:left}"
+                    "h2{font-size:15px;margin:18px 0 6px}.warn{color:#a40}</style></head><body>";
     h += "<h1 style='font-size:18px'>Editing of " + escaped(r.sampleName) + "</h1>";
     h += "<p>control " + escaped(r.controlName) + "</p>";
     h += "<p><b>" + escaped(r.status) + "</b>: " + escaped(r.message) + "</p>";

@@ -1,0 +1,287 @@
+// The edit analysis' benchmark: synthetic edited samples with known
+// outcomes, made from real traces, and the figures of the analysis on them.
+//
+//   edit_bench [--pairs N] [--self N] [--seed S] [--rows FILE] [--source-of NAME] TRACE_OR_DIR...
+//
+// Each pair takes a well-read real trace as the control and builds its
+// sample in raw DATA1-4: the control's own rows mixed with copies edited
+// at a chosen cut (a deletion of k bases removes the raw samples between
+// the k bases' boundaries, an insertion of n repeats the n bases before the
+// cut) at known fractions (1-4 edited outcomes, each 5-95 %, the rest
+// unedited), plus the sample-to-sample noise of a second run (its rows'
+// second difference, scaled to the control's signal). Both go through the
+// default road and the analysis. Self pairs mix nothing (only the second
+// run's noise is added).
+//
+// Figures: mean absolute error of every true outcome's fraction, pairs
+// whose edited fraction is within 5 points, true outcomes above 10 % found
+// (fitted >= 5 %), true fractions inside the reported interval, and the
+// self pairs' edited fraction. --rows writes one line per pair.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "kwsignal/edit.h"
+#include "kwsignal/process.h"
+#include "kwsignal/run.h"
+
+namespace {
+
+struct Trace {
+    kw::Run run;
+    kw::BaseCalls calls;
+    std::string source;  // the file name's prefix before "__", else its folder
+};
+
+struct Truth {
+    int size = 0;  // 0 unedited
+    double fraction = 0.0;
+};
+
+std::string sourceOf(const std::filesystem::path& p) {
+    const std::string name = p.filename().string();
+    const size_t at = name.find("__");
+    if (at != std::string::npos) return name.substr(0, at);
+    return p.parent_path().filename().string();
+}
+
+void collect(const std::string& arg, std::vector<std::filesystem::path>& files) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::is_directory(arg, ec)) {
+        for (const auto& e : fs::recursive_directory_iterator(arg, ec))
+            if (e.is_regular_file() && e.path().extension() == ".ab1") files.push_back(e.path());
+    } else {
+        files.emplace_back(arg);
+    }
+}
+
+bool load(const std::filesystem::path& p, Trace& t) {
+    if (kw::readRun(p.string(), t.run)) return false;
+    kw::ProcessResult r;
+    if (kw::process(t.run, kw::ProcessOptions(), r) || !r.called) return false;
+    t.calls = r.calls;
+    t.source = sourceOf(p);
+    return t.calls.trimEnd - t.calls.trimStart >= 300 && t.calls.trimmedMeanQv >= 30.0;
+}
+
+// The row sample between bases i-1 and i.
+long boundary(const Trace& t, int i) {
+    const auto& b = t.calls.bases;
+    const double x =
+        0.5 * (b[static_cast<size_t>(i - 1)].position + b[static_cast<size_t>(i)].position);
+    return std::lround(x * (t.run.coordinateScale > 0 ? t.run.coordinateScale : 1.0));
+}
+
+// One row edited at cut c: size < 0 deletes, > 0 duplicates the bases before.
+std::vector<double> editedRow(const std::vector<double>& row, const Trace& t, int c, int size) {
+    const long at = boundary(t, c);
+    std::vector<double> out(row.begin(), row.begin() + at);
+    if (size < 0) {
+        out.insert(out.end(), row.begin() + boundary(t, c - size), row.end());
+    } else {
+        out.insert(out.end(), row.begin() + boundary(t, c - size), row.begin() + at);
+        out.insert(out.end(), row.begin() + at, row.end());
+    }
+    out.resize(row.size(), row.back());
+    return out;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0.0;
+    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+// The second run's sample-to-sample noise, scaled to the control's signal.
+void addNoise(kw::Run& sample, const Trace& noise) {
+    std::vector<double> a, b;
+    for (const auto& r : sample.rows)
+        for (double v : r) a.push_back(std::fabs(v));
+    for (const auto& r : noise.run.rows)
+        for (double v : r) b.push_back(std::fabs(v));
+    const double scale = median(b) > 0.0 ? median(a) / median(b) : 0.0;
+    for (size_t c = 0; c < sample.rows.size() && c < noise.run.rows.size(); ++c) {
+        const std::vector<double>& n = noise.run.rows[c];
+        for (size_t s = 1; s + 1 < sample.rows[c].size() && s + 1 < n.size(); ++s)
+            sample.rows[c][s] += scale * (n[s] - 0.5 * (n[s - 1] + n[s + 1]));
+    }
+}
+
+std::vector<Truth> drawOutcomes(std::mt19937& rng) {
+    std::uniform_int_distribution<int> count(1, 4), del(1, 30), ins(1, 15), kind(0, 2);
+    const int m = count(rng);
+    std::vector<Truth> out;
+    while (static_cast<int>(out.size()) < m) {
+        const int size = kind(rng) == 0 ? ins(rng) : -del(rng);
+        bool seen = false;
+        for (const Truth& t : out) seen = seen || t.size == size;
+        if (!seen) out.push_back({size, 0.0});
+    }
+    // Fractions: each edited 5-95 %, summing to at most 100 %, the rest unedited.
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (;;) {
+        std::vector<double> w(static_cast<size_t>(m) + 1);
+        double sum = 0.0;
+        for (double& v : w) sum += (v = -std::log(1.0 - u(rng)));
+        bool ok = true;
+        for (int i = 0; i < m; ++i) {
+            out[static_cast<size_t>(i)].fraction = w[static_cast<size_t>(i)] / sum;
+            ok = ok && out[static_cast<size_t>(i)].fraction >= 0.05 &&
+                 out[static_cast<size_t>(i)].fraction <= 0.95;
+        }
+        if (ok) break;
+    }
+    double edited = 0.0;
+    for (const Truth& t : out) edited += t.fraction;
+    out.push_back({0, 1.0 - edited});
+    return out;
+}
+
+struct Score {
+    int pairs = 0, refused = 0, within5 = 0, big = 0, bigFound = 0, covered = 0, truths = 0;
+    double absError = 0.0, editedError = 0.0;
+};
+
+const kw::EditOutcome* outcomeOfSize(const kw::EditResult& r, int size) {
+    for (const kw::EditOutcome& o : r.outcomes)
+        if (o.size == size &&
+            (o.kind == "deletion" || o.kind == "insertion" || o.kind == "wildtype"))
+            return &o;
+    return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int pairs = 200, selfPairs = 40;
+    unsigned seed = 7;
+    std::string rowsPath;
+    std::vector<std::filesystem::path> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--pairs" && i + 1 < argc)
+            pairs = std::atoi(argv[++i]);
+        else if (a == "--self" && i + 1 < argc)
+            selfPairs = std::atoi(argv[++i]);
+        else if (a == "--seed" && i + 1 < argc)
+            seed = static_cast<unsigned>(std::atoi(argv[++i]));
+        else if (a == "--rows" && i + 1 < argc)
+            rowsPath = argv[++i];
+        else
+            collect(a, files);
+    }
+    std::sort(files.begin(), files.end());
+    std::vector<Trace> traces;
+    for (const auto& f : files) {
+        Trace t;
+        if (load(f, t)) traces.push_back(std::move(t));
+    }
+    std::fprintf(stderr, "%zu of %zu traces read well enough to be controls\n", traces.size(),
+                 files.size());
+    if (traces.size() < 2) return 1;
+    std::FILE* rows = rowsPath.empty() ? nullptr : std::fopen(rowsPath.c_str(), "w");
+    if (rows)
+        std::fprintf(
+            rows,
+            "pair\tsource\tcontrol\tcut\ttruth\tfitted\tedited_true\tedited_fit\tr2\tstatus\n");
+    std::mt19937 rng(seed);
+    Score score;
+    std::vector<double> selfEdited;
+    for (int p = 0; p < pairs + selfPairs; ++p) {
+        const bool self = p >= pairs;
+        std::uniform_int_distribution<size_t> pick(0, traces.size() - 1);
+        const Trace& control = traces[pick(rng)];
+        const Trace* noise = &traces[pick(rng)];
+        while (noise == &control) noise = &traces[pick(rng)];
+        std::uniform_int_distribution<int> cutAt(control.calls.trimStart + 60,
+                                                 control.calls.trimEnd - 160);
+        const int cut = cutAt(rng);
+        const std::vector<Truth> truth = self ? std::vector<Truth>{{0, 1.0}} : drawOutcomes(rng);
+        kw::Run sample = control.run;
+        for (size_t c = 0; c < sample.rows.size(); ++c) {
+            std::vector<double> mixed(sample.rows[c].size(), 0.0);
+            for (const Truth& t : truth) {
+                const std::vector<double> e =
+                    t.size ? editedRow(control.run.rows[c], control, cut, t.size)
+                           : control.run.rows[c];
+                for (size_t s = 0; s < mixed.size(); ++s) mixed[s] += t.fraction * e[s];
+            }
+            sample.rows[c] = std::move(mixed);
+        }
+        addNoise(sample, *noise);
+        kw::ProcessResult cr, sr;
+        kw::EditOptions o;
+        o.guides = {control.calls.sequence().substr(static_cast<size_t>(cut - 17), 20)};
+        o.pam = "N";
+        if (kw::process(control.run, kw::ProcessOptions(), cr) ||
+            kw::process(sample, kw::ProcessOptions(), sr))
+            continue;
+        const kw::EditResult r =
+            kw::analyseEdit(cr.calls, sr.calls, o, sr.processed.get(),
+                            sample.coordinateScale > 0 ? sample.coordinateScale : 1.0);
+        double editedTrue = 0.0;
+        for (const Truth& t : truth) editedTrue += t.size ? t.fraction : 0.0;
+        std::string truthText, fitText;
+        for (const Truth& t : truth)
+            truthText +=
+                std::to_string(t.size) + ":" + std::to_string(t.fraction).substr(0, 5) + " ";
+        for (const kw::EditOutcome& e : r.outcomes)
+            if (e.fraction >= 0.03)
+                fitText +=
+                    std::to_string(e.size) + ":" + std::to_string(e.fraction).substr(0, 5) + " ";
+        if (rows)
+            std::fprintf(rows, "%d\t%s\t%s\t%d\t%s\t%s\t%.4f\t%.4f\t%.3f\t%s\n", p,
+                         control.source.c_str(), control.run.path.c_str(), cut, truthText.c_str(),
+                         fitText.c_str(), editedTrue, r.editedFraction, r.r2, r.status.c_str());
+        if (self) {
+            selfEdited.push_back(r.status == "ok" ? r.editedFraction : std::nan(""));
+            continue;
+        }
+        ++score.pairs;
+        if (r.status != "ok") {
+            ++score.refused;
+            continue;
+        }
+        if (std::fabs(r.editedFraction - editedTrue) <= 0.05) ++score.within5;
+        score.editedError += std::fabs(r.editedFraction - editedTrue);
+        for (const Truth& t : truth) {
+            const kw::EditOutcome* e = outcomeOfSize(r, t.size);
+            const double f = e ? e->fraction : 0.0;
+            score.absError += std::fabs(f - t.fraction);
+            ++score.truths;
+            if (e ? (t.fraction >= e->low && t.fraction <= e->high) : t.fraction < 0.005)
+                ++score.covered;
+            if (t.size != 0 && t.fraction > 0.10) {
+                ++score.big;
+                if (f >= 0.05) ++score.bigFound;
+            }
+        }
+    }
+    const int ok = score.pairs - score.refused;
+    std::printf("pairs %d (refused %d)\n", score.pairs, score.refused);
+    std::printf("MAE of outcome fractions      %.2f points over %d true outcomes\n",
+                100.0 * score.absError / std::max(1, score.truths), score.truths);
+    std::printf("MAE of edited fraction        %.2f points\n",
+                100.0 * score.editedError / std::max(1, ok));
+    std::printf("edited within 5 points        %.1f %% of pairs\n",
+                100.0 * score.within5 / std::max(1, score.pairs));
+    std::printf("outcomes > 10 %% found         %.1f %% (%d of %d)\n",
+                100.0 * score.bigFound / std::max(1, score.big), score.bigFound, score.big);
+    std::printf("true fraction in interval     %.1f %%\n",
+                100.0 * score.covered / std::max(1, score.truths));
+    int selfOk = 0, selfLow = 0;
+    double selfMax = 0.0;
+    for (double v : selfEdited)
+        if (std::isfinite(v)) ++selfOk, selfLow += v <= 0.02, selfMax = std::max(selfMax, v);
+    std::printf("self pairs edited <= 2 %%      %d of %d (max %.1f %%, %zu refused)\n", selfLow,
+                selfOk, 100.0 * selfMax, selfEdited.size() - static_cast<size_t>(selfOk));
+    if (rows) std::fclose(rows);
+    return 0;
+}

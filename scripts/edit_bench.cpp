@@ -75,7 +75,7 @@ bool load(const std::filesystem::path& p, Trace& t) {
 long boundary(const Trace& t, int i) {
     const auto& b = t.calls.bases;
     const double x =
-        0.5 * (b[static_cast<size_t>(i - 1)].position + b[static_cast<size_t>(i)].position);
+        0.5 * (b[static_cast<size_t>(i - 1)].correctedPosition + b[static_cast<size_t>(i)].correctedPosition);
     return std::lround(x * (t.run.coordinateScale > 0 ? t.run.coordinateScale : 1.0));
 }
 

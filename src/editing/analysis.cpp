@@ -18,6 +18,10 @@ constexpr int kBlock = 8;         // bases per bootstrap block
 constexpr int kMinFitBases = 40;  // fewest bases fitted after the cut
 constexpr int kMinAnchors = 15;   // aligned bases before the cut that fix the offset
 constexpr int kLeadIn = 10;       // bases before the first edit fitted too
+// Most bases fitted after the last cut: far from the cut the alleles drift
+// apart in time as the spacing changes along the run, and a model of
+// whole-base shifts holds less well.
+constexpr int kMaxFitAfterCut = 100;
 
 EditResult refuse(EditResult r, const char* status, const std::string& message) {
     r.status = status;
@@ -250,7 +254,7 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
     // The sample's mixed read has low QVs after the cut by nature: its
     // end is where its calls end, not where its quality drops.
     const int sampleEnd = static_cast<int>(sample.bases.size()) - 5 + r.offset;
-    r.fitEnd = std::min(control.trimEnd - shift, sampleEnd);
+    r.fitEnd = std::min({control.trimEnd - shift, sampleEnd, r.sites.back().cut + kMaxFitAfterCut});
     if (r.fitEnd - firstCut < kMinFitBases) {
         const bool sampleShort = sampleEnd < control.trimEnd - shift;
         return refuse(r, sampleShort ? "weak_sample" : "weak_control",

@@ -1,0 +1,202 @@
+// The edit analysis: guides and cut sites, the non-negative fit, refusals,
+// the outputs, and real traces where the shared data are present.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+
+#include "editing/editing.h"
+#include "kwsignal/edit.h"
+
+namespace {
+
+const std::string kData = KWSIGNAL_SHARED_DATA;
+
+// Calls of a random read whose heights are its letters' dyes (1 over a
+// background of 0.05), every base QV 40.
+kw::BaseCalls readOf(const std::string& seq) {
+    kw::BaseCalls calls;
+    for (size_t i = 0; i < seq.size(); ++i) {
+        kw::BaseCall b;
+        b.base = seq[i];
+        b.qv = 40;
+        b.position = b.correctedPosition = 12.0 * static_cast<double>(i);
+        b.heights = {{0.05, 0.05, 0.05, 0.05}};
+        b.heights[static_cast<size_t>(kwedit::channelOf(seq[i]))] = 1.0;
+        calls.bases.push_back(b);
+    }
+    kw::summariseCalls(calls, 0.05);
+    return calls;
+}
+
+std::string randomRead(int n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s;
+    for (int i = 0; i < n; ++i) s += "ACGT"[rng() % 4];
+    return s;
+}
+
+// A sample mixing the read with a deletion of `del` bases at `cut`.
+kw::BaseCalls mixture(const std::string& read, int cut, int del, double share) {
+    const std::string edited =
+        read.substr(0, static_cast<size_t>(cut)) + read.substr(static_cast<size_t>(cut + del));
+    kw::BaseCalls a = readOf(read), b = readOf(edited);
+    for (size_t i = 0; i < b.bases.size(); ++i)
+        for (int c = 0; c < 4; ++c)
+            a.bases[i].heights[static_cast<size_t>(c)] =
+                (1.0 - share) * a.bases[i].heights[static_cast<size_t>(c)] +
+                share * b.bases[i].heights[static_cast<size_t>(c)];
+    a.bases.resize(b.bases.size());
+    return a;
+}
+
+TEST(Edit, GuidesAndCutSitesOnEitherStrandAndForOtherNucleases) {
+    std::string problem;
+    EXPECT_EQ(kw::normaliseSequence(" gguu acgA ", 4, problem), "GGTTACGA");
+    EXPECT_TRUE(kw::normaliseSequence("ACGTX", 1, problem).empty());
+    EXPECT_NE(problem.find("'X'"), std::string::npos);
+    EXPECT_EQ(kw::reverseComplement("AACGTN"), "NACGTT");
+
+    const std::string read = randomRead(300, 3);
+    // A forward Cas9 site: protospacer at 100..119, PAM AGG at 120.
+    std::string r1 = read;
+    r1.replace(120, 3, "AGG");
+    kw::EditOptions o;
+    o.guides = {r1.substr(100, 20)};
+    auto sites = kw::findCutSites(r1, o, problem);
+    ASSERT_EQ(sites.size(), 1u);
+    EXPECT_EQ(sites[0].cut, 117);
+    EXPECT_TRUE(sites[0].pamFound);
+    EXPECT_FALSE(sites[0].reverse);
+    // The same guide given as RNA of the other strand, in lower case: the
+    // PAM CCN lies before the match and the cut 3 bases after its start.
+    std::string rna = kw::reverseComplement(r1.substr(100, 20));
+    for (char& c : rna) c = static_cast<char>(std::tolower(c == 'T' ? 'U' : c));
+    std::string r2 = kw::reverseComplement(r1);
+    o.guides = {rna};
+    sites = kw::findCutSites(r1, o, problem);
+    ASSERT_EQ(sites.size(), 1u);
+    o.guides = {r1.substr(100, 20)};
+    sites = kw::findCutSites(r2, o, problem);
+    ASSERT_EQ(sites.size(), 1u);
+    EXPECT_TRUE(sites[0].reverse);
+    EXPECT_TRUE(sites[0].pamFound);
+    EXPECT_EQ(sites[0].cut, 300 - 117);
+    // Cas12a: TTTV 5' of the protospacer, the cut 18 bases into it.
+    std::string r3 = read;
+    r3.replace(96, 4, "TTTA");
+    o.guides = {r3.substr(100, 21)};
+    o.pam = "TTTV";
+    o.cutOffset = 18;
+    sites = kw::findCutSites(r3, o, problem);
+    ASSERT_EQ(sites.size(), 1u);
+    EXPECT_EQ(sites[0].cut, 118);
+    EXPECT_TRUE(sites[0].pamFound);
+    // A guide that is nowhere.
+    o.guides = {"ACGTACGTACGTACGTACGT"};
+    EXPECT_TRUE(kw::findCutSites(read, o, problem).empty());
+}
+
+TEST(Edit, NonNegativeFitRecoversMixturesAndRefusesWhatItCannotDo) {
+    // The solver against a known non-negative optimum with a clipped term.
+    const std::vector<double> gram = {2, 1, 1, 2};
+    const std::vector<double> x = kwedit::nnlsNormal(gram, {1.0, -1.0}, 2);
+    EXPECT_NEAR(x[0], 0.5, 1e-9);
+    EXPECT_EQ(x[1], 0.0);
+
+    const std::string read = randomRead(400, 11);
+    kw::EditOptions o;
+    o.guides = {read.substr(183, 20)};
+    o.pam = "N";  // any PAM: the read is random
+    o.bootstrap = 100;
+    const kw::BaseCalls control = readOf(read);
+    for (double share : {0.3, 0.7}) {
+        const kw::EditResult r = kw::analyseEdit(control, mixture(read, 200, 7, share), o);
+        ASSERT_EQ(r.status, "ok") << r.message;
+        EXPECT_NEAR(r.editedFraction, share, 0.02);
+        EXPECT_NEAR(r.knockoutFraction, share, 0.02);  // -7 shifts the frame
+        EXPECT_GT(r.r2, 0.95);
+        const kw::EditOutcome* del = nullptr;
+        for (const auto& e : r.outcomes)
+            if (e.size == -7) del = &e;
+        ASSERT_NE(del, nullptr);
+        EXPECT_NEAR(del->fraction, share, 0.02);
+        EXPECT_LE(del->low, del->fraction);
+        EXPECT_GE(del->high, del->fraction);
+    }
+    // The control against itself is unedited.
+    EXPECT_LT(kw::analyseEdit(control, control, o).editedFraction, 0.01);
+    // Refusals: a guide that is not there, a sample of another sequence, a
+    // control too short to model, a guide that is not DNA.
+    kw::EditOptions bad = o;
+    bad.guides = {"ACGTACGTACGTACGTACGT"};
+    EXPECT_EQ(kw::analyseEdit(control, control, bad).status, "guide_not_found");
+    const kw::EditResult other = kw::analyseEdit(control, readOf(randomRead(400, 99)), o);
+    EXPECT_EQ(other.status, "no_alignment");
+    EXPECT_TRUE(other.outcomes.empty());
+    EXPECT_EQ(kw::analyseEdit(readOf(read.substr(0, 50)), control, o).status, "weak_control");
+    bad.guides = {"not a guide"};
+    EXPECT_EQ(kw::analyseEdit(control, control, bad).status, "bad_input");
+    EXPECT_EQ(kw::analyseEdit(kw::BaseCalls(), kw::BaseCalls(), o).status, "weak_control");
+}
+
+TEST(Edit, OutputsHoldTheDocumentedKeysAndTheReportRenders) {
+    const std::string read = randomRead(400, 5);
+    kw::EditOptions o;
+    o.guides = {read.substr(183, 20)};
+    o.pam = "N";
+    o.bootstrap = 20;
+    const kw::EditResult r = kw::analyseEdit(readOf(read), mixture(read, 200, 4, 0.5), o);
+    const nlohmann::json j = nlohmann::json::parse(kw::editJson(r));
+    for (const char* key : {"status", "message", "warnings", "edited_fraction", "knockout_fraction",
+                            "hdr_fraction", "r2", "outcomes", "discordance", "schema"})
+        EXPECT_TRUE(j.contains(key)) << key;
+    for (const auto& e : j["outcomes"])
+        for (const char* key : {"kind", "size", "position", "sequence", "fraction", "low", "high"})
+            EXPECT_TRUE(e.contains(key)) << key;
+    EXPECT_EQ(kw::editTsv(r).substr(0, 4), "kind");
+    const std::string html = kw::editReportHtml(r);
+    EXPECT_EQ(html.find("<script"), std::string::npos);
+    EXPECT_EQ(html.find("http://www.w3.org/2000/svg"), html.find("http"));  // nothing fetched
+
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("kwedit_" + std::to_string(::getpid()));
+    ASSERT_EQ(kw::writeEditReport(dir.string(), r), "");
+    if (std::system("command -v chromium >/dev/null 2>&1") != 0) {
+        fs::remove_all(dir);
+        GTEST_SKIP() << "chromium is not installed: the report is not rendered";
+    }
+    const fs::path png = dir / "shot.png";
+    const std::string cmd =
+        "chromium --headless --no-sandbox --disable-gpu --screenshot=" + png.string() +
+        " --window-size=1000,900 file://" + (dir / "report.html").string() + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    ASSERT_TRUE(fs::exists(png));
+    EXPECT_GT(fs::file_size(png), 10000u);  // a blank page compresses to a few hundred bytes
+    fs::remove_all(dir);
+}
+
+TEST(Edit, RealTracesGiveStableAnswers) {
+    const std::string dir = kData + "/editing/train/main/Fig2a-b/";
+    if (!std::filesystem::exists(dir + "Reference_Sequence.ab1"))
+        GTEST_SKIP() << "no shared editing data";
+    kw::EditOptions o;
+    o.guides = {"GTTAATCCCCAGAGGCTCCA"};
+    const kw::EditResult self =
+        kw::editFiles(dir + "Reference_Sequence.ab1", dir + "Reference_Sequence.ab1", o);
+    ASSERT_EQ(self.status, "ok") << self.message;
+    EXPECT_LT(self.editedFraction, 0.02);
+    const kw::EditResult clone =
+        kw::editFiles(dir + "Reference_Sequence.ab1", dir + "GATA1-GFP-Clone-117.ab1", o);
+    ASSERT_EQ(clone.status, "ok") << clone.message;
+    EXPECT_GT(clone.editedFraction, 0.5);
+    EXPECT_EQ(kw::editFiles(dir + "missing.ab1", dir + "Reference_Sequence.ab1", o).status,
+              "unreadable");
+}
+
+}  // namespace

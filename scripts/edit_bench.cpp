@@ -74,8 +74,8 @@ bool load(const std::filesystem::path& p, Trace& t) {
 // The row sample between bases i-1 and i.
 long boundary(const Trace& t, int i) {
     const auto& b = t.calls.bases;
-    const double x =
-        0.5 * (b[static_cast<size_t>(i - 1)].correctedPosition + b[static_cast<size_t>(i)].correctedPosition);
+    const double x = 0.5 * (b[static_cast<size_t>(i - 1)].correctedPosition +
+                            b[static_cast<size_t>(i)].correctedPosition);
     return std::lround(x * (t.run.coordinateScale > 0 ? t.run.coordinateScale : 1.0));
 }
 

@@ -299,6 +299,41 @@ TEST(BaseCalling, TrimmingAndSummaryFigures) {
     EXPECT_EQ(calls.contiguousLength, 100 - first);
 }
 
+TEST(BaseCalling, MixtureOnsetIsFoundOnlyWhereASecondLadderStays) {
+    // 200 kept bases; from base 120 on a second dye stands under most bases
+    // (every fifth one clean), with scattered secondaries before it.
+    auto read = [](int onset, double ratio) {
+        kw::BaseCalls calls;
+        for (int i = 0; i < 200; ++i) {
+            kw::BaseCall b;
+            b.base = "ACGT"[i % 4];
+            b.qv = 40;
+            b.position = 100.0 + 12.0 * i;
+            const bool mixed = onset >= 0 && i >= onset && i % 5 != 0;
+            const bool stray = i % 11 == 0;
+            if (mixed || stray) {
+                b.secondary = "CAGT"[(i + 1) % 4];
+                b.secondaryRatio = mixed ? ratio : 0.4;
+            }
+            calls.bases.push_back(b);
+        }
+        kw::summariseCalls(calls, 0.05);
+        return calls.mixture;
+    };
+    const kw::Mixture m = read(120, 0.3);
+    ASSERT_TRUE(m.found);
+    EXPECT_NEAR(m.onsetBase, 120, 2);
+    EXPECT_NEAR(m.onsetSample, 100.0 + 12.0 * m.onsetBase, 1e-9);
+    EXPECT_NEAR(m.meanSecondaryRatio, 0.3 * 0.8, 0.03);
+    EXPECT_FALSE(read(-1, 0.0).found);     // stray secondaries only
+    EXPECT_FALSE(read(120, 0.1).found);    // too weak to be a second ladder
+    EXPECT_FALSE(read(185, 0.3).found);    // too few mixed bases at the end
+    const kw::Mixture all = read(0, 2.0);  // mixed from the start, ratios capped at 1
+    ASSERT_TRUE(all.found);
+    EXPECT_EQ(all.onsetBase, 0);
+    EXPECT_LE(all.meanSecondaryRatio, 1.0);
+}
+
 TEST(BaseCalling, FastqFastaTableAndScfReadBack) {
     const std::string seq = flank(120, 41);
     const SynthRun r = makeRun(seq, kNoOffset, steady);

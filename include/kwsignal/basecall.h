@@ -120,6 +120,18 @@ struct MobilityPoint {
     std::array<double, 4> offset{{0.0, 0.0, 0.0, 0.0}};
 };
 
+/// Where a read turns into two overlapping sequences (an edited pool, a
+/// heterozygous indel, a mixed template): from the onset on, a second dye
+/// stands under most bases of the kept read.
+struct Mixture {
+    bool found = false;
+    int onsetBase = 0;         ///< index of the first mixed base
+    double onsetSample = 0.0;  ///< its position, input-file samples
+    /// Mean secondary ratio (each capped at 1) from the onset to the end of
+    /// the kept read, 0..1.
+    double meanSecondaryRatio = 0.0;
+};
+
 /// The calls of one run and their summary figures.
 struct BaseCalls {
     std::vector<BaseCall> bases;                 ///< in run order (ascending corrected position)
@@ -138,6 +150,8 @@ struct BaseCalls {
     /// The dyes' mobility offsets along the run, a few points from start to
     /// end; empty when too few peaks to learn them.
     std::vector<MobilityPoint> mobility;
+    /// The onset of a second sequence within the kept read, if any.
+    Mixture mixture;
     /// Why there are no calls ("no peaks", "no spacing", ...), else empty.
     std::string note;
 
@@ -162,8 +176,15 @@ KW_API BaseCalls callBases(const KwCap& processed, const std::vector<KwPeak>& pe
 /// keeping. cutoff: error probability, 0..1.
 KW_API void mottTrim(const std::vector<int>& qvs, double cutoff, int& start, int& end);
 
+/// Finds the onset of a second sequence within [trimStart, trimEnd) of
+/// calls: the first base from which at least 60 % of the kept bases carry a
+/// secondary dye of ratio >= 0.15, the 20 bases from it as well, while
+/// fewer than 30 % of the 20 bases before it do (or it starts the kept
+/// read); at least 30 bases must follow it. Not found otherwise.
+KW_API Mixture findMixture(const BaseCalls& calls);
+
 /// Fills the summary figures of calls (counts, QV20+, contiguous read
-/// length, trimmed range, trimmed mean QV) from its bases. cutoff: Mott
+/// length, trimmed range, trimmed mean QV, mixture) from its bases. cutoff: Mott
 /// error probability, 0..1.
 KW_API void summariseCalls(BaseCalls& calls, double cutoff);
 

@@ -80,6 +80,52 @@ void summariseCalls(BaseCalls& calls, double cutoff) {
     for (int i = calls.trimStart; i < calls.trimEnd; ++i) sum += qvs[i];
     calls.trimmedMeanQv =
         calls.trimEnd > calls.trimStart ? sum / (calls.trimEnd - calls.trimStart) : 0.0;
+    calls.mixture = findMixture(calls);
+}
+
+namespace {
+
+constexpr double kMixedRatio = 0.15;  // a second dye this high counts as a second ladder
+constexpr int kMixtureWindow = 20;    // bases judged together at the onset
+constexpr int kMixtureMinBases = 30;  // shortest mixed stretch reported
+
+bool carriesSecond(const BaseCall& b) {
+    return b.secondary != 'N' && std::isfinite(b.secondaryRatio) && b.secondaryRatio >= kMixedRatio;
+}
+
+}  // namespace
+
+Mixture findMixture(const BaseCalls& calls) {
+    Mixture m;
+    const int n = static_cast<int>(calls.bases.size());
+    const int start = std::max(0, calls.trimStart);
+    const int end = std::min(n, calls.trimEnd);
+    if (end - start < kMixtureMinBases) return m;
+    // prefix[i]: bases in [start, start + i) that carry a second dye.
+    std::vector<int> prefix(static_cast<size_t>(end - start) + 1, 0);
+    for (int i = start; i < end; ++i)
+        prefix[i - start + 1] = prefix[i - start] + (carriesSecond(calls.bases[i]) ? 1 : 0);
+    auto count = [&](int a, int b) { return prefix[b - start] - prefix[a - start]; };
+    for (int o = start; o + kMixtureMinBases <= end; ++o) {
+        const int ahead = std::min(end, o + kMixtureWindow);
+        const int behind = std::max(start, o - kMixtureWindow);
+        if (count(o, end) < 0.6 * (end - o) || count(o, ahead) < 0.6 * (ahead - o)) continue;
+        if (o > start && count(behind, o) >= 0.3 * (o - behind)) continue;
+        // The window test passes a few clean bases early: the onset is the
+        // first base that carries the second dye.
+        while (!carriesSecond(calls.bases[o])) ++o;
+        double sum = 0.0;
+        for (int i = o; i < end; ++i)
+            sum += std::isfinite(calls.bases[i].secondaryRatio)
+                       ? std::clamp(calls.bases[i].secondaryRatio, 0.0, 1.0)
+                       : 0.0;
+        m.found = true;
+        m.onsetBase = o;
+        m.onsetSample = calls.bases[o].position;
+        m.meanSecondaryRatio = sum / (end - o);
+        return m;
+    }
+    return m;
 }
 
 }  // namespace kw

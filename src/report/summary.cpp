@@ -61,6 +61,11 @@ Json callsJson(const ProcessResult& result) {
                             {"G", finite(m.offset[2])},
                             {"T", finite(m.offset[3])}});
     j["mobility_offsets"] = mobility;
+    const Mixture& mx = c.mixture;
+    j["mixture"] = mx.found ? Json{{"onset_base", mx.onsetBase},
+                                   {"onset_sample", finite(mx.onsetSample)},
+                                   {"mean_secondary_ratio", finite(mx.meanSecondaryRatio)}}
+                            : Json(nullptr);
     return j;
 }
 

@@ -477,3 +477,23 @@ TEST(FragmentRealRuns, TrainingRunsWithAKnownStandard) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FragmentRoad, AssignmentGuardsLeadTheirOneStepNeighbours) {
+    // A clean GS500 run leads every neighbour by a wide margin; the same
+    // run stopped after 400 bp still does, and says how far.
+    for (double stop : {0.0, 405.0}) {
+        kw::FragmentSimulationOptions o;
+        o.standardBp = sizesOf("GS500");
+        o.stopBp = stop;
+        const kw::FragmentResult r =
+            kw::analyseFragments(runOf(kw::simulateFragmentRun(o)), kw::FragmentOptions());
+        SCOPED_TRACE(stop);
+        ASSERT_EQ(r.status, kw::SizingStatus::sized);
+        EXPECT_GT(r.assignmentMargin, 4.0);
+    }
+    EXPECT_STREQ(kw::sizingStatusName(kw::SizingStatus::lowConfidence), "low_confidence");
+}
+
+}  // namespace

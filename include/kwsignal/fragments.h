@@ -19,6 +19,7 @@
 #ifndef KWSIGNAL_FRAGMENTS_H
 #define KWSIGNAL_FRAGMENTS_H
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -178,13 +179,17 @@ struct FragmentPeak {
 
 /// Outcome of the sizing.
 enum class SizingStatus {
-    sized,            ///< a standard identified and every peak sized
+    sized,  ///< a standard identified and every peak sized
+    /// Every peak sized, but an assignment of the standard with one peak
+    /// (or one end of the ladder) moved by one fragment fits about as well:
+    /// the sizes may be a whole fragment step off. Check the standard.
+    lowConfidence,
     unknownStandard,  ///< the standard dye fits no built-in definition: nothing sized
     noStandardPeaks,  ///< the standard dye has too few peaks: nothing sized
     noData,           ///< the run holds no usable dye
 };
 
-/// "sized", "unknown_standard", "no_standard_peaks" or "no_data".
+/// "sized", "low_confidence", "unknown_standard", "no_standard_peaks" or "no_data".
 KW_API const char* sizingStatusName(SizingStatus status);
 
 /// One marker's call.
@@ -219,6 +224,11 @@ struct FragmentResult {
     /// How clearly the chosen definition beat the others, 0..1 (1: no
     /// other definition explains the peaks comparably).
     double confidence = 0.0;
+    /// How far the best assignment of the standard with one peak, or one
+    /// end of the ladder, moved by one fragment falls behind the chosen one
+    /// on the guards (about one unit a well-placed fragment); NaN when
+    /// nothing was assigned. Under 4: status lowConfidence.
+    double assignmentMargin = std::numeric_limits<double>::quiet_NaN();
     std::vector<FragmentPeak> peaks;  ///< every peak, by dye then scan
     std::vector<Genotype> genotypes;  ///< one a panel marker
     std::vector<std::string> warnings;

@@ -40,6 +40,10 @@ constexpr double kTieQuality = 0.5;
 // or so at 1,000 bp). Peaks that a definition's scale makes wider than
 // this, in bp, are humps that happen to be spaced like its fragments.
 constexpr double kMaxStandardWidthBp = 3.0;
+// The chosen assignment must lead every one-step neighbour by this much on
+// the guards (units of about one well-placed fragment), else the run is
+// sized with low confidence.
+constexpr double kMinAssignmentMargin = 4.0;
 
 using fragments::upperCase;
 
@@ -134,6 +138,14 @@ public:
 private:
     bool chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
                         StandardMatch& chosen);
+    std::vector<StandardMatch> matchDefinitions(const std::vector<StandardCandidate>& cands,
+                                                double typical) const;
+    StandardMatch pickDefinition(const std::vector<StandardMatch>& matches) const;
+    double definitionLead(const std::vector<StandardMatch>& matches, const StandardMatch& chosen);
+    bool fitsWell(const std::vector<StandardCandidate>& cands, const StandardMatch& chosen,
+                  double lead);
+    bool ambiguous(const std::vector<StandardCandidate>& cands, double typical,
+                   const StandardMatch& chosen);
     void size(const std::vector<StandardCandidate>& cands, const std::vector<std::size_t>& index,
               const StandardMatch& match);
     void flagPrimer(double firstStandardScan);
@@ -146,48 +158,63 @@ private:
     std::size_t fitted = 0;
 };
 
-bool Road::chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
-                          StandardMatch& chosen) {
+// Every definition (or the one the caller names) matched to the candidates,
+// best first.
+std::vector<StandardMatch> Road::matchDefinitions(const std::vector<StandardCandidate>& cands,
+                                                  double typical) const {
     std::vector<StandardMatch> matches;
     for (const SizeStandard& s : sizeStandards())
         if (options.standard.empty() || upperCase(options.standard) == upperCase(s.name))
             matches.push_back(fragments::matchStandard(cands, s, typical));
-    if (matches.empty()) {
-        r.warnings.push_back("unknown size standard \"" + options.standard + "\"");
-        return false;
-    }
     auto better = [&](const StandardMatch& a, const StandardMatch& b) {
         if (a.quality != b.quality) return a.quality > b.quality;
         return hinted(run.standardHint, *a.standard) && !hinted(run.standardHint, *b.standard);
     };
     std::sort(matches.begin(), matches.end(), better);
-    chosen = matches.front();
-    // Definitions that size the peaks alike and explain them about as well
-    // (S450 and S550 on a run that stops before 500 bp) are told apart by
-    // the lab's name for it, else the shorter list is taken: a longer one
-    // would have shown its further fragments.
+    return matches;
+}
+
+// Definitions that size the peaks alike and explain them about as well
+// (S450 and S550 on a run that stops before 500 bp) are told apart by the
+// lab's name for it, else the shorter list is taken: a longer one would
+// have shown its further fragments.
+StandardMatch Road::pickDefinition(const std::vector<StandardMatch>& matches) const {
+    StandardMatch chosen = matches.front();
     for (const StandardMatch& m : matches)
         if (m.quality >= chosen.quality - kTieQuality && agree(m, chosen) &&
             (hinted(run.standardHint, *m.standard) ||
              (!hinted(run.standardHint, *chosen.standard) &&
               m.standard->sizesBp.size() < chosen.standard->sizesBp.size())))
             chosen = m;
-    r.standard = chosen.standard->name;
-    // The nearest rival that would size differently.
+    return chosen;
+}
+
+// How far the chosen definition leads the nearest one that would size
+// differently; sets the confidence and warns of a close rival or of a
+// file whose standard name the peaks contradict.
+double Road::definitionLead(const std::vector<StandardMatch>& matches,
+                            const StandardMatch& chosen) {
     double lead = 1e9;
-    for (std::size_t k = 0; k < matches.size(); ++k)
-        if (!agree(chosen, matches[k])) {
-            lead = chosen.quality - matches[k].quality;
+    for (const StandardMatch& m : matches)
+        if (!agree(chosen, m)) {
+            lead = chosen.quality - m.quality;
             if (lead < kMinQualityLead)
                 r.warnings.push_back(std::string("standards ") + chosen.standard->name + " and " +
-                                     matches[k].standard->name +
-                                     " explain the peaks about equally");
+                                     m.standard->name + " explain the peaks about equally");
             break;
         }
     r.confidence = std::min(1.0, std::max(0.0, lead / 10.0));
     if (!run.standardHint.empty() && !hinted(run.standardHint, *chosen.standard))
         r.warnings.push_back("the file names the standard \"" + run.standardHint +
                              "\" but the peaks fit " + chosen.standard->name);
+    return lead;
+}
+
+// False, with a warning, when the best definition still does not explain
+// the standard dye: too few fragments, too many missing or left over, a
+// poor residual, a close rival, or peaks too broad for a standard.
+bool Road::fitsWell(const std::vector<StandardCandidate>& cands, const StandardMatch& chosen,
+                    double lead) {
     const int span = chosen.assigned + chosen.missing;
     if (chosen.assigned < kMinStandardPeaks) {
         r.warnings.push_back("only " + std::to_string(chosen.assigned) + " peaks fit any standard");
@@ -213,6 +240,32 @@ bool Road::chooseStandard(const std::vector<StandardCandidate>& cands, double ty
         return false;
     }
     return true;
+}
+
+// True when an assignment with one peak, or the chain's head or tail,
+// moved by one fragment holds up about as well on the guards: the sizes
+// are then given, but not with confidence.
+bool Road::ambiguous(const std::vector<StandardCandidate>& cands, double typical,
+                     const StandardMatch& chosen) {
+    const fragments::AssignmentCheck check = fragments::checkAssignment(cands, chosen, typical);
+    r.assignmentMargin = check.margin();
+    if (!(check.margin() < kMinAssignmentMargin)) return false;
+    r.confidence = 0.0;
+    r.warnings.push_back("low confidence: the standard's assignment " + check.rival +
+                         " fits about as well");
+    return true;
+}
+
+bool Road::chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
+                          StandardMatch& chosen) {
+    const std::vector<StandardMatch> matches = matchDefinitions(cands, typical);
+    if (matches.empty()) {
+        r.warnings.push_back("unknown size standard \"" + options.standard + "\"");
+        return false;
+    }
+    chosen = pickDefinition(matches);
+    r.standard = chosen.standard->name;
+    return fitsWell(cands, chosen, definitionLead(matches, chosen));
 }
 
 void Road::size(const std::vector<StandardCandidate>& cands, const std::vector<std::size_t>& index,
@@ -311,8 +364,10 @@ FragmentResult Road::go() {
         r.standard.clear();
     } else {
         size(cands, index, match);
+        if (r.status == SizingStatus::sized && ambiguous(cands, typical, match))
+            r.status = SizingStatus::lowConfidence;
     }
-    if (r.status != SizingStatus::sized) {
+    if (r.status != SizingStatus::sized && r.status != SizingStatus::lowConfidence) {
         r.looMeanBp = r.looMaxBp = kNaN;
         for (FragmentPeak& p : r.peaks) p.sizeBp = kNaN;
     }

@@ -64,6 +64,8 @@ const char* sizingStatusName(SizingStatus status) {
     switch (status) {
         case SizingStatus::sized:
             return "sized";
+        case SizingStatus::lowConfidence:
+            return "low_confidence";
         case SizingStatus::unknownStandard:
             return "unknown_standard";
         case SizingStatus::noStandardPeaks:

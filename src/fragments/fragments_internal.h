@@ -2,6 +2,7 @@
 #ifndef KWSIGNAL_FRAGMENTS_INTERNAL_H
 #define KWSIGNAL_FRAGMENTS_INTERNAL_H
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,22 @@ struct StandardCandidate {
 /// (raw counts, > 0).
 StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
                             const SizeStandard& standard, double typicalHeight);
+
+/// How an assignment holds up on guards independent of the search (lower
+/// cost is better), and the best of its neighbours: the assignments with
+/// one peak, or the chain's head or tail, moved by one fragment.
+struct AssignmentCheck {
+    double cost = 0.0;                                           ///< guard cost, >= 0
+    double rivalCost = std::numeric_limits<double>::infinity();  ///< best neighbour's
+    std::string rival;                                           ///< the best neighbour, in words
+    /// How far the best neighbour falls behind; negative when it scores better.
+    double margin() const { return rivalCost - cost; }
+};
+
+/// Scores `match` (its standard set) and its one-step neighbours on the
+/// guards. typicalHeight: height of a typical standard peak (raw counts).
+AssignmentCheck checkAssignment(const std::vector<StandardCandidate>& candidates,
+                                const StandardMatch& match, double typicalHeight);
 
 /// A scan-to-size curve through the standard peaks (scans ascending, at
 /// least two points; sizes ascending).

@@ -79,7 +79,8 @@ Json fragmentsJson(const FragmentResult& f) {
                      {"expected", f.expected},
                      {"identified", f.identified},
                      {"used", f.used},
-                     {"confidence", finite(f.confidence)}};
+                     {"confidence", finite(f.confidence)},
+                     {"assignment_margin", finite(f.assignmentMargin)}};
     int sample = 0, sized = 0;
     for (const FragmentPeak& p : f.peaks) {
         sample += p.isStandard == 0;

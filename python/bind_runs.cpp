@@ -147,6 +147,13 @@ void load(const std::string& path, kw::Format format, kw::Run& run, double& pars
     if (e) throwReadError(e, path);
 }
 
+// A run as read, without its samples (they live in the Python Run's raw
+// array): its dye names and order, instrument and ABIF directory travel with
+// it, so processing a read run takes the road processing its file takes.
+struct ReadRun {
+    kw::Run run;
+};
+
 py::dict readFile(const std::string& path, const std::string& format) {
     kw::Run run;
     double parseMs = 0.0;
@@ -154,6 +161,8 @@ py::dict readFile(const std::string& path, const std::string& format) {
     py::dict d = runDict(run);
     d["raw"] = rowsArray(run.rows);
     if (run.format == kw::Format::abif) addAbif(d, run.abif);
+    run.rows = Rows();
+    d["source"] = py::cast(ReadRun{std::move(run)});
     return d;
 }
 
@@ -350,33 +359,52 @@ py::dict processFile(const std::string& path, const std::string& format, double 
     return runOn(std::move(run), matrix, rate, mixed, parseMs, true, kind, sizing);
 }
 
-py::dict processRows(const DoubleArray& a, double rate, const py::object& matrix,
-                     const std::vector<std::string>& names, double coordinateScale, double mixed) {
-    if (a.ndim() != 2 || a.shape(0) < 1 || a.shape(0) > 64)
-        throw py::value_error("expected an array of shape (n_traces, n_samples), 1..64 traces");
-    if (a.shape(1) > (1LL << 30)) throw py::value_error("too many samples");
+// The run to process from an array: the read run's own metadata when the
+// array comes from a Run (its rows must still be that run's traces), else a
+// bare run of the array's traces at the caller's rate.
+kw::Run runForRows(const DoubleArray& a, double rate, const std::vector<std::string>& names,
+                   double coordinateScale, const py::object& source) {
+    kw::Run run;
+    if (!source.is_none()) {
+        run = source.cast<const ReadRun&>().run;
+        if (a.shape(0) != run.numTraces)
+            throw py::value_error("the Run's raw array must keep its " +
+                                  std::to_string(run.numTraces) + " traces");
+        return run;
+    }
     if (!names.empty() && static_cast<py::ssize_t>(names.size()) != a.shape(0))
         throw py::value_error("channel names must name every trace");
     requireBetween(coordinateScale, 1.0, 3.0, "coordinate_scale");
-    checkRate(rate);
     if (rate == 0.0) throw py::value_error("rate (samples per second) is needed for an array");
-    kw::Run run;
     run.numTraces = static_cast<int>(a.shape(0));
-    run.numData = static_cast<int>(a.shape(1));
     run.coordinateScale = coordinateScale;
     run.rate = rate;
     run.rateSource = "given by the caller";
+    for (int t = 0; t < run.numTraces; ++t)
+        run.channelNames.push_back(!names.empty()       ? names[t]
+                                   : run.numTraces == 4 ? std::string(1, kw::kBaseLetters[t])
+                                                        : std::to_string(t));
+    return run;
+}
+
+py::dict processRows(const DoubleArray& a, double rate, const py::object& matrix,
+                     const std::vector<std::string>& names, double coordinateScale, double mixed,
+                     const std::string& kind, const std::string& sizing, const py::object& source) {
+    if (a.ndim() != 2 || a.shape(0) < 1 || a.shape(0) > 64)
+        throw py::value_error("expected an array of shape (n_traces, n_samples), 1..64 traces");
+    if (a.shape(1) > (1LL << 30)) throw py::value_error("too many samples");
+    checkRate(rate);
+    kw::Run run = runForRows(a, rate, names, coordinateScale, source);
+    run.numData = static_cast<int>(a.shape(1));
     for (int t = 0; t < run.numTraces; ++t) {
         const double* row = a.data() + static_cast<size_t>(t) * run.numData;
         if (!std::all_of(row, row + run.numData, [](double v) { return std::isfinite(v); }))
             throw py::value_error("every sample must be a finite number");
         run.rows.emplace_back(row, row + run.numData);
     }
-    for (int t = 0; t < run.numTraces; ++t)
-        run.channelNames.push_back(!names.empty()       ? names[t]
-                                   : run.numTraces == 4 ? std::string(1, kw::kBaseLetters[t])
-                                                        : std::to_string(t));
-    return runOn(std::move(run), matrix, 0.0, mixed, 0.0, false);
+    // A read run keeps its own rate unless the caller overrides it, as a file does.
+    const double rateOverride = source.is_none() ? 0.0 : rate;
+    return runOn(std::move(run), matrix, rateOverride, mixed, 0.0, false, kind, sizing);
 }
 
 // ---- simulation -----------------------------------------------------------------
@@ -425,6 +453,7 @@ void bindRuns(py::module_& m) {
         }
     });
     py::class_<Outcome>(m, "_Outcome").def("summary_json", &summaryJson);
+    py::class_<ReadRun>(m, "_ReadRun");
     m.attr("PEAKS_HEADER") = kw::peaksHeader();
     m.attr("MIN_SAMPLES") = kw::kMinSamples;
     m.def("_read", &readFile, py::arg("path"), py::arg("format") = "auto");
@@ -432,7 +461,8 @@ void bindRuns(py::module_& m) {
           py::arg("matrix"), py::arg("mixed") = 0.0, py::arg("kind") = "auto",
           py::arg("sizing") = "local");
     m.def("_process_rows", &processRows, py::arg("rows"), py::arg("rate"), py::arg("matrix"),
-          py::arg("names"), py::arg("coordinate_scale"), py::arg("mixed") = 0.0);
+          py::arg("names"), py::arg("coordinate_scale"), py::arg("mixed") = 0.0,
+          py::arg("kind") = "auto", py::arg("sizing") = "local", py::arg("source") = py::none());
     m.def("_simulate", &simulate, py::arg("seed"), py::arg("bases"), py::arg("rate"),
           py::arg("crosstalk"), py::arg("noise"));
 }

@@ -68,6 +68,7 @@ class Run:
         self.calls = d.pop("calls", None)
         self.call_positions = d.pop("call_positions", None)
         self.instrument_processed = d.pop("processed", None)
+        self._source = d.pop("source")
         self.metadata = d
 
     def to_cap(self):
@@ -222,17 +223,22 @@ def process(source, rate=None, matrix=None, *, format="auto", mixed=0.0, kind="a
             os.fspath(source), format, rate or 0.0, matrix, mixed, kind, sizing
         )
         return Result(d)
-    names, scale, what = [], 1.0, "array"
     if isinstance(source, Run):
-        rows, names, what = source.raw, source.channels, source.format
-        scale, rate = source.metadata["coordinate_scale"], rate or source.rate
-    elif isinstance(source, KwCap):
+        # The run as read travels with its samples, so its dyes, kind and standard
+        # are the file's and the result is the one process(path) gives.
+        d = _kwsignal._process_rows(
+            source.raw, rate or 0.0, matrix, [], 1.0, mixed, kind, sizing, source._source
+        )
+        return Result(d, source.raw)
+    what = "array"
+    if isinstance(source, KwCap):
         rows, rate, what = source.to_array(), rate or source.getSamplingRate(), "capillary"
     else:
         rows = np.asarray(source, dtype=float)
     if not rate:
         raise ValueError("rate (samples per second) is needed for an array")
-    return Result(_kwsignal._process_rows(rows, rate, matrix, names, scale, mixed), rows, what)
+    d = _kwsignal._process_rows(rows, rate, matrix, [], 1.0, mixed, kind, sizing)
+    return Result(d, rows, what)
 
 
 def call(source, rate=None, *, format="auto", mixed=0.0):

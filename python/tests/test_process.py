@@ -86,6 +86,27 @@ def test_biopython_channels_give_the_same_peaks_as_the_file(abif_dir):
     assert from_cap.summary["format"] == "capillary" and from_cap.summary["file"] is None
 
 
+@pytest.mark.parametrize("name", ["3730.ab1", "test.fsa"])
+def test_a_read_run_takes_the_road_of_its_file(abif_dir, name):
+    # A read run must keep its file's kind, dyes and standard: a fragment run read
+    # first is still sized, with the same rows, summary and calls as from its path.
+    path = abif_dir / name
+    run = kwsignal.read(path)
+    from_file, from_run = kwsignal.process(path), kwsignal.process(run)
+    assert from_run.kind == from_file.kind == ("fragments" if name.endswith(".fsa") else "sequencing")
+    assert np.array_equal(from_run.peaks, from_file.peaks)
+    assert np.array_equal(from_run.fragments, from_file.fragments)
+    assert from_run.calls.fastq() == from_file.calls.fastq()
+    for summary in (from_run.summary, from_file.summary):
+        del summary["time_ms"]
+    assert from_run.summary == from_file.summary
+    as_seq = kwsignal.process(run, kind="sequencing", rate=run.rate)
+    assert as_seq.kind == "sequencing" and len(as_seq.fragments) == 0
+    with pytest.raises(ValueError, match="traces"):
+        run.raw = run.raw[:2]
+        kwsignal.process(run)
+
+
 def test_read_gives_raw_channels_and_the_instruments_calls(abif_dir):
     run = kwsignal.read(abif_dir / "310.ab1")
     assert run.format == "abif" and run.channels == ["C", "A", "G", "T"]

@@ -59,8 +59,6 @@ public:
 
     double cost(const std::vector<Pair>& pairs) const {
         if (pairs.size() < 3) return std::numeric_limits<double>::infinity();
-        fprintf(stderr, "n=%zu bends %.1f res %.1f h %.1f gaps %.1f\n", pairs.size(), bends(pairs),
-                residuals(pairs), heights(pairs), gaps(pairs));
         return bends(pairs) + residuals(pairs) + heights(pairs) + gaps(pairs);
     }
 

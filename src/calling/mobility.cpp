@@ -151,14 +151,14 @@ void firstShifts(const DyeTrains& trains, double s, double shift[4], FixedTrain&
     std::fill(shift, shift + 4, 0.0);
     holdFixed(trains, shift, dyeBit(0), s, fixed);
     for (int d = 1; d < 4; ++d) {
-        double best = 1e300;
+        double best = std::numeric_limits<double>::infinity();
         for (double k = -0.5; k < 0.5; k += 2.0 * kShiftStep) {
             const double c = unevenness(fixed, trains[d], k * s, s, best);
             if (c < best) best = c, shift[d] = k * s;
         }
     }
     const double fraction[4] = {0.0, shift[1], shift[2], shift[3]};
-    double best = 1e300;
+    double best = std::numeric_limits<double>::infinity();
     for (int whole = 0; whole < 27; ++whole) {
         double trial[4] = {0.0, fraction[1] + (whole % 3 - 1) * s,
                            fraction[2] + (whole / 3 % 3 - 1) * s,

@@ -12,6 +12,7 @@
 // program (scripts/calibrate_qv.cpp).
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "calling/calling.h"
 
@@ -28,7 +29,7 @@ double clamp(double v, double lo, double hi) {
 // against the weakest called base among bases [lo, hi].
 double uncalledRatio(const std::vector<kw::BaseCall>& bases, int lo, int hi,
                      const std::vector<Peak>& peaks, double c, double half) {
-    double weakest = 1e300;
+    double weakest = std::numeric_limits<double>::infinity();
     for (int k = lo; k <= hi; ++k) {
         const kw::BaseCall& b = bases[k];
         const int d = dyeOfBase(b.base);

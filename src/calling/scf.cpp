@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "kwsignal/basecall.h"
 #include "kwsignal/capillary.h"
@@ -35,8 +36,8 @@ char* put16(char* p, uint16_t v) {
 // The channels' common range over the signal window: every channel is
 // scaled alike so that their heights stay comparable in a viewer.
 void channelRange(const KwCap& cap, int from, int to, double& lo, double& hi) {
-    lo = 1e300;
-    hi = -1e300;
+    lo = std::numeric_limits<double>::infinity();
+    hi = -std::numeric_limits<double>::infinity();
     for (int t = 0; t < 4; ++t)
         for (int s = from; s <= to; ++s) {
             const double v = cap(t, s);

@@ -4,6 +4,7 @@
 // electrical spikes) and against the detector's range (saturation).
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 #include "common/gaussian.h"
@@ -92,7 +93,7 @@ void gaussianThroughApex(const double* x, int n, int apex, double& centre, doubl
 // peak sits at its top; a shoulder or a clipped top keeps its fit).
 double apexHeight(const double* x, int n, double centre) {
     const int c = static_cast<int>(std::lround(centre));
-    double h = -1e300;
+    double h = -std::numeric_limits<double>::infinity();
     for (int i = std::max(0, c - 1); i <= std::min(n - 1, c + 1); ++i) h = std::max(h, x[i]);
     return h;
 }

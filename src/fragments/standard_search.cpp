@@ -199,9 +199,10 @@ StandardMatch Search::run() {
     if (n < 2 || m < 2) return match;
     const int numEdges = n * m * kMaxPeakStep * kMaxFragmentStep;
     std::vector<Step> steps(static_cast<std::size_t>(numEdges));
-    std::vector<double> best(static_cast<std::size_t>(numEdges), -1e300);
+    std::vector<double> best(static_cast<std::size_t>(numEdges),
+                             -std::numeric_limits<double>::infinity());
     std::vector<int> from(static_cast<std::size_t>(numEdges), -1);
-    double top = -1e300;
+    double top = -std::numeric_limits<double>::infinity();
     int topEdge = -1;
     for (int i = 1; i < n; ++i)
         for (int j = 1; j < m; ++j)

@@ -142,6 +142,13 @@ struct FragmentSimulationOptions {
     double pullup = 0.06;  ///< share of a dye seen in each spectrally adjacent dye, 0..0.5
     bool saturatedPrimer = true;  ///< an off-scale primer peak in every sample dye
     double noise = 1.0;           ///< noise scale, 0..20 (1: deviation of 3 counts)
+    /// Height of the standard's fragments, raw counts, 20..30000 (each
+    /// drawn within +-20 % of it).
+    double standardHeight = 1500.0;
+    /// Name of the standard's dye (e.g. "LIZ", "ROX"); the sample dyes are
+    /// named 6-FAM, VIC, NED, PET, DYE5, SID, TAZ, DY in dye order.
+    std::string standardDyeName = "LIZ";
+    bool namedDyes = true;  ///< false: every dye name empty, as in files without DyeN
 };
 
 /// One true sample peak of a simulated fragment run.

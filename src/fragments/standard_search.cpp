@@ -20,7 +20,11 @@ namespace kw {
 namespace fragments {
 namespace {
 
-constexpr int kMaxPeakStep = 4;      // at most 3 unassigned peaks between two fragments
+// At most 3 unassigned clean peaks between two fragments, and up to 5 when
+// the others are pull-up or off scale (a weak standard under the light of
+// strong sample peaks).
+constexpr int kMaxPeakStep = 6;
+constexpr int kMaxCleanSkips = 3;
 constexpr int kMaxFragmentStep = 3;  // at most 2 fragments missing between two peaks
 constexpr double kMinScansPerBp = 0.5;
 constexpr double kMaxScansPerBp = 60.0;
@@ -123,12 +127,16 @@ void Search::tabulatePeakSides() {
     gapCosts.assign(size, 0.0);
     for (int i = 0; i < n; ++i) {
         rewards.push_back(nodeReward(i));
+        int clean = 0;  // clean peaks skipped by a step of di peaks
         for (int di = 1; di <= std::min(i, kMaxPeakStep); ++di) {
             const std::size_t k = static_cast<std::size_t>(i * kMaxPeakStep + di - 1);
-            logGaps[k] = std::log(cand[i].scan - cand[i - di].scan);
-            if (di > 1)
+            if (di > 1) {
+                clean += cand[i - di + 1].doubtful ? 0 : 1;
                 gapCosts[k] = gapCosts[k - 1] +
                               kExtraCost * std::min(1.0, cand[i - di + 1].height / refHeight);
+            }
+            if (clean > kMaxCleanSkips) break;  // the gap stays NaN: no such step
+            logGaps[k] = std::log(cand[i].scan - cand[i - di].scan);
         }
     }
 }

@@ -12,7 +12,6 @@ namespace kw {
 namespace {
 
 constexpr double kCeiling = 32767.0;  // largest count the detector reports
-constexpr double kStandardHeight = 1500.0;
 constexpr double kPrimerScan = 900.0;
 
 void addGauss(std::vector<double>& y, double centre, double height, double sigma) {
@@ -40,6 +39,7 @@ FragmentSimulationOptions clamped(FragmentSimulationOptions o) {
     o.pullup = clamp(o.pullup, 0.0, 0.5);
     o.noise = clamp(o.noise, 0.0, 20.0);
     o.stopBp = clamp(o.stopBp, 0.0, 1500.0);
+    o.standardHeight = clamp(o.standardHeight, 20.0, 30000.0);
     return o;
 }
 
@@ -59,7 +59,10 @@ SimulatedFragmentRun simulateFragmentRun(const FragmentSimulationOptions& option
     run.standardDye = withStandard ? o.standardDye : -1;
     static const char* const kNames[] = {"6-FAM", "VIC", "NED", "PET", "LIZ", "SID", "TAZ", "DY"};
     for (int d = 0; d < o.dyes; ++d) {
-        run.names.push_back(d == run.standardDye ? "LIZ" : d == 4 ? "DYE5" : kNames[d]);
+        run.names.push_back(!o.namedDyes           ? ""
+                            : d == run.standardDye ? o.standardDyeName
+                            : d == 4               ? "DYE5"
+                                                   : kNames[d]);
         if (d == run.standardDye) continue;
         if (o.saturatedPrimer) addGauss(pure[d], kPrimerScan + 4.0 * d, 60000.0, 6.0);
         for (int k = 0; k < o.samplePeaks; ++k) {
@@ -74,11 +77,11 @@ SimulatedFragmentRun simulateFragmentRun(const FragmentSimulationOptions& option
             if (bp > lastBp ||
                 std::find(o.missingBp.begin(), o.missingBp.end(), bp) != o.missingBp.end())
                 continue;
-            addGauss(pure[o.standardDye], run.scanOf(bp), kStandardHeight * rnd.uniform(0.8, 1.2),
+            addGauss(pure[o.standardDye], run.scanOf(bp), o.standardHeight * rnd.uniform(0.8, 1.2),
                      sigmaAt(bp));
         }
         for (double bp : o.extraBp)
-            addGauss(pure[o.standardDye], run.scanOf(bp), 0.5 * kStandardHeight, sigmaAt(bp));
+            addGauss(pure[o.standardDye], run.scanOf(bp), 0.5 * o.standardHeight, sigmaAt(bp));
     }
     std::sort(run.fragments.begin(), run.fragments.end(),
               [](const SimulatedFragment& a, const SimulatedFragment& b) {

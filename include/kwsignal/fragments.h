@@ -123,7 +123,9 @@ KW_API bool parseSizingMethod(const std::string& name, SizingMethod& method);
 struct FragmentOptions {
     SizingMethod sizing = SizingMethod::localSouthern;
     /// 0-based dye of the size standard; -1 to take it from the dye names,
-    /// the standard flag, or the last dye of a four- or five-dye run.
+    /// the standard flag or the dye set, else the last dye. When that dye
+    /// holds no standard, the dye whose peaks fit one best is taken (with
+    /// a warning); a dye the caller chose is never replaced.
     int standardDye = -1;
     /// Name of a built-in standard to use (see sizeStandards()); empty to
     /// choose the best-fitting one from the data.
@@ -242,6 +244,9 @@ struct FragmentRun {
     std::vector<int> saturatedScans;        ///< scans the instrument marked off scale
     std::string standardHint;               ///< the lab's standard name (StdF1), may be empty
     int flaggedStandardDye = -1;            ///< 0-based dye flagged as standard, -1 none
+    /// The dye set (DySN1, e.g. "G5", "J6"), may be empty: a set named
+    /// with its number of dyes carries the standard in its last dye.
+    std::string dyeSet;
 };
 
 /// The fragment input of an ABIF run: every dye, names, rate, hints.

@@ -44,6 +44,11 @@ constexpr double kMaxStandardWidthBp = 3.0;
 // the guards (units of about one well-placed fragment), else the run is
 // sized with low confidence.
 constexpr double kMinAssignmentMargin = 4.0;
+// A standard found in a dye the file does not point to: at least this many
+// fragments, the tallest tenth of them at most this many times the height
+// of the lowest tenth.
+constexpr int kMinFoundFragments = 10;
+constexpr double kMaxFoundHeightRatio = 4.0;
 
 using fragments::upperCase;
 
@@ -136,6 +141,18 @@ public:
     FragmentResult go();
 
 private:
+    // The standard sought in one dye.
+    struct Attempt {
+        int dye = -1;
+        SizingStatus status = SizingStatus::noStandardPeaks;
+        std::vector<std::size_t> index;  // into r.peaks, of each candidate
+        std::vector<StandardCandidate> cands;
+        double typical = 0.0;
+        StandardMatch match;
+    };
+    bool attempt(int dye, const std::string& why, Attempt& a);
+    void lookInOtherDyes(Attempt& a);
+    bool convincing(const Attempt& a) const;
     bool chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
                         StandardMatch& chosen);
     std::vector<StandardMatch> matchDefinitions(const std::vector<StandardCandidate>& cands,
@@ -256,6 +273,74 @@ bool Road::ambiguous(const std::vector<StandardCandidate>& cands, double typical
     return true;
 }
 
+// The standard sought in one dye: its candidates and the definition that
+// explains them; false, with the reason in the warnings, when none does.
+bool Road::attempt(int dye, const std::string& why, Attempt& a) {
+    a = Attempt();
+    a.dye = dye;
+    r.standardDye = dye;
+    a.cands = candidatesOf(r.peaks, dye, a.index, a.typical);
+    if (static_cast<int>(a.cands.size()) < kMinStandardPeaks) {
+        a.status = SizingStatus::noStandardPeaks;
+        r.warnings.push_back("the standard dye " + std::to_string(dye) + " (" + why + ") holds " +
+                             std::to_string(a.cands.size()) + " peaks: nothing sized");
+        return false;
+    }
+    if (!chooseStandard(a.cands, a.typical, a.match)) {
+        a.status = SizingStatus::unknownStandard;
+        return false;
+    }
+    a.status = SizingStatus::sized;
+    return true;
+}
+
+// A standard found in a dye the file does not point to must look like one
+// beyond doubt: nearly every fragment of its span present, next to no
+// strong peak left over, peaks loaded alike (sample products vary tenfold
+// and more in height), and no one-step neighbour of the assignment close.
+bool Road::convincing(const Attempt& a) const {
+    const StandardMatch& m = a.match;
+    if (m.assigned < kMinFoundFragments || m.missing * 10 > m.assigned ||
+        m.unexplained * 10 > m.assigned)
+        return false;
+    std::vector<double> heights;
+    for (int i : m.peakOf)
+        if (i >= 0) heights.push_back(a.cands[static_cast<std::size_t>(i)].height);
+    std::sort(heights.begin(), heights.end());
+    const double low = heights[heights.size() / 10], high = heights[heights.size() * 9 / 10];
+    if (!(high <= kMaxFoundHeightRatio * low)) return false;
+    return fragments::checkAssignment(a.cands, m, a.typical).margin() >= kMinAssignmentMargin;
+}
+
+// The dye the file points to holds no standard: the one among the others
+// whose peaks a definition explains best, passing every check the first
+// dye failed, is taken, and the warnings say so. Nothing else changes.
+void Road::lookInOtherDyes(Attempt& a) {
+    const std::size_t kept = r.warnings.size();
+    const double confidence = r.confidence;
+    int best = -1;
+    double bestQuality = -std::numeric_limits<double>::infinity();
+    for (int d = 0; d < static_cast<int>(run.dyes.size()); ++d) {
+        Attempt trial;
+        if (d != a.dye && attempt(d, "", trial) && convincing(trial) &&
+            trial.match.quality > bestQuality) {
+            best = d;
+            bestQuality = trial.match.quality;
+        }
+        r.warnings.resize(kept);
+    }
+    r.confidence = confidence;
+    const int first = a.dye;
+    if (best < 0) {
+        r.standardDye = first;
+        return;
+    }
+    attempt(best, "", a);
+    r.warnings.push_back("dye " + std::to_string(first) +
+                         " holds no size standard; the peaks of dye " + std::to_string(best) +
+                         " fit " + a.match.standard->name);
+}
+
 bool Road::chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
                           StandardMatch& chosen) {
     const std::vector<StandardMatch> matches = matchDefinitions(cands, typical);
@@ -346,24 +431,22 @@ FragmentResult Road::go() {
     r.peaks = fragments::findFragmentPeaks(run, options, noise, missedTops);
     fitted = r.peaks.size();
     std::string why;
-    r.standardDye = fragments::standardDyeOf(run, options, why);
-    std::vector<std::size_t> index;
-    double typical = 0.0;
-    const std::vector<StandardCandidate> cands =
-        candidatesOf(r.peaks, r.standardDye, index, typical);
+    fragments::StandardDyeSource source = fragments::StandardDyeSource::usualPlace;
+    r.standardDye = fragments::standardDyeOf(run, options, why, source);
+    Attempt a;
+    if (!attempt(r.standardDye, why, a) && source != fragments::StandardDyeSource::caller)
+        lookInOtherDyes(a);
     // Tops the fits passed over are listed and sized with the rest, but the
     // standard is sought among fitted peaks only.
     r.peaks.insert(r.peaks.end(), missedTops.begin(), missedTops.end());
-    StandardMatch match;
-    if (static_cast<int>(cands.size()) < kMinStandardPeaks) {
-        r.status = SizingStatus::noStandardPeaks;
-        r.warnings.push_back("the standard dye " + std::to_string(r.standardDye) + " (" + why +
-                             ") holds " + std::to_string(cands.size()) + " peaks: nothing sized");
-    } else if (!chooseStandard(cands, typical, match)) {
-        r.status = SizingStatus::unknownStandard;
+    const std::vector<StandardCandidate>& cands = a.cands;
+    const StandardMatch& match = a.match;
+    const double typical = a.typical;
+    if (a.status != SizingStatus::sized) {
+        r.status = a.status;
         r.standard.clear();
     } else {
-        size(cands, index, match);
+        size(cands, a.index, match);
         if (r.status == SizingStatus::sized && ambiguous(cands, typical, match))
             r.status = SizingStatus::lowConfidence;
     }
@@ -380,23 +463,36 @@ FragmentResult Road::go() {
 
 namespace fragments {
 
-int standardDyeOf(const FragmentRun& run, const FragmentOptions& options, std::string& why) {
+int standardDyeOf(const FragmentRun& run, const FragmentOptions& options, std::string& why,
+                  StandardDyeSource& source) {
     const int numDyes = static_cast<int>(run.dyes.size());
     if (options.standardDye >= 0 && options.standardDye < numDyes) {
         why = "chosen by the caller";
+        source = StandardDyeSource::caller;
         return options.standardDye;
     }
     for (int d = numDyes - 1; d >= 0; --d)
         if (d < static_cast<int>(run.names.size()) && isStandardDyeName(run.names[d])) {
             why = "named " + run.names[d];
+            source = StandardDyeSource::name;
             return d;
         }
     if (run.flaggedStandardDye >= 0 && run.flaggedStandardDye < numDyes) {
         why = "flagged as standard in the file";
+        source = StandardDyeSource::flag;
         return run.flaggedStandardDye;
     }
+    // Dye sets of five or more dyes are named with their count (G5, E5,
+    // J6): the standard is their last dye.
+    const std::string set = run.dyeSet;
+    if (!set.empty() && set.back() >= '5' && set.back() <= '8' && set.back() - '0' == numDyes) {
+        why = "the last dye of dye set " + set;
+        source = StandardDyeSource::dyeSet;
+        return numDyes - 1;
+    }
     why = "the usual place of the standard";
-    return numDyes >= 5 ? 4 : numDyes - 1;
+    source = StandardDyeSource::usualPlace;
+    return numDyes - 1;
 }
 
 }  // namespace fragments
@@ -411,6 +507,7 @@ FragmentRun fragmentRunOf(const AbifRun& run) {
     f.saturatedScans = run.saturatedScans;
     f.standardHint = run.standardName;
     f.flaggedStandardDye = run.standardDyeFlag - 1;
+    f.dyeSet = run.dyeSetName;
     return f;
 }
 

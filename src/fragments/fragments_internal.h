@@ -33,8 +33,12 @@ std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const Fragme
 /// Order of a peak list: by dye, then scan.
 bool byDyeAndScan(const FragmentPeak& a, const FragmentPeak& b);
 
+/// Where the standard's dye came from.
+enum class StandardDyeSource { caller, name, flag, dyeSet, usualPlace };
+
 /// 0-based dye holding the size standard, and why it was taken.
-int standardDyeOf(const FragmentRun& run, const FragmentOptions& options, std::string& why);
+int standardDyeOf(const FragmentRun& run, const FragmentOptions& options, std::string& why,
+                  StandardDyeSource& source);
 
 /// The assignment of standard fragments to peaks of the standard dye.
 struct StandardMatch {

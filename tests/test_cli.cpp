@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "abif_builder.h"
 #include "kwsignal/fragments.h"
 #include "kwsignal/report.h"
 #include "kwsignal/rundata.h"
@@ -450,6 +451,81 @@ TEST_F(Cli, FragmentRunsAreSizedOrRefusedToSize) {
     const auto n = nlohmann::json::parse(slurp(path("out/seq/summary.json")));
     EXPECT_NE(n["status"], "ok");
     EXPECT_EQ(n["fragments"]["standard"]["name"], nullptr);
+}
+
+// Fragment runs of every dye layout written as ABIF: the standard's dye
+// from its name, the dye set, the old standard flag, or the data.
+TEST_F(Cli, EveryDyeLayoutFindsItsStandard) {
+    struct Layout {
+        const char* name;
+        int dyes, standardDye;
+        const char* standard;
+        std::vector<std::string> names;
+        std::string dyeSet;
+        bool flagged;
+        bool warned;  // the file points to another dye
+    };
+    const std::vector<Layout> layouts = {
+        {"six", 6, 5, "GS600", {"6-FAM", "VIC", "NED", "TAZ", "SID", "LIZ"}, "J6", false, false},
+        {"six_set", 6, 5, "GS500", {}, "J6", false, false},
+        {"eight_data", 8, 6, "GS500", {}, "", false, true},
+        {"four_flag", 4, 2, "GS400HD", {"Dye1", "Dye2", "Dye3", "Dye4"}, "", true, false},
+    };
+    std::string files;
+    for (const Layout& l : layouts) {
+        kw::FragmentSimulationOptions o;
+        o.dyes = l.dyes;
+        o.standardDye = l.standardDye;
+        for (const kw::SizeStandard& st : kw::sizeStandards())
+            if (std::string(st.name) == l.standard) o.standardBp = st.sizesBp;
+        const kw::SimulatedFragmentRun sim = kw::simulateFragmentRun(o);
+        kwtest::AbifBuilder b;
+        for (int d = 1; d <= l.dyes; ++d) {
+            std::vector<int> w;
+            for (double v : sim.dyes[d - 1]) w.push_back(static_cast<int>(v));
+            b.shorts("DATA", d <= 4 ? d : 100 + d, w);
+            if (!l.names.empty()) b.text("DyeN", d, l.names[d - 1], 18);
+        }
+        b.shorts("Dye#", 1, {l.dyes});
+        if (!l.dyeSet.empty()) b.text("DySN", 1, l.dyeSet, 18);
+        if (l.flagged) b.add("DyeB", l.standardDye + 1, 2, 1, "S");
+        const int seconds = static_cast<int>(sim.dyes[0].size() / sim.rate);
+        b.stamp(3, 9, 0, 0);
+        b.stamp(4, 9 + seconds / 3600, seconds / 60 % 60, seconds % 60);
+        spit(path(std::string(l.name) + ".fsa"), b.build());
+        files += " '" + path(std::string(l.name) + ".fsa") + "'";
+    }
+    const Result r = kwsignal("process --quiet -o '" + path("out") + "'" + files);
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const Layout& l : layouts) {
+        SCOPED_TRACE(l.name);
+        const std::string out = path("out/") + l.name;
+        const auto s = nlohmann::json::parse(slurp(out + "/summary.json"));
+        EXPECT_EQ(s["kind"], "fragments");
+        EXPECT_EQ(s["fragments"]["sizing_status"], "sized");
+        EXPECT_EQ(s["fragments"]["standard"]["name"], l.standard);
+        EXPECT_EQ(s["fragments"]["standard"]["dye"], l.standardDye);
+        bool warned = false;
+        for (const auto& w : s["warnings"])
+            warned =
+                warned || w.get<std::string>().find("holds no size standard") != std::string::npos;
+        EXPECT_EQ(warned, l.warned);
+        // Every standard row sits in the standard's raw channel.
+        const std::string channel =
+            "\tDATA" + std::to_string(l.standardDye < 4 ? l.standardDye + 1 : 101 + l.standardDye) +
+            "\t";
+        int rows = 0;
+        for (const std::string& line : lines(slurp(out + "/fragments.tsv"))) {
+            std::istringstream cols(line);
+            std::string col;
+            for (int k = 0; k <= 8; ++k) std::getline(cols, col, '\t');
+            if (col == "1" || col == "2") {
+                ++rows;
+                EXPECT_NE(line.find(channel), std::string::npos) << line;
+            }
+        }
+        EXPECT_GE(rows, l.standard == std::string("GS600") ? 34 : 16);
+    }
 }
 
 TEST_F(Cli, RealInstrumentRun) {

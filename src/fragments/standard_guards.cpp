@@ -46,6 +46,10 @@ constexpr double kAnomalyLongBp = 1.0;
 constexpr double kGuardMissingCost = 1.5;
 constexpr double kGuardLeftoverCost = 3.0;
 constexpr double kLeftoverShare = 0.3;  // of the typical standard height
+// A peak this close to a fragment's, bp, is its satellite (the product a
+// base short, or one with an extra base) when it is the lower of the two;
+// the higher is the fragment.
+constexpr double kSatelliteBp = 1.5;
 // Standard peaks are loaded in similar amounts; a weak assigned peak costs
 // by how far (in ln height) it falls below the typical one.
 constexpr double kHeightSpread = 0.8;
@@ -70,12 +74,19 @@ public:
         return (c.doubtful ? kGuardLeftoverCost : kTermCap) * share;
     }
 
+    // Scans per bp around the k-th pair, from its neighbours in the chain.
+    double scansPerBp(const std::vector<Pair>& pairs, std::ptrdiff_t k) const {
+        const std::size_t a = static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, k - 1));
+        const std::size_t b = std::min(pairs.size() - 1, static_cast<std::size_t>(k + 1));
+        return (scan(pairs[b]) - scan(pairs[a])) / (bp(pairs[b]) - bp(pairs[a]));
+    }
+    double scan(const Pair& p) const { return cand[static_cast<std::size_t>(p.first)].scan; }
+
 private:
     bool anomalous(int j) const {
         return std::find(def.anomalousBp.begin(), def.anomalousBp.end(), def.sizesBp[j]) !=
                def.anomalousBp.end();
     }
-    double scan(const Pair& p) const { return cand[static_cast<std::size_t>(p.first)].scan; }
     double bp(const Pair& p) const { return def.sizesBp[static_cast<std::size_t>(p.second)]; }
 
     // Scans per bp change slowly along the run: each change from one step
@@ -159,9 +170,26 @@ private:
             if (c.doubtful || c.height < kLeftoverShare * typicalHeight) continue;
             const bool used = std::any_of(pairs.begin(), pairs.end(),
                                           [i](const Pair& p) { return p.first == i; });
-            if (!used) total += kGuardLeftoverCost;
+            if (!used) total += leftover(pairs, c);
         }
         return total;
+    }
+
+    // A strong peak left over: explained when it is the lower satellite of
+    // an assigned peak next to it; a taller one beside an assigned peak is
+    // the fragment the assignment missed.
+    double leftover(const std::vector<Pair>& pairs, const StandardCandidate& c) const {
+        const std::ptrdiff_t next =
+            std::lower_bound(pairs.begin(), pairs.end(), c.scan,
+                             [this](const Pair& p, double at) { return scan(p) < at; }) -
+            pairs.begin();
+        for (std::ptrdiff_t k : {next - 1, next}) {
+            if (k < 0 || k >= static_cast<std::ptrdiff_t>(pairs.size())) continue;
+            const Pair& p = pairs[static_cast<std::size_t>(k)];
+            if (std::fabs(c.scan - scan(p)) > kSatelliteBp * scansPerBp(pairs, k)) continue;
+            return c.height < cand[static_cast<std::size_t>(p.first)].height ? 0.0 : kTermCap;
+        }
+        return kGuardLeftoverCost;
     }
 
     const std::vector<StandardCandidate>& cand;
@@ -222,6 +250,29 @@ AssignmentCheck checkAssignment(const std::vector<StandardCandidate>& cands,
             check.rival = what;
         }
     };
+    std::vector<bool> used(cands.size(), false);
+    for (const Pair& p : pairs) used[static_cast<std::size_t>(p.first)] = true;
+    for (int k = 0; k < n && n >= 2; ++k) {
+        // The fragment on a taller clean peak beside its own: the peak
+        // taken may be that fragment's satellite.
+        const double reach = kSatelliteBp * guards.scansPerBp(pairs, k);
+        const int lo = k > 0 ? pairs[k - 1].first + 1 : 0;
+        const int hi = k + 1 < n ? pairs[k + 1].first : static_cast<int>(cands.size());
+        for (int i = lo; i < hi; ++i) {
+            const StandardCandidate& c = cands[static_cast<std::size_t>(i)];
+            if (used[static_cast<std::size_t>(i)] || c.doubtful ||
+                c.height <= cands[static_cast<std::size_t>(pairs[k].first)].height ||
+                std::fabs(c.scan - guards.scan(pairs[k])) > reach)
+                continue;
+            std::vector<Pair> swap = pairs;
+            swap[k].first = i;
+            std::ostringstream what;
+            what << "with the peak at scan " << std::lround(cands[static_cast<std::size_t>(i)].scan)
+                 << " as " << def.sizesBp[static_cast<std::size_t>(pairs[k].second)]
+                 << " bp instead of the one at scan " << std::lround(guards.scan(pairs[k]));
+            consider(swap, what.str());
+        }
+    }
     for (int k = 0; k < n; ++k)
         for (int step : {-1, 1}) {
             // One peak moved to the neighbouring fragment the chain left free.

@@ -32,15 +32,19 @@ kw::FragmentRun runOf(const kw::SimulatedFragmentRun& sim) {
     return r;
 }
 
-// Every identified standard peak sits where its length says, and every
-// peak the simulation placed at a standard length carries that length.
-void expectRightAssignment(const kw::SimulatedFragmentRun& sim, const kw::FragmentResult& r) {
+// Every identified standard peak sits where its length says (within a
+// scan, or tolBp when given), and every peak the simulation placed at a
+// standard length carries that length.
+void expectRightAssignment(const kw::SimulatedFragmentRun& sim, const kw::FragmentResult& r,
+                           double tolBp = 0.0) {
     int identified = 0;
     for (const kw::FragmentPeak& p : r.peaks) {
         if (p.isStandard == 0) continue;
         ++identified;
         EXPECT_EQ(p.dye, sim.standardDye);
-        EXPECT_NEAR(p.scan, sim.scanOf(p.standardBp), 1.0) << p.standardBp << " bp";
+        const double perBp = sim.scanOf(p.standardBp + 0.5) - sim.scanOf(p.standardBp - 0.5);
+        EXPECT_NEAR(p.scan, sim.scanOf(p.standardBp), tolBp > 0.0 ? tolBp * perBp : 1.0)
+            << p.standardBp << " bp";
     }
     EXPECT_EQ(identified, r.identified);
 }
@@ -511,6 +515,10 @@ TEST(FragmentRoad, HardStandardsAreRightOrSayTheyAreNotSure) {
         std::vector<double> missing, extra;
         double stop, height, saturatedAtBp;
         bool mustSize;  // the run holds enough to size it
+        // Scans per bp against a 3500-class run, and the share of each dye
+        // its neighbours see: an older instrument runs fewer, with more
+        // pull-up into ROX.
+        double mobility = 1.0, pullup = 0.06;
     };
     const std::vector<Case> cases = {
         {"one fragment missing", {300}, {}, 0, 1500, 0, true},
@@ -522,6 +530,15 @@ TEST(FragmentRoad, HardStandardsAreRightOrSayTheyAreNotSure) {
         {"a weak standard with a satellite", {}, {299}, 0, 250, 0, false},
         {"pull-up of an off-scale sample peak", {}, {}, 0, 1500, 225, true},
         {"pull-up under a weak standard", {}, {}, 0, 400, 120, false},
+        {"an older run: 7 scans per bp, 15 % pull-up, 400 counts",
+         {},
+         {},
+         0,
+         400,
+         0,
+         true,
+         0.5,
+         0.15},
     };
     for (const Case& c : cases)
         for (int layout = 0; layout < 2; ++layout)
@@ -536,6 +553,8 @@ TEST(FragmentRoad, HardStandardsAreRightOrSayTheyAreNotSure) {
                 o.extraBp = c.extra;
                 o.stopBp = c.stop;
                 o.standardHeight = c.height;
+                o.mobility = c.mobility;
+                o.pullup = c.pullup;
                 const kw::SimulatedFragmentRun sim = kw::simulateFragmentRun(o);
                 kw::FragmentRun run = runOf(sim);
                 if (c.saturatedAtBp > 0) {
@@ -551,8 +570,10 @@ TEST(FragmentRoad, HardStandardsAreRightOrSayTheyAreNotSure) {
                 SCOPED_TRACE(std::string(c.what) + ", " + o.standardDyeName + ", seed " +
                              std::to_string(seed));
                 if (r.status == kw::SizingStatus::sized) {
-                    // A run stopped before 350 bp fits GS350 alike.
-                    expectRightAssignment(sim, r);
+                    // A run stopped before 350 bp fits GS350 alike. Pull-up
+                    // merged into a standard peak may shift it, by well
+                    // under a base.
+                    expectRightAssignment(sim, r, 0.8);
                 } else if (c.mustSize) {
                     ADD_FAILURE() << kw::sizingStatusName(r.status) << ": "
                                   << (r.warnings.empty() ? "" : r.warnings.back());

@@ -149,6 +149,10 @@ struct FragmentSimulationOptions {
     /// named 6-FAM, VIC, NED, PET, DYE5, SID, TAZ, DY in dye order.
     std::string standardDyeName = "LIZ";
     bool namedDyes = true;  ///< false: every dye name empty, as in files without DyeN
+    /// Scans per bp relative to a 3500-class run (14 at short lengths),
+    /// 0.3..2: older instruments and polymers run fewer, with peaks as
+    /// wide in scans, so broader in bp.
+    double mobility = 1.0;
 };
 
 /// One true sample peak of a simulated fragment run.
@@ -166,8 +170,9 @@ struct SimulatedFragmentRun {
     std::vector<std::string> names;            ///< dye names ("LIZ" on the standard dye)
     int standardDye = -1;                      ///< 0-based dye of the standard, -1 none
     std::vector<SimulatedFragment> fragments;  ///< sample peaks, by dye then size
+    double mobility = 1.0;  ///< scans per bp relative to the default curve
     /// Scan of a length, bp (the run's mobility curve).
-    double scanOf(double bp) const { return 1200.0 + 14.0 * bp - 0.0045 * bp * bp; }
+    double scanOf(double bp) const { return 1200.0 + mobility * (14.0 * bp - 0.0045 * bp * bp); }
 };
 
 /// Simulates one fragment-analysis run.

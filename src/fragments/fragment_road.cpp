@@ -49,6 +49,18 @@ constexpr double kMinAssignmentMargin = 4.0;
 // of the lowest tenth.
 constexpr int kMinFoundFragments = 10;
 constexpr double kMaxFoundHeightRatio = 4.0;
+// Any standard: the tallest tenth of its used peaks more than this many
+// times the lowest tenth means some are not its fragments (pull-up, sample
+// products); sized, with low confidence. The training runs' standards
+// reach 6.0 (1.9-2.3 on most).
+constexpr double kMaxHeightSpread = 10.0;
+
+// The tallest tenth of some heights over the lowest tenth; 1 when empty.
+double heightSpread(std::vector<double> heights) {
+    if (heights.empty()) return 1.0;
+    std::sort(heights.begin(), heights.end());
+    return heights[heights.size() * 9 / 10] / std::max(1e-9, heights[heights.size() / 10]);
+}
 
 using fragments::upperCase;
 
@@ -173,6 +185,7 @@ private:
     // r.peaks holds the fitted peaks first, then the tops listed as sampled
     // (until they are sorted at the end).
     std::size_t fitted = 0;
+    std::vector<double> usedHeights;  // of the standard peaks used for sizing
 };
 
 // Every definition (or the one the caller names) matched to the candidates,
@@ -260,16 +273,25 @@ bool Road::fitsWell(const std::vector<StandardCandidate>& cands, const StandardM
 }
 
 // True when an assignment with one peak, or the chain's head or tail,
-// moved by one fragment holds up about as well on the guards: the sizes
-// are then given, but not with confidence.
+// moved by one fragment holds up about as well on the guards, or when the
+// peaks used differ in height as a standard's do not: the sizes are then
+// given, but not with confidence.
 bool Road::ambiguous(const std::vector<StandardCandidate>& cands, double typical,
                      const StandardMatch& chosen) {
     const fragments::AssignmentCheck check = fragments::checkAssignment(cands, chosen, typical);
     r.assignmentMargin = check.margin();
-    if (!(check.margin() < kMinAssignmentMargin)) return false;
+    const double spread = heightSpread(usedHeights);
+    if (check.margin() < kMinAssignmentMargin) {
+        r.warnings.push_back("low confidence: the standard's assignment " + check.rival +
+                             " fits about as well");
+    } else if (spread > kMaxHeightSpread) {
+        r.warnings.push_back("low confidence: the standard's peaks differ " +
+                             std::to_string(static_cast<int>(spread)) +
+                             "-fold in height; some may be pull-up or sample peaks");
+    } else {
+        return false;
+    }
     r.confidence = 0.0;
-    r.warnings.push_back("low confidence: the standard's assignment " + check.rival +
-                         " fits about as well");
     return true;
 }
 
@@ -306,9 +328,7 @@ bool Road::convincing(const Attempt& a) const {
     std::vector<double> heights;
     for (int i : m.peakOf)
         if (i >= 0) heights.push_back(a.cands[static_cast<std::size_t>(i)].height);
-    std::sort(heights.begin(), heights.end());
-    const double low = heights[heights.size() / 10], high = heights[heights.size() * 9 / 10];
-    if (!(high <= kMaxFoundHeightRatio * low)) return false;
+    if (!(heightSpread(heights) <= kMaxFoundHeightRatio)) return false;
     return fragments::checkAssignment(a.cands, m, a.typical).margin() >= kMinAssignmentMargin;
 }
 
@@ -368,6 +388,7 @@ void Road::size(const std::vector<StandardCandidate>& cands, const std::vector<s
             (anomalous && !options.sizeWithAnomalous) || (p.flags & kFlagSaturated) != 0 ? 2 : 1;
         ++r.identified;
         if (p.isStandard == 1) {
+            usedHeights.push_back(p.height);
             xs.push_back(cands[static_cast<std::size_t>(match.peakOf[j])].scan);
             ys.push_back(s.sizesBp[j]);
         }

@@ -40,6 +40,7 @@ FragmentSimulationOptions clamped(FragmentSimulationOptions o) {
     o.noise = clamp(o.noise, 0.0, 20.0);
     o.stopBp = clamp(o.stopBp, 0.0, 1500.0);
     o.standardHeight = clamp(o.standardHeight, 20.0, 30000.0);
+    o.mobility = clamp(o.mobility, 0.3, 2.0);
     return o;
 }
 
@@ -50,6 +51,7 @@ SimulatedFragmentRun simulateFragmentRun(const FragmentSimulationOptions& option
     SimulationRandom rnd(o.seed);
     SimulatedFragmentRun run;
     run.rate = 4.0;
+    run.mobility = o.mobility;
     const double lastBp =
         o.stopBp > 0.0 ? o.stopBp : (o.standardBp.empty() ? 500.0 : o.standardBp.back());
     const int n = static_cast<int>(run.scanOf(lastBp + 10.0)) + 200;

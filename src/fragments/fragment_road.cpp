@@ -163,7 +163,7 @@ private:
         StandardMatch match;
     };
     bool attempt(int dye, const std::string& why, Attempt& a);
-    void lookInOtherDyes(Attempt& a);
+    void lookInOtherDyes(Attempt& a, std::size_t firstWarning);
     bool convincing(const Attempt& a) const;
     bool chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
                         StandardMatch& chosen);
@@ -334,8 +334,9 @@ bool Road::convincing(const Attempt& a) const {
 
 // The dye the file points to holds no standard: the one among the others
 // whose peaks a definition explains best, passing every check the first
-// dye failed, is taken, and the warnings say so. Nothing else changes.
-void Road::lookInOtherDyes(Attempt& a) {
+// dye failed, is taken, and one warning (in place of the first dye's, from
+// firstWarning on) says so. Nothing else changes.
+void Road::lookInOtherDyes(Attempt& a, std::size_t firstWarning) {
     const std::size_t kept = r.warnings.size();
     const double confidence = r.confidence;
     int best = -1;
@@ -355,6 +356,7 @@ void Road::lookInOtherDyes(Attempt& a) {
         r.standardDye = first;
         return;
     }
+    r.warnings.resize(firstWarning);
     attempt(best, "", a);
     r.warnings.push_back("dye " + std::to_string(first) +
                          " holds no size standard; the peaks of dye " + std::to_string(best) +
@@ -455,8 +457,9 @@ FragmentResult Road::go() {
     fragments::StandardDyeSource source = fragments::StandardDyeSource::usualPlace;
     r.standardDye = fragments::standardDyeOf(run, options, why, source);
     Attempt a;
+    const std::size_t firstWarning = r.warnings.size();
     if (!attempt(r.standardDye, why, a) && source != fragments::StandardDyeSource::caller)
-        lookInOtherDyes(a);
+        lookInOtherDyes(a, firstWarning);
     // Tops the fits passed over are listed and sized with the rest, but the
     // standard is sought among fitted peaks only.
     r.peaks.insert(r.peaks.end(), missedTops.begin(), missedTops.end());

@@ -66,7 +66,9 @@ public:
             std::fprintf(stderr, "kwsignal: %s: %s\n", file.c_str(), report.reason.c_str());
         if (report.outcome == Outcome::noSignal)
             std::fprintf(stderr, "kwsignal: warning: %s: %s (%s)\n", file.c_str(),
-                         report.status == "no_signal" ? "no signal" : report.status.c_str(),
+                         report.status == kw::RunStatus::noSignal
+                             ? "no signal"
+                             : kw::runStatusName(report.status),
                          report.reason.c_str());
         drawProgress();
     }
@@ -124,7 +126,7 @@ FileReport processFile(const std::string& path, const std::string& outDir,
     if (options.road.rate > 0.0) result.rateSource = "command line";
     report.reason = writeOutputs(outDir, run, result, parseMs);
     if (!report.reason.empty()) return report;
-    report.outcome = result.status == "ok" ? Outcome::ok : Outcome::noSignal;
+    report.outcome = result.status == kw::RunStatus::ok ? Outcome::ok : Outcome::noSignal;
     report.status = result.status;
     report.reason = result.note;
     return report;
@@ -180,7 +182,8 @@ bool loadPanel(const std::string& panelPath, const std::string& ladderPath, Batc
     if (const kw::ReadError e = kw::readRun(ladderPath, run, options.format)) error = e.reason;
     if (error.empty())
         if (const kw::ProcessError e = kw::process(run, road, ladder)) error = e.reason;
-    if (error.empty() && ladder.status != "ok") error = ladder.status + " (" + ladder.note + ")";
+    if (error.empty() && ladder.status != kw::RunStatus::ok)
+        error = kw::runStatusName(ladder.status) + (" (" + ladder.note + ")");
     if (error.empty() && kw::calibratePanel(panel, ladder.fragments) == 0)
         error = "no marker of the panel could be placed on it";
     if (!error.empty()) {
@@ -212,7 +215,7 @@ FileReport callRecord(const std::string& path, const CallCommand& command, std::
         report.reason = e.reason;
         return report;
     }
-    if (result.status != "ok") {
+    if (result.status != kw::RunStatus::ok) {
         report.outcome = Outcome::noSignal;
         report.status = result.status;
         report.reason = result.note;

@@ -32,8 +32,8 @@ enum class Outcome { ok, noSignal, failed };
 
 struct FileReport {
     Outcome outcome = Outcome::failed;
-    std::string reason;  ///< why the file failed or holds no signal
-    std::string status;  ///< the road's status of a processed run
+    std::string reason;                        ///< why the file failed or holds no signal
+    kw::RunStatus status = kw::RunStatus::ok;  ///< the road's status of a processed run
 };
 
 /// Writes the library's report files and plot.svg of one processed run into

@@ -323,7 +323,7 @@ std::string titles(const kw::Run& run, const kw::ProcessResult& result, const Pa
     if (!run.instrument.empty()) head += ", " + xmlEscaped(run.instrument);
     head += ", " + general(result.rate, 3) + " Hz, " + std::to_string(run.numData) + " samples, " +
             std::to_string(result.peaks.size()) + " peaks";
-    if (result.status != "ok") head += " — no signal";
+    if (result.status != kw::RunStatus::ok) head += " — no signal";
     std::string out =
         "<text x=\"" + fixed(kLeft, 1) + "\" y=\"24\" font-size=\"16\">" + head + "</text>\n";
     double x = kLeft;

@@ -68,11 +68,18 @@ private:
     }
 }
 
+// "a, b or c": the choices of an option, as the library names them.
+std::string oneOf(const std::vector<std::string>& names) {
+    std::string s;
+    for (size_t i = 0; i < names.size(); ++i)
+        s += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    return s;
+}
+
 kw::Format formatNamed(const std::string& name) {
     kw::Format f = kw::Format::automatic;
     if (!kw::parseFormat(name, f))
-        throw py::value_error("unknown format \"" + name +
-                              "\" (auto, abif, export, processed, nlines, indexed or qrd)");
+        throw py::value_error("unknown format \"" + name + "\" (" + oneOf(kw::formatNames()) + ")");
     return f;
 }
 
@@ -299,7 +306,7 @@ py::dict resultDict(const kw::Run& run, const kw::ProcessResult& r) {
     py::dict d = runDict(run);
     d["rate"] = r.rate;
     d["rate_source"] = r.rateSource;
-    d["status"] = r.status;
+    d["status"] = kw::runStatusName(r.status);
     d["note"] = r.note;
     d["window"] = py::make_tuple(r.windowStart, r.windowEnd);
     d["separation"] = r.separation;
@@ -318,9 +325,9 @@ py::dict runOn(kw::Run run, const py::object& matrix, double rate, double mixed,
                const std::string& sizing = "local") {
     kw::ProcessOptions options;
     if (!kw::parseKindChoice(kind, options.kind))
-        throw py::value_error("kind must be auto, sequencing or fragments");
+        throw py::value_error("kind must be " + oneOf(kw::kindChoiceNames()));
     if (!kw::parseSizingMethod(sizing, options.fragments.sizing))
-        throw py::value_error("sizing must be local, cubic or lsq3");
+        throw py::value_error("sizing must be " + oneOf(kw::sizingMethodNames()));
     requireBetween(mixed, 0.0, 1.0, "mixed");
     options.calls.mixedRatio = mixed;
     options.systemMatrix = systemMatrix(matrix, run.numTraces);

@@ -275,7 +275,7 @@ TEST(Report, StatusesAndFragmentSummary) {
     const kw::Run run = fourDyeRun();
     kw::ProcessResult r;
     r.kind = kw::RunKind::sequencing;
-    r.status = "no_signal";
+    r.status = kw::RunStatus::noSignal;
     r.note = "nothing above the noise";
     r.calls.note = "no signal";
     const std::string quiet = kw::summaryJson(run, r, 0.0);
@@ -288,7 +288,7 @@ TEST(Report, StatusesAndFragmentSummary) {
     r = kw::ProcessResult();
     r.kind = kw::RunKind::fragments;
     r.kindReason = "5 dyes";
-    r.status = "low_confidence";
+    r.status = kw::RunStatus::lowConfidence;
     r.fragments = sizedFragments();
     const std::string s = kw::summaryJson(run, r, 0.0);
     EXPECT_NE(s.find("\"kind\": \"fragments\",\n  \"kind_reason\": \"5 dyes\",\n  \"status\": "
@@ -326,4 +326,31 @@ TEST(Report, StatusesAndFragmentSummary) {
                      "fragment off\"\n  ]"),
               std::string::npos);
     EXPECT_EQ(s.find("window"), std::string::npos);
+}
+
+TEST(Report, EveryNameReadsBackAsItsValue) {
+    for (const std::string& name : kw::kindChoiceNames()) {
+        kw::KindChoice k = kw::KindChoice::automatic;
+        EXPECT_TRUE(kw::parseKindChoice(name, k));
+        EXPECT_EQ(kw::kindChoiceName(k), name);
+    }
+    for (const std::string& name : kw::sizingMethodNames()) {
+        kw::SizingMethod m = kw::SizingMethod::localSouthern;
+        EXPECT_TRUE(kw::parseSizingMethod(name, m));
+        EXPECT_EQ(kw::sizingMethodName(m), name);
+    }
+    for (kw::SizingStatus s : {kw::SizingStatus::sized, kw::SizingStatus::lowConfidence,
+                               kw::SizingStatus::unknownStandard, kw::SizingStatus::noStandardPeaks,
+                               kw::SizingStatus::noData}) {
+        // A fragment run's status is its sizing's word, "ok" for sized.
+        kw::RunStatus r = kw::RunStatus::noSignal;
+        const std::string word = kw::runStatusName(kw::runStatusOf(s));
+        EXPECT_TRUE(kw::parseRunStatus(word, r));
+        EXPECT_EQ(r, kw::runStatusOf(s));
+        EXPECT_EQ(word, s == kw::SizingStatus::sized ? "ok" : kw::sizingStatusName(s));
+    }
+    kw::Format f = kw::Format::abif;
+    EXPECT_FALSE(kw::parseFormat("ABIF", f));  // names are exact
+    EXPECT_EQ(f, kw::Format::abif);
+    EXPECT_EQ(kw::formatNames().front(), "auto");
 }

@@ -118,6 +118,8 @@ enum class SizingMethod {
 KW_API const char* sizingMethodName(SizingMethod method);
 /// Parses the names of sizingMethodName; false for anything else.
 KW_API bool parseSizingMethod(const std::string& name, SizingMethod& method);
+/// Every name of sizingMethodName ("local" first).
+KW_API const std::vector<std::string>& sizingMethodNames();
 
 /// What analyseFragments does.
 struct FragmentOptions {

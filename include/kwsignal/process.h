@@ -46,6 +46,29 @@ enum class KindChoice { automatic, sequencing, fragments };
 KW_API const char* kindChoiceName(KindChoice kind);
 /// Parses the names of kindChoiceName; false for anything else.
 KW_API bool parseKindChoice(const std::string& name, KindChoice& kind);
+/// Every name of kindChoiceName ("auto" first).
+KW_API const std::vector<std::string>& kindChoiceNames();
+
+/// How the road ended on a run.
+enum class RunStatus {
+    ok,  ///< processed; on a fragment run, sized
+    /// Nothing but noise (sequencing): no peaks are reported.
+    noSignal,
+    /// Fragments sized, but the standard's assignment may be one fragment
+    /// off (SizingStatus::lowConfidence).
+    lowConfidence,
+    unknownStandard,  ///< the standard fits no definition: nothing sized
+    noStandardPeaks,  ///< the standard dye has too few peaks: nothing sized
+    noData,           ///< the run holds no usable dye: nothing sized
+};
+
+/// "ok", "no_signal", "low_confidence", "unknown_standard",
+/// "no_standard_peaks" or "no_data": the word summary.json and Python use.
+KW_API const char* runStatusName(RunStatus status);
+/// Parses the names of runStatusName; false for anything else.
+KW_API bool parseRunStatus(const std::string& name, RunStatus& status);
+/// The status of a fragment run whose sizing ended in status.
+KW_API RunStatus runStatusOf(SizingStatus status);
 
 struct ProcessOptions {
     /// Sequencing road (bases) or fragment road (sizes).
@@ -83,11 +106,10 @@ struct ProcessResult {
     /// The road taken, and why.
     RunKind kind = RunKind::sequencing;
     std::string kindReason;
-    /// Sequencing: "ok", or "no_signal" for a run that holds nothing but
-    /// noise (no peaks are reported then). Fragments: "ok" when sized, else
-    /// "unknown_standard", "no_standard_peaks" or "no_data" (nothing
-    /// sized). `note` says why.
-    std::string status = "ok";
+    /// Sequencing: ok, or noSignal for a run that holds nothing but noise
+    /// (no peaks are reported then). Fragments: runStatusOf the sizing's
+    /// status. `note` says why when not ok.
+    RunStatus status = RunStatus::ok;
     std::string note;
     double rate = 0.0;       ///< samples per second the run was processed at
     std::string rateSource;  ///< where that rate came from

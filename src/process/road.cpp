@@ -123,7 +123,7 @@ void analyseFragmentsOf(const Run& run, const ProcessOptions& options, double ra
                         ProcessResult& result) {
     result.fragments = analyseFragments(fragmentRunOf(run, rate), options.fragments);
     const FragmentResult& f = result.fragments;
-    result.status = f.status == SizingStatus::sized ? "ok" : sizingStatusName(f.status);
+    result.status = runStatusOf(f.status);
     if (f.status != SizingStatus::sized)
         result.note = f.warnings.empty() ? std::string("nothing sized") : f.warnings.front();
     result.calls.note = "no base calls: a fragment-analysis run";

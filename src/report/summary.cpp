@@ -120,7 +120,7 @@ Json runJson(const Run& run, const ProcessResult& result) {
     j["sample"] = run.sampleName;
     j["kind"] = runKindName(result.kind);
     j["kind_reason"] = result.kindReason;
-    j["status"] = result.status;
+    j["status"] = runStatusName(result.status);
     if (!result.note.empty()) j["status_reason"] = result.note;
     j["traces"] = run.numTraces;
     j["samples"] = run.numData;

@@ -442,11 +442,11 @@ std::string dyePanel(const std::vector<double>& x, int dye, const kw::FragmentRe
         const double px = kLeft + p.scan * sx, py = panel.y(p.height + lo) - 3.0;
         out += "<path stroke=\"" + colour + "\" d=\"M" + fixed(px, 1) + " " + fixed(py, 1) +
                "v-7\"/>\n";
-        if (p.isStandard > 0)
+        if (p.isStandard != kw::StandardRole::none)
             out += "<text x=\"" + fixed(px, 1) + "\" y=\"" + fixed(py - 10.0, 1) +
                    "\" text-anchor=\"middle\" font-size=\"10\"" +
-                   (p.isStandard == 2 ? " fill=\"#999999\"" : "") + ">" + fixed(p.standardBp, 0) +
-                   "</text>\n";
+                   (p.isStandard == kw::StandardRole::unused ? " fill=\"#999999\"" : "") + ">" +
+                   fixed(p.standardBp, 0) + "</text>\n";
     }
     return out;
 }
@@ -463,7 +463,7 @@ std::string residualStrip(const kw::FragmentResult& f, int n, double top) {
            "\">sizing residual at each standard peak used (bp, +-1 bp full scale); " +
            kw::sizingMethodName(f.sizing) + " sizing</text>\n";
     for (const kw::FragmentPeak& p : f.peaks) {
-        if (p.isStandard != 1 || !std::isfinite(p.sizeBp)) continue;
+        if (p.isStandard != kw::StandardRole::used || !std::isfinite(p.sizeBp)) continue;
         const double x = kLeft + p.scan * sx;
         const double r = std::max(-1.0, std::min(1.0, p.sizeBp - p.standardBp));
         out += "<path stroke=\"#d7191c\" stroke-width=\"3\" d=\"M" + fixed(x, 1) + " " +

@@ -265,7 +265,7 @@ py::dict fragmentsDict(const kw::FragmentResult& f) {
         height.push_back(p.height);
         area.push_back(p.area);
         fwhm.push_back(p.fwhm);
-        isStandard.push_back(p.isStandard);
+        isStandard.push_back(static_cast<int>(p.isStandard));
         standardBp.push_back(p.standardBp);
         flags.append(kw::fragmentFlagNames(p.flags));
         locus.append(p.locus);

@@ -114,10 +114,10 @@ kw::FragmentResult sizedFragments() {
     kw::FragmentPeak sample = fragmentPeak(0, 1234.5678, 151.25, 800.0, 4000.0, 3.456);
     sample.flags = kw::kFlagSaturated | kw::kFlagStutter;
     kw::FragmentPeak used = fragmentPeak(1, 1500.0, 160.0, 300.0, 1200.0, 2.5);
-    used.isStandard = 1;
+    used.isStandard = kw::StandardRole::used;
     used.standardBp = 160.0;
     kw::FragmentPeak spare = fragmentPeak(1, 1600.0, 250.0, 90000.0, 1200.0, 2.5);
-    spare.isStandard = 2;
+    spare.isStandard = kw::StandardRole::unused;
     spare.standardBp = 250.0;
     kw::FragmentPeak unsized =
         fragmentPeak(0, 10.0, std::numeric_limits<double>::quiet_NaN(), 5.0, 9.0, 1.0);

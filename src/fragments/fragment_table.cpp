@@ -92,8 +92,8 @@ std::string fragmentTable(const FragmentResult& result, bool withPanel) {
         out += std::to_string(p.dye) + '\t' + cell(name) + "\tDATA" + std::to_string(channel) +
                '\t' + number(p.scan, "%.3f") + '\t' + number(p.sizeBp, "%.3f") + '\t' +
                number(p.height, "%.1f") + '\t' + number(p.area, "%.1f") + '\t' +
-               number(p.fwhm, "%.2f") + '\t' + std::to_string(p.isStandard) + '\t' +
-               fragmentFlagNames(p.flags);
+               number(p.fwhm, "%.2f") + '\t' + std::to_string(static_cast<int>(p.isStandard)) +
+               '\t' + fragmentFlagNames(p.flags);
         if (withPanel) out += '\t' + cell(p.locus) + '\t' + cell(p.allele);
         out += '\n';
     }

@@ -83,8 +83,8 @@ Json fragmentsJson(const FragmentResult& f) {
                      {"assignment_margin", finite(f.assignmentMargin)}};
     int sample = 0, sized = 0;
     for (const FragmentPeak& p : f.peaks) {
-        sample += p.isStandard == 0;
-        sized += p.isStandard == 0 && std::isfinite(p.sizeBp);
+        sample += p.isStandard == StandardRole::none;
+        sized += p.isStandard == StandardRole::none && std::isfinite(p.sizeBp);
     }
     return {{"sizing_status", sizingStatusName(f.status)},
             {"dyes", f.dyeNames},

@@ -2,10 +2,6 @@
 
 #include <unistd.h>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -255,17 +251,6 @@ int callFiles(const std::vector<std::string>& files, const CallCommand& command)
         return kExitFailed;
     }
     return status;
-}
-
-// glibc maps every buffer above 128 KiB (one trace of 17,000 samples)
-// afresh and unmaps it on release, and trims the top of the heap as eagerly.
-// The pipeline makes and drops such buffers hundreds of times per run, and
-// the page faults cost it about a sixth of its time.
-void tuneAllocator() {
-#if defined(__GLIBC__)
-    mallopt(M_MMAP_THRESHOLD, 64 << 20);
-    mallopt(M_TRIM_THRESHOLD, 256 << 20);
-#endif
 }
 
 }  // namespace kwapp

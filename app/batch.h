@@ -69,12 +69,6 @@ struct CallCommand {
 /// named on stderr and has no record. Returns the exit status.
 int callFiles(const std::vector<std::string>& files, const CallCommand& command);
 
-/// Tunes the C library's allocator for a process that runs the road:
-/// buffers of whole traces (a few hundred KiB) are kept for reuse instead of
-/// being mapped and returned to the system each time. Call once, at start;
-/// it changes the whole process, so the library never calls it for its host.
-void tuneAllocator();
-
 }  // namespace kwapp
 
 #endif

@@ -110,7 +110,7 @@ int runSimulate(const std::string& out, const kw::SimulationOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    kwapp::tuneAllocator();
+    kw::keepLargeBuffers();
     CLI::App app{
         "kwsignal: raw four-colour capillary electrophoresis traces to clean signal, "
         "fitted peaks and called bases.\nExit status: 0 success, 1 a file failed, 2 bad command "

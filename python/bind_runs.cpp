@@ -387,10 +387,7 @@ kw::Run runForRows(const DoubleArray& a, double rate, const std::vector<std::str
     run.coordinateScale = coordinateScale;
     run.rate = rate;
     run.rateSource = "given by the caller";
-    for (int t = 0; t < run.numTraces; ++t)
-        run.channelNames.push_back(!names.empty()       ? names[t]
-                                   : run.numTraces == 4 ? std::string(1, kw::kBaseLetters[t])
-                                                        : std::to_string(t));
+    run.channelNames = names.empty() ? kw::channelNamesOf(run.numTraces, true) : names;
     return run;
 }
 

@@ -353,4 +353,12 @@ TEST(Report, EveryNameReadsBackAsItsValue) {
     EXPECT_FALSE(kw::parseFormat("ABIF", f));  // names are exact
     EXPECT_EQ(f, kw::Format::abif);
     EXPECT_EQ(kw::formatNames().front(), "auto");
+
+    // Four traces in a known order are C, A, G, T; anything else is numbered.
+    const std::vector<std::string> cagt{"C", "A", "G", "T"}, numbered{"0", "1", "2", "3"};
+    EXPECT_EQ(kw::channelNamesOf(4, true), cagt);
+    EXPECT_EQ(kw::channelNamesOf(4, false), numbered);
+    EXPECT_EQ(kw::channelNamesOf(5, true).back(), "4");
+    for (int t = 0; t < 4; ++t) EXPECT_EQ(kw::traceCodeOfBase(cagt[t][0]), t);
+    for (char other : {'N', 'a', 'R', '-'}) EXPECT_EQ(kw::traceCodeOfBase(other), -1);
 }

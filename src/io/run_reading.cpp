@@ -224,6 +224,14 @@ const char* readErrorKindName(ReadErrorKind kind) {
     return detail::nameOf(kReadErrorKinds, kind);
 }
 
+std::vector<std::string> channelNamesOf(int numTraces, bool knownBaseOrder) {
+    std::vector<std::string> names;
+    for (int t = 0; t < numTraces; ++t)
+        names.push_back(numTraces == 4 && knownBaseOrder ? std::string(1, kBaseLetters[t])
+                                                         : std::to_string(t));
+    return names;
+}
+
 std::string Run::channelName(int t) const {
     return t >= 0 && t < static_cast<int>(channelNames.size()) ? channelNames[t]
                                                                : std::to_string(t);

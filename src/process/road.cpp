@@ -134,12 +134,11 @@ void analyseFragmentsOf(const Run& run, const ProcessOptions& options, double ra
 // C, A, G, T (a file with a base order, or a text format of four traces).
 void callBasesOf(const Run& run, const ProcessOptions& options, ProcessResult& result,
                  StageClock& clock) {
-    static const std::vector<std::string> kLetters = {"C", "A", "G", "T"};
     if (!options.callBases) {
         result.calls.note = "base calling switched off";
         return;
     }
-    if (run.numTraces != 4 || run.channelNames != kLetters) {
+    if (run.numTraces != 4 || run.channelNames != channelNamesOf(4, true)) {
         result.calls.note = "no base calls: the run's dyes are not four in a known base order";
         return;
     }

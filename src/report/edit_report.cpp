@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "kwsignal/edit.h"
+#include "kwsignal/run.h"
 
 namespace kw {
 
@@ -44,19 +45,11 @@ std::string pct(double v) {
     return fmt("%.1f", 100.0 * v) + " %";
 }
 
-int colourOf(char base) {
-    switch (base) {
-        case 'C':
-            return 0;
-        case 'A':
-            return 1;
-        case 'G':
-            return 2;
-        case 'T':
-            return 3;
-        default:
-            return 2;
-    }
+// A letter's dye colour; grey for N and mixed codes, which belong to no
+// single dye.
+const char* colourOf(char base) {
+    const int t = traceCodeOfBase(base);
+    return t >= 0 ? kDyeColours[t] : "#777777";
 }
 
 // One trace window: the four channels as lines, the bases as letters, the
@@ -89,7 +82,7 @@ std::string traceSvg(const EditTraceWindow& w, int cut, const std::string& title
         const double x = (w.basePositions[b] - w.firstSample) * dx;
         svg += "<text x='" + fmt("%.1f", x) + "' y='" + fmt("%.0f", top - 4.0) +
                "' font-size='11' font-family='monospace' text-anchor='middle' fill='" +
-               kDyeColours[colourOf(w.bases[b])] + "'>" + std::string(1, w.bases[b]) + "</text>";
+               colourOf(w.bases[b]) + "'>" + std::string(1, w.bases[b]) + "</text>";
         const int index = w.firstBase + static_cast<int>(b);
         if (index == cut && b > 0) {
             const double xc = 0.5 * (x + (w.basePositions[b - 1] - w.firstSample) * dx);

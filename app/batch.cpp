@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "kwsignal/report.h"
-#include "plot.h"
 
 namespace kwapp {
 namespace {
@@ -100,7 +99,8 @@ private:
 std::string writeOutputs(const std::string& dir, const kw::Run& run,
                          const kw::ProcessResult& result, double parseMs) {
     std::string problem = kw::writeReport(dir, run, result, parseMs);
-    if (problem.empty()) problem = writePlot((fs::path(dir) / "plot.svg").string(), run, result);
+    if (problem.empty())
+        problem = kw::writePlot((fs::path(dir) / "plot.svg").string(), run, result);
     return problem;
 }
 

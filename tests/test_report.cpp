@@ -362,3 +362,31 @@ TEST(Report, EveryNameReadsBackAsItsValue) {
     for (int t = 0; t < 4; ++t) EXPECT_EQ(kw::traceCodeOfBase(cagt[t][0]), t);
     for (char other : {'N', 'a', 'R', '-'}) EXPECT_EQ(kw::traceCodeOfBase(other), -1);
 }
+
+TEST(Report, PlotDrawsWhatTheRunHoldsAndRefusesWhatItLacks) {
+    kw::Run run = fourDyeRun();
+    run.path = "a&b<c>.ab1";
+    const kw::ProcessResult r = sequencingResult();  // no processed capillary
+    EXPECT_NE(kw::plotSvg(run, r).find("nothing to draw (the run holds no rows"),
+              std::string::npos);
+    run.rows.assign(4, std::vector<double>(1200, 5.0));
+    run.rows[2].resize(10);
+    EXPECT_NE(kw::plotSvg(run, r).find("rows are shorter"), std::string::npos);
+
+    run.rows[2].assign(1200, 7.0);
+    const std::string svg = kw::plotSvg(run, r);
+    EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
+    EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
+    EXPECT_NE(svg.find("a&amp;b&lt;c&gt;.ab1 — abif, 3730"), std::string::npos);
+    EXPECT_EQ(svg.find("a&b"), std::string::npos);
+    EXPECT_NE(svg.find("raw channels"), std::string::npos);
+
+    kw::ProcessResult f;
+    f.kind = kw::RunKind::fragments;
+    f.fragments = sizedFragments();
+    run.rows.resize(2);
+    const std::string frag = kw::plotSvg(run, f);
+    EXPECT_NE(frag.find("dye 2 LIZ (size standard GS500)"), std::string::npos);
+    EXPECT_NE(frag.find("not sized: low_confidence"), std::string::npos);
+    EXPECT_EQ(frag.substr(frag.size() - 7), "</svg>\n");
+}

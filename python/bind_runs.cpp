@@ -321,8 +321,7 @@ py::dict resultDict(const kw::Run& run, const kw::ProcessResult& r) {
 }
 
 py::dict runOn(kw::Run run, const py::object& matrix, double rate, double mixed, double parseMs,
-               bool withRaw, const std::string& kind = "auto",
-               const std::string& sizing = "local") {
+               bool withRaw, const std::string& kind, const std::string& sizing, bool svg) {
     kw::ProcessOptions options;
     if (!kw::parseKindChoice(kind, options.kind))
         throw py::value_error("kind must be " + oneOf(kw::kindChoiceNames()));
@@ -341,6 +340,9 @@ py::dict runOn(kw::Run run, const py::object& matrix, double rate, double mixed,
     if (e) throw py::value_error((run.path.empty() ? std::string() : run.path + ": ") + e.reason);
     py::dict d = resultDict(run, outcome->result);
     if (withRaw) d["raw"] = rowsArray(run.rows);
+    // The picture needs the samples the result lets go of below.
+    d["svg"] =
+        svg ? py::object(py::str(kw::plotSvg(run, outcome->result))) : py::object(py::none());
     run.rows = Rows();
     outcome->result.processed.reset();
     outcome->run = std::move(run);
@@ -357,13 +359,13 @@ void checkRate(double rate) {
 
 py::dict processFile(const std::string& path, const std::string& format, double rate,
                      const py::object& matrix, double mixed, const std::string& kind,
-                     const std::string& sizing) {
+                     const std::string& sizing, bool svg) {
     const kw::Format f = formatNamed(format);
     checkRate(rate);
     kw::Run run;
     double parseMs = 0.0;
     load(path, f, run, parseMs);
-    return runOn(std::move(run), matrix, rate, mixed, parseMs, true, kind, sizing);
+    return runOn(std::move(run), matrix, rate, mixed, parseMs, true, kind, sizing, svg);
 }
 
 // The run to process from an array: the read run's own metadata when the
@@ -393,7 +395,8 @@ kw::Run runForRows(const DoubleArray& a, double rate, const std::vector<std::str
 
 py::dict processRows(const DoubleArray& a, double rate, const py::object& matrix,
                      const std::vector<std::string>& names, double coordinateScale, double mixed,
-                     const std::string& kind, const std::string& sizing, const py::object& source) {
+                     const std::string& kind, const std::string& sizing, bool svg,
+                     const py::object& source) {
     if (a.ndim() != 2 || a.shape(0) < 1 || a.shape(0) > 64)
         throw py::value_error("expected an array of shape (n_traces, n_samples), 1..64 traces");
     if (a.shape(1) > (1LL << 30)) throw py::value_error("too many samples");
@@ -408,7 +411,7 @@ py::dict processRows(const DoubleArray& a, double rate, const py::object& matrix
     }
     // A read run keeps its own rate unless the caller overrides it, as a file does.
     const double rateOverride = source.is_none() ? 0.0 : rate;
-    return runOn(std::move(run), matrix, rateOverride, mixed, 0.0, false, kind, sizing);
+    return runOn(std::move(run), matrix, rateOverride, mixed, 0.0, false, kind, sizing, svg);
 }
 
 // ---- simulation -----------------------------------------------------------------
@@ -463,10 +466,11 @@ void bindRuns(py::module_& m) {
     m.def("_read", &readFile, py::arg("path"), py::arg("format") = "auto");
     m.def("_process_file", &processFile, py::arg("path"), py::arg("format"), py::arg("rate"),
           py::arg("matrix"), py::arg("mixed") = 0.0, py::arg("kind") = "auto",
-          py::arg("sizing") = "local");
+          py::arg("sizing") = "local", py::arg("svg") = false);
     m.def("_process_rows", &processRows, py::arg("rows"), py::arg("rate"), py::arg("matrix"),
           py::arg("names"), py::arg("coordinate_scale"), py::arg("mixed") = 0.0,
-          py::arg("kind") = "auto", py::arg("sizing") = "local", py::arg("source") = py::none());
+          py::arg("kind") = "auto", py::arg("sizing") = "local", py::arg("svg") = false,
+          py::arg("source") = py::none());
     m.def("_simulate", &simulate, py::arg("seed"), py::arg("bases"), py::arg("rate"),
           py::arg("crosstalk"), py::arg("noise"));
 }

@@ -263,14 +263,13 @@ void appendCallsStrip(std::string& out, const Run& run, const ProcessResult& res
     const std::string letterY = "\" y=\"" + fixed(p.top - 30.0, 1) + "\" fill=\"";
     for (const BaseCall& b : result.calls.bases) {
         // Pure calls in their dye's colour; N and mixed codes in grey.
-        const char* end = kBaseLetters + 4;
-        const char* dye = std::find(kBaseLetters, end, b.base);
+        const int dye = traceCodeOfBase(b.base);
         out += "<text x=\"";
         kwtext::appendFixed(out, xOf(b), 1);
         out += letterY;
-        out += dye != end ? colourOf(run, static_cast<int>(dye - kBaseLetters)) : "#777777";
+        out += dye >= 0 ? colourOf(run, dye) : "#777777";
         out += "\">";
-        out += b.base;
+        out += xmlEscaped(std::string(1, b.base));
         out += "</text>\n";
     }
     out += "</g>\n";

@@ -5,12 +5,11 @@
 
 #include "kwsignal/edit.h"
 #include "kwsignal/run.h"
+#include "report/dye_colours.h"
 
 namespace kw {
 
 namespace {
-
-constexpr const char* kDyeColours[4] = {"#1f4fd8", "#1a9a3a", "#222222", "#d62728"};  // C A G T
 
 std::string escaped(const std::string& text) {
     std::string out;
@@ -49,7 +48,7 @@ std::string pct(double v) {
 // single dye.
 const char* colourOf(char base) {
     const int t = traceCodeOfBase(base);
-    return t >= 0 ? kDyeColours[t] : "#777777";
+    return detail::dyeColour(t);
 }
 
 // One trace window: the four channels as lines, the bases as letters, the
@@ -69,8 +68,8 @@ std::string traceSvg(const EditTraceWindow& w, int cut, const std::string& title
     if (!(peak > 0.0)) peak = 1.0;
     const double dx = width / static_cast<double>(n - 1);
     for (int c = 0; c < 4; ++c) {
-        svg += "<polyline fill='none' stroke-width='1.2' stroke='" + std::string(kDyeColours[c]) +
-               "' points='";
+        svg += "<polyline fill='none' stroke-width='1.2' stroke='" +
+               std::string(detail::dyeColour(c)) + "' points='";
         for (size_t i = 0; i < n; ++i) {
             const double v = std::max(0.0, w.channels[static_cast<size_t>(c)][i]);
             svg += fmt("%.1f", static_cast<double>(i) * dx) + "," +

@@ -11,6 +11,7 @@
 
 #include "common/number_text.h"
 #include "kwsignal/report.h"
+#include "report/dye_colours.h"
 
 namespace kw {
 namespace {
@@ -32,16 +33,12 @@ double plotWidth(int numData) {
     return std::max(kMinPlotWidth, static_cast<double>(numData));
 }
 
+// A channel named by a base takes that base's colour, any other its trace
+// code's.
 const char* colourOf(const Run& run, int t) {
-    const std::string& name =
-        t < static_cast<int>(run.channelNames.size()) ? run.channelNames[t] : "";
-    if (name == "C") return "#1f4fd8";
-    if (name == "A") return "#1a9641";
-    if (name == "G") return "#000000";
-    if (name == "T") return "#d7191c";
-    static const char* const kOthers[] = {"#1f4fd8", "#1a9641", "#000000", "#d7191c",
-                                          "#ff7f00", "#984ea3", "#a65628", "#999999"};
-    return kOthers[t % 8];
+    const std::string name = run.channelName(t);
+    const int base = name.size() == 1 ? traceCodeOfBase(name[0]) : -1;
+    return detail::dyeColour(base >= 0 ? base : t);
 }
 
 // v as printf's "%.*f" writes it, without printf: the plot holds tens of
@@ -267,7 +264,7 @@ void appendCallsStrip(std::string& out, const Run& run, const ProcessResult& res
         out += "<text x=\"";
         kwtext::appendFixed(out, xOf(b), 1);
         out += letterY;
-        out += dye >= 0 ? colourOf(run, dye) : "#777777";
+        out += dye >= 0 ? colourOf(run, dye) : detail::kNoDyeColour;
         out += "\">";
         out += xmlEscaped(std::string(1, b.base));
         out += "</text>\n";
@@ -402,8 +399,6 @@ PanelScale processedRange(const ProcessResult& result, double top) {
 constexpr double kDyePanel = 150.0;
 constexpr double kDyeGap = 34.0;
 constexpr double kResidualStrip = 70.0;
-const char* const kDyeColours[] = {"#1f4fd8", "#1a9641", "#000000", "#d7191c",
-                                   "#ff7f00", "#984ea3", "#a65628", "#999999"};
 
 // Each dye's raw signal: the instrument file's every dye, else the rows.
 std::vector<const std::vector<double>*> dyeRows(const Run& run) {
@@ -428,7 +423,7 @@ std::string dyePanel(const std::vector<double>& x, int dye, const FragmentResult
     const double lo = quantile(scratch, 0.02);
     PanelScale panel{top, lo, lo + (hi > 0.0 ? 1.15 * hi : quantile(scratch, 0.9995) - lo + 1.0),
                      kDyePanel};
-    const std::string colour = kDyeColours[dye % 8];
+    const std::string colour = detail::dyeColour(dye);
     const double sx = plotWidth(n) / std::max(1, n - 1);
     std::string out = "<rect x=\"" + fixed(kLeft, 1) + "\" y=\"" + fixed(top, 1) + "\" width=\"" +
                       fixed(plotWidth(n), 1) + "\" height=\"" + fixed(kDyePanel, 1) +

@@ -143,10 +143,12 @@ class Result:
 
     ``processed``: the conditioned channels (ndarray [n_traces, n_samples]); ``matrix``: the
     separation matrix applied; ``peaks``: a structured array with the columns of peaks.tsv
-    (PEAK_DTYPE); ``summary``: the contents of summary.json as a dict; ``status``: "ok" or
-    "no_signal"; ``window``: (start, end) of the signal, in processed samples; ``raw``,
-    ``rate`` and ``channels`` of the input; ``svg``: the tool's plot.svg as text when
-    asked for (``process(..., svg=True)``), else None.
+    (PEAK_DTYPE); ``summary``: the contents of summary.json as a dict; ``status``: "ok",
+    "no_signal", or the sizing's word of a fragment run that was not cleanly sized
+    ("low_confidence", "unknown_standard", "no_standard_peaks", "no_data"); ``window``:
+    (start, end) of the signal, in processed samples; ``raw``, ``rate`` and ``channels`` of
+    the input; ``svg``: the tool's plot.svg as text when asked for
+    (``process(..., svg=True)``), else None.
     """
 
     def __init__(self, d, raw=None, source_format=None):

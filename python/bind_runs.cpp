@@ -463,6 +463,10 @@ void bindRuns(py::module_& m) {
     py::class_<ReadRun>(m, "_ReadRun");
     m.attr("PEAKS_HEADER") = kw::peaksHeader();
     m.attr("MIN_SAMPLES") = kw::kMinSamples;
+    m.attr("BASE_LETTERS") = std::string(kw::kBaseLetters, 4);
+    m.attr("DYE_COLOURS") =
+        py::make_tuple(kw::dyeColour(0), kw::dyeColour(1), kw::dyeColour(2), kw::dyeColour(3),
+                       kw::dyeColour(4), kw::dyeColour(5), kw::dyeColour(6), kw::dyeColour(7));
     m.def("_read", &readFile, py::arg("path"), py::arg("format") = "auto");
     m.def("_process_file", &processFile, py::arg("path"), py::arg("format"), py::arg("rate"),
           py::arg("matrix"), py::arg("mixed") = 0.0, py::arg("kind") = "auto",

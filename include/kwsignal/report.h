@@ -73,6 +73,11 @@ KW_API std::string exportText(const KwCap& cap);
 /// raw panel only).
 KW_API std::string plotSvg(const Run& run, const ProcessResult& result);
 
+/// The colour the pictures draw trace code t in ("#rrggbb"): C blue, A
+/// green, G black, T red for 0..3, four more for dyes 4..7, repeating
+/// beyond; grey for t < 0 (N, mixed codes: no single dye).
+KW_API const char* dyeColour(int traceCode);
+
 /// Writes plotSvg to path, atomically. Returns "" or the reason.
 [[nodiscard]] KW_API std::string writePlot(const std::string& path, const Run& run,
                                            const ProcessResult& result);

@@ -547,6 +547,10 @@ std::string plotSvg(const Run& run, const ProcessResult& result) {
     return svg;
 }
 
+const char* dyeColour(int traceCode) {
+    return detail::dyeColour(traceCode);
+}
+
 std::string writePlot(const std::string& path, const Run& run, const ProcessResult& result) {
     return writeFileAtomically(path, plotSvg(run, result));
 }

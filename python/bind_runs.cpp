@@ -309,7 +309,7 @@ py::dict resultDict(const kw::Run& run, const kw::ProcessResult& r) {
     d["status"] = kw::runStatusName(r.status);
     d["note"] = r.note;
     d["window"] = py::make_tuple(r.windowStart, r.windowEnd);
-    d["separation"] = r.separation;
+    d["separation"] = kw::separationModeName(r.separation);
     d["matrix"] = rowsArray(r.matrix);
     d["processed"] = r.processed ? py::object(copyOf(*r.processed)) : py::object(py::none());
     d["peaks"] = peakColumns(run, r);

@@ -44,7 +44,7 @@ kw::ProcessResult sequencingResult() {
     r.rateSource = "data-collection times";
     r.windowStart = 100;
     r.windowEnd = 1100;
-    r.separation = "learned";
+    r.separation = kw::SeparationMode::learned;
     r.separationAccepted = true;
     r.matrix = {{1.0, -0.25}, {0.0, 1.0}};
     r.spacing = 12.5;

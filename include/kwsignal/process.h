@@ -70,6 +70,18 @@ KW_API bool parseRunStatus(const std::string& name, RunStatus& status);
 /// The status of a fragment run whose sizing ended in status.
 KW_API RunStatus runStatusOf(SizingStatus status);
 
+/// How a run's colours were separated.
+enum class SeparationMode {
+    none,     ///< no matrix could be learned (the identity is applied)
+    learned,  ///< a matrix learned from the run itself
+    refined,  ///< the given system matrix, refined on the run
+    system,   ///< the given system matrix applied unrefined (the refinement failed)
+};
+
+/// "none", "learned", "refined" or "system": the word summary.json and
+/// Python use.
+KW_API const char* separationModeName(SeparationMode mode);
+
 struct ProcessOptions {
     /// Sequencing road (bases) or fragment road (sizes).
     KindChoice kind = KindChoice::automatic;
@@ -115,9 +127,9 @@ struct ProcessResult {
     std::string rateSource;  ///< where that rate came from
     int windowStart = 0;     ///< signal window, samples of the capillary
     int windowEnd = 0;
-    /// "learned", "refined", "system" (the given matrix applied unrefined)
-    /// or "none"; accepted tells whether the estimation met its tolerance.
-    std::string separation = "none";
+    /// How the colours were separated; accepted tells whether the
+    /// estimation met its tolerance.
+    SeparationMode separation = SeparationMode::none;
     bool separationAccepted = false;
     std::vector<std::vector<double>> matrix;  ///< the separation matrix applied
     double spacing = 0.0;                     ///< samples from one base to the next

@@ -1,4 +1,5 @@
-// Which road a run takes, and the fragment road's entry from a run.
+// Which road a run takes, the words of its statuses, and the fragment
+// road's entry from a run.
 #include "common/name_table.h"
 #include "kwsignal/process.h"
 
@@ -9,6 +10,11 @@ namespace {
 constexpr detail::Named<KindChoice> kKindChoices[] = {{KindChoice::automatic, "auto"},
                                                       {KindChoice::sequencing, "sequencing"},
                                                       {KindChoice::fragments, "fragments"}};
+
+constexpr detail::Named<SeparationMode> kSeparationModes[] = {{SeparationMode::none, "none"},
+                                                              {SeparationMode::learned, "learned"},
+                                                              {SeparationMode::refined, "refined"},
+                                                              {SeparationMode::system, "system"}};
 
 constexpr detail::Named<RunStatus> kRunStatuses[] = {
     {RunStatus::ok, "ok"},
@@ -31,6 +37,10 @@ bool parseKindChoice(const std::string& name, KindChoice& kind) {
 const std::vector<std::string>& kindChoiceNames() {
     static const std::vector<std::string> names = detail::namesOf(kKindChoices);
     return names;
+}
+
+const char* separationModeName(SeparationMode mode) {
+    return detail::nameOf(kSeparationModes, mode);
 }
 
 const char* runStatusName(RunStatus status) {

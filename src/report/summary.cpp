@@ -141,7 +141,7 @@ std::string summaryJson(const Run& run, const ProcessResult& result, double pars
     j["window"] = {{"start", result.windowStart}, {"end", result.windowEnd}};
     j["peak_spacing"] = finite(result.spacing);
     j["peak_sigma"] = {{"start", finite(result.sigmaStart)}, {"end", finite(result.sigmaEnd)}};
-    j["separation"] = {{"mode", result.separation},
+    j["separation"] = {{"mode", separationModeName(result.separation)},
                        {"accepted", result.separationAccepted},
                        {"matrix", matrixJson(result.matrix)}};
     j["channels"] = channelsJson(run, result);

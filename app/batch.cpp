@@ -2,10 +2,6 @@
 
 #include <unistd.h>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -18,7 +14,6 @@
 #include <thread>
 
 #include "kwsignal/report.h"
-#include "plot.h"
 
 namespace kwapp {
 namespace {
@@ -66,7 +61,9 @@ public:
             std::fprintf(stderr, "kwsignal: %s: %s\n", file.c_str(), report.reason.c_str());
         if (report.outcome == Outcome::noSignal)
             std::fprintf(stderr, "kwsignal: warning: %s: %s (%s)\n", file.c_str(),
-                         report.status == "no_signal" ? "no signal" : report.status.c_str(),
+                         report.status == kw::RunStatus::noSignal
+                             ? "no signal"
+                             : kw::runStatusName(report.status),
                          report.reason.c_str());
         drawProgress();
     }
@@ -102,7 +99,8 @@ private:
 std::string writeOutputs(const std::string& dir, const kw::Run& run,
                          const kw::ProcessResult& result, double parseMs) {
     std::string problem = kw::writeReport(dir, run, result, parseMs);
-    if (problem.empty()) problem = writePlot((fs::path(dir) / "plot.svg").string(), run, result);
+    if (problem.empty())
+        problem = kw::writePlot((fs::path(dir) / "plot.svg").string(), run, result);
     return problem;
 }
 
@@ -124,7 +122,7 @@ FileReport processFile(const std::string& path, const std::string& outDir,
     if (options.road.rate > 0.0) result.rateSource = "command line";
     report.reason = writeOutputs(outDir, run, result, parseMs);
     if (!report.reason.empty()) return report;
-    report.outcome = result.status == "ok" ? Outcome::ok : Outcome::noSignal;
+    report.outcome = result.status == kw::RunStatus::ok ? Outcome::ok : Outcome::noSignal;
     report.status = result.status;
     report.reason = result.note;
     return report;
@@ -180,7 +178,8 @@ bool loadPanel(const std::string& panelPath, const std::string& ladderPath, Batc
     if (const kw::ReadError e = kw::readRun(ladderPath, run, options.format)) error = e.reason;
     if (error.empty())
         if (const kw::ProcessError e = kw::process(run, road, ladder)) error = e.reason;
-    if (error.empty() && ladder.status != "ok") error = ladder.status + " (" + ladder.note + ")";
+    if (error.empty() && ladder.status != kw::RunStatus::ok)
+        error = kw::runStatusName(ladder.status) + (" (" + ladder.note + ")");
     if (error.empty() && kw::calibratePanel(panel, ladder.fragments) == 0)
         error = "no marker of the panel could be placed on it";
     if (!error.empty()) {
@@ -212,7 +211,7 @@ FileReport callRecord(const std::string& path, const CallCommand& command, std::
         report.reason = e.reason;
         return report;
     }
-    if (result.status != "ok") {
+    if (result.status != kw::RunStatus::ok) {
         report.outcome = Outcome::noSignal;
         report.status = result.status;
         report.reason = result.note;
@@ -252,17 +251,6 @@ int callFiles(const std::vector<std::string>& files, const CallCommand& command)
         return kExitFailed;
     }
     return status;
-}
-
-// glibc maps every buffer above 128 KiB (one trace of 17,000 samples)
-// afresh and unmaps it on release, and trims the top of the heap as eagerly.
-// The pipeline makes and drops such buffers hundreds of times per run, and
-// the page faults cost it about a sixth of its time.
-void tuneAllocator() {
-#if defined(__GLIBC__)
-    mallopt(M_MMAP_THRESHOLD, 64 << 20);
-    mallopt(M_TRIM_THRESHOLD, 256 << 20);
-#endif
 }
 
 }  // namespace kwapp

@@ -32,8 +32,8 @@ enum class Outcome { ok, noSignal, failed };
 
 struct FileReport {
     Outcome outcome = Outcome::failed;
-    std::string reason;  ///< why the file failed or holds no signal
-    std::string status;  ///< the road's status of a processed run
+    std::string reason;                        ///< why the file failed or holds no signal
+    kw::RunStatus status = kw::RunStatus::ok;  ///< the road's status of a processed run
 };
 
 /// Writes the library's report files and plot.svg of one processed run into
@@ -68,12 +68,6 @@ struct CallCommand {
 /// order given, to command.out (atomically) or stdout. A file that fails is
 /// named on stderr and has no record. Returns the exit status.
 int callFiles(const std::vector<std::string>& files, const CallCommand& command);
-
-/// Tunes the C library's allocator for a process that runs the road:
-/// buffers of whole traces (a few hundred KiB) are kept for reuse instead of
-/// being mapped and returned to the system each time. Call once, at start;
-/// it changes the whole process, so the library never calls it for its host.
-void tuneAllocator();
 
 }  // namespace kwapp
 

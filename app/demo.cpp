@@ -106,7 +106,7 @@ int runDemo(const std::string& outDir) {
     kw::ProcessResult result;
     if (const kw::ProcessError e = kw::process(run, {}, result))
         return fail("processing failed: " + e.reason);
-    if (result.status != "ok") return fail("processing failed: " + result.note);
+    if (result.status != kw::RunStatus::ok) return fail("processing failed: " + result.note);
     problem = writeOutputs(processed, run, result, 0.0);
     if (!problem.empty()) return fail(problem);
     std::vector<kw::FoundPeak> found;

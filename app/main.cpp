@@ -110,7 +110,7 @@ int runSimulate(const std::string& out, const kw::SimulationOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    kwapp::tuneAllocator();
+    kw::keepLargeBuffers();
     CLI::App app{
         "kwsignal: raw four-colour capillary electrophoresis traces to clean signal, "
         "fitted peaks and called bases.\nExit status: 0 success, 1 a file failed, 2 bad command "
@@ -148,10 +148,10 @@ int main(int argc, char** argv) {
     process->add_flag("--no-calls", noCalls, "leave the bases uncalled");
     std::string kind = "auto", sizing = "local", panelPath, ladderPath;
     process->add_option("--kind", kind, "sequencing or fragment-analysis road")
-        ->check(CLI::IsMember({"auto", "sequencing", "fragments"}))
+        ->check(CLI::IsMember(kw::kindChoiceNames()))
         ->capture_default_str();
     process->add_option("--sizing", sizing, "fragment sizing: local Southern, cubic spline, lsq3")
-        ->check(CLI::IsMember({"local", "cubic", "lsq3"}))
+        ->check(CLI::IsMember(kw::sizingMethodNames()))
         ->capture_default_str();
     process
         ->add_option("--standard", po.road.fragments.standard,

@@ -2,21 +2,18 @@
 // (kw::readAbif), and into a kw::Run as the command-line tool reads every
 // file (kw::readRun).
 //
-// Both run with glibc's allocator keeping trace-sized buffers for reuse, as
-// the tool sets it at start. Without that, glibc hands the megabyte or so a
-// read allocates back to the system after every read and the next read
-// faults it in again page by page, which on a virtual machine costs more
-// than the reading itself.
+// Both run with glibc's allocator keeping trace-sized buffers for reuse
+// (kw::keepLargeBuffers), as the tool sets it at start. Without that, glibc
+// hands the megabyte or so a read allocates back to the system after every
+// read and the next read faults it in again page by page, which on a
+// virtual machine costs more than the reading itself.
 #include <benchmark/benchmark.h>
-
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 #include <fstream>
 #include <string>
 
 #include "kwsignal/abif.h"
+#include "kwsignal/process.h"
 #include "kwsignal/run.h"
 
 namespace {
@@ -24,10 +21,7 @@ namespace {
 const std::string k3730 = KWSIGNAL_SHARED_DATA "/abif/3730.ab1";
 
 bool ready(benchmark::State& state) {
-#if defined(__GLIBC__)
-    mallopt(M_MMAP_THRESHOLD, 64 << 20);
-    mallopt(M_TRIM_THRESHOLD, 256 << 20);
-#endif
+    kw::keepLargeBuffers();
     if (std::ifstream(k3730).good()) return true;
     state.SkipWithError("3730.ab1 not available in the shared data directory");
     return false;

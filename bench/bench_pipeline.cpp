@@ -3,10 +3,6 @@
 // a counter (milliseconds per run); and the parsing of an ABIF file.
 #include <benchmark/benchmark.h>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include <map>
 #include <string>
 
@@ -27,12 +23,10 @@ kw::Run simulated() {
 }
 
 // As the command-line tool runs it: with glibc's allocator keeping
-// trace-sized buffers for reuse, as the tool sets it at start.
+// trace-sized buffers for reuse (kw::keepLargeBuffers), as the tool sets it
+// at start.
 void runPipeline(benchmark::State& state, const kw::Run& run) {
-#if defined(__GLIBC__)
-    mallopt(M_MMAP_THRESHOLD, 64 << 20);
-    mallopt(M_TRIM_THRESHOLD, 256 << 20);
-#endif
+    kw::keepLargeBuffers();
     std::map<std::string, double> stageMs;
     double peaks = 0.0;
     for (auto _ : state) {

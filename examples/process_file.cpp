@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", argv[1], e.reason.c_str());
         return 1;
     }
-    if (result.status != "ok")
+    if (result.status != kw::RunStatus::ok)
         std::fprintf(stderr, "%s: no signal (%s)\n", argv[1], result.note.c_str());
     // Each row: channel, trace code, centre in the file's own samples,
     // height, width, base, area, the event's ends and the fit's residual.

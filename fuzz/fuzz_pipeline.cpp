@@ -14,9 +14,9 @@
 namespace {
 
 void checkResult(const kw::Run& run, const kw::ProcessResult& r) {
-    kwfuzz::require(r.status == "ok" || r.status == "no_signal", "status");
+    kwfuzz::require(r.status == kw::RunStatus::ok || r.status == kw::RunStatus::noSignal, "status");
     kwfuzz::require(static_cast<int>(r.channels.size()) == run.numTraces, "a summary per channel");
-    if (r.status != "ok") {
+    if (r.status != kw::RunStatus::ok) {
         kwfuzz::require(r.peaks.empty(), "no peaks without signal");
         return;
     }

@@ -68,11 +68,18 @@ private:
     }
 }
 
+// "a, b or c": the choices of an option, as the library names them.
+std::string oneOf(const std::vector<std::string>& names) {
+    std::string s;
+    for (size_t i = 0; i < names.size(); ++i)
+        s += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    return s;
+}
+
 kw::Format formatNamed(const std::string& name) {
     kw::Format f = kw::Format::automatic;
     if (!kw::parseFormat(name, f))
-        throw py::value_error("unknown format \"" + name +
-                              "\" (auto, abif, export, processed, nlines, indexed or qrd)");
+        throw py::value_error("unknown format \"" + name + "\" (" + oneOf(kw::formatNames()) + ")");
     return f;
 }
 
@@ -258,7 +265,7 @@ py::dict fragmentsDict(const kw::FragmentResult& f) {
         height.push_back(p.height);
         area.push_back(p.area);
         fwhm.push_back(p.fwhm);
-        isStandard.push_back(p.isStandard);
+        isStandard.push_back(static_cast<int>(p.isStandard));
         standardBp.push_back(p.standardBp);
         flags.append(kw::fragmentFlagNames(p.flags));
         locus.append(p.locus);
@@ -299,10 +306,10 @@ py::dict resultDict(const kw::Run& run, const kw::ProcessResult& r) {
     py::dict d = runDict(run);
     d["rate"] = r.rate;
     d["rate_source"] = r.rateSource;
-    d["status"] = r.status;
+    d["status"] = kw::runStatusName(r.status);
     d["note"] = r.note;
     d["window"] = py::make_tuple(r.windowStart, r.windowEnd);
-    d["separation"] = r.separation;
+    d["separation"] = kw::separationModeName(r.separation);
     d["matrix"] = rowsArray(r.matrix);
     d["processed"] = r.processed ? py::object(copyOf(*r.processed)) : py::object(py::none());
     d["peaks"] = peakColumns(run, r);
@@ -314,13 +321,12 @@ py::dict resultDict(const kw::Run& run, const kw::ProcessResult& r) {
 }
 
 py::dict runOn(kw::Run run, const py::object& matrix, double rate, double mixed, double parseMs,
-               bool withRaw, const std::string& kind = "auto",
-               const std::string& sizing = "local") {
+               bool withRaw, const std::string& kind, const std::string& sizing, bool svg) {
     kw::ProcessOptions options;
     if (!kw::parseKindChoice(kind, options.kind))
-        throw py::value_error("kind must be auto, sequencing or fragments");
+        throw py::value_error("kind must be " + oneOf(kw::kindChoiceNames()));
     if (!kw::parseSizingMethod(sizing, options.fragments.sizing))
-        throw py::value_error("sizing must be local, cubic or lsq3");
+        throw py::value_error("sizing must be " + oneOf(kw::sizingMethodNames()));
     requireBetween(mixed, 0.0, 1.0, "mixed");
     options.calls.mixedRatio = mixed;
     options.systemMatrix = systemMatrix(matrix, run.numTraces);
@@ -334,6 +340,9 @@ py::dict runOn(kw::Run run, const py::object& matrix, double rate, double mixed,
     if (e) throw py::value_error((run.path.empty() ? std::string() : run.path + ": ") + e.reason);
     py::dict d = resultDict(run, outcome->result);
     if (withRaw) d["raw"] = rowsArray(run.rows);
+    // The picture needs the samples the result lets go of below.
+    d["svg"] =
+        svg ? py::object(py::str(kw::plotSvg(run, outcome->result))) : py::object(py::none());
     run.rows = Rows();
     outcome->result.processed.reset();
     outcome->run = std::move(run);
@@ -350,13 +359,13 @@ void checkRate(double rate) {
 
 py::dict processFile(const std::string& path, const std::string& format, double rate,
                      const py::object& matrix, double mixed, const std::string& kind,
-                     const std::string& sizing) {
+                     const std::string& sizing, bool svg) {
     const kw::Format f = formatNamed(format);
     checkRate(rate);
     kw::Run run;
     double parseMs = 0.0;
     load(path, f, run, parseMs);
-    return runOn(std::move(run), matrix, rate, mixed, parseMs, true, kind, sizing);
+    return runOn(std::move(run), matrix, rate, mixed, parseMs, true, kind, sizing, svg);
 }
 
 // The run to process from an array: the read run's own metadata when the
@@ -380,16 +389,14 @@ kw::Run runForRows(const DoubleArray& a, double rate, const std::vector<std::str
     run.coordinateScale = coordinateScale;
     run.rate = rate;
     run.rateSource = "given by the caller";
-    for (int t = 0; t < run.numTraces; ++t)
-        run.channelNames.push_back(!names.empty()       ? names[t]
-                                   : run.numTraces == 4 ? std::string(1, kw::kBaseLetters[t])
-                                                        : std::to_string(t));
+    run.channelNames = names.empty() ? kw::channelNamesOf(run.numTraces, true) : names;
     return run;
 }
 
 py::dict processRows(const DoubleArray& a, double rate, const py::object& matrix,
                      const std::vector<std::string>& names, double coordinateScale, double mixed,
-                     const std::string& kind, const std::string& sizing, const py::object& source) {
+                     const std::string& kind, const std::string& sizing, bool svg,
+                     const py::object& source) {
     if (a.ndim() != 2 || a.shape(0) < 1 || a.shape(0) > 64)
         throw py::value_error("expected an array of shape (n_traces, n_samples), 1..64 traces");
     if (a.shape(1) > (1LL << 30)) throw py::value_error("too many samples");
@@ -404,7 +411,7 @@ py::dict processRows(const DoubleArray& a, double rate, const py::object& matrix
     }
     // A read run keeps its own rate unless the caller overrides it, as a file does.
     const double rateOverride = source.is_none() ? 0.0 : rate;
-    return runOn(std::move(run), matrix, rateOverride, mixed, 0.0, false, kind, sizing);
+    return runOn(std::move(run), matrix, rateOverride, mixed, 0.0, false, kind, sizing, svg);
 }
 
 // ---- simulation -----------------------------------------------------------------
@@ -456,13 +463,18 @@ void bindRuns(py::module_& m) {
     py::class_<ReadRun>(m, "_ReadRun");
     m.attr("PEAKS_HEADER") = kw::peaksHeader();
     m.attr("MIN_SAMPLES") = kw::kMinSamples;
+    m.attr("BASE_LETTERS") = std::string(kw::kBaseLetters, 4);
+    m.attr("DYE_COLOURS") =
+        py::make_tuple(kw::dyeColour(0), kw::dyeColour(1), kw::dyeColour(2), kw::dyeColour(3),
+                       kw::dyeColour(4), kw::dyeColour(5), kw::dyeColour(6), kw::dyeColour(7));
     m.def("_read", &readFile, py::arg("path"), py::arg("format") = "auto");
     m.def("_process_file", &processFile, py::arg("path"), py::arg("format"), py::arg("rate"),
           py::arg("matrix"), py::arg("mixed") = 0.0, py::arg("kind") = "auto",
-          py::arg("sizing") = "local");
+          py::arg("sizing") = "local", py::arg("svg") = false);
     m.def("_process_rows", &processRows, py::arg("rows"), py::arg("rate"), py::arg("matrix"),
           py::arg("names"), py::arg("coordinate_scale"), py::arg("mixed") = 0.0,
-          py::arg("kind") = "auto", py::arg("sizing") = "local", py::arg("source") = py::none());
+          py::arg("kind") = "auto", py::arg("sizing") = "local", py::arg("svg") = false,
+          py::arg("source") = py::none());
     m.def("_simulate", &simulate, py::arg("seed"), py::arg("bases"), py::arg("rate"),
           py::arg("crosstalk"), py::arg("noise"));
 }

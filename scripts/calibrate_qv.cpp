@@ -56,7 +56,8 @@ bool roadOf(const std::string& path, Road& road, std::string& why) {
     kw::ProcessResult result;
     if (const kw::ProcessError e = kw::process(run, kw::ProcessOptions(), result))
         return why = e.reason, false;
-    if (result.status != "ok" || !result.processed) return why = result.status, false;
+    if (result.status != kw::RunStatus::ok || !result.processed)
+        return why = kw::runStatusName(result.status), false;
     road.processed = std::move(result.processed);
     road.peaks = std::move(result.peaks);
     road.separated = std::move(result.separated);

@@ -150,7 +150,7 @@ TEST(BaseCalling, ReadsRunsOfOneLetterAndWeakBasesAndDropsExtraPeaks) {
     const kw::BaseCalls fc = call(f);
     EXPECT_EQ(fc.sequence(), lost);
     ASSERT_EQ(fc.bases.size(), lost.size());
-    for (size_t k : gone) EXPECT_EQ(fc.bases[k].origin, 2);
+    for (size_t k : gone) EXPECT_EQ(fc.bases[k].origin, kw::BaseOrigin::filled);
 
     // A hump read as three bases of one dye whose last place the
     // unsharpened channels give to another dye is two bases and that one.

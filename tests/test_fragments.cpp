@@ -39,7 +39,7 @@ void expectRightAssignment(const kw::SimulatedFragmentRun& sim, const kw::Fragme
                            double tolBp = 0.0) {
     int identified = 0;
     for (const kw::FragmentPeak& p : r.peaks) {
-        if (p.isStandard == 0) continue;
+        if (p.isStandard == kw::StandardRole::none) continue;
         ++identified;
         EXPECT_EQ(p.dye, sim.standardDye);
         const double perBp = sim.scanOf(p.standardBp + 0.5) - sim.scanOf(p.standardBp - 0.5);
@@ -81,7 +81,7 @@ TEST(FragmentRoad, FindsTheStandardAndSizesAFiveDyeRun) {
             primerFlagged =
                 primerFlagged || (p.flags & kw::kFlagSaturated && p.flags & kw::kFlagPrimer);
         // The standard leaks into dye 3: those peaks are pull-up, never fragments.
-        if (p.dye == 3 && p.isStandard == 0)
+        if (p.dye == 3 && p.isStandard == kw::StandardRole::none)
             for (double bp : o.standardBp)
                 if (std::fabs(p.scan - sim.scanOf(bp)) < 1.0)
                     pullupSized = pullupSized || (p.flags & kw::kFlagPullup) == 0;
@@ -112,7 +112,7 @@ TEST(FragmentRoad, PullupMeasuredOnTheRunSparesRealCoincidentPeaks) {
     int leaks = 0, flagged = 0;
     for (const kw::FragmentPeak& p : r.peaks) {
         if (p.dye == 4 && p.standardBp == 160) {
-            EXPECT_EQ(p.isStandard, 1);
+            EXPECT_EQ(p.isStandard, kw::StandardRole::used);
         }
         if (p.dye == 1 && std::fabs(p.scan - offScale) < 1.0) {
             EXPECT_NE(p.flags & kw::kFlagSaturated, 0u);
@@ -233,7 +233,7 @@ TEST(FragmentRoad, BlipsAndShouldersAreListedFlaggedAndNeverStandard) {
         if (blip) {
             ++blips;
             EXPECT_NE(p.flags & kw::kFlagSpike, 0u) << "dye " << p.dye;
-            EXPECT_EQ(p.isStandard, 0);
+            EXPECT_EQ(p.isStandard, kw::StandardRole::none);
             EXPECT_TRUE(std::isfinite(p.sizeBp));
         }
         shoulders += p.dye == big.dye && std::fabs(p.scan - shoulder) < 1.5 &&

@@ -117,8 +117,8 @@ TEST(PipelineMeasure, SimulatedRunComesBackPeakForPeak) {
     const kw::SimulatedCapillary sim = kw::simulateCapillary(o);
     kw::ProcessResult r;
     ASSERT_FALSE(kw::process(kw::simulatedRun(sim), kw::ProcessOptions(), r));
-    EXPECT_EQ(r.status, "ok");
-    EXPECT_EQ(r.separation, "learned");
+    EXPECT_EQ(r.status, kw::RunStatus::ok);
+    EXPECT_EQ(r.separation, kw::SeparationMode::learned);
     EXPECT_LT(r.windowStart, sim.peaks.front().centre);
     EXPECT_GT(r.windowEnd, sim.peaks.back().centre);
     EXPECT_LT(r.windowEnd, sim.tailPnt + 3 * sim.spacing);  // the noisy tail is cut off
@@ -156,7 +156,7 @@ TEST(PipelineMeasure, BasesSurviveSparseAndDenseSampling) {
         const kw::SimulatedCapillary sim = kw::simulateCapillary(o);
         kw::ProcessResult r;
         ASSERT_FALSE(kw::process(kw::simulatedRun(sim), kw::ProcessOptions(), r));
-        ASSERT_EQ(r.status, "ok") << rate << " Hz: " << r.note;
+        ASSERT_EQ(r.status, kw::RunStatus::ok) << rate << " Hz: " << r.note;
         std::vector<kw::FoundPeak> found;
         for (const KwPeak& p : r.peaks) found.push_back({p.getTraceCode(), p.getLocatn()});
         const kw::Recovery rec = kw::assessRecovery(sim, found, r.matrix);

@@ -57,7 +57,8 @@ Outcome process(const kw::Run& run) {
 void expectDefinedResult(const kw::Run& run, const Outcome& o, const std::string& what) {
     ASSERT_TRUE(o.problem.empty()) << what << ": " << o.problem;
     const kw::ProcessResult& r = o.result;
-    EXPECT_TRUE(r.status == "ok" || r.status == "no_signal") << what << ": " << r.status;
+    EXPECT_TRUE(r.status == kw::RunStatus::ok || r.status == kw::RunStatus::noSignal)
+        << what << ": " << kw::runStatusName(r.status);
     EXPECT_EQ(static_cast<int>(r.channels.size()), run.numTraces) << what;
     for (const kw::ChannelSummary& c : r.channels)
         EXPECT_TRUE(std::isfinite(c.noiseLevel) && std::isfinite(c.minHeight)) << what;
@@ -95,7 +96,7 @@ TEST(PipelineRobustness, SilentAndConstantRunsHoldNoSignal) {
         const kw::Run run = makeRun(Rows(4, std::vector<double>(n, level.second)), 3.0);
         const Outcome o = process(run);
         expectDefinedResult(run, o, level.first);
-        EXPECT_EQ(o.result.status, "no_signal") << level.first;
+        EXPECT_EQ(o.result.status, kw::RunStatus::noSignal) << level.first;
         EXPECT_TRUE(o.result.peaks.empty()) << level.first;
     }
 }
@@ -133,7 +134,7 @@ TEST(PipelineRobustness, DeadChannelAndTwoDyeRuns) {
     const kw::Run dead = makeRun(rows, 3.0);
     const Outcome o = process(dead);
     expectDefinedResult(dead, o, "one flat channel of four");
-    EXPECT_EQ(o.result.status, "ok");
+    EXPECT_EQ(o.result.status, kw::RunStatus::ok);
     EXPECT_GT(peaksOn(o.result, 0) + peaksOn(o.result, 1) + peaksOn(o.result, 2), 100);
 
     Rows two = simulatedRows();
@@ -141,7 +142,7 @@ TEST(PipelineRobustness, DeadChannelAndTwoDyeRuns) {
     const kw::Run pair = makeRun(two, 3.0);
     const Outcome p = process(pair);
     expectDefinedResult(pair, p, "two traces");
-    EXPECT_EQ(p.result.status, "ok");
+    EXPECT_EQ(p.result.status, kw::RunStatus::ok);
     EXPECT_GT(p.result.peaks.size(), 30u);
     EXPECT_EQ(p.result.matrix.size(), 2u);
 
@@ -150,7 +151,7 @@ TEST(PipelineRobustness, DeadChannelAndTwoDyeRuns) {
     const kw::Run single = makeRun(one, 3.0);
     const Outcome q = process(single);
     expectDefinedResult(single, q, "one trace");
-    EXPECT_EQ(q.result.status, "ok");
+    EXPECT_EQ(q.result.status, kw::RunStatus::ok);
     EXPECT_GT(q.result.peaks.size(), 20u);
 }
 

@@ -85,6 +85,13 @@ struct CallOptions {
 /// Highest QV a mixed (IUPAC) call gets.
 constexpr int kMixedQv = 20;
 
+/// How a base was found (the numbers are those of earlier releases).
+enum class BaseOrigin {
+    peak = 0,    ///< a fitted peak
+    hump = 1,    ///< one of several bases of a broad hump (a run of one letter)
+    filled = 2,  ///< an empty slot filled from the channels
+};
+
 /// One called base.
 struct BaseCall {
     /// The base: A, C, G, T, N, or an IUPAC code when mixed bases are on.
@@ -106,10 +113,8 @@ struct BaseCall {
     /// The four processed channels at the corrected position, in trace-code
     /// order C, A, G, T, sample units of the processed capillary.
     std::array<double, 4> heights{{0.0, 0.0, 0.0, 0.0}};
-    /// How the base was found: 0 a fitted peak, 1 one of several bases of a
-    /// broad hump (a run of one letter), 2 an empty slot filled from the
-    /// channels.
-    int origin = 0;
+    /// How the base was found.
+    BaseOrigin origin = BaseOrigin::peak;
 };
 
 /// A dye's mobility offset at one point of the run.

@@ -118,6 +118,8 @@ enum class SizingMethod {
 KW_API const char* sizingMethodName(SizingMethod method);
 /// Parses the names of sizingMethodName; false for anything else.
 KW_API bool parseSizingMethod(const std::string& name, SizingMethod& method);
+/// Every name of sizingMethodName ("local" first).
+KW_API const std::vector<std::string>& sizingMethodNames();
 
 /// What analyseFragments does.
 struct FragmentOptions {
@@ -162,6 +164,14 @@ enum FragmentFlag : unsigned {
     kFlagShoulder = 1u << 6,
 };
 
+/// A peak's part in the size standard (written as these numbers in
+/// fragments.tsv's is_standard).
+enum class StandardRole {
+    none = 0,    ///< a sample peak, or any other peak of the standard dye
+    used = 1,    ///< a standard fragment the sizing curve runs through
+    unused = 2,  ///< a standard fragment identified but set aside (anomalous, saturated)
+};
+
 /// One peak of one dye.
 struct FragmentPeak {
     int dye = 0;          ///< 0-based dye in file order
@@ -170,13 +180,12 @@ struct FragmentPeak {
     double height = 0.0;  ///< height above baseline, raw counts
     double area = 0.0;    ///< area above baseline, counts x scans
     double fwhm = 0.0;    ///< full width at half height, scans
-    /// 1 used for sizing, 2 a standard fragment identified but not used
-    /// (anomalous, saturated), 0 any other peak.
-    int isStandard = 0;
-    double standardBp = 0.0;  ///< the standard fragment length, bp, when isStandard > 0
-    unsigned flags = 0;       ///< FragmentFlag bits
-    std::string locus;        ///< panel marker, empty when none
-    std::string allele;       ///< bin name, "OL" off-ladder, empty outside markers
+    StandardRole isStandard = StandardRole::none;
+    /// The standard fragment length, bp, when isStandard is not none.
+    double standardBp = 0.0;
+    unsigned flags = 0;  ///< FragmentFlag bits
+    std::string locus;   ///< panel marker, empty when none
+    std::string allele;  ///< bin name, "OL" off-ladder, empty outside markers
 };
 
 /// Outcome of the sizing.

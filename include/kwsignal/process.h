@@ -46,6 +46,41 @@ enum class KindChoice { automatic, sequencing, fragments };
 KW_API const char* kindChoiceName(KindChoice kind);
 /// Parses the names of kindChoiceName; false for anything else.
 KW_API bool parseKindChoice(const std::string& name, KindChoice& kind);
+/// Every name of kindChoiceName ("auto" first).
+KW_API const std::vector<std::string>& kindChoiceNames();
+
+/// How the road ended on a run.
+enum class RunStatus {
+    ok,  ///< processed; on a fragment run, sized
+    /// Nothing but noise (sequencing): no peaks are reported.
+    noSignal,
+    /// Fragments sized, but the standard's assignment may be one fragment
+    /// off (SizingStatus::lowConfidence).
+    lowConfidence,
+    unknownStandard,  ///< the standard fits no definition: nothing sized
+    noStandardPeaks,  ///< the standard dye has too few peaks: nothing sized
+    noData,           ///< the run holds no usable dye: nothing sized
+};
+
+/// "ok", "no_signal", "low_confidence", "unknown_standard",
+/// "no_standard_peaks" or "no_data": the word summary.json and Python use.
+KW_API const char* runStatusName(RunStatus status);
+/// Parses the names of runStatusName; false for anything else.
+KW_API bool parseRunStatus(const std::string& name, RunStatus& status);
+/// The status of a fragment run whose sizing ended in status.
+KW_API RunStatus runStatusOf(SizingStatus status);
+
+/// How a run's colours were separated.
+enum class SeparationMode {
+    none,     ///< no matrix could be learned (the identity is applied)
+    learned,  ///< a matrix learned from the run itself
+    refined,  ///< the given system matrix, refined on the run
+    system,   ///< the given system matrix applied unrefined (the refinement failed)
+};
+
+/// "none", "learned", "refined" or "system": the word summary.json and
+/// Python use.
+KW_API const char* separationModeName(SeparationMode mode);
 
 struct ProcessOptions {
     /// Sequencing road (bases) or fragment road (sizes).
@@ -83,19 +118,18 @@ struct ProcessResult {
     /// The road taken, and why.
     RunKind kind = RunKind::sequencing;
     std::string kindReason;
-    /// Sequencing: "ok", or "no_signal" for a run that holds nothing but
-    /// noise (no peaks are reported then). Fragments: "ok" when sized, else
-    /// "unknown_standard", "no_standard_peaks" or "no_data" (nothing
-    /// sized). `note` says why.
-    std::string status = "ok";
+    /// Sequencing: ok, or noSignal for a run that holds nothing but noise
+    /// (no peaks are reported then). Fragments: runStatusOf the sizing's
+    /// status. `note` says why when not ok.
+    RunStatus status = RunStatus::ok;
     std::string note;
     double rate = 0.0;       ///< samples per second the run was processed at
     std::string rateSource;  ///< where that rate came from
     int windowStart = 0;     ///< signal window, samples of the capillary
     int windowEnd = 0;
-    /// "learned", "refined", "system" (the given matrix applied unrefined)
-    /// or "none"; accepted tells whether the estimation met its tolerance.
-    std::string separation = "none";
+    /// How the colours were separated; accepted tells whether the
+    /// estimation met its tolerance.
+    SeparationMode separation = SeparationMode::none;
     bool separationAccepted = false;
     std::vector<std::vector<double>> matrix;  ///< the separation matrix applied
     double spacing = 0.0;                     ///< samples from one base to the next
@@ -139,6 +173,17 @@ struct ProcessError {
 /// What the base caller is given of a processed run: its signal window,
 /// base spacing and the run's coordinate scale.
 KW_API CallInputs callInputsOf(const Run& run, const ProcessResult& result);
+
+/// Opt-in speed-up for programs that process many runs: has the C
+/// library's allocator (glibc) keep freed buffers of up to 64 MiB for reuse
+/// and the heap untrimmed below 256 MiB, instead of mapping every buffer
+/// above 128 KiB afresh, which costs the road about a sixth of its time.
+/// Process-wide and lasting: call it once at start, before other threads,
+/// in a program that owns its process (the kwsignal tool does); the library
+/// itself never calls it. The price is up to a few hundred MiB held after a
+/// peak. Returns true where it was applied, false where the C library has
+/// no such setting (then nothing changes).
+KW_API bool keepLargeBuffers();
 
 /// The fragment road's input from a run: the instrument file's every dye
 /// with its names and hints where the run is one, else the run's rows.

@@ -62,6 +62,26 @@ KW_API std::string exportText(const KwCap& cap);
 /// to path, atomically. Returns "" or the reason.
 [[nodiscard]] KW_API std::string writeProcessed(const std::string& path, const KwCap& cap);
 
+/// plot.svg of a processed run, the picture `kwsignal process` writes. A
+/// sequencing run: its raw channels (a min/max envelope) above its
+/// processed channels, C blue, A green, G black, T red, every fitted peak
+/// ticked, the signal window dashed and the called letters over bars as
+/// tall as their QVs; one pixel per sample of the run (at least 1,700
+/// wide), 780 high. A fragment run: one panel per dye against base pairs, the
+/// standard's fragments labelled, and the sizing's residuals. Needs the
+/// run's rows and result.processed (a sequencing run without it draws the
+/// raw panel only).
+KW_API std::string plotSvg(const Run& run, const ProcessResult& result);
+
+/// The colour the pictures draw trace code t in ("#rrggbb"): C blue, A
+/// green, G black, T red for 0..3, four more for dyes 4..7, repeating
+/// beyond; grey for t < 0 (N, mixed codes: no single dye).
+KW_API const char* dyeColour(int traceCode);
+
+/// Writes plotSvg to path, atomically. Returns "" or the reason.
+[[nodiscard]] KW_API std::string writePlot(const std::string& path, const Run& run,
+                                           const ProcessResult& result);
+
 /// Writes processed.txt, matrix.txt, peaks.tsv and summary.json of one run
 /// into the folder dir (created when missing), each atomically, and where
 /// bases were called calls.fastq, calls.tsv and calls.scf. Returns "" or

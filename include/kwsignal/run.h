@@ -40,6 +40,19 @@ KW_API bool parseFormat(const std::string& name, Format& f);
 /// The letter of each trace code of a four-dye run: C, A, G, T.
 constexpr char kBaseLetters[4] = {'C', 'A', 'G', 'T'};
 
+/// The trace code (0..3) of letter C, A, G or T in a four-dye run; -1 for
+/// any other character (N, an IUPAC code, lower case).
+constexpr int traceCodeOfBase(char base) {
+    for (int t = 0; t < 4; ++t)
+        if (kBaseLetters[t] == base) return t;
+    return -1;
+}
+
+/// The labels of a run's traces: C, A, G, T when there are four whose base
+/// order is known, else each trace code as a number ("0", "1", ...).
+/// numTraces: 0..16.
+KW_API std::vector<std::string> channelNamesOf(int numTraces, bool knownBaseOrder);
+
 /// One capillary as read from a file, before any processing.
 struct Run {
     std::string path;  ///< the file, or the name given for bytes in memory

@@ -1,12 +1,16 @@
-"""Raw and processed panels of a processed run, in the usual dye colours."""
+"""Raw and processed panels of a processed run, in the colours of the tool's plot.svg."""
 
 import numpy as np
 
-_COLOURS = {"C": "tab:blue", "A": "tab:green", "G": "black", "T": "tab:red"}
+from . import _kwsignal
 
 
 def _colour(name, index):
-    return _COLOURS.get(name, f"C{index}")
+    """A channel named by a base takes that base's colour, any other its trace code's."""
+    colours, letters = _kwsignal.DYE_COLOURS, _kwsignal.BASE_LETTERS
+    if len(name) == 1 and name in letters:
+        return colours[letters.index(name)]
+    return colours[index % len(colours)]
 
 
 def _draw(ax, rows, scale, span, channels, title):

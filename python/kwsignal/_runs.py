@@ -143,9 +143,12 @@ class Result:
 
     ``processed``: the conditioned channels (ndarray [n_traces, n_samples]); ``matrix``: the
     separation matrix applied; ``peaks``: a structured array with the columns of peaks.tsv
-    (PEAK_DTYPE); ``summary``: the contents of summary.json as a dict; ``status``: "ok" or
-    "no_signal"; ``window``: (start, end) of the signal, in processed samples; ``raw``,
-    ``rate`` and ``channels`` of the input.
+    (PEAK_DTYPE); ``summary``: the contents of summary.json as a dict; ``status``: "ok",
+    "no_signal", or the sizing's word of a fragment run that was not cleanly sized
+    ("low_confidence", "unknown_standard", "no_standard_peaks", "no_data"); ``window``:
+    (start, end) of the signal, in processed samples; ``raw``, ``rate`` and ``channels`` of
+    the input; ``svg``: the tool's plot.svg as text when asked for
+    (``process(..., svg=True)``), else None.
     """
 
     def __init__(self, d, raw=None, source_format=None):
@@ -165,6 +168,7 @@ class Result:
         self.channels = list(d["channels"])
         self.coordinate_scale = d["coordinate_scale"]
         self.pipeline_ms = d["pipeline_ms"]
+        self.svg = d["svg"]
         self._outcome = d["outcome"]
         self._source_format = source_format
         self._summary = None
@@ -203,7 +207,7 @@ def _matrix_or_none(matrix):
 
 
 def process(source, rate=None, matrix=None, *, format="auto", mixed=0.0, kind="auto",
-            sizing="local"):
+            sizing="local", svg=False):
     """Runs the kwsignal tool's default pipeline and returns a Result.
 
     ``source``: a path (read as ``read`` does), a Run, a KwCap, or an array
@@ -215,19 +219,20 @@ def process(source, rate=None, matrix=None, *, format="auto", mixed=0.0, kind="a
     second dye reaches that share of the first (0 < mixed <= 1). ``kind``: "auto",
     "sequencing" or "fragments" (the road to take; a fragment run gives ``.fragments``, a
     structured array of FRAGMENT_DTYPE, and ``.standard``, how it was sized). ``sizing``:
-    "local", "cubic" or "lsq3". Raises ValueError when the run cannot be processed.
+    "local", "cubic" or "lsq3". ``svg``: also draw the tool's plot.svg (``.svg``, the
+    document as text; None otherwise). Raises ValueError when the run cannot be processed.
     """
     matrix = _matrix_or_none(matrix)
     if isinstance(source, (str, bytes, os.PathLike)):
         d = _kwsignal._process_file(
-            os.fspath(source), format, rate or 0.0, matrix, mixed, kind, sizing
+            os.fspath(source), format, rate or 0.0, matrix, mixed, kind, sizing, svg
         )
         return Result(d)
     if isinstance(source, Run):
         # The run as read travels with its samples, so its dyes, kind and standard
         # are the file's and the result is the one process(path) gives.
         d = _kwsignal._process_rows(
-            source.raw, rate or 0.0, matrix, [], 1.0, mixed, kind, sizing, source._source
+            source.raw, rate or 0.0, matrix, [], 1.0, mixed, kind, sizing, svg, source._source
         )
         return Result(d, source.raw)
     what = "array"
@@ -237,7 +242,7 @@ def process(source, rate=None, matrix=None, *, format="auto", mixed=0.0, kind="a
         rows = np.asarray(source, dtype=float)
     if not rate:
         raise ValueError("rate (samples per second) is needed for an array")
-    d = _kwsignal._process_rows(rows, rate, matrix, [], 1.0, mixed, kind, sizing)
+    d = _kwsignal._process_rows(rows, rate, matrix, [], 1.0, mixed, kind, sizing, svg)
     return Result(d, rows, what)
 
 

@@ -38,6 +38,9 @@ def test_process_gives_the_peaks_and_summary_of_the_cli(abif_dir, cli, tmp_path)
         del summary["time_ms"]
     assert result.summary == expected
     assert result.processed.shape == (4, 16961) and result.matrix.shape == (4, 4)
+    # The same picture as the CLI's, drawn only when asked for.
+    assert result.svg is None
+    assert kwsignal.process(path, svg=True).svg == (tmp_path / "3730" / "plot.svg").read_text()
     # The calls are the CLI's, and Biopython reads them back letter for letter.
     fastq = tmp_path / "3730" / "calls.fastq"
     assert result.calls.fastq() == fastq.read_text()
@@ -100,6 +103,7 @@ def test_a_read_run_takes_the_road_of_its_file(abif_dir, name):
     for summary in (from_run.summary, from_file.summary):
         del summary["time_ms"]
     assert from_run.summary == from_file.summary
+    assert kwsignal.process(run, svg=True).svg == kwsignal.process(path, svg=True).svg
     as_seq = kwsignal.process(run, kind="sequencing", rate=run.rate)
     assert as_seq.kind == "sequencing" and len(as_seq.fragments) == 0
     with pytest.raises(ValueError, match="traces"):

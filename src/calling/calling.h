@@ -10,6 +10,7 @@
 
 #include "common/quantile.h"
 #include "kwsignal/basecall.h"
+#include "kwsignal/run.h"
 
 namespace kwcall {
 
@@ -25,24 +26,12 @@ struct Peak {
 
 /// Trace code (0..3) of a called letter C, A, G, T; -1 for any other.
 inline int dyeOfBase(char base) {
-    switch (base) {
-        case 'C':
-            return 0;
-        case 'A':
-            return 1;
-        case 'G':
-            return 2;
-        case 'T':
-            return 3;
-        default:
-            return -1;
-    }
+    return kw::traceCodeOfBase(base);
 }
 
 /// Letter C, A, G, T of trace code 0..3 (the caller never asks for others).
 inline char baseOfDye(int dye) {
-    static constexpr char kLetters[] = "CAGT";
-    return kLetters[dye];
+    return kw::kBaseLetters[dye];
 }
 
 /// A smooth function along the run: values at ascending knots, linear in

@@ -64,7 +64,7 @@ void letterFillsFromPeaks(const std::vector<Peak>& peaks, const RunShape& shape,
                           std::vector<kw::BaseCall>& bases) {
     size_t first = 0;
     for (kw::BaseCall& b : bases) {
-        if (b.origin != 2) continue;
+        if (b.origin != kw::BaseOrigin::filled) continue;
         const double c = b.correctedPosition, reach = kFillPeakReach * shape.spacing.at(c);
         while (first < peaks.size() && peaks[first].corr < c - reach) ++first;
         const Peak* tallest = nullptr;
@@ -172,7 +172,7 @@ std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& s
             for (int f = 1; f <= slots; ++f) {
                 kw::BaseCall fill;
                 fill.correctedPosition = from + g * f / (slots + 1);
-                fill.origin = 2;
+                fill.origin = kw::BaseOrigin::filled;
                 bases.push_back(fill);
                 peakOf.push_back(-1);
             }
@@ -183,7 +183,7 @@ std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& s
             call.base = baseOfDye(p.dye);
             call.correctedPosition = p.corr + (b - 0.5 * (o.bases - 1)) * spacingAt[o.peak];
             call.position = o.bases == 1 ? p.pos : call.correctedPosition;
-            call.origin = o.bases == 1 ? 0 : 1;
+            call.origin = o.bases == 1 ? kw::BaseOrigin::peak : kw::BaseOrigin::hump;
             bases.push_back(call);
             peakOf.push_back(o.peak);
         }

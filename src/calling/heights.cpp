@@ -40,7 +40,8 @@ int strongestOf(const std::array<double, 4>& heights) {
 int rarestDye(const std::vector<kw::BaseCall>& bases) {
     int count[4] = {0, 0, 0, 0};
     for (const kw::BaseCall& b : bases)
-        if (b.origin != 2 && dyeOfBase(b.base) >= 0) ++count[dyeOfBase(b.base)];
+        if (b.origin != kw::BaseOrigin::filled && dyeOfBase(b.base) >= 0)
+            ++count[dyeOfBase(b.base)];
     const int d = static_cast<int>(std::min_element(count, count + 4) - count);
     return count[0] + count[1] + count[2] + count[3] > 0 ? d : -1;
 }
@@ -78,16 +79,16 @@ void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, cons
         const double c = b.correctedPosition;
         for (int d = 0; d < 4; ++d) b.heights[d] = channelAt(cap, d, c + shape.mobility[d].at(c));
         int dye = dyeOfBase(b.base);
-        if (b.origin == 1 && dye >= 0) {
+        if (b.origin == kw::BaseOrigin::hump && dye >= 0) {
             dye = humpBaseDye(dye, c, light);
             b.base = baseOfDye(dye);
         }
-        if (b.origin == 2 && dye < 0) {
+        if (b.origin == kw::BaseOrigin::filled && dye < 0) {
             const int fill = fillDye(b, shape.height.at(c), c, light, rarest);
             b.base = fill >= 0 ? baseOfDye(fill) : 'N';
             dye = fill >= 0 ? fill : strongestOf(b.heights);
         }
-        if (b.origin != 0) b.position = c + shape.mobility[dye].at(c);
+        if (b.origin != kw::BaseOrigin::peak) b.position = c + shape.mobility[dye].at(c);
         int second = -1;
         for (int d = 0; d < 4; ++d)
             if (d != dye && (second < 0 || b.heights[d] > b.heights[second])) second = d;

@@ -67,7 +67,7 @@ double fillsAround(const std::vector<kw::BaseCall>& bases, int i) {
     const int n = static_cast<int>(bases.size());
     const int lo = std::max(0, i - kHalf), hi = std::min(n - 1, i + kHalf);
     int fills = 0;
-    for (int k = lo; k <= hi; ++k) fills += bases[k].origin == 2;
+    for (int k = lo; k <= hi; ++k) fills += bases[k].origin == kw::BaseOrigin::filled;
     return static_cast<double>(fills) / (hi - lo + 1);
 }
 
@@ -120,8 +120,8 @@ std::vector<Features> baseFeatures(const std::vector<kw::BaseCall>& bases,
         const double h = d >= 0 ? b.heights[d] : 0.0;
         f[4] = clamp(-std::log2(std::max(h, 1e-9) / std::max(shape.height.at(c), 1e-9)), -1.0, 4.0);
         f[5] = fillsAround(bases, i);
-        f[6] = b.origin == 2 || b.base == 'N' ? 1.0 : 0.0;
-        f[7] = peakOf[i] >= 0 && b.origin == 0
+        f[6] = b.origin == kw::BaseOrigin::filled || b.base == 'N' ? 1.0 : 0.0;
+        f[7] = peakOf[i] >= 0 && b.origin == kw::BaseOrigin::peak
                    ? clamp(std::fabs(std::log2(peaks[peakOf[i]].sigma /
                                                std::max(shape.sigma.at(c), 1e-9))),
                            0.0, 2.0)

@@ -23,7 +23,7 @@ Unsharpened::Unsharpened(const std::vector<std::vector<double>>* channels,
     rows = channels;
     for (const kw::BaseCall& b : bases) {
         const int d = dyeOfBase(b.base);
-        if (b.origin != 0 || d < 0) continue;
+        if (b.origin != kw::BaseOrigin::peak || d < 0) continue;
         scale[d].x.push_back(b.correctedPosition);
         scale[d].y.push_back(raw(d, b.correctedPosition));
     }

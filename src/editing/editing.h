@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kwsignal/edit.h"
+#include "kwsignal/run.h"
 
 namespace kwedit {
 

@@ -7,18 +7,7 @@
 namespace kwedit {
 
 int channelOf(char base) {
-    switch (base) {
-        case 'C':
-            return 0;
-        case 'A':
-            return 1;
-        case 'G':
-            return 2;
-        case 'T':
-            return 3;
-        default:
-            return -1;
-    }
+    return kw::traceCodeOfBase(base);
 }
 
 int sourceOf(const Candidate& c, int j, int readLength, char& letter) {

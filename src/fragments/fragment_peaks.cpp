@@ -31,9 +31,6 @@ constexpr double kFlatTopMin = 1000.0;
 constexpr double kFlatTopShare = 0.002;
 // Expected half-height width of a fragment peak, scans.
 constexpr double kPeakWidth = 8.0;
-// Width at half height per unit sigma as the tables have always been
-// written: 2 sqrt(2 ln 2) to four decimals.
-constexpr double kFwhmFactor = 2.3548;
 // Events with more humps than this are read hump by hump: a joint fit of a
 // dense ladder costs quadratically and gains nothing for separated humps.
 constexpr int kMaxFitHumps = 8;
@@ -67,7 +64,7 @@ double noiseDeviation(const double* x, int n) {
     std::vector<double> d;
     d.reserve(static_cast<std::size_t>(n));
     for (int i = 1; i < n; ++i) d.push_back(std::fabs(x[i] - x[i - 1]));
-    return std::max(1.0, 1.4826 * median(d) / std::sqrt(2.0));
+    return std::max(1.0, detail::kSigmaPerMedianAbs * median(d) / std::sqrt(2.0));
 }
 
 // Centre and height of the Gaussian through the apex and its neighbours
@@ -76,7 +73,7 @@ void gaussianThroughApex(const double* x, int n, int apex, double& centre, doubl
                          double& sigma) {
     centre = apex;
     height = x[apex];
-    sigma = kPeakWidth / kFwhmFactor;
+    sigma = kPeakWidth / detail::kFwhmPerSigmaFourDigits;
     if (apex < 1 || apex + 1 >= n || x[apex - 1] <= 0.0 || x[apex + 1] <= 0.0 || x[apex] <= 0.0)
         return;
     const double a = std::log(x[apex - 1]), b = std::log(x[apex]), c = std::log(x[apex + 1]);
@@ -166,7 +163,7 @@ FragmentPeak listedPeak(int dye, double centre, double height, double sigma, dou
     p.dye = dye;
     p.scan = centre;
     p.height = height;
-    p.fwhm = kFwhmFactor * sigma;
+    p.fwhm = detail::kFwhmPerSigmaFourDigits * sigma;
     p.area = area > 0.0 ? area : height * sigma * kw::detail::kRootTwoPi;
     p.sizeBp = std::nan("");
     return p;

@@ -386,10 +386,11 @@ void Road::size(const std::vector<StandardCandidate>& cands, const std::vector<s
         p.flags &= ~kFlagPullup;  // a standard fragment in its own dye
         const bool anomalous = std::find(s.anomalousBp.begin(), s.anomalousBp.end(),
                                          s.sizesBp[j]) != s.anomalousBp.end();
-        p.isStandard =
-            (anomalous && !options.sizeWithAnomalous) || (p.flags & kFlagSaturated) != 0 ? 2 : 1;
+        p.isStandard = (anomalous && !options.sizeWithAnomalous) || (p.flags & kFlagSaturated) != 0
+                           ? StandardRole::unused
+                           : StandardRole::used;
         ++r.identified;
-        if (p.isStandard == 1) {
+        if (p.isStandard == StandardRole::used) {
             usedHeights.push_back(p.height);
             xs.push_back(cands[static_cast<std::size_t>(match.peakOf[j])].scan);
             ys.push_back(s.sizesBp[j]);

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <string>
 
+#include "common/name_table.h"
 #include "fragments/fragments_internal.h"
 
 namespace kw {
@@ -38,41 +39,35 @@ std::string height(const double& h) {
     return number(h, "%.0f");
 }
 
+constexpr detail::Named<SizingMethod> kSizingMethods[] = {{SizingMethod::localSouthern, "local"},
+                                                          {SizingMethod::cubic, "cubic"},
+                                                          {SizingMethod::lsq3, "lsq3"}};
+
+// No data first: what an unknown value reads as.
+constexpr detail::Named<SizingStatus> kSizingStatuses[] = {
+    {SizingStatus::noData, "no_data"},
+    {SizingStatus::sized, "sized"},
+    {SizingStatus::lowConfidence, "low_confidence"},
+    {SizingStatus::unknownStandard, "unknown_standard"},
+    {SizingStatus::noStandardPeaks, "no_standard_peaks"}};
+
 }  // namespace
 
 const char* sizingMethodName(SizingMethod method) {
-    switch (method) {
-        case SizingMethod::cubic:
-            return "cubic";
-        case SizingMethod::lsq3:
-            return "lsq3";
-        default:
-            return "local";
-    }
+    return detail::nameOf(kSizingMethods, method);
 }
 
 bool parseSizingMethod(const std::string& name, SizingMethod& method) {
-    for (SizingMethod m : {SizingMethod::localSouthern, SizingMethod::cubic, SizingMethod::lsq3})
-        if (name == sizingMethodName(m)) {
-            method = m;
-            return true;
-        }
-    return false;
+    return detail::parseName(kSizingMethods, name, method);
+}
+
+const std::vector<std::string>& sizingMethodNames() {
+    static const std::vector<std::string> names = detail::namesOf(kSizingMethods);
+    return names;
 }
 
 const char* sizingStatusName(SizingStatus status) {
-    switch (status) {
-        case SizingStatus::sized:
-            return "sized";
-        case SizingStatus::lowConfidence:
-            return "low_confidence";
-        case SizingStatus::unknownStandard:
-            return "unknown_standard";
-        case SizingStatus::noStandardPeaks:
-            return "no_standard_peaks";
-        default:
-            return "no_data";
-    }
+    return detail::nameOf(kSizingStatuses, status);
 }
 
 std::string fragmentFlagNames(unsigned flags) {
@@ -97,8 +92,8 @@ std::string fragmentTable(const FragmentResult& result, bool withPanel) {
         out += std::to_string(p.dye) + '\t' + cell(name) + "\tDATA" + std::to_string(channel) +
                '\t' + number(p.scan, "%.3f") + '\t' + number(p.sizeBp, "%.3f") + '\t' +
                number(p.height, "%.1f") + '\t' + number(p.area, "%.1f") + '\t' +
-               number(p.fwhm, "%.2f") + '\t' + std::to_string(p.isStandard) + '\t' +
-               fragmentFlagNames(p.flags);
+               number(p.fwhm, "%.2f") + '\t' + std::to_string(static_cast<int>(p.isStandard)) +
+               '\t' + fragmentFlagNames(p.flags);
         if (withPanel) out += '\t' + cell(p.locus) + '\t' + cell(p.allele);
         out += '\n';
     }

@@ -30,7 +30,8 @@ bool dyeMatches(const PanelMarker& m, const FragmentResult& r, int dye) {
 
 bool inMarker(const PanelMarker& m, const FragmentResult& r, const FragmentPeak& p) {
     return dyeMatches(m, r, p.dye) && std::isfinite(p.sizeBp) && p.sizeBp >= m.minBp + m.offsetBp &&
-           p.sizeBp <= m.maxBp + m.offsetBp && p.isStandard == 0 && (p.flags & kNotAllele) == 0;
+           p.sizeBp <= m.maxBp + m.offsetBp && p.isStandard == StandardRole::none &&
+           (p.flags & kNotAllele) == 0;
 }
 
 std::string binOf(const PanelMarker& m, double sizeBp) {

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <string>
 
+#include "common/name_table.h"
 #include "fragments/fragments_internal.h"
 
 namespace kw {
@@ -37,7 +38,9 @@ bool isFragmentDye(const std::string& name) {
 }  // namespace
 
 const char* runKindName(RunKind kind) {
-    return kind == RunKind::fragments ? "fragments" : "sequencing";
+    static constexpr detail::Named<RunKind> kKinds[] = {{RunKind::sequencing, "sequencing"},
+                                                        {RunKind::fragments, "fragments"}};
+    return detail::nameOf(kKinds, kind);
 }
 
 RunKindDecision decideRunKind(const AbifRun& run) {

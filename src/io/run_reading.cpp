@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/name_table.h"
 #include "io/run_data_bytes.h"
 #include "io/text_runs.h"
 #include "kwsignal/run.h"
@@ -20,9 +21,29 @@ constexpr char kQrdSignature[] = "\x89QRD\r\n\x1a\n";
 // The run-data import reads at most this many samples per channel.
 constexpr unsigned long kMaxQrdSamples = 1000000;
 
-constexpr Format kFormats[] = {Format::automatic, Format::abif,   Format::exportFile,
-                               Format::processed, Format::nlines, Format::indexed,
-                               Format::qrd};
+constexpr detail::Named<Format> kFormats[] = {{Format::automatic, "auto"},
+                                              {Format::abif, "abif"},
+                                              {Format::exportFile, "export"},
+                                              {Format::processed, "processed"},
+                                              {Format::nlines, "nlines"},
+                                              {Format::indexed, "indexed"},
+                                              {Format::qrd, "qrd"}};
+
+constexpr detail::Named<ReadErrorKind> kReadErrorKinds[] = {
+    {ReadErrorKind::none, "none"},
+    {ReadErrorKind::notFound, "not_found"},
+    {ReadErrorKind::permission, "permission"},
+    {ReadErrorKind::directory, "directory"},
+    {ReadErrorKind::notRegular, "not_regular"},
+    {ReadErrorKind::empty, "empty"},
+    {ReadErrorKind::tooLarge, "too_large"},
+    {ReadErrorKind::io, "io"},
+    {ReadErrorKind::unknownFormat, "unknown_format"},
+    {ReadErrorKind::wrongFormat, "wrong_format"},
+    {ReadErrorKind::truncated, "truncated"},
+    {ReadErrorKind::malformed, "malformed"},
+    {ReadErrorKind::notFinite, "not_finite"},
+    {ReadErrorKind::noSamples, "no_samples"}};
 
 bool startsWith(const char* bytes, std::size_t size, const char* prefix, std::size_t n) {
     return size >= n && std::memcmp(bytes, prefix, n) == 0;
@@ -187,74 +208,28 @@ ReadError finish(const Problem& p, Run& run) {
 }  // namespace
 
 const char* formatName(Format f) {
-    switch (f) {
-        case Format::abif:
-            return "abif";
-        case Format::exportFile:
-            return "export";
-        case Format::processed:
-            return "processed";
-        case Format::nlines:
-            return "nlines";
-        case Format::indexed:
-            return "indexed";
-        case Format::qrd:
-            return "qrd";
-        default:
-            return "auto";
-    }
+    return detail::nameOf(kFormats, f);
 }
 
 const std::vector<std::string>& formatNames() {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> v;
-        for (Format f : kFormats) v.push_back(formatName(f));
-        return v;
-    }();
+    static const std::vector<std::string> names = detail::namesOf(kFormats);
     return names;
 }
 
 bool parseFormat(const std::string& name, Format& f) {
-    for (Format c : kFormats)
-        if (name == formatName(c)) {
-            f = c;
-            return true;
-        }
-    return false;
+    return detail::parseName(kFormats, name, f);
 }
 
 const char* readErrorKindName(ReadErrorKind kind) {
-    switch (kind) {
-        case ReadErrorKind::none:
-            return "none";
-        case ReadErrorKind::notFound:
-            return "not_found";
-        case ReadErrorKind::permission:
-            return "permission";
-        case ReadErrorKind::directory:
-            return "directory";
-        case ReadErrorKind::notRegular:
-            return "not_regular";
-        case ReadErrorKind::empty:
-            return "empty";
-        case ReadErrorKind::tooLarge:
-            return "too_large";
-        case ReadErrorKind::io:
-            return "io";
-        case ReadErrorKind::unknownFormat:
-            return "unknown_format";
-        case ReadErrorKind::wrongFormat:
-            return "wrong_format";
-        case ReadErrorKind::truncated:
-            return "truncated";
-        case ReadErrorKind::malformed:
-            return "malformed";
-        case ReadErrorKind::notFinite:
-            return "not_finite";
-        case ReadErrorKind::noSamples:
-            return "no_samples";
-    }
-    return "unknown";
+    return detail::nameOf(kReadErrorKinds, kind);
+}
+
+std::vector<std::string> channelNamesOf(int numTraces, bool knownBaseOrder) {
+    std::vector<std::string> names;
+    for (int t = 0; t < numTraces; ++t)
+        names.push_back(numTraces == 4 && knownBaseOrder ? std::string(1, kBaseLetters[t])
+                                                         : std::to_string(t));
+    return names;
 }
 
 std::string Run::channelName(int t) const {

@@ -358,11 +358,7 @@ Problem unknownFormat(const char* bytes, std::size_t size) {
 }
 
 void nameChannels(kw::Run& run, bool knownOrder) {
-    run.channelNames.clear();
-    for (int t = 0; t < run.numTraces; ++t)
-        run.channelNames.push_back(run.numTraces == 4 && knownOrder
-                                       ? std::string(1, kw::kBaseLetters[t])
-                                       : std::to_string(t));
+    run.channelNames = kw::channelNamesOf(run.numTraces, knownOrder);
 }
 
 Problem readTextRun(const char* bytes, std::size_t size, Format requested, kw::Run& run) {

@@ -16,9 +16,7 @@ Run simulatedRun(const SimulatedCapillary& sim, const std::string& name) {
     run.rate = sim.rate;
     run.rateSource = "simulation";
     run.rows = sim.channels;
-    for (int t = 0; t < run.numTraces; ++t)
-        run.channelNames.push_back(run.numTraces == 4 ? std::string(1, kBaseLetters[t])
-                                                      : std::to_string(t));
+    run.channelNames = channelNamesOf(run.numTraces, true);
     return run;
 }
 

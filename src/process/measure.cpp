@@ -110,9 +110,8 @@ double noiseSigma(const double* x, int first, int last) {
     d.reserve((last - first) / 3 + 1);
     for (int i = first + 1; i < last; i += 3)
         d.push_back(std::fabs(x[i - 1] - 2.0 * x[i] + x[i + 1]));
-    // The second difference of white noise has sqrt(6) times its deviation;
-    // 1.4826 turns a median absolute value into a standard deviation.
-    return 1.4826 * medianOfMagnitudes(std::move(d)) / std::sqrt(6.0);
+    // The second difference of white noise has sqrt(6) times its deviation.
+    return kSigmaPerMedianAbs * medianOfMagnitudes(std::move(d)) / std::sqrt(6.0);
 }
 
 std::vector<ClearPeak> clearPeaks(const ChannelView& view, int first, int last,

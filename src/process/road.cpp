@@ -123,7 +123,7 @@ void analyseFragmentsOf(const Run& run, const ProcessOptions& options, double ra
                         ProcessResult& result) {
     result.fragments = analyseFragments(fragmentRunOf(run, rate), options.fragments);
     const FragmentResult& f = result.fragments;
-    result.status = f.status == SizingStatus::sized ? "ok" : sizingStatusName(f.status);
+    result.status = runStatusOf(f.status);
     if (f.status != SizingStatus::sized)
         result.note = f.warnings.empty() ? std::string("nothing sized") : f.warnings.front();
     result.calls.note = "no base calls: a fragment-analysis run";
@@ -134,12 +134,11 @@ void analyseFragmentsOf(const Run& run, const ProcessOptions& options, double ra
 // C, A, G, T (a file with a base order, or a text format of four traces).
 void callBasesOf(const Run& run, const ProcessOptions& options, ProcessResult& result,
                  StageClock& clock) {
-    static const std::vector<std::string> kLetters = {"C", "A", "G", "T"};
     if (!options.callBases) {
         result.calls.note = "base calling switched off";
         return;
     }
-    if (run.numTraces != 4 || run.channelNames != kLetters) {
+    if (run.numTraces != 4 || run.channelNames != channelNamesOf(4, true)) {
         result.calls.note = "no base calls: the run's dyes are not four in a known base order";
         return;
     }

@@ -64,7 +64,8 @@ bool Road::learn() {
         copy.deBaseline(baselineWindows(kLearningBaseline * roughSpacing));
         copy.setSystemSSM(given.data());
         const bool refined = CapAccess::refine(copy, kSepTolerance, kSepAccept, ssm.data()) == 1;
-        out.separation = refined ? "refined" : "system";  // the lab's matrix beats none
+        out.separation = refined ? SeparationMode::refined
+                                 : SeparationMode::system;  // the lab's matrix beats none
         out.separationAccepted = refined;
         if (!refined) store = given32;
         for (int i = 0; i < nt; ++i)
@@ -79,7 +80,7 @@ bool Road::learn() {
             if (learned) break;
         }
         if (!learned) return false;
-        out.separation = "learned";
+        out.separation = SeparationMode::learned;
         out.separationAccepted = true;
     }
     out.matrix.assign(nt, std::vector<double>(nt));
@@ -92,7 +93,7 @@ void Road::separate() {
     const int nt = numTraces();
     if (nt < 2) return;
     if (!learn()) {
-        out.separation = "none";
+        out.separation = SeparationMode::none;
         out.notes.push_back("separation matrix not learned: the estimation did not converge");
         out.matrix.assign(nt, std::vector<double>(nt, 0.0));
         for (int i = 0; i < nt; ++i) out.matrix[i][i] = 1.0;

@@ -68,7 +68,7 @@ bool Road::window() {
     int first = 0, last = 0;
     if (roughSpacing <= 0.0 ||
         !signalSpan(peaks, roughSpacing, 0.15 * typical, 8.0 * typical, first, last)) {
-        out.status = "no_signal";
+        out.status = RunStatus::noSignal;
         out.note = "no train of peaks stands clear of the noise";
         out.windowEnd = n - 1;
         return false;
@@ -81,7 +81,7 @@ bool Road::window() {
     sum.setSignalEndPnt(end);
     start = sum.deAnomalousHighPkAtBeginning();
     if (end - start < kMinSamples / 2) {
-        out.status = "no_signal";
+        out.status = RunStatus::noSignal;
         out.note = "no stretch of signal long enough to process";
         out.windowEnd = n - 1;
         return false;

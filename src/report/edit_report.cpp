@@ -4,12 +4,12 @@
 #include <cstdio>
 
 #include "kwsignal/edit.h"
+#include "kwsignal/run.h"
+#include "report/dye_colours.h"
 
 namespace kw {
 
 namespace {
-
-constexpr const char* kDyeColours[4] = {"#1f4fd8", "#1a9a3a", "#222222", "#d62728"};  // C A G T
 
 std::string escaped(const std::string& text) {
     std::string out;
@@ -44,19 +44,11 @@ std::string pct(double v) {
     return fmt("%.1f", 100.0 * v) + " %";
 }
 
-int colourOf(char base) {
-    switch (base) {
-        case 'C':
-            return 0;
-        case 'A':
-            return 1;
-        case 'G':
-            return 2;
-        case 'T':
-            return 3;
-        default:
-            return 2;
-    }
+// A letter's dye colour; grey for N and mixed codes, which belong to no
+// single dye.
+const char* colourOf(char base) {
+    const int t = traceCodeOfBase(base);
+    return detail::dyeColour(t);
 }
 
 // One trace window: the four channels as lines, the bases as letters, the
@@ -76,8 +68,8 @@ std::string traceSvg(const EditTraceWindow& w, int cut, const std::string& title
     if (!(peak > 0.0)) peak = 1.0;
     const double dx = width / static_cast<double>(n - 1);
     for (int c = 0; c < 4; ++c) {
-        svg += "<polyline fill='none' stroke-width='1.2' stroke='" + std::string(kDyeColours[c]) +
-               "' points='";
+        svg += "<polyline fill='none' stroke-width='1.2' stroke='" +
+               std::string(detail::dyeColour(c)) + "' points='";
         for (size_t i = 0; i < n; ++i) {
             const double v = std::max(0.0, w.channels[static_cast<size_t>(c)][i]);
             svg += fmt("%.1f", static_cast<double>(i) * dx) + "," +
@@ -89,7 +81,7 @@ std::string traceSvg(const EditTraceWindow& w, int cut, const std::string& title
         const double x = (w.basePositions[b] - w.firstSample) * dx;
         svg += "<text x='" + fmt("%.1f", x) + "' y='" + fmt("%.0f", top - 4.0) +
                "' font-size='11' font-family='monospace' text-anchor='middle' fill='" +
-               kDyeColours[colourOf(w.bases[b])] + "'>" + std::string(1, w.bases[b]) + "</text>";
+               colourOf(w.bases[b]) + "'>" + std::string(1, w.bases[b]) + "</text>";
         const int index = w.firstBase + static_cast<int>(b);
         if (index == cut && b > 0) {
             const double xc = 0.5 * (x + (w.basePositions[b - 1] - w.firstSample) * dx);

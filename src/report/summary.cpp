@@ -83,8 +83,8 @@ Json fragmentsJson(const FragmentResult& f) {
                      {"assignment_margin", finite(f.assignmentMargin)}};
     int sample = 0, sized = 0;
     for (const FragmentPeak& p : f.peaks) {
-        sample += p.isStandard == 0;
-        sized += p.isStandard == 0 && std::isfinite(p.sizeBp);
+        sample += p.isStandard == StandardRole::none;
+        sized += p.isStandard == StandardRole::none && std::isfinite(p.sizeBp);
     }
     return {{"sizing_status", sizingStatusName(f.status)},
             {"dyes", f.dyeNames},
@@ -120,7 +120,7 @@ Json runJson(const Run& run, const ProcessResult& result) {
     j["sample"] = run.sampleName;
     j["kind"] = runKindName(result.kind);
     j["kind_reason"] = result.kindReason;
-    j["status"] = result.status;
+    j["status"] = runStatusName(result.status);
     if (!result.note.empty()) j["status_reason"] = result.note;
     j["traces"] = run.numTraces;
     j["samples"] = run.numData;
@@ -141,7 +141,7 @@ std::string summaryJson(const Run& run, const ProcessResult& result, double pars
     j["window"] = {{"start", result.windowStart}, {"end", result.windowEnd}};
     j["peak_spacing"] = finite(result.spacing);
     j["peak_sigma"] = {{"start", finite(result.sigmaStart)}, {"end", finite(result.sigmaEnd)}};
-    j["separation"] = {{"mode", result.separation},
+    j["separation"] = {{"mode", separationModeName(result.separation)},
                        {"accepted", result.separationAccepted},
                        {"matrix", matrixJson(result.matrix)}};
     j["channels"] = channelsJson(run, result);

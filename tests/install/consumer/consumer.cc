@@ -18,8 +18,8 @@ int main() {
     o.bases = 120;
     const kw::SimulatedCapillary sim = kw::simulateCapillary(o);
     kw::ProcessResult result;
-    if (kw::process(kw::simulatedRun(sim), kw::ProcessOptions(), result) || result.status != "ok" ||
-        result.peaks.size() < 100) {
+    if (kw::process(kw::simulatedRun(sim), kw::ProcessOptions(), result) ||
+        result.status != kw::RunStatus::ok || result.peaks.size() < 100) {
         std::puts("consumer: the road found too little on a simulated run");
         return 1;
     }

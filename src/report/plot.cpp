@@ -1,5 +1,9 @@
-#include "plot.h"
-
+// plot.svg: the raw channels above the processed channels, in the
+// conventional colours (C blue, A green, G black, T red), with the fitted
+// peaks marked and the signal window shown; a fragment run's dyes against
+// base pairs. Vector graphics, so a browser zooms into any stretch of the
+// run; the raw panel is decimated to a min/max envelope to keep the file
+// small.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -7,8 +11,9 @@
 
 #include "common/number_text.h"
 #include "kwsignal/report.h"
+#include "report/dye_colours.h"
 
-namespace kwapp {
+namespace kw {
 namespace {
 
 // The run is drawn one pixel per sample (at least kMinPlotWidth pixels):
@@ -28,16 +33,12 @@ double plotWidth(int numData) {
     return std::max(kMinPlotWidth, static_cast<double>(numData));
 }
 
-const char* colourOf(const kw::Run& run, int t) {
-    const std::string& name =
-        t < static_cast<int>(run.channelNames.size()) ? run.channelNames[t] : "";
-    if (name == "C") return "#1f4fd8";
-    if (name == "A") return "#1a9641";
-    if (name == "G") return "#000000";
-    if (name == "T") return "#d7191c";
-    static const char* const kOthers[] = {"#1f4fd8", "#1a9641", "#000000", "#d7191c",
-                                          "#ff7f00", "#984ea3", "#a65628", "#999999"};
-    return kOthers[t % 8];
+// A channel named by a base takes that base's colour, any other its trace
+// code's.
+const char* colourOf(const Run& run, int t) {
+    const std::string name = run.channelName(t);
+    const int base = name.size() == 1 ? traceCodeOfBase(name[0]) : -1;
+    return detail::dyeColour(base >= 0 ? base : t);
 }
 
 // v as printf's "%.*f" writes it, without printf: the plot holds tens of
@@ -74,7 +75,7 @@ std::string xmlEscaped(const std::string& s) {
 
 // Vertical placement of one panel: value lo at its bottom, hi at its top;
 // values beyond are held at the edges.
-struct Panel {
+struct PanelScale {
     double top;
     double lo;
     double hi;
@@ -180,7 +181,7 @@ void appendPath(std::string& out, const std::string& d, const char* colour) {
 }
 
 // Appends the min/max envelope of x in kRawColumns columns, n samples wide.
-void appendEnvelope(std::string& out, const std::vector<double>& x, int n, const Panel& p,
+void appendEnvelope(std::string& out, const std::vector<double>& x, int n, const PanelScale& p,
                     const char* colour) {
     if (n < 1 || static_cast<int>(x.size()) < n) return;
     const int per = std::max(1, (n + kRawColumns - 1) / kRawColumns);
@@ -195,15 +196,15 @@ void appendEnvelope(std::string& out, const std::vector<double>& x, int n, const
     path.close();
 }
 
-void appendRawPanel(std::string& out, const kw::Run& run, const Panel& p) {
+void appendRawPanel(std::string& out, const Run& run, const PanelScale& p) {
     out += dataGroupStart(run.numData);
     for (int t = 0; t < run.numTraces; ++t)
         appendEnvelope(out, run.rows[t], run.numData, p, colourOf(run, t));
     out += "</g>\n";
 }
 
-void appendProcessedPanel(std::string& out, const kw::Run& run, const kw::ProcessResult& result,
-                          const Panel& p) {
+void appendProcessedPanel(std::string& out, const Run& run, const ProcessResult& result,
+                          const PanelScale& p) {
     const KwCap& cap = *result.processed;
     const int n = cap.getNumData();
     out += dataGroupStart(n);
@@ -239,34 +240,33 @@ void appendProcessedPanel(std::string& out, const kw::Run& run, const kw::Proces
 // The called bases in the gap above the processed channels: each letter in
 // its dye's colour over a bar as tall as its quality (60 at full height),
 // at the base's position on the processed channels.
-void appendCallsStrip(std::string& out, const kw::Run& run, const kw::ProcessResult& result,
-                      const Panel& p) {
+void appendCallsStrip(std::string& out, const Run& run, const ProcessResult& result,
+                      const PanelScale& p) {
     if (!result.called || !result.processed) return;
     const int n = result.processed->getNumData();
     const double sx = plotWidth(n) / std::max(1, n - 1);
     const double scale = run.coordinateScale > 0.0 ? run.coordinateScale : 1.0;
-    auto xOf = [&](const kw::BaseCall& b) { return kLeft + b.position * scale * sx; };
+    auto xOf = [&](const BaseCall& b) { return kLeft + b.position * scale * sx; };
     const double barHeight = 22.0;
     const std::string barBottom = " " + fixed(p.top - 3.0, 1) + "v";
     out += "<path stroke=\"#bbbbbb\" stroke-width=\"3\" d=\"";
-    for (const kw::BaseCall& b : result.calls.bases) {
+    for (const BaseCall& b : result.calls.bases) {
         out += 'M';
         kwtext::appendFixed(out, xOf(b), 1);
         out += barBottom;
-        kwtext::appendFixed(out, -barHeight * std::min(b.qv, kw::kMaxCallQv) / kw::kMaxCallQv, 1);
+        kwtext::appendFixed(out, -barHeight * std::min(b.qv, kMaxCallQv) / kMaxCallQv, 1);
     }
     out += "\"/>\n<g text-anchor=\"middle\" font-size=\"11\" font-family=\"monospace\">\n";
     const std::string letterY = "\" y=\"" + fixed(p.top - 30.0, 1) + "\" fill=\"";
-    for (const kw::BaseCall& b : result.calls.bases) {
+    for (const BaseCall& b : result.calls.bases) {
         // Pure calls in their dye's colour; N and mixed codes in grey.
-        const char* end = kw::kBaseLetters + 4;
-        const char* dye = std::find(kw::kBaseLetters, end, b.base);
+        const int dye = traceCodeOfBase(b.base);
         out += "<text x=\"";
         kwtext::appendFixed(out, xOf(b), 1);
         out += letterY;
-        out += dye != end ? colourOf(run, static_cast<int>(dye - kw::kBaseLetters)) : "#777777";
+        out += dye >= 0 ? colourOf(run, dye) : detail::kNoDyeColour;
         out += "\">";
-        out += b.base;
+        out += xmlEscaped(std::string(1, b.base));
         out += "</text>\n";
     }
     out += "</g>\n";
@@ -280,13 +280,13 @@ double niceStep(double span) {
     return 10.0 * mag;
 }
 
-std::string axes(const kw::Run& run, const kw::ProcessResult& result, const Panel& raw,
-                 const Panel& processed) {
+std::string axes(const Run& run, const ProcessResult& result, const PanelScale& raw,
+                 const PanelScale& processed) {
     const int n = run.numData;
     const double width = plotWidth(n);
     const double sx = width / std::max(1, n - 1);
     std::string out;
-    for (const Panel* p : {&raw, &processed}) {
+    for (const PanelScale* p : {&raw, &processed}) {
         out += "<rect x=\"" + fixed(kLeft, 1) + "\" y=\"" + fixed(p->top, 1) + "\" width=\"" +
                fixed(width, 1) + "\" height=\"" + fixed(kPanel, 1) +
                "\" fill=\"none\" stroke=\"#bbbbbb\"/>\n";
@@ -317,13 +317,13 @@ std::string axes(const kw::Run& run, const kw::ProcessResult& result, const Pane
     return out;
 }
 
-std::string titles(const kw::Run& run, const kw::ProcessResult& result, const Panel& raw,
-                   const Panel& processed) {
-    std::string head = xmlEscaped(run.path) + " — " + kw::formatName(run.format);
+std::string titles(const Run& run, const ProcessResult& result, const PanelScale& raw,
+                   const PanelScale& processed) {
+    std::string head = xmlEscaped(run.path) + " — " + formatName(run.format);
     if (!run.instrument.empty()) head += ", " + xmlEscaped(run.instrument);
     head += ", " + general(result.rate, 3) + " Hz, " + std::to_string(run.numData) + " samples, " +
             std::to_string(result.peaks.size()) + " peaks";
-    if (result.status != "ok") head += " — no signal";
+    if (result.status != RunStatus::ok) head += " — no signal";
     std::string out =
         "<text x=\"" + fixed(kLeft, 1) + "\" y=\"24\" font-size=\"16\">" + head + "</text>\n";
     double x = kLeft;
@@ -331,7 +331,7 @@ std::string titles(const kw::Run& run, const kw::ProcessResult& result, const Pa
         out += "<text x=\"" + fixed(x, 1) +
                "\" y=\"46\" font-size=\"16\" font-weight=\"bold\" "
                "fill=\"" +
-               colourOf(run, t) + "\">" + xmlEscaped(run.channelNames[t]) + "</text>\n";
+               colourOf(run, t) + "\">" + xmlEscaped(run.channelName(t)) + "</text>\n";
     out += "<text x=\"" + fixed(kLeft + 6.0, 1) + "\" y=\"" + fixed(raw.top + 16.0, 1) +
            "\">raw channels (min/max per column)</text>\n";
     out += "<text x=\"" + fixed(kLeft + 6.0, 1) + "\" y=\"" + fixed(processed.top + 16.0, 1) +
@@ -367,7 +367,7 @@ double sampleOfRank(const std::vector<std::vector<double>>& rows, int a, int b, 
 
 // Raw values spanned by the signal window (its 0.05 % and 99.95 %
 // quantiles), a little room above; a few spikes are let run off the top.
-Panel rawRange(const kw::Run& run, const kw::ProcessResult& result, double top) {
+PanelScale rawRange(const Run& run, const ProcessResult& result, double top) {
     const int a = std::max(0, std::min(result.windowStart, run.numData - 1));
     const int b = std::max(a, std::min(result.windowEnd, run.numData - 1));
     const size_t count = run.rows.size() * static_cast<size_t>(b - a + 1);
@@ -381,9 +381,10 @@ Panel rawRange(const kw::Run& run, const kw::ProcessResult& result, double top) 
     return {top, lo, hi > lo ? hi + 0.05 * (hi - lo) : lo + 1.0};
 }
 
-Panel processedRange(const kw::ProcessResult& result, double top) {
+PanelScale processedRange(const ProcessResult& result, double top) {
     double hi = 0.0;
     for (const KwPeak& p : result.peaks) hi = std::max(hi, p.getHeight() + p.getBase());
+    if (!result.processed) return {top, 0.0, hi > 0.0 && std::isfinite(hi) ? 1.1 * hi : 1.0};
     const KwCap& cap = *result.processed;
     if (hi <= 0.0)
         for (int t = 0; t < cap.getNumTraces(); ++t) {
@@ -398,14 +399,12 @@ Panel processedRange(const kw::ProcessResult& result, double top) {
 constexpr double kDyePanel = 150.0;
 constexpr double kDyeGap = 34.0;
 constexpr double kResidualStrip = 70.0;
-const char* const kDyeColours[] = {"#1f4fd8", "#1a9641", "#000000", "#d7191c",
-                                   "#ff7f00", "#984ea3", "#a65628", "#999999"};
 
 // Each dye's raw signal: the instrument file's every dye, else the rows.
-std::vector<const std::vector<double>*> dyeRows(const kw::Run& run) {
+std::vector<const std::vector<double>*> dyeRows(const Run& run) {
     std::vector<const std::vector<double>*> rows;
     if (!run.abif.dyes.empty())
-        for (const kw::AbifChannel& c : run.abif.dyes) rows.push_back(&c.samples);
+        for (const AbifChannel& c : run.abif.dyes) rows.push_back(&c.samples);
     else
         for (const std::vector<double>& r : run.rows) rows.push_back(&r);
     return rows;
@@ -414,17 +413,17 @@ std::vector<const std::vector<double>*> dyeRows(const kw::Run& run) {
 // A dye's panel: its signal from its baseline up to its tallest reported
 // peak (off-scale peaks run off the top), peaks ticked, standard peaks
 // labelled with their lengths in base pairs.
-std::string dyePanel(const std::vector<double>& x, int dye, const kw::FragmentResult& f, int n,
+std::string dyePanel(const std::vector<double>& x, int dye, const FragmentResult& f, int n,
                      double top) {
     std::vector<double> sample(x.begin(), x.begin() + std::min<size_t>(x.size(), n));
     double hi = 0.0;
-    for (const kw::FragmentPeak& p : f.peaks)
-        if (p.dye == dye && !(p.flags & kw::kFlagSaturated)) hi = std::max(hi, p.height);
+    for (const FragmentPeak& p : f.peaks)
+        if (p.dye == dye && !(p.flags & kFlagSaturated)) hi = std::max(hi, p.height);
     std::vector<double> scratch = sample;
     const double lo = quantile(scratch, 0.02);
-    Panel panel{top, lo, lo + (hi > 0.0 ? 1.15 * hi : quantile(scratch, 0.9995) - lo + 1.0),
-                kDyePanel};
-    const std::string colour = kDyeColours[dye % 8];
+    PanelScale panel{top, lo, lo + (hi > 0.0 ? 1.15 * hi : quantile(scratch, 0.9995) - lo + 1.0),
+                     kDyePanel};
+    const std::string colour = detail::dyeColour(dye);
     const double sx = plotWidth(n) / std::max(1, n - 1);
     std::string out = "<rect x=\"" + fixed(kLeft, 1) + "\" y=\"" + fixed(top, 1) + "\" width=\"" +
                       fixed(plotWidth(n), 1) + "\" height=\"" + fixed(kDyePanel, 1) +
@@ -437,16 +436,16 @@ std::string dyePanel(const std::vector<double>& x, int dye, const kw::FragmentRe
     out += dataGroupStart(n);
     appendEnvelope(out, sample, n, panel, colour.c_str());
     out += "</g>\n";
-    for (const kw::FragmentPeak& p : f.peaks) {
+    for (const FragmentPeak& p : f.peaks) {
         if (p.dye != dye) continue;
         const double px = kLeft + p.scan * sx, py = panel.y(p.height + lo) - 3.0;
         out += "<path stroke=\"" + colour + "\" d=\"M" + fixed(px, 1) + " " + fixed(py, 1) +
                "v-7\"/>\n";
-        if (p.isStandard > 0)
+        if (p.isStandard != StandardRole::none)
             out += "<text x=\"" + fixed(px, 1) + "\" y=\"" + fixed(py - 10.0, 1) +
                    "\" text-anchor=\"middle\" font-size=\"10\"" +
-                   (p.isStandard == 2 ? " fill=\"#999999\"" : "") + ">" + fixed(p.standardBp, 0) +
-                   "</text>\n";
+                   (p.isStandard == StandardRole::unused ? " fill=\"#999999\"" : "") + ">" +
+                   fixed(p.standardBp, 0) + "</text>\n";
     }
     return out;
 }
@@ -454,16 +453,16 @@ std::string dyePanel(const std::vector<double>& x, int dye, const kw::FragmentRe
 // The sizing curve's misfit at each standard peak it uses (size read off
 // the curve minus the fragment's length), on a +-1 bp scale, and the
 // base-pair scale under the panels.
-std::string residualStrip(const kw::FragmentResult& f, int n, double top) {
+std::string residualStrip(const FragmentResult& f, int n, double top) {
     const double sx = plotWidth(n) / std::max(1, n - 1), mid = top + kResidualStrip / 2.0;
     std::string out = "<line x1=\"" + fixed(kLeft, 1) + "\" x2=\"" +
                       fixed(kLeft + plotWidth(n), 1) + "\" y1=\"" + fixed(mid, 1) + "\" y2=\"" +
                       fixed(mid, 1) + "\" stroke=\"#bbbbbb\"/>\n";
     out += "<text x=\"" + fixed(kLeft + 6.0, 1) + "\" y=\"" + fixed(top + 12.0, 1) +
            "\">sizing residual at each standard peak used (bp, +-1 bp full scale); " +
-           kw::sizingMethodName(f.sizing) + " sizing</text>\n";
-    for (const kw::FragmentPeak& p : f.peaks) {
-        if (p.isStandard != 1 || !std::isfinite(p.sizeBp)) continue;
+           sizingMethodName(f.sizing) + " sizing</text>\n";
+    for (const FragmentPeak& p : f.peaks) {
+        if (p.isStandard != StandardRole::used || !std::isfinite(p.sizeBp)) continue;
         const double x = kLeft + p.scan * sx;
         const double r = std::max(-1.0, std::min(1.0, p.sizeBp - p.standardBp));
         out += "<path stroke=\"#d7191c\" stroke-width=\"3\" d=\"M" + fixed(x, 1) + " " +
@@ -475,8 +474,8 @@ std::string residualStrip(const kw::FragmentResult& f, int n, double top) {
            fixed(top + kResidualStrip + 30.0, 1) + "\">base pairs (standard fragments)</text>\n";
 }
 
-std::string fragmentPlotSvg(const kw::Run& run, const kw::ProcessResult& result) {
-    const kw::FragmentResult& f = result.fragments;
+std::string fragmentPlotSvg(const Run& run, const ProcessResult& result) {
+    const FragmentResult& f = result.fragments;
     const std::vector<const std::vector<double>*> rows = dyeRows(run);
     const int n = run.numData;
     const double width = kLeft + plotWidth(n) + kRight;
@@ -490,23 +489,45 @@ std::string fragmentPlotSvg(const kw::Run& run, const kw::ProcessResult& result)
     std::string head = xmlEscaped(run.path) + " — fragment analysis, " +
                        std::to_string(rows.size()) + " dyes, " + std::to_string(f.peaks.size()) +
                        " peaks, ";
-    head += f.status == kw::SizingStatus::sized
+    head += f.status == SizingStatus::sized
                 ? xmlEscaped(f.standard) + ", leave-one-out " + fixed(f.looMeanBp, 2) + " bp"
-                : std::string("not sized: ") + kw::sizingStatusName(f.status);
+                : std::string("not sized: ") + sizingStatusName(f.status);
     svg += "<text x=\"" + fixed(kLeft, 1) + "\" y=\"24\" font-size=\"16\">" + head + "</text>\n";
     double top = kTop;
     for (size_t d = 0; d < rows.size(); ++d, top += kDyePanel + kDyeGap)
         svg += dyePanel(*rows[d], static_cast<int>(d), f, n, top);
-    if (f.status == kw::SizingStatus::sized) svg += residualStrip(f, n, top);
+    if (f.status == SizingStatus::sized) svg += residualStrip(f, n, top);
     return svg + "</svg>\n";
+}
+
+// What a run and its result must hold for the sequencing picture: a row of
+// numData samples per trace, and a processed capillary (when there is one)
+// of as many traces, each of at least one sample. Empty when they do.
+std::string undrawable(const Run& run, const ProcessResult& result) {
+    if (run.numTraces < 1 || run.numData < 1 || run.rows.size() != size_t(run.numTraces))
+        return "the run holds no rows of samples";
+    for (const std::vector<double>& row : run.rows)
+        if (row.size() < size_t(run.numData)) return "the run's rows are shorter than its samples";
+    if (!result.processed) return std::string();
+    if (result.processed->getNumTraces() < run.numTraces || result.processed->getNumData() < 1)
+        return "the processed capillary does not match the run";
+    return std::string();
+}
+
+std::string emptyPlot(const Run& run, const std::string& why) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
+           "width=\"800\" height=\"60\" font-family=\"sans-serif\" font-size=\"14\">\n<text "
+           "x=\"10\" y=\"35\">" +
+           xmlEscaped(run.path) + ": nothing to draw (" + why + ")</text>\n</svg>\n";
 }
 
 }  // namespace
 
-std::string plotSvg(const kw::Run& run, const kw::ProcessResult& result) {
-    if (result.kind == kw::RunKind::fragments) return fragmentPlotSvg(run, result);
-    const Panel raw = rawRange(run, result, kTop);
-    const Panel processed = processedRange(result, kTop + kPanel + kGap);
+std::string plotSvg(const Run& run, const ProcessResult& result) {
+    if (result.kind == RunKind::fragments) return fragmentPlotSvg(run, result);
+    if (const std::string why = undrawable(run, result); !why.empty()) return emptyPlot(run, why);
+    const PanelScale raw = rawRange(run, result, kTop);
+    const PanelScale processed = processedRange(result, kTop + kPanel + kGap);
     const double width = kLeft + plotWidth(run.numData) + kRight;
     // One document, reserved whole: two to seven bytes per sample of every
     // channel, by how much of the run holds peaks.
@@ -526,9 +547,12 @@ std::string plotSvg(const kw::Run& run, const kw::ProcessResult& result) {
     return svg;
 }
 
-std::string writePlot(const std::string& path, const kw::Run& run,
-                      const kw::ProcessResult& result) {
-    return kw::writeFileAtomically(path, plotSvg(run, result));
+const char* dyeColour(int traceCode) {
+    return detail::dyeColour(traceCode);
 }
 
-}  // namespace kwapp
+std::string writePlot(const std::string& path, const Run& run, const ProcessResult& result) {
+    return writeFileAtomically(path, plotSvg(run, result));
+}
+
+}  // namespace kw

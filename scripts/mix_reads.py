@@ -11,7 +11,10 @@ The result is written as a four-trace export run (C, A, G, T columns) that
 FILE's own, so FILE's instrument calls score the result. A JSON file beside
 the run records the onset (base and raw sample, found by matching the
 instrument's processed traces around that base to the raw ones), the shift,
-the raw samples per base there and the ratio.
+the raw samples per base there and the ratio. The shifted copy is shifted by
+K bases all along, not by a fixed number of samples: the spacing grows along
+a run, and a second ladder K bases off puts its peaks on the read's own base
+places.
 
 usage: mix_reads.py FILE.ab1 OUT.txt [--ratio 0.3] [--shift K | --other B.ab1]
                     [--onset-base N]
@@ -74,27 +77,48 @@ def raw_position(raw, processed, at, half=300):
     return best[1], best[2]
 
 
-def shifted(traces, samples):
-    """traces[t + samples], the ends held at their last value."""
+def raw_axis(raw, processed, ploc, onset_base):
+    """Raw sample of each instrument base from the onset on (a few bases
+    matched, linear between), and of half a base before the onset."""
+    bases = list(range(onset_base, len(ploc) - 10, 80)) + [len(ploc) - 11]
+    known = []
+    for b in bases:
+        at, _ = raw_position(raw, processed, ploc[b])
+        if not known or at > known[-1][1]:
+            known.append((b, at))
+    if len(known) < 2:
+        sys.exit("mix_reads: the raw traces could not be matched to the processed ones")
+    b, at = np.array(known, dtype=float).T
+    return b, at
+
+
+def shifted(traces, b, at, shift_bases):
+    """The traces k bases on: the sample of base B(t) + k at each sample t
+    (B the raw axis' base index), the ends held at their last value."""
     n = traces.shape[1]
-    idx = np.clip(np.arange(n) + samples, 0, n - 1)
-    return traces[:, idx]
+    t = np.arange(n, dtype=float)
+    base = np.interp(t, at, b, left=np.nan, right=np.nan)
+    slope = (b[-1] - b[0]) / (at[-1] - at[0])
+    base = np.where(t < at[0], b[0] + (t - at[0]) * slope, base)
+    base = np.where(t > at[-1], b[-1] + (t - at[-1]) * slope, base)
+    src = np.interp(base + shift_bases, b, at, left=np.nan, right=np.nan)
+    src = np.where(np.isnan(src), t + shift_bases / slope, src)
+    src = np.clip(src, 0, n - 1)
+    return np.vstack([np.interp(src, t, row) for row in traces])
 
 
 def mix(traces, processed, ploc, ratio, shift_bases, other, onset_base):
     if len(ploc) < onset_base + 12 or processed is None:
         sys.exit("mix_reads: the trace has too few instrument calls for onset base %d" % onset_base)
-    # The onset half a base before the instrument's base, on the raw axis.
-    local = float(np.median(np.diff(ploc[onset_base - 10:onset_base + 11])))
-    centre, factor = raw_position(traces, processed, ploc[onset_base])
-    spacing = local * factor
-    onset = int(round(centre - spacing / 2))
+    b, at = raw_axis(traces, processed, ploc, onset_base)
+    spacing = (at[1] - at[0]) / (b[1] - b[0])
+    onset = int(round(at[0] - spacing / 2))
     if other is not None:
         second = np.zeros_like(traces)
         m = min(traces.shape[1], other.shape[1])
         second[:, :m] = other[:, :m]
     else:
-        second = shifted(traces, int(round(shift_bases * spacing)))
+        second = shifted(traces, b, at, shift_bases)
     # Only the second component's signal adds: its own baseline is taken off
     # so that the run's offset does not grow at the onset.
     second = second - np.median(second, axis=1, keepdims=True)

@@ -120,6 +120,12 @@ public:
     /// Dye (0..3) at c as a share of its typical base there (1 = typical,
     /// >= 0 mostly); 0 without channels or scale.
     double share(int dye, double c) const;
+    /// How far a peak of dye (0..3) whose top lies within `reach` samples
+    /// of corrected position c stands above the lower of the dye's minima
+    /// within a spacing s either side, as a share of its typical base; 0
+    /// where the dye has no top there (a neighbour's tail rises or falls
+    /// through c without one) or without channels.
+    double peakShare(int dye, double c, double s, double reach) const;
 
 private:
     double raw(int dye, double c) const;

@@ -324,6 +324,21 @@ std::vector<MobilityPoint> mobilityPoints(const kwcall::RunShape& shape, double 
     return out;
 }
 
+// Over a second sequence the features of each base still look like a clean
+// read's (its peak is the tallest, evenly spaced), yet the major sequence
+// is read wrong about once in twenty-five bases there: the QVs from the
+// onset on are capped at what was observed over such stretches. The
+// mixture keeps the onset found on the uncapped QVs; the capped ones may
+// end the trimmed read at it.
+void capMixedQvs(BaseCalls& calls, double cutoff) {
+    if (!calls.mixture.found) return;
+    const Mixture found = calls.mixture;
+    for (size_t i = static_cast<size_t>(found.onsetBase); i < calls.bases.size(); ++i)
+        calls.bases[i].qv = std::min(calls.bases[i].qv, kMixtureQv);
+    summariseCalls(calls, cutoff);
+    calls.mixture = found;
+}
+
 }  // namespace
 
 BaseCalls callBases(const KwCap& processed, const std::vector<KwPeak>& peaks, const CallInputs& in,
@@ -351,6 +366,7 @@ BaseCalls callBases(const KwCap& processed, const std::vector<KwPeak>& peaks, co
     }
     calls.mobility = mobilityPoints(w.shape, scale);
     summariseCalls(calls, options.trimCutoff);
+    capMixedQvs(calls, options.trimCutoff);
     return calls;
 }
 

@@ -143,6 +143,14 @@ private:
 void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap,
                    const Unsharpened& light);
 
+/// Where the channels before sharpening show a second dye at a base as a
+/// peak of its own, higher against the called dye than the processed
+/// channels do, it becomes the base's secondary dye and ratio (a second
+/// sequence under the read; the sharpening flattens its peaks). After the
+/// features: the quality model reads the processed channels' secondary.
+void markSecondLadder(std::vector<kw::BaseCall>& bases, const RunShape& shape,
+                      const Unsharpened& light);
+
 /// Number of error-predicting features of a base.
 constexpr int kNumFeatures = 11;
 using Features = std::array<double, kNumFeatures>;

@@ -290,6 +290,7 @@ bool callWorking(const KwCap& cap, const std::vector<KwPeak>& fitted, const kw::
     const Unsharpened light(in.separated, w.bases, w.shape);
     describeBases(w.bases, w.shape, cap, light);
     w.features = baseFeatures(w.bases, w.peakOf, w.peaks, w.shape);
+    markSecondLadder(w.bases, w.shape, light);
     return true;
 }
 

@@ -94,6 +94,15 @@ void secondLadder(kw::BaseCall& b, int dye, double c, double s, const Unsharpene
 
 }  // namespace
 
+void markSecondLadder(std::vector<kw::BaseCall>& bases, const RunShape& shape,
+                      const Unsharpened& light) {
+    for (kw::BaseCall& b : bases) {
+        const int dye = dyeOfBase(b.base);
+        const double c = b.correctedPosition;
+        if (dye >= 0) secondLadder(b, dye, c, shape.spacing.at(c), light);
+    }
+}
+
 void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap,
                    const Unsharpened& light) {
     const int rarest = rarestDye(bases);
@@ -122,7 +131,6 @@ void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, cons
             b.secondary = 'N';
             b.secondaryRatio = 0.0;
         }
-        secondLadder(b, dye, c, shape.spacing.at(c), light);
     }
 }
 

@@ -15,6 +15,9 @@
 //         table records for them; exit status 1 when they differ
 //     --fastq DIR  also writes DIR/<file>.fastq for the external scorer and
 //                  DIR/<file>.tsv, the calls table
+//     --cross      also the leave-one-source-out calibration: each source
+//                  (file name up to "__") scored with a model and table
+//                  fitted on the other sources
 //
 // DIR defaults to ../shared/data/abif/train (relative to the source tree).
 // Files whose instrument qualities carry no information (maximum below 5:
@@ -478,6 +481,44 @@ std::string tableText(const std::vector<double>& beta, const std::vector<int>& t
     return o.str();
 }
 
+// The source of a training file: its name up to "__" (the whole name
+// without one).
+std::string sourceOf(const std::string& name) {
+    const size_t cut = name.find("__");
+    return cut == std::string::npos ? name : name.substr(0, cut);
+}
+
+// Leave-one-source-out calibration: each source's bases get their QVs
+// from a model and table fitted on the other sources only; the pooled
+// bins of those QVs, and the figure per source.
+void crossValidate(const std::vector<FileResult>& results) {
+    std::vector<std::string> sources;
+    for (const FileResult& r : results)
+        if (!r.examples.empty()) sources.push_back(sourceOf(r.name));
+    std::sort(sources.begin(), sources.end());
+    sources.erase(std::unique(sources.begin(), sources.end()), sources.end());
+    Bins pooled;
+    for (const std::string& held : sources) {
+        std::vector<Example> train;
+        for (const FileResult& r : results)
+            if (sourceOf(r.name) != held)
+                train.insert(train.end(), r.examples.begin(), r.examples.end());
+        const std::vector<double> beta = fitLogistic(train);
+        const std::vector<int> table = calibrationTable(beta, train);
+        Bins own;
+        for (const FileResult& r : results) {
+            if (sourceOf(r.name) != held) continue;
+            for (const Example& x : r.examples)
+                own.add(table[static_cast<int>(std::lround(modelQvOf(beta, x.f)))], x.error);
+        }
+        std::printf("held out %-40.40s calibration %6.2f\n", held.c_str(), own.figure());
+        pooled.add(own);
+    }
+    std::printf("leave-one-source-out (%zu sources): pooled calibration %.2f QV\n", sources.size(),
+                pooled.figure());
+    pooled.print();
+}
+
 std::vector<std::string> abifFiles(const std::string& dir) {
     std::vector<std::string> names;
     if (DIR* d = opendir(dir.c_str())) {
@@ -530,6 +571,7 @@ int checkTable(const std::string& path, const std::vector<FileResult>& results) 
 int main(int argc, char** argv) {
     std::string dir = KWSIGNAL_TRAIN_DATA, write, check, fastqDir;
     int subset = -1;
+    bool cross = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool more = i + 1 < argc;
@@ -543,9 +585,11 @@ int main(int argc, char** argv) {
             fastqDir = argv[++i];
         else if (a == "--subset" && more)
             subset = std::atoi(argv[++i]);
+        else if (a == "--cross")
+            cross = true;
         else {
             std::fprintf(stderr,
-                         "usage: calibrate_qv [--data DIR] [--subset N] [--fastq DIR] "
+                         "usage: calibrate_qv [--data DIR] [--subset N] [--fastq DIR] [--cross] "
                          "[--write TABLE | --check TABLE]\n");
             return 2;
         }
@@ -591,6 +635,7 @@ int main(int argc, char** argv) {
         idLong / std::max(1, numLong), q20Long / std::max(1, numLong), ms / k, pooled.figure(),
         sub + ins + del, sub, ins, del);
     pooled.print();
+    if (cross) crossValidate(results);
     if (!write.empty() || !check.empty()) {
         const std::vector<double> beta = fitLogistic(all);
         const std::vector<int> table = calibrationTable(beta, all);

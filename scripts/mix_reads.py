@@ -9,11 +9,16 @@ second trace (--other, a contaminant or mixed template), scaled by RATIO.
 The result is written as a four-trace export run (C, A, G, T columns) that
 `kwsignal call --format export` reads; the major component's sequence is
 FILE's own, so FILE's instrument calls score the result. A JSON file beside
-the run records the onset (base and raw sample), the shift and the ratio.
+the run records the onset (base and raw sample, found by matching the
+instrument's processed traces around that base to the raw ones), the shift,
+the raw samples per base there and the ratio. The shifted copy is shifted by
+K bases all along, not by a fixed number of samples: the spacing grows along
+a run, and a second ladder K bases off puts its peaks on the read's own base
+places.
 
 usage: mix_reads.py FILE.ab1 OUT.txt [--ratio 0.3] [--shift K | --other B.ab1]
                     [--onset-base N]
-Needs python3-biopython and python3-numpy.
+Needs python3-biopython, python3-numpy and python3-scipy.
 """
 import argparse
 import json
@@ -25,34 +30,95 @@ from Bio import SeqIO
 
 
 def read_abif(path):
-    """Raw traces in C, A, G, T order and the instrument's base positions."""
+    """Raw and processed traces in C, A, G, T order and the instrument's base
+    positions (on the processed traces' axis)."""
     raw = SeqIO.read(path, "abi").annotations["abif_raw"]
     order = raw.get("FWO_1", b"GATC")
     order = order.decode() if isinstance(order, bytes) else order
-    data = {base: np.asarray(raw["DATA%d" % (i + 1)], dtype=float) for i, base in enumerate(order[:4])}
-    traces = np.vstack([data[b] for b in "CAGT"])
+
+    def channels(first):
+        data = {b: np.asarray(raw.get("DATA%d" % (first + i), ()), dtype=float) for i, b in enumerate(order[:4])}
+        return np.vstack([data[b] for b in "CAGT"]) if all(len(v) for v in data.values()) else None
+
     ploc = np.asarray(raw.get("PLOC2", raw.get("PLOC1", ())), dtype=float)
-    return traces, ploc
+    return channels(1), channels(9), ploc
 
 
-def shifted(traces, samples):
-    """traces[t + samples], the ends held at their last value."""
+def detail(x, half):
+    """Each row with its running median taken off and scaled by its running
+    spread: the peaks of a stretch, whatever the baseline and brightness."""
+    from scipy.ndimage import median_filter, uniform_filter1d
+    d = x - median_filter(x, size=(1, 2 * half + 1), mode="nearest")
+    spread = np.sqrt(uniform_filter1d(d * d, 2 * half + 1, axis=1, mode="nearest")) + 1e-9
+    return d / spread
+
+
+def raw_position(raw, processed, at, half=300):
+    """The raw sample of processed sample `at` and raw samples per processed
+    sample there. Instrument software crops and resamples its processed
+    traces, so the two axes differ: a stretch of the processed traces around
+    `at` is stretched by trial factors and slid along the raw traces; the
+    best correlation of the four channels gives the place and the factor."""
+    from scipy.signal import fftconvolve
+    lo, hi = max(0, int(at) - half), min(processed.shape[1], int(at) + half)
+    window = detail(processed[:, lo:hi], 50)
+    target = detail(raw, 50)
+    best = (-np.inf, 0.0, 1.0)
+    for factor in np.arange(0.7, 1.9, 0.01):
+        n = int(round((hi - lo) * factor))
+        grid = np.linspace(0, hi - lo - 1, n)
+        score = 0
+        for c in range(4):
+            w = np.interp(grid, np.arange(hi - lo), window[c])
+            score = score + fftconvolve(target[c], w[::-1], mode="valid")
+        k = int(np.argmax(score))
+        if score[k] / n > best[0]:
+            best = (score[k] / n, k + (at - lo) * factor, factor)
+    return best[1], best[2]
+
+
+def raw_axis(raw, processed, ploc, onset_base):
+    """Raw sample of each instrument base from the onset on (a few bases
+    matched, linear between), and of half a base before the onset."""
+    bases = list(range(onset_base, len(ploc) - 10, 80)) + [len(ploc) - 11]
+    known = []
+    for b in bases:
+        at, _ = raw_position(raw, processed, ploc[b])
+        if not known or at > known[-1][1]:
+            known.append((b, at))
+    if len(known) < 2:
+        sys.exit("mix_reads: the raw traces could not be matched to the processed ones")
+    b, at = np.array(known, dtype=float).T
+    return b, at
+
+
+def shifted(traces, b, at, shift_bases):
+    """The traces k bases on: the sample of base B(t) + k at each sample t
+    (B the raw axis' base index), the ends held at their last value."""
     n = traces.shape[1]
-    idx = np.clip(np.arange(n) + samples, 0, n - 1)
-    return traces[:, idx]
+    t = np.arange(n, dtype=float)
+    base = np.interp(t, at, b, left=np.nan, right=np.nan)
+    slope = (b[-1] - b[0]) / (at[-1] - at[0])
+    base = np.where(t < at[0], b[0] + (t - at[0]) * slope, base)
+    base = np.where(t > at[-1], b[-1] + (t - at[-1]) * slope, base)
+    src = np.interp(base + shift_bases, b, at, left=np.nan, right=np.nan)
+    src = np.where(np.isnan(src), t + shift_bases / slope, src)
+    src = np.clip(src, 0, n - 1)
+    return np.vstack([np.interp(src, t, row) for row in traces])
 
 
-def mix(traces, ploc, ratio, shift_bases, other, onset_base):
-    if len(ploc) < onset_base + 2:
+def mix(traces, processed, ploc, ratio, shift_bases, other, onset_base):
+    if len(ploc) < onset_base + 12 or processed is None:
         sys.exit("mix_reads: the trace has too few instrument calls for onset base %d" % onset_base)
-    spacing = float(np.median(np.diff(ploc)))
-    onset = int(ploc[onset_base] - spacing / 2)
+    b, at = raw_axis(traces, processed, ploc, onset_base)
+    spacing = (at[1] - at[0]) / (b[1] - b[0])
+    onset = int(round(at[0] - spacing / 2))
     if other is not None:
         second = np.zeros_like(traces)
         m = min(traces.shape[1], other.shape[1])
         second[:, :m] = other[:, :m]
     else:
-        second = shifted(traces, int(round(shift_bases * spacing)))
+        second = shifted(traces, b, at, shift_bases)
     # Only the second component's signal adds: its own baseline is taken off
     # so that the run's offset does not grow at the onset.
     second = second - np.median(second, axis=1, keepdims=True)
@@ -79,9 +145,9 @@ def main():
     ap.add_argument("--other", help="a second trace to add instead of a shifted copy")
     ap.add_argument("--onset-base", type=int, default=200, help="instrument base where the mixture starts")
     a = ap.parse_args()
-    traces, ploc = read_abif(a.trace)
+    traces, processed, ploc = read_abif(a.trace)
     other = read_abif(a.other)[0] if a.other else None
-    out, onset, spacing = mix(traces, ploc, a.ratio, a.shift, other, a.onset_base)
+    out, onset, spacing = mix(traces, processed, ploc, a.ratio, a.shift, other, a.onset_base)
     write_export(a.out, out)
     meta = {"source": os.path.basename(a.trace), "other": os.path.basename(a.other) if a.other else None,
             "shift_bases": None if a.other else a.shift, "ratio": a.ratio, "onset_base": a.onset_base,

@@ -13,6 +13,8 @@
 #include "kwsignal/basecall.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/events.h"
+#include "kwsignal/process.h"
+#include "kwsignal/run.h"
 #include "synthetic.h"
 
 namespace {
@@ -325,13 +327,108 @@ TEST(BaseCalling, MixtureOnsetIsFoundOnlyWhereASecondLadderStays) {
     EXPECT_NEAR(m.onsetBase, 120, 2);
     EXPECT_NEAR(m.onsetSample, 100.0 + 12.0 * m.onsetBase, 1e-9);
     EXPECT_NEAR(m.meanSecondaryRatio, 0.3 * 0.8, 0.03);
-    EXPECT_FALSE(read(-1, 0.0).found);     // stray secondaries only
-    EXPECT_FALSE(read(120, 0.1).found);    // too weak to be a second ladder
-    EXPECT_FALSE(read(185, 0.3).found);    // too few mixed bases at the end
-    const kw::Mixture all = read(0, 2.0);  // mixed from the start, ratios capped at 1
-    ASSERT_TRUE(all.found);
-    EXPECT_EQ(all.onsetBase, 0);
-    EXPECT_LE(all.meanSecondaryRatio, 1.0);
+    EXPECT_FALSE(read(-1, 0.0).found);   // stray secondaries only
+    EXPECT_FALSE(read(120, 0.1).found);  // too weak to be a second ladder
+    EXPECT_FALSE(read(185, 0.3).found);  // too few mixed bases at the end
+    // Mixed from the first base: no clean start to step up from.
+    EXPECT_FALSE(read(0, 2.0).found);
+    const kw::Mixture strong = read(60, 2.0);  // ratios capped at 1
+    ASSERT_TRUE(strong.found);
+    EXPECT_LE(strong.meanSecondaryRatio, 1.0);
+}
+
+// Edit distance of a and b (Levenshtein), for comparing reads.
+int editDistance(const std::string& a, const std::string& b) {
+    std::vector<int> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = static_cast<int>(j);
+    for (size_t i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = static_cast<int>(i);
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const int up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+// The letters of calls with positions in [from, to).
+std::string lettersBetween(const kw::BaseCalls& calls, double from, double to) {
+    std::string s;
+    for (const kw::BaseCall& b : calls.bases)
+        if (b.position >= from && b.position < to) s += b.base;
+    return s;
+}
+
+double medianGap(const kw::BaseCalls& calls, double from, double to) {
+    std::vector<double> gaps;
+    for (size_t i = 1; i < calls.bases.size(); ++i)
+        if (calls.bases[i - 1].position >= from && calls.bases[i].position < to)
+            gaps.push_back(calls.bases[i].position - calls.bases[i - 1].position);
+    if (gaps.empty()) return 0.0;
+    std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
+    return gaps[gaps.size() / 2];
+}
+
+TEST(BaseCalling, SecondAlleleFromARealTraceIsFoundAndReadAsTheMajorSequence) {
+    // A heterozygous deletion built from a real trace: from a base on, the
+    // raw channels gain 20 % of themselves five bases further on (each
+    // sample taken at its base index + 5 on the clean read's own base
+    // positions), a second ladder on the read's base places.
+    const std::string path =
+        std::string(KWSIGNAL_SHARED_DATA) + "/abif/train/cfutils__A2-3k_SEQ_R_B01.ab1";
+    kw::Run run;
+    if (kw::readRun(path, run)) GTEST_SKIP() << "no training trace at " << path;
+    kw::ProcessResult clean;
+    ASSERT_FALSE(kw::process(run, kw::ProcessOptions(), clean));
+    const kw::BaseCalls& ref = clean.calls;
+    ASSERT_GT(ref.trimEnd - ref.trimStart, 500);
+    EXPECT_FALSE(ref.mixture.found);
+    std::vector<double> base, at;  // base index and its row sample
+    for (size_t i = 0; i < ref.bases.size(); ++i) {
+        const double p = ref.bases[i].correctedPosition * run.coordinateScale;
+        if (at.empty() || p > at.back()) base.push_back(static_cast<double>(i)), at.push_back(p);
+    }
+    auto interpolate = [](const std::vector<double>& x, const std::vector<double>& y, double v) {
+        const size_t k = std::upper_bound(x.begin(), x.end(), v) - x.begin();
+        if (k == 0 || k == x.size()) return std::numeric_limits<double>::quiet_NaN();
+        return y[k - 1] + (v - x[k - 1]) * (y[k] - y[k - 1]) / (x[k] - x[k - 1]);
+    };
+    const int onsetBase = ref.trimStart + 150;
+    const double spacing = (at[onsetBase + 10] - at[onsetBase - 10]) / 20.0;
+    const double onset = ref.bases[onsetBase].position * run.coordinateScale - 0.5 * spacing;
+    kw::Run mixed = run;
+    for (int d = 0; d < 4; ++d) {
+        std::vector<double> row = run.rows[d];
+        std::nth_element(row.begin(), row.begin() + row.size() / 2, row.end());
+        const double floor = row[row.size() / 2];
+        for (int t = static_cast<int>(onset); t < run.numData; ++t) {
+            const double src = interpolate(base, at, interpolate(at, base, t) + 5.0);
+            if (!std::isfinite(src) || src > run.numData - 1) break;
+            const int k = static_cast<int>(src);
+            const double f = src - k, v = (1 - f) * run.rows[d][k] + f * run.rows[d][k + 1];
+            mixed.rows[d][t] += 0.2 * std::max(0.0, v - floor);
+        }
+    }
+    kw::ProcessResult result;
+    ASSERT_FALSE(kw::process(mixed, kw::ProcessOptions(), result));
+    const kw::BaseCalls& calls = result.calls;
+    const double scale = run.coordinateScale, s = spacing / scale, o = onset / scale;
+    ASSERT_TRUE(calls.mixture.found);
+    EXPECT_NEAR(calls.mixture.onsetSample, o, 5.0 * s);
+    EXPECT_GT(calls.mixture.meanSecondaryRatio, 0.15);
+    // The clean part reads as before, the mixed part as the major sequence,
+    // at the clean read's spacing, and no base there claims more than the
+    // mixture's QV.
+    const double start = ref.bases[ref.trimStart].position, end = o + 400 * s;
+    const std::string before = lettersBetween(ref, start, o - 2 * s);
+    EXPECT_LE(editDistance(before, lettersBetween(calls, start, o - 2 * s)), before.size() / 100);
+    const std::string major = lettersBetween(ref, o + 2 * s, end);
+    EXPECT_LE(editDistance(major, lettersBetween(calls, o + 2 * s, end)), major.size() / 20);
+    EXPECT_NEAR(medianGap(calls, o, end) / medianGap(ref, o, end), 1.0, 0.05);
+    for (size_t i = calls.mixture.onsetBase; i < calls.bases.size(); ++i)
+        ASSERT_LE(calls.bases[i].qv, kw::kMixtureQv);
 }
 
 TEST(BaseCalling, FastqFastaTableAndScfReadBack) {

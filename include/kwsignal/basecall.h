@@ -85,6 +85,11 @@ struct CallOptions {
 /// Highest QV a mixed (IUPAC) call gets.
 constexpr int kMixedQv = 20;
 
+/// Highest QV of a base from the onset of a second sequence on (see
+/// Mixture): over such stretches the major sequence's bases were read wrong
+/// about once in 25.
+constexpr int kMixtureQv = 14;
+
 /// How a base was found (the numbers are those of earlier releases).
 enum class BaseOrigin {
     peak = 0,    ///< a fitted peak
@@ -105,7 +110,11 @@ struct BaseCall {
     /// on the common time axis the bases are ordered by.
     double correctedPosition = 0.0;
     /// The strongest other dye at the base (A, C, G or T; N when no other
-    /// dye shows) and its height over the called dye's there: usually 0..1,
+    /// dye shows) and its height over the called dye's there, on the
+    /// processed channels or, where it is higher, as a peak of its own at
+    /// the base on the channels before sharpening (where a second sequence
+    /// under the read still shows; each dye on the scale of its own bases
+    /// near by): usually 0..1,
     /// above 1 where the called dye is not the strongest at the base (a
     /// filled slot, or a peak read under a neighbour's taller tail).
     char secondary = 'N';
@@ -127,7 +136,10 @@ struct MobilityPoint {
 
 /// Where a read turns into two overlapping sequences (an edited pool, a
 /// heterozygous indel, a mixed template): from the onset on, a second dye
-/// stands under most bases of the kept read.
+/// stands under most bases of the kept read. The bases from the onset on
+/// are still the major sequence's, with QVs of at most kMixtureQv; the
+/// onset is found on the read before that cap, which may end the trimmed
+/// read at the onset.
 struct Mixture {
     bool found = false;
     int onsetBase = 0;         ///< index of the first mixed base
@@ -182,10 +194,12 @@ KW_API BaseCalls callBases(const KwCap& processed, const std::vector<KwPeak>& pe
 KW_API void mottTrim(const std::vector<int>& qvs, double cutoff, int& start, int& end);
 
 /// Finds the onset of a second sequence within [trimStart, trimEnd) of
-/// calls: the first base from which at least 60 % of the kept bases carry a
-/// secondary dye of ratio >= 0.15, the 20 bases from it as well, while
-/// fewer than 30 % of the 20 bases before it do (or it starts the kept
-/// read); at least 30 bases must follow it. Not found otherwise.
+/// calls: a base "carries a second dye" when its secondary ratio is >=
+/// 0.15. The onset is the base where the share of such bases steps up
+/// most steeply from at most 15 % of the 40 bases before it to at least
+/// 50 % of the 40 after it (and 40 % of all the kept bases from it on),
+/// moved on to the first base that carries one; at least 20 kept bases
+/// must precede it and 30 follow it. Not found otherwise.
 KW_API Mixture findMixture(const BaseCalls& calls);
 
 /// Fills the summary figures of calls (counts, QV20+, contiguous read

@@ -109,6 +109,12 @@ public:
     /// Dye (0..3) at c as a share of its typical base there (1 = typical,
     /// >= 0 mostly); 0 without channels or scale.
     double share(int dye, double c) const;
+    /// How far a peak of dye (0..3) whose top lies within `reach` samples
+    /// of corrected position c stands above the lower of the dye's minima
+    /// within a spacing s either side, as a share of its typical base; 0
+    /// where the dye has no top there (a neighbour's tail rises or falls
+    /// through c without one) or without channels.
+    double peakShare(int dye, double c, double s, double reach) const;
 
 private:
     double raw(int dye, double c) const;
@@ -125,6 +131,14 @@ private:
 /// takes another dye where `light` shows that one clearly stronger.
 void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap,
                    const Unsharpened& light);
+
+/// Where the channels before sharpening show a second dye at a base as a
+/// peak of its own, higher against the called dye than the processed
+/// channels do, it becomes the base's secondary dye and ratio (a second
+/// sequence under the read; the sharpening flattens its peaks). After the
+/// features: the quality model reads the processed channels' secondary.
+void markSecondLadder(std::vector<kw::BaseCall>& bases, const RunShape& shape,
+                      const Unsharpened& light);
 
 /// Number of error-predicting features of a base.
 constexpr int kNumFeatures = 11;

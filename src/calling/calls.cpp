@@ -75,80 +75,110 @@ void letterFillsFromPeaks(const std::vector<Peak>& peaks, const RunShape& shape,
     }
 }
 
-}  // namespace
+// The dynamic programme over the peaks: each peak's options (how many
+// bases it holds), the cost of the best train ending on each, and the
+// train read back as bases.
+class Matching {
+public:
+    Matching(const std::vector<Peak>& peaks, const RunShape& shape);
+    void chooseTrains();
+    std::vector<int> bestChain() const;
+    std::vector<kw::BaseCall> basesOf(const std::vector<int>& chain, std::vector<Peak>& peaks,
+                                      std::vector<int>& peakOf) const;
 
-std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& shape,
-                                     std::vector<int>& peakOf) {
-    const int n = static_cast<int>(peaks.size());
-    for (Peak& p : peaks) p.called = false;  // a matching of its own, not added to one before
-    std::vector<double> skipBefore(n + 1, 0.0), spacingAt(n);
+private:
+    double leftEdge(const Option& o) const {
+        return peaks[o.peak].corr - 0.5 * (o.bases - 1) * spacingAt[o.peak];
+    }
+    double rightEdge(const Option& o) const {
+        return peaks[o.peak].corr + 0.5 * (o.bases - 1) * spacingAt[o.peak];
+    }
+    static double gapCost(double g, double s, bool sameDye, int& slots);
+    void chooseBefore(int j, Option& to, const std::vector<double>& cheapestUpTo) const;
+
+    const std::vector<Peak>& peaks;
+    int n;
+    std::vector<double> skipBefore, spacingAt;
     std::vector<Option> options;
-    std::vector<int> firstOption(n + 1);
+    std::vector<int> firstOption;
+};
+
+// Every peak's options: the whole numbers of bases next to what its width
+// says, and the cost of leaving out the peaks before each.
+Matching::Matching(const std::vector<Peak>& p, const RunShape& shape)
+    : peaks(p),
+      n(static_cast<int>(p.size())),
+      skipBefore(n + 1, 0.0),
+      spacingAt(n),
+      firstOption(n + 1) {
     for (int i = 0; i < n; ++i) {
-        const Peak& p = peaks[i];
-        const double href = std::max(shape.height.at(p.corr), 1e-9);
-        skipBefore[i + 1] = skipBefore[i] + kSkipWeight * std::min(1.5, p.height / href);
-        spacingAt[i] = shape.spacing.at(p.corr);
-        const double m = basesInWidth(p.sigma, shape.sigma.at(p.corr), spacingAt[i]);
+        const Peak& q = peaks[i];
+        const double href = std::max(shape.height.at(q.corr), 1e-9);
+        skipBefore[i + 1] = skipBefore[i] + kSkipWeight * std::min(1.5, q.height / href);
+        spacingAt[i] = shape.spacing.at(q.corr);
+        const double m = basesInWidth(q.sigma, shape.sigma.at(q.corr), spacingAt[i]);
         firstOption[i] = static_cast<int>(options.size());
         const int lo = std::min(kMaxRun, static_cast<int>(m));
         for (int b = lo; b <= std::min(kMaxRun, lo + 1); ++b)
             options.push_back({i, b, kMultWeight * (b - m) * (b - m), -1});
     }
     firstOption[n] = static_cast<int>(options.size());
+}
 
-    auto leftEdge = [&](const Option& o) {
-        return peaks[o.peak].corr - 0.5 * (o.bases - 1) * spacingAt[o.peak];
-    };
-    auto rightEdge = [&](const Option& o) {
-        return peaks[o.peak].corr + 0.5 * (o.bases - 1) * spacingAt[o.peak];
-    };
-    // Cost of the gap between two consecutive humps: its deviation from a
-    // whole number of spacings, and the slots filled in it.
-    auto gapCost = [&](double g, double s, bool sameDye, int& slots) {
-        const double u = g / s;
-        const double k = std::max(1.0, std::floor(u));
-        const double weight = sameDye && u < 1.0 ? kSameDyeWeight * kGapWeight : kGapWeight;
-        const double below = weight * (u - k) * (u - k) + kFillCost * (k - 1.0);
-        const double above = kGapWeight * (k + 1.0 - u) * (k + 1.0 - u) + kFillCost * k;
-        slots = below <= above ? static_cast<int>(k) - 1 : static_cast<int>(k);
-        return std::min(below, above);
-    };
+// Cost of the gap between two consecutive humps: its deviation from a
+// whole number of spacings, and the slots filled in it.
+double Matching::gapCost(double g, double s, bool sameDye, int& slots) {
+    const double u = g / s;
+    const double k = std::max(1.0, std::floor(u));
+    const double weight = sameDye && u < 1.0 ? kSameDyeWeight * kGapWeight : kGapWeight;
+    const double below = weight * (u - k) * (u - k) + kFillCost * (k - 1.0);
+    const double above = kGapWeight * (k + 1.0 - u) * (k + 1.0 - u) + kFillCost * k;
+    slots = below <= above ? static_cast<int>(k) - 1 : static_cast<int>(k);
+    return std::min(below, above);
+}
 
+// The cheapest train ending with option `to` of peak j, from the trains
+// ending on the peaks before it.
+void Matching::chooseBefore(int j, Option& to, const std::vector<double>& cheapestUpTo) const {
+    const double own = to.cost - kReward * to.bases;
+    to.cost = skipBefore[j] + own;
+    const double left = leftEdge(to);
+    for (int i = j - 1; i >= 0 && j - i <= kMaxCandidates; --i) {
+        if (peaks[j].corr - peaks[i].corr > kMaxJump * spacingAt[j] && i < j - 1) break;
+        // Gaps and skipped peaks cost nothing or more, and trains ending
+        // further back skip more: once the cheapest of them cannot beat the
+        // best with this peak's skips alone, none can.
+        const double skipped = skipBefore[j] - skipBefore[i + 1];
+        if (cheapestUpTo[i] + skipped + own >= to.cost) break;
+        for (int oi = firstOption[i]; oi < firstOption[i + 1]; ++oi) {
+            const Option& from = options[oi];
+            // Likewise for this train before its gap is costed.
+            if (from.cost + skipped + own >= to.cost) continue;
+            int slots = 0;
+            const double g = left - rightEdge(from);
+            const double c = from.cost +
+                             gapCost(g, 0.5 * (spacingAt[i] + spacingAt[j]),
+                                     peaks[i].dye == peaks[j].dye, slots) +
+                             skipped + own;
+            if (c < to.cost) to.cost = c, to.previous = oi;
+        }
+    }
+}
+
+void Matching::chooseTrains() {
     // The lowest cost of a train ending on any of the peaks up to each one.
     std::vector<double> cheapestUpTo(n);
     for (int j = 0; j < n; ++j) {
-        for (int oj = firstOption[j]; oj < firstOption[j + 1]; ++oj) {
-            Option& to = options[oj];
-            const double own = to.cost - kReward * to.bases;
-            to.cost = skipBefore[j] + own;
-            const double left = leftEdge(to);
-            for (int i = j - 1; i >= 0 && j - i <= kMaxCandidates; --i) {
-                if (peaks[j].corr - peaks[i].corr > kMaxJump * spacingAt[j] && i < j - 1) break;
-                // Gaps and skipped peaks cost nothing or more, and trains
-                // ending further back skip more: once the cheapest of them
-                // cannot beat the best with this peak's skips alone, none can.
-                const double skipped = skipBefore[j] - skipBefore[i + 1];
-                if (cheapestUpTo[i] + skipped + own >= to.cost) break;
-                for (int oi = firstOption[i]; oi < firstOption[i + 1]; ++oi) {
-                    const Option& from = options[oi];
-                    // Likewise for this train before its gap is costed.
-                    if (from.cost + skipped + own >= to.cost) continue;
-                    int slots = 0;
-                    const double g = left - rightEdge(from);
-                    const double c = from.cost +
-                                     gapCost(g, 0.5 * (spacingAt[i] + spacingAt[j]),
-                                             peaks[i].dye == peaks[j].dye, slots) +
-                                     skipped + own;
-                    if (c < to.cost) to.cost = c, to.previous = oi;
-                }
-            }
-        }
+        for (int oj = firstOption[j]; oj < firstOption[j + 1]; ++oj)
+            chooseBefore(j, options[oj], cheapestUpTo);
         cheapestUpTo[j] = j > 0 ? cheapestUpTo[j - 1] : std::numeric_limits<double>::infinity();
         for (int oj = firstOption[j]; oj < firstOption[j + 1]; ++oj)
             cheapestUpTo[j] = std::min(cheapestUpTo[j], options[oj].cost);
     }
+}
 
+// The options of the cheapest train, the peaks after its last left out.
+std::vector<int> Matching::bestChain() const {
     int best = -1;
     double bestCost = std::numeric_limits<double>::infinity();
     for (int o = 0; o < static_cast<int>(options.size()); ++o) {
@@ -158,12 +188,18 @@ std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& s
     std::vector<int> chain;
     for (int o = best; o >= 0; o = options[o].previous) chain.push_back(o);
     std::reverse(chain.begin(), chain.end());
+    return chain;
+}
 
+// The bases of a train: the slots its gaps hold, then its peaks' bases.
+std::vector<kw::BaseCall> Matching::basesOf(const std::vector<int>& chain,
+                                            std::vector<Peak>& called,
+                                            std::vector<int>& peakOf) const {
     std::vector<kw::BaseCall> bases;
     peakOf.clear();
     for (size_t k = 0; k < chain.size(); ++k) {
         const Option& o = options[chain[k]];
-        Peak& p = peaks[o.peak];
+        Peak& p = called[o.peak];
         if (k > 0) {
             const Option& before = options[chain[k - 1]];
             const double from = rightEdge(before), g = leftEdge(o) - from;
@@ -188,6 +224,17 @@ std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& s
             peakOf.push_back(o.peak);
         }
     }
+    return bases;
+}
+
+}  // namespace
+
+std::vector<kw::BaseCall> matchBases(std::vector<Peak>& peaks, const RunShape& shape,
+                                     std::vector<int>& peakOf) {
+    for (Peak& p : peaks) p.called = false;  // a matching of its own, not added to one before
+    Matching matching(peaks, shape);
+    matching.chooseTrains();
+    std::vector<kw::BaseCall> bases = matching.basesOf(matching.bestChain(), peaks, peakOf);
     letterFillsFromPeaks(peaks, shape, bases);
     return bases;
 }
@@ -290,6 +337,7 @@ bool callWorking(const KwCap& cap, const std::vector<KwPeak>& fitted, const kw::
     const Unsharpened light(in.separated, w.bases, w.shape);
     describeBases(w.bases, w.shape, cap, light);
     w.features = baseFeatures(w.bases, w.peakOf, w.peaks, w.shape);
+    markSecondLadder(w.bases, w.shape, light);
     return true;
 }
 
@@ -324,6 +372,21 @@ std::vector<MobilityPoint> mobilityPoints(const kwcall::RunShape& shape, double 
     return out;
 }
 
+// Over a second sequence the features of each base still look like a clean
+// read's (its peak is the tallest, evenly spaced), yet the major sequence
+// is read wrong about once in twenty-five bases there: the QVs from the
+// onset on are capped at what was observed over such stretches. The
+// mixture keeps the onset found on the uncapped QVs; the capped ones may
+// end the trimmed read at it.
+void capMixedQvs(BaseCalls& calls, double cutoff) {
+    if (!calls.mixture.found) return;
+    const Mixture found = calls.mixture;
+    for (size_t i = static_cast<size_t>(found.onsetBase); i < calls.bases.size(); ++i)
+        calls.bases[i].qv = std::min(calls.bases[i].qv, kMixtureQv);
+    summariseCalls(calls, cutoff);
+    calls.mixture = found;
+}
+
 }  // namespace
 
 BaseCalls callBases(const KwCap& processed, const std::vector<KwPeak>& peaks, const CallInputs& in,
@@ -351,6 +414,7 @@ BaseCalls callBases(const KwCap& processed, const std::vector<KwPeak>& peaks, co
     }
     calls.mobility = mobilityPoints(w.shape, scale);
     summariseCalls(calls, options.trimCutoff);
+    capMixedQvs(calls, options.trimCutoff);
     return calls;
 }
 

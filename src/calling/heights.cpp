@@ -70,7 +70,39 @@ int humpBaseDye(int dye, double c, const Unsharpened& light) {
                                                                                            : dye;
 }
 
+// A second sequence under the read (an edited pool, a heterozygous indel,
+// a mixed template) puts a second ladder of peaks at the read's own base
+// places. The sharpening, and the noise floor it is measured against, can
+// flatten those peaks on the processed channels while the channels before
+// sharpening still show them: there the strongest other dye with a top of
+// its own within this many spacings of the base counts, its rise above the
+// dip beside it against the called dye's height (both on the dyes' own
+// scales). A neighbour's tail has no top at the base and does not count.
+constexpr double kSecondReach = 0.3;
+// The called dye must show at least this share of its typical base there
+// for a ratio against it to mean anything.
+constexpr double kSecondMinPrimary = 0.2;
+
+void secondLadder(kw::BaseCall& b, int dye, double c, double s, const Unsharpened& light) {
+    const double primary = light.share(dye, c);
+    if (!(primary >= kSecondMinPrimary)) return;
+    for (int d = 0; d < 4; ++d) {
+        if (d == dye) continue;
+        const double ratio = light.peakShare(d, c, s, kSecondReach * s) / primary;
+        if (ratio > b.secondaryRatio) b.secondary = baseOfDye(d), b.secondaryRatio = ratio;
+    }
+}
+
 }  // namespace
+
+void markSecondLadder(std::vector<kw::BaseCall>& bases, const RunShape& shape,
+                      const Unsharpened& light) {
+    for (kw::BaseCall& b : bases) {
+        const int dye = dyeOfBase(b.base);
+        const double c = b.correctedPosition;
+        if (dye >= 0) secondLadder(b, dye, c, shape.spacing.at(c), light);
+    }
+}
 
 void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, const KwCap& cap,
                    const Unsharpened& light) {

@@ -86,7 +86,18 @@ void summariseCalls(BaseCalls& calls, double cutoff) {
 namespace {
 
 constexpr double kMixedRatio = 0.15;  // a second dye this high counts as a second ladder
-constexpr int kMixtureWindow = 20;    // bases judged together at the onset
+// A second sequence sets in as a step: over the bases after the onset at
+// least kMixedAfter of them carry a second dye (and a little fewer over
+// the rest of the kept read), over the bases before it at most
+// kMixedBefore. The onset is where that step is steepest. Clean reads
+// have stretches of a few bases with a strong second dye (a dye blob, a
+// compression, the noisy ends) and a slow rise of it along the read, but
+// no such step.
+constexpr int kMixtureWindow = 40;  // bases judged together either side of the onset
+constexpr double kMixedAfter = 0.5;
+constexpr double kMixedRest = 0.4;
+constexpr double kMixedBefore = 0.15;
+constexpr int kMixtureLead = 20;      // clean bases the kept read must begin with
 constexpr int kMixtureMinBases = 30;  // shortest mixed stretch reported
 
 bool carriesSecond(const BaseCall& b) {
@@ -100,31 +111,35 @@ Mixture findMixture(const BaseCalls& calls) {
     const int n = static_cast<int>(calls.bases.size());
     const int start = std::max(0, calls.trimStart);
     const int end = std::min(n, calls.trimEnd);
-    if (end - start < kMixtureMinBases) return m;
+    if (end - start < kMixtureLead + kMixtureMinBases) return m;
     // prefix[i]: bases in [start, start + i) that carry a second dye.
     std::vector<int> prefix(static_cast<size_t>(end - start) + 1, 0);
     for (int i = start; i < end; ++i)
         prefix[i - start + 1] = prefix[i - start] + (carriesSecond(calls.bases[i]) ? 1 : 0);
-    auto count = [&](int a, int b) { return prefix[b - start] - prefix[a - start]; };
-    for (int o = start; o + kMixtureMinBases <= end; ++o) {
-        const int ahead = std::min(end, o + kMixtureWindow);
-        const int behind = std::max(start, o - kMixtureWindow);
-        if (count(o, end) < 0.6 * (end - o) || count(o, ahead) < 0.6 * (ahead - o)) continue;
-        if (o > start && count(behind, o) >= 0.3 * (o - behind)) continue;
-        // The window test passes a few clean bases early: the onset is the
-        // first base that carries the second dye.
-        while (!carriesSecond(calls.bases[o])) ++o;
-        double sum = 0.0;
-        for (int i = o; i < end; ++i)
-            sum += std::isfinite(calls.bases[i].secondaryRatio)
-                       ? std::clamp(calls.bases[i].secondaryRatio, 0.0, 1.0)
-                       : 0.0;
-        m.found = true;
-        m.onsetBase = o;
-        m.onsetSample = calls.bases[o].position;
-        m.meanSecondaryRatio = sum / (end - o);
-        return m;
+    auto share = [&](int a, int b) {
+        return static_cast<double>(prefix[b - start] - prefix[a - start]) / std::max(1, b - a);
+    };
+    int onset = -1;
+    double steepest = 0.0;
+    for (int o = start + kMixtureLead; o + kMixtureMinBases <= end; ++o) {
+        const double after = share(o, std::min(end, o + kMixtureWindow));
+        const double before = share(std::max(start, o - kMixtureWindow), o);
+        if (after < kMixedAfter || before > kMixedBefore || share(o, end) < kMixedRest) continue;
+        if (after - before > steepest) steepest = after - before, onset = o;
     }
+    if (onset < 0) return m;
+    // The steepest step can start on a clean base or two: the onset is the
+    // first base that carries the second dye.
+    while (!carriesSecond(calls.bases[onset])) ++onset;
+    double sum = 0.0;
+    for (int i = onset; i < end; ++i)
+        sum += std::isfinite(calls.bases[i].secondaryRatio)
+                   ? std::clamp(calls.bases[i].secondaryRatio, 0.0, 1.0)
+                   : 0.0;
+    m.found = true;
+    m.onsetBase = onset;
+    m.onsetSample = calls.bases[onset].position;
+    m.meanSecondaryRatio = sum / (end - onset);
     return m;
 }
 

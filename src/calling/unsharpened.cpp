@@ -2,6 +2,9 @@
 // processed channels show no base. The sharpening that separates close
 // peaks flattens broad humps (a late base, a run of one letter, a base on
 // the flank of a stronger one) that still show here.
+#include <algorithm>
+#include <cmath>
+
 #include "calling/calling.h"
 
 namespace kwcall {
@@ -39,6 +42,33 @@ double Unsharpened::share(int dye, double c) const {
     if (!rows || scale[dye].empty()) return 0.0;
     const double unit = scale[dye].at(c);
     return unit > 0.0 ? raw(dye, c) / unit : 0.0;
+}
+
+double Unsharpened::peakShare(int dye, double c, double s, double reach) const {
+    if (!rows || scale[dye].empty() || !(s > 0.0)) return 0.0;
+    const double unit = scale[dye].at(c);
+    if (!(unit > 0.0)) return 0.0;
+    const std::vector<double>& x = (*rows)[dye];
+    const int n = static_cast<int>(x.size());
+    const double at = c + shape.mobility[dye].at(c);
+    const int lo = static_cast<int>(std::floor(at - s)), hi = static_cast<int>(std::ceil(at + s));
+    if (lo < 1 || hi > n - 2) return 0.0;
+    // The tallest top within reach: a sample no lower than any within a
+    // quarter spacing of it, which a tail rising or falling through c,
+    // wiggles and all, does not give.
+    const int guard = std::max(1, static_cast<int>(0.25 * s));
+    int top = -1;
+    for (int i = std::max(lo + guard, static_cast<int>(std::ceil(at - reach)));
+         i <= std::min(hi - guard, static_cast<int>(at + reach)); ++i) {
+        if (top >= 0 && x[i] <= x[top]) continue;
+        const auto from = x.begin() + (i - guard), to = x.begin() + (i + guard + 1);
+        if (*std::max_element(from, to) <= x[i]) top = i;
+    }
+    if (top < 0) return 0.0;
+    const double left = *std::min_element(x.begin() + lo, x.begin() + top + 1);
+    const double right = *std::min_element(x.begin() + top, x.begin() + hi + 1);
+    const double rise = x[top] - std::min(left, right);
+    return std::isfinite(rise) && rise > 0.0 ? rise / unit : 0.0;
 }
 
 int Unsharpened::strongest(double c) const {

@@ -236,7 +236,11 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
                           std::to_string(control.trimStart) + ".." +
                           std::to_string(control.trimEnd));
 
-    const ReadAlignment alignment = alignReads(r.controlRead, r.sampleRead);
+    // Only the control's bases before the cut are aligned: after it the
+    // sample is a mixture whose calls need not follow any one allele, and
+    // they must not pull the alignment of the clean part astray.
+    const ReadAlignment alignment =
+        alignReads(r.controlRead.substr(0, static_cast<size_t>(firstCut - 2)), r.sampleRead);
     const int anchorFrom = std::max(control.trimStart, firstCut - 60);
     if (!offsetBefore(alignment, r.controlRead, r.sampleRead, anchorFrom, firstCut - 2, r.offset,
                       problem))

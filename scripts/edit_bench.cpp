@@ -226,9 +226,10 @@ int main(int argc, char** argv) {
         if (kw::process(control.run, kw::ProcessOptions(), cr) ||
             kw::process(sample, kw::ProcessOptions(), sr))
             continue;
-        const kw::EditResult r =
-            kw::analyseEdit(cr.calls, sr.calls, o, sr.processed.get(),
-                            sample.coordinateScale > 0 ? sample.coordinateScale : 1.0);
+        const kw::EditResult r = kw::analyseEdit(
+            cr.calls, sr.calls, o, sr.processed.get(),
+            sample.coordinateScale > 0 ? sample.coordinateScale : 1.0, cr.processed.get(),
+            control.run.coordinateScale > 0 ? control.run.coordinateScale : 1.0);
         if (getenv("EDIT_DEBUG") && r.status != "ok")
             std::fprintf(stderr, "C %s\nS %s\nN %s %zu %zu\n",
                          cr.calls.sequence().substr(0, 150).c_str(),

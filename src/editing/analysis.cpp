@@ -175,6 +175,35 @@ BaseCalls sampleAtControl(const BaseCalls& control, const BaseCalls& sample, con
     return out;
 }
 
+// The fit's system on the calls' heights: each candidate's expected heights
+// at each control base against the sample's heights there.
+void fillHeightSystem(const std::vector<Candidate>& cands, const std::string& read,
+                      const std::vector<Heights>& ch, const std::vector<Heights>& sh, int shOffset,
+                      int fitStart, int fitEnd, kwedit::BlockSystem& sys) {
+    sys.k = static_cast<int>(cands.size());
+    const int blocks = (fitEnd - fitStart + kBlock - 1) / kBlock;
+    sys.gram.assign(static_cast<size_t>(blocks),
+                    std::vector<double>(static_cast<size_t>(sys.k) * sys.k, 0.0));
+    sys.rhs.assign(static_cast<size_t>(blocks),
+                   std::vector<double>(static_cast<size_t>(sys.k), 0.0));
+    sys.yy.assign(static_cast<size_t>(blocks), 0.0);
+    sys.ySum = sys.rows = sys.yy;
+    std::vector<double> row(static_cast<size_t>(sys.k));
+    for (int j = fitStart; j < fitEnd; ++j) {
+        const int sj = j - shOffset;
+        if (sj < 0 || sj >= static_cast<int>(sh.size())) continue;
+        std::vector<Heights> expected(cands.size());
+        for (size_t k = 0; k < cands.size(); ++k)
+            if (!kwedit::expectedHeights(cands[k], j, read, ch, expected[k]))
+                expected[k] = Heights{{0.0, 0.0, 0.0, 0.0}};
+        for (int c = 0; c < 4; ++c) {
+            for (size_t k = 0; k < cands.size(); ++k) row[k] = expected[k][static_cast<size_t>(c)];
+            addRow(sys, (j - fitStart) / kBlock, row,
+                   sh[static_cast<size_t>(sj)][static_cast<size_t>(c)]);
+        }
+    }
+}
+
 bool knocksOut(const Candidate& c) {
     if (c.kind == "wildtype" || c.kind == "hdr") return false;
     return c.size % 3 != 0 || std::abs(c.size) >= 21;
@@ -194,8 +223,8 @@ void qualityWarnings(EditResult& r, const BaseCalls& control, const BaseCalls& s
 }  // namespace
 
 EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
-                       const EditOptions& options, const KwCap* sampleProcessed,
-                       double sampleScale) {
+                       const EditOptions& options, const KwCap* sampleProcessed, double sampleScale,
+                       const KwCap* controlProcessed, double controlScale) {
     EditResult r;
     r.controlRead = control.sequence();
     r.sampleRead = sample.sequence();
@@ -281,27 +310,16 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
                                       std::max(control.trimStart, firstCut - 150), firstCut - 2))
             : sample);
     kwedit::BlockSystem sys;
-    sys.k = static_cast<int>(cands.size());
-    const int blocks = (r.fitEnd - r.fitStart + kBlock - 1) / kBlock;
-    sys.gram.assign(static_cast<size_t>(blocks),
-                    std::vector<double>(static_cast<size_t>(sys.k) * sys.k, 0.0));
-    sys.rhs.assign(static_cast<size_t>(blocks),
-                   std::vector<double>(static_cast<size_t>(sys.k), 0.0));
-    sys.yy.assign(static_cast<size_t>(blocks), 0.0);
-    sys.ySum = sys.rows = sys.yy;
-    std::vector<double> row(static_cast<size_t>(sys.k));
-    for (int j = r.fitStart; j < r.fitEnd; ++j) {
-        const int sj = j - shOffset;
-        if (sj < 0 || sj >= static_cast<int>(sh.size())) continue;
-        std::vector<Heights> expected(cands.size());
-        for (size_t k = 0; k < cands.size(); ++k)
-            if (!kwedit::expectedHeights(cands[k], j, r.controlRead, ch, expected[k]))
-                expected[k] = Heights{{0.0, 0.0, 0.0, 0.0}};
-        for (int c = 0; c < 4; ++c) {
-            for (size_t k = 0; k < cands.size(); ++k) row[k] = expected[k][static_cast<size_t>(c)];
-            addRow(sys, (j - r.fitStart) / kBlock, row,
-                   sh[static_cast<size_t>(sj)][static_cast<size_t>(c)]);
-        }
+    if (onTimes && controlProcessed && controlProcessed->getNumTraces() >= 4 &&
+        controlScale > 0.0) {
+        const TimeMap map = timeMap(alignment, control, sample,
+                                    std::max(control.trimStart, firstCut - 150), firstCut - 2);
+        kwedit::fillTraceSystem(cands, control, r.controlRead,
+                                {controlProcessed, controlScale, &control.mobility},
+                                {sampleProcessed, sampleScale, &sample.mobility}, map.a, map.b,
+                                r.fitStart, r.fitEnd, kBlock, sys);
+    } else {
+        fillHeightSystem(cands, r.controlRead, ch, sh, shOffset, r.fitStart, r.fitEnd, sys);
     }
     const std::vector<double> x = kwedit::fitAll(sys, r.r2);
     double sum = 0.0;

@@ -23,6 +23,11 @@ constexpr int kLeadIn = 10;       // bases before the first edit fitted too
 // whole-base shifts holds less well.
 constexpr int kMaxFitAfterCut = 100;
 
+// The charge on each edited outcome's share when choosing which outcomes
+// the sample holds (see BlockSystem::sparsity): a trace against itself
+// must not spread a few percent over many small indels.
+constexpr double kSparsity = 0.02;
+
 EditResult refuse(EditResult r, const char* status, const std::string& message) {
     r.status = status;
     r.message = message;
@@ -321,6 +326,7 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
     } else {
         fillHeightSystem(cands, r.controlRead, ch, sh, shOffset, r.fitStart, r.fitEnd, sys);
     }
+    sys.sparsity = kSparsity;
     const std::vector<double> x = kwedit::fitAll(sys, r.r2);
     double sum = 0.0;
     for (double v : x) sum += v;

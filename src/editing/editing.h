@@ -68,6 +68,11 @@ struct BlockSystem {
     std::vector<std::vector<double>> gram;  // per block, k x k
     std::vector<std::vector<double>> rhs;   // per block, k
     std::vector<double> yy, ySum, rows;     // per block: sum y^2, sum y, rows
+    // Which outcomes take part is chosen with each edited outcome's
+    // coefficient charged this much (a share, 0..0.1) times its column's
+    // weight; their shares are then refitted without the charge, so tiny
+    // spurious shares drop out and the kept ones are not shrunk.
+    double sparsity = 0.0;
 };
 
 // Adds one row (a base's channel) of the design to block b.

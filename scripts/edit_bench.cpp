@@ -230,11 +230,6 @@ int main(int argc, char** argv) {
             cr.calls, sr.calls, o, sr.processed.get(),
             sample.coordinateScale > 0 ? sample.coordinateScale : 1.0, cr.processed.get(),
             control.run.coordinateScale > 0 ? control.run.coordinateScale : 1.0);
-        if (getenv("EDIT_DEBUG") && r.status != "ok")
-            std::fprintf(stderr, "C %s\nS %s\nN %s %zu %zu\n",
-                         cr.calls.sequence().substr(0, 150).c_str(),
-                         sr.calls.sequence().substr(0, 150).c_str(), noise->run.path.c_str(),
-                         noise->run.rows[0].size(), sample.rows[0].size());
         double editedTrue = 0.0;
         for (const Truth& t : truth) editedTrue += t.size ? t.fraction : 0.0;
         std::string truthText, fitText;

@@ -26,7 +26,7 @@ constexpr int kMaxFitAfterCut = 100;
 // The charge on each edited outcome's share when choosing which outcomes
 // the sample holds (see BlockSystem::sparsity): a trace against itself
 // must not spread a few percent over many small indels.
-constexpr double kSparsity = 0.02;
+constexpr double kSparsity = 0.04;
 
 EditResult refuse(EditResult r, const char* status, const std::string& message) {
     r.status = status;

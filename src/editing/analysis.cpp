@@ -138,45 +138,15 @@ TimeMap timeMap(const ReadAlignment& al, const BaseCalls& control, const BaseCal
     return m;
 }
 
-// The dye offsets of a run at input-file sample t (interpolated between
-// its mobility points).
-std::array<double, 4> mobilityAt(const std::vector<MobilityPoint>& m, double t) {
-    if (m.empty()) return {{0.0, 0.0, 0.0, 0.0}};
-    if (t <= m.front().position) return m.front().offset;
-    if (t >= m.back().position) return m.back().offset;
-    size_t i = 1;
-    while (i < m.size() && m[i].position < t) ++i;
-    const double f = (t - m[i - 1].position) / std::max(1e-9, m[i].position - m[i - 1].position);
-    std::array<double, 4> out{};
-    for (int c = 0; c < 4; ++c)
-        out[static_cast<size_t>(c)] = (1.0 - f) * m[i - 1].offset[static_cast<size_t>(c)] +
-                                      f * m[i].offset[static_cast<size_t>(c)];
-    return out;
-}
-
-double channelValue(const KwCap& cap, int dye, double pos) {
-    const int n = cap.getNumData();
-    if (!(pos >= 0.0) || !(pos <= n - 1) || n < 2) return 0.0;
-    const double* x = cap.getPnterToTrace(dye)->getData();
-    const int i = std::min(n - 2, static_cast<int>(pos));
-    const double f = pos - i;
-    const double v = (1.0 - f) * x[i] + f * x[i + 1];
-    return std::isfinite(v) ? v : 0.0;
-}
-
 // The sample's heights at each control base, as BaseCalls whose heights the
 // scaling reads: each dye at its own mobility-shifted time.
 BaseCalls sampleAtControl(const BaseCalls& control, const BaseCalls& sample, const KwCap& cap,
                           double scale, const TimeMap& map) {
     BaseCalls out;
     out.bases.resize(control.bases.size());
-    for (size_t i = 0; i < control.bases.size(); ++i) {
-        const double t = map.at(control.bases[i].correctedPosition);
-        const std::array<double, 4> off = mobilityAt(sample.mobility, t);
-        for (int c = 0; c < 4; ++c)
-            out.bases[i].heights[static_cast<size_t>(c)] =
-                channelValue(cap, c, (t + off[static_cast<size_t>(c)]) * scale);
-    }
+    const kwedit::TraceView view{&cap, scale, &sample.mobility};
+    for (size_t i = 0; i < control.bases.size(); ++i)
+        out.bases[i].heights = kwedit::traceAt(view, map.at(control.bases[i].correctedPosition));
     return out;
 }
 

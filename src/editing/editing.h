@@ -95,6 +95,10 @@ struct TraceView {
     const std::vector<kw::MobilityPoint>* mobility = nullptr;
 };
 
+// The four dyes of a trace at corrected time t (input-file samples), each
+// at its own mobility-shifted time; 0 outside the run.
+Heights traceAt(const TraceView& v, double t);
+
 // How an allele's trace follows from the control's (input-file samples):
 // before `from` it is the control's own; from `replacedUntil` on it is the
 // control's at t + shift; between the two (a donor's new bases) each new

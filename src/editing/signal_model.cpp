@@ -41,16 +41,6 @@ double valueAt(const KwCap& cap, int dye, double pos) {
     return std::isfinite(v) ? v : 0.0;
 }
 
-// The four dyes of a trace at corrected time t (input-file samples).
-Heights traceAt(const TraceView& v, double t) {
-    const std::array<double, 4> off = offsetsAt(*v.mobility, t);
-    Heights h{};
-    for (int c = 0; c < 4; ++c)
-        h[static_cast<size_t>(c)] =
-            std::max(0.0, valueAt(*v.cap, c, (t + off[static_cast<size_t>(c)]) * v.scale));
-    return h;
-}
-
 double positionOf(const kw::BaseCalls& calls, int i) {
     const int n = static_cast<int>(calls.bases.size());
     return calls.bases[static_cast<size_t>(std::clamp(i, 0, n - 1))].correctedPosition;
@@ -77,6 +67,15 @@ std::vector<double> localMean(const std::vector<double>& v) {
 }
 
 }  // namespace
+
+Heights traceAt(const TraceView& v, double t) {
+    const std::array<double, 4> off = offsetsAt(*v.mobility, t);
+    Heights h{};
+    for (int c = 0; c < 4; ++c)
+        h[static_cast<size_t>(c)] =
+            std::max(0.0, valueAt(*v.cap, c, (t + off[static_cast<size_t>(c)]) * v.scale));
+    return h;
+}
 
 ShiftedAllele shiftedAllele(const Candidate& c, const kw::BaseCalls& control) {
     ShiftedAllele a;

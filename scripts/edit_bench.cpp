@@ -93,20 +93,23 @@ std::vector<double> editedRow(const std::vector<double>& row, const Trace& t, in
     return out;
 }
 
-double median(std::vector<double> v) {
-    if (v.empty()) return 0.0;
-    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
-    return v[v.size() / 2];
+// Mean absolute second difference of a run's rows: its sample-to-sample
+// roughness, whatever its baseline (a median would be 0 on runs whose
+// flat stretches are stored as constant values).
+double roughness(const kw::Run& run) {
+    double sum = 0.0, n = 0.0;
+    for (const auto& r : run.rows)
+        for (size_t s = 1; s + 1 < r.size(); ++s)
+            sum += std::fabs(r[s] - 0.5 * (r[s - 1] + r[s + 1])), n += 1.0;
+    return n > 0.0 ? sum / n : 0.0;
 }
 
-// The second run's sample-to-sample noise, scaled to the control's signal.
+// The second run's sample-to-sample noise, scaled to the control's own
+// roughness (scaling by raw levels would let a run stored without its
+// baseline drown the sample in the second run's peaks).
 void addNoise(kw::Run& sample, const Trace& noise) {
-    std::vector<double> a, b;
-    for (const auto& r : sample.rows)
-        for (double v : r) a.push_back(std::fabs(v));
-    for (const auto& r : noise.run.rows)
-        for (double v : r) b.push_back(std::fabs(v));
-    const double scale = median(b) > 0.0 ? median(a) / median(b) : 0.0;
+    const double b = roughness(noise.run);
+    const double scale = b > 0.0 ? roughness(sample) / b : 0.0;
     for (size_t c = 0; c < sample.rows.size() && c < noise.run.rows.size(); ++c) {
         const std::vector<double>& n = noise.run.rows[c];
         for (size_t s = 1; s + 1 < sample.rows[c].size() && s + 1 < n.size(); ++s)
@@ -223,9 +226,10 @@ int main(int argc, char** argv) {
         if (kw::process(control.run, kw::ProcessOptions(), cr) ||
             kw::process(sample, kw::ProcessOptions(), sr))
             continue;
-        const kw::EditResult r =
-            kw::analyseEdit(cr.calls, sr.calls, o, sr.processed.get(),
-                            sample.coordinateScale > 0 ? sample.coordinateScale : 1.0);
+        const kw::EditResult r = kw::analyseEdit(
+            cr.calls, sr.calls, o, sr.processed.get(),
+            sample.coordinateScale > 0 ? sample.coordinateScale : 1.0, cr.processed.get(),
+            control.run.coordinateScale > 0 ? control.run.coordinateScale : 1.0);
         double editedTrue = 0.0;
         for (const Truth& t : truth) editedTrue += t.size ? t.fraction : 0.0;
         std::string truthText, fitText;
@@ -239,7 +243,8 @@ int main(int argc, char** argv) {
         if (rows)
             std::fprintf(rows, "%d\t%s\t%s\t%d\t%s\t%s\t%.4f\t%.4f\t%.3f\t%s\n", p,
                          control.source.c_str(), control.run.path.c_str(), cut, truthText.c_str(),
-                         fitText.c_str(), editedTrue, r.editedFraction, r.r2, r.status.c_str());
+                         fitText.c_str(), editedTrue, r.editedFraction, r.r2,
+                         (r.status == "ok" ? r.status : r.status + ": " + r.message).c_str());
         if (self) {
             selfEdited.push_back(r.status == "ok" ? r.editedFraction : std::nan(""));
             continue;

@@ -181,6 +181,44 @@ TEST(Edit, OutputsHoldTheDocumentedKeysAndTheReportRenders) {
     fs::remove_all(dir);
 }
 
+// The outcomes are chosen under a charge and refitted without it: a tiny
+// spurious share drops out, a real one keeps its size; each allele's trace
+// is the control's shifted by what the edit removed or repeated.
+TEST(Edit, SparseChoiceKeepsRealSharesAndAllelesShiftByTheirEdit) {
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    kwedit::BlockSystem sys;
+    sys.k = 3;
+    sys.gram.assign(10, std::vector<double>(9, 0.0));
+    sys.rhs.assign(10, std::vector<double>(3, 0.0));
+    sys.yy.assign(10, 0.0);
+    sys.ySum = sys.rows = sys.yy;
+    for (int i = 0; i < 400; ++i) {
+        const std::vector<double> row = {u(rng), u(rng), u(rng)};
+        kwedit::addRow(sys, i / 40, row, 0.7 * row[0] + 0.296 * row[1] + 0.004 * row[2]);
+    }
+    double r2 = 0.0;
+    EXPECT_GT(kwedit::fitAll(sys, r2)[2], 0.003);
+    sys.sparsity = 0.02;
+    const std::vector<double> x = kwedit::fitAll(sys, r2);
+    EXPECT_EQ(x[2], 0.0);
+    EXPECT_NEAR(x[1], 0.3, 0.01);
+    EXPECT_NEAR(x[0], 0.7, 0.01);
+
+    kw::BaseCalls calls = readOf(randomRead(120, 5));
+    for (size_t i = 0; i < calls.bases.size(); ++i)
+        calls.bases[i].correctedPosition = 100.0 + 12.0 * static_cast<double>(i);
+    kwedit::Candidate del, ins, wild;
+    del.kind = "deletion", del.start = 50, del.deleted = 3;
+    ins.kind = "insertion", ins.start = 50, ins.inserted = {{48, 0}, {49, 0}};
+    wild.kind = "wildtype", wild.start = 50;
+    const kwedit::ShiftedAllele d = kwedit::shiftedAllele(del, calls);
+    EXPECT_DOUBLE_EQ(d.from, 100.0 + 12.0 * 49.5);
+    EXPECT_DOUBLE_EQ(d.shift, 36.0);
+    EXPECT_DOUBLE_EQ(kwedit::shiftedAllele(ins, calls).shift, -24.0);
+    EXPECT_GT(kwedit::shiftedAllele(wild, calls).from, 1e12);
+}
+
 TEST(Edit, RealTracesGiveStableAnswers) {
     const std::string dir = kData + "/editing/train/main/Fig2a-b/";
     if (!std::filesystem::exists(dir + "Reference_Sequence.ab1"))

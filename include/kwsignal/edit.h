@@ -185,9 +185,14 @@ KW_API ReadAlignment alignReads(const std::string& a, const std::string& b);
 /// @param sampleProcessed the sample's processed capillary (the KwCap the
 ///        sample's calls came from), or null
 /// @param sampleScale its capillary samples per input-file sample (> 0)
+/// @param controlProcessed the control's processed capillary, or null; with
+///        both, the fit reads the traces themselves (each outcome the
+///        control's trace shifted after the cut), not the calls' heights
+/// @param controlScale its capillary samples per input-file sample (> 0)
 KW_API EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
                               const EditOptions& options, const KwCap* sampleProcessed = nullptr,
-                              double sampleScale = 1.0);
+                              double sampleScale = 1.0, const KwCap* controlProcessed = nullptr,
+                              double controlScale = 1.0);
 
 /// The analysis on two processed runs; adds the trace windows.
 KW_API EditResult editRuns(const Run& controlRun, const ProcessResult& control,

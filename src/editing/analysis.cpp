@@ -23,6 +23,11 @@ constexpr int kLeadIn = 10;       // bases before the first edit fitted too
 // whole-base shifts holds less well.
 constexpr int kMaxFitAfterCut = 100;
 
+// The charge on each edited outcome's share when choosing which outcomes
+// the sample holds (see BlockSystem::sparsity): a trace against itself
+// must not spread a few percent over many small indels.
+constexpr double kSparsity = 0.04;
+
 EditResult refuse(EditResult r, const char* status, const std::string& message) {
     r.status = status;
     r.message = message;
@@ -133,46 +138,45 @@ TimeMap timeMap(const ReadAlignment& al, const BaseCalls& control, const BaseCal
     return m;
 }
 
-// The dye offsets of a run at input-file sample t (interpolated between
-// its mobility points).
-std::array<double, 4> mobilityAt(const std::vector<MobilityPoint>& m, double t) {
-    if (m.empty()) return {{0.0, 0.0, 0.0, 0.0}};
-    if (t <= m.front().position) return m.front().offset;
-    if (t >= m.back().position) return m.back().offset;
-    size_t i = 1;
-    while (i < m.size() && m[i].position < t) ++i;
-    const double f = (t - m[i - 1].position) / std::max(1e-9, m[i].position - m[i - 1].position);
-    std::array<double, 4> out{};
-    for (int c = 0; c < 4; ++c)
-        out[static_cast<size_t>(c)] = (1.0 - f) * m[i - 1].offset[static_cast<size_t>(c)] +
-                                      f * m[i].offset[static_cast<size_t>(c)];
-    return out;
-}
-
-double channelValue(const KwCap& cap, int dye, double pos) {
-    const int n = cap.getNumData();
-    if (!(pos >= 0.0) || !(pos <= n - 1) || n < 2) return 0.0;
-    const double* x = cap.getPnterToTrace(dye)->getData();
-    const int i = std::min(n - 2, static_cast<int>(pos));
-    const double f = pos - i;
-    const double v = (1.0 - f) * x[i] + f * x[i + 1];
-    return std::isfinite(v) ? v : 0.0;
-}
-
 // The sample's heights at each control base, as BaseCalls whose heights the
 // scaling reads: each dye at its own mobility-shifted time.
 BaseCalls sampleAtControl(const BaseCalls& control, const BaseCalls& sample, const KwCap& cap,
                           double scale, const TimeMap& map) {
     BaseCalls out;
     out.bases.resize(control.bases.size());
-    for (size_t i = 0; i < control.bases.size(); ++i) {
-        const double t = map.at(control.bases[i].correctedPosition);
-        const std::array<double, 4> off = mobilityAt(sample.mobility, t);
-        for (int c = 0; c < 4; ++c)
-            out.bases[i].heights[static_cast<size_t>(c)] =
-                channelValue(cap, c, (t + off[static_cast<size_t>(c)]) * scale);
-    }
+    const kwedit::TraceView view{&cap, scale, &sample.mobility};
+    for (size_t i = 0; i < control.bases.size(); ++i)
+        out.bases[i].heights = kwedit::traceAt(view, map.at(control.bases[i].correctedPosition));
     return out;
+}
+
+// The fit's system on the calls' heights: each candidate's expected heights
+// at each control base against the sample's heights there.
+void fillHeightSystem(const std::vector<Candidate>& cands, const std::string& read,
+                      const std::vector<Heights>& ch, const std::vector<Heights>& sh, int shOffset,
+                      int fitStart, int fitEnd, kwedit::BlockSystem& sys) {
+    sys.k = static_cast<int>(cands.size());
+    const int blocks = (fitEnd - fitStart + kBlock - 1) / kBlock;
+    sys.gram.assign(static_cast<size_t>(blocks),
+                    std::vector<double>(static_cast<size_t>(sys.k) * sys.k, 0.0));
+    sys.rhs.assign(static_cast<size_t>(blocks),
+                   std::vector<double>(static_cast<size_t>(sys.k), 0.0));
+    sys.yy.assign(static_cast<size_t>(blocks), 0.0);
+    sys.ySum = sys.rows = sys.yy;
+    std::vector<double> row(static_cast<size_t>(sys.k));
+    for (int j = fitStart; j < fitEnd; ++j) {
+        const int sj = j - shOffset;
+        if (sj < 0 || sj >= static_cast<int>(sh.size())) continue;
+        std::vector<Heights> expected(cands.size());
+        for (size_t k = 0; k < cands.size(); ++k)
+            if (!kwedit::expectedHeights(cands[k], j, read, ch, expected[k]))
+                expected[k] = Heights{{0.0, 0.0, 0.0, 0.0}};
+        for (int c = 0; c < 4; ++c) {
+            for (size_t k = 0; k < cands.size(); ++k) row[k] = expected[k][static_cast<size_t>(c)];
+            addRow(sys, (j - fitStart) / kBlock, row,
+                   sh[static_cast<size_t>(sj)][static_cast<size_t>(c)]);
+        }
+    }
 }
 
 bool knocksOut(const Candidate& c) {
@@ -194,8 +198,8 @@ void qualityWarnings(EditResult& r, const BaseCalls& control, const BaseCalls& s
 }  // namespace
 
 EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
-                       const EditOptions& options, const KwCap* sampleProcessed,
-                       double sampleScale) {
+                       const EditOptions& options, const KwCap* sampleProcessed, double sampleScale,
+                       const KwCap* controlProcessed, double controlScale) {
     EditResult r;
     r.controlRead = control.sequence();
     r.sampleRead = sample.sequence();
@@ -236,7 +240,11 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
                           std::to_string(control.trimStart) + ".." +
                           std::to_string(control.trimEnd));
 
-    const ReadAlignment alignment = alignReads(r.controlRead, r.sampleRead);
+    // Only the control's bases before the cut are aligned: after it the
+    // sample is a mixture whose calls need not follow any one allele, and
+    // they must not pull the alignment of the clean part astray.
+    const ReadAlignment alignment =
+        alignReads(r.controlRead.substr(0, static_cast<size_t>(firstCut - 2)), r.sampleRead);
     const int anchorFrom = std::max(control.trimStart, firstCut - 60);
     if (!offsetBefore(alignment, r.controlRead, r.sampleRead, anchorFrom, firstCut - 2, r.offset,
                       problem))
@@ -277,28 +285,18 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
                                       std::max(control.trimStart, firstCut - 150), firstCut - 2))
             : sample);
     kwedit::BlockSystem sys;
-    sys.k = static_cast<int>(cands.size());
-    const int blocks = (r.fitEnd - r.fitStart + kBlock - 1) / kBlock;
-    sys.gram.assign(static_cast<size_t>(blocks),
-                    std::vector<double>(static_cast<size_t>(sys.k) * sys.k, 0.0));
-    sys.rhs.assign(static_cast<size_t>(blocks),
-                   std::vector<double>(static_cast<size_t>(sys.k), 0.0));
-    sys.yy.assign(static_cast<size_t>(blocks), 0.0);
-    sys.ySum = sys.rows = sys.yy;
-    std::vector<double> row(static_cast<size_t>(sys.k));
-    for (int j = r.fitStart; j < r.fitEnd; ++j) {
-        const int sj = j - shOffset;
-        if (sj < 0 || sj >= static_cast<int>(sh.size())) continue;
-        std::vector<Heights> expected(cands.size());
-        for (size_t k = 0; k < cands.size(); ++k)
-            if (!kwedit::expectedHeights(cands[k], j, r.controlRead, ch, expected[k]))
-                expected[k] = Heights{{0.0, 0.0, 0.0, 0.0}};
-        for (int c = 0; c < 4; ++c) {
-            for (size_t k = 0; k < cands.size(); ++k) row[k] = expected[k][static_cast<size_t>(c)];
-            addRow(sys, (j - r.fitStart) / kBlock, row,
-                   sh[static_cast<size_t>(sj)][static_cast<size_t>(c)]);
-        }
+    if (onTimes && controlProcessed && controlProcessed->getNumTraces() >= 4 &&
+        controlScale > 0.0) {
+        const TimeMap map = timeMap(alignment, control, sample,
+                                    std::max(control.trimStart, firstCut - 150), firstCut - 2);
+        kwedit::fillTraceSystem(cands, control, r.controlRead,
+                                {controlProcessed, controlScale, &control.mobility},
+                                {sampleProcessed, sampleScale, &sample.mobility}, map.a, map.b,
+                                r.fitStart, r.fitEnd, kBlock, sys);
+    } else {
+        fillHeightSystem(cands, r.controlRead, ch, sh, shOffset, r.fitStart, r.fitEnd, sys);
     }
+    sys.sparsity = kSparsity;
     const std::vector<double> x = kwedit::fitAll(sys, r.r2);
     double sum = 0.0;
     for (double v : x) sum += v;

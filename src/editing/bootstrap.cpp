@@ -25,6 +25,32 @@ void addRow(BlockSystem& s, int b, const std::vector<double>& row, double y) {
 
 namespace {
 
+// The fit on the outcomes that survive a charge on every edited (not the
+// first) outcome's share; the others are held at zero.
+std::vector<double> selectAndRefit(const std::vector<double>& gram, const std::vector<double>& rhs,
+                                   int k, double sparsity) {
+    std::vector<double> charged = rhs;
+    for (int i = 1; i < k; ++i)
+        charged[static_cast<size_t>(i)] -= sparsity * gram[static_cast<size_t>(i * k + i)];
+    const std::vector<double> chosen = nnlsNormal(gram, charged, k);
+    std::vector<int> keep;
+    for (int i = 0; i < k; ++i)
+        if (i == 0 || chosen[static_cast<size_t>(i)] > 0.0) keep.push_back(i);
+    const int m = static_cast<int>(keep.size());
+    std::vector<double> g(static_cast<size_t>(m * m)), b(static_cast<size_t>(m));
+    for (int i = 0; i < m; ++i) {
+        b[static_cast<size_t>(i)] = rhs[static_cast<size_t>(keep[static_cast<size_t>(i)])];
+        for (int j = 0; j < m; ++j)
+            g[static_cast<size_t>(i * m + j)] = gram[static_cast<size_t>(
+                keep[static_cast<size_t>(i)] * k + keep[static_cast<size_t>(j)])];
+    }
+    const std::vector<double> z = nnlsNormal(g, b, m);
+    std::vector<double> x(static_cast<size_t>(k), 0.0);
+    for (int i = 0; i < m; ++i)
+        x[static_cast<size_t>(keep[static_cast<size_t>(i)])] = z[static_cast<size_t>(i)];
+    return x;
+}
+
 // Sums the blocks with the given multiplicities; returns the fit and r2.
 std::vector<double> fitWeighted(const BlockSystem& s, const std::vector<int>& times, double& r2) {
     const size_t kk = static_cast<size_t>(s.k) * static_cast<size_t>(s.k);
@@ -41,6 +67,7 @@ std::vector<double> fitWeighted(const BlockSystem& s, const std::vector<int>& ti
         rows += w * s.rows[b];
     }
     std::vector<double> x = nnlsNormal(gram, rhs, s.k);
+    if (s.sparsity > 0.0) x = selectAndRefit(gram, rhs, s.k, s.sparsity);
     // Residual sum of squares from the normal equations: y'y - 2x'g + x'Gx.
     double rss = yy;
     for (int i = 0; i < s.k; ++i) {

@@ -9,6 +9,8 @@
 #include "kwsignal/edit.h"
 #include "kwsignal/run.h"
 
+class KwCap;
+
 namespace kwedit {
 
 using Heights = std::array<double, 4>;  // C, A, G, T
@@ -67,6 +69,11 @@ struct BlockSystem {
     std::vector<std::vector<double>> gram;  // per block, k x k
     std::vector<std::vector<double>> rhs;   // per block, k
     std::vector<double> yy, ySum, rows;     // per block: sum y^2, sum y, rows
+    // Which outcomes take part is chosen with each edited outcome's
+    // coefficient charged this much (a share, 0..0.1) times its column's
+    // weight; their shares are then refitted without the charge, so tiny
+    // spurious shares drop out and the kept ones are not shrunk.
+    double sparsity = 0.0;
 };
 
 // Adds one row (a base's channel) of the design to block b.
@@ -80,6 +87,41 @@ std::vector<double> fitAll(const BlockSystem& s, double& r2);
 // draws of the blocks. low and high get k + 1 entries.
 void bootstrapShares(const BlockSystem& s, int replicates, unsigned seed, double level,
                      std::vector<double>& low, std::vector<double>& high);
+
+// One processed trace as the fit reads it: its capillary, its capillary
+// samples per input-file sample and its dye offsets along the run.
+struct TraceView {
+    const KwCap* cap = nullptr;
+    double scale = 1.0;
+    const std::vector<kw::MobilityPoint>* mobility = nullptr;
+};
+
+// The four dyes of a trace at corrected time t (input-file samples), each
+// at its own mobility-shifted time; 0 outside the run.
+Heights traceAt(const TraceView& v, double t);
+
+// How an allele's trace follows from the control's (input-file samples):
+// before `from` it is the control's own; from `replacedUntil` on it is the
+// control's at t + shift; between the two (a donor's new bases) each new
+// base takes its shape base's signal.
+struct ShiftedAllele {
+    double from = 0.0;
+    double replacedUntil = 0.0;
+    double shift = 0.0;
+};
+ShiftedAllele shiftedAllele(const Candidate& c, const kw::BaseCalls& control);
+
+// The four dyes the allele is expected to show at corrected time t.
+Heights expectedAt(const Candidate& c, const ShiftedAllele& a, const TraceView& control,
+                   const kw::BaseCalls& calls, const std::string& read, double t);
+
+// The fit's system on the traces: over control bases [fitStart, fitEnd),
+// a few points per base, each dye of the sample (read at mapA + mapB * t)
+// against each candidate's expected dye, both over their local intensity.
+void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& calls,
+                     const std::string& read, const TraceView& control, const TraceView& sample,
+                     double mapA, double mapB, int fitStart, int fitEnd, int block,
+                     BlockSystem& sys);
 
 // Index of a letter among C, A, G, T; -1 for any other.
 int channelOf(char base);

@@ -58,7 +58,9 @@ double rounded(double v, double unit) {
 EditResult editRuns(const Run& controlRun, const ProcessResult& control, const Run& sampleRun,
                     const ProcessResult& sample, const EditOptions& options) {
     EditResult r = analyseEdit(control.calls, sample.calls, options, sample.processed.get(),
-                               sampleRun.coordinateScale > 0.0 ? sampleRun.coordinateScale : 1.0);
+                               sampleRun.coordinateScale > 0.0 ? sampleRun.coordinateScale : 1.0,
+                               control.processed.get(),
+                               controlRun.coordinateScale > 0.0 ? controlRun.coordinateScale : 1.0);
     r.controlName = controlRun.path;
     r.sampleName = sampleRun.path;
     if (r.sites.empty()) return r;

@@ -1,0 +1,169 @@
+// The fit on the processed traces themselves: each outcome's expected
+// signal is the control's trace, shifted in time after the cut by the
+// length of what the edit removed or added.
+#include <algorithm>
+#include <cmath>
+
+#include "editing/editing.h"
+#include "kwsignal/capillary.h"
+#include "kwsignal/trace.h"
+
+namespace kwedit {
+
+namespace {
+
+constexpr int kPointsPerBase = 3;  // trace values read per base and dye
+constexpr int kHalfMean = 8;       // bases each side of the local intensity mean
+
+// The dye offsets of a run at input-file sample t (interpolated between
+// its mobility points).
+std::array<double, 4> offsetsAt(const std::vector<kw::MobilityPoint>& m, double t) {
+    if (m.empty()) return {{0.0, 0.0, 0.0, 0.0}};
+    if (t <= m.front().position) return m.front().offset;
+    if (t >= m.back().position) return m.back().offset;
+    const auto it = std::lower_bound(
+        m.begin(), m.end(), t, [](const kw::MobilityPoint& p, double v) { return p.position < v; });
+    const kw::MobilityPoint& hi = *it;
+    const kw::MobilityPoint& lo = *(it - 1);
+    const double f = (t - lo.position) / std::max(1e-9, hi.position - lo.position);
+    std::array<double, 4> out{};
+    for (size_t c = 0; c < 4; ++c) out[c] = (1.0 - f) * lo.offset[c] + f * hi.offset[c];
+    return out;
+}
+
+double valueAt(const KwCap& cap, int dye, double pos) {
+    const int n = cap.getNumData();
+    if (n < 2 || !(pos >= 0.0) || !(pos <= n - 1)) return 0.0;
+    const double* x = cap.getPnterToTrace(dye)->getData();
+    const int i = std::min(n - 2, static_cast<int>(pos));
+    const double f = pos - i;
+    const double v = (1.0 - f) * x[i] + f * x[i + 1];
+    return std::isfinite(v) ? v : 0.0;
+}
+
+double positionOf(const kw::BaseCalls& calls, int i) {
+    const int n = static_cast<int>(calls.bases.size());
+    return calls.bases[static_cast<size_t>(std::clamp(i, 0, n - 1))].correctedPosition;
+}
+
+// The time between bases i-1 and i.
+double boundaryOf(const kw::BaseCalls& calls, int i) {
+    return 0.5 * (positionOf(calls, i - 1) + positionOf(calls, i));
+}
+
+// Running mean (+-kHalfMean) of v.
+std::vector<double> localMean(const std::vector<double>& v) {
+    const int n = static_cast<int>(v.size());
+    std::vector<double> prefix(static_cast<size_t>(n) + 1, 0.0), out(v.size(), 0.0);
+    for (int i = 0; i < n; ++i)
+        prefix[static_cast<size_t>(i) + 1] =
+            prefix[static_cast<size_t>(i)] + v[static_cast<size_t>(i)];
+    for (int i = 0; i < n; ++i) {
+        const int a = std::max(0, i - kHalfMean), b = std::min(n, i + kHalfMean + 1);
+        out[static_cast<size_t>(i)] =
+            (prefix[static_cast<size_t>(b)] - prefix[static_cast<size_t>(a)]) / (b - a);
+    }
+    return out;
+}
+
+}  // namespace
+
+Heights traceAt(const TraceView& v, double t) {
+    const std::array<double, 4> off = offsetsAt(*v.mobility, t);
+    Heights h{};
+    for (int c = 0; c < 4; ++c)
+        h[static_cast<size_t>(c)] =
+            std::max(0.0, valueAt(*v.cap, c, (t + off[static_cast<size_t>(c)]) * v.scale));
+    return h;
+}
+
+ShiftedAllele shiftedAllele(const Candidate& c, const kw::BaseCalls& control) {
+    ShiftedAllele a;
+    a.from = boundaryOf(control, c.start);
+    const int n = static_cast<int>(c.inserted.size());
+    if (c.kind == "wildtype") {
+        a.from = 1e300;
+    } else if (c.kind == "insertion") {
+        // The duplicated bases follow the cut: the trace from the cut on
+        // is the control's, late by the duplicated stretch.
+        a.shift = boundaryOf(control, c.start - n) - a.from;
+    } else if (n == 0) {
+        a.shift = boundaryOf(control, c.start + c.deleted) - a.from;
+    } else {
+        // A donor's allele: its new bases take their shapes' times, the
+        // rest resumes after them.
+        a.replacedUntil = boundaryOf(control, c.start + n);
+        a.shift = positionOf(control, c.start + c.deleted) - positionOf(control, c.start + n);
+    }
+    return a;
+}
+
+Heights expectedAt(const Candidate& c, const ShiftedAllele& a, const TraceView& control,
+                   const kw::BaseCalls& calls, const std::string& read, double t) {
+    if (t < a.from) return traceAt(control, t);
+    if (t >= a.replacedUntil) return traceAt(control, t + a.shift);
+    // Within a donor's new bases: the shape base's signal, its called dye's
+    // height moved to the new letter's dye.
+    const double spacing = std::max(1e-6, boundaryOf(calls, c.start + 1) - a.from);
+    const int k = std::clamp(static_cast<int>((t - a.from) / spacing), 0,
+                             static_cast<int>(c.inserted.size()) - 1);
+    const NewBase& b = c.inserted[static_cast<size_t>(k)];
+    const double within = t - (a.from + k * spacing);
+    Heights h = traceAt(control, boundaryOf(calls, b.shape) + within);
+    const int from = channelOf(read[static_cast<size_t>(b.shape)]);
+    const int to = channelOf(b.letter);
+    if (b.letter && from >= 0 && to >= 0 && from != to) {
+        h[static_cast<size_t>(to)] += h[static_cast<size_t>(from)];
+        h[static_cast<size_t>(from)] = 0.0;
+    }
+    return h;
+}
+
+void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& calls,
+                     const std::string& read, const TraceView& control, const TraceView& sample,
+                     double mapA, double mapB, int fitStart, int fitEnd, int block,
+                     BlockSystem& sys) {
+    const int k = static_cast<int>(cands.size());
+    const int bases = fitEnd - fitStart;
+    std::vector<ShiftedAllele> alleles;
+    for (const Candidate& c : cands) alleles.push_back(shiftedAllele(c, calls));
+    // Local intensities over a margin of bases either side, so the edges
+    // of the window are scaled like its middle.
+    const int m0 = std::max(0, fitStart - kHalfMean);
+    const int m1 = std::min(static_cast<int>(calls.bases.size()), fitEnd + kHalfMean);
+    std::vector<double> cSum, sSum;
+    for (int i = m0; i < m1; ++i) {
+        const double t = positionOf(calls, i);
+        const Heights hc = traceAt(control, t), hs = traceAt(sample, mapA + mapB * t);
+        cSum.push_back(hc[0] + hc[1] + hc[2] + hc[3]);
+        sSum.push_back(hs[0] + hs[1] + hs[2] + hs[3]);
+    }
+    const std::vector<double> cMean = localMean(cSum), sMean = localMean(sSum);
+    sys.k = k;
+    const int blocks = (bases + block - 1) / block;
+    sys.gram.assign(static_cast<size_t>(blocks),
+                    std::vector<double>(static_cast<size_t>(k) * static_cast<size_t>(k), 0.0));
+    sys.rhs.assign(static_cast<size_t>(blocks), std::vector<double>(static_cast<size_t>(k), 0.0));
+    sys.yy.assign(static_cast<size_t>(blocks), 0.0);
+    sys.ySum = sys.rows = sys.yy;
+    std::vector<Heights> expected(cands.size());
+    std::vector<double> row(cands.size());
+    for (int j = fitStart; j < fitEnd; ++j) {
+        const double cm = cMean[static_cast<size_t>(j - m0)],
+                     sm = sMean[static_cast<size_t>(j - m0)];
+        if (!(cm > 0.0) || !(sm > 0.0)) continue;
+        const double t0 = boundaryOf(calls, j), t1 = boundaryOf(calls, j + 1);
+        for (int p = 0; p < kPointsPerBase; ++p) {
+            const double t = t0 + (t1 - t0) * (p + 0.5) / kPointsPerBase;
+            for (size_t q = 0; q < cands.size(); ++q)
+                expected[q] = expectedAt(cands[q], alleles[q], control, calls, read, t);
+            const Heights y = traceAt(sample, mapA + mapB * t);
+            for (size_t c = 0; c < 4; ++c) {
+                for (size_t q = 0; q < cands.size(); ++q) row[q] = expected[q][c] / cm;
+                addRow(sys, (j - fitStart) / block, row, y[c] / sm);
+            }
+        }
+    }
+}
+
+}  // namespace kwedit

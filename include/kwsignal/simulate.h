@@ -170,7 +170,7 @@ struct SimulatedFragmentRun {
     std::vector<std::string> names;            ///< dye names ("LIZ" on the standard dye)
     int standardDye = -1;                      ///< 0-based dye of the standard, -1 none
     std::vector<SimulatedFragment> fragments;  ///< sample peaks, by dye then size
-    double mobility = 1.0;  ///< scans per bp relative to the default curve
+    double mobility = 1.0;                     ///< scans per bp relative to the default curve
     /// Scan of a length, bp (the run's mobility curve).
     double scanOf(double bp) const { return 1200.0 + mobility * (14.0 * bp - 0.0045 * bp * bp); }
 };

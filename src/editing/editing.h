@@ -80,6 +80,10 @@ std::vector<double> fitAll(const BlockSystem& s, double& r2);
 void bootstrapShares(const BlockSystem& s, int replicates, unsigned seed, double level,
                      std::vector<double>& low, std::vector<double>& high);
 
+// alignReads with the letters of `alphabet` scoring a match on themselves
+// (the others mismatch everything).
+kw::ReadAlignment alignLetters(const std::string& a, const std::string& b, const char* alphabet);
+
 // Index of a letter among C, A, G, T; -1 for any other.
 int channelOf(char base);
 

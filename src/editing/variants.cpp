@@ -184,7 +184,10 @@ bool baseVariant(const BaseCall& b, char g, const std::vector<double>& noise,
         isBase(b.secondary) && b.secondary != b.base && b.secondaryRatio >= o.hetRatio;
     const double r = b.secondaryRatio;
     v.ref = std::string(1, g);
-    v.qv = second ? std::min(context, kwedit::phred(kwedit::tailProbability(noise, r))) : b.qv;
+    // The chance that noise makes some base of the read this strong, not
+    // just this one: every base of the read was a chance to.
+    const double p = kwedit::tailProbability(noise, r) * static_cast<double>(noise.size());
+    v.qv = second ? std::min(context, kwedit::phred(std::min(1.0, p))) : b.qv;
     if (b.base == g) {
         if (!second) return false;
         v.kind = "het_snv", v.genotype = "0/1", v.alt = std::string(1, b.secondary);

@@ -134,7 +134,7 @@ std::string readFastaText(const std::string& text, const std::string& path, Refe
     const size_t nameEnd = header.find_first_of(" \t\r");
     out.name = header.substr(0, nameEnd);
     out.sequence.clear();
-    int line = 2;
+    int line = 1;
     for (size_t i = eol; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '\n') ++line;

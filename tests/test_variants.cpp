@@ -1,0 +1,230 @@
+// One trace against a reference: a read against its own instrument's calls,
+// a substitution put into the reference, a heterozygous indel mixed into
+// the raw trace, the VCF read back through htslib, and the refusals.
+#include <gtest/gtest.h>
+#include <htslib/vcf.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "kwsignal/edit.h"
+#include "kwsignal/process.h"
+#include "kwsignal/run.h"
+#include "kwsignal/variants.h"
+
+namespace {
+
+const std::string kData = KWSIGNAL_SHARED_DATA;
+const std::string kTrace = kData + "/abif/3730.ab1";
+
+struct Processed {
+    kw::Run run;
+    kw::ProcessResult result;
+};
+
+bool processRun(kw::Run& run, kw::ProcessResult& out) {
+    return !kw::process(run, kw::ProcessOptions(), out) && out.called;
+}
+
+std::vector<kw::Variant> passing(const kw::VariantResult& r) {
+    std::vector<kw::Variant> out;
+    for (const kw::Variant& v : r.variants)
+        if (v.qv >= r.minQv) out.push_back(v);
+    return out;
+}
+
+// Adds to the raw rows, from base `onset` on, a copy of themselves `shift`
+// bases later (a second allele that lost `shift` bases; negative: gained),
+// scaled by ratio.
+void mixShifted(kw::Run& run, const kw::BaseCalls& calls, int onset, int shift, double ratio) {
+    const double scale = run.coordinateScale;
+    const double spacing = (calls.bases[400].position - calls.bases[300].position) / 100.0 * scale;
+    const long from =
+        std::lround((calls.bases[static_cast<size_t>(onset)].position * scale) - spacing / 2);
+    const long by = std::lround(shift * spacing);
+    for (auto& row : run.rows) {
+        std::vector<double> sorted = row;
+        std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(sorted.size() / 2),
+                         sorted.end());
+        const double median = sorted[sorted.size() / 2];
+        const std::vector<double> copy = row;
+        const long n = static_cast<long>(row.size());
+        for (long s = from; s < n; ++s) {
+            const long t = std::clamp(s + by, 0L, n - 1);
+            row[static_cast<size_t>(s)] +=
+                ratio * std::max(0.0, copy[static_cast<size_t>(t)] - median);
+        }
+    }
+}
+
+TEST(Variants, ReadAgainstItsOwnCallsAndAnIntroducedSubstitution) {
+    if (!std::filesystem::exists(kTrace)) GTEST_SKIP() << "no shared trace " << kTrace;
+    Processed p;
+    ASSERT_FALSE(kw::readRun(kTrace, p.run));
+    ASSERT_TRUE(processRun(p.run, p.result));
+    kw::Reference ref{"own calls", p.run.calls()};
+    ASSERT_GT(ref.sequence.size(), 800u);
+
+    kw::VariantResult r = kw::analyseVariants(p.result.calls, ref);
+    ASSERT_EQ(r.status, "ok") << r.message;
+    EXPECT_FALSE(r.reverse);
+    EXPECT_GT(r.identity, 0.98);
+    EXPECT_TRUE(passing(r).empty()) << kw::variantsTsv(r);
+    EXPECT_EQ(r.alignedRead.size(), r.alignedReference.size());
+
+    // One base changed, on either strand of the reference: one substitution
+    // at that base, reported on the forward strand.
+    const size_t at = 400;
+    const char was = ref.sequence[at];
+    ref.sequence[at] = was == 'A' ? 'C' : 'A';
+    for (int strand = 0; strand < 2; ++strand) {
+        kw::Reference given = ref;
+        if (strand) given.sequence = kw::reverseComplement(ref.sequence);
+        r = kw::analyseVariants(p.result.calls, given);
+        ASSERT_EQ(r.status, "ok") << r.message;
+        EXPECT_EQ(r.reverse, strand == 1);
+        const std::vector<kw::Variant> found = passing(r);
+        ASSERT_EQ(found.size(), 1u) << kw::variantsTsv(r);
+        const kw::Variant& v = found[0];
+        EXPECT_EQ(v.kind, "snv");
+        EXPECT_EQ(v.genotype, "1/1");
+        const int expected = strand ? static_cast<int>(ref.sequence.size() - 1 - at) : int(at);
+        EXPECT_EQ(v.position, expected);
+        EXPECT_EQ(v.ref, std::string(1, given.sequence[static_cast<size_t>(expected)]));
+        EXPECT_EQ(v.alt, strand ? kw::reverseComplement(std::string(1, was)) : std::string(1, was));
+    }
+}
+
+TEST(Variants, HeterozygousIndelMixedIntoTheRawTrace) {
+    if (!std::filesystem::exists(kTrace)) GTEST_SKIP() << "no shared trace " << kTrace;
+    Processed clean;
+    ASSERT_FALSE(kw::readRun(kTrace, clean.run));
+    ASSERT_TRUE(processRun(clean.run, clean.result));
+    const kw::Reference ref{"own calls", clean.run.calls()};
+    for (int shift : {7, -5}) {
+        Processed mixed;
+        ASSERT_FALSE(kw::readRun(kTrace, mixed.run));
+        mixShifted(mixed.run, clean.result.calls, 250, shift, 0.8);
+        ASSERT_TRUE(processRun(mixed.run, mixed.result));
+        const kw::VariantResult r = kw::analyseVariants(mixed.result.calls, ref);
+        ASSERT_EQ(r.status, "ok") << r.message;
+        std::vector<kw::Variant> indels;
+        for (const kw::Variant& v : r.variants)
+            if (v.kind.rfind("het_", 0) == 0 && v.size != 0) indels.push_back(v);
+        ASSERT_EQ(indels.size(), 1u) << kw::variantsTsv(r);
+        const kw::Variant& v = indels[0];
+        EXPECT_EQ(v.size, -shift) << kw::variantsTsv(r);
+        EXPECT_EQ(v.genotype, "0/1");
+        EXPECT_NEAR(v.position, 250 + (r.referenceStart - r.readStart), 12);
+        EXPECT_GT(v.fraction, 0.25);
+        EXPECT_LT(v.fraction, 0.65);
+        EXPECT_EQ(v.referenceAllele.size() + static_cast<size_t>(v.size), v.variantAllele.size());
+
+        // Written and read back through htslib: the indel's record, its
+        // genotype and its left-padded alleles.
+        char dir[] = "/tmp/kwvariantsXXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        ASSERT_EQ(kw::writeVariantsReport(dir, r), "");
+        htsFile* f = bcf_open((std::string(dir) + "/variants.vcf").c_str(), "r");
+        ASSERT_NE(f, nullptr);
+        bcf_hdr_t* h = bcf_hdr_read(f);
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(bcf_hdr_nsamples(h), 1);
+        bcf1_t* rec = bcf_init();
+        int records = 0, indelRecords = 0;
+        while (bcf_read(f, h, rec) == 0) {
+            ++records;
+            bcf_unpack(rec, BCF_UN_ALL);
+            const int lengthChange = static_cast<int>(strlen(rec->d.allele[1])) -
+                                     static_cast<int>(strlen(rec->d.allele[0]));
+            if (lengthChange == v.size) {
+                ++indelRecords;
+                EXPECT_EQ(rec->pos, v.position - 1);
+                int32_t* gt = nullptr;
+                int n = 0;
+                ASSERT_EQ(bcf_get_genotypes(h, rec, &gt, &n), 2);
+                EXPECT_EQ(bcf_gt_allele(gt[0]), 0);
+                EXPECT_EQ(bcf_gt_allele(gt[1]), 1);
+                free(gt);
+            }
+        }
+        EXPECT_EQ(records, static_cast<int>(r.variants.size()));
+        EXPECT_EQ(indelRecords, 1);
+        bcf_destroy(rec);
+        bcf_hdr_destroy(h);
+        bcf_close(f);
+        std::filesystem::remove_all(dir);
+    }
+}
+
+TEST(Variants, FamilyWithAHeterozygousTwelveBaseIndel) {
+    const std::string dir = kData + "/abif/train/otog-ctck-inframe-del-disulfide-md__";
+    const std::string proband = dir + "66940_Proband-OTOG-EX55-F.ab1";
+    if (!std::filesystem::exists(proband)) GTEST_SKIP() << "no shared family traces";
+    kw::Run run;
+    ASSERT_FALSE(kw::readRun(proband, run));
+    // The proband carries the deletion on both alleles: against the
+    // proband's calls, each parent carries the other allele, 12 bases longer.
+    const kw::Reference ref{"proband", run.calls()};
+    for (const char* parent : {"66943_Mother-OTOG-E55-F.ab1", "66944_Father-OTOG-E55-F.ab1"}) {
+        Processed p;
+        ASSERT_FALSE(kw::readRun(dir + parent, p.run));
+        ASSERT_TRUE(processRun(p.run, p.result));
+        const kw::VariantResult r = kw::analyseVariants(p.result.calls, ref);
+        ASSERT_EQ(r.status, "ok") << parent << ": " << r.message;
+        int found = 0;
+        for (const kw::Variant& v : r.variants)
+            if (v.kind == "het_insertion" && v.size == 12 && v.qv >= r.minQv) {
+                ++found;
+                EXPECT_GT(v.fraction, 0.35) << parent;
+                EXPECT_LT(v.fraction, 0.7) << parent;
+            }
+        EXPECT_EQ(found, 1) << parent << "\n" << kw::variantsTsv(r);
+    }
+}
+
+TEST(Variants, RefusalsAndUnreadableFiles) {
+    // A read of random letters, all QV 40, against an unrelated reference,
+    // and a read too short to judge.
+    std::mt19937 rng(5);
+    kw::BaseCalls calls;
+    std::string read, other;
+    for (int i = 0; i < 300; ++i) {
+        kw::BaseCall b;
+        b.base = "ACGT"[rng() % 4];
+        b.qv = 40;
+        read += b.base;
+        other += "ACGT"[rng() % 4];
+        calls.bases.push_back(b);
+    }
+    calls.trimStart = 0;
+    calls.trimEnd = 300;
+    EXPECT_EQ(kw::analyseVariants(calls, {"r", read}).status, "ok");
+    EXPECT_EQ(kw::analyseVariants(calls, {"r", other}).status, "no_alignment");
+    EXPECT_EQ(kw::analyseVariants(calls, {"r", ""}).status, "bad_input");
+    calls.trimEnd = 20;
+    EXPECT_EQ(kw::analyseVariants(calls, {"r", read}).status, "weak_read");
+
+    char dir[] = "/tmp/kwvariantsXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string bad = std::string(dir) + "/bad.fa", good = std::string(dir) + "/ok.fa";
+    std::ofstream(bad) << ">x\nACGT\nAC7T\n";
+    std::ofstream(good) << "\n>amplicon one\nacgu\nNNAC\n>second\nGGGG\n";
+    kw::Reference ref;
+    const std::string why = kw::readFasta(bad, ref);
+    EXPECT_NE(why.find(bad), std::string::npos);
+    EXPECT_NE(why.find("line 3"), std::string::npos) << why;
+    EXPECT_NE(kw::readFasta(std::string(dir) + "/none.fa", ref), "");
+    ASSERT_EQ(kw::readFasta(good, ref), "");
+    EXPECT_EQ(ref.name, "amplicon");
+    EXPECT_EQ(ref.sequence, "ACGTNNAC");
+    const kw::VariantResult r = kw::variantsFile(std::string(dir) + "/none.ab1", good);
+    EXPECT_EQ(r.status, "unreadable");
+    EXPECT_NE(r.message.find("none.ab1"), std::string::npos);
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace

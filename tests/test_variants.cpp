@@ -1,6 +1,7 @@
 // One trace against a reference: a read against its own instrument's calls,
 // a substitution put into the reference, a heterozygous indel mixed into
-// the raw trace, the VCF read back through htslib, and the refusals.
+// the raw trace, the VCF read back through htslib, the refusals, and the
+// base-editing table.
 #include <gtest/gtest.h>
 #include <htslib/vcf.h>
 #include <unistd.h>
@@ -225,6 +226,71 @@ TEST(Variants, RefusalsAndUnreadableFiles) {
     EXPECT_EQ(r.status, "unreadable");
     EXPECT_NE(r.message.find("none.ab1"), std::string::npos);
     std::filesystem::remove_all(dir);
+}
+
+// Calls whose heights are their letters' dyes over a little noise, every
+// base QV 40; the sample shows `share` of its base `edited` as `to`.
+kw::BaseCalls noisyRead(const std::string& seq, unsigned seed, int edited = -1, char to = 'N',
+                        double share = 0.0) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> noise(0.0, 0.06);
+    kw::BaseCalls calls;
+    const std::string dyes = "CAGT";
+    for (size_t i = 0; i < seq.size(); ++i) {
+        kw::BaseCall b;
+        b.base = seq[i];
+        b.qv = 40;
+        for (double& h : b.heights) h = noise(rng);
+        b.heights[dyes.find(seq[i])] = 1.0;
+        if (static_cast<int>(i) == edited) {
+            b.heights[dyes.find(seq[i])] = 1.0 - share;
+            b.heights[dyes.find(to)] = share;
+        }
+        calls.bases.push_back(b);
+    }
+    calls.trimStart = 0;
+    calls.trimEnd = static_cast<int>(seq.size());
+    return calls;
+}
+
+TEST(BaseEdit, SharesAndPValuesOnEitherStrandWithAndWithoutControl) {
+    std::mt19937 rng(3);
+    std::string read;
+    for (int i = 0; i < 300; ++i) read += "ACGT"[rng() % 4];
+    read.replace(150, 3, "CCC");  // protospacer bases 6..8 of a guide at 145
+    for (int strand = 0; strand < 2; ++strand) {
+        kw::EditOptions o;
+        const std::string onRead = read.substr(145, 20);
+        o.guides = {strand ? kw::reverseComplement(onRead) : onRead};
+        std::string problem;
+        const std::vector<kw::GuideSite> sites = kw::findCutSites(read, o, problem);
+        ASSERT_EQ(sites.size(), 1u) << problem;
+        const kw::BaseCalls control = noisyRead(read, 1);
+        const kw::BaseCalls sample = noisyRead(read, 2, 151, 'T', 0.35);
+        for (const kw::BaseCalls* c : {&control, static_cast<const kw::BaseCalls*>(nullptr)}) {
+            const std::vector<kw::BaseEditPosition> t = kw::analyseBaseEdit(sample, sites, c);
+            ASSERT_EQ(t.size(), 20u);
+            for (const kw::BaseEditPosition& p : t) {
+                EXPECT_TRUE(p.aligned);
+                const bool edited = p.position == 151;
+                // Read base 151 is the guide's 7th base from its 5' end on
+                // the forward strand, its 14th on the reverse.
+                if (edited) {
+                    EXPECT_EQ(p.guidePosition, strand ? 14 : 7);
+                }
+                const int to = strand ? 0 : 3;  // T on the read is A on the reverse guide
+                for (int k = 0; k < 4; ++k) {
+                    if (edited && k == to) {
+                        EXPECT_NEAR(p.fraction[k], 0.33, 0.04);
+                        EXPECT_LT(p.pValue[k], 1e-3);
+                    } else if ("ACGT"[k] != p.reference) {
+                        EXPECT_GT(p.pValue[k], 0.01) << p.position << " "
+                                                     << "ACGT"[k];
+                    }
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
     std::sort(files.begin(), files.end());
     int selfFiles = 0, selfPassing = 0;
     std::map<int, Tally> bySize;
+    std::map<std::string, Tally> bySource;  // the part of the file name before "__"
     for (const std::string& path : files) {
         kw::Run run;
         kw::ProcessResult clean;
@@ -101,6 +102,9 @@ int main(int argc, char** argv) {
                                 profile.c_str());
                     std::printf("%s", kw::variantsTsv(r).c_str());
                 }
+                const std::string name = std::filesystem::path(path).filename().string();
+                Tally& source = bySource[name.substr(0, name.find("__"))];
+                ++source.pairs;
                 Tally& t = bySize[-shift];
                 ++t.pairs;
                 for (const kw::Variant& v : r.variants) {
@@ -108,6 +112,7 @@ int main(int argc, char** argv) {
                     ++t.found;
                     if (v.size != -shift) break;
                     ++t.sized;
+                    ++source.sized;
                     t.placed += std::abs(v.position - expected) <= std::abs(shift) + 3;
                     t.shareError += std::abs(v.fraction - ratio / (1.0 + ratio));
                     break;
@@ -124,6 +129,8 @@ int main(int argc, char** argv) {
         all.pairs += t.pairs, all.found += t.found, all.sized += t.sized, all.placed += t.placed;
         all.shareError += t.shareError;
     }
+    for (const auto& [source, t] : bySource)
+        std::printf("source %s: %d of %d sized right\n", source.c_str(), t.sized, t.pairs);
     std::printf(" all  %5d  %5d  %10d  %6d  %.3f\n", all.pairs, all.found, all.sized, all.placed,
                 all.sized ? all.shareError / all.sized : 0.0);
     return 0;

@@ -16,14 +16,21 @@ namespace kw {
 
 namespace {
 
-constexpr int kFlank = 10;            // bases of each allele shown around a heterozygous indel
-constexpr int kAnchorBases = 20;      // well-read bases a double ladder needs before it
-constexpr int kLadderBefore = 25;     // read bases before the onset in the ladder's alignment
-constexpr int kLadderLength = 150;    // and after it
-constexpr int kStartSearch = 20;      // bases either side of the onset an indel may start
-constexpr int kSizesRefined = 3;      // indel sizes whose start is searched
-constexpr int kMinGain = 20;          // score two alleles must gain over the reference alone
-constexpr double kCodeRatio = 0.2;    // second dye's share that reads a base as two letters
+constexpr int kFlank = 10;          // bases of each allele shown around a heterozygous indel
+constexpr int kAnchorBases = 20;    // well-read bases a double ladder needs before it
+constexpr int kLadderBefore = 25;   // read bases before the onset in the ladder's alignment
+constexpr int kLadderLength = 150;  // and after it
+constexpr int kStartSearch = 20;    // bases either side of the onset an indel may start
+constexpr int kSizesRefined = 3;    // indel sizes whose start is searched
+constexpr int kMinGain = 20;        // score two alleles must gain over the reference alone
+// A second dye's share of the called dye's height that makes a base one of
+// a double ladder, and an inserted base's letter another than the
+// reference's.
+constexpr double kSecondBase = 0.2;
+// A second dye's share that writes a base as two letters when the alleles
+// are matched (any second dye may be the other allele's: a weak one costs
+// little where the alleles agree and gains where they differ).
+constexpr double kCodeRatio = 0.05;
 constexpr double kMinIdentity = 0.8;  // of the well-read bases' alignment
 constexpr int kLadderWindow = 16;     // bases a double ladder's onset is judged over
 constexpr int kContext = 5;           // bases either side whose QVs vouch for a second peak
@@ -336,7 +343,7 @@ std::vector<int> readBasesOf(const ReadAlignment& al, const LadderWindow& w) {
 }
 
 // The strongest dye at base b other than the one of `a` (a itself when
-// no other reaches kCodeRatio of it).
+// no other reaches kSecondBase of it).
 char otherLetter(const BaseCall& b, char a) {
     const int ca = kwedit::channelOf(a);
     int best = -1;
@@ -345,7 +352,7 @@ char otherLetter(const BaseCall& b, char a) {
             (best < 0 || b.heights[static_cast<size_t>(c)] > b.heights[static_cast<size_t>(best)]))
             best = c;
     if (ca >= 0 &&
-        !(b.heights[static_cast<size_t>(best)] >= kCodeRatio * b.heights[static_cast<size_t>(ca)]))
+        !(b.heights[static_cast<size_t>(best)] >= kSecondBase * b.heights[static_cast<size_t>(ca)]))
         return a;
     return "CAGT"[best];
 }
@@ -439,7 +446,7 @@ int ladderOnset(const BaseCalls& calls) {
     const int n = static_cast<int>(calls.bases.size());
     auto mixed = [&](int i) {
         const BaseCall& b = calls.bases[static_cast<size_t>(i)];
-        return isBase(b.secondary) && b.secondaryRatio >= kCodeRatio;
+        return isBase(b.secondary) && b.secondaryRatio >= kSecondBase;
     };
     int count = 0;
     for (int i = calls.trimStart; i < std::min(n, calls.trimStart + kLadderWindow); ++i)

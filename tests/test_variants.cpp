@@ -112,12 +112,31 @@ TEST(Variants, HeterozygousIndelMixedIntoTheRawTrace) {
         ASSERT_TRUE(processRun(mixed.run, mixed.result));
         const kw::VariantResult r = kw::analyseVariants(mixed.result.calls, ref);
         ASSERT_EQ(r.status, "ok") << r.message;
+        // The same indel, at the same forward position, against the
+        // reference's other strand.
+        const kw::VariantResult back =
+            kw::analyseVariants(mixed.result.calls, {"back", kw::reverseComplement(ref.sequence)});
+        ASSERT_TRUE(back.reverse);
+        std::vector<kw::Variant> backIndels;
+        for (const kw::Variant& v : back.variants)
+            if (v.kind.rfind("het_", 0) == 0 && v.size != 0) backIndels.push_back(v);
         std::vector<kw::Variant> indels;
         for (const kw::Variant& v : r.variants)
             if (v.kind.rfind("het_", 0) == 0 && v.size != 0) indels.push_back(v);
         ASSERT_EQ(indels.size(), 1u) << kw::variantsTsv(r);
         const kw::Variant& v = indels[0];
         EXPECT_EQ(v.size, -shift) << kw::variantsTsv(r);
+        ASSERT_EQ(backIndels.size(), 1u) << kw::variantsTsv(back);
+        EXPECT_EQ(backIndels[0].size, v.size);
+        // Left-aligned on each strand, the two may stand apart in a repeat:
+        // the alleles they make must be the same.
+        auto apply = [](const std::string& seq, const kw::Variant& x) {
+            const size_t p = static_cast<size_t>(x.position);
+            return seq.substr(0, p) + x.alt + seq.substr(p + x.ref.size());
+        };
+        EXPECT_EQ(kw::reverseComplement(apply(kw::reverseComplement(ref.sequence), backIndels[0])),
+                  apply(ref.sequence, v))
+            << kw::variantsTsv(back);
         EXPECT_EQ(v.genotype, "0/1");
         EXPECT_NEAR(v.position, 250 + (r.referenceStart - r.readStart), 12);
         EXPECT_GT(v.fraction, 0.25);

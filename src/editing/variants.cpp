@@ -403,7 +403,8 @@ void ladderIndel(const BaseCalls& calls, int m, int r0, const Frame& f, const st
     if (w.to - w.from < kLadderBefore || w.codes.empty()) return;
     int baseline = 0;
     const Ladder best = bestLadder(w, f.ref, r0, o.maxShift, baseline);
-    if (best.shift == 0 || best.score - baseline < kMinGain) {
+    if (best.shift == 0 || best.score - baseline < kMinGain ||
+        best.start + std::max(best.shift, 0) > f.length()) {
         r.warnings.push_back("A second sequence stands under the read from base " +
                              std::to_string(m) + " that no indel of up to " +
                              std::to_string(o.maxShift) +

@@ -16,6 +16,7 @@
 #include "kwsignal/process.h"
 #include "kwsignal/run.h"
 #include "kwsignal/variants.h"
+#include "mixed_trace.h"
 
 namespace {
 
@@ -25,29 +26,6 @@ const double kRatios[] = {0.5, 1.0};
 
 bool processRun(kw::Run& run, kw::ProcessResult& out) {
     return !kw::process(run, kw::ProcessOptions(), out) && out.called;
-}
-
-void mixShifted(kw::Run& run, const kw::BaseCalls& calls, int onset, int shift, double ratio) {
-    const double scale = run.coordinateScale;
-    const int n = static_cast<int>(calls.bases.size());
-    const double spacing =
-        (calls.bases[static_cast<size_t>(n - 1)].position - calls.bases[0].position) / (n - 1) *
-        scale;
-    const long from =
-        std::lround(calls.bases[static_cast<size_t>(onset)].position * scale - spacing / 2);
-    const long by = std::lround(shift * spacing);
-    for (auto& row : run.rows) {
-        std::vector<double> sorted = row;
-        std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(sorted.size() / 2),
-                         sorted.end());
-        const double median = sorted[sorted.size() / 2];
-        const std::vector<double> copy = row;
-        const long len = static_cast<long>(row.size());
-        for (long s = std::max(0L, from); s < len; ++s)
-            row[static_cast<size_t>(s)] +=
-                ratio *
-                std::max(0.0, copy[static_cast<size_t>(std::clamp(s + by, 0L, len - 1))] - median);
-    }
 }
 
 struct Tally {
@@ -88,7 +66,7 @@ int main(int argc, char** argv) {
                 kw::Run mixed;
                 kw::ProcessResult p;
                 if (kw::readRun(path, mixed)) continue;
-                mixShifted(mixed, calls, onset, shift, ratio);
+                kwtest::mixShifted(mixed, calls, onset, shift, ratio);
                 if (!processRun(mixed, p)) continue;
                 const kw::VariantResult r = kw::analyseVariants(p.calls, ref);
                 if (!only.empty()) {

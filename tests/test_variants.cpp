@@ -15,6 +15,7 @@
 #include "kwsignal/process.h"
 #include "kwsignal/run.h"
 #include "kwsignal/variants.h"
+#include "mixed_trace.h"
 
 namespace {
 
@@ -35,30 +36,6 @@ std::vector<kw::Variant> passing(const kw::VariantResult& r) {
     for (const kw::Variant& v : r.variants)
         if (v.qv >= r.minQv) out.push_back(v);
     return out;
-}
-
-// Adds to the raw rows, from base `onset` on, a copy of themselves `shift`
-// bases later (a second allele that lost `shift` bases; negative: gained),
-// scaled by ratio.
-void mixShifted(kw::Run& run, const kw::BaseCalls& calls, int onset, int shift, double ratio) {
-    const double scale = run.coordinateScale;
-    const double spacing = (calls.bases[400].position - calls.bases[300].position) / 100.0 * scale;
-    const long from =
-        std::lround((calls.bases[static_cast<size_t>(onset)].position * scale) - spacing / 2);
-    const long by = std::lround(shift * spacing);
-    for (auto& row : run.rows) {
-        std::vector<double> sorted = row;
-        std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(sorted.size() / 2),
-                         sorted.end());
-        const double median = sorted[sorted.size() / 2];
-        const std::vector<double> copy = row;
-        const long n = static_cast<long>(row.size());
-        for (long s = from; s < n; ++s) {
-            const long t = std::clamp(s + by, 0L, n - 1);
-            row[static_cast<size_t>(s)] +=
-                ratio * std::max(0.0, copy[static_cast<size_t>(t)] - median);
-        }
-    }
 }
 
 TEST(Variants, ReadAgainstItsOwnCallsAndAnIntroducedSubstitution) {
@@ -108,7 +85,7 @@ TEST(Variants, HeterozygousIndelMixedIntoTheRawTrace) {
     for (int shift : {7, -5}) {
         Processed mixed;
         ASSERT_FALSE(kw::readRun(kTrace, mixed.run));
-        mixShifted(mixed.run, clean.result.calls, 250, shift, 0.8);
+        kwtest::mixShifted(mixed.run, clean.result.calls, 250, shift, 0.8);
         ASSERT_TRUE(processRun(mixed.run, mixed.result));
         const kw::VariantResult r = kw::analyseVariants(mixed.result.calls, ref);
         ASSERT_EQ(r.status, "ok") << r.message;

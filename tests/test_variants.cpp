@@ -204,6 +204,8 @@ TEST(Variants, RefusalsAndUnreadableFiles) {
     EXPECT_EQ(kw::analyseVariants(calls, {"r", ""}).status, "bad_input");
     calls.trimEnd = 20;
     EXPECT_EQ(kw::analyseVariants(calls, {"r", read}).status, "weak_read");
+    calls.trimEnd = 400;
+    EXPECT_EQ(kw::analyseVariants(calls, {"r", read}).status, "bad_input");
 
     char dir[] = "/tmp/kwvariantsXXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);

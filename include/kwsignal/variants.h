@@ -29,9 +29,10 @@
 //     reference's forward strand, as VCF wants them.
 //
 // A result is "ok" or a refusal with a message and no variants:
-// "unreadable" (the trace or the FASTA could not be read), "weak_read" (too
-// few well-read bases) or "no_alignment" (the read matches the reference on
-// neither strand).
+// "unreadable" (the trace or the FASTA could not be read), "bad_input"
+// (options out of range, an empty reference, calls whose trimmed bases lie
+// outside the read), "weak_read" (too few well-read bases) or
+// "no_alignment" (the read matches the reference on neither strand).
 //
 // Everything is a value: no global state, safe on many threads at once.
 #ifndef KWSIGNAL_VARIANTS_H

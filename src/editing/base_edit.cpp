@@ -62,10 +62,12 @@ std::vector<double> noiseOf(const BaseCalls& reads, const BaseCalls& sample,
                             const BaseCalls* control, const std::vector<int>& map,
                             const std::vector<GuideSite>& sites) {
     std::vector<double> noise;
-    for (int i = reads.trimStart; i < reads.trimEnd; ++i) {
+    const int end = std::min(reads.trimEnd, static_cast<int>(map.size()));
+    for (int i = std::max(0, reads.trimStart); i < end; ++i) {
         const int j = map[static_cast<size_t>(i)];
         const int called = kwedit::channelOf(reads.bases[static_cast<size_t>(i)].base);
-        if (j < 0 || called < 0 || inWindow(sites, i)) continue;
+        if (j < 0 || j >= static_cast<int>(sample.bases.size()) || called < 0 || inWindow(sites, i))
+            continue;
         const Shares s = sharesOf(sample.bases[static_cast<size_t>(j)]);
         for (int c = 0; c < 4; ++c)
             if (c != called) noise.push_back(excess(s, control, i, c));

@@ -473,6 +473,9 @@ VariantResult analyseVariants(const BaseCalls& calls, const Reference& reference
     if (const std::string why = checkOptions(options); !why.empty())
         return refuse(r, "bad_input", why);
     if (reference.sequence.empty()) return refuse(r, "bad_input", "the reference holds no bases");
+    if (calls.trimStart < 0 || calls.trimStart > calls.trimEnd ||
+        calls.trimEnd > static_cast<int>(calls.bases.size()))
+        return refuse(r, "bad_input", "the calls' trimmed bases lie outside their read");
     const int kept = calls.trimEnd - calls.trimStart;
     if (kept < options.minReadBases)
         return refuse(r, "weak_read",

@@ -497,7 +497,7 @@ VariantResult analyseVariants(const BaseCalls& calls, const Reference& reference
     const Frame& f = frames[strand];
     r.reverse = f.reverse;
     r.mixedFrom = calls.mixture.found ? calls.mixture.onsetBase : ladderOnset(calls);
-    if (r.mixedFrom < calls.trimStart) r.mixedFrom = -1;
+    if (r.mixedFrom < calls.trimStart || r.mixedFrom >= calls.trimEnd) r.mixedFrom = -1;
     const bool ladder = r.mixedFrom >= 0 && r.mixedFrom - calls.trimStart >= kAnchorBases;
     const int cleanEnd = ladder ? std::min(r.mixedFrom, calls.trimEnd) : calls.trimEnd;
     const Span span = spanOf(al[strand], r.read, f.ref, calls.trimStart, cleanEnd);

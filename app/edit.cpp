@@ -32,6 +32,8 @@ CLI::App* addEditCommand(CLI::App& app, EditCommand& c) {
         ->check(CLI::Range(0, 2000))
         ->capture_default_str();
     edit->add_option("--seed", c.options.seed, "seed of the bootstrap")->capture_default_str();
+    edit->add_flag("--base-edit", c.options.baseEdit,
+                   "base editing: each protospacer base's shares and p-values");
     edit->add_option("-o,--out", c.out, "output folder")->capture_default_str();
     return edit;
 }

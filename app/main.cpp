@@ -10,6 +10,7 @@
 //   kwsignal info FILE... [--format F]
 //   kwsignal edit --control C --sample S --guide SEQ[,SEQ] [--donor SEQ] [--pam P]
 //                 [--cut-offset N] [-o DIR]
+//   kwsignal variants TRACE --reference REF.fa [-o DIR]
 //
 // Exit status: 0 success; 1 a file could not be processed; 2 bad command
 // line; 3 every file processed but at least one holds no signal.
@@ -22,6 +23,7 @@
 #include "edit.h"
 #include "kwsignal/run.h"
 #include "kwsignal/simulate.h"
+#include "variants.h"
 
 namespace {
 
@@ -216,6 +218,8 @@ int main(int argc, char** argv) {
 
     kwapp::EditCommand editCommand;
     CLI::App* edit = kwapp::addEditCommand(app, editCommand);
+    kwapp::VariantsCommand variantsCommand;
+    CLI::App* variants = kwapp::addVariantsCommand(app, variantsCommand);
 
     try {
         app.parse(argc, argv);
@@ -245,5 +249,6 @@ int main(int argc, char** argv) {
     if (*simulate) return runSimulate(simOut, so);
     if (*demo) return kwapp::runDemo(demoOut);
     if (*edit) return kwapp::runEdit(editCommand);
+    if (*variants) return kwapp::runVariants(variantsCommand);
     return runInfo(infoFiles, formatFrom(infoFormat));
 }

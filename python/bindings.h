@@ -30,6 +30,7 @@ void bindTrace(py::module_& m);
 void bindCapillary(py::module_& m);
 void bindEvents(py::module_& m);
 void bindRuns(py::module_& m);
+void bindEdit(py::module_& m);
 
 // ---- argument checks: each raises IndexError or ValueError ---------------
 

@@ -12,4 +12,5 @@ PYBIND11_MODULE(_kwsignal, m) {
     kwpy::bindCapillary(m);
     kwpy::bindEvents(m);
     kwpy::bindRuns(m);
+    kwpy::bindEdit(m);
 }

@@ -83,6 +83,24 @@ struct EditOptions {
     /// Outcomes below this fraction are left out of the list (the
     /// unedited sequence is always listed); 0..0.5.
     double reportBelow = 0.005;
+    /// Base editing: editRuns and editFiles also report each protospacer
+    /// base's shares (EditResult::baseEdits).
+    bool baseEdit = false;
+};
+
+/// One protospacer base of a base-editing analysis, on the guide's strand.
+struct BaseEditPosition {
+    std::string guide;      ///< the guide, DNA upper case
+    int guidePosition = 0;  ///< 1 = the protospacer's 5' base
+    int position = 0;       ///< read base index (control's read when a control is given)
+    char reference = 'N';   ///< the unedited base there, guide's strand
+    bool aligned = false;   ///< false: no sample base stands for it (shares 0, p-values 1)
+    /// A, C, G, T shares of the sample's heights there, guide's strand, 0..1.
+    std::array<double, 4> fraction{{0.0, 0.0, 0.0, 0.0}};
+    /// A, C, G, T: chance that the trace's noise outside the guides'
+    /// windows reaches that share (above the control's share at the same
+    /// base when a control is given), 0..1; 1 for the reference base.
+    std::array<double, 4> pValue{{1.0, 1.0, 1.0, 1.0}};
 };
 
 /// A guide's match in the control's read.
@@ -148,6 +166,8 @@ struct EditResult {
     EditTraceWindow sampleTrace;
     std::string controlName;  ///< the files, for the report
     std::string sampleName;
+    /// With EditOptions::baseEdit: every base of every guide's protospacer.
+    std::vector<BaseEditPosition> baseEdits;
 };
 
 /// The guide as upper-case DNA (U read as T, blanks dropped); empty with
@@ -194,7 +214,17 @@ KW_API EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
                               double sampleScale = 1.0, const KwCap* controlProcessed = nullptr,
                               double controlScale = 1.0);
 
-/// The analysis on two processed runs; adds the trace windows.
+/// Base editing: for each protospacer base of each site, the shares of
+/// each base in the sample and how unlikely its noise makes them. The
+/// sites are on the control's read (findCutSites on it) and the control's
+/// shares at the same bases are taken off before the comparison; without a
+/// control (null) the sites are on the sample's own read.
+KW_API std::vector<BaseEditPosition> analyseBaseEdit(const BaseCalls& sample,
+                                                     const std::vector<GuideSite>& sites,
+                                                     const BaseCalls* control);
+
+/// The analysis on two processed runs; adds the trace windows (and the
+/// base-editing table when asked for).
 KW_API EditResult editRuns(const Run& controlRun, const ProcessResult& control,
                            const Run& sampleRun, const ProcessResult& sample,
                            const EditOptions& options);

@@ -19,5 +19,6 @@
 #include "kwsignal/separation.h"
 #include "kwsignal/simulate.h"
 #include "kwsignal/trace.h"
+#include "kwsignal/variants.h"
 
 #endif

@@ -8,7 +8,10 @@ Two levels:
   back as numpy arrays (``KwCap.from_array(a, rate)``, ``cap.to_array()``);
 * what a notebook needs: ``read(path)``, ``process(path_or_array, ...)`` (the default
   road of the ``kwsignal`` command-line tool), ``call(path_or_run, ...)`` (the called
-  bases) and ``simulate(...)``.
+  bases) and ``simulate(...)``;
+* the analyses of edited and variant reads: ``edit(control, sample, guide, ...)`` and
+  ``variants(trace, reference, ...)``, whose results give their tables as columns
+  (``result.table()``, or ``result.to_pandas()`` with pandas installed).
 
 ``read``, ``process`` and ``simulate`` release the interpreter lock while the C++ works, so
 a thread pool processes several files at once. The classes' own operations keep it: two
@@ -24,6 +27,7 @@ from ._kwsignal import (
     KwSpecSepTable,
     KwTrace,
 )
+from ._edit import EditResult, VariantResult, edit, variants
 from ._runs import (
     FRAGMENT_DTYPE,
     PEAK_DTYPE,
@@ -50,6 +54,10 @@ __all__ = [
     "PEAK_DTYPE",
     "TRUTH_DTYPE",
     "Calls",
+    "EditResult",
+    "VariantResult",
+    "edit",
+    "variants",
     "Result",
     "Run",
     "Simulation",

@@ -3,9 +3,9 @@
 
 #include <memory>
 
-#include "kwsignal/edit.h"
+#include "editing/editing.h"
 
-namespace kw {
+using kw::ReadAlignment;
 
 namespace {
 
@@ -47,11 +47,20 @@ void walkCigar(const parasail_cigar_t& cigar, const std::string& a, const std::s
 
 }  // namespace
 
+namespace kw {
+
 ReadAlignment alignReads(const std::string& a, const std::string& b) {
+    // Only A, C, G and T score a match; every other letter mismatches all.
+    return kwedit::alignLetters(a, b, "ACGT");
+}
+
+}  // namespace kw
+
+ReadAlignment kwedit::alignLetters(const std::string& a, const std::string& b,
+                                   const char* alphabet) {
     ReadAlignment out;
     if (a.empty() || b.empty()) return out;
-    // Only A, C, G and T score a match; every other letter mismatches all.
-    std::unique_ptr<parasail_matrix_t, MatrixFree> matrix(parasail_matrix_create("ACGT", 2, -3));
+    std::unique_ptr<parasail_matrix_t, MatrixFree> matrix(parasail_matrix_create(alphabet, 2, -3));
     if (!matrix) return out;
     const int la = static_cast<int>(a.size()), lb = static_cast<int>(b.size());
     std::unique_ptr<parasail_result_t, ResultFree> result(
@@ -63,5 +72,3 @@ ReadAlignment alignReads(const std::string& a, const std::string& b) {
     if (cigar) walkCigar(*cigar, a, b, out);
     return out;
 }
-
-}  // namespace kw

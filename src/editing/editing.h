@@ -123,6 +123,10 @@ void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& c
                      double mapA, double mapB, int fitStart, int fitEnd, int block,
                      BlockSystem& sys);
 
+// alignReads with the letters of `alphabet` scoring a match on themselves
+// (the others mismatch everything).
+kw::ReadAlignment alignLetters(const std::string& a, const std::string& b, const char* alphabet);
+
 // Index of a letter among C, A, G, T; -1 for any other.
 int channelOf(char base);
 

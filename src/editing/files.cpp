@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "editing/base_edit.h"
 #include "editing/editing.h"
 #include "kwsignal/process.h"
 #include "kwsignal/report.h"
@@ -64,6 +65,7 @@ EditResult editRuns(const Run& controlRun, const ProcessResult& control, const R
     r.controlName = controlRun.path;
     r.sampleName = sampleRun.path;
     if (r.sites.empty()) return r;
+    if (options.baseEdit) r.baseEdits = analyseBaseEdit(sample.calls, r.sites, &control.calls);
     const int cut = r.sites.front().cut;
     const int a = cut - kTraceBefore, b = cut + kTraceAfter;
     r.controlTrace = traceWindow(controlRun, control, a, b, a);
@@ -142,6 +144,7 @@ std::string editJson(const EditResult& r) {
     for (double v : r.discordance)
         values.push_back(finite(std::isfinite(v) ? rounded(v, 1e-3) : v));
     j["discordance"] = nlohmann::ordered_json{{"start", r.discordanceStart}, {"values", values}};
+    if (!r.baseEdits.empty()) j["base_edit"] = kwedit::baseEditJson(r.baseEdits);
     j["control_mean_qv"] = rounded(r.controlMeanQv, 0.01);
     j["sample_mean_qv"] = rounded(r.sampleMeanQv, 0.01);
     return j.dump(2) + "\n";
@@ -168,6 +171,9 @@ std::string writeEditReport(const std::string& dir, const EditResult& result) {
     if (problem.empty()) problem = writeFileAtomically((d / "edit.tsv").string(), editTsv(result));
     if (problem.empty())
         problem = writeFileAtomically((d / "report.html").string(), editReportHtml(result));
+    if (problem.empty() && !result.baseEdits.empty())
+        problem = writeFileAtomically((d / "base_edit.tsv").string(),
+                                      kwedit::baseEditTsv(result.baseEdits));
     return problem;
 }
 

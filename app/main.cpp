@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
     kwapp::BatchOptions po;
     std::vector<std::string> processFiles;
     std::string processFormat = "auto", matrixPath;
-    CLI::App* process = app.add_subcommand("process", "run the default pipeline on trace files");
+    CLI::App* process = app.add_subcommand("process", "run the default road on trace files");
     process->add_option("FILE", processFiles, "trace files")->required();
     process->add_option("-o,--out", po.outDir, "output folder (one sub-folder per file)")
         ->capture_default_str();

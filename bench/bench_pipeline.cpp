@@ -1,4 +1,4 @@
-// The whole default pipeline on a capillary of 3730 size (4 x 17,000
+// The whole default road on a capillary of 3730 size (4 x 17,000
 // samples), file parsing excluded, with the time of every stage reported as
 // a counter (milliseconds per run); and the parsing of an ABIF file.
 #include <benchmark/benchmark.h>

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""What calling the pipeline from Python costs, and what Python threads gain.
+"""What calling the road from Python costs, and what Python threads gain.
 
 1. Overhead: ``kwsignal.process`` on a raw array of the size of a 3730 run (4 x 16,961
-   samples), timed around the call, against the C++ pipeline's own time for the same run
-   (measured inside the pipeline). The difference is what the bindings add: copying the
-   array in, the results out, the summary. It should stay within 10 % of the pipeline.
+   samples), timed around the call, against the C++ road's own time for the same run
+   (measured inside the road). The difference is what the bindings add: copying the
+   array in, the results out, the summary. It should stay within 10 % of the road.
 2. Threads: four files processed one after the other and on four Python threads.
 
 Run with the build on the path, e.g.
@@ -84,7 +84,7 @@ def main():
     share = extra_ms / pipeline_ms * 100.0
     print(f"process() on {rows.shape[0]} x {rows.shape[1]} samples ({what}), "
           f"median of {args.repeats}:")
-    print(f"  call {call_ms:8.2f} ms   C++ pipeline {pipeline_ms:8.2f} ms   "
+    print(f"  call {call_ms:8.2f} ms   C++ road {pipeline_ms:8.2f} ms   "
           f"Python-call overhead {extra_ms:6.2f} ms = {share:4.1f} % "
           f"(least {least_ms:.2f} ms)  "
           f"{'within' if share <= 10.0 else 'ABOVE'} the 10 % budget")

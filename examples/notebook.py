@@ -31,7 +31,7 @@ print("channels", run.channels, "instrument", run.metadata["instrument"])
 if run.calls is not None:
     print(f"the instrument called {len(run.calls)} bases: {run.calls[:40]}...")
 
-# %% Process it with the default pipeline (the same as `kwsignal process`).
+# %% Process it with the default road (the same as `kwsignal process`).
 result = kwsignal.process(run)
 print(result)
 print("separation matrix:\n", np.round(result.matrix, 3))

@@ -230,7 +230,7 @@ void matrixSeeds() {
     seed({"matrix"}, "crlf3.txt", "1 0 0\r\n\r\n0 1e-3 0\r\n0 0 -1.5E+2\r\n");
 }
 
-// ---- capillaries for the pipeline ------------------------------------------
+// ---- capillaries for the road ------------------------------------------
 
 void pipelineSeeds() {
     const Rows run = simulated(120, 3.0, kwfuzz::kMaxSamples);

@@ -39,7 +39,7 @@ done
 mkdir -p "$build/logs"
 
 # Per target: seconds a single input may take before it counts as a hang,
-# and the largest input (the pipeline's capillaries are up to 4 x 20,000
+# and the largest input (the road's capillaries are up to 4 x 20,000
 # 16-bit samples).
 timeout_of() { [ "$1" = pipeline ] && echo 60 || echo 10; }
 maxlen_of() { [ "$1" = pipeline ] && echo 200000 || echo 65536; }

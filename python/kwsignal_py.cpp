@@ -1,6 +1,6 @@
 // The _kwsignal extension module: the library's classes as they stand in
 // C++ (same class and member names) plus the entry points of the Python
-// package `kwsignal` (reading, the default pipeline, simulation).
+// package `kwsignal` (reading, the default road, simulation).
 #include "bindings.h"
 
 PYBIND11_MODULE(_kwsignal, m) {

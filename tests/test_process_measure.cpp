@@ -1,6 +1,6 @@
-// What the default pipeline measures on a run before it chooses its
+// What the default road measures on a run before it chooses its
 // parameters (noise, clear peaks, base spacing, the stretch holding the
-// bases, peak width), and the pipeline's own result on a simulated run.
+// bases, peak width), and the road's own result on a simulated run.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -141,7 +141,7 @@ TEST(PipelineMeasure, SimulatedRunComesBackPeakForPeak) {
 }
 
 // The same bases sampled from 3.4 to 29 samples per base (the demo takes
-// 12.6): the pipeline's parameters follow the rate and the measured
+// 12.6): the road's parameters follow the rate and the measured
 // spacing. Below 10 samples per base a base is too narrow for its shape to
 // tell it from a spike; only artefacts in every channel are removed there
 // (shape alone took 30 % of the bases at 5.9 samples per base and the

@@ -1,4 +1,4 @@
-// The default pipeline on capillaries no healthy run produces: non-finite
+// The default road on capillaries no healthy run produces: non-finite
 // samples, silence, constant channels, a dead channel, two-dye files, runs
 // too short to process and runs far longer than any instrument writes.
 // Each ends in a reason or in a defined result whose every number is
@@ -170,7 +170,7 @@ TEST(PipelineRobustness, RunsTooShortOrWithoutTracesAreRefused) {
 
 TEST(PipelineRobustness, FiveMillionSamplesInBoundedTimeAndMemory) {
     // A long run tiled from a simulated one: peaks from end to end, the most
-    // work per sample the pipeline can be given.
+    // work per sample the road can be given.
     const Rows tile = simulatedRows(2000, 3.0, 11);
     const size_t n = 5000000;
     Rows rows(4, std::vector<double>(n));
@@ -185,7 +185,7 @@ TEST(PipelineRobustness, FiveMillionSamplesInBoundedTimeAndMemory) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const double peakMiB = usage.ru_maxrss / 1024.0;
-    // The input is 153 MiB of samples; the pipeline's working copies must stay
+    // The input is 153 MiB of samples; the road's working copies must stay
     // a small multiple of it. The sanitizer build runs ten times slower and
     // on a loaded machine slower still: its time says nothing.
 #if !defined(__SANITIZE_ADDRESS__)

@@ -1,4 +1,4 @@
-// Inputs that once broke a reader or the pipeline, found by fuzzing (fuzz/)
+// Inputs that once broke a reader or the road, found by fuzzing (fuzz/)
 // and minimised. The fuzz build replays the raw inputs of
 // fuzz/regressions/ as well; these are the ones that read as a test.
 #include <gtest/gtest.h>
@@ -46,7 +46,7 @@ TEST(Regressions, MatrixNumbersBeyondFloatRangeAreRefused) {
     std::remove(path.c_str());
 }
 
-// Capillaries the pipeline fuzzer found troublesome, kept in
+// Capillaries the fuzz_pipeline fuzzer found troublesome, kept in
 // fuzz/regressions/pipeline/ in the fuzzer's encoding: a hump whose apex
 // sat on the zeros trimmed off its event (read past the event's samples),
 // and long trains of humps fitted as one event (seconds per run, the fit's

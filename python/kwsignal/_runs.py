@@ -139,7 +139,7 @@ class Calls:
 
 
 class Result:
-    """What the default pipeline made of one run.
+    """What the default road made of one run.
 
     ``processed``: the conditioned channels (ndarray [n_traces, n_samples]); ``matrix``: the
     separation matrix applied; ``peaks``: a structured array with the columns of peaks.tsv
@@ -208,7 +208,7 @@ def _matrix_or_none(matrix):
 
 def process(source, rate=None, matrix=None, *, format="auto", mixed=0.0, kind="auto",
             sizing="local", svg=False):
-    """Runs the kwsignal tool's default pipeline and returns a Result.
+    """Runs the kwsignal tool's default road and returns a Result.
 
     ``source``: a path (read as ``read`` does), a Run, a KwCap, or an array
     [n_traces, n_samples] of raw samples (four traces are taken as C, A, G, T).

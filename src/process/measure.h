@@ -1,4 +1,4 @@
-// Measurements the default pipeline takes from the data before it chooses
+// Measurements the default road takes from the data before it chooses
 // its parameters: the noise of a channel, the peaks that stand clear of the
 // noise and dominate the other channels, the spacing between bases and the
 // width of a single peak along the run.

@@ -69,7 +69,7 @@ ProcessError checkRun(const Run& run, const ProcessOptions& options, double rate
     if (run.numTraces < 1) return refuse(ProcessErrorKind::noTraces, "no traces");
     if (run.numData < kMinSamples)
         return refuse(ProcessErrorKind::tooShort,
-                      "too short for the pipeline: " + std::to_string(run.numData) +
+                      "too short for the road: " + std::to_string(run.numData) +
                           " samples per trace (at least " + std::to_string(kMinSamples) +
                           " needed)");
     if (static_cast<int>(run.rows.size()) != run.numTraces)

@@ -213,7 +213,7 @@ struct Score {
 
 // A training example: the features of a base and whether it is wrong.
 struct Example {
-    kwcall::Features f;
+    kw::detail::Features f;
     bool error;
 };
 
@@ -233,7 +233,7 @@ std::vector<int> qvsOf(const kw::BaseCalls& calls) {
 }
 
 void scoreFile(const kw::AbifRun& abif, const kw::BaseCalls& calls,
-               const std::vector<kwcall::Features>& features, FileResult& r) {
+               const std::vector<kw::detail::Features>& features, FileResult& r) {
     const std::string& ref = abif.calls;
     std::vector<int> refQv = abif.qualities;
     int maxQv = 0;
@@ -332,9 +332,9 @@ bool runFile(const std::string& dir, const std::string& name, const std::string&
         r.callMs = std::min(r.callMs, cpuMs() - t0);
     }
     r.bases = static_cast<int>(calls.bases.size());
-    kwcall::Working w;
+    kw::detail::Working w;
     std::string note;
-    kwcall::callWorking(*road.processed, road.peaks, road.inputs, w, note);
+    kw::detail::callWorking(*road.processed, road.peaks, road.inputs, w, note);
     scoreFile(abif, calls, w.features, r);
     if (!fastqDir.empty()) {
         std::ofstream(fastqDir + "/" + name + ".fastq") << kw::fastqRecord(calls, name);
@@ -345,7 +345,7 @@ bool runFile(const std::string& dir, const std::string& name, const std::string&
 
 // ---- the quality model ---------------------------------------------------
 
-constexpr int kParams = kwcall::kNumFeatures + 1;
+constexpr int kParams = kw::detail::kNumFeatures + 1;
 
 // Logistic regression of error on the features (Newton's method with a
 // light ridge, which keeps rare features from running away).
@@ -356,7 +356,7 @@ std::vector<double> fitLogistic(const std::vector<Example>& ex) {
         double H[kParams][kParams] = {}, g[kParams] = {};
         for (const Example& e : ex) {
             double x[kParams] = {1.0};
-            for (int k = 0; k < kwcall::kNumFeatures; ++k) x[k + 1] = e.f[k];
+            for (int k = 0; k < kw::detail::kNumFeatures; ++k) x[k + 1] = e.f[k];
             double z = 0;
             for (int k = 0; k < kParams; ++k) z += beta[k] * x[k];
             const double p = 1.0 / (1.0 + std::exp(-z));
@@ -400,9 +400,9 @@ std::vector<double> fitLogistic(const std::vector<Example>& ex) {
     return beta;
 }
 
-double modelQvOf(const std::vector<double>& beta, const kwcall::Features& f) {
+double modelQvOf(const std::vector<double>& beta, const kw::detail::Features& f) {
     double z = beta[0];
-    for (int k = 0; k < kwcall::kNumFeatures; ++k) z += beta[k + 1] * f[k];
+    for (int k = 0; k < kw::detail::kNumFeatures; ++k) z += beta[k + 1] * f[k];
     const double q = 10.0 * std::log10(1.0 + std::exp(-z));
     return std::max(0.0, std::min<double>(kw::kMaxCallQv, q));
 }

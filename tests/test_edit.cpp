@@ -27,7 +27,7 @@ kw::BaseCalls readOf(const std::string& seq) {
         b.qv = 40;
         b.position = b.correctedPosition = 12.0 * static_cast<double>(i);
         b.heights = {{0.05, 0.05, 0.05, 0.05}};
-        b.heights[static_cast<size_t>(kwedit::channelOf(seq[i]))] = 1.0;
+        b.heights[static_cast<size_t>(kw::detail::channelOf(seq[i]))] = 1.0;
         calls.bases.push_back(b);
     }
     kw::summariseCalls(calls, 0.05);
@@ -105,7 +105,7 @@ TEST(Edit, GuidesAndCutSitesOnEitherStrandAndForOtherNucleases) {
 TEST(Edit, NonNegativeFitRecoversMixturesAndRefusesWhatItCannotDo) {
     // The solver against a known non-negative optimum with a clipped term.
     const std::vector<double> gram = {2, 1, 1, 2};
-    const std::vector<double> x = kwedit::nnlsNormal(gram, {1.0, -1.0}, 2);
+    const std::vector<double> x = kw::detail::nnlsNormal(gram, {1.0, -1.0}, 2);
     EXPECT_NEAR(x[0], 0.5, 1e-9);
     EXPECT_EQ(x[1], 0.0);
 
@@ -187,7 +187,7 @@ TEST(Edit, OutputsHoldTheDocumentedKeysAndTheReportRenders) {
 TEST(Edit, SparseChoiceKeepsRealSharesAndAllelesShiftByTheirEdit) {
     std::mt19937 rng(3);
     std::uniform_real_distribution<double> u(0.0, 1.0);
-    kwedit::BlockSystem sys;
+    kw::detail::BlockSystem sys;
     sys.k = 3;
     sys.gram.assign(10, std::vector<double>(9, 0.0));
     sys.rhs.assign(10, std::vector<double>(3, 0.0));
@@ -195,12 +195,12 @@ TEST(Edit, SparseChoiceKeepsRealSharesAndAllelesShiftByTheirEdit) {
     sys.ySum = sys.rows = sys.yy;
     for (int i = 0; i < 400; ++i) {
         const std::vector<double> row = {u(rng), u(rng), u(rng)};
-        kwedit::addRow(sys, i / 40, row, 0.7 * row[0] + 0.296 * row[1] + 0.004 * row[2]);
+        kw::detail::addRow(sys, i / 40, row, 0.7 * row[0] + 0.296 * row[1] + 0.004 * row[2]);
     }
     double r2 = 0.0;
-    EXPECT_GT(kwedit::fitAll(sys, r2)[2], 0.003);
+    EXPECT_GT(kw::detail::fitAll(sys, r2)[2], 0.003);
     sys.sparsity = 0.02;
-    const std::vector<double> x = kwedit::fitAll(sys, r2);
+    const std::vector<double> x = kw::detail::fitAll(sys, r2);
     EXPECT_EQ(x[2], 0.0);
     EXPECT_NEAR(x[1], 0.3, 0.01);
     EXPECT_NEAR(x[0], 0.7, 0.01);
@@ -208,15 +208,15 @@ TEST(Edit, SparseChoiceKeepsRealSharesAndAllelesShiftByTheirEdit) {
     kw::BaseCalls calls = readOf(randomRead(120, 5));
     for (size_t i = 0; i < calls.bases.size(); ++i)
         calls.bases[i].correctedPosition = 100.0 + 12.0 * static_cast<double>(i);
-    kwedit::Candidate del, ins, wild;
+    kw::detail::Candidate del, ins, wild;
     del.kind = "deletion", del.start = 50, del.deleted = 3;
     ins.kind = "insertion", ins.start = 50, ins.inserted = {{48, 0}, {49, 0}};
     wild.kind = "wildtype", wild.start = 50;
-    const kwedit::ShiftedAllele d = kwedit::shiftedAllele(del, calls);
+    const kw::detail::ShiftedAllele d = kw::detail::shiftedAllele(del, calls);
     EXPECT_DOUBLE_EQ(d.from, 100.0 + 12.0 * 49.5);
     EXPECT_DOUBLE_EQ(d.shift, 36.0);
-    EXPECT_DOUBLE_EQ(kwedit::shiftedAllele(ins, calls).shift, -24.0);
-    EXPECT_GT(kwedit::shiftedAllele(wild, calls).from, 1e12);
+    EXPECT_DOUBLE_EQ(kw::detail::shiftedAllele(ins, calls).shift, -24.0);
+    EXPECT_GT(kw::detail::shiftedAllele(wild, calls).from, 1e12);
 }
 
 TEST(Edit, RealTracesGiveStableAnswers) {

@@ -597,7 +597,7 @@ TEST(FragmentGuards, WrongAssignmentsHaveABetterNeighbour) {
     ASSERT_NE(gs500, nullptr);
     const kw::SimulatedFragmentRun curve;
     auto ladder = [&](double stopBp, double satelliteOf) {
-        std::vector<kw::fragments::StandardCandidate> c;
+        std::vector<kw::detail::StandardCandidate> c;
         for (double bp : gs500->sizesBp) {
             if (bp > stopBp) break;
             const double runOff = bp == 250 ? 2.5 : bp == 340 ? 0.5 : 0.0;
@@ -608,8 +608,8 @@ TEST(FragmentGuards, WrongAssignmentsHaveABetterNeighbour) {
         return c;
     };
     // Fragment j on the k-th peak, from `from` on shifted by `shift`.
-    auto assign = [&](const std::vector<kw::fragments::StandardCandidate>& c, int from, int shift) {
-        kw::fragments::StandardMatch m;
+    auto assign = [&](const std::vector<kw::detail::StandardCandidate>& c, int from, int shift) {
+        kw::detail::StandardMatch m;
         m.standard = gs500;
         m.peakOf.assign(gs500->sizesBp.size(), -1);
         for (int k = 0; k < static_cast<int>(c.size()); ++k) {
@@ -621,11 +621,11 @@ TEST(FragmentGuards, WrongAssignmentsHaveABetterNeighbour) {
     for (double stop : {500.0, 400.0}) {
         SCOPED_TRACE(stop);
         const auto c = ladder(stop, 0);
-        EXPECT_GT(kw::fragments::checkAssignment(c, assign(c, 0, 0), 1500).margin(), 4.0);
+        EXPECT_GT(kw::detail::checkAssignment(c, assign(c, 0, 0), 1500).margin(), 4.0);
         for (int from : {0, 4, 9})
             for (int shift : {-1, 1}) {
-                const kw::fragments::AssignmentCheck wrong =
-                    kw::fragments::checkAssignment(c, assign(c, from, shift), 1500);
+                const kw::detail::AssignmentCheck wrong =
+                    kw::detail::checkAssignment(c, assign(c, from, shift), 1500);
                 EXPECT_LT(wrong.margin(), 0.0) << "shifted by " << shift << " from peak " << from;
             }
     }
@@ -633,15 +633,14 @@ TEST(FragmentGuards, WrongAssignmentsHaveABetterNeighbour) {
     // assignment it is explained; on the satellite, the taller peak beside
     // it is the better choice.
     const auto c = ladder(500, 300);
-    kw::fragments::StandardMatch right = assign(c, 0, 0), onSatellite = right;
+    kw::detail::StandardMatch right = assign(c, 0, 0), onSatellite = right;
     for (std::size_t j = 0; j < right.peakOf.size(); ++j)
         if (gs500->sizesBp[j] >= 300) {
             right.peakOf[j] = static_cast<int>(j) + 1;
             onSatellite.peakOf[j] = static_cast<int>(j) + (gs500->sizesBp[j] == 300 ? 0 : 1);
         }
-    EXPECT_GT(kw::fragments::checkAssignment(c, right, 1500).margin(), 4.0);
-    const kw::fragments::AssignmentCheck caught =
-        kw::fragments::checkAssignment(c, onSatellite, 1500);
+    EXPECT_GT(kw::detail::checkAssignment(c, right, 1500).margin(), 4.0);
+    const kw::detail::AssignmentCheck caught = kw::detail::checkAssignment(c, onSatellite, 1500);
     EXPECT_LT(caught.margin(), 0.0);
     EXPECT_NE(caught.rival.find("as 300 bp instead of"), std::string::npos) << caught.rival;
 }

@@ -101,11 +101,11 @@ TEST(ExportFile, NumbersAsPrintfWritesThem) {
         for (int decimals = 0; decimals <= 9; decimals += 1 + i % 3) {
             const double v = values[i];
             std::string got;
-            kwtext::appendFixed(got, v, decimals);
+            kw::detail::appendFixed(got, v, decimals);
             std::snprintf(expected, sizeof expected, "%.*f", decimals, v);
             ASSERT_EQ(got, expected) << std::hexfloat << v << " with " << decimals;
             got.clear();
-            kwtext::appendGeneral(got, v, 6);
+            kw::detail::appendGeneral(got, v, 6);
             std::snprintf(expected, sizeof expected, "%.6g", v);
             ASSERT_EQ(got, expected) << std::hexfloat << v;
         }

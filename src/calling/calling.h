@@ -12,7 +12,7 @@
 #include "kwsignal/basecall.h"
 #include "kwsignal/run.h"
 
-namespace kwcall {
+namespace kw::detail {
 
 /// A fitted peak as the caller sees it.
 struct Peak {
@@ -178,6 +178,6 @@ struct Working {
 bool callWorking(const KwCap& cap, const std::vector<KwPeak>& peaks, const kw::CallInputs& in,
                  Working& w, std::string& note);
 
-}  // namespace kwcall
+}  // namespace kw::detail
 
 #endif

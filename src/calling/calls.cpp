@@ -15,7 +15,7 @@
 #include "kwsignal/capillary.h"
 #include "kwsignal/events.h"
 
-namespace kwcall {
+namespace kw::detail {
 namespace {
 
 // Costs of the matching, in units of one base's reward.
@@ -341,7 +341,7 @@ bool callWorking(const KwCap& cap, const std::vector<KwPeak>& fitted, const kw::
     return true;
 }
 
-}  // namespace kwcall
+}  // namespace kw::detail
 
 namespace kw {
 namespace {
@@ -356,9 +356,9 @@ char iupac(char a, char b) {
 }
 
 // A few points of each dye's offset along the run, in input-file samples.
-std::vector<MobilityPoint> mobilityPoints(const kwcall::RunShape& shape, double scale) {
+std::vector<MobilityPoint> mobilityPoints(const kw::detail::RunShape& shape, double scale) {
     std::vector<MobilityPoint> out;
-    const kwcall::Curve& c = shape.mobility[0];
+    const kw::detail::Curve& c = shape.mobility[0];
     if (c.empty()) return out;
     const int points = std::min<int>(12, static_cast<int>(c.x.size()));
     for (int k = 0; k < points; ++k) {
@@ -392,8 +392,8 @@ void capMixedQvs(BaseCalls& calls, double cutoff) {
 BaseCalls callBases(const KwCap& processed, const std::vector<KwPeak>& peaks, const CallInputs& in,
                     const CallOptions& options) {
     BaseCalls calls;
-    kwcall::Working w;
-    if (!kwcall::callWorking(processed, peaks, in, w, calls.note)) {
+    kw::detail::Working w;
+    if (!kw::detail::callWorking(processed, peaks, in, w, calls.note)) {
         summariseCalls(calls, options.trimCutoff);
         return calls;
     }
@@ -403,7 +403,7 @@ BaseCalls callBases(const KwCap& processed, const std::vector<KwPeak>& peaks, co
     calls.bases = std::move(w.bases);
     for (size_t i = 0; i < calls.bases.size(); ++i) {
         BaseCall& b = calls.bases[i];
-        b.qv = kwcall::qualityOf(w.features[i]);
+        b.qv = kw::detail::qualityOf(w.features[i]);
         if (mixed && b.base != 'N' && b.secondary != 'N' &&
             b.secondaryRatio >= options.mixedRatio) {
             b.base = iupac(b.base, b.secondary);

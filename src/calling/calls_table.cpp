@@ -11,22 +11,22 @@ std::string callsTable(const BaseCalls& calls) {
     out.reserve(out.size() + calls.bases.size() * 56);
     for (size_t i = 0; i < calls.bases.size(); ++i) {
         const BaseCall& b = calls.bases[i];
-        kwtext::appendInt(out, i);
+        kw::detail::appendInt(out, i);
         out += '\t';
         out += b.base;
         out += '\t';
-        kwtext::appendInt(out, b.qv);
+        kw::detail::appendInt(out, b.qv);
         out += '\t';
-        kwtext::appendFixed(out, b.position, 2);
+        kw::detail::appendFixed(out, b.position, 2);
         out += '\t';
-        kwtext::appendFixed(out, b.correctedPosition, 2);
+        kw::detail::appendFixed(out, b.correctedPosition, 2);
         out += '\t';
         out += b.secondary;
         out += '\t';
-        kwtext::appendFixed(out, b.secondaryRatio, 3);
+        kw::detail::appendFixed(out, b.secondaryRatio, 3);
         for (double h : b.heights) {
             out += '\t';
-            kwtext::appendFixed(out, h, 1);
+            kw::detail::appendFixed(out, h, 1);
         }
         out += '\n';
     }

@@ -7,7 +7,7 @@
 #include "calling/calling.h"
 #include "kwsignal/capillary.h"
 
-namespace kwcall {
+namespace kw::detail {
 namespace {
 
 // A filled slot whose strongest dye stays below this fraction of a typical
@@ -135,4 +135,4 @@ void describeBases(std::vector<kw::BaseCall>& bases, const RunShape& shape, cons
     }
 }
 
-}  // namespace kwcall
+}  // namespace kw::detail

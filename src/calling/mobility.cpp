@@ -11,7 +11,7 @@
 
 #include "calling/calling.h"
 
-namespace kwcall {
+namespace kw::detail {
 namespace {
 
 // Windows of about 90 bases, half overlapping: enough peaks of every dye
@@ -292,4 +292,4 @@ void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape) {
     for (Peak& p : peaks) p.corr = p.pos - shape.mobility[p.dye].at(p.pos);
 }
 
-}  // namespace kwcall
+}  // namespace kw::detail

@@ -16,7 +16,7 @@
 
 #include "calling/calling.h"
 
-namespace kwcall {
+namespace kw::detail {
 namespace {
 
 #include "calling/qv_table.inc"
@@ -153,4 +153,4 @@ int qualityOf(const Features& f) {
     return kQvCalibration[std::max(0, std::min(kw::kMaxCallQv, raw))];
 }
 
-}  // namespace kwcall
+}  // namespace kw::detail

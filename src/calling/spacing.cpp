@@ -9,7 +9,7 @@
 
 #include "calling/calling.h"
 
-namespace kwcall {
+namespace kw::detail {
 
 double Curve::at(double pos) const {
     if (x.empty()) return 0.0;
@@ -197,4 +197,4 @@ bool spacingFromBases(const std::vector<kw::BaseCall>& bases, RunShape& shape) {
     return true;
 }
 
-}  // namespace kwcall
+}  // namespace kw::detail

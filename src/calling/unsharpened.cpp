@@ -7,7 +7,7 @@
 
 #include "calling/calling.h"
 
-namespace kwcall {
+namespace kw::detail {
 namespace {
 
 // Bases of one dye either side of the running median that scales the dye
@@ -81,4 +81,4 @@ int Unsharpened::strongest(double c) const {
     return best;
 }
 
-}  // namespace kwcall
+}  // namespace kw::detail

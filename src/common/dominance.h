@@ -5,7 +5,7 @@
 
 #include "kwsignal/capillary.h"
 
-namespace kwdominance {
+namespace kw::detail {
 
 /// The channel with the largest sample at i; a channel replaces the one kept
 /// only when strictly larger, so ties go to the lowest trace code.
@@ -38,6 +38,6 @@ inline int secondChannel(const KwCap& cap, int i, int dominant, double threshold
     return best;
 }
 
-}  // namespace kwdominance
+}  // namespace kw::detail
 
 #endif

@@ -13,7 +13,7 @@ namespace detail {
 /// at least a fifth of the run. rate: samples per second; numData: samples
 /// of the run.
 inline int learningWindowSamples(double rate, int numData) {
-    int w = kwsample::truncToRange(rate * 1000.0, 0, std::numeric_limits<int>::max());
+    int w = kw::detail::truncToRange(rate * 1000.0, 0, std::numeric_limits<int>::max());
     // A fifth of the run, nudged up so that rounding never leaves the
     // window a sample short of a whole fifth.
     constexpr double kMinWindowShare = 0.2000001;

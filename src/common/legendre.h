@@ -4,7 +4,7 @@
 #ifndef KWSIGNAL_SRC_COMMON_LEGENDRE_H
 #define KWSIGNAL_SRC_COMMON_LEGENDRE_H
 
-namespace kwlegendre {
+namespace kw::detail {
 
 /// One step of the recurrence before its division: (j + 1) P(j+1, x) from
 /// P(j, x) and P(j-1, x).
@@ -17,6 +17,6 @@ inline double next(int j, double x, double pj, double pjPrev) {
     return scaledNext(j, x, pj, pjPrev) / (j + 1.0);
 }
 
-}  // namespace kwlegendre
+}  // namespace kw::detail
 
 #endif

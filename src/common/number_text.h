@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-namespace kwtext {
+namespace kw::detail {
 
 namespace detail {
 
@@ -115,6 +115,6 @@ void appendInt(std::string& out, Int v) {
     out.append(buf, static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, v).ptr - buf));
 }
 
-}  // namespace kwtext
+}  // namespace kw::detail
 
 #endif

@@ -3,7 +3,7 @@
 #ifndef KWSIGNAL_SRC_COMMON_SAMPLE_INDEX_H
 #define KWSIGNAL_SRC_COMMON_SAMPLE_INDEX_H
 
-namespace kwsample {
+namespace kw::detail {
 
 /// A valley floor below this lies below any real sample: with it every
 /// valley qualifies as a boundary.
@@ -47,6 +47,6 @@ bool meanWhere(const double* x, int first, int last, Keep keep, double& mean) {
     return true;
 }
 
-}  // namespace kwsample
+}  // namespace kw::detail
 
 #endif

@@ -5,7 +5,7 @@
 #include "kwsignal/capillary.h"
 #include "kwsignal/trace.h"
 
-namespace kwsample {
+namespace kw::detail {
 
 /// True when first..last is a non-empty range of samples of `trace`.
 inline bool isSampleRange(const KwTrace& trace, int first, int last) {
@@ -20,6 +20,6 @@ inline bool isSampleRange(const KwCap& cap, int first, int last) {
     return first <= last;
 }
 
-}  // namespace kwsample
+}  // namespace kw::detail
 
 #endif

@@ -116,7 +116,7 @@ int KwTrace::getSteepestPnt(int from, int to) const {
 }
 
 void KwTrace::deAnomaliousDip(int w) {
-    if (w < 1 || !kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
+    if (w < 1 || !kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
     const int numBlocks = (signalEndPnt - signalStartPnt + 1) / w;
     // A sample at either end of the array has only one neighbour; it is
     // judged no dip (and no low dip), so the block edge at the array edge
@@ -186,8 +186,8 @@ void KwTrace::deAnomaliousDip(int w) {
 int KwTrace::deBaseline(int n) {
     // A window that is not a range of samples is the caller's mistake:
     // nothing is read or changed, as when the baseline window does not fit.
-    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0;
-    const int unit = kwsample::truncToRange(5.0 * sampleRate, 0, INT_MAX);
+    if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0;
+    const int unit = kw::detail::truncToRange(5.0 * sampleRate, 0, INT_MAX);
     const double length = static_cast<double>(signalEndPnt) - signalStartPnt + 1.0;
     // A window under one sample (rate below 0.2 Hz, n < 1) is refused like
     // one that does not fit twice into the signal.
@@ -265,13 +265,13 @@ int KwTrace::findWidestGap(int first, int last, double fraction, int& gapFirst,
 }
 
 void KwTrace::deBaselineSeq() {
-    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
+    if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
     int a = signalStartPnt;
     while (data[a] > kNearZero && a != signalEndPnt) ++a;
 
     // A rate giving a segment window under one sample would never move the
     // segment on; such a trace is left as it is.
-    const int segWindow = kwsample::truncToRange(kSegmentSeconds * sampleRate, 0, INT_MAX);
+    const int segWindow = kw::detail::truncToRange(kSegmentSeconds * sampleRate, 0, INT_MAX);
     if (segWindow < 1) return;
 
     while (a < signalEndPnt) {

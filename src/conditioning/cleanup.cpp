@@ -46,7 +46,7 @@ void KwTrace::removeSection(int from, int to, int useMinimum) {
 void KwTrace::cleaning(double startTime, int removeNegativePeaks) {
     // A start time past the end of the run blanks the whole array and
     // leaves an empty window that starts after the last sample.
-    int blank = kwsample::truncToRange(sampleRate * startTime, 0, numData);
+    int blank = kw::detail::truncToRange(sampleRate * startTime, 0, numData);
     blank = std::min(std::max(blank, signalStartPnt), numData);
     std::fill(data, data + std::max(blank, 0), 0.0);
     if (signalStartPnt < blank) signalStartPnt = blank;
@@ -59,8 +59,8 @@ namespace {
 // below avgAbs. A sample at either end of the array has no neighbour there
 // and so is no minimum. False when there is none.
 bool meanOfLowMinima(const double* x, int n, int s, int e, double avgAbs, double& meanMin) {
-    const auto lowMinimum = [&](int i) { return x[i] < avgAbs && kwsample::isLocalMin(x, i); };
-    return kwsample::meanWhere(x, std::max(s, 1), std::min(e, n - 2), lowMinimum, meanMin);
+    const auto lowMinimum = [&](int i) { return x[i] < avgAbs && kw::detail::isLocalMin(x, i); };
+    return kw::detail::meanWhere(x, std::max(s, 1), std::min(e, n - 2), lowMinimum, meanMin);
 }
 
 // What the dip search knows about the window.
@@ -125,7 +125,7 @@ void raiseDeepEnd(double* x, const DipLevels& lv, int l, int r) {
 }  // namespace
 
 void KwTrace::deAnomalousNegativePeaks(int fillEnds) {
-    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
+    if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
     DipLevels lv{signalStartPnt, signalEndPnt, 0.0, 0.0, 0.0};
     lv.avgAbs = norm1() / (lv.e - lv.s + 1);
     // Without a valley below the mean level there is no typical depth to
@@ -234,7 +234,7 @@ void KwTrace::deAnomalousHighPk(int from, int to) {
         if (tp.height[u] < tp.height[k - 1]) continue;
         int lo = std::max(tp.position[u] - 1, from);
         int hi = std::min(tp.position[u] + 1, to);
-        extendBoundaries(lo, hi, kwsample::kAnyValley);
+        extendBoundaries(lo, hi, kw::detail::kAnyValley);
         removeSection(lo, hi, 0);
     }
 }
@@ -242,9 +242,9 @@ void KwTrace::deAnomalousHighPk(int from, int to) {
 int KwTrace::deAnomalousHighPkAtBeginning() {
     const int s = signalStartPnt;
     const int e = signalEndPnt;
-    if (!kwsample::isSampleRange(*this, s, e)) return s;
+    if (!kw::detail::isSampleRange(*this, s, e)) return s;
     // Half a minute of samples; a negative or non-numeric rate gives none.
-    const int w = kwsample::truncToRange(30.0 * sampleRate, 0, numData);
+    const int w = kw::detail::truncToRange(30.0 * sampleRate, 0, numData);
     const int mid = s + (e - s) / 2;
     if (mid < s + 20LL * w) return s;
     // A sample towers above 2.5 times the highest one after it; nudged up,
@@ -297,7 +297,7 @@ bool findScar(const double* x, int s, int e, int i, int& l, int& r) {
 void KwTrace::fixScar() {
     const int s = signalStartPnt;
     const int e = signalEndPnt;
-    if (!kwsample::isSampleRange(*this, s, e)) return;
+    if (!kw::detail::isSampleRange(*this, s, e)) return;
     for (int i = s + 5; i <= e - 6;) {
         int l = i;
         int r = i;
@@ -309,7 +309,7 @@ void KwTrace::fixScar() {
         // Split the scar where lines of equal and opposite slope from its
         // ends would meet at zero, and redraw both halves from there.
         const double share = (r - l) * data[r] / (data[l] + data[r]) + 0.5;
-        const int m = r - kwsample::truncToRange(share, 0, r - l);
+        const int m = r - kw::detail::truncToRange(share, 0, r - l);
         data[m] = 0.0;
         replaceWithParabola(l, m, 0.0);
         replaceWithParabola(m, r, 0.0);
@@ -320,7 +320,7 @@ void KwTrace::fixScar() {
 void KwTrace::smoothingDips() {
     const int s = signalStartPnt;
     const int e = signalEndPnt;
-    if (!kwsample::isSampleRange(*this, s, e)) return;
+    if (!kw::detail::isSampleRange(*this, s, e)) return;
     const double thr = 0.1 * getMaxData(s, e);
     for (int i = s + 1; i <= e - 1; ++i) {
         if (data[i] < thr && data[i] < data[i + 1] && data[i] < data[i - 1])

@@ -85,7 +85,7 @@ std::vector<double> legendreSeries(const std::vector<double>& coef, int order, i
         const double divisor = j, inverse = 1.0 / divisor;
         const bool exactInverse = (j & (j - 1)) == 0;
         for (int i = 0; i < n; ++i) {
-            const double scaled = kwlegendre::scaledNext(j - 1, u[i], p[i], lower[i]);
+            const double scaled = kw::detail::scaledNext(j - 1, u[i], p[i], lower[i]);
             lower[i] = p[i];
             p[i] = exactInverse ? scaled * inverse : scaled / divisor;
         }
@@ -101,8 +101,8 @@ void KwTrace::envelopeNormalize(int order, double height, int endPnt, double cei
     // A window or envelope end outside the samples is the caller's mistake:
     // nothing is read or changed, and the trace adds nothing to a
     // capillary's target height.
-    if (order < 0 || !kwsample::isSampleRange(*this, start, endPnt) ||
-        !kwsample::isSampleRange(*this, start, signalEndPnt))
+    if (order < 0 || !kw::detail::isSampleRange(*this, start, endPnt) ||
+        !kw::detail::isSampleRange(*this, start, signalEndPnt))
         return;
     const int n = endPnt - start + 1;
     const double minutes = n / (sampleRate * 60.0);
@@ -146,7 +146,7 @@ double KwCap::envelopeNormalize(int endPnt) {
     for (int t = 0; t < numTraces; ++t) {
         const int s = traces[t].getSignalStartPnt();
         const int e = traces[t].getSignalEndPnt();
-        if (!kwsample::isSampleRange(traces[t], s, e)) continue;
+        if (!kw::detail::isSampleRange(traces[t], s, e)) continue;
         const double m = traces[t].getMaxData(s, s + static_cast<int>((e - s) * 0.2));
         if (m > best) best = m;
     }

@@ -62,7 +62,7 @@ double blendedHat(double startHat, double endHat, double midHat, double startWei
 bool windowHoldsKernel(const KwTrace& t, double halfWidth) {
     const int start = t.getSignalStartPnt();
     const int end = t.getSignalEndPnt();
-    if (!kwsample::isSampleRange(t, start, end)) return false;
+    if (!kw::detail::isSampleRange(t, start, end)) return false;
     return 2.0 * halfWidth <= static_cast<double>(end) - start + 1.0;
 }
 
@@ -252,7 +252,7 @@ void KwTrace::calculateWidow(int pnt, int first, int last, const double* widths,
 }
 
 void KwTrace::adoptFilteredData(const double* filtered, double minWidth) {
-    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
+    if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
     // Positions are counted from the window start: filtered[r] and x[r]
     // belong to sample signalStartPnt + r, and e is the window end.
     const double* F = filtered;

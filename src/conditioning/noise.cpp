@@ -64,7 +64,7 @@ void KwTrace::findNoiseLevel(int from) {
     // A window or range that is not a range of samples is the caller's
     // mistake: nothing is read, and each result is the one an empty stretch
     // gives (here the level stays; elsewhere no maximum, no peak).
-    if (!kwsample::isSampleRange(*this, from, signalEndPnt)) return;
+    if (!kw::detail::isSampleRange(*this, from, signalEndPnt)) return;
     const int n = signalEndPnt - from + 1;
     if (n < 2) return;
     // Fewer than ten samples give no histogram bins: the level is left as it
@@ -89,7 +89,7 @@ void KwTrace::setNoiseLevelForNormalized(double ceiling) {
         double sum = 0.0;
         count = 0;
         for (int i = signalStartPnt + 1; i <= signalEndPnt - 1; ++i) {
-            if (kwsample::isLocalMax(data, i) && data[i] < ceiling && data[i] > above) {
+            if (kw::detail::isLocalMax(data, i) && data[i] < ceiling && data[i] > above) {
                 sum += data[i];
                 ++count;
             }
@@ -97,7 +97,7 @@ void KwTrace::setNoiseLevelForNormalized(double ceiling) {
         return count > 0 ? sum / count : -1.0;
     };
     int count = 0;
-    const double all = kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)
+    const double all = kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)
                            ? meanOfMaxima(-std::numeric_limits<double>::infinity(), count)
                            : 0.0;
     if (count == 0) {
@@ -108,7 +108,7 @@ void KwTrace::setNoiseLevelForNormalized(double ceiling) {
 }
 
 void KwTrace::setMinumHeight() {
-    const double max = kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)
+    const double max = kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)
                            ? getMaxData(signalStartPnt, signalEndPnt)
                            : 0.0;
     if (!(max >= 0.5)) {
@@ -137,7 +137,7 @@ void KwTrace::setMinumHeight() {
 }
 
 double KwTrace::averagedPkHeight(int from, int to, double fraction, double ceiling) const {
-    if (!kwsample::isSampleRange(*this, from, to)) return 0.0;
+    if (!kw::detail::isSampleRange(*this, from, to)) return 0.0;
     double peak = data[from];
     for (int i = from; i <= to; ++i) {
         if (data[i] > peak) peak = data[i];
@@ -164,7 +164,7 @@ double KwTrace::averagedPkHeight(int from, int to, double fraction, double ceili
 void KwTrace::determinePeakWidthForNormalizedData(int from, int to, double level, int& count,
                                                   double& width) const {
     count = 0;
-    if (from >= to || !kwsample::isSampleRange(*this, from, to)) return;
+    if (from >= to || !kw::detail::isSampleRange(*this, from, to)) return;
     int i = from;
     while (i < to && data[i] >= level) ++i;
 

@@ -9,8 +9,8 @@
 #include "common/sample_range.h"
 #include "kwsignal/trace.h"
 
-using kwsample::isLocalMax;
-using kwsample::isLocalMin;
+using kw::detail::isLocalMax;
+using kw::detail::isLocalMin;
 
 namespace {
 
@@ -110,7 +110,7 @@ int lastHighBeforeGap(const double* x, int s, int e, double lvl, double minRun) 
 // Mean of the strict local maxima (or minima) among first..last, whose
 // neighbours must exist. False when there is none.
 bool meanOfExtrema(const double* x, int first, int last, bool maxima, double& mean) {
-    return kwsample::meanWhere(
+    return kw::detail::meanWhere(
         x, first, last, [&](int i) { return maxima ? isLocalMax(x, i) : isLocalMin(x, i); }, mean);
 }
 
@@ -149,12 +149,12 @@ int KwTrace::detectFirstEvent(int& a, int& b, double threshold, int direction) {
     if (below >= 0) to = below;
     a = direction > 0 ? from : to;
     b = direction > 0 ? to : from;
-    extendBoundaries(a, b, kwsample::kAnyValley);
+    extendBoundaries(a, b, kw::detail::kAnyValley);
     return 1;
 }
 
 void KwTrace::markTheEnds(double zone, int findStart) {
-    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
+    if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
     const double minRun = sampleRate * 80.0;
     double noisePk = 0.0;
     const bool hasNoisePk = noisePeakLevel(data, signalStartPnt, signalEndPnt, noisePk);
@@ -164,7 +164,7 @@ void KwTrace::markTheEnds(double zone, int findStart) {
         // closely by another one; the start settles after an event when the
         // next two events lie within 2 x minRun of it.
         const int span = signalEndPnt - signalStartPnt;
-        const int limit = signalStartPnt + kwsample::truncToRange(span * zone, 0, span);
+        const int limit = signalStartPnt + kw::detail::truncToRange(span * zone, 0, span);
         const double thr = 0.25 * std::max(0.0, getMaxData(signalStartPnt, limit - 1));
         int a = signalStartPnt;
         int b = signalEndPnt;
@@ -205,7 +205,7 @@ void KwTrace::zeroDataAtEnds() {
 void KwTrace::findPlateauRegion(int& left, int& right) const {
     left = signalStartPnt;
     right = signalEndPnt;
-    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
+    if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
     const int n = right - left;
     if (n < 10) return;
     const int p1 = signalStartPnt + static_cast<int>(n * kPlateauFrom);
@@ -214,7 +214,7 @@ void KwTrace::findPlateauRegion(int& left, int& right) const {
     if (!meanOfExtrema(data, p1, p2, false, m)) return;
     const double lowT = kPlateauValleyShare * m;
     const double highT = kPlateauCeilingRatio * m;
-    const int w = kwsample::truncToRange(kSustainedRiseSeconds * sampleRate, 0, numData);
+    const int w = kw::detail::truncToRange(kSustainedRiseSeconds * sampleRate, 0, numData);
 
     int excursions = 0;
     for (int i = signalStartPnt; i < p1; ++i) {

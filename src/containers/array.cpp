@@ -13,12 +13,14 @@ KwdbAry::KwdbAry(int n) : numData(0), data(nullptr) {
     init(n);
 }
 
-KwdbAry::KwdbAry(int n, const double* p) : numData(kwbuf::countOf(n)), data(kwbuf::newCopy(n, p)) {}
+KwdbAry::KwdbAry(int n, const double* p)
+    : numData(kw::detail::countOf(n)), data(kw::detail::newCopy(n, p)) {}
 
-KwdbAry::KwdbAry(const KwdbAry& a) : numData(a.numData), data(kwbuf::newCopy(a.numData, a.data)) {}
+KwdbAry::KwdbAry(const KwdbAry& a)
+    : numData(a.numData), data(kw::detail::newCopy(a.numData, a.data)) {}
 
 KwdbAry& KwdbAry::operator=(const KwdbAry& a) {
-    if (this != &a) kwbuf::assignCopy(data, numData, a.data, a.numData);
+    if (this != &a) kw::detail::assignCopy(data, numData, a.data, a.numData);
     return *this;
 }
 
@@ -27,7 +29,7 @@ KwdbAry::~KwdbAry() {
 }
 
 void KwdbAry::init(int n) {
-    kwbuf::assignZeroed(data, numData, n);
+    kw::detail::assignZeroed(data, numData, n);
 }
 
 double KwdbAry::getMaxData(int first, int last) const {

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-namespace kwbuf {
+namespace kw::detail {
 
 /// n doubles, all 0.0; null when n <= 0.
 inline double* newZeroed(int n) {
@@ -42,6 +42,6 @@ inline void assignZeroed(double*& buf, int& count, int n) {
     count = countOf(n);
 }
 
-}  // namespace kwbuf
+}  // namespace kw::detail
 
 #endif

@@ -76,10 +76,10 @@ void backSubstitute(const double* u, double* b, int n) {
 KwdbTensor::KwdbTensor() : numElements(0), elem(nullptr) {}
 
 KwdbTensor::KwdbTensor(const KwdbTensor& t)
-    : numElements(t.numElements), elem(kwbuf::newCopy(t.numElements, t.elem)) {}
+    : numElements(t.numElements), elem(kw::detail::newCopy(t.numElements, t.elem)) {}
 
 KwdbTensor& KwdbTensor::operator=(const KwdbTensor& t) {
-    if (this != &t) kwbuf::assignCopy(elem, numElements, t.elem, t.numElements);
+    if (this != &t) kw::detail::assignCopy(elem, numElements, t.elem, t.numElements);
     return *this;
 }
 
@@ -88,7 +88,7 @@ KwdbTensor::~KwdbTensor() {
 }
 
 void KwdbTensor::allocate(int n) {
-    kwbuf::assignZeroed(elem, numElements, n);
+    kw::detail::assignZeroed(elem, numElements, n);
 }
 
 double KwdbTensor::maxAbsValue() const {

@@ -13,7 +13,7 @@ namespace {
 // P(0, u) .. P(count-1, u) into out.
 void legendreValues(int count, double u, double* out) {
     for (int j = 0; j < count; ++j) {
-        out[j] = j == 0 ? 1.0 : j == 1 ? u : kwlegendre::next(j - 1, u, out[j - 1], out[j - 2]);
+        out[j] = j == 0 ? 1.0 : j == 1 ? u : kw::detail::next(j - 1, u, out[j - 1], out[j - 2]);
     }
 }
 
@@ -24,7 +24,7 @@ double LegPol(int k, double x) {
     double prev = 1.0, cur = x;
     if (k == 0) return prev;
     for (int j = 1; j < k; ++j) {
-        const double next = kwlegendre::next(j, x, cur, prev);
+        const double next = kw::detail::next(j, x, cur, prev);
         prev = cur;
         cur = next;
     }
@@ -32,17 +32,19 @@ double LegPol(int k, double x) {
 }
 
 KwXY::KwXY(int n)
-    : numPoints(kwbuf::countOf(n)), xs(kwbuf::newZeroed(n)), ys(kwbuf::newZeroed(n)) {}
+    : numPoints(kw::detail::countOf(n)),
+      xs(kw::detail::newZeroed(n)),
+      ys(kw::detail::newZeroed(n)) {}
 
 KwXY::KwXY(const KwXY& p)
     : numPoints(p.numPoints),
-      xs(kwbuf::newCopy(p.numPoints, p.xs)),
-      ys(kwbuf::newCopy(p.numPoints, p.ys)) {}
+      xs(kw::detail::newCopy(p.numPoints, p.xs)),
+      ys(kw::detail::newCopy(p.numPoints, p.ys)) {}
 
 KwXY& KwXY::operator=(const KwXY& p) {
     if (this == &p) return *this;
-    kwbuf::assignCopy(xs, numPoints, p.xs, p.numPoints);
-    kwbuf::assignCopy(ys, numPoints, p.ys, p.numPoints);
+    kw::detail::assignCopy(xs, numPoints, p.xs, p.numPoints);
+    kw::detail::assignCopy(ys, numPoints, p.ys, p.numPoints);
     return *this;
 }
 

@@ -94,8 +94,8 @@ void KwTrace::setSignalEndPnt(int n) {
 void KwTrace::shift(int first, int last, int offset) {
     // A window or range outside the samples is the caller's mistake: nothing
     // is read or changed (and such a window's L1 norm is 0).
-    if (offset == 0 || !kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt) ||
-        !kwsample::isSampleRange(*this, first, last))
+    if (offset == 0 || !kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt) ||
+        !kw::detail::isSampleRange(*this, first, last))
         return;
     int lo = first + offset;
     int hi = last + offset;
@@ -116,14 +116,14 @@ void KwTrace::shift(int first, int last, int offset) {
 }
 
 void KwTrace::zeroMinimum() {
-    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
+    if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
     const double m = getMinData(signalStartPnt, signalEndPnt);
     for (int i = signalStartPnt; i <= signalEndPnt; ++i) data[i] -= m;
 }
 
 double KwTrace::norm1() const {
     if (signalEndPnt == 0) return KwdbAry::norm1();
-    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0.0;
+    if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0.0;
     double sum = 0.0;
     for (int i = signalStartPnt; i <= signalEndPnt; ++i) sum += std::fabs(data[i]);
     return sum;

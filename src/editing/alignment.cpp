@@ -51,13 +51,13 @@ namespace kw {
 
 ReadAlignment alignReads(const std::string& a, const std::string& b) {
     // Only A, C, G and T score a match; every other letter mismatches all.
-    return kwedit::alignLetters(a, b, "ACGT");
+    return kw::detail::alignLetters(a, b, "ACGT");
 }
 
 }  // namespace kw
 
-ReadAlignment kwedit::alignLetters(const std::string& a, const std::string& b,
-                                   const char* alphabet) {
+ReadAlignment kw::detail::alignLetters(const std::string& a, const std::string& b,
+                                       const char* alphabet) {
     ReadAlignment out;
     if (a.empty() || b.empty()) return out;
     std::unique_ptr<parasail_matrix_t, MatrixFree> matrix(parasail_matrix_create(alphabet, 2, -3));

@@ -11,8 +11,8 @@ namespace kw {
 
 namespace {
 
-using kwedit::Candidate;
-using kwedit::Heights;
+using kw::detail::Candidate;
+using kw::detail::Heights;
 
 constexpr int kBlock = 8;         // bases per bootstrap block
 constexpr int kMinFitBases = 40;  // fewest bases fitted after the cut
@@ -98,7 +98,7 @@ void discordance(EditResult& r, const std::vector<Heights>& s, int offset, int f
     r.discordance.clear();
     for (int i = from; i < to; ++i) {
         const int j = i - offset;
-        const int c = kwedit::channelOf(r.controlRead[static_cast<size_t>(i)]);
+        const int c = kw::detail::channelOf(r.controlRead[static_cast<size_t>(i)]);
         double v = std::nan("");
         if (j >= 0 && j < static_cast<int>(s.size()) && c >= 0) {
             const Heights& h = s[static_cast<size_t>(j)];
@@ -144,9 +144,10 @@ BaseCalls sampleAtControl(const BaseCalls& control, const BaseCalls& sample, con
                           double scale, const TimeMap& map) {
     BaseCalls out;
     out.bases.resize(control.bases.size());
-    const kwedit::TraceView view{&cap, scale, &sample.mobility};
+    const kw::detail::TraceView view{&cap, scale, &sample.mobility};
     for (size_t i = 0; i < control.bases.size(); ++i)
-        out.bases[i].heights = kwedit::traceAt(view, map.at(control.bases[i].correctedPosition));
+        out.bases[i].heights =
+            kw::detail::traceAt(view, map.at(control.bases[i].correctedPosition));
     return out;
 }
 
@@ -154,7 +155,7 @@ BaseCalls sampleAtControl(const BaseCalls& control, const BaseCalls& sample, con
 // at each control base against the sample's heights there.
 void fillHeightSystem(const std::vector<Candidate>& cands, const std::string& read,
                       const std::vector<Heights>& ch, const std::vector<Heights>& sh, int shOffset,
-                      int fitStart, int fitEnd, kwedit::BlockSystem& sys) {
+                      int fitStart, int fitEnd, kw::detail::BlockSystem& sys) {
     sys.k = static_cast<int>(cands.size());
     const int blocks = (fitEnd - fitStart + kBlock - 1) / kBlock;
     sys.gram.assign(static_cast<size_t>(blocks),
@@ -169,7 +170,7 @@ void fillHeightSystem(const std::vector<Candidate>& cands, const std::string& re
         if (sj < 0 || sj >= static_cast<int>(sh.size())) continue;
         std::vector<Heights> expected(cands.size());
         for (size_t k = 0; k < cands.size(); ++k)
-            if (!kwedit::expectedHeights(cands[k], j, read, ch, expected[k]))
+            if (!kw::detail::expectedHeights(cands[k], j, read, ch, expected[k]))
                 expected[k] = Heights{{0.0, 0.0, 0.0, 0.0}};
         for (int c = 0; c < 4; ++c) {
             for (size_t k = 0; k < cands.size(); ++k) row[k] = expected[k][static_cast<size_t>(c)];
@@ -251,7 +252,7 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
         return refuse(r, "no_alignment", problem);
 
     std::vector<Candidate> cands =
-        kwedit::candidates(r.controlRead, r.sites, donor, options, r.warnings);
+        kw::detail::candidates(r.controlRead, r.sites, donor, options, r.warnings);
     int editStart = firstCut;
     int shift = 0;
     for (const Candidate& c : cands) {
@@ -273,37 +274,37 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
     }
     qualityWarnings(r, control, sample);
 
-    const std::vector<Heights> ch = kwedit::scaledHeights(control);
+    const std::vector<Heights> ch = kw::detail::scaledHeights(control);
     const bool onTimes =
         sampleProcessed && sampleProcessed->getNumTraces() >= 4 && sampleScale > 0.0;
     // On the sample's times its heights are indexed by control base.
     const int shOffset = onTimes ? 0 : r.offset;
-    const std::vector<Heights> sh = kwedit::scaledHeights(
+    const std::vector<Heights> sh = kw::detail::scaledHeights(
         onTimes
             ? sampleAtControl(control, sample, *sampleProcessed, sampleScale,
                               timeMap(alignment, control, sample,
                                       std::max(control.trimStart, firstCut - 150), firstCut - 2))
             : sample);
-    kwedit::BlockSystem sys;
+    kw::detail::BlockSystem sys;
     if (onTimes && controlProcessed && controlProcessed->getNumTraces() >= 4 &&
         controlScale > 0.0) {
         const TimeMap map = timeMap(alignment, control, sample,
                                     std::max(control.trimStart, firstCut - 150), firstCut - 2);
-        kwedit::fillTraceSystem(cands, control, r.controlRead,
-                                {controlProcessed, controlScale, &control.mobility},
-                                {sampleProcessed, sampleScale, &sample.mobility}, map.a, map.b,
-                                r.fitStart, r.fitEnd, kBlock, sys);
+        kw::detail::fillTraceSystem(cands, control, r.controlRead,
+                                    {controlProcessed, controlScale, &control.mobility},
+                                    {sampleProcessed, sampleScale, &sample.mobility}, map.a, map.b,
+                                    r.fitStart, r.fitEnd, kBlock, sys);
     } else {
         fillHeightSystem(cands, r.controlRead, ch, sh, shOffset, r.fitStart, r.fitEnd, sys);
     }
     sys.sparsity = kSparsity;
-    const std::vector<double> x = kwedit::fitAll(sys, r.r2);
+    const std::vector<double> x = kw::detail::fitAll(sys, r.r2);
     double sum = 0.0;
     for (double v : x) sum += v;
     if (!(sum > 0.0)) return refuse(r, "no_alignment", "the sample's heights fit no outcome");
     std::vector<double> low, high;
     if (options.bootstrap > 0)
-        kwedit::bootstrapShares(sys, options.bootstrap, options.seed, options.level, low, high);
+        kw::detail::bootstrapShares(sys, options.bootstrap, options.seed, options.level, low, high);
 
     for (size_t k = 0; k < cands.size(); ++k) {
         const double f = x[k] / sum;
@@ -314,7 +315,7 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
         o.kind = cands[k].kind;
         o.size = cands[k].size;
         o.position = cands[k].start;
-        o.sequence = kwedit::alleleText(r.controlRead, cands[k]);
+        o.sequence = kw::detail::alleleText(r.controlRead, cands[k]);
         o.fraction = f;
         o.low = low.empty() ? f : std::min(f, low[k]);
         o.high = high.empty() ? f : std::max(f, high[k]);

@@ -65,7 +65,7 @@ std::vector<double> noiseOf(const BaseCalls& reads, const BaseCalls& sample,
     const int end = std::min(reads.trimEnd, static_cast<int>(map.size()));
     for (int i = std::max(0, reads.trimStart); i < end; ++i) {
         const int j = map[static_cast<size_t>(i)];
-        const int called = kwedit::channelOf(reads.bases[static_cast<size_t>(i)].base);
+        const int called = kw::detail::channelOf(reads.bases[static_cast<size_t>(i)].base);
         if (j < 0 || j >= static_cast<int>(sample.bases.size()) || called < 0 || inWindow(sites, i))
             continue;
         const Shares s = sharesOf(sample.bases[static_cast<size_t>(j)]);
@@ -106,11 +106,11 @@ std::vector<BaseEditPosition> analyseBaseEdit(const BaseCalls& sample,
                     // The letter on the read's strand, and its channel.
                     const char onRead =
                         site.reverse ? reverseComplement(std::string(1, letter))[0] : letter;
-                    const int c = kwedit::channelOf(onRead);
+                    const int c = kw::detail::channelOf(onRead);
                     p.fraction[static_cast<size_t>(k)] = s[static_cast<size_t>(c)];
                     if (letter != p.reference)
                         p.pValue[static_cast<size_t>(k)] =
-                            kwedit::tailProbability(noise, excess(s, control, i, c));
+                            kw::detail::tailProbability(noise, excess(s, control, i, c));
                 }
             }
             out.push_back(p);
@@ -121,7 +121,7 @@ std::vector<BaseEditPosition> analyseBaseEdit(const BaseCalls& sample,
 
 }  // namespace kw
 
-namespace kwedit {
+namespace kw::detail {
 
 nlohmann::ordered_json baseEditJson(const std::vector<kw::BaseEditPosition>& table) {
     nlohmann::ordered_json rows = nlohmann::json::array();
@@ -160,4 +160,4 @@ std::string baseEditTsv(const std::vector<kw::BaseEditPosition>& table) {
     return out;
 }
 
-}  // namespace kwedit
+}  // namespace kw::detail

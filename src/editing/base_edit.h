@@ -8,7 +8,7 @@
 
 #include "kwsignal/edit.h"
 
-namespace kwedit {
+namespace kw::detail {
 
 // One object per protospacer base: guide, guide_position, position,
 // reference, aligned, fraction {A,C,G,T}, p_value {A,C,G,T}.
@@ -17,6 +17,6 @@ nlohmann::ordered_json baseEditJson(const std::vector<kw::BaseEditPosition>& tab
 // A header and one row per protospacer base.
 std::string baseEditTsv(const std::vector<kw::BaseEditPosition>& table);
 
-}  // namespace kwedit
+}  // namespace kw::detail
 
 #endif

@@ -5,7 +5,7 @@
 
 #include "editing/editing.h"
 
-namespace kwedit {
+namespace kw::detail {
 
 void addRow(BlockSystem& s, int b, const std::vector<double>& row, double y) {
     const int k = s.k;
@@ -131,4 +131,4 @@ void bootstrapShares(const BlockSystem& s, int replicates, unsigned seed, double
     }
 }
 
-}  // namespace kwedit
+}  // namespace kw::detail

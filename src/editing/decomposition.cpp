@@ -4,7 +4,7 @@
 
 #include "editing/editing.h"
 
-namespace kwedit {
+namespace kw::detail {
 
 std::vector<Heights> scaledHeights(const kw::BaseCalls& calls) {
     constexpr int kHalf = 8;
@@ -133,4 +133,4 @@ std::vector<double> nnlsNormal(const std::vector<double>& gram, const std::vecto
     return x;
 }
 
-}  // namespace kwedit
+}  // namespace kw::detail

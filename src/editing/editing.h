@@ -11,7 +11,7 @@
 
 class KwCap;
 
-namespace kwedit {
+namespace kw::detail {
 
 using Heights = std::array<double, 4>;  // C, A, G, T
 
@@ -130,6 +130,6 @@ kw::ReadAlignment alignLetters(const std::string& a, const std::string& b, const
 // Index of a letter among C, A, G, T; -1 for any other.
 int channelOf(char base);
 
-}  // namespace kwedit
+}  // namespace kw::detail
 
 #endif

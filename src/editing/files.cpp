@@ -144,7 +144,7 @@ std::string editJson(const EditResult& r) {
     for (double v : r.discordance)
         values.push_back(finite(std::isfinite(v) ? rounded(v, 1e-3) : v));
     j["discordance"] = nlohmann::ordered_json{{"start", r.discordanceStart}, {"values", values}};
-    if (!r.baseEdits.empty()) j["base_edit"] = kwedit::baseEditJson(r.baseEdits);
+    if (!r.baseEdits.empty()) j["base_edit"] = kw::detail::baseEditJson(r.baseEdits);
     j["control_mean_qv"] = rounded(r.controlMeanQv, 0.01);
     j["sample_mean_qv"] = rounded(r.sampleMeanQv, 0.01);
     return j.dump(2) + "\n";
@@ -173,7 +173,7 @@ std::string writeEditReport(const std::string& dir, const EditResult& result) {
         problem = writeFileAtomically((d / "report.html").string(), editReportHtml(result));
     if (problem.empty() && !result.baseEdits.empty())
         problem = writeFileAtomically((d / "base_edit.tsv").string(),
-                                      kwedit::baseEditTsv(result.baseEdits));
+                                      kw::detail::baseEditTsv(result.baseEdits));
     return problem;
 }
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace kwedit {
+namespace kw::detail {
 
 double tailProbability(const std::vector<double>& noise, double x) {
     const size_t n = noise.size();
@@ -29,4 +29,4 @@ int phred(double p) {
     return static_cast<int>(std::clamp(std::lround(-10.0 * std::log10(p)), 0L, 99L));
 }
 
-}  // namespace kwedit
+}  // namespace kw::detail

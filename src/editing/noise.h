@@ -4,7 +4,7 @@
 
 #include <vector>
 
-namespace kwedit {
+namespace kw::detail {
 
 // The chance that noise reaches x: the share of noise values >= x (plus
 // one, as if x were among them), and beyond the noise's top decile an
@@ -16,6 +16,6 @@ double tailProbability(const std::vector<double>& noise, double x);
 // -10 log10 p, 0..99.
 int phred(double p);
 
-}  // namespace kwedit
+}  // namespace kw::detail
 
 #endif

@@ -4,7 +4,7 @@
 
 #include "editing/editing.h"
 
-namespace kwedit {
+namespace kw::detail {
 
 int channelOf(char base) {
     return kw::traceCodeOfBase(base);
@@ -151,4 +151,4 @@ std::string alleleText(const std::string& read, const Candidate& c) {
     return out;
 }
 
-}  // namespace kwedit
+}  // namespace kw::detail

@@ -8,7 +8,7 @@
 #include "kwsignal/capillary.h"
 #include "kwsignal/trace.h"
 
-namespace kwedit {
+namespace kw::detail {
 
 namespace {
 
@@ -166,4 +166,4 @@ void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& c
     }
 }
 
-}  // namespace kwedit
+}  // namespace kw::detail

@@ -193,8 +193,8 @@ bool baseVariant(const BaseCall& b, char g, const std::vector<double>& noise,
     v.ref = std::string(1, g);
     // The chance that noise makes some base of the read this strong, not
     // just this one: every base of the read was a chance to.
-    const double p = kwedit::tailProbability(noise, r) * static_cast<double>(noise.size());
-    v.qv = second ? std::min(context, kwedit::phred(std::min(1.0, p))) : b.qv;
+    const double p = kw::detail::tailProbability(noise, r) * static_cast<double>(noise.size());
+    v.qv = second ? std::min(context, kw::detail::phred(std::min(1.0, p))) : b.qv;
     if (b.base == g) {
         if (!second) return false;
         v.kind = "het_snv", v.genotype = "0/1", v.alt = std::string(1, b.secondary);
@@ -298,7 +298,8 @@ struct LadderWindow {
     std::string codes;
     int from = 0, to = 0;  // oriented reference bases
     int score(const std::string& ref, int shift, int start) const {
-        return kwedit::alignLetters(codes, ladderCodes(ref, from, to, shift, start), kCodes).score;
+        return kw::detail::alignLetters(codes, ladderCodes(ref, from, to, shift, start), kCodes)
+            .score;
     }
 };
 
@@ -345,7 +346,7 @@ std::vector<int> readBasesOf(const ReadAlignment& al, const LadderWindow& w) {
 // The strongest dye at base b other than the one of `a` (a itself when
 // no other reaches kSecondBase of it).
 char otherLetter(const BaseCall& b, char a) {
-    const int ca = kwedit::channelOf(a);
+    const int ca = kw::detail::channelOf(a);
     int best = -1;
     for (int c = 0; c < 4; ++c)
         if (c != ca &&
@@ -379,8 +380,8 @@ void alleleEvidence(const BaseCalls& calls, const std::vector<int>& readOf, cons
         if (q < 0 || q >= static_cast<int>(ref.size())) continue;
         const char c = ref[static_cast<size_t>(q)];
         if (c == a || !isBase(a) || !isBase(c)) continue;
-        const double ha = b.heights[static_cast<size_t>(kwedit::channelOf(a))];
-        const double hb = b.heights[static_cast<size_t>(kwedit::channelOf(c))];
+        const double ha = b.heights[static_cast<size_t>(kw::detail::channelOf(a))];
+        const double hb = b.heights[static_cast<size_t>(kw::detail::channelOf(c))];
         if (ha + hb > 0.0) shares.push_back(hb / (ha + hb));
     }
     if (shares.empty()) return;
@@ -411,7 +412,7 @@ void ladderIndel(const BaseCalls& calls, int m, int r0, const Frame& f, const st
                              " bases explains; variants after it are not called.");
         return;
     }
-    const ReadAlignment al = kwedit::alignLetters(
+    const ReadAlignment al = kw::detail::alignLetters(
         w.codes, ladderCodes(f.ref, w.from, w.to, best.shift, best.start), kCodes);
     Variant v;
     v.kind = best.shift > 0 ? "het_deletion" : "het_insertion";

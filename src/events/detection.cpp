@@ -27,8 +27,8 @@ int truncToInt(double v) {
 // window or range reaching outside the samples is the caller's mistake:
 // nothing is read, and a scan answers as when it finds nothing.
 bool isWindowSample(const KwTrace& t, int i) {
-    return kwsample::isSampleRange(t, t.getSignalStartPnt(), i) &&
-           kwsample::isSampleRange(t, i, t.getSignalEndPnt());
+    return kw::detail::isSampleRange(t, t.getSignalStartPnt(), i) &&
+           kw::detail::isSampleRange(t, i, t.getSignalEndPnt());
 }
 
 // Direction-aware view of the trace for one scan: "next" and "ahead" follow
@@ -206,7 +206,7 @@ KwEvent KwTrace::getNextEvent(int traceCode, int startPnt, int endPnt, double on
 
 int KwTrace::getInflexionPnt(int fromPnt, int toPnt, double halfWidth) const {
     if (fromPnt == toPnt) return fromPnt;
-    if (!kwsample::isSampleRange(*this, std::min(fromPnt, toPnt), std::max(fromPnt, toPnt)))
+    if (!kw::detail::isSampleRange(*this, std::min(fromPnt, toPnt), std::max(fromPnt, toPnt)))
         return fromPnt;
     if (std::fabs(data[toPnt] - data[fromPnt]) < 0.01) return (fromPnt + toPnt) / 2;
     const double span = halfWidth > 2.0 ? halfWidth : 2.0;
@@ -271,7 +271,7 @@ double KwTrace::detectPeak(int pos, int& startPnt, int& endPnt, int direction) {
 
 int KwTrace::findWidestEvent(int from, int to, double level, int& startPnt, int& endPnt) const {
     // A reversed range reads nothing (and finds the empty run, 1).
-    if (from <= to && !kwsample::isSampleRange(*this, from, to)) return 0;
+    if (from <= to && !kw::detail::isSampleRange(*this, from, to)) return 0;
     int i = from;
     if (from < to) {
         while (i < to && data[i] < level) ++i;

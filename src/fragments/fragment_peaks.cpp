@@ -13,7 +13,7 @@
 #include "kwsignal/events.h"
 
 namespace kw {
-namespace fragments {
+namespace detail {
 namespace {
 
 // Scans over which the baseline is followed: much wider than a fragment
@@ -453,5 +453,5 @@ bool byDyeAndScan(const FragmentPeak& a, const FragmentPeak& b) {
     return a.dye != b.dye ? a.dye < b.dye : a.scan < b.scan;
 }
 
-}  // namespace fragments
+}  // namespace detail
 }  // namespace kw

@@ -9,8 +9,8 @@
 namespace kw {
 namespace {
 
-using fragments::StandardCandidate;
-using fragments::StandardMatch;
+using detail::StandardCandidate;
+using detail::StandardMatch;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Fewest standard peaks a sizing curve is built from.
@@ -62,12 +62,12 @@ double heightSpread(std::vector<double> heights) {
     return heights[heights.size() * 9 / 10] / std::max(1e-9, heights[heights.size() / 10]);
 }
 
-using fragments::upperCase;
+using detail::upperCase;
 
 // Dyes size standards are sold in.
 bool isStandardDyeName(const std::string& name) {
-    return fragments::nameContainsAny(
-        name, {"LIZ", "ROX", "CXR", "WEN", "CC5", "BTO", "DY632", "ORANGE"});
+    return detail::nameContainsAny(name,
+                                   {"LIZ", "ROX", "CXR", "WEN", "CC5", "BTO", "DY632", "ORANGE"});
 }
 
 // The standard dye's peaks worth assigning. Standard peaks are sharp and of
@@ -87,8 +87,8 @@ std::vector<StandardCandidate> candidatesOf(const std::vector<FragmentPeak>& pea
             top.push_back(peaks[k].height);
             widths.push_back(peaks[k].fwhm);
         }
-    typical = fragments::median(top);
-    const double width = fragments::median(widths);
+    typical = detail::median(top);
+    const double width = detail::median(widths);
     index.clear();
     for (std::size_t k = 0; k < all.size() && index.size() < kMaxCandidates; ++k) {
         const FragmentPeak& p = peaks[all[k]];
@@ -136,7 +136,7 @@ double medianWidthBp(const std::vector<StandardCandidate>& cands, const Standard
         const double bp = match.standard->sizesBp[b] - match.standard->sizesBp[a];
         widths.push_back(cands[static_cast<std::size_t>(match.peakOf[frags[k]])].fwhm * bp / scans);
     }
-    return fragments::median(widths);
+    return detail::median(widths);
 }
 
 bool hinted(const std::string& hint, const SizeStandard& s) {
@@ -147,9 +147,9 @@ bool hinted(const std::string& hint, const SizeStandard& s) {
     return !h.empty() && h.find(name) != std::string::npos;
 }
 
-class Road {
+class SizingRoad {
 public:
-    Road(const FragmentRun& input, const FragmentOptions& o) : run(input), options(o) {}
+    SizingRoad(const FragmentRun& input, const FragmentOptions& o) : run(input), options(o) {}
     FragmentResult go();
 
 private:
@@ -190,12 +190,12 @@ private:
 
 // Every definition (or the one the caller names) matched to the candidates,
 // best first.
-std::vector<StandardMatch> Road::matchDefinitions(const std::vector<StandardCandidate>& cands,
-                                                  double typical) const {
+std::vector<StandardMatch> SizingRoad::matchDefinitions(const std::vector<StandardCandidate>& cands,
+                                                        double typical) const {
     std::vector<StandardMatch> matches;
     for (const SizeStandard& s : sizeStandards())
         if (options.standard.empty() || upperCase(options.standard) == upperCase(s.name))
-            matches.push_back(fragments::matchStandard(cands, s, typical));
+            matches.push_back(detail::matchStandard(cands, s, typical));
     auto better = [&](const StandardMatch& a, const StandardMatch& b) {
         if (a.quality != b.quality) return a.quality > b.quality;
         return hinted(run.standardHint, *a.standard) && !hinted(run.standardHint, *b.standard);
@@ -208,7 +208,7 @@ std::vector<StandardMatch> Road::matchDefinitions(const std::vector<StandardCand
 // (S450 and S550 on a run that stops before 500 bp) are told apart by the
 // lab's name for it, else the shorter list is taken: a longer one would
 // have shown its further fragments.
-StandardMatch Road::pickDefinition(const std::vector<StandardMatch>& matches) const {
+StandardMatch SizingRoad::pickDefinition(const std::vector<StandardMatch>& matches) const {
     StandardMatch chosen = matches.front();
     for (const StandardMatch& m : matches)
         if (m.quality >= chosen.quality - kTieQuality && agree(m, chosen) &&
@@ -222,8 +222,8 @@ StandardMatch Road::pickDefinition(const std::vector<StandardMatch>& matches) co
 // How far the chosen definition leads the nearest one that would size
 // differently; sets the confidence and warns of a close rival or of a
 // file whose standard name the peaks contradict.
-double Road::definitionLead(const std::vector<StandardMatch>& matches,
-                            const StandardMatch& chosen) {
+double SizingRoad::definitionLead(const std::vector<StandardMatch>& matches,
+                                  const StandardMatch& chosen) {
     double lead = 1e9;
     for (const StandardMatch& m : matches)
         if (!agree(chosen, m)) {
@@ -243,8 +243,8 @@ double Road::definitionLead(const std::vector<StandardMatch>& matches,
 // False, with a warning, when the best definition still does not explain
 // the standard dye: too few fragments, too many missing or left over, a
 // poor residual, a close rival, or peaks too broad for a standard.
-bool Road::fitsWell(const std::vector<StandardCandidate>& cands, const StandardMatch& chosen,
-                    double lead) {
+bool SizingRoad::fitsWell(const std::vector<StandardCandidate>& cands, const StandardMatch& chosen,
+                          double lead) {
     const int span = chosen.assigned + chosen.missing;
     if (chosen.assigned < kMinStandardPeaks) {
         r.warnings.push_back("only " + std::to_string(chosen.assigned) + " peaks fit any standard");
@@ -276,9 +276,9 @@ bool Road::fitsWell(const std::vector<StandardCandidate>& cands, const StandardM
 // moved by one fragment holds up about as well on the guards, or when the
 // peaks used differ in height as a standard's do not: the sizes are then
 // given, but not with confidence.
-bool Road::ambiguous(const std::vector<StandardCandidate>& cands, double typical,
-                     const StandardMatch& chosen) {
-    const fragments::AssignmentCheck check = fragments::checkAssignment(cands, chosen, typical);
+bool SizingRoad::ambiguous(const std::vector<StandardCandidate>& cands, double typical,
+                           const StandardMatch& chosen) {
+    const detail::AssignmentCheck check = detail::checkAssignment(cands, chosen, typical);
     r.assignmentMargin = check.margin();
     const double spread = heightSpread(usedHeights);
     if (check.margin() < kMinAssignmentMargin) {
@@ -297,7 +297,7 @@ bool Road::ambiguous(const std::vector<StandardCandidate>& cands, double typical
 
 // The standard sought in one dye: its candidates and the definition that
 // explains them; false, with the reason in the warnings, when none does.
-bool Road::attempt(int dye, const std::string& why, Attempt& a) {
+bool SizingRoad::attempt(int dye, const std::string& why, Attempt& a) {
     a = Attempt();
     a.dye = dye;
     r.standardDye = dye;
@@ -320,7 +320,7 @@ bool Road::attempt(int dye, const std::string& why, Attempt& a) {
 // beyond doubt: nearly every fragment of its span present, next to no
 // strong peak left over, peaks loaded alike (sample products vary tenfold
 // and more in height), and no one-step neighbour of the assignment close.
-bool Road::convincing(const Attempt& a) const {
+bool SizingRoad::convincing(const Attempt& a) const {
     const StandardMatch& m = a.match;
     if (m.assigned < kMinFoundFragments || m.missing * 10 > m.assigned ||
         m.unexplained * 10 > m.assigned)
@@ -329,14 +329,14 @@ bool Road::convincing(const Attempt& a) const {
     for (int i : m.peakOf)
         if (i >= 0) heights.push_back(a.cands[static_cast<std::size_t>(i)].height);
     if (!(heightSpread(heights) <= kMaxFoundHeightRatio)) return false;
-    return fragments::checkAssignment(a.cands, m, a.typical).margin() >= kMinAssignmentMargin;
+    return detail::checkAssignment(a.cands, m, a.typical).margin() >= kMinAssignmentMargin;
 }
 
 // The dye the file points to holds no standard: the one among the others
 // whose peaks a definition explains best, passing every check the first
 // dye failed, is taken, and one warning (in place of the first dye's, from
 // firstWarning on) says so. Nothing else changes.
-void Road::lookInOtherDyes(Attempt& a, std::size_t firstWarning) {
+void SizingRoad::lookInOtherDyes(Attempt& a, std::size_t firstWarning) {
     const std::size_t kept = r.warnings.size();
     const double confidence = r.confidence;
     int best = -1;
@@ -363,8 +363,8 @@ void Road::lookInOtherDyes(Attempt& a, std::size_t firstWarning) {
                          " fit " + a.match.standard->name);
 }
 
-bool Road::chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
-                          StandardMatch& chosen) {
+bool SizingRoad::chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
+                                StandardMatch& chosen) {
     const std::vector<StandardMatch> matches = matchDefinitions(cands, typical);
     if (matches.empty()) {
         r.warnings.push_back("unknown size standard \"" + options.standard + "\"");
@@ -375,8 +375,8 @@ bool Road::chooseStandard(const std::vector<StandardCandidate>& cands, double ty
     return fitsWell(cands, chosen, definitionLead(matches, chosen));
 }
 
-void Road::size(const std::vector<StandardCandidate>& cands, const std::vector<std::size_t>& index,
-                const StandardMatch& match) {
+void SizingRoad::size(const std::vector<StandardCandidate>& cands,
+                      const std::vector<std::size_t>& index, const StandardMatch& match) {
     const SizeStandard& s = *match.standard;
     std::vector<double> xs, ys;
     for (std::size_t j = 0; j < match.peakOf.size(); ++j) {
@@ -403,12 +403,12 @@ void Road::size(const std::vector<StandardCandidate>& cands, const std::vector<s
         r.warnings.push_back("only " + std::to_string(r.used) + " usable standard peaks");
         return;
     }
-    const fragments::SizingCurve curve(xs, ys, options.sizing);
+    const detail::SizingCurve curve(xs, ys, options.sizing);
     for (FragmentPeak& p : r.peaks) {
         p.sizeBp = curve.size(p.scan);
         if (curve.outside(p.scan)) p.flags |= kFlagOutside;
     }
-    const std::vector<double> loo = fragments::leaveOneOut(xs, ys, options.sizing);
+    const std::vector<double> loo = detail::leaveOneOut(xs, ys, options.sizing);
     double sum = 0.0, worst = 0.0;
     for (double v : loo) {
         sum += v;
@@ -422,7 +422,7 @@ void Road::size(const std::vector<StandardCandidate>& cands, const std::vector<s
 
 // The unextended primer runs ahead of the smallest standard fragment as
 // the tallest fitted blob of each sample dye.
-void Road::flagPrimer(double firstStandardScan) {
+void SizingRoad::flagPrimer(double firstStandardScan) {
     for (int d = 0; d < static_cast<int>(r.dyeNames.size()); ++d) {
         if (d == r.standardDye) continue;
         double tallest = 0.0;
@@ -435,7 +435,7 @@ void Road::flagPrimer(double firstStandardScan) {
     }
 }
 
-FragmentResult Road::go() {
+FragmentResult SizingRoad::go() {
     r.sizing = options.sizing;
     r.dyeNames = run.names;
     r.dyeNames.resize(run.dyes.size());
@@ -452,14 +452,14 @@ FragmentResult Road::go() {
     }
     std::vector<double> noise;
     std::vector<FragmentPeak> missedTops;
-    r.peaks = fragments::findFragmentPeaks(run, options, noise, missedTops);
+    r.peaks = detail::findFragmentPeaks(run, options, noise, missedTops);
     fitted = r.peaks.size();
     std::string why;
-    fragments::StandardDyeSource source = fragments::StandardDyeSource::usualPlace;
-    r.standardDye = fragments::standardDyeOf(run, options, why, source);
+    detail::StandardDyeSource source = detail::StandardDyeSource::usualPlace;
+    r.standardDye = detail::standardDyeOf(run, options, why, source);
     Attempt a;
     const std::size_t firstWarning = r.warnings.size();
-    if (!attempt(r.standardDye, why, a) && source != fragments::StandardDyeSource::caller)
+    if (!attempt(r.standardDye, why, a) && source != detail::StandardDyeSource::caller)
         lookInOtherDyes(a, firstWarning);
     // Tops the fits passed over are listed and sized with the rest, but the
     // standard is sought among fitted peaks only.
@@ -479,14 +479,14 @@ FragmentResult Road::go() {
         r.looMeanBp = r.looMaxBp = kNaN;
         for (FragmentPeak& p : r.peaks) p.sizeBp = kNaN;
     }
-    std::stable_sort(r.peaks.begin(), r.peaks.end(), fragments::byDyeAndScan);
+    std::stable_sort(r.peaks.begin(), r.peaks.end(), detail::byDyeAndScan);
     if (!options.panel.empty()) callAlleles(r, options.panel);
     return r;
 }
 
 }  // namespace
 
-namespace fragments {
+namespace detail {
 
 int standardDyeOf(const FragmentRun& run, const FragmentOptions& options, std::string& why,
                   StandardDyeSource& source) {
@@ -520,7 +520,7 @@ int standardDyeOf(const FragmentRun& run, const FragmentOptions& options, std::s
     return numDyes - 1;
 }
 
-}  // namespace fragments
+}  // namespace detail
 
 FragmentRun fragmentRunOf(const AbifRun& run) {
     FragmentRun f;
@@ -537,7 +537,7 @@ FragmentRun fragmentRunOf(const AbifRun& run) {
 }
 
 FragmentResult analyseFragments(const FragmentRun& run, const FragmentOptions& options) {
-    return Road(run, options).go();
+    return SizingRoad(run, options).go();
 }
 
 FragmentResult analyseFragments(const AbifRun& run, const FragmentOptions& options) {

@@ -10,7 +10,7 @@
 #include "kwsignal/fragments.h"
 
 namespace kw {
-namespace fragments {
+namespace detail {
 
 /// Upper-case copy of an ASCII name.
 std::string upperCase(std::string name);
@@ -115,7 +115,7 @@ private:
 std::vector<double> leaveOneOut(const std::vector<double>& scans, const std::vector<double>& sizes,
                                 SizingMethod method);
 
-}  // namespace fragments
+}  // namespace detail
 }  // namespace kw
 
 #endif

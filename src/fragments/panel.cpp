@@ -111,7 +111,7 @@ int calibratePanel(Panel& panel, const FragmentResult& ladder) {
             if (std::fabs(best) <= 2.0) offsets.push_back(best);
         }
         if (offsets.size() * 2 < m.bins.size() || offsets.empty()) continue;
-        m.offsetBp = fragments::median(offsets);
+        m.offsetBp = detail::median(offsets);
         ++shifted;
     }
     return shifted;

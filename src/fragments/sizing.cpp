@@ -11,7 +11,7 @@
 #include "fragments/fragments_internal.h"
 
 namespace kw {
-namespace fragments {
+namespace detail {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -177,5 +177,5 @@ std::vector<double> leaveOneOut(const std::vector<double>& scans, const std::vec
     return residuals;
 }
 
-}  // namespace fragments
+}  // namespace detail
 }  // namespace kw

@@ -21,7 +21,7 @@
 #include "fragments/fragments_internal.h"
 
 namespace kw {
-namespace fragments {
+namespace detail {
 namespace {
 
 // Each guard term is capped: one bad stretch must not outweigh the rest.
@@ -293,5 +293,5 @@ AssignmentCheck checkAssignment(const std::vector<StandardCandidate>& cands,
     return check;
 }
 
-}  // namespace fragments
+}  // namespace detail
 }  // namespace kw

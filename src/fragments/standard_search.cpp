@@ -17,7 +17,7 @@
 #include "fragments/fragments_internal.h"
 
 namespace kw {
-namespace fragments {
+namespace detail {
 namespace {
 
 // At most 3 unassigned clean peaks between two fragments, and up to 5 when
@@ -348,5 +348,5 @@ StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
     return match;
 }
 
-}  // namespace fragments
+}  // namespace detail
 }  // namespace kw

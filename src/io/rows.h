@@ -3,7 +3,7 @@
 #ifndef KWSIGNAL_SRC_IO_ROWS_H
 #define KWSIGNAL_SRC_IO_ROWS_H
 
-namespace kwio {
+namespace kw::detail {
 
 /// A row array of numTraces rows of numData zero samples (numTraces >= 1,
 /// numData >= 0). The pointer array always has at least four entries, the
@@ -34,6 +34,6 @@ inline void clearRows(int& numTraces, int& numData, double*** rows) {
     *rows = nullptr;
 }
 
-}  // namespace kwio
+}  // namespace kw::detail
 
 #endif

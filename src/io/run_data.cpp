@@ -169,7 +169,7 @@ int KwRunDataFile::Read(const char* path, void*& header, void**& channels,
     return error.empty() ? 1 : 0;
 }
 
-namespace kwio {
+namespace kw::detail {
 
 std::string readRunDataBytes(const unsigned char* bytes, std::size_t size, unsigned long maxSamples,
                              std::vector<std::vector<uint32_t>>& channels, KwCapFileInfo& info,
@@ -194,7 +194,7 @@ std::string readRunDataBytes(const unsigned char* bytes, std::size_t size, unsig
     return std::string();
 }
 
-}  // namespace kwio
+}  // namespace kw::detail
 
 namespace kw {
 
@@ -228,7 +228,7 @@ std::string writeRunData(const std::string& path,
 int KwCap::input2(const char* path, int& traceCount, int& sampleCount, double& rate,
                   double*** rows) const {
     rate = kw::kRunDataRate;
-    kwio::clearRows(traceCount, sampleCount, rows);
+    kw::detail::clearRows(traceCount, sampleCount, rows);
     const size_t len = path != nullptr ? std::strlen(path) : 0;
     if (len < 3) return 0;
     const std::string name = std::string(path, len - 3) + "qrd";
@@ -239,7 +239,7 @@ int KwCap::input2(const char* path, int& traceCount, int& sampleCount, double& r
     if (file.Read(name.c_str(), header, channels, 1, 1000000, &count, nullptr) != 1) return 0;
     traceCount = 4;
     sampleCount = static_cast<int>(count);
-    *rows = kwio::newRowArray(traceCount, sampleCount);
+    *rows = kw::detail::newRowArray(traceCount, sampleCount);
     for (int t = 0; t < traceCount; ++t) {
         const uint32_t* channel = static_cast<const uint32_t*>(channels[t]);
         for (int s = 0; s < sampleCount; ++s) (*rows)[t][s] = channel[s];

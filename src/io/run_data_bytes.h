@@ -9,7 +9,7 @@
 
 #include "kwsignal/rundata.h"
 
-namespace kwio {
+namespace kw::detail {
 
 /// Reads the channels of a run-data file held in bytes, at most maxSamples
 /// samples per channel (0: no limit). Returns "" or why the bytes are not a
@@ -19,6 +19,6 @@ std::string readRunDataBytes(const unsigned char* bytes, std::size_t size, unsig
                              std::vector<std::vector<uint32_t>>& channels, KwCapFileInfo& info,
                              bool& truncated);
 
-}  // namespace kwio
+}  // namespace kw::detail
 
 #endif

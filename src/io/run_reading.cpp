@@ -15,7 +15,7 @@
 namespace kw {
 namespace {
 
-using kwio::Problem;
+using kw::detail::Problem;
 
 constexpr char kQrdSignature[] = "\x89QRD\r\n\x1a\n";
 // The run-data import reads at most this many samples per channel.
@@ -109,7 +109,7 @@ Problem readAbifRun(const char* bytes, std::size_t size, Run& run) {
     run.rows = std::move(abif.raw);
     abif.raw.clear();
     run.warnings = abif.warnings;
-    kwio::nameChannels(run, !abif.baseOrder.empty());
+    kw::detail::nameChannels(run, !abif.baseOrder.empty());
     run.abif = std::move(abif);
     return {};
 }
@@ -119,8 +119,8 @@ Problem readQrdRun(const char* bytes, std::size_t size, Run& run) {
     KwCapFileInfo info;
     bool truncated = false;
     const std::string problem =
-        kwio::readRunDataBytes(reinterpret_cast<const unsigned char*>(bytes), size, kMaxQrdSamples,
-                               channels, info, truncated);
+        kw::detail::readRunDataBytes(reinterpret_cast<const unsigned char*>(bytes), size,
+                                     kMaxQrdSamples, channels, info, truncated);
     if (!problem.empty())
         return {truncated ? ReadErrorKind::truncated : ReadErrorKind::malformed, problem};
     if (channels.empty() || channels[0].empty()) return {ReadErrorKind::noSamples, "no samples"};
@@ -135,7 +135,7 @@ Problem readQrdRun(const char* bytes, std::size_t size, Run& run) {
     if (info.numChannels < 4)
         run.warnings.push_back("the file holds " + std::to_string(info.numChannels) +
                                " channels; the missing ones read as zero");
-    kwio::nameChannels(run, true);
+    kw::detail::nameChannels(run, true);
     return {};
 }
 
@@ -171,9 +171,9 @@ bool hasInstrumentName(const std::string& path) {
 }
 
 Problem unknown(const char* bytes, std::size_t size, const std::string& path) {
-    if (!hasInstrumentName(path)) return kwio::unknownFormat(bytes, size);
+    if (!hasInstrumentName(path)) return kw::detail::unknownFormat(bytes, size);
     return {ReadErrorKind::unknownFormat, "not an ABIF file (it does not begin with \"ABIF\"; " +
-                                              kwio::unknownContent(bytes, size) + ")"};
+                                              kw::detail::unknownContent(bytes, size) + ")"};
 }
 
 Problem readBytes(const char* bytes, std::size_t size, Format requested, Run& run) {
@@ -187,8 +187,8 @@ Problem readBytes(const char* bytes, std::size_t size, Format requested, Run& ru
     if (found == Format::qrd) return readQrdRun(bytes, size, run);
     if (requested == Format::abif || requested == Format::qrd)
         return {ReadErrorKind::wrongFormat, "not " + aFileOf(requested)};
-    if (kwio::looksBinary(bytes, size)) return unknown(bytes, size, run.path);
-    Problem p = kwio::readTextRun(bytes, size, requested, run);
+    if (kw::detail::looksBinary(bytes, size)) return unknown(bytes, size, run.path);
+    Problem p = kw::detail::readTextRun(bytes, size, requested, run);
     if (p.kind == ReadErrorKind::unknownFormat) p = unknown(bytes, size, run.path);
     return p;
 }

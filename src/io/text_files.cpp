@@ -207,7 +207,7 @@ int KwCap::read(const char* path, double& rate, double** x, double** y) const {
 
 int KwCap::read(const char* path, int& traceCount, int& sampleCount, double& rate,
                 double*** rows) const {
-    kwio::clearRows(traceCount, sampleCount, rows);
+    kw::detail::clearRows(traceCount, sampleCount, rows);
     rate = 0.0;
     std::FILE* f = std::fopen(path, "r");
     if (f == nullptr) return 0;
@@ -222,7 +222,7 @@ int KwCap::read(const char* path, int& traceCount, int& sampleCount, double& rat
     traceCount = h.numTraces;
     sampleCount = h.numData;
     rate = h.rate;
-    *rows = kwio::newRowArray(traceCount, sampleCount);
+    *rows = kw::detail::newRowArray(traceCount, sampleCount);
     for (int s = 0; s < sampleCount; ++s) {
         if (h.indexed) readNumber(f);
         for (int t = 0; t < traceCount; ++t) (*rows)[t][s] = readNumber(f);
@@ -242,18 +242,18 @@ int KwCap::input(const char* path, int& traceCount, int& sampleCount, double& ra
     const bool oneHz = 0.99 < rate && rate < 1.01;
     const bool copy = (2.99 < rate && rate < 3.01) || (1.99 < rate && rate < 2.01);
     if (raw == nullptr || (oneHz && n > 0x7fffffff / 3)) {
-        kwio::deleteRowArray(raw, traceCount);
-        kwio::clearRows(traceCount, sampleCount, rows);
+        kw::detail::deleteRowArray(raw, traceCount);
+        kw::detail::clearRows(traceCount, sampleCount, rows);
         return result;
     }
     sampleCount = oneHz ? 3 * n : n;
-    *rows = kwio::newRowArray(traceCount, sampleCount);
+    *rows = kw::detail::newRowArray(traceCount, sampleCount);
     const KwTrace interpolator;  // the interpolation uses no trace of its own
     for (int t = 0; t < traceCount; ++t) {
         if (oneHz) interpolator.interpolateFrom1To3Hz(n, raw[t], (*rows)[t]);
         if (copy) std::memcpy((*rows)[t], raw[t], sizeof(double) * static_cast<size_t>(n));
     }
     if (oneHz) rate *= 3.0;
-    kwio::deleteRowArray(raw, traceCount);
+    kw::detail::deleteRowArray(raw, traceCount);
     return result;
 }

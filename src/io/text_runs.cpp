@@ -18,7 +18,7 @@
 
 #include "kwsignal/trace.h"
 
-namespace kwio {
+namespace kw::detail {
 namespace {
 
 using kw::Format;
@@ -401,4 +401,4 @@ Problem readTextRun(const char* bytes, std::size_t size, Format requested, kw::R
     return {};
 }
 
-}  // namespace kwio
+}  // namespace kw::detail

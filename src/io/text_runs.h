@@ -8,7 +8,7 @@
 
 #include "kwsignal/run.h"
 
-namespace kwio {
+namespace kw::detail {
 
 /// A reason a file cannot be read, without the file's name.
 struct Problem {
@@ -38,6 +38,6 @@ Problem readTextRun(const char* bytes, std::size_t size, kw::Format requested, k
 /// order, else the code as a number.
 void nameChannels(kw::Run& run, bool knownOrder);
 
-}  // namespace kwio
+}  // namespace kw::detail
 
 #endif

@@ -67,7 +67,7 @@ std::string writeFragments(const std::filesystem::path& d, const Run& run,
 
 // The bytes KwCap::output writes ("%f " per sample), formatted without
 // printf: a capillary holds tens of thousands of samples, and printf's
-// conversion cost as much as the whole road. kwtext::writeFixed writes what
+// conversion cost as much as the whole road. kw::detail::writeFixed writes what
 // printf writes, so the files are the same byte for byte.
 std::string exportText(const KwCap& cap) {
     const int n = cap.getNumData(), nt = cap.getNumTraces();
@@ -81,11 +81,11 @@ std::string exportText(const KwCap& cap) {
     for (int t = 0; t < nt; ++t) traces.push_back(cap.getPnterToTrace(t));
     // Each line is put together in a buffer with room for the longest
     // numbers and appended at once.
-    std::vector<char> line(static_cast<size_t>(nt) * (kwtext::kMaxFixedChars + 1) + 1);
+    std::vector<char> line(static_cast<size_t>(nt) * (kw::detail::kMaxFixedChars + 1) + 1);
     for (int s = 0; s < n; ++s) {
         char* p = line.data();
         for (const KwTrace* tr : traces) {
-            p = kwtext::writeFixed(p, s < tr->getNumData() ? (*tr)[s] : 0.0, 6);
+            p = kw::detail::writeFixed(p, s < tr->getNumData() ? (*tr)[s] : 0.0, 6);
             *p++ = ' ';
         }
         *p++ = '\n';

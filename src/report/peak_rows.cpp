@@ -11,7 +11,7 @@ namespace {
 // A fixed-point number as the tables print it; "nan" for a non-finite one.
 void appendFixed(std::string& out, double v, int decimals) {
     if (std::isfinite(v))
-        kwtext::appendFixed(out, v, decimals);
+        kw::detail::appendFixed(out, v, decimals);
     else
         out += "nan";
 }
@@ -50,7 +50,7 @@ std::string peaksTsv(const Run& run, const ProcessResult& result) {
     for (const PeakRow& r : peakRows(run, result)) {
         out += r.channel;
         out += '\t';
-        kwtext::appendInt(out, r.traceCode);
+        kw::detail::appendInt(out, r.traceCode);
         out += '\t';
         appendFixed(out, r.locatn, 3);
         out += '\t';
@@ -62,11 +62,11 @@ std::string peaksTsv(const Run& run, const ProcessResult& result) {
         out += '\t';
         appendFixed(out, r.area, 3);
         out += '\t';
-        kwtext::appendInt(out, r.startPnt);
+        kw::detail::appendInt(out, r.startPnt);
         out += '\t';
-        kwtext::appendInt(out, r.endPnt);
+        kw::detail::appendInt(out, r.endPnt);
         out += '\t';
-        kwtext::appendGeneral(out, r.variance, 6);
+        kw::detail::appendGeneral(out, r.variance, 6);
         out += '\n';
     }
     return out;
@@ -76,7 +76,7 @@ std::string matrixText(const std::vector<std::vector<double>>& matrix) {
     std::string out;
     for (const auto& row : matrix) {
         for (double v : row) {
-            kwtext::appendFixed(out, v, 6);
+            kw::detail::appendFixed(out, v, 6);
             out += ' ';
         }
         out += '\n';

@@ -45,14 +45,14 @@ const char* colourOf(const Run& run, int t) {
 // thousands of numbers.
 std::string fixed(double v, int decimals) {
     std::string s;
-    kwtext::appendFixed(s, v, decimals);
+    kw::detail::appendFixed(s, v, decimals);
     return s;
 }
 
 // v as printf's "%.*g" writes it.
 std::string general(double v, int precision) {
     std::string s;
-    kwtext::appendGeneral(s, v, precision);
+    kw::detail::appendGeneral(s, v, precision);
     return s;
 }
 
@@ -227,9 +227,9 @@ void appendProcessedPanel(std::string& out, const Run& run, const ProcessResult&
         if (t < 0 || t >= run.numTraces) continue;
         std::string& d = ticks[t];
         d += 'M';
-        kwtext::appendFixed(d, peak.getLocatn(), 2);
+        kw::detail::appendFixed(d, peak.getLocatn(), 2);
         d += ' ';
-        kwtext::appendFixed(d, p.y(peak.getHeight() + peak.getBase()) - 4.0, 1);
+        kw::detail::appendFixed(d, p.y(peak.getHeight() + peak.getBase()) - 4.0, 1);
         d += "v-9";
     }
     for (int t = 0; t < run.numTraces; ++t)
@@ -252,9 +252,9 @@ void appendCallsStrip(std::string& out, const Run& run, const ProcessResult& res
     out += "<path stroke=\"#bbbbbb\" stroke-width=\"3\" d=\"";
     for (const BaseCall& b : result.calls.bases) {
         out += 'M';
-        kwtext::appendFixed(out, xOf(b), 1);
+        kw::detail::appendFixed(out, xOf(b), 1);
         out += barBottom;
-        kwtext::appendFixed(out, -barHeight * std::min(b.qv, kMaxCallQv) / kMaxCallQv, 1);
+        kw::detail::appendFixed(out, -barHeight * std::min(b.qv, kMaxCallQv) / kMaxCallQv, 1);
     }
     out += "\"/>\n<g text-anchor=\"middle\" font-size=\"11\" font-family=\"monospace\">\n";
     const std::string letterY = "\" y=\"" + fixed(p.top - 30.0, 1) + "\" fill=\"";
@@ -262,7 +262,7 @@ void appendCallsStrip(std::string& out, const Run& run, const ProcessResult& res
         // Pure calls in their dye's colour; N and mixed codes in grey.
         const int dye = traceCodeOfBase(b.base);
         out += "<text x=\"";
-        kwtext::appendFixed(out, xOf(b), 1);
+        kw::detail::appendFixed(out, xOf(b), 1);
         out += letterY;
         out += dye >= 0 ? colourOf(run, dye) : detail::kNoDyeColour;
         out += "\">";

@@ -17,7 +17,7 @@ int KwCap::specSep(double tolerance, const char* fileName, float** ssm, double a
                    int useRobust) {
     // A window outside the samples is the caller's mistake: nothing is
     // learnt or changed.
-    if (numTraces < 1 || !kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0;
+    if (numTraces < 1 || !kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0;
     KwSpecSepTable learned(numTraces);
     // Learn on the body of the run: without its first 5 % and last 45 %.
     const int len = signalEndPnt - signalStartPnt;

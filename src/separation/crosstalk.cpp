@@ -35,7 +35,7 @@ int KwCrossTalkTable::measureFrom(const KwCap& cap) {
     if (n < 1) return 1;
     // Without samples no channel can dominate one. A window outside the
     // samples is the caller's mistake: nothing is read, and nothing measured.
-    if (!kwsample::isSampleRange(cap, start, end)) return 0;
+    if (!kw::detail::isSampleRange(cap, start, end)) return 0;
     const int L = end - start + 1;
 
     KwCap work(n, L);
@@ -46,7 +46,7 @@ int KwCrossTalkTable::measureFrom(const KwCap& cap) {
         std::fill(seen.begin(), seen.end(), 0);
         work = 0.0;
         for (int i = start; i <= end; ++i) {
-            const int t = kwdominance::dominantChannel(cap, i);
+            const int t = kw::detail::dominantChannel(cap, i);
             seen[t] = 1;
             if (t != d) continue;
             for (int k = 0; k < n; ++k) work.setValue(k, i - start, cap(k, i));
@@ -81,7 +81,7 @@ int localMaxima(const KwTrace& t, int first, int last, double above, double& mea
     double sum = 0.0;
     int count = 0;
     for (int i = first; i <= last; ++i) {
-        if (kwsample::isLocalMax(t.getData(), i) && t[i] > above) {
+        if (kw::detail::isLocalMax(t.getData(), i) && t[i] > above) {
             sum += t[i];
             ++count;
         }
@@ -139,7 +139,7 @@ int takeDyeSamples(KwCap& strong, int numKept, int d, bool keep, KwCap& dye) {
     dye = 0.0;
     int p = 0;
     for (int j = 0; j < numKept; ++j) {
-        if (kwdominance::dominantChannel(strong, j) != d) continue;
+        if (kw::detail::dominantChannel(strong, j) != d) continue;
         for (int k = 0; k < n; ++k) {
             dye.setValue(k, p, strong(k, j));
             if (!keep && k != d) strong.setValue(k, j, 0.0);
@@ -167,7 +167,7 @@ double largestOffDiagonalRatio(const KwdbMatrix& table, int n) {
 double KwCrossTalkTable::measureFrom1(const KwCap& cap) {
     const int n = cap.getNumTraces();
     // A capillary without traces has no cross-talk to measure.
-    if (n < 1 || !kwsample::isSampleRange(cap, cap.getSignalStartPnt(), cap.getSignalEndPnt()))
+    if (n < 1 || !kw::detail::isSampleRange(cap, cap.getSignalStartPnt(), cap.getSignalEndPnt()))
         return -1.0;
     const int L = cap.getSignalEndPnt() - cap.getSignalStartPnt() + 1;
     if (L < 100) return -1.0;

@@ -11,11 +11,11 @@
 #include "kwsignal/capillary.h"
 
 int KwCap::getDominantTraceCode(int pnt) const {
-    return kwdominance::dominantChannel(*this, pnt);
+    return kw::detail::dominantChannel(*this, pnt);
 }
 
 int KwCap::getSecondDominantChnl(int pnt, int dominant, double threshold) const {
-    return kwdominance::secondChannel(*this, pnt, dominant, threshold);
+    return kw::detail::secondChannel(*this, pnt, dominant, threshold);
 }
 
 double KwCap::minIntensity(int pnt) const {
@@ -29,7 +29,7 @@ double KwCap::mostProbableRatioOf(int chnl, int refChnl, double ratioLimit) cons
     if (chnl == refChnl) return 1.0;
     // A window outside the samples is the caller's mistake: no sample is
     // read or changed, and nothing is measured or picked.
-    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0.0;
+    if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0.0;
     const KwTrace& ref = traces[refChnl];
     const KwTrace& num = traces[chnl];
     double peak = 0.0;
@@ -115,10 +115,10 @@ PartnerTally::PartnerTally(const KwCap& cap, const int* chosen)
       sums(static_cast<std::size_t>(n) * n * n, 0.0) {
     const int first = cap.getSignalStartPnt();
     for (int i = first; i <= cap.getSignalEndPnt(); ++i) {
-        const int d = kwdominance::dominantChannel(cap, i);
+        const int d = kw::detail::dominantChannel(cap, i);
         leader[i - first] = d;
         if (chosen[d] != 0) continue;
-        const int s = kwdominance::secondChannel(cap, i, d, 0.0);
+        const int s = kw::detail::secondChannel(cap, i, d, 0.0);
         if (s < 0) continue;
         ++counts[d * n + s];
         double* partnerSum = &sums[(d * n + s) * n];
@@ -181,7 +181,7 @@ int KwCap::getMostStrikingChnl(int* chosen) const {
         if (numFree > 0) chosen[highestFree] = 1;
         return numFree > 0 ? highestFree : -1;
     }
-    if (!kwsample::isSampleRange(*this, signalStartPnt, signalEndPnt)) return -1;
+    if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return -1;
     // The analysis works on directions, written back into the capillary's
     // own samples through its trace array.
     toUnitVectors(traces, n, signalStartPnt, signalEndPnt);

@@ -175,7 +175,7 @@ int KwSpecSepTable::setup1(const KwCap& cap, int startPnt, int endPnt, double to
     work.setSignalEndPnt(windowEnd < endPnt ? static_cast<int>(windowEnd) : endPnt);
     std::vector<double> norm(n);
     work.normalizeL1(norm.data());
-    work.smoothing(kwsample::truncToRange(3.0 * rate + 0.5, 0, std::numeric_limits<int>::max()));
+    work.smoothing(kw::detail::truncToRange(3.0 * rate + 0.5, 0, std::numeric_limits<int>::max()));
     return estimate(*this, work, norm, tolerance, acceptFactor, true,
                     [](KwCap& c, const KwdbMatrix& m) { c.specSep(m); });
 }

@@ -12,7 +12,7 @@
 #include <cmath>
 #include <random>
 
-#include "library/random.h"
+#include "simulation/random.h"
 
 namespace kw {
 namespace {

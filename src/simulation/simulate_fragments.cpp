@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "kwsignal/simulate.h"
-#include "library/random.h"
+#include "simulation/random.h"
 
 namespace kw {
 namespace {

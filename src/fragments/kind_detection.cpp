@@ -9,7 +9,7 @@
 #include "fragments/fragments_internal.h"
 
 namespace kw {
-namespace fragments {
+namespace detail {
 
 std::string upperCase(std::string name) {
     for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -23,14 +23,14 @@ bool nameContainsAny(const std::string& name, const std::vector<const char*>& wo
     return false;
 }
 
-}  // namespace fragments
+}  // namespace detail
 
 namespace {
 
 // Dyes sold for size standards and for labelled PCR products; sequencing
 // chemistries name their dyes by base or "Dye1".."Dye4".
 bool isFragmentDye(const std::string& name) {
-    return fragments::nameContainsAny(
+    return detail::nameContainsAny(
         name, {"FAM", "HEX", "VIC", "NED", "PET", "JOE", "TAMRA", "ROX", "LIZ", "CXR", "WEN", "CC5",
                "BTO", "TMR", "SID", "TED", "TAZ", "DY632"});
 }

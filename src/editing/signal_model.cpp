@@ -3,6 +3,7 @@
 // length of what the edit removed or added.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "editing/editing.h"
 #include "kwsignal/capillary.h"
@@ -82,7 +83,7 @@ ShiftedAllele shiftedAllele(const Candidate& c, const kw::BaseCalls& control) {
     a.from = boundaryOf(control, c.start);
     const int n = static_cast<int>(c.inserted.size());
     if (c.kind == "wildtype") {
-        a.from = 1e300;
+        a.from = std::numeric_limits<double>::infinity();
     } else if (c.kind == "insertion") {
         // The duplicated bases follow the cut: the trace from the cut on
         // is the control's, late by the duplicated stretch.

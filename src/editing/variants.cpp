@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/quantile.h"
 #include "editing/editing.h"
 #include "editing/noise.h"
 #include "kwsignal/process.h"
@@ -29,10 +30,15 @@ constexpr int kMinGain = 20;        // score two alleles must gain over the refe
 constexpr double kSecondBase = 0.2;
 // A second dye's share that writes a base as two letters when the alleles
 // are matched (any second dye may be the other allele's: a weak one costs
-// little where the alleles agree and gains where they differ).
+// little where the alleles agree and gains where they differ). The caller's
+// second dye is read before sharpening, where every base carries some of
+// its neighbours: a share the clean stretch before the ladder reaches at
+// kCodeQuantile of its bases is that read's floor instead, when higher.
 constexpr double kCodeRatio = 0.05;
+constexpr double kCodeQuantile = 0.9;
 constexpr double kMinIdentity = 0.8;  // of the well-read bases' alignment
 constexpr int kLadderWindow = 16;     // bases a double ladder's onset is judged over
+constexpr double kLadderStep = 3;     // rise of the second dyes into a ladder, over those before
 constexpr int kContext = 5;           // bases either side whose QVs vouch for a second peak
 constexpr int kIndelContext = 2;      // and for a gap
 constexpr const char* kCodes = "ACGTMRWSYK";
@@ -90,8 +96,8 @@ struct Frame {
 };
 
 // The read's letter at base i, as one or two letters.
-char codeOf(const BaseCall& b) {
-    if (isBase(b.secondary) && b.secondaryRatio >= kCodeRatio) return pairCode(b.base, b.secondary);
+char codeOf(const BaseCall& b, double codeRatio) {
+    if (isBase(b.secondary) && b.secondaryRatio >= codeRatio) return pairCode(b.base, b.secondary);
     return b.base;
 }
 
@@ -390,6 +396,15 @@ void alleleEvidence(const BaseCalls& calls, const std::vector<int>& readOf, cons
     share = shares[shares.size() / 2];
 }
 
+// The second-dye share below which a base is read as one letter: the
+// clean well-read stretch before the ladder at base m sets it.
+double codeFloor(const BaseCalls& calls, int m) {
+    std::vector<double> shares;
+    for (int i = std::max(0, calls.trimStart); i < m; ++i)
+        shares.push_back(calls.bases[static_cast<size_t>(i)].secondaryRatio);
+    return std::max(kCodeRatio, kw::detail::quantile(std::move(shares), kCodeQuantile));
+}
+
 // The heterozygous indel that best explains the double ladder from read
 // base m, whose reference base (oriented) is r0.
 void ladderIndel(const BaseCalls& calls, int m, int r0, const Frame& f, const std::string& fwd,
@@ -397,8 +412,9 @@ void ladderIndel(const BaseCalls& calls, int m, int r0, const Frame& f, const st
     LadderWindow w;
     w.readFrom = std::max(0, m - kLadderBefore);
     const int readTo = std::min(static_cast<int>(calls.bases.size()), m + kLadderLength);
+    const double codeRatio = codeFloor(calls, m);
     for (int i = w.readFrom; i < readTo; ++i)
-        w.codes += codeOf(calls.bases[static_cast<size_t>(i)]);
+        w.codes += codeOf(calls.bases[static_cast<size_t>(i)], codeRatio);
     w.from = std::max(0, r0 - kLadderBefore - kStartSearch);
     w.to = std::min(f.length(), r0 + kLadderLength + kStartSearch);
     if (w.to - w.from < kLadderBefore || w.codes.empty()) return;
@@ -442,19 +458,29 @@ int referenceBaseOf(const Span& s, int m) {
 }
 
 // Where a double ladder starts: the first base from which most bases of
-// the next kLadderWindow show a second dye, itself one of them; -1 when the
-// read has none. Used where the calls report no mixture of their own.
+// the next kLadderWindow show a second dye, itself one of them, and whose
+// second dyes stand kLadderStep times above those of the kAnchorBases
+// before it (the read's start and its fading end carry second dyes of
+// their own, with no step into them); -1 when the read has none. Used
+// where the calls report no mixture of their own.
 int ladderOnset(const BaseCalls& calls) {
     const int n = static_cast<int>(calls.bases.size());
+    auto share = [&](int i) { return calls.bases[static_cast<size_t>(i)].secondaryRatio; };
     auto mixed = [&](int i) {
-        const BaseCall& b = calls.bases[static_cast<size_t>(i)];
-        return isBase(b.secondary) && b.secondaryRatio >= kSecondBase;
+        return isBase(calls.bases[static_cast<size_t>(i)].secondary) && share(i) >= kSecondBase;
+    };
+    auto medianOf = [&](int from, int to) {
+        std::vector<double> v;
+        for (int i = from; i < to; ++i) v.push_back(share(i));
+        return kw::detail::median(std::move(v));
     };
     int count = 0;
     for (int i = calls.trimStart; i < std::min(n, calls.trimStart + kLadderWindow); ++i)
         count += mixed(i);
     for (int i = calls.trimStart; i + kLadderWindow <= n; ++i) {
-        if (mixed(i) && 2 * count >= kLadderWindow) return i;
+        if (mixed(i) && 2 * count >= kLadderWindow && i - calls.trimStart >= kAnchorBases &&
+            medianOf(i, i + kLadderWindow) >= kLadderStep * medianOf(i - kAnchorBases, i))
+            return i;
         count -= mixed(i);
         if (i + kLadderWindow < n) count += mixed(i + kLadderWindow);
     }

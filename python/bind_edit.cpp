@@ -1,6 +1,7 @@
 // Genome-editing and variant analyses for Python: the library's own
 // analyses and writers; the results cross as their JSON documents, the
 // same that edit.json and variants.json hold.
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,22 @@
 namespace kwpy {
 
 namespace {
+
+// Runs an analysis without the interpreter's lock, writes its report files
+// into `out` when one is given, and returns its JSON document; a report that
+// cannot be written raises, naming the file.
+template <class Analyse, class Json, class Write>
+py::str analysed(Analyse analyse, Json toJson, Write write, const std::string& out) {
+    std::string json, problem;
+    {
+        py::gil_scoped_release release;
+        const auto r = analyse();
+        json = toJson(r);
+        if (!out.empty()) problem = write(out, r);
+    }
+    if (!problem.empty()) throw std::runtime_error(problem);
+    return json;
+}
 
 py::str editFiles(const std::string& control, const std::string& sample,
                   const std::vector<std::string>& guides, const std::string& donor,
@@ -28,15 +45,8 @@ py::str editFiles(const std::string& control, const std::string& sample,
     o.seed = seed;
     o.level = level;
     o.baseEdit = baseEdit;
-    std::string json, problem;
-    {
-        py::gil_scoped_release release;
-        const kw::EditResult r = kw::editFiles(control, sample, o);
-        json = kw::editJson(r);
-        if (!out.empty()) problem = kw::writeEditReport(out, r);
-    }
-    if (!problem.empty()) throw std::runtime_error(problem);
-    return json;
+    return analysed([&] { return kw::editFiles(control, sample, o); }, kw::editJson,
+                    kw::writeEditReport, out);
 }
 
 py::str variantsFile(const std::string& trace, const std::string& fasta, double hetRatio, int minQv,
@@ -45,15 +55,8 @@ py::str variantsFile(const std::string& trace, const std::string& fasta, double 
     o.hetRatio = hetRatio;
     o.minQv = minQv;
     o.maxShift = maxIndel;
-    std::string json, problem;
-    {
-        py::gil_scoped_release release;
-        const kw::VariantResult r = kw::variantsFile(trace, fasta, o);
-        json = kw::variantsJson(r);
-        if (!out.empty()) problem = kw::writeVariantsReport(out, r);
-    }
-    if (!problem.empty()) throw std::runtime_error(problem);
-    return json;
+    return analysed([&] { return kw::variantsFile(trace, fasta, o); }, kw::variantsJson,
+                    kw::writeVariantsReport, out);
 }
 
 }  // namespace

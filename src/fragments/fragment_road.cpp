@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "fragments/fragments_internal.h"
 
@@ -54,6 +55,11 @@ constexpr double kMaxFoundHeightRatio = 4.0;
 // products); sized, with low confidence. The training runs' standards
 // reach 6.0 (1.9-2.3 on most).
 constexpr double kMaxHeightSpread = 10.0;
+// An assigned standard peak of which the light leaked from other dyes
+// accounts for this share or more is that light, not a fragment: a weak
+// standard under strong sample peaks shows pull-up where a fragment is
+// missing, and pull-up merged into a fragment's peak moves its top.
+constexpr double kMaxLeakedShare = 0.75;
 
 // The tallest tenth of some heights over the lowest tenth; 1 when empty.
 double heightSpread(std::vector<double> heights) {
@@ -163,6 +169,7 @@ private:
         StandardMatch match;
     };
     bool attempt(int dye, const std::string& why, Attempt& a);
+    void dropLeakedLight(Attempt& a);
     void lookInOtherDyes(Attempt& a, std::size_t firstWarning);
     bool convincing(const Attempt& a) const;
     bool chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
@@ -186,6 +193,7 @@ private:
     // (until they are sorted at the end).
     std::size_t fitted = 0;
     std::vector<double> usedHeights;  // of the standard peaks used for sizing
+    std::vector<double> leaked;       // light of other dyes in each fitted peak, counts
 };
 
 // Every definition (or the one the caller names) matched to the candidates,
@@ -312,8 +320,37 @@ bool SizingRoad::attempt(int dye, const std::string& why, Attempt& a) {
         a.status = SizingStatus::unknownStandard;
         return false;
     }
+    dropLeakedLight(a);
+    if (a.match.assigned < kMinStandardPeaks) {
+        a.status = SizingStatus::unknownStandard;
+        r.warnings.push_back("only " + std::to_string(a.match.assigned) +
+                             " standard peaks are not light of other dyes: nothing sized");
+        return false;
+    }
     a.status = SizingStatus::sized;
     return true;
+}
+
+// Assigned peaks that other dyes' light explains are taken out of the
+// assignment, their fragments counted missing, with one warning.
+void SizingRoad::dropLeakedLight(Attempt& a) {
+    std::string dropped;
+    for (std::size_t j = 0; j < a.match.peakOf.size(); ++j) {
+        const int i = a.match.peakOf[j];
+        if (i < 0) continue;
+        const std::size_t k = a.index[static_cast<std::size_t>(i)];
+        const double share = leaked[k] / std::max(1e-9, r.peaks[k].height);
+        if (share < kMaxLeakedShare) continue;
+        a.match.peakOf[j] = -1;
+        --a.match.assigned;
+        ++a.match.missing;
+        dropped += (dropped.empty() ? "" : ", ") +
+                   std::to_string(std::lround(a.cands[static_cast<std::size_t>(i)].scan)) + " (" +
+                   std::to_string(std::lround(a.match.standard->sizesBp[j])) + " bp)";
+    }
+    if (!dropped.empty())
+        r.warnings.push_back("standard peaks at scans " + dropped +
+                             " left out: mostly light of other dyes");
 }
 
 // A standard found in a dye the file does not point to must look like one
@@ -454,6 +491,7 @@ FragmentResult SizingRoad::go() {
     std::vector<FragmentPeak> missedTops;
     r.peaks = detail::findFragmentPeaks(run, options, noise, missedTops);
     fitted = r.peaks.size();
+    leaked = detail::leakedLight(r.peaks, static_cast<int>(run.dyes.size()));
     std::string why;
     detail::StandardDyeSource source = detail::StandardDyeSource::usualPlace;
     r.standardDye = detail::standardDyeOf(run, options, why, source);

@@ -53,7 +53,8 @@ constexpr double kMaxFoundHeightRatio = 4.0;
 // Any standard: the tallest tenth of its used peaks more than this many
 // times the lowest tenth means some are not its fragments (pull-up, sample
 // products); sized, with low confidence. The training runs' standards
-// reach 6.0 (1.9-2.3 on most).
+// reach 6.0 (1.9-2.3 on most). So does the tallest used peak over their
+// median (training runs: at most 4.0).
 constexpr double kMaxHeightSpread = 10.0;
 // An assigned standard peak of which the light leaked from other dyes
 // accounts for this share or more is that light, not a fragment: a weak
@@ -288,7 +289,12 @@ bool SizingRoad::ambiguous(const std::vector<StandardCandidate>& cands, double t
                            const StandardMatch& chosen) {
     const detail::AssignmentCheck check = detail::checkAssignment(cands, chosen, typical);
     r.assignmentMargin = check.margin();
-    const double spread = heightSpread(usedHeights);
+    // A single used peak far over the others (the light of an off-scale
+    // primer) escapes the tenths; it is weighed against the median.
+    const double tallest =
+        usedHeights.empty() ? 0.0 : *std::max_element(usedHeights.begin(), usedHeights.end());
+    const double spread =
+        std::max(heightSpread(usedHeights), tallest / std::max(1e-9, detail::median(usedHeights)));
     if (check.margin() < kMinAssignmentMargin) {
         r.warnings.push_back("low confidence: the standard's assignment " + check.rival +
                              " fits about as well");

@@ -45,7 +45,7 @@ constexpr double kPullupMargin = 3.0;
 // Another dye's light explains a peak whose top lies within this many of
 // the other peak's deviations of its own top: light alone tops where its
 // source does, and a top further off has a product of its own.
-constexpr double kLeakReachSigmas = 0.5;
+constexpr double kLeakReachSigmas = 1.5;
 // The quantile of coinciding peaks' height ratios taken for the share of
 // one dye's light seen in another.
 constexpr double kLeakQuantile = 0.1;

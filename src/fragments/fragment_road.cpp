@@ -61,6 +61,11 @@ constexpr double kMaxHeightSpread = 10.0;
 // standard under strong sample peaks shows pull-up where a fragment is
 // missing, and pull-up merged into a fragment's peak moves its top.
 constexpr double kMaxLeakedShare = 0.75;
+// A peak this much broader than its neighbours in the chain, with this
+// share of other dyes' light at its top, is a fragment merged with that
+// light: its top lies between the two.
+constexpr double kMergedWidthRatio = 1.3;
+constexpr double kMergedLeakedShare = 0.4;
 
 // The tallest tenth of some heights over the lowest tenth; 1 when empty.
 double heightSpread(std::vector<double> heights) {
@@ -340,13 +345,29 @@ bool SizingRoad::attempt(int dye, const std::string& why, Attempt& a) {
 // Assigned peaks that other dyes' light explains are taken out of the
 // assignment, their fragments counted missing, with one warning.
 void SizingRoad::dropLeakedLight(Attempt& a) {
-    std::string dropped;
-    for (std::size_t j = 0; j < a.match.peakOf.size(); ++j) {
-        const int i = a.match.peakOf[j];
-        if (i < 0) continue;
+    // Widths of the assigned peaks, in fragment order, to judge each
+    // against its neighbours in the chain.
+    std::vector<std::size_t> frags;
+    for (std::size_t j = 0; j < a.match.peakOf.size(); ++j)
+        if (a.match.peakOf[j] >= 0) frags.push_back(j);
+    auto fwhm = [&](std::size_t f) {
+        return a.cands[static_cast<std::size_t>(a.match.peakOf[frags[f]])].fwhm;
+    };
+    std::vector<std::size_t> drop;
+    for (std::size_t f = 0; f < frags.size(); ++f) {
+        const int i = a.match.peakOf[frags[f]];
         const std::size_t k = a.index[static_cast<std::size_t>(i)];
         const double share = leaked[k] / std::max(1e-9, r.peaks[k].height);
-        if (share < kMaxLeakedShare) continue;
+        std::vector<double> around;
+        for (std::size_t g = f >= 2 ? f - 2 : 0; g < std::min(frags.size(), f + 3); ++g)
+            if (g != f) around.push_back(fwhm(g));
+        const bool broad = !around.empty() && fwhm(f) > kMergedWidthRatio * detail::median(around);
+        if (share >= kMaxLeakedShare || (broad && share >= kMergedLeakedShare)) drop.push_back(f);
+    }
+    std::string dropped;
+    for (std::size_t f : drop) {
+        const std::size_t j = frags[f];
+        const int i = a.match.peakOf[j];
         a.match.peakOf[j] = -1;
         --a.match.assigned;
         ++a.match.missing;

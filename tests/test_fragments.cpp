@@ -539,6 +539,18 @@ TEST(FragmentRoad, HardStandardsAreRightOrSayTheyAreNotSure) {
          true,
          0.5,
          0.15},
+        // Pull-up peaks where 300 bp is missing, or merged into a fragment's
+        // peak: the light of other dyes is left out of the standard.
+        {"an older run: 4.5 scans per bp, 20 % pull-up, 300 missing, stopped after 400",
+         {300},
+         {},
+         420,
+         400,
+         0,
+         false,
+         4.5 / 14,
+         0.20},
+        {"40 % pull-up over a 150-count standard", {}, {}, 0, 150, 0, false, 1.0, 0.40},
     };
     for (const Case& c : cases)
         for (int layout = 0; layout < 2; ++layout)
@@ -643,6 +655,44 @@ TEST(FragmentGuards, WrongAssignmentsHaveABetterNeighbour) {
     const kw::detail::AssignmentCheck caught = kw::detail::checkAssignment(c, onSatellite, 1500);
     EXPECT_LT(caught.margin(), 0.0);
     EXPECT_NE(caught.rival.find("as 300 bp instead of"), std::string::npos) << caught.rival;
+}
+
+}  // namespace
+
+namespace {
+
+// The light one dye leaks into another, measured from the run's own
+// coinciding peaks: a pull-up peak is all light; a product of its own
+// beside it, or a peak a few deviations off the source's top, is not.
+TEST(FragmentPeaks, LeakedLightIsMeasuredFromCoincidingPeaks) {
+    auto peak = [](int dye, double scan, double height) {
+        kw::FragmentPeak p;
+        p.dye = dye;
+        p.scan = scan;
+        p.height = height;
+        p.fwhm = 7.0;
+        return p;
+    };
+    std::vector<kw::FragmentPeak> peaks;
+    for (int k = 0; k < 8; ++k) {  // 20 % of dye 0 seen in dye 1
+        peaks.push_back(peak(0, 1000.0 + 100 * k, 2000.0 + 100 * k));
+        peaks.push_back(peak(1, 1000.2 + 100 * k, 0.2 * (2000.0 + 100 * k)));
+    }
+    peaks.push_back(peak(0, 2000.0, 3000.0));
+    peaks.push_back(peak(1, 2000.3, 1500.0));  // a product on top of its light
+    peaks.push_back(peak(0, 2200.0, 3000.0));
+    peaks.push_back(peak(1, 2208.0, 600.0));  // 2.7 deviations off: its own top
+    const std::vector<double> leak = kw::detail::leakedLight(peaks, 2);
+    ASSERT_EQ(leak.size(), peaks.size());
+    for (int k = 0; k < 8; ++k) {
+        const std::size_t i = 2 * static_cast<std::size_t>(k);
+        EXPECT_GT(leak[i + 1], 0.9 * peaks[i + 1].height) << k;
+        EXPECT_EQ(leak[i], 0.0);  // light leaks from the stronger dye only
+    }
+    EXPECT_NEAR(leak[17] / peaks[17].height, 0.4, 0.05);
+    EXPECT_EQ(leak[19], 0.0);
+    // Unmeasured (one dye, or too few pairs): nothing is taken for light.
+    EXPECT_EQ(kw::detail::leakedLight({peak(0, 10, 900), peak(1, 10, 200)}, 2)[1], 0.0);
 }
 
 }  // namespace

@@ -173,9 +173,11 @@ private:
         std::vector<StandardCandidate> cands;
         double typical = 0.0;
         StandardMatch match;
+        bool lightSetAside = false;  // found by the second search: not with confidence
     };
     bool attempt(int dye, const std::string& why, Attempt& a);
     void dropLeakedLight(Attempt& a);
+    bool withoutLight(Attempt& a, std::size_t firstWarning);
     void lookInOtherDyes(Attempt& a, std::size_t firstWarning);
     bool convincing(const Attempt& a) const;
     bool chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
@@ -198,8 +200,9 @@ private:
     // r.peaks holds the fitted peaks first, then the tops listed as sampled
     // (until they are sorted at the end).
     std::size_t fitted = 0;
-    std::vector<double> usedHeights;  // of the standard peaks used for sizing
-    std::vector<double> leaked;       // light of other dyes in each fitted peak, counts
+    std::vector<double> usedHeights;         // of the standard peaks used for sizing
+    std::vector<double> leaked;              // light of other dyes in each fitted peak, counts
+    std::vector<StandardMatch> lastMatches;  // of the last search, best first
 };
 
 // Every definition (or the one the caller names) matched to the candidates,
@@ -327,7 +330,8 @@ bool SizingRoad::attempt(int dye, const std::string& why, Attempt& a) {
                              std::to_string(a.cands.size()) + " peaks: nothing sized");
         return false;
     }
-    if (!chooseStandard(a.cands, a.typical, a.match)) {
+    const std::size_t before = r.warnings.size();
+    if (!chooseStandard(a.cands, a.typical, a.match) && !withoutLight(a, before)) {
         a.status = SizingStatus::unknownStandard;
         return false;
     }
@@ -339,6 +343,62 @@ bool SizingRoad::attempt(int dye, const std::string& why, Attempt& a) {
         return false;
     }
     a.status = SizingStatus::sized;
+    return true;
+}
+
+// A standard dye no definition explains may hold the light of strong
+// sample peaks between and in place of its fragments: the search is run
+// once more without the candidates that light explains. True, with the
+// first search's warnings replaced, when a definition then explains the
+// rest and names the same lengths for the peaks both assign.
+bool SizingRoad::withoutLight(Attempt& a, std::size_t firstWarning) {
+    Attempt b = a;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < a.cands.size(); ++i) {
+        const std::size_t k = a.index[i];
+        if (leaked[k] >= kMaxLeakedShare * r.peaks[k].height) continue;
+        b.cands[kept] = a.cands[i];
+        b.index[kept++] = k;
+    }
+    if (kept == a.cands.size() || static_cast<int>(kept) < kMinStandardPeaks) return false;
+    b.cands.resize(kept);
+    b.index.resize(kept);
+    const std::size_t warnings = r.warnings.size();
+    const std::string standard = r.standard;
+    const double confidence = r.confidence;
+    // The readings the first search could not choose between.
+    std::vector<StandardMatch> close;
+    for (const StandardMatch& m : lastMatches)
+        if (m.quality >= lastMatches.front().quality - kMinQualityLead) close.push_back(m);
+    const bool chosen = chooseStandard(b.cands, b.typical, b.match);
+    // The same lengths on the same peaks (the two searches number their
+    // candidates apart).
+    auto sameLengths = [&](const StandardMatch& m) {
+        int common = 0;
+        for (std::size_t j = 0; j < b.match.peakOf.size(); ++j) {
+            if (b.match.peakOf[j] < 0) continue;
+            const double scan = b.cands[static_cast<std::size_t>(b.match.peakOf[j])].scan;
+            for (std::size_t k = 0; k < m.peakOf.size(); ++k)
+                if (m.peakOf[k] >= 0 &&
+                    a.cands[static_cast<std::size_t>(m.peakOf[k])].scan == scan) {
+                    if (m.standard->sizesBp[k] != b.match.standard->sizesBp[j]) return false;
+                    ++common;
+                }
+        }
+        return common >= 2;
+    };
+    if (!chosen || std::none_of(close.begin(), close.end(), sameLengths)) {
+        r.warnings.resize(warnings);
+        r.standard = standard;
+        r.confidence = confidence;
+        return false;
+    }
+    r.warnings.erase(r.warnings.begin() + static_cast<long>(firstWarning),
+                     r.warnings.begin() + static_cast<long>(warnings));
+    r.warnings.push_back(
+        "low confidence: the standard fits only once the light of other dyes is set aside");
+    a = b;
+    a.lightSetAside = true;
     return true;
 }
 
@@ -430,6 +490,7 @@ void SizingRoad::lookInOtherDyes(Attempt& a, std::size_t firstWarning) {
 bool SizingRoad::chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
                                 StandardMatch& chosen) {
     const std::vector<StandardMatch> matches = matchDefinitions(cands, typical);
+    lastMatches = matches;
     if (matches.empty()) {
         r.warnings.push_back("unknown size standard \"" + options.standard + "\"");
         return false;
@@ -539,6 +600,10 @@ FragmentResult SizingRoad::go() {
         size(cands, a.index, match);
         if (r.status == SizingStatus::sized && ambiguous(cands, typical, match))
             r.status = SizingStatus::lowConfidence;
+        if (r.status == SizingStatus::sized && a.lightSetAside) {
+            r.status = SizingStatus::lowConfidence;
+            r.confidence = 0.0;
+        }
     }
     if (r.status != SizingStatus::sized && r.status != SizingStatus::lowConfidence) {
         r.looMeanBp = r.looMaxBp = kNaN;

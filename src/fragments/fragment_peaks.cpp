@@ -42,6 +42,17 @@ constexpr double kPullupShare = 0.35;
 // this margin over their median.
 constexpr std::size_t kMinPullupPairs = 5;
 constexpr double kPullupMargin = 3.0;
+// Another dye's light explains a peak whose top lies within this many of
+// the other peak's deviations of its own top: light alone tops where its
+// source does, and a top further off has a product of its own.
+constexpr double kLeakReachSigmas = 1.5;
+// The quantile of coinciding peaks' height ratios taken for the share of
+// one dye's light seen in another.
+constexpr double kLeakQuantile = 0.1;
+// The largest share of one dye's light an instrument shows in another;
+// dyes that share more (a ladder run in two dyes, products that migrate
+// together) see the same products, not each other's light.
+constexpr double kMaxBleed = 0.25;
 // A peak must drop this share of its height, and this many noise
 // deviations, towards both neighbours.
 constexpr double kProminenceShare = 0.1;
@@ -337,16 +348,14 @@ std::vector<std::pair<std::size_t, std::size_t>> coincident(
     return pairs;
 }
 
-// Pull-up and spikes, from the peaks of the other dyes at the same scan.
-// How much of one dye shows in another is measured on the run itself: the
-// median height ratio over coincident pairs of fitted peaks (the first
-// `fitted` of the list) where the stronger dye is on scale. A peak no
-// taller than a few times that share of a coinciding peak is the other
-// dye's light; without a measurement a fixed share is used. Next to an
-// off-scale peak, whose true height is unknown, any lower peak is. Fitted
-// peaks are judged by fitted peaks only, tops listed as sampled by all.
-void judgeAcrossDyes(std::vector<FragmentPeak>& peaks, int numDyes, std::size_t fitted) {
-    const auto pairs = coincident(peaks);
+// How much of one dye shows in another, measured on the run itself: a
+// quantile (0..1) of the height ratios over coincident pairs of fitted
+// peaks (the first `fitted` of the list) where the stronger dye is on
+// scale, indexed [stronger dye x numDyes + weaker dye]; NaN where too few
+// pairs measure it.
+std::vector<double> measuredBleed(const std::vector<FragmentPeak>& peaks,
+                                  const std::vector<std::pair<std::size_t, std::size_t>>& pairs,
+                                  int numDyes, std::size_t fitted, double share) {
     const std::size_t nd = static_cast<std::size_t>(numDyes);
     std::vector<std::vector<double>> ratios(nd * nd);
     for (const auto& pq : pairs) {
@@ -357,10 +366,24 @@ void judgeAcrossDyes(std::vector<FragmentPeak>& peaks, int numDyes, std::size_t 
             ratios[static_cast<std::size_t>(q.dye) * nd + static_cast<std::size_t>(p.dye)]
                 .push_back(p.height / q.height);
     }
-    std::vector<double> share(nd * nd, kPullupShare);
-    for (std::size_t k = 0; k < share.size(); ++k)
-        if (ratios[k].size() >= kMinPullupPairs)
-            share[k] = std::min(kPullupShare, kPullupMargin * median(ratios[k]));
+    std::vector<double> bleed(nd * nd, std::numeric_limits<double>::quiet_NaN());
+    for (std::size_t k = 0; k < bleed.size(); ++k)
+        if (ratios[k].size() >= kMinPullupPairs) bleed[k] = quantile(ratios[k], share);
+    return bleed;
+}
+
+// Pull-up and spikes, from the peaks of the other dyes at the same scan.
+// A peak no taller than a few times the measured share of a coinciding
+// peak is the other dye's light; without a measurement a fixed share is
+// used. Next to an off-scale peak, whose true height is unknown, any lower
+// peak is. Fitted peaks are judged by fitted peaks only, tops listed as
+// sampled by all.
+void judgeAcrossDyes(std::vector<FragmentPeak>& peaks, int numDyes, std::size_t fitted) {
+    const auto pairs = coincident(peaks);
+    const std::size_t nd = static_cast<std::size_t>(numDyes);
+    std::vector<double> share = measuredBleed(peaks, pairs, numDyes, fitted, 0.5);
+    for (double& v : share)
+        v = std::isnan(v) ? kPullupShare : std::min(kPullupShare, kPullupMargin * v);
     std::vector<int> dyesAlike(peaks.size(), 0);
     for (const auto& pq : pairs) {
         if (pq.first < fitted && pq.second >= fitted) continue;
@@ -393,6 +416,46 @@ std::vector<FragmentPeak> withoutDuplicates(const std::vector<FragmentPeak>& sor
 }
 
 }  // namespace
+
+std::vector<double> leakedLight(const std::vector<FragmentPeak>& peaks, int numDyes) {
+    std::vector<double> leak(peaks.size(), 0.0);
+    if (numDyes < 2) return leak;
+    // Every peak of a dye at the scan of another's carries at least that
+    // dye's light, so the lowest ratios of coinciding peaks measure it; the
+    // others add products of their own.
+    const std::vector<double> bleed =
+        measuredBleed(peaks, coincident(peaks), numDyes, peaks.size(), kLeakQuantile);
+    const std::size_t nd = static_cast<std::size_t>(numDyes);
+    std::vector<std::size_t> order(peaks.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return peaks[a].scan < peaks[b].scan; });
+    double widest = 1.0;
+    for (const FragmentPeak& q : peaks) widest = std::max(widest, q.fwhm / 2.3548);
+    const double reach = kLeakReachSigmas * widest;
+    // Another dye's peak lights this one's scan by its measured share of
+    // its height, falling off as its own Gaussian profile.
+    std::size_t from = 0;
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const FragmentPeak& p = peaks[order[k]];
+        while (peaks[order[from]].scan < p.scan - reach) ++from;
+        for (std::size_t l = from; l < order.size() && peaks[order[l]].scan <= p.scan + reach;
+             ++l) {
+            const FragmentPeak& q = peaks[order[l]];
+            const double sigma = std::max(1.0, q.fwhm / 2.3548);
+            if (q.dye == p.dye || q.height <= p.height ||
+                std::fabs(q.scan - p.scan) > kLeakReachSigmas * sigma)
+                continue;
+            const double measured =
+                bleed[static_cast<std::size_t>(q.dye) * nd + static_cast<std::size_t>(p.dye)];
+            if (!(measured > 0.0)) continue;  // not measured
+            const double b = std::min(kMaxBleed, measured);
+            const double z = (q.scan - p.scan) / sigma;
+            leak[order[k]] += b * q.height * std::exp(-0.5 * z * z);
+        }
+    }
+    return leak;
+}
 
 std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const FragmentOptions& options,
                                             std::vector<double>& noise,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "fragments/fragments_internal.h"
 
@@ -52,8 +53,19 @@ constexpr double kMaxFoundHeightRatio = 4.0;
 // Any standard: the tallest tenth of its used peaks more than this many
 // times the lowest tenth means some are not its fragments (pull-up, sample
 // products); sized, with low confidence. The training runs' standards
-// reach 6.0 (1.9-2.3 on most).
+// reach 6.0 (1.9-2.3 on most). So does the tallest used peak over their
+// median (training runs: at most 4.0).
 constexpr double kMaxHeightSpread = 10.0;
+// An assigned standard peak of which the light leaked from other dyes
+// accounts for this share or more is that light, not a fragment: a weak
+// standard under strong sample peaks shows pull-up where a fragment is
+// missing, and pull-up merged into a fragment's peak moves its top.
+constexpr double kMaxLeakedShare = 0.75;
+// A peak this much broader than its neighbours in the chain, with this
+// share of other dyes' light at its top, is a fragment merged with that
+// light: its top lies between the two.
+constexpr double kMergedWidthRatio = 1.3;
+constexpr double kMergedLeakedShare = 0.4;
 
 // The tallest tenth of some heights over the lowest tenth; 1 when empty.
 double heightSpread(std::vector<double> heights) {
@@ -161,8 +173,11 @@ private:
         std::vector<StandardCandidate> cands;
         double typical = 0.0;
         StandardMatch match;
+        bool lightSetAside = false;  // found by the second search: not with confidence
     };
     bool attempt(int dye, const std::string& why, Attempt& a);
+    void dropLeakedLight(Attempt& a);
+    bool withoutLight(Attempt& a, std::size_t firstWarning);
     void lookInOtherDyes(Attempt& a, std::size_t firstWarning);
     bool convincing(const Attempt& a) const;
     bool chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
@@ -185,7 +200,9 @@ private:
     // r.peaks holds the fitted peaks first, then the tops listed as sampled
     // (until they are sorted at the end).
     std::size_t fitted = 0;
-    std::vector<double> usedHeights;  // of the standard peaks used for sizing
+    std::vector<double> usedHeights;         // of the standard peaks used for sizing
+    std::vector<double> leaked;              // light of other dyes in each fitted peak, counts
+    std::vector<StandardMatch> lastMatches;  // of the last search, best first
 };
 
 // Every definition (or the one the caller names) matched to the candidates,
@@ -280,7 +297,12 @@ bool SizingRoad::ambiguous(const std::vector<StandardCandidate>& cands, double t
                            const StandardMatch& chosen) {
     const detail::AssignmentCheck check = detail::checkAssignment(cands, chosen, typical);
     r.assignmentMargin = check.margin();
-    const double spread = heightSpread(usedHeights);
+    // A single used peak far over the others (the light of an off-scale
+    // primer) escapes the tenths; it is weighed against the median.
+    const double tallest =
+        usedHeights.empty() ? 0.0 : *std::max_element(usedHeights.begin(), usedHeights.end());
+    const double spread =
+        std::max(heightSpread(usedHeights), tallest / std::max(1e-9, detail::median(usedHeights)));
     if (check.margin() < kMinAssignmentMargin) {
         r.warnings.push_back("low confidence: the standard's assignment " + check.rival +
                              " fits about as well");
@@ -308,12 +330,114 @@ bool SizingRoad::attempt(int dye, const std::string& why, Attempt& a) {
                              std::to_string(a.cands.size()) + " peaks: nothing sized");
         return false;
     }
-    if (!chooseStandard(a.cands, a.typical, a.match)) {
+    const std::size_t before = r.warnings.size();
+    if (!chooseStandard(a.cands, a.typical, a.match) && !withoutLight(a, before)) {
         a.status = SizingStatus::unknownStandard;
+        return false;
+    }
+    dropLeakedLight(a);
+    if (a.match.assigned < kMinStandardPeaks) {
+        a.status = SizingStatus::unknownStandard;
+        r.warnings.push_back("only " + std::to_string(a.match.assigned) +
+                             " standard peaks are not light of other dyes: nothing sized");
         return false;
     }
     a.status = SizingStatus::sized;
     return true;
+}
+
+// A standard dye no definition explains may hold the light of strong
+// sample peaks between and in place of its fragments: the search is run
+// once more without the candidates that light explains. True, with the
+// first search's warnings replaced, when a definition then explains the
+// rest and names the same lengths for the peaks both assign.
+bool SizingRoad::withoutLight(Attempt& a, std::size_t firstWarning) {
+    Attempt b = a;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < a.cands.size(); ++i) {
+        const std::size_t k = a.index[i];
+        if (leaked[k] >= kMaxLeakedShare * r.peaks[k].height) continue;
+        b.cands[kept] = a.cands[i];
+        b.index[kept++] = k;
+    }
+    if (kept == a.cands.size() || static_cast<int>(kept) < kMinStandardPeaks) return false;
+    b.cands.resize(kept);
+    b.index.resize(kept);
+    const std::size_t warnings = r.warnings.size();
+    const std::string standard = r.standard;
+    const double confidence = r.confidence;
+    // The readings the first search could not choose between.
+    std::vector<StandardMatch> close;
+    for (const StandardMatch& m : lastMatches)
+        if (m.quality >= lastMatches.front().quality - kMinQualityLead) close.push_back(m);
+    const bool chosen = chooseStandard(b.cands, b.typical, b.match);
+    // The same lengths on the same peaks (the two searches number their
+    // candidates apart).
+    auto sameLengths = [&](const StandardMatch& m) {
+        int common = 0;
+        for (std::size_t j = 0; j < b.match.peakOf.size(); ++j) {
+            if (b.match.peakOf[j] < 0) continue;
+            const double scan = b.cands[static_cast<std::size_t>(b.match.peakOf[j])].scan;
+            for (std::size_t k = 0; k < m.peakOf.size(); ++k)
+                if (m.peakOf[k] >= 0 &&
+                    a.cands[static_cast<std::size_t>(m.peakOf[k])].scan == scan) {
+                    if (m.standard->sizesBp[k] != b.match.standard->sizesBp[j]) return false;
+                    ++common;
+                }
+        }
+        return common >= 2;
+    };
+    if (!chosen || std::none_of(close.begin(), close.end(), sameLengths)) {
+        r.warnings.resize(warnings);
+        r.standard = standard;
+        r.confidence = confidence;
+        return false;
+    }
+    r.warnings.erase(r.warnings.begin() + static_cast<long>(firstWarning),
+                     r.warnings.begin() + static_cast<long>(warnings));
+    r.warnings.push_back(
+        "low confidence: the standard fits only once the light of other dyes is set aside");
+    a = b;
+    a.lightSetAside = true;
+    return true;
+}
+
+// Assigned peaks that other dyes' light explains are taken out of the
+// assignment, their fragments counted missing, with one warning.
+void SizingRoad::dropLeakedLight(Attempt& a) {
+    // Widths of the assigned peaks, in fragment order, to judge each
+    // against its neighbours in the chain.
+    std::vector<std::size_t> frags;
+    for (std::size_t j = 0; j < a.match.peakOf.size(); ++j)
+        if (a.match.peakOf[j] >= 0) frags.push_back(j);
+    auto fwhm = [&](std::size_t f) {
+        return a.cands[static_cast<std::size_t>(a.match.peakOf[frags[f]])].fwhm;
+    };
+    std::vector<std::size_t> drop;
+    for (std::size_t f = 0; f < frags.size(); ++f) {
+        const int i = a.match.peakOf[frags[f]];
+        const std::size_t k = a.index[static_cast<std::size_t>(i)];
+        const double share = leaked[k] / std::max(1e-9, r.peaks[k].height);
+        std::vector<double> around;
+        for (std::size_t g = f >= 2 ? f - 2 : 0; g < std::min(frags.size(), f + 3); ++g)
+            if (g != f) around.push_back(fwhm(g));
+        const bool broad = !around.empty() && fwhm(f) > kMergedWidthRatio * detail::median(around);
+        if (share >= kMaxLeakedShare || (broad && share >= kMergedLeakedShare)) drop.push_back(f);
+    }
+    std::string dropped;
+    for (std::size_t f : drop) {
+        const std::size_t j = frags[f];
+        const int i = a.match.peakOf[j];
+        a.match.peakOf[j] = -1;
+        --a.match.assigned;
+        ++a.match.missing;
+        dropped += (dropped.empty() ? "" : ", ") +
+                   std::to_string(std::lround(a.cands[static_cast<std::size_t>(i)].scan)) + " (" +
+                   std::to_string(std::lround(a.match.standard->sizesBp[j])) + " bp)";
+    }
+    if (!dropped.empty())
+        r.warnings.push_back("standard peaks at scans " + dropped +
+                             " left out: mostly light of other dyes");
 }
 
 // A standard found in a dye the file does not point to must look like one
@@ -366,6 +490,7 @@ void SizingRoad::lookInOtherDyes(Attempt& a, std::size_t firstWarning) {
 bool SizingRoad::chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
                                 StandardMatch& chosen) {
     const std::vector<StandardMatch> matches = matchDefinitions(cands, typical);
+    lastMatches = matches;
     if (matches.empty()) {
         r.warnings.push_back("unknown size standard \"" + options.standard + "\"");
         return false;
@@ -454,6 +579,7 @@ FragmentResult SizingRoad::go() {
     std::vector<FragmentPeak> missedTops;
     r.peaks = detail::findFragmentPeaks(run, options, noise, missedTops);
     fitted = r.peaks.size();
+    leaked = detail::leakedLight(r.peaks, static_cast<int>(run.dyes.size()));
     std::string why;
     detail::StandardDyeSource source = detail::StandardDyeSource::usualPlace;
     r.standardDye = detail::standardDyeOf(run, options, why, source);
@@ -474,6 +600,10 @@ FragmentResult SizingRoad::go() {
         size(cands, a.index, match);
         if (r.status == SizingStatus::sized && ambiguous(cands, typical, match))
             r.status = SizingStatus::lowConfidence;
+        if (r.status == SizingStatus::sized && a.lightSetAside) {
+            r.status = SizingStatus::lowConfidence;
+            r.confidence = 0.0;
+        }
     }
     if (r.status != SizingStatus::sized && r.status != SizingStatus::lowConfidence) {
         r.looMeanBp = r.looMaxBp = kNaN;

@@ -30,6 +30,13 @@ std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const Fragme
                                             std::vector<double>& noise,
                                             std::vector<FragmentPeak>& missedTops);
 
+/// For each of `peaks` (fitted peaks of every dye), the light the other
+/// dyes' peaks leak into its scan (raw counts, >= 0): each coinciding or
+/// nearby peak's height times the share of its dye seen in this one, as
+/// measured on the run, along that peak's profile. Dye pairs the run does
+/// not measure add nothing.
+std::vector<double> leakedLight(const std::vector<FragmentPeak>& peaks, int numDyes);
+
 /// Order of a peak list: by dye, then scan.
 bool byDyeAndScan(const FragmentPeak& a, const FragmentPeak& b);
 

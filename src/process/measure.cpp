@@ -184,6 +184,9 @@ constexpr int kLocalPeaks = 16;
 // each other.
 constexpr double kBlobRatio = 8.0;
 constexpr double kBlobGaps = 3.0;
+// ... and where a train of at least kBasesBeforeBlob peaks precedes it: a
+// tall hump after a few stray peaks is where the bases begin.
+constexpr int kBasesBeforeBlob = 8;
 
 // Median height of peaks from..to.
 double trainHeight(const std::vector<const ClearPeak*>& kept, int from, int to) {
@@ -258,7 +261,21 @@ bool signalSpan(const std::vector<ClearPeak>& peaks, double spacing, double minH
                kept[j - 1]->height >= height / kTallRatio &&
                kept[j + 1]->pos - kept[j - 1]->pos <= kBlobGaps * gap;
     };
-    while (k > 0 && (joins(k - 1) || crosses(k - 1))) k -= joins(k - 1) ? 1 : 2;
+    // Bases before a blob: at least kBasesBeforeBlob of them in a train.
+    auto trainBefore = [&](int j) {
+        int count = 1;
+        while (j - count >= 0 && count < kBasesBeforeBlob && joins(j - count)) ++count;
+        return count >= kBasesBeforeBlob;
+    };
+    while (k > 0) {
+        if (joins(k - 1)) {
+            --k;
+        } else if (k > 1 && crosses(k - 1) && trainBefore(k - 2)) {
+            k -= 2;
+        } else {
+            break;
+        }
+    }
     first = kept[k]->pos;
     last = kept[std::max(k, m)]->pos;
     return true;

@@ -511,6 +511,9 @@ TEST(BaseCalling, DyeBlobIsReportedAndSetsNoThresholds) {
                 std::exp(-0.5 * std::pow((s - at.centre) / width, 2));
     read(sim, blobbed);
     EXPECT_EQ(blobbed.blobs.size(), 1u);
+    EXPECT_TRUE(clean.notes.empty());  // a clean run is a confident read
+    ASSERT_EQ(blobbed.notes.size(), 1u);
+    EXPECT_NE(blobbed.notes[0].find("dye blob in G"), std::string::npos);
     for (const kw::DyeBlob& b : blobbed.blobs) {
         EXPECT_EQ(b.dye, 2);
         EXPECT_LT(b.startSample, at.centre);

@@ -15,6 +15,7 @@
 #include "kwsignal/events.h"
 #include "kwsignal/process.h"
 #include "kwsignal/run.h"
+#include "kwsignal/simulate.h"
 #include "synthetic.h"
 
 namespace {
@@ -481,4 +482,53 @@ TEST(BaseCalling, FastqFastaTableAndScfReadBack) {
     ASSERT_NE(at, std::string::npos);
     const size_t start = text.rfind('\n', at) + 1;
     EXPECT_GT(std::atoi(text.c_str() + start), 30000) << text.substr(start, at - start);
+}
+
+// A weak simulated run with a wide blob of one dye, forty times its bases,
+// at its 60th base: the blob is reported and taken off, the run reads about
+// as well as without it, and the blob's dye keeps its bases around it. The
+// same run without the blob reports none.
+TEST(BaseCalling, DyeBlobIsReportedAndSetsNoThresholds) {
+    kw::SimulationOptions o;
+    o.bases = 300;
+    o.seed = 5;
+    kw::SimulatedCapillary sim = kw::simulateCapillary(o);
+    const auto read = [](const kw::SimulatedCapillary& s, kw::ProcessResult& r) {
+        ASSERT_FALSE(kw::process(kw::simulatedRun(s), kw::ProcessOptions(), r));
+        ASSERT_TRUE(r.called);
+    };
+    kw::ProcessResult clean, blobbed;
+    read(sim, clean);
+    EXPECT_TRUE(clean.blobs.empty());
+    std::vector<double> heights;
+    for (const kw::SimulatedPeak& p : sim.peaks) heights.push_back(p.height);
+    std::nth_element(heights.begin(), heights.begin() + heights.size() / 2, heights.end());
+    const kw::SimulatedPeak& at = sim.peaks[60];
+    const double width = 2.0 * sim.spacing;
+    std::vector<double>& g = sim.channels[2];
+    for (size_t s = 0; s < g.size(); ++s)
+        g[s] += 40.0 * heights[heights.size() / 2] *
+                std::exp(-0.5 * std::pow((s - at.centre) / width, 2));
+    read(sim, blobbed);
+    EXPECT_EQ(blobbed.blobs.size(), 1u);
+    EXPECT_TRUE(clean.notes.empty());  // a clean run is a confident read
+    ASSERT_EQ(blobbed.notes.size(), 1u);
+    EXPECT_NE(blobbed.notes[0].find("dye blob in G"), std::string::npos);
+    for (const kw::DyeBlob& b : blobbed.blobs) {
+        EXPECT_EQ(b.dye, 2);
+        EXPECT_LT(b.startSample, at.centre);
+        EXPECT_GT(b.endSample, at.centre);
+        EXPECT_GT(b.heightRatio, 15.0);
+    }
+    const double before = kw::assessCalls(sim, clean.calls).identity;
+    EXPECT_GT(kw::assessCalls(sim, blobbed.calls).identity, before - 0.01);
+    // The blob's dye within 45 bases either side keeps nearly all its bases.
+    const double lo = sim.peaks[15].centre, hi = sim.peaks[105].centre;
+    int truth = 0, called = 0;
+    for (const kw::SimulatedPeak& p : sim.peaks)
+        truth += p.channel == 2 && p.centre > lo && p.centre < hi;
+    for (const kw::BaseCall& c : blobbed.calls.bases)
+        called += c.base == 'G' && c.position > lo && c.position < hi;
+    EXPECT_GE(called, truth * 9 / 10);
+    EXPECT_LE(called, truth + 1);
 }

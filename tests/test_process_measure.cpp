@@ -108,6 +108,17 @@ TEST(PipelineMeasure, SignalSpanSkipsBlobAndLowTailKeepsFirstBases) {
     for (int p = 1500; p <= 3000; p += 14) fading.push_back({p, 0, 400.0});
     ASSERT_TRUE(kw::detail::signalSpan(fading, 14.0, 60.0, 1600.0, first, last));
     EXPECT_EQ(first, 100);
+    // A dye blob twenty times the bases among the first ones: the train
+    // reaches back over it to the bases before it, but not to a few stray
+    // peaks before a tall hump.
+    for (int before : {12, 3}) {
+        std::vector<kw::detail::ClearPeak> blob;
+        for (int k = before - 1; k >= 0; --k) blob.push_back({700 - 45 * k, 0, 400.0});
+        blob.push_back({760, 0, 8000.0});
+        for (int p = 850; p <= 3000; p += 35) blob.push_back({p, 0, 400.0});
+        ASSERT_TRUE(kw::detail::signalSpan(blob, 14.0, 60.0, 1600.0, first, last));
+        EXPECT_EQ(first, before == 12 ? 700 - 45 * 11 : 850) << before;
+    }
 }
 
 TEST(PipelineMeasure, SimulatedRunComesBackPeakForPeak) {

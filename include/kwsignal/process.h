@@ -113,6 +113,16 @@ struct ChannelSummary {
     int peaks = 0;
 };
 
+/// A dye blob: a wide hump of one dye far above the bases around it
+/// (unincorporated dye), taken off that channel before the peaks were
+/// sought so that it sets no noise level, threshold or scale.
+struct DyeBlob {
+    int dye = 0;               ///< trace code
+    double startSample = 0.0;  ///< extent taken off, input-file samples
+    double endSample = 0.0;
+    double heightRatio = 0.0;  ///< its height over the median base peak near it, > 1
+};
+
 /// What the road found on one run.
 struct ProcessResult {
     /// The road taken, and why.
@@ -147,6 +157,7 @@ struct ProcessResult {
     std::vector<StageTime> stages;
     double totalMs = 0.0;            ///< processor time of the whole road, milliseconds
     std::vector<std::string> notes;  ///< what the road could not do as planned
+    std::vector<DyeBlob> blobs;      ///< dye blobs taken off, by position
     /// True when bases were called; calls.note says why not otherwise.
     bool called = false;
     BaseCalls calls;  ///< the called bases and their summary

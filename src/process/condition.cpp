@@ -30,6 +30,7 @@ void Road::ends() {
     // From here on the channels are separated: their noise is measured anew.
     for (int t = 0; t < numTraces(); ++t)
         channelNoise[t] = noiseSigma(cap->getPnterToTrace(t)->getData(), start, n - 1);
+    takeOffBlobs();
     // Only the last 20 peaks before the end weigh on it, and bases come about
     // one per spacing: the scan starts 50 spacings before the end.
     const int from = std::max(start, end - static_cast<int>(50.0 * roughSpacing));

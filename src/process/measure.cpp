@@ -179,6 +179,14 @@ namespace {
 constexpr double kGapRatio = 3.0;
 constexpr double kTallRatio = 4.0;
 constexpr int kLocalPeaks = 16;
+// A blob among the first bases (kBlobRatio times their height) is crossed
+// where the bases on its two sides lie within kBlobGaps widened gaps of
+// each other.
+constexpr double kBlobRatio = 8.0;
+constexpr double kBlobGaps = 3.0;
+// ... and where a train of at least kBasesBeforeBlob peaks precedes it: a
+// tall hump after a few stray peaks is where the bases begin.
+constexpr int kBasesBeforeBlob = 8;
 
 // Median height of peaks from..to.
 double trainHeight(const std::vector<const ClearPeak*>& kept, int from, int to) {
@@ -242,7 +250,32 @@ bool signalSpan(const std::vector<ClearPeak>& peaks, double spacing, double minH
         return kept[j + 1]->pos - kept[j]->pos <= gap && kept[j]->height <= kTallRatio * height &&
                kept[j]->height >= height / kTallRatio;
     };
-    while (k > 0 && joins(k - 1)) --k;
+    // A dye blob standing among the first bases (unincorporated dye, many
+    // times taller than the bases and wide) hides the bases on its flanks from
+    // the summed channels: the train reaches back over it where a peak of
+    // the train's height lies beyond it within kBlobGaps of the train's
+    // widened gaps, and the blob itself never becomes the first base.
+    auto crosses = [&](int j) {
+        return j > 0 && kept[j]->height > kBlobRatio * height &&
+               kept[j - 1]->height <= kTallRatio * height &&
+               kept[j - 1]->height >= height / kTallRatio &&
+               kept[j + 1]->pos - kept[j - 1]->pos <= kBlobGaps * gap;
+    };
+    // Bases before a blob: at least kBasesBeforeBlob of them in a train.
+    auto trainBefore = [&](int j) {
+        int count = 1;
+        while (j - count >= 0 && count < kBasesBeforeBlob && joins(j - count)) ++count;
+        return count >= kBasesBeforeBlob;
+    };
+    while (k > 0) {
+        if (joins(k - 1)) {
+            --k;
+        } else if (k > 1 && crosses(k - 1) && trainBefore(k - 2)) {
+            k -= 2;
+        } else {
+            break;
+        }
+    }
     first = kept[k]->pos;
     last = kept[std::max(k, m)]->pos;
     return true;

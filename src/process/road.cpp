@@ -130,6 +130,22 @@ void analyseFragmentsOf(const Run& run, const ProcessOptions& options, double ra
     result.windowEnd = run.numData - 1;  // a fragment run has no signal window: all of it counts
 }
 
+// A read of many calls of which hardly any survive quality trimming did not
+// resolve into one base per spacing: a failed or weak run, bases merged into
+// broad humps (an old instrument's peaks, a misread spacing). Its QVs say so
+// base by base; the summary says it of the read.
+void warnUnresolved(ProcessResult& result) {
+    constexpr int kFewTrimmed = 50;
+    const BaseCalls& c = result.calls;
+    const int kept = c.trimEnd - c.trimStart;
+    if (static_cast<int>(c.bases.size()) < 2 * kFewTrimmed || kept >= kFewTrimmed) return;
+    result.notes.push_back(
+        "no confident read: " + std::to_string(kept) + " of " + std::to_string(c.bases.size()) +
+        " called bases pass quality trimming (" + std::to_string(c.qv20) +
+        " reach QV 20): the peaks do not resolve into one base per spacing (a failed or weak "
+        "run, or bases merged into broad humps, so that the spacing is unreliable)");
+}
+
 // Bases are called where their letters are known: four dyes in the order
 // C, A, G, T (a file with a base order, or a text format of four traces).
 void callBasesOf(const Run& run, const ProcessOptions& options, ProcessResult& result,
@@ -145,6 +161,7 @@ void callBasesOf(const Run& run, const ProcessOptions& options, ProcessResult& r
     result.calls =
         callBases(*result.processed, result.peaks, callInputsOf(run, result), options.calls);
     result.called = true;
+    warnUnresolved(result);
     clock.lap("call");
 }
 

@@ -79,6 +79,7 @@ public:
 private:
     void keepDyeScale(const KwSpecSepTable& m);
     void dropMinorDyes();
+    void takeOffBlobs();
     int numTraces() const { return run.numTraces; }
     int baselineWindows(double samples) const;
     PeakSearch search(bool dominant, double smoothing) const;

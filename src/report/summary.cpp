@@ -66,6 +66,13 @@ Json callsJson(const ProcessResult& result) {
                                    {"onset_sample", finite(mx.onsetSample)},
                                    {"mean_secondary_ratio", finite(mx.meanSecondaryRatio)}}
                             : Json(nullptr);
+    Json blobs = Json::array();
+    for (const DyeBlob& b : result.blobs)
+        blobs.push_back({{"dye", b.dye >= 0 && b.dye < 4 ? std::string(1, "CAGT"[b.dye]) : "?"},
+                         {"start_sample", finite(b.startSample)},
+                         {"end_sample", finite(b.endSample)},
+                         {"height_ratio", finite(b.heightRatio)}});
+    j["blob"] = blobs;
     return j;
 }
 

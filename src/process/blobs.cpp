@@ -1,0 +1,206 @@
+// Dye blobs: unincorporated dye runs as a wide hump of one dye, on a weak
+// run twenty to fifty times taller than the bases. Left in, it would set
+// that dye's noise level, its envelope and the run's target height, and
+// push the dye's own bases (and other dyes' bases beside it) below every
+// threshold. It is found on the separated, baseline-free channels and taken
+// off as a smooth pedestal, so that the bases standing on it remain.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "common/gaussian.h"
+#include "common/quantile.h"
+#include "process/road.h"
+
+namespace kw {
+namespace detail {
+namespace {
+
+// A blob stands kBlobRatio times above the median base peak near it (within
+// kNearSpacings base spacings, outside its own core), and its half-height
+// width is at least kBlobWidthSpacings spacings: a single base or a run of
+// one letter is neither that tall nor, at that height, that wide.
+constexpr double kBlobRatio = 8.0;
+constexpr double kBlobWidthSpacings = 1.5;
+constexpr double kNearSpacings = 30.0;
+constexpr int kMinNearPeaks = 8;
+
+// At a dye blob's top at most one other dye reaches kOtherDyeShare of it.
+constexpr double kOtherDyeShare = 0.5;
+
+// The pedestal is the channel's lower envelope over a flat window of
+// kOpeningSpacings spacings: wider than a base, narrower than a blob.
+constexpr double kOpeningSpacings = 1.5;
+
+// Running minimum (sign +1) or maximum (sign -1) of x over half-width h.
+std::vector<double> runningExtreme(const std::vector<double>& x, int h, int sign) {
+    const int n = static_cast<int>(x.size());
+    std::vector<double> y(n);
+    for (int i = 0; i < n; ++i) {
+        double v = x[i];
+        for (int k = std::max(0, i - h); k <= std::min(n - 1, i + h); ++k)
+            v = sign > 0 ? std::min(v, x[k]) : std::max(v, x[k]);
+        y[i] = v;
+    }
+    return y;
+}
+
+// Where x[lo..hi] falls to half of x[at] on either side of at.
+void halfWidth(const double* x, int lo, int hi, int at, int& left, int& right) {
+    const double half = 0.5 * x[at];
+    left = at;
+    while (left > lo && x[left] > half) --left;
+    right = at;
+    while (right < hi && x[right] > half) ++right;
+}
+
+// The Gaussian through the flanks of the lower envelope e (points between
+// 20 % and 80 % of its top), by least squares on its logarithm; false when
+// the flanks do not curve down.
+bool flankGaussian(const std::vector<double>& e, double& a, double& b, double& c) {
+    const double top = *std::max_element(e.begin(), e.end());
+    double s[5] = {0, 0, 0, 0, 0}, r[3] = {0, 0, 0};
+    const double mid = 0.5 * static_cast<double>(e.size());
+    for (size_t i = 0; i < e.size(); ++i) {
+        if (!(e[i] > 0.2 * top && e[i] < 0.8 * top)) continue;
+        const double t = (static_cast<double>(i) - mid) / mid, w = e[i] * e[i], l = std::log(e[i]);
+        double p = w;
+        for (int k = 0; k < 5; ++k, p *= t) s[k] += p;
+        r[0] += w * l;
+        r[1] += w * l * t;
+        r[2] += w * l * t * t;
+    }
+    // Normal equations of l = a + b t + c t^2, solved by Cramer's rule.
+    const double m[3][3] = {{s[0], s[1], s[2]}, {s[1], s[2], s[3]}, {s[2], s[3], s[4]}};
+    auto det = [](const double q[3][3]) {
+        return q[0][0] * (q[1][1] * q[2][2] - q[1][2] * q[2][1]) -
+               q[0][1] * (q[1][0] * q[2][2] - q[1][2] * q[2][0]) +
+               q[0][2] * (q[1][0] * q[2][1] - q[1][1] * q[2][0]);
+    };
+    const double d = det(m);
+    if (!(std::fabs(d) > 1e-12)) return false;
+    double coef[3];
+    for (int k = 0; k < 3; ++k) {
+        double q[3][3];
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) q[i][j] = j == k ? r[i] : m[i][j];
+        coef[k] = det(q) / d;
+    }
+    a = coef[0];
+    b = coef[1] / mid;
+    c = coef[2] / (mid * mid);
+    return c < 0.0 && std::isfinite(a) && std::isfinite(b);
+}
+
+// The blob's pedestal on x[lo..hi]: the lower envelope (opening) over a flat
+// window of half-width h, whose flattened top is restored by the Gaussian
+// through its flanks; never above x, and falling to 0 at both ends of the
+// stretch so that nothing steps where it ends.
+std::vector<double> pedestal(const double* x, int lo, int hi, int h) {
+    const std::vector<double> part(x + lo, x + hi + 1);
+    std::vector<double> e = runningExtreme(runningExtreme(part, h, 1), h, -1);
+    double a = 0, b = 0, c = 0;
+    if (flankGaussian(e, a, b, c)) {
+        const double mid = 0.5 * static_cast<double>(e.size());
+        const int top = static_cast<int>(std::max_element(e.begin(), e.end()) - e.begin());
+        for (int i = std::max(0, top - 2 * h); i <= std::min<int>(e.size() - 1, top + 2 * h); ++i) {
+            const double t = i - mid;
+            e[i] = std::max(e[i], std::exp(a + b * t + c * t * t));
+        }
+    }
+    const int n = static_cast<int>(e.size());
+    const double first = e.front(), last = e.back();
+    for (int i = 0; i < n; ++i) {
+        const double floor = first + (last - first) * i / std::max(1, n - 1);
+        e[i] = std::max(0.0, std::min(e[i], part[i]) - std::max(0.0, floor));
+    }
+    return e;
+}
+
+// A blob is one dye's, though an imperfect separation (worst on old
+// instruments) can lift one other dye with it. Where three or more dyes
+// rise together far above the bases (the unresolved first bases of a loud
+// run, a spike through every channel) it is no dye blob, and the bases are
+// read as they stand.
+bool aloneAt(const ChannelView& v, const ClearPeak& p) {
+    int along = 0;
+    for (int t = 0; t < static_cast<int>(v.channels.size()); ++t)
+        along +=
+            t != p.channel && v.channels[t][p.pos] > kOtherDyeShare * v.channels[p.channel][p.pos];
+    return along <= 1;
+}
+
+// A blob found: its dye and top, the stretch its pedestal spans (capillary
+// samples) and its height over the bases near it.
+struct Blob {
+    int channel, top, lo, hi;
+    double ratio;
+};
+
+// The dye blobs of v[start..n-1], judged on the channels as they stand
+// before any is taken off; bases: the clear peaks of the bases, humps: the
+// clear peaks of the channels smoothed over about a base.
+std::vector<Blob> findBlobs(const ChannelView& v, int start, double spacing,
+                            const std::vector<ClearPeak>& bases,
+                            const std::vector<ClearPeak>& humps) {
+    std::vector<Blob> found;
+    std::vector<int> takenUpTo(v.channels.size(), -1);
+    for (const ClearPeak& p : humps) {
+        if (p.pos <= takenUpTo[p.channel]) continue;
+        int left = 0, right = 0;
+        halfWidth(v.channels[p.channel], start, v.n - 1, p.pos, left, right);
+        if (right - left < kBlobWidthSpacings * spacing || !aloneAt(v, p)) continue;
+        std::vector<double> heights;
+        for (const ClearPeak& q : bases)
+            if (std::abs(q.pos - p.pos) <= kNearSpacings * spacing &&
+                (q.pos < left || q.pos > right))
+                heights.push_back(q.height);
+        if (static_cast<int>(heights.size()) < kMinNearPeaks) continue;
+        const double reference = median(std::move(heights));
+        if (!(reference > 0.0) || !(p.height >= kBlobRatio * reference)) continue;
+        // The pedestal reaches out to three half-height widths each side,
+        // where a Gaussian hump has fallen below a thousandth of its top.
+        const int width = right - left;
+        found.push_back({p.channel, p.pos, std::max(start, p.pos - 3 * width),
+                         std::min(v.n - 1, p.pos + 3 * width), p.height / reference});
+        takenUpTo[p.channel] = found.back().hi;
+    }
+    return found;
+}
+
+}  // namespace
+
+void Road::takeOffBlobs() {
+    if (!(roughSpacing > 0.0) || numTraces() < 2) return;
+    const ChannelView v = view();
+    const int n = v.n;
+    const std::vector<Blob> blobs =
+        findBlobs(v, start, roughSpacing,
+                  clearPeaks(v, start, n - 1, channelNoise, search(true, roughSpacing / 6.0)),
+                  clearPeaks(v, start, n - 1, channelNoise, search(false, roughSpacing / 2.0)));
+    const int h = std::max(2, static_cast<int>(std::lround(0.5 * kOpeningSpacings * roughSpacing)));
+    const double scale = run.coordinateScale > 0.0 ? run.coordinateScale : 1.0;
+    for (const Blob& b : blobs) {
+        KwTrace& trace = traceOf(*cap, b.channel);
+        const std::vector<double> under = pedestal(trace.getData(), b.lo, b.hi, h);
+        for (int i = b.lo; i <= b.hi; ++i) trace[i] -= under[i - b.lo];
+        if (b.channel < static_cast<int>(separated.size())) {
+            std::vector<double>& s = separated[b.channel];
+            const std::vector<double> alike = pedestal(s.data(), b.lo, b.hi, h);
+            for (int i = b.lo; i <= b.hi; ++i) s[i] -= alike[i - b.lo];
+        }
+        out.blobs.push_back({b.channel, b.lo / scale, b.hi / scale, b.ratio});
+        char note[200];
+        std::snprintf(note, sizeof note,
+                      "dye blob in %s at samples %.0f-%.0f, %.0f times the height of the bases "
+                      "near it: taken off before the peaks were sought",
+                      b.channel < static_cast<int>(run.channelNames.size())
+                          ? run.channelNames[b.channel].c_str()
+                          : "a channel",
+                      b.lo / scale, b.hi / scale, b.ratio);
+        out.notes.push_back(note);
+    }
+}
+
+}  // namespace detail
+}  // namespace kw

@@ -56,6 +56,12 @@ bool expectedHeights(const Candidate& c, int j, const std::string& read,
 std::vector<double> nnlsNormal(const std::vector<double>& gram, const std::vector<double>& rhs,
                                int k);
 
+// The system restricted to the columns in `set` (indices into the k x k
+// gram and k-long rhs), solved unconstrained (Cholesky) or, with
+// nonNegative, by nnlsNormal; one value per entry of set, in its order.
+std::vector<double> solveRestricted(const std::vector<int>& set, const std::vector<double>& gram,
+                                    const std::vector<double>& rhs, int k, bool nonNegative);
+
 // Heights of each base over the running mean of the bases' summed heights
 // (+-8 bases), so that a sample and its control compare whatever their
 // signal strength.

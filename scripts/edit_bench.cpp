@@ -241,16 +241,19 @@ int main(int argc, char** argv) {
                 fitText +=
                     std::to_string(e.size) + ":" + std::to_string(e.fraction).substr(0, 5) + " ";
         if (rows)
-            std::fprintf(rows, "%d\t%s\t%s\t%d\t%s\t%s\t%.4f\t%.4f\t%.3f\t%s\n", p,
-                         control.source.c_str(), control.run.path.c_str(), cut, truthText.c_str(),
-                         fitText.c_str(), editedTrue, r.editedFraction, r.r2,
-                         (r.status == "ok" ? r.status : r.status + ": " + r.message).c_str());
+            std::fprintf(
+                rows, "%d\t%s\t%s\t%d\t%s\t%s\t%.4f\t%.4f\t%.3f\t%s\n", p, control.source.c_str(),
+                control.run.path.c_str(), cut, truthText.c_str(), fitText.c_str(), editedTrue,
+                r.editedFraction, r.r2,
+                (r.status == kw::EditStatus::ok ? std::string("ok")
+                                                : kw::editStatusName(r.status) + (": " + r.message))
+                    .c_str());
         if (self) {
-            selfEdited.push_back(r.status == "ok" ? r.editedFraction : std::nan(""));
+            selfEdited.push_back(r.status == kw::EditStatus::ok ? r.editedFraction : std::nan(""));
             continue;
         }
         ++score.pairs;
-        if (r.status != "ok") {
+        if (r.status != kw::EditStatus::ok) {
             ++score.refused;
             continue;
         }

@@ -117,7 +117,7 @@ TEST(Edit, NonNegativeFitRecoversMixturesAndRefusesWhatItCannotDo) {
     const kw::BaseCalls control = readOf(read);
     for (double share : {0.3, 0.7}) {
         const kw::EditResult r = kw::analyseEdit(control, mixture(read, 200, 7, share), o);
-        ASSERT_EQ(r.status, "ok") << r.message;
+        ASSERT_EQ(r.status, kw::EditStatus::ok) << r.message;
         EXPECT_NEAR(r.editedFraction, share, 0.02);
         EXPECT_NEAR(r.knockoutFraction, share, 0.02);  // -7 shifts the frame
         EXPECT_GT(r.r2, 0.95);
@@ -135,14 +135,28 @@ TEST(Edit, NonNegativeFitRecoversMixturesAndRefusesWhatItCannotDo) {
     // control too short to model, a guide that is not DNA.
     kw::EditOptions bad = o;
     bad.guides = {"ACGTACGTACGTACGTACGT"};
-    EXPECT_EQ(kw::analyseEdit(control, control, bad).status, "guide_not_found");
+    EXPECT_EQ(kw::analyseEdit(control, control, bad).status, kw::EditStatus::guideNotFound);
     const kw::EditResult other = kw::analyseEdit(control, readOf(randomRead(400, 99)), o);
-    EXPECT_EQ(other.status, "no_alignment");
+    EXPECT_EQ(other.status, kw::EditStatus::noAlignment);
     EXPECT_TRUE(other.outcomes.empty());
-    EXPECT_EQ(kw::analyseEdit(readOf(read.substr(0, 50)), control, o).status, "weak_control");
+    EXPECT_EQ(kw::analyseEdit(readOf(read.substr(0, 50)), control, o).status,
+              kw::EditStatus::weakControl);
     bad.guides = {"not a guide"};
-    EXPECT_EQ(kw::analyseEdit(control, control, bad).status, "bad_input");
-    EXPECT_EQ(kw::analyseEdit(kw::BaseCalls(), kw::BaseCalls(), o).status, "weak_control");
+    EXPECT_EQ(kw::analyseEdit(control, control, bad).status, kw::EditStatus::badInput);
+    EXPECT_EQ(kw::analyseEdit(kw::BaseCalls(), kw::BaseCalls(), o).status,
+              kw::EditStatus::weakControl);
+    // Each status is written as its own word and read back as itself.
+    using S = kw::EditStatus;
+    for (S s : {S::ok, S::unreadable, S::badInput, S::guideNotFound, S::noAlignment, S::weakControl,
+                S::weakSample}) {
+        S back = s == S::ok ? S::weakSample : S::ok;
+        EXPECT_TRUE(kw::parseEditStatus(kw::editStatusName(s), back));
+        EXPECT_EQ(back, s) << kw::editStatusName(s);
+    }
+    EXPECT_STREQ(kw::editStatusName(S::guideNotFound), "guide_not_found");
+    S untouched = S::ok;
+    EXPECT_FALSE(kw::parseEditStatus("refused", untouched));
+    EXPECT_EQ(untouched, S::ok);
 }
 
 TEST(Edit, OutputsHoldTheDocumentedKeysAndTheReportRenders) {
@@ -227,14 +241,14 @@ TEST(Edit, RealTracesGiveStableAnswers) {
     o.guides = {"GTTAATCCCCAGAGGCTCCA"};
     const kw::EditResult self =
         kw::editFiles(dir + "Reference_Sequence.ab1", dir + "Reference_Sequence.ab1", o);
-    ASSERT_EQ(self.status, "ok") << self.message;
+    ASSERT_EQ(self.status, kw::EditStatus::ok) << self.message;
     EXPECT_LT(self.editedFraction, 0.02);
     const kw::EditResult clone =
         kw::editFiles(dir + "Reference_Sequence.ab1", dir + "GATA1-GFP-Clone-117.ab1", o);
-    ASSERT_EQ(clone.status, "ok") << clone.message;
+    ASSERT_EQ(clone.status, kw::EditStatus::ok) << clone.message;
     EXPECT_GT(clone.editedFraction, 0.5);
     EXPECT_EQ(kw::editFiles(dir + "missing.ab1", dir + "Reference_Sequence.ab1", o).status,
-              "unreadable");
+              kw::EditStatus::unreadable);
 }
 
 }  // namespace

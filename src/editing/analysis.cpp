@@ -28,7 +28,7 @@ constexpr int kMaxFitAfterCut = 100;
 // must not spread a few percent over many small indels.
 constexpr double kSparsity = 0.04;
 
-EditResult refuse(EditResult r, const char* status, const std::string& message) {
+EditResult refuse(EditResult r, EditStatus status, const std::string& message) {
     r.status = status;
     r.message = message;
     r.outcomes.clear();
@@ -207,23 +207,23 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
     r.controlMeanQv = control.trimmedMeanQv;
     r.sampleMeanQv = sample.trimmedMeanQv;
     if (const std::string why = checkOptions(options); !why.empty())
-        return refuse(r, "bad_input", why);
+        return refuse(r, EditStatus::badInput, why);
     std::string donor;
     if (!options.donor.empty()) {
         std::string why;
         donor = normaliseSequence(options.donor, 20, why);
-        if (donor.empty()) return refuse(r, "bad_input", "donor " + why);
+        if (donor.empty()) return refuse(r, EditStatus::badInput, "donor " + why);
     }
     if (control.trimEnd - control.trimStart < 60)
-        return refuse(r, "weak_control",
+        return refuse(r, EditStatus::weakControl,
                       "the control has " + std::to_string(control.trimEnd - control.trimStart) +
                           " well-read bases, too few to model the sample" +
                           (control.note.empty() ? "" : " (" + control.note + ")"));
     std::string problem;
     r.sites = findCutSites(r.controlRead, options, problem);
     if (r.sites.empty()) {
-        if (problem.rfind("guide '", 0) == 0) return refuse(r, "bad_input", problem);
-        return refuse(r, "guide_not_found", problem);
+        if (problem.rfind("guide '", 0) == 0) return refuse(r, EditStatus::badInput, problem);
+        return refuse(r, EditStatus::guideNotFound, problem);
     }
     for (const GuideSite& s : r.sites) {
         if (!s.pamFound)
@@ -235,7 +235,7 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
     }
     const int firstCut = r.sites.front().cut;
     if (firstCut < control.trimStart + kLeadIn || firstCut + kMinFitBases > control.trimEnd)
-        return refuse(r, "weak_control",
+        return refuse(r, EditStatus::weakControl,
                       "the cut at control base " + std::to_string(firstCut) +
                           " is outside the control's well-read bases " +
                           std::to_string(control.trimStart) + ".." +
@@ -249,7 +249,7 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
     const int anchorFrom = std::max(control.trimStart, firstCut - 60);
     if (!offsetBefore(alignment, r.controlRead, r.sampleRead, anchorFrom, firstCut - 2, r.offset,
                       problem))
-        return refuse(r, "no_alignment", problem);
+        return refuse(r, EditStatus::noAlignment, problem);
 
     std::vector<Candidate> cands =
         kw::detail::candidates(r.controlRead, r.sites, donor, options, r.warnings);
@@ -266,7 +266,7 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
     r.fitEnd = std::min({control.trimEnd - shift, sampleEnd, r.sites.back().cut + kMaxFitAfterCut});
     if (r.fitEnd - firstCut < kMinFitBases) {
         const bool sampleShort = sampleEnd < control.trimEnd - shift;
-        return refuse(r, sampleShort ? "weak_sample" : "weak_control",
+        return refuse(r, sampleShort ? EditStatus::weakSample : EditStatus::weakControl,
                       std::string(sampleShort ? "the sample" : "the control") +
                           " reads too few bases after the cut to fit (" +
                           std::to_string(std::max(0, r.fitEnd - firstCut)) + ", at least " +
@@ -301,7 +301,8 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
     const std::vector<double> x = kw::detail::fitAll(sys, r.r2);
     double sum = 0.0;
     for (double v : x) sum += v;
-    if (!(sum > 0.0)) return refuse(r, "no_alignment", "the sample's heights fit no outcome");
+    if (!(sum > 0.0))
+        return refuse(r, EditStatus::noAlignment, "the sample's heights fit no outcome");
     std::vector<double> low, high;
     if (options.bootstrap > 0)
         kw::detail::bootstrapShares(sys, options.bootstrap, options.seed, options.level, low, high);

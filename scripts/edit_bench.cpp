@@ -161,7 +161,7 @@ struct KindScore {
 
 struct Score {
     int pairs = 0, refused = 0, within5 = 0, big = 0, bigFound = 0, covered = 0, truths = 0;
-    int editedCovered = 0;
+    int editedCovered = 0, coveredOrBound = 0;
     double absError = 0.0, editedError = 0.0, width = 0.0, editedWidth = 0.0, seconds = 0.0;
     std::vector<KindScore> kinds{{"unedited", 0, 0},         {"deletion 1-5", -5, -1},
                                  {"deletion 6-15", -15, -6}, {"deletion 16-30", -30, -16},
@@ -294,6 +294,7 @@ int main(int argc, char** argv) {
             score.absError += std::fabs(f - t.fraction);
             ++score.truths;
             score.covered += in;
+            score.coveredOrBound += in || (!e && t.fraction <= r.unlistedHigh);
             score.width += e ? e->high - e->low : 0.0;
             for (KindScore& k : score.kinds)
                 if (t.size >= k.lo && t.size <= k.hi) {
@@ -325,6 +326,8 @@ int main(int argc, char** argv) {
     std::printf("true fraction in interval     %.1f %% (mean width %.1f points)\n",
                 100.0 * score.covered / std::max(1, score.truths),
                 100.0 * score.width / std::max(1, score.truths));
+    std::printf("  with the unlisted bound     %.1f %%\n",
+                100.0 * score.coveredOrBound / std::max(1, score.truths));
     std::printf("edited fraction in interval   %.1f %% (mean width %.1f points)\n",
                 100.0 * score.editedCovered / std::max(1, ok),
                 100.0 * score.editedWidth / std::max(1, ok));

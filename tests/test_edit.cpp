@@ -126,9 +126,16 @@ TEST(Edit, NonNegativeFitRecoversMixturesAndRefusesWhatItCannotDo) {
             if (e.size == -7) del = &e;
         ASSERT_NE(del, nullptr);
         EXPECT_NEAR(del->fraction, share, 0.02);
-        EXPECT_LE(del->low, del->fraction);
-        EXPECT_GE(del->high, del->fraction);
+        // The interval holds the model error beyond the bases' own spread:
+        // at least 1.96 x 0.093 either side at 95 %, within 0..1.
+        EXPECT_LE(del->low, del->fraction - 0.18);
+        EXPECT_GE(del->high, del->fraction + 0.18);
+        EXPECT_GE(del->low, 0.0);
+        EXPECT_NEAR(r.unlistedHigh, 1.96 * 0.093, 0.002);
+        EXPECT_LE(r.editedLow, r.editedFraction - 0.18);
     }
+    EXPECT_NEAR(kw::detail::normalQuantile(0.975), 1.95996, 1e-4);
+    EXPECT_NEAR(kw::detail::normalQuantile(0.5), 0.0, 1e-9);
     // The control against itself is unedited.
     EXPECT_LT(kw::analyseEdit(control, control, o).editedFraction, 0.01);
     // Refusals: a guide that is not there, a sample of another sequence, a
@@ -167,8 +174,9 @@ TEST(Edit, OutputsHoldTheDocumentedKeysAndTheReportRenders) {
     o.bootstrap = 20;
     const kw::EditResult r = kw::analyseEdit(readOf(read), mixture(read, 200, 4, 0.5), o);
     const nlohmann::json j = nlohmann::json::parse(kw::editJson(r));
-    for (const char* key : {"status", "message", "warnings", "edited_fraction", "knockout_fraction",
-                            "hdr_fraction", "r2", "outcomes", "discordance", "schema"})
+    for (const char* key :
+         {"status", "message", "warnings", "edited_fraction", "knockout_fraction", "hdr_fraction",
+          "r2", "unlisted_high", "outcomes", "discordance", "schema"})
         EXPECT_TRUE(j.contains(key)) << key;
     for (const auto& e : j["outcomes"])
         for (const char* key : {"kind", "size", "position", "sequence", "fraction", "low", "high"})

@@ -124,7 +124,9 @@ struct EditOutcome {
     /// the control's strand; inserted or donor bases in lower case.
     std::string sequence;
     double fraction = 0.0;  ///< share of the sample, 0..1
-    double low = 0.0;       ///< interval of the fraction at EditOptions::level
+    /// Interval of the fraction at EditOptions::level: the bootstrap's
+    /// spread widened by the fit's model error (see analyseEdit).
+    double low = 0.0;
     double high = 0.0;
 };
 
@@ -167,6 +169,10 @@ struct EditResult {
     double hdrFraction = 0.0;           ///< the donor's outcome
     double r2 = 0.0;                    ///< share of the sample's height variance the fit explains
     std::vector<EditOutcome> outcomes;  ///< by decreasing fraction, unedited included
+    /// The most an outcome missing from the list may hold at
+    /// EditOptions::level (0..1; 0 without bootstrap replicates): the
+    /// model error's reach from a share of 0.
+    double unlistedHigh = 0.0;
     std::vector<GuideSite> sites;
     int fitStart = 0;  ///< control bases [fitStart, fitEnd) were fitted
     int fitEnd = 0;

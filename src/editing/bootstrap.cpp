@@ -93,6 +93,16 @@ double quantileOf(std::vector<double>& v, double q) {
 
 }  // namespace
 
+double normalQuantile(double q) {
+    // Bisection on the distribution function 0.5 erfc(-x / sqrt 2).
+    double lo = -40.0, hi = 40.0;
+    for (int i = 0; i < 100; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        (0.5 * std::erfc(-mid / std::sqrt(2.0)) < q ? lo : hi) = mid;
+    }
+    return 0.5 * (lo + hi);
+}
+
 std::vector<double> fitAll(const BlockSystem& s, double& r2) {
     return fitWeighted(s, std::vector<int>(s.gram.size(), 1), r2);
 }

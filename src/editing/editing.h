@@ -94,6 +94,9 @@ std::vector<double> fitAll(const BlockSystem& s, double& r2);
 void bootstrapShares(const BlockSystem& s, int replicates, unsigned seed, double level,
                      std::vector<double>& low, std::vector<double>& high);
 
+// The q-quantile of the standard normal distribution (q in (0, 1)).
+double normalQuantile(double q);
+
 // One processed trace as the fit reads it: its capillary, its capillary
 // samples per input-file sample and its dye offsets along the run.
 struct TraceView {

@@ -138,6 +138,7 @@ std::string editJson(const EditResult& r) {
     j["knockout_fraction"] = figure(r.knockoutFraction);
     j["hdr_fraction"] = figure(r.hdrFraction);
     j["r2"] = figure(r.r2);
+    j["unlisted_high"] = figure(r.unlistedHigh);
     j["outcomes"] = nlohmann::json::array();
     for (const EditOutcome& o : r.outcomes)
         j["outcomes"].push_back(nlohmann::ordered_json{{"kind", o.kind},

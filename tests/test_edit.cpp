@@ -127,12 +127,12 @@ TEST(Edit, NonNegativeFitRecoversMixturesAndRefusesWhatItCannotDo) {
         ASSERT_NE(del, nullptr);
         EXPECT_NEAR(del->fraction, share, 0.02);
         // The interval holds the model error beyond the bases' own spread:
-        // at least 1.96 x 0.093 either side at 95 %, within 0..1.
-        EXPECT_LE(del->low, del->fraction - 0.18);
-        EXPECT_GE(del->high, del->fraction + 0.18);
+        // at least 1.96 x 0.09 either side at 95 %, within 0..1.
+        EXPECT_LE(del->low, del->fraction - 0.17);
+        EXPECT_GE(del->high, del->fraction + 0.17);
         EXPECT_GE(del->low, 0.0);
-        EXPECT_NEAR(r.unlistedHigh, 1.96 * 0.093, 0.002);
-        EXPECT_LE(r.editedLow, r.editedFraction - 0.18);
+        EXPECT_NEAR(r.unlistedHigh, 1.96 * 0.09, 0.002);
+        EXPECT_LE(r.editedLow, r.editedFraction - 0.17);
     }
     EXPECT_NEAR(kw::detail::normalQuantile(0.975), 1.95996, 1e-4);
     EXPECT_NEAR(kw::detail::normalQuantile(0.5), 0.0, 1e-9);

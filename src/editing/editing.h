@@ -127,10 +127,13 @@ Heights expectedAt(const Candidate& c, const ShiftedAllele& a, const TraceView& 
 // The fit's system on the traces: over control bases [fitStart, fitEnd),
 // a few points per base, each dye of the sample (read at mapA + mapB * t)
 // against each candidate's expected dye, both over their local intensity.
+// shares (one per candidate, any scale; empty: the unedited allele alone)
+// are a first fit's: the sample is scaled by the local intensity of the
+// mixture they make rather than the control's at the same time.
 void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& calls,
                      const std::string& read, const TraceView& control, const TraceView& sample,
                      double mapA, double mapB, int fitStart, int fitEnd, int block,
-                     BlockSystem& sys);
+                     const std::vector<double>& shares, BlockSystem& sys);
 
 // alignReads with the letters of `alphabet` scoring a match on themselves
 // (the others mismatch everything).

@@ -45,11 +45,11 @@ int runEdit(EditCommand& c) {
     for (char& ch : c.options.pam)
         ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     const kw::EditResult r = kw::editFiles(c.control, c.sample, c.options);
-    if (r.status == "unreadable") {
+    if (r.status == kw::EditStatus::unreadable) {
         std::fprintf(stderr, "kwsignal: %s\n", r.message.c_str());
         return kExitFailed;
     }
-    if (r.status == "bad_input") {
+    if (r.status == kw::EditStatus::badInput) {
         std::fprintf(stderr, "kwsignal: edit: %s\n", r.message.c_str());
         return kExitUsage;
     }
@@ -57,9 +57,9 @@ int runEdit(EditCommand& c) {
         std::fprintf(stderr, "kwsignal: edit: %s\n", problem.c_str());
         return kExitFailed;
     }
-    std::printf("%s: %s %s\n", c.out.c_str(), r.status.c_str(), r.message.c_str());
+    std::printf("%s: %s %s\n", c.out.c_str(), kw::editStatusName(r.status), r.message.c_str());
     for (const std::string& w : r.warnings) std::printf("  warning: %s\n", w.c_str());
-    return r.status == "ok" ? kExitOk : kExitNoSignal;
+    return r.status == kw::EditStatus::ok ? kExitOk : kExitNoSignal;
 }
 
 }  // namespace kwapp

@@ -1,7 +1,7 @@
 // The edit analysis' benchmark: synthetic edited samples with known
 // outcomes, made from real traces, and the figures of the analysis on them.
 //
-//   edit_bench [--pairs N] [--self N] [--seed S] [--rows FILE] [--source-of NAME] TRACE_OR_DIR...
+//   edit_bench [--pairs N] [--self N] [--seed S] [--rows FILE] [--outcomes FILE] TRACE_OR_DIR...
 //
 // Each pair takes a well-read real trace as the control and builds its
 // sample in raw DATA1-4: the control's own rows mixed with copies edited
@@ -16,12 +16,16 @@
 // Figures: mean absolute error of every true outcome's fraction, pairs
 // whose edited fraction is within 5 points, true outcomes above 10 % found
 // (fitted >= 5 %), true fractions inside the reported interval, and the
-// self pairs' edited fraction. --rows writes one line per pair.
+// self pairs' edited fraction, the intervals' mean width, the processor
+// time per pair (both roads and the analysis) and the error by kind of
+// outcome. --rows writes one line per pair, --outcomes one per true
+// outcome (for calibrating the intervals by source).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -147,9 +151,21 @@ std::vector<Truth> drawOutcomes(std::mt19937& rng) {
     return out;
 }
 
+// The error of one kind of outcome.
+struct KindScore {
+    const char* name;
+    int lo, hi;  // sizes lo..hi
+    int n = 0, covered = 0;
+    double absError = 0.0, width = 0.0;
+};
+
 struct Score {
     int pairs = 0, refused = 0, within5 = 0, big = 0, bigFound = 0, covered = 0, truths = 0;
-    double absError = 0.0, editedError = 0.0;
+    int editedCovered = 0, coveredOrBound = 0;
+    double absError = 0.0, editedError = 0.0, width = 0.0, editedWidth = 0.0, seconds = 0.0;
+    std::vector<KindScore> kinds{{"unedited", 0, 0},         {"deletion 1-5", -5, -1},
+                                 {"deletion 6-15", -15, -6}, {"deletion 16-30", -30, -16},
+                                 {"insertion 1-3", 1, 3},    {"insertion 4-15", 4, 15}};
 };
 
 const kw::EditOutcome* outcomeOfSize(const kw::EditResult& r, int size) {
@@ -165,7 +181,7 @@ const kw::EditOutcome* outcomeOfSize(const kw::EditResult& r, int size) {
 int main(int argc, char** argv) {
     int pairs = 200, selfPairs = 40;
     unsigned seed = 7;
-    std::string rowsPath;
+    std::string rowsPath, outcomesPath;
     std::vector<std::filesystem::path> files;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -177,6 +193,8 @@ int main(int argc, char** argv) {
             seed = static_cast<unsigned>(std::atoi(argv[++i]));
         else if (a == "--rows" && i + 1 < argc)
             rowsPath = argv[++i];
+        else if (a == "--outcomes" && i + 1 < argc)
+            outcomesPath = argv[++i];
         else
             collect(a, files);
     }
@@ -194,6 +212,11 @@ int main(int argc, char** argv) {
         std::fprintf(
             rows,
             "pair\tsource\tcontrol\tcut\ttruth\tfitted\tedited_true\tedited_fit\tr2\tstatus\n");
+    std::FILE* each = outcomesPath.empty() ? nullptr : std::fopen(outcomesPath.c_str(), "w");
+    if (each)
+        std::fprintf(each,
+                     "pair\tsource\tsize\ttrue\tfit\tlow\thigh\tr2\tedited_true\tedited_fit\t"
+                     "edited_low\tedited_high\n");
     std::mt19937 rng(seed);
     Score score;
     std::vector<double> selfEdited;
@@ -223,6 +246,7 @@ int main(int argc, char** argv) {
         kw::EditOptions o;
         o.guides = {control.calls.sequence().substr(static_cast<size_t>(cut - 17), 20)};
         o.pam = "N";
+        const std::clock_t started = std::clock();
         if (kw::process(control.run, kw::ProcessOptions(), cr) ||
             kw::process(sample, kw::ProcessOptions(), sr))
             continue;
@@ -230,6 +254,7 @@ int main(int argc, char** argv) {
             cr.calls, sr.calls, o, sr.processed.get(),
             sample.coordinateScale > 0 ? sample.coordinateScale : 1.0, cr.processed.get(),
             control.run.coordinateScale > 0 ? control.run.coordinateScale : 1.0);
+        score.seconds += static_cast<double>(std::clock() - started) / CLOCKS_PER_SEC;
         double editedTrue = 0.0;
         for (const Truth& t : truth) editedTrue += t.size ? t.fraction : 0.0;
         std::string truthText, fitText;
@@ -241,28 +266,47 @@ int main(int argc, char** argv) {
                 fitText +=
                     std::to_string(e.size) + ":" + std::to_string(e.fraction).substr(0, 5) + " ";
         if (rows)
-            std::fprintf(rows, "%d\t%s\t%s\t%d\t%s\t%s\t%.4f\t%.4f\t%.3f\t%s\n", p,
-                         control.source.c_str(), control.run.path.c_str(), cut, truthText.c_str(),
-                         fitText.c_str(), editedTrue, r.editedFraction, r.r2,
-                         (r.status == "ok" ? r.status : r.status + ": " + r.message).c_str());
+            std::fprintf(
+                rows, "%d\t%s\t%s\t%d\t%s\t%s\t%.4f\t%.4f\t%.3f\t%s\n", p, control.source.c_str(),
+                control.run.path.c_str(), cut, truthText.c_str(), fitText.c_str(), editedTrue,
+                r.editedFraction, r.r2,
+                (r.status == kw::EditStatus::ok ? std::string("ok")
+                                                : kw::editStatusName(r.status) + (": " + r.message))
+                    .c_str());
         if (self) {
-            selfEdited.push_back(r.status == "ok" ? r.editedFraction : std::nan(""));
+            selfEdited.push_back(r.status == kw::EditStatus::ok ? r.editedFraction : std::nan(""));
             continue;
         }
         ++score.pairs;
-        if (r.status != "ok") {
+        if (r.status != kw::EditStatus::ok) {
             ++score.refused;
             continue;
         }
         if (std::fabs(r.editedFraction - editedTrue) <= 0.05) ++score.within5;
         score.editedError += std::fabs(r.editedFraction - editedTrue);
+        score.editedCovered += editedTrue >= r.editedLow && editedTrue <= r.editedHigh;
+        score.editedWidth += r.editedHigh - r.editedLow;
         for (const Truth& t : truth) {
             const kw::EditOutcome* e = outcomeOfSize(r, t.size);
             const double f = e ? e->fraction : 0.0;
+            const bool in =
+                e ? (t.fraction >= e->low && t.fraction <= e->high) : t.fraction < 0.005;
             score.absError += std::fabs(f - t.fraction);
             ++score.truths;
-            if (e ? (t.fraction >= e->low && t.fraction <= e->high) : t.fraction < 0.005)
-                ++score.covered;
+            score.covered += in;
+            score.coveredOrBound += in || (!e && t.fraction <= r.unlistedHigh);
+            score.width += e ? e->high - e->low : 0.0;
+            for (KindScore& k : score.kinds)
+                if (t.size >= k.lo && t.size <= k.hi) {
+                    ++k.n, k.covered += in, k.absError += std::fabs(f - t.fraction);
+                    k.width += e ? e->high - e->low : 0.0;
+                }
+            if (each)
+                std::fprintf(each,
+                             "%d\t%s\t%d\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\n",
+                             p, control.source.c_str(), t.size, t.fraction, f, e ? e->low : 0.0,
+                             e ? e->high : 0.0, r.r2, editedTrue, r.editedFraction, r.editedLow,
+                             r.editedHigh);
             if (t.size != 0 && t.fraction > 0.10) {
                 ++score.big;
                 if (f >= 0.05) ++score.bigFound;
@@ -279,14 +323,28 @@ int main(int argc, char** argv) {
                 100.0 * score.within5 / std::max(1, score.pairs));
     std::printf("outcomes > 10 %% found         %.1f %% (%d of %d)\n",
                 100.0 * score.bigFound / std::max(1, score.big), score.bigFound, score.big);
-    std::printf("true fraction in interval     %.1f %%\n",
-                100.0 * score.covered / std::max(1, score.truths));
+    std::printf("true fraction in interval     %.1f %% (mean width %.1f points)\n",
+                100.0 * score.covered / std::max(1, score.truths),
+                100.0 * score.width / std::max(1, score.truths));
+    std::printf("  with the unlisted bound     %.1f %%\n",
+                100.0 * score.coveredOrBound / std::max(1, score.truths));
+    std::printf("edited fraction in interval   %.1f %% (mean width %.1f points)\n",
+                100.0 * score.editedCovered / std::max(1, ok),
+                100.0 * score.editedWidth / std::max(1, ok));
     int selfOk = 0, selfLow = 0;
     double selfMax = 0.0;
     for (double v : selfEdited)
         if (std::isfinite(v)) ++selfOk, selfLow += v <= 0.02, selfMax = std::max(selfMax, v);
     std::printf("self pairs edited <= 2 %%      %d of %d (max %.1f %%, %zu refused)\n", selfLow,
                 selfOk, 100.0 * selfMax, selfEdited.size() - static_cast<size_t>(selfOk));
+    std::printf("processor time per pair       %.1f ms (both roads and the analysis)\n",
+                1000.0 * score.seconds / std::max(1, pairs + selfPairs));
+    std::printf("by kind: kind, true outcomes, MAE points, in interval %%, mean width points\n");
+    for (const KindScore& k : score.kinds)
+        std::printf("  %-16s %4d %6.2f %6.1f %6.1f\n", k.name, k.n,
+                    100.0 * k.absError / std::max(1, k.n), 100.0 * k.covered / std::max(1, k.n),
+                    100.0 * k.width / std::max(1, k.n));
     if (rows) std::fclose(rows);
+    if (each) std::fclose(each);
     return 0;
 }

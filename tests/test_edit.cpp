@@ -117,7 +117,7 @@ TEST(Edit, NonNegativeFitRecoversMixturesAndRefusesWhatItCannotDo) {
     const kw::BaseCalls control = readOf(read);
     for (double share : {0.3, 0.7}) {
         const kw::EditResult r = kw::analyseEdit(control, mixture(read, 200, 7, share), o);
-        ASSERT_EQ(r.status, "ok") << r.message;
+        ASSERT_EQ(r.status, kw::EditStatus::ok) << r.message;
         EXPECT_NEAR(r.editedFraction, share, 0.02);
         EXPECT_NEAR(r.knockoutFraction, share, 0.02);  // -7 shifts the frame
         EXPECT_GT(r.r2, 0.95);
@@ -126,23 +126,44 @@ TEST(Edit, NonNegativeFitRecoversMixturesAndRefusesWhatItCannotDo) {
             if (e.size == -7) del = &e;
         ASSERT_NE(del, nullptr);
         EXPECT_NEAR(del->fraction, share, 0.02);
-        EXPECT_LE(del->low, del->fraction);
-        EXPECT_GE(del->high, del->fraction);
+        // The interval holds the model error beyond the bases' own spread:
+        // at least 1.96 x 0.09 either side at 95 %, within 0..1.
+        EXPECT_LE(del->low, del->fraction - 0.17);
+        EXPECT_GE(del->high, del->fraction + 0.17);
+        EXPECT_GE(del->low, 0.0);
+        EXPECT_NEAR(r.unlistedHigh, 1.96 * 0.09, 0.002);
+        EXPECT_LE(r.editedLow, r.editedFraction - 0.17);
     }
+    EXPECT_NEAR(kw::detail::normalQuantile(0.975), 1.95996, 1e-4);
+    EXPECT_NEAR(kw::detail::normalQuantile(0.5), 0.0, 1e-9);
     // The control against itself is unedited.
     EXPECT_LT(kw::analyseEdit(control, control, o).editedFraction, 0.01);
     // Refusals: a guide that is not there, a sample of another sequence, a
     // control too short to model, a guide that is not DNA.
     kw::EditOptions bad = o;
     bad.guides = {"ACGTACGTACGTACGTACGT"};
-    EXPECT_EQ(kw::analyseEdit(control, control, bad).status, "guide_not_found");
+    EXPECT_EQ(kw::analyseEdit(control, control, bad).status, kw::EditStatus::guideNotFound);
     const kw::EditResult other = kw::analyseEdit(control, readOf(randomRead(400, 99)), o);
-    EXPECT_EQ(other.status, "no_alignment");
+    EXPECT_EQ(other.status, kw::EditStatus::noAlignment);
     EXPECT_TRUE(other.outcomes.empty());
-    EXPECT_EQ(kw::analyseEdit(readOf(read.substr(0, 50)), control, o).status, "weak_control");
+    EXPECT_EQ(kw::analyseEdit(readOf(read.substr(0, 50)), control, o).status,
+              kw::EditStatus::weakControl);
     bad.guides = {"not a guide"};
-    EXPECT_EQ(kw::analyseEdit(control, control, bad).status, "bad_input");
-    EXPECT_EQ(kw::analyseEdit(kw::BaseCalls(), kw::BaseCalls(), o).status, "weak_control");
+    EXPECT_EQ(kw::analyseEdit(control, control, bad).status, kw::EditStatus::badInput);
+    EXPECT_EQ(kw::analyseEdit(kw::BaseCalls(), kw::BaseCalls(), o).status,
+              kw::EditStatus::weakControl);
+    // Each status is written as its own word and read back as itself.
+    using S = kw::EditStatus;
+    for (S s : {S::ok, S::unreadable, S::badInput, S::guideNotFound, S::noAlignment, S::weakControl,
+                S::weakSample}) {
+        S back = s == S::ok ? S::weakSample : S::ok;
+        EXPECT_TRUE(kw::parseEditStatus(kw::editStatusName(s), back));
+        EXPECT_EQ(back, s) << kw::editStatusName(s);
+    }
+    EXPECT_STREQ(kw::editStatusName(S::guideNotFound), "guide_not_found");
+    S untouched = S::ok;
+    EXPECT_FALSE(kw::parseEditStatus("refused", untouched));
+    EXPECT_EQ(untouched, S::ok);
 }
 
 TEST(Edit, OutputsHoldTheDocumentedKeysAndTheReportRenders) {
@@ -153,8 +174,9 @@ TEST(Edit, OutputsHoldTheDocumentedKeysAndTheReportRenders) {
     o.bootstrap = 20;
     const kw::EditResult r = kw::analyseEdit(readOf(read), mixture(read, 200, 4, 0.5), o);
     const nlohmann::json j = nlohmann::json::parse(kw::editJson(r));
-    for (const char* key : {"status", "message", "warnings", "edited_fraction", "knockout_fraction",
-                            "hdr_fraction", "r2", "outcomes", "discordance", "schema"})
+    for (const char* key :
+         {"status", "message", "warnings", "edited_fraction", "knockout_fraction", "hdr_fraction",
+          "r2", "unlisted_high", "outcomes", "discordance", "schema"})
         EXPECT_TRUE(j.contains(key)) << key;
     for (const auto& e : j["outcomes"])
         for (const char* key : {"kind", "size", "position", "sequence", "fraction", "low", "high"})
@@ -227,14 +249,14 @@ TEST(Edit, RealTracesGiveStableAnswers) {
     o.guides = {"GTTAATCCCCAGAGGCTCCA"};
     const kw::EditResult self =
         kw::editFiles(dir + "Reference_Sequence.ab1", dir + "Reference_Sequence.ab1", o);
-    ASSERT_EQ(self.status, "ok") << self.message;
+    ASSERT_EQ(self.status, kw::EditStatus::ok) << self.message;
     EXPECT_LT(self.editedFraction, 0.02);
     const kw::EditResult clone =
         kw::editFiles(dir + "Reference_Sequence.ab1", dir + "GATA1-GFP-Clone-117.ab1", o);
-    ASSERT_EQ(clone.status, "ok") << clone.message;
+    ASSERT_EQ(clone.status, kw::EditStatus::ok) << clone.message;
     EXPECT_GT(clone.editedFraction, 0.5);
     EXPECT_EQ(kw::editFiles(dir + "missing.ab1", dir + "Reference_Sequence.ab1", o).status,
-              "unreadable");
+              kw::EditStatus::unreadable);
 }
 
 }  // namespace

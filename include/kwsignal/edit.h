@@ -3,7 +3,7 @@
 //     kw::EditOptions options;
 //     options.guides = {"GTTAATCCCCAGAGGCTCCA"};
 //     kw::EditResult r = kw::editFiles("control.ab1", "sample.ab1", options);
-//     if (r.status != "ok") std::fprintf(stderr, "%s\n", r.message.c_str());
+//     if (r.status != kw::EditStatus::ok) std::fprintf(stderr, "%s\n", r.message.c_str());
 //     else std::printf("edited %.1f %%\n", 100 * r.editedFraction);
 //     kw::writeEditReport("out", r);   // edit.json, edit.tsv, report.html
 //
@@ -124,7 +124,9 @@ struct EditOutcome {
     /// the control's strand; inserted or donor bases in lower case.
     std::string sequence;
     double fraction = 0.0;  ///< share of the sample, 0..1
-    double low = 0.0;       ///< interval of the fraction at EditOptions::level
+    /// Interval of the fraction at EditOptions::level: the bootstrap's
+    /// spread widened by the fit's model error (see analyseEdit).
+    double low = 0.0;
     double high = 0.0;
 };
 
@@ -137,9 +139,28 @@ struct EditTraceWindow {
     int firstBase = 0;                            ///< control base index of the first base shown
 };
 
+/// How an edit analysis ended: a result, or the refusal's reason (see the
+/// top of this file).
+enum class EditStatus {
+    ok,             ///< a result
+    unreadable,     ///< a file could not be read or processed
+    badInput,       ///< a guide, donor or option that is not valid
+    guideNotFound,  ///< no guide matches the control's read
+    noAlignment,    ///< control and sample do not read the same sequence before the cut
+    weakControl,    ///< too few well-read control bases around the cut
+    weakSample,     ///< the sample reads too few bases after the cut
+};
+
+/// "ok", "unreadable", "bad_input", "guide_not_found", "no_alignment",
+/// "weak_control" or "weak_sample": the word edit.json, the command line and
+/// Python use.
+KW_API const char* editStatusName(EditStatus status);
+/// Parses the names of editStatusName; false (status untouched) for anything else.
+KW_API bool parseEditStatus(const std::string& name, EditStatus& status);
+
 struct EditResult {
-    std::string status = "ok";  ///< "ok" or the refusal's word (see the top of this file)
-    std::string message;        ///< what was done or why not, one sentence
+    EditStatus status = EditStatus::ok;
+    std::string message;  ///< what was done or why not, one sentence
     std::vector<std::string> warnings;
     double editedFraction = 0.0;  ///< 1 - the unedited share
     double editedLow = 0.0;       ///< its interval
@@ -148,6 +169,10 @@ struct EditResult {
     double hdrFraction = 0.0;           ///< the donor's outcome
     double r2 = 0.0;                    ///< share of the sample's height variance the fit explains
     std::vector<EditOutcome> outcomes;  ///< by decreasing fraction, unedited included
+    /// The most an outcome missing from the list may hold at
+    /// EditOptions::level (0..1; 0 without bootstrap replicates): the
+    /// model error's reach from a share of 0.
+    double unlistedHigh = 0.0;
     std::vector<GuideSite> sites;
     int fitStart = 0;  ///< control bases [fitStart, fitEnd) were fitted
     int fitEnd = 0;
@@ -230,7 +255,7 @@ KW_API EditResult editRuns(const Run& controlRun, const ProcessResult& control,
                            const EditOptions& options);
 
 /// Reads and processes both files with the default road, then editRuns. A
-/// file that cannot be read gives status "unreadable" and its error.
+/// file that cannot be read gives EditStatus::unreadable and its error.
 KW_API EditResult editFiles(const std::string& controlPath, const std::string& samplePath,
                             const EditOptions& options);
 

@@ -36,18 +36,9 @@ std::vector<double> selectAndRefit(const std::vector<double>& gram, const std::v
     std::vector<int> keep;
     for (int i = 0; i < k; ++i)
         if (i == 0 || chosen[static_cast<size_t>(i)] > 0.0) keep.push_back(i);
-    const int m = static_cast<int>(keep.size());
-    std::vector<double> g(static_cast<size_t>(m * m)), b(static_cast<size_t>(m));
-    for (int i = 0; i < m; ++i) {
-        b[static_cast<size_t>(i)] = rhs[static_cast<size_t>(keep[static_cast<size_t>(i)])];
-        for (int j = 0; j < m; ++j)
-            g[static_cast<size_t>(i * m + j)] = gram[static_cast<size_t>(
-                keep[static_cast<size_t>(i)] * k + keep[static_cast<size_t>(j)])];
-    }
-    const std::vector<double> z = nnlsNormal(g, b, m);
+    const std::vector<double> z = solveRestricted(keep, gram, rhs, k, true);
     std::vector<double> x(static_cast<size_t>(k), 0.0);
-    for (int i = 0; i < m; ++i)
-        x[static_cast<size_t>(keep[static_cast<size_t>(i)])] = z[static_cast<size_t>(i)];
+    for (size_t i = 0; i < keep.size(); ++i) x[static_cast<size_t>(keep[i])] = z[i];
     return x;
 }
 
@@ -101,6 +92,16 @@ double quantileOf(std::vector<double>& v, double q) {
 }
 
 }  // namespace
+
+double normalQuantile(double q) {
+    // Bisection on the distribution function 0.5 erfc(-x / sqrt 2).
+    double lo = -40.0, hi = 40.0;
+    for (int i = 0; i < 100; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        (0.5 * std::erfc(-mid / std::sqrt(2.0)) < q ? lo : hi) = mid;
+    }
+    return 0.5 * (lo + hi);
+}
 
 std::vector<double> fitAll(const BlockSystem& s, double& r2) {
     return fitWeighted(s, std::vector<int>(s.gram.size(), 1), r2);

@@ -69,9 +69,10 @@ std::vector<double> solveSpd(std::vector<double> a, std::vector<double> b, int k
     return b;
 }
 
-// The least-squares solution restricted to the columns in `set`.
-std::vector<double> solveOn(const std::vector<int>& set, const std::vector<double>& gram,
-                            const std::vector<double>& rhs, int k) {
+}  // namespace
+
+std::vector<double> solveRestricted(const std::vector<int>& set, const std::vector<double>& gram,
+                                    const std::vector<double>& rhs, int k, bool nonNegative) {
     const int m = static_cast<int>(set.size());
     std::vector<double> a(static_cast<size_t>(m * m)), b(static_cast<size_t>(m));
     for (int i = 0; i < m; ++i) {
@@ -80,10 +81,8 @@ std::vector<double> solveOn(const std::vector<int>& set, const std::vector<doubl
             a[static_cast<size_t>(i * m + j)] = gram[static_cast<size_t>(
                 set[static_cast<size_t>(i)] * k + set[static_cast<size_t>(j)])];
     }
-    return solveSpd(std::move(a), std::move(b), m);
+    return nonNegative ? nnlsNormal(a, b, m) : solveSpd(std::move(a), std::move(b), m);
 }
-
-}  // namespace
 
 std::vector<double> nnlsNormal(const std::vector<double>& gram, const std::vector<double>& rhs,
                                int k) {
@@ -109,7 +108,7 @@ std::vector<double> nnlsNormal(const std::vector<double>& gram, const std::vecto
             std::vector<int> set;
             for (int j = 0; j < k; ++j)
                 if (active[static_cast<size_t>(j)]) set.push_back(j);
-            const std::vector<double> z = solveOn(set, gram, rhs, k);
+            const std::vector<double> z = solveRestricted(set, gram, rhs, k, false);
             double alpha = 1.0;
             bool feasible = true;
             for (size_t i = 0; i < set.size(); ++i) {

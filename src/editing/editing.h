@@ -56,6 +56,12 @@ bool expectedHeights(const Candidate& c, int j, const std::string& read,
 std::vector<double> nnlsNormal(const std::vector<double>& gram, const std::vector<double>& rhs,
                                int k);
 
+// The system restricted to the columns in `set` (indices into the k x k
+// gram and k-long rhs), solved unconstrained (Cholesky) or, with
+// nonNegative, by nnlsNormal; one value per entry of set, in its order.
+std::vector<double> solveRestricted(const std::vector<int>& set, const std::vector<double>& gram,
+                                    const std::vector<double>& rhs, int k, bool nonNegative);
+
 // Heights of each base over the running mean of the bases' summed heights
 // (+-8 bases), so that a sample and its control compare whatever their
 // signal strength.
@@ -88,6 +94,9 @@ std::vector<double> fitAll(const BlockSystem& s, double& r2);
 void bootstrapShares(const BlockSystem& s, int replicates, unsigned seed, double level,
                      std::vector<double>& low, std::vector<double>& high);
 
+// The q-quantile of the standard normal distribution (q in (0, 1)).
+double normalQuantile(double q);
+
 // One processed trace as the fit reads it: its capillary, its capillary
 // samples per input-file sample and its dye offsets along the run.
 struct TraceView {
@@ -118,10 +127,13 @@ Heights expectedAt(const Candidate& c, const ShiftedAllele& a, const TraceView& 
 // The fit's system on the traces: over control bases [fitStart, fitEnd),
 // a few points per base, each dye of the sample (read at mapA + mapB * t)
 // against each candidate's expected dye, both over their local intensity.
+// shares (one per candidate, any scale; empty: the unedited allele alone)
+// are a first fit's: the sample is scaled by the local intensity of the
+// mixture they make rather than the control's at the same time.
 void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& calls,
                      const std::string& read, const TraceView& control, const TraceView& sample,
                      double mapA, double mapB, int fitStart, int fitEnd, int block,
-                     BlockSystem& sys);
+                     const std::vector<double>& shares, BlockSystem& sys);
 
 // alignReads with the letters of `alphabet` scoring a match on themselves
 // (the others mismatch everything).

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "common/name_table.h"
 #include "editing/base_edit.h"
 #include "editing/editing.h"
 #include "kwsignal/process.h"
@@ -12,6 +13,15 @@
 namespace kw {
 
 namespace {
+
+constexpr detail::Named<EditStatus> kEditStatuses[] = {
+    {EditStatus::ok, "ok"},
+    {EditStatus::unreadable, "unreadable"},
+    {EditStatus::badInput, "bad_input"},
+    {EditStatus::guideNotFound, "guide_not_found"},
+    {EditStatus::noAlignment, "no_alignment"},
+    {EditStatus::weakControl, "weak_control"},
+    {EditStatus::weakSample, "weak_sample"}};
 
 constexpr int kTraceBefore = 20;  // bases shown before the first cut
 constexpr int kTraceAfter = 30;   // and after it
@@ -73,6 +83,14 @@ EditResult editRuns(const Run& controlRun, const ProcessResult& control, const R
     return r;
 }
 
+const char* editStatusName(EditStatus status) {
+    return detail::nameOf(kEditStatuses, status);
+}
+
+bool parseEditStatus(const std::string& name, EditStatus& status) {
+    return detail::parseName(kEditStatuses, name, status);
+}
+
 EditResult editFiles(const std::string& controlPath, const std::string& samplePath,
                      const EditOptions& options) {
     Run runs[2];
@@ -82,7 +100,7 @@ EditResult editFiles(const std::string& controlPath, const std::string& samplePa
         EditResult r;
         r.controlName = controlPath;
         r.sampleName = samplePath;
-        r.status = "unreadable";
+        r.status = EditStatus::unreadable;
         if (const ReadError e = readRun(paths[i], runs[i])) {
             r.message = e.message;
             return r;
@@ -104,12 +122,12 @@ EditResult editFiles(const std::string& controlPath, const std::string& samplePa
 std::string editJson(const EditResult& r) {
     nlohmann::ordered_json j;
     j["schema"] = kEditSchema;
-    j["status"] = r.status;
+    j["status"] = editStatusName(r.status);
     j["message"] = r.message;
     j["warnings"] = r.warnings;
     j["control"] = r.controlName;
     j["sample"] = r.sampleName;
-    const bool ok = r.status == "ok";
+    const bool ok = r.status == EditStatus::ok;
     auto figure = [&](double v) {
         return ok ? nlohmann::json(rounded(v, 1e-4)) : nlohmann::json();
     };
@@ -120,6 +138,7 @@ std::string editJson(const EditResult& r) {
     j["knockout_fraction"] = figure(r.knockoutFraction);
     j["hdr_fraction"] = figure(r.hdrFraction);
     j["r2"] = figure(r.r2);
+    j["unlisted_high"] = figure(r.unlistedHigh);
     j["outcomes"] = nlohmann::json::array();
     for (const EditOutcome& o : r.outcomes)
         j["outcomes"].push_back(nlohmann::ordered_json{{"kind", o.kind},

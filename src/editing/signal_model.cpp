@@ -123,7 +123,7 @@ Heights expectedAt(const Candidate& c, const ShiftedAllele& a, const TraceView& 
 void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& calls,
                      const std::string& read, const TraceView& control, const TraceView& sample,
                      double mapA, double mapB, int fitStart, int fitEnd, int block,
-                     BlockSystem& sys) {
+                     const std::vector<double>& shares, BlockSystem& sys) {
     const int k = static_cast<int>(cands.size());
     const int bases = fitEnd - fitStart;
     std::vector<ShiftedAllele> alleles;
@@ -140,6 +140,25 @@ void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& c
         sSum.push_back(hs[0] + hs[1] + hs[2] + hs[3]);
     }
     const std::vector<double> cMean = localMean(cSum), sMean = localMean(sSum);
+    // The sample's local intensity is that of the alleles it holds, each
+    // the control's signal from its own stretch of the run: with shares
+    // from a first fit, the sample is brought to the control's scale by
+    // their mixture's local intensity, not the control's own at the same
+    // time.
+    std::vector<double> mixMean(cMean.size(), 0.0);
+    double shareSum = 0.0;
+    for (size_t q = 0; q < shares.size() && q < cands.size(); ++q) {
+        if (!(shares[q] > 0.0)) continue;
+        std::vector<double> sum;
+        for (int i = m0; i < m1; ++i) {
+            const Heights h =
+                expectedAt(cands[q], alleles[q], control, calls, read, positionOf(calls, i));
+            sum.push_back(h[0] + h[1] + h[2] + h[3]);
+        }
+        const std::vector<double> mean = localMean(sum);
+        for (size_t i = 0; i < mean.size(); ++i) mixMean[i] += shares[q] * mean[i];
+        shareSum += shares[q];
+    }
     sys.k = k;
     const int blocks = (bases + block - 1) / block;
     sys.gram.assign(static_cast<size_t>(blocks),
@@ -153,6 +172,8 @@ void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& c
         const double cm = cMean[static_cast<size_t>(j - m0)],
                      sm = sMean[static_cast<size_t>(j - m0)];
         if (!(cm > 0.0) || !(sm > 0.0)) continue;
+        const double mix = mixMean[static_cast<size_t>(j - m0)] / std::max(shareSum, 1e-300);
+        const double toControl = shareSum > 0.0 && mix > 0.0 ? mix / cm : 1.0;
         const double t0 = boundaryOf(calls, j), t1 = boundaryOf(calls, j + 1);
         for (int p = 0; p < kPointsPerBase; ++p) {
             const double t = t0 + (t1 - t0) * (p + 0.5) / kPointsPerBase;
@@ -161,7 +182,7 @@ void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& c
             const Heights y = traceAt(sample, mapA + mapB * t);
             for (size_t c = 0; c < 4; ++c) {
                 for (size_t q = 0; q < cands.size(); ++q) row[q] = expected[q][c] / cm;
-                addRow(sys, (j - fitStart) / block, row, y[c] / sm);
+                addRow(sys, (j - fitStart) / block, row, toControl * y[c] / sm);
             }
         }
     }

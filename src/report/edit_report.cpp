@@ -173,9 +173,9 @@ std::string editReportHtml(const EditResult& r) {
                     "h2{font-size:15px;margin:18px 0 6px}.warn{color:#a40}</style></head><body>";
     h += "<h1 style='font-size:18px'>Editing of " + escaped(r.sampleName) + "</h1>";
     h += "<p>control " + escaped(r.controlName) + "</p>";
-    h += "<p><b>" + escaped(r.status) + "</b>: " + escaped(r.message) + "</p>";
+    h += "<p><b>" + escaped(editStatusName(r.status)) + "</b>: " + escaped(r.message) + "</p>";
     for (const std::string& w : r.warnings) h += "<p class='warn'>" + escaped(w) + "</p>";
-    if (r.status == "ok") {
+    if (r.status == EditStatus::ok) {
         h += "<table><tr><th>edited</th><td>" + pct(r.editedFraction) + " (" + pct(r.editedLow) +
              " to " + pct(r.editedHigh) + ")</td></tr><tr><th>knockout</th><td>" +
              pct(r.knockoutFraction) + "</td></tr><tr><th>HDR</th><td>" + pct(r.hdrFraction) +

@@ -254,7 +254,8 @@ TEST(Report, SequencingSummary) {
         "T": -0.25
       }
     ],
-    "mixture": null
+    "mixture": null,
+    "blob": []
   },
   "time_ms": {
     "parse": 1.25,

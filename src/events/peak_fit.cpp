@@ -134,8 +134,7 @@ public:
         // Each working array's length, then the arrays carved out of one
         // zeroed allocation in that order.
         const size_t params = dim + 1;
-        // A fit of one peak keeps its derivatives in registers.
-        const size_t samples = n == 1 ? 0 : std::max(0, event.getOuterWidth());
+        const size_t samples = std::max(0, event.getOuterWidth());
         const size_t widths = n;
         const size_t lengths[] = {params,  params * (params + 1) / 2, widths, widths,
                                   samples, params * samples};
@@ -167,9 +166,9 @@ public:
         double ePrev = 9999.0;
         for (int updates = 0;;) {
             if (n == 1) {
-                accumulateOne();
+                accumulate<1>();
             } else {
-                accumulate();
+                accumulate<0>();
             }
             // An event without any signal (all samples zero) has no scale
             // for the residual: the initial estimate stands, residual 0.
@@ -192,9 +191,12 @@ private:
     // parameters: the two sums of squares, then the products of the normal
     // matrix (its upper triangle, row by row) and the right-hand side. The
     // derivatives at every sample are worked out first, so that the calls
-    // to exp() stay out of the loop that sums.
+    // to exp() stay out of the loop that sums. A fit of one peak, by far the
+    // most common, sums into a working set of fixed size (Peaks = 1) that the
+    // compiler keeps in registers; Peaks = 0 takes any number of peaks.
+    template <int Peaks>
     void accumulate() {
-        const int peaks = n;
+        const int peaks = Peaks > 0 ? Peaks : n;
         const int size = 3 * peaks + 1;
         for (int k = 0; k < peaks; ++k) {
             squares[k] = g.sigma[k] * g.sigma[k];
@@ -222,8 +224,10 @@ private:
             sumR2 += r * r;
             sumY2 += y * y;
         }
-        double* sums = products;
-        double* b = &rhs(0);
+        constexpr int kFixed = 3 * Peaks + 1;
+        double fixedSums[kFixed * (kFixed + 1) / 2] = {}, fixedRhs[kFixed] = {};
+        double* sums = Peaks > 0 ? fixedSums : products;
+        double* b = Peaks > 0 ? fixedRhs : &rhs(0);
         std::fill(sums, sums + size * (size + 1) / 2, 0.0);
         std::fill(b, b + size, 0.0);
         for (int x = 0; x < w; ++x) {
@@ -235,36 +239,10 @@ private:
                 b[i] += residuals[x] * gr[i];
             }
         }
-    }
-
-    // The pass of a fit of one peak, by far the most common, in one loop
-    // over the samples: the derivatives, the residual and the sums of each
-    // sample stay in registers. Every sum is taken over the samples in the
-    // same order as the general pass takes it.
-    void accumulateOne() {
-        const double h = g.h[0], mu = g.mu[0], s2 = g.sigma[0] * g.sigma[0];
-        const double s3 = s2 * g.sigma[0];
-        double p[10] = {}, q[4] = {};
-        double r2 = 0.0, y2 = 0.0;
-        const int w = ev.getOuterWidth();
-        for (int x = 0; x < w; ++x) {
-            const double y = ev[x];
-            const double d = x - mu;
-            const double shape = std::exp(-0.5 * d * d / s2);
-            const double scaled = h * shape;
-            const double gr[4] = {1.0, shape, scaled * d / s2, scaled * d * d / s3};
-            const double r = y - (base + scaled);
-            r2 += r * r;
-            y2 += y * y;
-            for (int i = 0, at = 0; i < 4; ++i) {
-                for (int j = i; j < 4; ++j) p[at++] += gr[i] * gr[j];
-                q[i] += r * gr[i];
-            }
+        if (Peaks > 0) {
+            std::copy(sums, sums + size * (size + 1) / 2, products);
+            std::copy(b, b + size, &rhs(0));
         }
-        sumR2 = r2;
-        sumY2 = y2;
-        std::copy(p, p + 10, products);
-        std::copy(q, q + 4, &rhs(0));
     }
 
     // The normal matrix, symmetric, with the damping added to its diagonal.

@@ -68,11 +68,12 @@ void limitSegmentHeights(KwXY& seg, int nSeg) {
 /// The Legendre series coef[0..order] at n evenly spaced points from u = -1
 /// to u = 1. The polynomials are raised one degree at a time over all points
 /// at once, by the recurrence of LegPol, and added in increasing degree: each
-/// value is the one LegPol gives point by point, without rebuilding every
-/// polynomial from degree 0 at every point.
+/// value is the one LegPol gives point by point (to rounding), without
+/// rebuilding every polynomial from degree 0 at every point.
 std::vector<double> legendreSeries(const std::vector<double>& coef, int order, int n) {
     std::vector<double> u(n);
-    for (int i = 0; i < n; ++i) u[i] = -1.0 + 2.0 * i / (n - 1);
+    const double spacing = 2.0 / (n - 1);
+    for (int i = 0; i < n; ++i) u[i] = -1.0 + i * spacing;
     // Degree 0 is 1 everywhere and degree 1 is u itself.
     std::vector<double> series(n, coef[0]);
     if (order < 1) return series;
@@ -80,14 +81,13 @@ std::vector<double> legendreSeries(const std::vector<double>& coef, int order, i
     if (order < 2) return series;  // a line: no recurrence to run
     std::vector<double> lower(n, 1.0), p(u);
     for (int j = 2; j <= order; ++j) {
-        // The recurrence divides by j. Divisions bound this loop; dividing by
-        // a power of two is exact as multiplying by its inverse.
-        const double divisor = j, inverse = 1.0 / divisor;
-        const bool exactInverse = (j & (j - 1)) == 0;
+        // The recurrence divides by j: divisions would bound this loop, so
+        // it multiplies by the inverse.
+        const double inverse = 1.0 / j;
         for (int i = 0; i < n; ++i) {
             const double scaled = kw::detail::scaledNext(j - 1, u[i], p[i], lower[i]);
             lower[i] = p[i];
-            p[i] = exactInverse ? scaled * inverse : scaled / divisor;
+            p[i] = scaled * inverse;
         }
         for (int i = 0; i < n; ++i) series[i] += p[i] * coef[j];
     }
@@ -135,10 +135,10 @@ void KwTrace::envelopeNormalize(int order, double height, int endPnt, double cei
     const double floorLevel = 0.1 * envMax;
     auto held = [floorLevel](double e) { return e <= floorLevel ? floorLevel : e; };
     const int last = std::min(endPnt, signalEndPnt);
-    for (int i = start; i <= last; ++i) data[i] = data[i] / (held(env[i - start]) / height);
+    for (int i = start; i <= last; ++i) data[i] *= height / held(env[i - start]);
     // Past the envelope's end the trace is levelled by its last value.
-    const double beyond = held(env[n - 1]) / height;
-    for (int i = last + 1; i <= signalEndPnt; ++i) data[i] = data[i] / beyond;
+    const double beyond = height / held(env[n - 1]);
+    for (int i = last + 1; i <= signalEndPnt; ++i) data[i] *= beyond;
 }
 
 double KwCap::envelopeNormalize(int endPnt) {

@@ -57,11 +57,10 @@ double KwdbAry::norm1() const {
 namespace {
 
 // The mean of the values of v in the fullest bin of the given width, bins
-// counted from the lowest value and a tie going to the lower bin, summed in
-// increasing order. The bins are counted in an array, and only the values
-// of the fullest are sorted for their sum, which is the sum over the fullest
-// run of the fully sorted values: a value's bin never falls as the value
-// rises. False when there are many more bins than values.
+// counted from the lowest value and a tie going to the lower bin. The bins
+// are counted in an array and the values of the fullest summed in the order
+// they come (the order of a sum moves its last bits only, far below the
+// width of a bin). False when there are many more bins than values.
 bool fullestBinMean(const std::vector<double>& v, double width, double& mean) {
     const auto range = std::minmax_element(v.begin(), v.end());
     const double lowest = *range.first;
@@ -77,18 +76,11 @@ bool fullestBinMean(const std::vector<double>& v, double width, double& mean) {
     }
     const std::size_t fullest =
         static_cast<std::size_t>(std::max_element(counts.begin(), counts.end()) - counts.begin());
-    // Every value is written and only those of the fullest bin are kept, so
-    // that the gathering does not branch on the data.
-    std::vector<double> members(counts[fullest] + 1);
-    std::size_t m = 0;
-    for (std::size_t i = 0; i < v.size(); ++i) {
-        members[m] = v[i];
-        m += bin[i] == fullest ? 1 : 0;
-    }
-    std::sort(members.begin(), members.begin() + static_cast<std::ptrdiff_t>(m));
+    // A sum from +0 is unchanged by adding +0: the values outside the
+    // fullest bin add nothing, without a branch on the data.
     double sum = 0.0;
-    for (std::size_t i = 0; i < m; ++i) sum += members[i];
-    mean = sum / static_cast<double>(m);
+    for (std::size_t i = 0; i < v.size(); ++i) sum += bin[i] == fullest ? v[i] : 0.0;
+    mean = sum / static_cast<double>(counts[fullest]);
     return true;
 }
 

@@ -35,7 +35,11 @@ void subtractRow(double* p, int cols, int r, int c, double f, int from) {
 // elimination clears below each pivot (a ends upper triangular); Gauss-Jordan
 // also clears above it and scales the pivots to 1 (a ends as the identity).
 // False when a pivot falls below 1e-300 of the largest element (or is NaN).
-bool eliminate(double* a, double* rhs, int n, int k, bool jordan) {
+// N > 0 fixes the size at compile time (n is then N), so that the loops of
+// the small systems the peak fit solves unroll; the operations stay the same.
+template <int N = 0>
+bool eliminate(double* a, double* rhs, int size, int k, bool jordan) {
+    const int n = N > 0 ? N : size;
     const double tol = 1e-300 * maxAbsOf(a, n * n);
     for (int c = 0; c < n; ++c) {
         int p = c;
@@ -61,7 +65,9 @@ bool eliminate(double* a, double* rhs, int n, int k, bool jordan) {
 }
 
 // Solves the upper triangular system u * x = b in place of b.
-void backSubstitute(const double* u, double* b, int n) {
+template <int N = 0>
+void backSubstitute(const double* u, double* b, int size) {
+    const int n = N > 0 ? N : size;
     for (int i = n - 1; i >= 0; --i) {
         double s = b[i];
         for (int j = i + 1; j < n; ++j) s -= u[i * n + j] * b[j];
@@ -259,8 +265,14 @@ int KwdbVector::beSolutionOf(const KwdbMatrix& a, const KwdbVector& b, char /*mo
     if (ok) {
         std::copy(a.getElements(), a.getElements() + n * n, work);
         std::copy(b.elem, b.elem + n, x);
-        ok = eliminate(work, x, n, 1, false);
-        if (ok) backSubstitute(work, x, n);
+        // Four unknowns: the damped step of a fit of one peak.
+        if (n == 4) {
+            ok = eliminate<4>(work, x, n, 1, false);
+            if (ok) backSubstitute<4>(work, x, n);
+        } else {
+            ok = eliminate(work, x, n, 1, false);
+            if (ok) backSubstitute(work, x, n);
+        }
         ok = ok && allFinite(x, n);
     }
     first = b.first;  // b may be this: its solution is already copied out

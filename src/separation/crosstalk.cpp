@@ -125,7 +125,8 @@ int keepStrongSamples(const KwCap& cap, const std::vector<double>& thresholds, K
         }
         const double len = std::sqrt(sq);
         if (!strongHere || !(len > 0.0) || !std::isfinite(len)) continue;
-        for (int k = 0; k < n; ++k) strong.setValue(k, m, cap(k, i) / len);
+        const double scale = 1.0 / len;
+        for (int k = 0; k < n; ++k) strong.setValue(k, m, cap(k, i) * scale);
         ++m;
     }
     return m;

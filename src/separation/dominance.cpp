@@ -75,21 +75,22 @@ int countFree(const int* chosen, int n, int& highestFree) {
 // Brings every sample vector first..last of the n traces to unit length. A
 // vector without a finite positive length has no direction and is left as
 // it is (divided by 1). The squares are summed in trace order, one channel at
-// a time over all the samples, so that the loops vectorise.
+// a time over all the samples, so that the loops vectorise; each vector is
+// divided once, into the reciprocal of its length that scales its channels.
 void toUnitVectors(KwTrace* traces, int n, int first, int last) {
-    std::vector<double> length(last - first + 1, 0.0);
-    const int len = static_cast<int>(length.size());
+    std::vector<double> scale(last - first + 1, 0.0);
+    const int len = static_cast<int>(scale.size());
     for (int k = 0; k < n; ++k) {
         const double* x = &traces[k][first];
-        for (int i = 0; i < len; ++i) length[i] += x[i] * x[i];
+        for (int i = 0; i < len; ++i) scale[i] += x[i] * x[i];
     }
-    for (double& l : length) {
-        l = std::sqrt(l);
-        if (!(l > 0.0) || !std::isfinite(l)) l = 1.0;
+    for (double& s : scale) {
+        const double l = std::sqrt(s);
+        s = !(l > 0.0) || !std::isfinite(l) ? 1.0 : 1.0 / l;
     }
     for (int k = 0; k < n; ++k) {
         double* x = &traces[k][first];
-        for (int i = 0; i < len; ++i) x[i] /= length[i];
+        for (int i = 0; i < len; ++i) x[i] *= scale[i];
     }
 }
 

@@ -1,0 +1,182 @@
+// The kernels whose arithmetic is ordered for speed, each checked against a
+// plain implementation written here in the order its documentation gives,
+// to a relative tolerance of 1e-9 (absolute 1e-9 x the data's magnitude
+// near zero), on realistic and on edge inputs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "synthetic.h"
+
+namespace {
+
+// |a - b| within 1e-9 of the larger of |a|, |b| and the data's magnitude.
+void expectClose(double a, double b, double magnitude) {
+    const double scale = std::max({std::fabs(a), std::fabs(b), magnitude});
+    EXPECT_LE(std::fabs(a - b), 1e-9 * scale) << a << " vs " << b;
+}
+
+// The mean of the fullest bin of the finite values, bins of `width` counted
+// from the smallest value, the lowest bin winning a tie; one bin when the
+// width is not a finite positive number; 0 for no value.
+double plainMode(std::vector<double> v, double width) {
+    v.erase(std::remove_if(v.begin(), v.end(), [](double x) { return !std::isfinite(x); }),
+            v.end());
+    if (v.empty()) return 0.0;
+    std::sort(v.begin(), v.end());
+    const bool oneBin = !(width > 0.0) || !std::isfinite(width);
+    double bestSum = 0.0, bestCount = 0.0;
+    for (size_t i = 0; i < v.size();) {
+        const double bin = oneBin ? 0.0 : std::floor((v[i] - v[0]) / width);
+        double sum = 0.0, count = 0.0;
+        for (; i < v.size() && (oneBin || std::floor((v[i] - v[0]) / width) == bin); ++i) {
+            sum += v[i];
+            count += 1.0;
+        }
+        if (count > bestCount) {
+            bestCount = count;
+            bestSum = sum;
+        }
+    }
+    return bestSum / bestCount;
+}
+
+TEST(KernelsReference, MostProbableValueIsTheMeanOfTheFullestBin) {
+    std::mt19937 rng(11);
+    std::normal_distribution<double> ratio(0.3, 0.05), centred(0.0, 1.0);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    std::vector<std::vector<double>> inputs;
+    for (int n : {1, 7, 400, 5000}) {
+        std::vector<double> v(n);
+        for (double& x : v) x = ratio(rng);
+        inputs.push_back(v);
+    }
+    std::vector<double> nearZero(3000);  // a mode close to zero
+    for (double& x : nearZero) x = centred(rng);
+    inputs.push_back(nearZero);
+    inputs.push_back(std::vector<double>(50, 0.25));  // every value equal
+    inputs.push_back({0.1, nan, 0.1, std::numeric_limits<double>::infinity(), 0.3});
+    inputs.push_back({});
+    for (const std::vector<double>& v : inputs) {
+        const KwdbAry a(static_cast<int>(v.size()), v.data());
+        for (double width : {0.02, 0.005, 1e-7, 10.0, 0.0, -1.0, nan})
+            expectClose(a.mostProbableValue(width), plainMode(v, width), 1.0);
+    }
+}
+
+TEST(KernelsReference, MostStrikingChannelLeavesUnitSampleVectors) {
+    const std::vector<std::vector<double>> mixing = {
+        {1, 0.2, 0.05, 0}, {0.25, 1, 0.2, 0.05}, {0, 0.3, 1, 0.2}, {0.05, 0, 0.25, 1}};
+    auto rows = kwtest::mix(kwtest::pureDyes(3000, 4, kwtest::randomPeaks(3000, 4, 30.0, 3.0, 5)),
+                            mixing, 2.0, 6);
+    for (int i = 100; i < 110; ++i)  // zero vectors are left as they are
+        for (auto& r : rows) r[i] = 0.0;
+    KwCap cap = kwtest::makeCap(rows, 3.0);
+    cap.setSignalStartPnt(20);
+    cap.setSignalEndPnt(2900);
+    std::vector<int> chosen(4, 0);
+    const int picked = cap.getMostStrikingChnl(chosen.data());
+    EXPECT_GE(picked, 0);
+    for (int i = 0; i < 3000; ++i) {
+        double sq = 0.0;
+        for (int k = 0; k < 4; ++k) sq += rows[k][i] * rows[k][i];
+        const double len = std::sqrt(sq);
+        const bool inWindow = i >= 20 && i <= 2900 && len > 0.0;
+        for (int k = 0; k < 4; ++k)
+            expectClose(cap(k, i), inWindow ? rows[k][i] / len : rows[k][i], 1.0);
+    }
+    // Picked again from vectors already of unit length, the choice stands.
+    std::vector<int> again(4, 0);
+    EXPECT_EQ(cap.getMostStrikingChnl(again.data()), picked);
+}
+
+// A trace fading gently along the run (20 segments of a minute or less,
+// none beyond the bands that hold a segment's height): the envelope is the
+// least-squares Legendre series through the segments' mean peak heights,
+// evaluated at u = -1 + 2 i / (n - 1) point by point with LegPol, held at a
+// tenth of its top, and every sample is divided by it over `height`.
+TEST(KernelsReference, EnvelopeIsALegendreSeriesEvaluatedPointByPoint) {
+    const int n = 6000, numSeg = 20, segLen = n / numSeg;
+    std::vector<double> y(n, 5.0);
+    for (double c = 30; c < n - 30; c += 12)
+        kwtest::addGaussian(y, c, 1000.0 * std::exp(-c / 12000.0), 2.5);
+    const KwTrace original = kwtest::traceOf(y, 3.0);
+    KwXY seg(numSeg);
+    double mean = 0.0;
+    for (int k = 0; k < numSeg; ++k) {
+        seg.x(k) = k + 0.5;
+        seg.y(k) = original.averagedPkHeight(k * segLen, (k + 1) * segLen - 1, 0.300000001, 0.0);
+        mean += seg.y(k) / numSeg;
+    }
+    for (int k = 0; k < numSeg; ++k) ASSERT_TRUE(seg.y(k) < 1.5 * mean && seg.y(k) > 0.6 * mean);
+    for (int order : {1, 5}) {
+        KwTrace t = original;
+        t.setSignalStartPnt(0);
+        t.setSignalEndPnt(n - 1);
+        t.envelopeNormalize(order, 500.0, n - 1, 0.0);
+        std::vector<double> coef(order + 1);
+        ASSERT_EQ(seg.LegendreFit(order, coef.data(), -1.0 + 1.0 / numSeg, 1.0 - 1.0 / numSeg, 0),
+                  1);
+        std::vector<double> env(n, 0.0);
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j <= order; ++j)
+                env[i] += coef[j] * LegPol(j, -1.0 + 2.0 * i / (n - 1));
+        const double floorLevel = 0.1 * *std::max_element(env.begin(), env.end());
+        for (int i = 0; i < n; ++i)
+            expectClose(t[i], y[i] / (std::max(env[i], floorLevel) / 500.0), 500.0);
+    }
+}
+
+// Gaussian elimination with partial pivoting and back substitution, as the
+// peak fit's damped steps are solved.
+std::vector<double> plainSolve(std::vector<std::vector<double>> a, std::vector<double> b) {
+    const int n = static_cast<int>(b.size());
+    for (int c = 0; c < n; ++c) {
+        int p = c;
+        for (int r = c + 1; r < n; ++r)
+            if (std::fabs(a[r][c]) > std::fabs(a[p][c])) p = r;
+        std::swap(a[p], a[c]);
+        std::swap(b[p], b[c]);
+        for (int r = c + 1; r < n; ++r) {
+            const double f = a[r][c] / a[c][c];
+            for (int j = c; j < n; ++j) a[r][j] -= f * a[c][j];
+            b[r] -= f * b[c];
+        }
+    }
+    for (int i = n - 1; i >= 0; --i) {
+        for (int j = i + 1; j < n; ++j) b[i] -= a[i][j] * b[j];
+        b[i] /= a[i][i];
+    }
+    return b;
+}
+
+TEST(KernelsReference, SmallSystemsSolveAsEliminationDoes) {
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (int n : {1, 4, 7}) {
+        for (int trial = 0; trial < 20; ++trial) {
+            std::vector<std::vector<double>> a(n, std::vector<double>(n));
+            std::vector<double> b(n);
+            KwdbMatrix m(0, n - 1, 0, n - 1);
+            KwdbVector rhs(0, n - 1), x;
+            for (int r = 0; r < n; ++r) {
+                for (int c = 0; c < n; ++c) m(r, c) = a[r][c] = u(rng) + (r == c ? 3.0 * n : 0.0);
+                rhs(r) = b[r] = 1000.0 * u(rng);
+            }
+            ASSERT_EQ(x.beSolutionOf(m, rhs, 0), 1);
+            const std::vector<double> want = plainSolve(a, b);
+            for (int r = 0; r < n; ++r) expectClose(x(r), want[r], 1000.0);
+        }
+    }
+    KwdbMatrix singular(0, 3, 0, 3);  // all zero: no solution, zeros out
+    KwdbVector rhs(0, 3), x;
+    rhs = 1.0;
+    EXPECT_EQ(x.beSolutionOf(singular, rhs, 0), 0);
+    for (int r = 0; r < 4; ++r) EXPECT_EQ(x(r), 0.0);
+}
+
+}  // namespace

@@ -10,6 +10,7 @@
 
 #include "common/gaussian.h"
 #include "common/quantile.h"
+#include "kwsignal/containers.h"
 #include "process/road.h"
 
 namespace kw {
@@ -70,25 +71,17 @@ bool flankGaussian(const std::vector<double>& e, double& a, double& b, double& c
         r[1] += w * l * t;
         r[2] += w * l * t * t;
     }
-    // Normal equations of l = a + b t + c t^2, solved by Cramer's rule.
-    const double m[3][3] = {{s[0], s[1], s[2]}, {s[1], s[2], s[3]}, {s[2], s[3], s[4]}};
-    auto det = [](const double q[3][3]) {
-        return q[0][0] * (q[1][1] * q[2][2] - q[1][2] * q[2][1]) -
-               q[0][1] * (q[1][0] * q[2][2] - q[1][2] * q[2][0]) +
-               q[0][2] * (q[1][0] * q[2][1] - q[1][1] * q[2][0]);
-    };
-    const double d = det(m);
-    if (!(std::fabs(d) > 1e-12)) return false;
-    double coef[3];
-    for (int k = 0; k < 3; ++k) {
-        double q[3][3];
-        for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 3; ++j) q[i][j] = j == k ? r[i] : m[i][j];
-        coef[k] = det(q) / d;
+    // Normal equations of l = a + b t + c t^2.
+    KwdbMatrix m(0, 2, 0, 2);
+    KwdbVector rhs(0, 2), coef;
+    for (int i = 0; i < 3; ++i) {
+        rhs(i) = r[i];
+        for (int j = 0; j < 3; ++j) m(i, j) = s[i + j];
     }
-    a = coef[0];
-    b = coef[1] / mid;
-    c = coef[2] / (mid * mid);
+    if (!coef.beSolutionOf(m, rhs, 0)) return false;
+    a = coef(0);
+    b = coef(1) / mid;
+    c = coef(2) / (mid * mid);
     return c < 0.0 && std::isfinite(a) && std::isfinite(b);
 }
 

@@ -457,6 +457,49 @@ std::vector<double> leakedLight(const std::vector<FragmentPeak>& peaks, int numD
     return leak;
 }
 
+namespace {
+
+// The run's dyes in a capillary, each with its baseline removed; `noise`
+// receives each dye's noise deviation. Samples that are not numbers carry
+// no light: they count as zero.
+KwCap baselinedCapillary(const FragmentRun& run, int numDyes, int n, std::vector<double>& noise) {
+    std::vector<std::vector<double>> rows = run.dyes;
+    std::vector<double*> ptrs;
+    for (std::vector<double>& r : rows) {
+        for (double& v : r)
+            if (!std::isfinite(v)) v = 0.0;
+        ptrs.push_back(r.data());
+    }
+    KwCap cap(numDyes, n, ptrs.data(), run.rate);
+    // deBaseline counts its window in units of trunc(5 x rate) scans.
+    const double units = std::trunc(5.0 * run.rate);
+    const int unit = units >= 1.0 && units <= n ? static_cast<int>(units) : 0;
+    const int windows = unit >= 1 ? std::max(1, static_cast<int>(kBaselineScans / unit)) : 0;
+    noise.assign(static_cast<std::size_t>(numDyes), 0.0);
+    for (int d = 0; d < numDyes; ++d) {
+        KwTrace& tr = *cap.getPnterToTrace(d);
+        if (windows >= 1 && 2 * unit * windows <= n) tr.deBaseline(windows);
+        noise[d] = noiseDeviation(tr.getData(), n);
+    }
+    return cap;
+}
+
+}  // namespace
+
+std::vector<std::vector<double>> baselinedDyes(const FragmentRun& run, std::vector<double>& noise) {
+    const int numDyes = static_cast<int>(run.dyes.size());
+    const int n = numDyes > 0 ? static_cast<int>(run.dyes[0].size()) : 0;
+    std::vector<std::vector<double>> out;
+    noise.assign(static_cast<std::size_t>(numDyes), 0.0);
+    if (numDyes == 0 || n < 16) return out;
+    KwCap cap = baselinedCapillary(run, numDyes, n, noise);
+    for (int d = 0; d < numDyes; ++d) {
+        const KwTrace& tr = *cap.getPnterToTrace(d);
+        out.emplace_back(tr.getData(), tr.getData() + n);
+    }
+    return out;
+}
+
 std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const FragmentOptions& options,
                                             std::vector<double>& noise,
                                             std::vector<FragmentPeak>& missedTops) {
@@ -466,15 +509,7 @@ std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const Fragme
     noise.assign(static_cast<std::size_t>(numDyes), 0.0);
     missedTops.clear();
     if (numDyes == 0 || n < 16) return peaks;
-    // Samples that are not numbers carry no light: they count as zero.
-    std::vector<std::vector<double>> rows = run.dyes;
-    std::vector<double*> ptrs;
-    for (std::vector<double>& r : rows) {
-        for (double& v : r)
-            if (!std::isfinite(v)) v = 0.0;
-        ptrs.push_back(r.data());
-    }
-    KwCap cap(numDyes, n, ptrs.data(), run.rate);
+    KwCap cap = baselinedCapillary(run, numDyes, n, noise);
     // Thresholds out of their ranges fall back to the defaults.
     const FragmentOptions defaults;
     const double minHeight = options.minHeight >= 0.0 && std::isfinite(options.minHeight)
@@ -484,14 +519,8 @@ std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const Fragme
         options.minSignalToNoise >= 1.0 && std::isfinite(options.minSignalToNoise)
             ? options.minSignalToNoise
             : defaults.minSignalToNoise;
-    // deBaseline counts its window in units of trunc(5 x rate) scans.
-    const double units = std::trunc(5.0 * run.rate);
-    const int unit = units >= 1.0 && units <= n ? static_cast<int>(units) : 0;
-    const int windows = unit >= 1 ? std::max(1, static_cast<int>(kBaselineScans / unit)) : 0;
     for (int d = 0; d < numDyes; ++d) {
         KwTrace& tr = *cap.getPnterToTrace(d);
-        if (windows >= 1 && 2 * unit * windows <= n) tr.deBaseline(windows);
-        noise[d] = noiseDeviation(tr.getData(), n);
         const double onset = std::max(minHeight, signalToNoise * noise[d]);
         const std::size_t before = peaks.size();
         detectDye(tr, d, onset, peaks);

@@ -1,7 +1,7 @@
 // Measures the fragment road against the sized-peak table an instrument's
 // software stored in its files (not installed).
 //
-//     fragments_stored [--list] FILE.fsa...
+//     fragments_stored [--list [--list [--list]]] FILE.fsa...
 //
 // For every stored sample peak inside the stored standard's range it finds
 // the road's peak of the same dye within 1.5 scans (the nearest) and counts
@@ -12,7 +12,8 @@
 // kTopNoise deviations towards both neighbours (the others are one- to
 // three-scan noise blips or inflections on a neighbour's flank, which no
 // peak picker lists without listing noise). --list prints every clear
-// stored peak the road does not list, with what the trace shows there.
+// stored peak the road does not list, with what the trace shows there;
+// twice, the faint ones too; three times, the baselined samples around each.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -123,6 +124,9 @@ bool measure(const std::string& path, int list, Counts& total) {
                 std::printf("%.1f (%+.1f scans, %.2f bp, %s)", q->scan, q->scan - s.scan, q->sizeBp,
                             kw::fragmentFlagNames(q->flags).c_str());
             std::printf("\n");
+            if (list > 2)
+                for (int i = std::max(0, top - 14); i <= std::min<int>(y.size() - 1, top + 14); ++i)
+                    std::printf("      %d %.0f%s\n", i, y[i], i == top ? " <" : "");
         }
     }
     std::printf("%s stored=%d agree=%d (%.1f%%) clear=%d agree=%d (%.1f%%)\n", name, c.all,

@@ -195,7 +195,11 @@ enum class SizingStatus {
     /// (or one end of the ladder) moved by one fragment fits about as well:
     /// the sizes may be a whole fragment step off. Check the standard.
     lowConfidence,
-    unknownStandard,  ///< the standard dye fits no built-in definition: nothing sized
+    /// The standard dye fits no built-in definition, or its best
+    /// assignment is contradicted (a one-step neighbour scores better on
+    /// the guards, or the peaks taken for fragments differ more than
+    /// tenfold in height): nothing sized.
+    unknownStandard,
     noStandardPeaks,  ///< the standard dye has too few peaks: nothing sized
     noData,           ///< the run holds no usable dye
 };
@@ -238,7 +242,8 @@ struct FragmentResult {
     /// How far the best assignment of the standard with one peak, or one
     /// end of the ladder, moved by one fragment falls behind the chosen one
     /// on the guards (about one unit a well-placed fragment); NaN when
-    /// nothing was assigned. Under 4: status lowConfidence.
+    /// nothing was assigned or the assignment was refused. Under 4: status
+    /// lowConfidence; under 0: refused (unknownStandard).
     double assignmentMargin = std::numeric_limits<double>::quiet_NaN();
     std::vector<FragmentPeak> peaks;  ///< every peak, by dye then scan
     std::vector<Genotype> genotypes;  ///< one a panel marker

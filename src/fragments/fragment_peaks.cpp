@@ -279,6 +279,49 @@ void keepProminent(const KwTrace& tr, double noise, std::vector<FragmentPeak>& p
     peaks.erase(flat, peaks.end());
 }
 
+// Is a peak of `peaks` from `first` on, other than `self`, within
+// `reach` scans of scan s?
+bool peakNear(const std::vector<FragmentPeak>& peaks, std::size_t first, std::size_t self, double s,
+              double reach) {
+    for (std::size_t k = first; k < peaks.size(); ++k)
+        if (k != self && std::fabs(peaks[k].scan - s) < reach) return true;
+    return false;
+}
+
+// Noise splits a broad crest into tops under kDuplicateScans apart, which
+// are one peak (see withoutDuplicates): a fitted peak at the lower of them
+// moves to the higher, where the hump tops, and stands for both: the
+// scans it left are returned, for no top to be listed there again. It
+// moves only when no other peak stands that close to either top (two fits
+// of one hump stay as they are, to be merged). Peaks that kept their fit
+// (shoulders, clipped tops) stay.
+std::vector<double> toHigherSplitTops(const KwTrace& tr, std::vector<FragmentPeak>& peaks,
+                                      std::size_t first) {
+    std::vector<double> left;
+    const double* x = tr.getData();
+    const int n = tr.getNumData();
+    const int split = static_cast<int>(kDuplicateScans);
+    for (std::size_t k = first; k < peaks.size(); ++k) {
+        FragmentPeak& p = peaks[k];
+        const int c = topSample(x, n, p.scan);
+        if (std::fabs(c - p.scan) > 1.0) continue;
+        int higher = c;
+        for (int i = c - split; i <= c + split; i += 2 * split)
+            if (i >= 1 && i + 1 < n && x[i] > x[higher] && x[i] > x[i - 1] && x[i] > x[i + 1])
+                higher = i;
+        if (higher == c) continue;
+        double centre = 0.0, height = 0.0, sigma = 0.0;
+        gaussianThroughApex(x, n, higher, centre, height, sigma);
+        if (peakNear(peaks, first, k, c, kDuplicateScans) ||
+            peakNear(peaks, first, k, centre, kDuplicateScans))
+            continue;
+        left.push_back(p.scan);
+        p.scan = centre;
+        p.height = apexHeight(x, n, centre);
+    }
+    return left;
+}
+
 // Tops the fits passed over. An event's Gaussians follow its humps: on a
 // cluster of overlapping peaks, a peak riding another's flank or a broad
 // noisy crest they can settle between tops or merge them, while a sizing
@@ -288,14 +331,16 @@ void keepProminent(const KwTrace& tr, double noise, std::vector<FragmentPeak>& p
 // clear of the peaks already found, is listed as it is sampled, flagged
 // `shoulder` when it does not fall by kProminenceShare of its height (a
 // top on the flank or crest of a taller peak). Maxima that noise alone
-// could make do not fall that far and stay out.
+// could make do not fall that far and stay out; so do the tops a fitted
+// peak moved from (`vacated`, scans).
 void addMissedTops(const KwTrace& tr, int dye, double onset, double noise,
                    const std::vector<FragmentPeak>& fitted, std::size_t first,
-                   std::vector<FragmentPeak>& tops) {
+                   const std::vector<double>& vacated, std::vector<FragmentPeak>& tops) {
     const double* x = tr.getData();
     const int n = tr.getNumData();
     std::vector<double> found;
     for (std::size_t k = first; k < fitted.size(); ++k) found.push_back(fitted[k].scan);
+    found.insert(found.end(), vacated.begin(), vacated.end());
     std::sort(found.begin(), found.end());
     for (int i = 1; i + 1 < n; ++i) {
         if (!(x[i] >= onset && x[i] > x[i - 1] && x[i] >= x[i + 1])) continue;
@@ -457,6 +502,49 @@ std::vector<double> leakedLight(const std::vector<FragmentPeak>& peaks, int numD
     return leak;
 }
 
+namespace {
+
+// The run's dyes in a capillary, each with its baseline removed; `noise`
+// receives each dye's noise deviation. Samples that are not numbers carry
+// no light: they count as zero.
+KwCap baselinedCapillary(const FragmentRun& run, int numDyes, int n, std::vector<double>& noise) {
+    std::vector<std::vector<double>> rows = run.dyes;
+    std::vector<double*> ptrs;
+    for (std::vector<double>& r : rows) {
+        for (double& v : r)
+            if (!std::isfinite(v)) v = 0.0;
+        ptrs.push_back(r.data());
+    }
+    KwCap cap(numDyes, n, ptrs.data(), run.rate);
+    // deBaseline counts its window in units of trunc(5 x rate) scans.
+    const double units = std::trunc(5.0 * run.rate);
+    const int unit = units >= 1.0 && units <= n ? static_cast<int>(units) : 0;
+    const int windows = unit >= 1 ? std::max(1, static_cast<int>(kBaselineScans / unit)) : 0;
+    noise.assign(static_cast<std::size_t>(numDyes), 0.0);
+    for (int d = 0; d < numDyes; ++d) {
+        KwTrace& tr = *cap.getPnterToTrace(d);
+        if (windows >= 1 && 2 * unit * windows <= n) tr.deBaseline(windows);
+        noise[d] = noiseDeviation(tr.getData(), n);
+    }
+    return cap;
+}
+
+}  // namespace
+
+std::vector<std::vector<double>> baselinedDyes(const FragmentRun& run, std::vector<double>& noise) {
+    const int numDyes = static_cast<int>(run.dyes.size());
+    const int n = numDyes > 0 ? static_cast<int>(run.dyes[0].size()) : 0;
+    std::vector<std::vector<double>> out;
+    noise.assign(static_cast<std::size_t>(numDyes), 0.0);
+    if (numDyes == 0 || n < 16) return out;
+    KwCap cap = baselinedCapillary(run, numDyes, n, noise);
+    for (int d = 0; d < numDyes; ++d) {
+        const KwTrace& tr = *cap.getPnterToTrace(d);
+        out.emplace_back(tr.getData(), tr.getData() + n);
+    }
+    return out;
+}
+
 std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const FragmentOptions& options,
                                             std::vector<double>& noise,
                                             std::vector<FragmentPeak>& missedTops) {
@@ -466,15 +554,7 @@ std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const Fragme
     noise.assign(static_cast<std::size_t>(numDyes), 0.0);
     missedTops.clear();
     if (numDyes == 0 || n < 16) return peaks;
-    // Samples that are not numbers carry no light: they count as zero.
-    std::vector<std::vector<double>> rows = run.dyes;
-    std::vector<double*> ptrs;
-    for (std::vector<double>& r : rows) {
-        for (double& v : r)
-            if (!std::isfinite(v)) v = 0.0;
-        ptrs.push_back(r.data());
-    }
-    KwCap cap(numDyes, n, ptrs.data(), run.rate);
+    KwCap cap = baselinedCapillary(run, numDyes, n, noise);
     // Thresholds out of their ranges fall back to the defaults.
     const FragmentOptions defaults;
     const double minHeight = options.minHeight >= 0.0 && std::isfinite(options.minHeight)
@@ -484,20 +564,15 @@ std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const Fragme
         options.minSignalToNoise >= 1.0 && std::isfinite(options.minSignalToNoise)
             ? options.minSignalToNoise
             : defaults.minSignalToNoise;
-    // deBaseline counts its window in units of trunc(5 x rate) scans.
-    const double units = std::trunc(5.0 * run.rate);
-    const int unit = units >= 1.0 && units <= n ? static_cast<int>(units) : 0;
-    const int windows = unit >= 1 ? std::max(1, static_cast<int>(kBaselineScans / unit)) : 0;
     for (int d = 0; d < numDyes; ++d) {
         KwTrace& tr = *cap.getPnterToTrace(d);
-        if (windows >= 1 && 2 * unit * windows <= n) tr.deBaseline(windows);
-        noise[d] = noiseDeviation(tr.getData(), n);
         const double onset = std::max(minHeight, signalToNoise * noise[d]);
         const std::size_t before = peaks.size();
         detectDye(tr, d, onset, peaks);
         keepProminent(tr, noise[d], peaks, before);
+        const std::vector<double> vacated = toHigherSplitTops(tr, peaks, before);
         const std::size_t missedBefore = missedTops.size();
-        addMissedTops(tr, d, onset, noise[d], peaks, before, missedTops);
+        addMissedTops(tr, d, onset, noise[d], peaks, before, vacated, missedTops);
         for (std::size_t k = before; k < peaks.size(); ++k) flagOnItsDye(run, tr, peaks[k]);
         for (std::size_t k = missedBefore; k < missedTops.size(); ++k)
             flagOnItsDye(run, tr, missedTops[k]);

@@ -52,10 +52,13 @@ constexpr int kMinFoundFragments = 10;
 constexpr double kMaxFoundHeightRatio = 4.0;
 // Any standard: the tallest tenth of its used peaks more than this many
 // times the lowest tenth means some are not its fragments (pull-up, sample
-// products); sized, with low confidence. The training runs' standards
+// products): refused. The training runs' standards
 // reach 6.0 (1.9-2.3 on most). So does the tallest used peak over their
 // median (training runs: at most 4.0).
 constexpr double kMaxHeightSpread = 10.0;
+// An assignment one of whose one-step neighbours scores better than it on
+// the guards (a negative margin) is contradicted by them: refused.
+constexpr double kMinRefusedMargin = 0.0;
 // An assigned standard peak of which the light leaked from other dyes
 // accounts for this share or more is that light, not a fragment: a weak
 // standard under strong sample peaks shows pull-up where a fragment is
@@ -188,8 +191,9 @@ private:
     double definitionLead(const std::vector<StandardMatch>& matches, const StandardMatch& chosen);
     bool fitsWell(const std::vector<StandardCandidate>& cands, const StandardMatch& chosen,
                   double lead);
-    bool ambiguous(const std::vector<StandardCandidate>& cands, double typical,
-                   const StandardMatch& chosen);
+    SizingStatus judged(const std::vector<StandardCandidate>& cands, double typical,
+                        const StandardMatch& chosen);
+    void unsize();
     void size(const std::vector<StandardCandidate>& cands, const std::vector<std::size_t>& index,
               const StandardMatch& match);
     void flagPrimer(double firstStandardScan);
@@ -289,12 +293,14 @@ bool SizingRoad::fitsWell(const std::vector<StandardCandidate>& cands, const Sta
     return true;
 }
 
-// True when an assignment with one peak, or the chain's head or tail,
-// moved by one fragment holds up about as well on the guards, or when the
-// peaks used differ in height as a standard's do not: the sizes are then
-// given, but not with confidence.
-bool SizingRoad::ambiguous(const std::vector<StandardCandidate>& cands, double typical,
-                           const StandardMatch& chosen) {
+// How far the sized assignment is to be trusted. An assignment with one
+// peak, or the chain's head or tail, moved by one fragment that holds up
+// about as well on the guards leaves the sizes given but not with
+// confidence. A neighbour that holds up better than the assignment found,
+// or peaks used that differ in height as a standard's do not, contradict
+// it: nothing is sized.
+SizingStatus SizingRoad::judged(const std::vector<StandardCandidate>& cands, double typical,
+                                const StandardMatch& chosen) {
     const detail::AssignmentCheck check = detail::checkAssignment(cands, chosen, typical);
     r.assignmentMargin = check.margin();
     // A single used peak far over the others (the light of an off-scale
@@ -303,18 +309,37 @@ bool SizingRoad::ambiguous(const std::vector<StandardCandidate>& cands, double t
         usedHeights.empty() ? 0.0 : *std::max_element(usedHeights.begin(), usedHeights.end());
     const double spread =
         std::max(heightSpread(usedHeights), tallest / std::max(1e-9, detail::median(usedHeights)));
-    if (check.margin() < kMinAssignmentMargin) {
+    const std::string fold = std::to_string(static_cast<int>(spread));
+    SizingStatus status = SizingStatus::sized;
+    if (check.margin() < kMinRefusedMargin) {
+        r.warnings.push_back("the standard's assignment " + check.rival +
+                             " fits better than the one found: nothing sized");
+        status = SizingStatus::unknownStandard;
+    } else if (spread > kMaxHeightSpread) {
+        r.warnings.push_back("the peaks taken for " + std::string(chosen.standard->name) +
+                             " differ " + fold +
+                             "-fold in height: pull-up or sample peaks, not a standard; "
+                             "nothing sized");
+        status = SizingStatus::unknownStandard;
+    } else if (check.margin() < kMinAssignmentMargin) {
         r.warnings.push_back("low confidence: the standard's assignment " + check.rival +
                              " fits about as well");
-    } else if (spread > kMaxHeightSpread) {
-        r.warnings.push_back("low confidence: the standard's peaks differ " +
-                             std::to_string(static_cast<int>(spread)) +
-                             "-fold in height; some may be pull-up or sample peaks");
-    } else {
-        return false;
+        status = SizingStatus::lowConfidence;
     }
-    r.confidence = 0.0;
-    return true;
+    if (status != SizingStatus::sized) r.confidence = 0.0;
+    return status;
+}
+
+// A refused assignment: no peak is a standard fragment any more.
+void SizingRoad::unsize() {
+    for (FragmentPeak& p : r.peaks) {
+        p.isStandard = StandardRole::none;
+        p.standardBp = 0.0;
+        p.flags &= ~(kFlagOutside | kFlagPrimer);
+    }
+    r.standard.clear();
+    r.identified = r.used = 0;
+    r.assignmentMargin = kNaN;
 }
 
 // The standard sought in one dye: its candidates and the definition that
@@ -598,8 +623,8 @@ FragmentResult SizingRoad::go() {
         r.standard.clear();
     } else {
         size(cands, a.index, match);
-        if (r.status == SizingStatus::sized && ambiguous(cands, typical, match))
-            r.status = SizingStatus::lowConfidence;
+        if (r.status == SizingStatus::sized) r.status = judged(cands, typical, match);
+        if (r.status == SizingStatus::unknownStandard) unsize();
         if (r.status == SizingStatus::sized && a.lightSetAside) {
             r.status = SizingStatus::lowConfidence;
             r.confidence = 0.0;

@@ -30,6 +30,11 @@ std::vector<FragmentPeak> findFragmentPeaks(const FragmentRun& run, const Fragme
                                             std::vector<double>& noise,
                                             std::vector<FragmentPeak>& missedTops);
 
+/// The run's dyes with the road's baseline removed (raw counts above it),
+/// one row a dye; `noise` receives each dye's noise deviation (raw counts).
+/// Empty for a run of no dye or under 16 scans.
+std::vector<std::vector<double>> baselinedDyes(const FragmentRun& run, std::vector<double>& noise);
+
 /// For each of `peaks` (fitted peaks of every dye), the light the other
 /// dyes' peaks leak into its scan (raw counts, >= 0): each coinciding or
 /// nearby peak's height times the share of its dye seen in this one, as

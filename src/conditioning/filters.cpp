@@ -198,7 +198,8 @@ void KwTrace::trippleMexicanHatFilter(double startWidth, double endWidth) {
         const auto weight = [=](int k, int u) {
             return blendedHat(sh[k], eh[k], mh[k], sw[u], ew[u]);
         };
-        kw::detail::convolveSymmetric(data + first, count, N, weight, filtered.get() + (first - S));
+        kw::detail::convolveSymmetricFast(data + first, count, N, weight,
+                                          filtered.get() + (first - S));
     }
     adoptFilteredData(filtered.get(), startWidth);
 }

@@ -54,7 +54,7 @@ std::unique_ptr<double[]> smoothed(const double* x, int first, int last, double 
     held(0, std::min(n, radius));
     held(radius + inner, n);
     const double* weights = w.data();
-    convolveSymmetric(
+    convolveSymmetricFast(
         in + radius, inner, radius, [=](int k, int) { return weights[k]; }, y.get() + radius);
     return y;
 }

@@ -7,6 +7,7 @@
 
 #include "common/legendre.h"
 #include "common/sample_range.h"
+#include "common/wide_vectors.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/containers.h"
 #include "kwsignal/trace.h"
@@ -96,7 +97,8 @@ std::vector<double> legendreSeries(const std::vector<double>& coef, int order, i
 
 }  // namespace
 
-void KwTrace::envelopeNormalize(int order, double height, int endPnt, double ceiling) {
+KW_WIDE_VECTORS void KwTrace::envelopeNormalize(int order, double height, int endPnt,
+                                                double ceiling) {
     const int start = signalStartPnt;
     // A window or envelope end outside the samples is the caller's mistake:
     // nothing is read or changed, and the trace adds nothing to a

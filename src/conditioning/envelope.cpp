@@ -71,7 +71,8 @@ void limitSegmentHeights(KwXY& seg, int nSeg) {
 /// at once, by the recurrence of LegPol, and added in increasing degree: each
 /// value is the one LegPol gives point by point (to rounding), without
 /// rebuilding every polynomial from degree 0 at every point.
-std::vector<double> legendreSeries(const std::vector<double>& coef, int order, int n) {
+KW_WIDE_VECTORS std::vector<double> legendreSeries(const std::vector<double>& coef, int order,
+                                                   int n) {
     std::vector<double> u(n);
     const double spacing = 2.0 / (n - 1);
     for (int i = 0; i < n; ++i) u[i] = -1.0 + i * spacing;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/sample_range.h"
+#include "common/wide_vectors.h"
 #include "kwsignal/capillary.h"
 
 int KwCap::getDominantTraceCode(int pnt) const {
@@ -77,7 +78,7 @@ int countFree(const int* chosen, int n, int& highestFree) {
 // it is (divided by 1). The squares are summed in trace order, one channel at
 // a time over all the samples, so that the loops vectorise; each vector is
 // divided once, into the reciprocal of its length that scales its channels.
-void toUnitVectors(KwTrace* traces, int n, int first, int last) {
+KW_WIDE_VECTORS void toUnitVectors(KwTrace* traces, int n, int first, int last) {
     std::vector<double> scale(last - first + 1, 0.0);
     const int len = static_cast<int>(scale.size());
     for (int k = 0; k < n; ++k) {

@@ -32,7 +32,7 @@ inline __attribute__((always_inline)) void convolveSymmetric(const double* x, in
     }
 }
 
-#if defined(__GNUC__) && defined(__x86_64__)
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__AVX2__)
 /// convolveSymmetric compiled for processors with AVX2: four samples to a
 /// vector. Fused multiply-adds are not allowed in, so every sum is rounded
 /// exactly as in the portable code.
@@ -47,7 +47,7 @@ __attribute__((target("avx2"))) void convolveSymmetricAvx2(const double* x, int 
 /// results on every processor).
 template <class Weight>
 void convolveSymmetricFast(const double* x, int count, int radius, Weight weight, double* out) {
-#if defined(__GNUC__) && defined(__x86_64__)
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__AVX2__)
     if (__builtin_cpu_supports("avx2")) {
         convolveSymmetricAvx2(x, count, radius, weight, out);
         return;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "common/sample_range.h"
@@ -38,7 +39,8 @@ double KwCap::mostProbableRatioOf(int chnl, int refChnl, double ratioLimit) cons
         if (ref[i] > peak) peak = ref[i];
     if (peak <= 0.0) return 0.0;
 
-    KwdbAry ratios(signalEndPnt - signalStartPnt + 1);
+    // Room for every sample, not zeroed: only the ratios written are read.
+    const std::unique_ptr<double[]> ratios(new double[signalEndPnt - signalStartPnt + 1]);
     int count = 0;
     double minRatio = 1.0;
     for (int i = signalStartPnt; i <= signalEndPnt; ++i) {
@@ -51,7 +53,7 @@ double KwCap::mostProbableRatioOf(int chnl, int refChnl, double ratioLimit) cons
     }
     if (count == 0) return 0.0;
 
-    const KwdbAry collected(count, &ratios[0]);
+    const KwdbAry collected(count, ratios.get());
     double binWidth = (1.0 - minRatio) / count;
     if (!(binWidth > 0.02)) binWidth = 0.02;
     const double mode = collected.mostProbableValue(binWidth);

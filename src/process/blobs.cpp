@@ -193,19 +193,6 @@ bool lowBaseHeight(const std::vector<ClearPeak>& bases, int lo, int hi, double n
     return true;
 }
 
-// Gaussian weights of `sigma` samples over offsets 0..radius, summing to one
-// over -radius..radius.
-std::vector<double> smoothingWeights(double sigma, int radius) {
-    std::vector<double> w(radius + 1, 1.0);
-    double sum = 1.0;
-    for (int k = 1; k <= radius; ++k) {
-        w[k] = std::exp(-0.5 * k * k / (sigma * sigma));
-        sum += 2.0 * w[k];
-    }
-    for (double& x : w) x /= sum;
-    return w;
-}
-
 // Whether some hump of v[start..n-1] might be a dye blob, decided without
 // seeking the humps on channels smoothed with a Gaussian of humpSigma
 // samples: false proves there is none. A hump's height is a weighted mean
@@ -218,8 +205,9 @@ std::vector<double> smoothingWeights(double sigma, int radius) {
 bool mayHoldBlob(const ChannelView& v, int start, double spacing, double humpSigma,
                  const std::vector<ClearPeak>& bases) {
     const int n = v.n;
-    const int radius = humpSigma >= 0.5 ? static_cast<int>(std::ceil(3.0 * humpSigma)) : 0;
-    const std::vector<double> w = smoothingWeights(humpSigma, radius);
+    double gain = 0.0;
+    const std::vector<double> w = smoothingWeights(humpSigma, gain);
+    const int radius = static_cast<int>(w.size()) - 1;
     std::vector<double> heights;
     Blob b{};
     for (int lo = start; lo < n; lo += kBlock) {

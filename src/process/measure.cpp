@@ -29,16 +29,8 @@ constexpr double kSingleWidthQuantile = 0.15;
 std::unique_ptr<double[]> smoothed(const double* x, int first, int last, double sigma,
                                    double& gain) {
     const int n = last - first + 1;
-    const int radius = sigma >= 0.5 ? static_cast<int>(std::ceil(3.0 * sigma)) : 0;
-    std::vector<double> w(radius + 1, 1.0);
-    double sum = 1.0, squares = 1.0;
-    for (int k = 1; k <= radius; ++k) {
-        w[k] = std::exp(-0.5 * k * k / (sigma * sigma));
-        sum += 2.0 * w[k];
-        squares += 2.0 * w[k] * w[k];
-    }
-    gain = std::sqrt(squares) / sum;
-    for (double& v : w) v /= sum;
+    const std::vector<double> w = smoothingWeights(sigma, gain);
+    const int radius = static_cast<int>(w.size()) - 1;
     const double* in = x + first;
     std::unique_ptr<double[]> y(new double[n]);
     // Within radius of either end the ends are held.
@@ -127,6 +119,20 @@ void localMaxima(const double* v, int n, std::vector<int>& at) {
 }
 
 }  // namespace
+
+std::vector<double> smoothingWeights(double sigma, double& gain) {
+    const int radius = sigma >= 0.5 ? static_cast<int>(std::ceil(3.0 * sigma)) : 0;
+    std::vector<double> w(radius + 1, 1.0);
+    double sum = 1.0, squares = 1.0;
+    for (int k = 1; k <= radius; ++k) {
+        w[k] = std::exp(-0.5 * k * k / (sigma * sigma));
+        sum += 2.0 * w[k];
+        squares += 2.0 * w[k] * w[k];
+    }
+    gain = std::sqrt(squares) / sum;
+    for (double& v : w) v /= sum;
+    return w;
+}
 
 double noiseSigma(const double* x, int first, int last) {
     if (last - first < 2) return 0.0;

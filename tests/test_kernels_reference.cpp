@@ -10,6 +10,8 @@
 #include <random>
 #include <vector>
 
+#include "common/symmetric_convolution.h"
+#include "process/measure.h"
 #include "synthetic.h"
 
 namespace {
@@ -177,6 +179,156 @@ TEST(KernelsReference, SmallSystemsSolveAsEliminationDoes) {
     rhs = 1.0;
     EXPECT_EQ(x.beSolutionOf(singular, rhs, 0), 0);
     for (int r = 0; r < 4; ++r) EXPECT_EQ(x(r), 0.0);
+}
+
+// out[u] = w(0, u) x[u] + w(1, u) (x[u - 1] + x[u + 1]) + ..., sample by
+// sample, the offsets in increasing order.
+std::vector<double> plainConvolution(const std::vector<double>& x, int margin, int count,
+                                     int radius, const std::vector<double>& w, int stride) {
+    std::vector<double> out(count);
+    for (int u = 0; u < count; ++u) {
+        const int at = margin + u;
+        double acc = w[u * stride] * x[at];
+        for (int k = 1; k <= radius; ++k) acc += w[k + u * stride] * (x[at - k] + x[at + k]);
+        out[u] = acc;
+    }
+    return out;
+}
+
+// The symmetric convolution, in whatever vectors the processor runs, rounds
+// every sample's sum exactly as the plain loop does: kernels of any radius,
+// the same for all samples or each sample its own, stretches of any length.
+TEST(KernelsReference, SymmetricConvolutionRoundsAsThePlainLoop) {
+    std::mt19937 rng(8);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (int radius = 0; radius <= 9; ++radius) {
+        for (int count : {0, 1, 3, 4, 5, 17, 64, 301}) {
+            std::vector<double> x(count + 2 * radius);
+            for (double& v : x) v = 1000.0 * u(rng) + (rng() % 3 == 0 ? 1e-7 * u(rng) : 0.0);
+            const int stride = radius + 1;
+            std::vector<double> shared(stride), own(static_cast<size_t>(stride) * count);
+            for (double& v : shared) v = u(rng);
+            for (double& v : own) v = u(rng);
+            std::vector<double> same(count), each(count);
+            const double* xs = x.data() + radius;
+            const double* sw = shared.data();
+            const double* ow = own.data();
+            kw::detail::convolveSymmetricFast(
+                xs, count, radius, [=](int k, int) { return sw[k]; }, same.data());
+            kw::detail::convolveSymmetricFast(
+                xs, count, radius, [=](int k, int s) { return ow[k + s * stride]; }, each.data());
+            std::vector<double> spread(shared);
+            for (int s = 1; s < count; ++s)
+                spread.insert(spread.end(), shared.begin(), shared.end());
+            EXPECT_EQ(same, plainConvolution(x, radius, count, radius, spread, stride)) << radius;
+            EXPECT_EQ(each, plainConvolution(x, radius, count, radius, own, stride)) << radius;
+        }
+    }
+}
+
+// Clear peaks the plain way: each channel smoothed sample by sample with its
+// ends held, its local maxima (above the sample before, not below the one
+// after), the largest of the channels when asked, the valley on either side
+// walked one sample at a time up to the first higher sample or `reach`.
+std::vector<kw::detail::ClearPeak> plainClearPeaks(const std::vector<std::vector<double>>& rows,
+                                                   int first, int last,
+                                                   const std::vector<double>& noise,
+                                                   const kw::detail::PeakSearch& s) {
+    const int n = last - first + 1, numTraces = static_cast<int>(rows.size());
+    const int radius = s.smoothing >= 0.5 ? static_cast<int>(std::ceil(3.0 * s.smoothing)) : 0;
+    std::vector<double> w(radius + 1, 1.0);
+    double sum = 1.0, squares = 1.0;
+    for (int k = 1; k <= radius; ++k) {
+        w[k] = std::exp(-0.5 * k * k / (s.smoothing * s.smoothing));
+        sum += 2.0 * w[k];
+        squares += 2.0 * w[k] * w[k];
+    }
+    for (double& v : w) v /= sum;
+    std::vector<std::vector<double>> y(numTraces, std::vector<double>(n));
+    for (int t = 0; t < numTraces; ++t)
+        for (int i = 0; i < n; ++i) {
+            const double* in = rows[t].data() + first;
+            double acc = w[0] * in[i];
+            for (int k = 1; k <= radius; ++k)
+                acc += w[k] * (in[std::max(0, i - k)] + in[std::min(n - 1, i + k)]);
+            y[t][i] = acc;
+        }
+    const auto valley = [&](const std::vector<double>& v, int i, int step) {
+        double low = v[i];
+        for (int j = i + step, d = 1; j >= 0 && j < n && d <= s.reach; j += step, ++d) {
+            if (v[j] > v[i]) break;
+            low = std::min(low, v[j]);
+        }
+        return low;
+    };
+    std::vector<kw::detail::ClearPeak> peaks;
+    for (int t = 0; t < numTraces; ++t) {
+        const std::vector<double>& v = y[t];
+        const double gain = std::sqrt(squares) / sum;
+        const double minRise = s.minRise * gain * noise[t];
+        for (int i = 1; i + 1 < n; ++i) {
+            if (!(v[i] > v[i - 1] && v[i] >= v[i + 1])) continue;
+            bool largest = true;
+            for (int u = 0; s.dominant && u < numTraces; ++u) largest = largest && y[u][i] <= v[i];
+            const double left = valley(v, i, -1), right = valley(v, i, 1);
+            const double rise = v[i] - std::max(left, right);
+            if (largest && rise >= minRise && rise >= 0.3 * (v[i] - std::min(left, right)))
+                peaks.push_back({first + i, t, v[i]});
+        }
+    }
+    return peaks;
+}
+
+// Peaks in order of position, then channel: the order of peaks of several
+// channels at one sample is left open.
+std::vector<kw::detail::ClearPeak> byPlace(std::vector<kw::detail::ClearPeak> peaks) {
+    std::sort(peaks.begin(), peaks.end(),
+              [](const kw::detail::ClearPeak& a, const kw::detail::ClearPeak& b) {
+                  return a.pos != b.pos ? a.pos < b.pos : a.channel < b.channel;
+              });
+    return peaks;
+}
+
+// On runs of four dyes with noise, on counts that repeat (plateaus and ties
+// between channels), narrow and long reaches, smoothings from none to wide
+// and stretches cut anywhere, the clear peaks are the plain search's.
+TEST(KernelsReference, ClearPeaksAreThePlainSearchs) {
+    const std::vector<std::vector<double>> mixing = {
+        {1, 0.2, 0.05, 0}, {0.25, 1, 0.2, 0.05}, {0, 0.3, 1, 0.2}, {0.05, 0, 0.25, 1}};
+    for (uint32_t seed : {1u, 2u, 3u}) {
+        auto rows = kwtest::mix(
+            kwtest::pureDyes(4000, 4, kwtest::randomPeaks(4000, 4, 12.0, 2.0 + seed, seed)), mixing,
+            3.0, seed + 10);
+        if (seed == 2)  // whole counts, as instruments store them
+            for (auto& r : rows)
+                for (double& v : r) v = std::round(v / 8.0);
+        kwtest::addGaussian(rows[seed % 4], 2000.0, 30000.0, 25.0);  // long flanks to walk
+        kw::detail::ChannelView view;
+        view.n = 4000;
+        for (const auto& r : rows) view.channels.push_back(r.data());
+        const std::vector<double> noise(4, seed == 2 ? 0.4 : 3.0);
+        for (double smoothing : {0.3, 1.0, 2.5, 7.0})
+            for (int reach : {3, 8, 80, 256})
+                for (bool dominant : {true, false})
+                    for (int first : {0, 7, 1999}) {
+                        kw::detail::PeakSearch s;
+                        s.smoothing = smoothing;
+                        s.reach = reach;
+                        s.dominant = dominant;
+                        const int last = first == 7 ? 2011 : 3999;
+                        const auto found = kw::detail::clearPeaks(view, first, last, noise, s);
+                        for (size_t k = 1; k < found.size(); ++k)
+                            ASSERT_LE(found[k - 1].pos, found[k].pos);
+                        const auto got = byPlace(found);
+                        const auto want = byPlace(plainClearPeaks(rows, first, last, noise, s));
+                        ASSERT_EQ(got.size(), want.size()) << seed << " " << smoothing;
+                        for (size_t k = 0; k < want.size(); ++k) {
+                            EXPECT_EQ(got[k].pos, want[k].pos);
+                            EXPECT_EQ(got[k].channel, want[k].channel);
+                            expectClose(got[k].height, want[k].height, 1000.0);
+                        }
+                    }
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "common/sample_index.h"
 #include "common/sample_range.h"
+#include "common/wide_vectors.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/trace.h"
 
@@ -92,7 +93,7 @@ int removeTent(const KwTrace& trace, double* data, int a, int b, int gapFirst, i
 
 }  // namespace
 
-int KwTrace::getSteepestPnt(int from, int to) const {
+KW_WIDE_VECTORS int KwTrace::getSteepestPnt(int from, int to) const {
     if (from == to) return to;
     if (from + 2 > to) return from + 1;
     int best = from + 1;
@@ -115,7 +116,7 @@ int KwTrace::getSteepestPnt(int from, int to) const {
     return best;
 }
 
-void KwTrace::deAnomaliousDip(int w) {
+KW_WIDE_VECTORS void KwTrace::deAnomaliousDip(int w) {
     if (w < 1 || !kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
     const int numBlocks = (signalEndPnt - signalStartPnt + 1) / w;
     // A sample at either end of the array has only one neighbour; it is

@@ -7,6 +7,7 @@
 
 #include "common/legendre.h"
 #include "common/sample_range.h"
+#include "common/wide_vectors.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/containers.h"
 #include "kwsignal/trace.h"
@@ -70,7 +71,8 @@ void limitSegmentHeights(KwXY& seg, int nSeg) {
 /// at once, by the recurrence of LegPol, and added in increasing degree: each
 /// value is the one LegPol gives point by point (to rounding), without
 /// rebuilding every polynomial from degree 0 at every point.
-std::vector<double> legendreSeries(const std::vector<double>& coef, int order, int n) {
+KW_WIDE_VECTORS std::vector<double> legendreSeries(const std::vector<double>& coef, int order,
+                                                   int n) {
     std::vector<double> u(n);
     const double spacing = 2.0 / (n - 1);
     for (int i = 0; i < n; ++i) u[i] = -1.0 + i * spacing;
@@ -96,7 +98,8 @@ std::vector<double> legendreSeries(const std::vector<double>& coef, int order, i
 
 }  // namespace
 
-void KwTrace::envelopeNormalize(int order, double height, int endPnt, double ceiling) {
+KW_WIDE_VECTORS void KwTrace::envelopeNormalize(int order, double height, int endPnt,
+                                                double ceiling) {
     const int start = signalStartPnt;
     // A window or envelope end outside the samples is the caller's mistake:
     // nothing is read or changed, and the trace adds nothing to a

@@ -9,6 +9,7 @@
 #include "common/gaussian.h"
 #include "common/sample_range.h"
 #include "common/symmetric_convolution.h"
+#include "common/wide_vectors.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/platform.h"
 #include "kwsignal/trace.h"
@@ -122,7 +123,7 @@ double humpScale(double topF, double topX, double noise) {
 
 }  // namespace
 
-void KwTrace::smoothing(int n, int /*extra*/) {
+KW_WIDE_VECTORS void KwTrace::smoothing(int n, int /*extra*/) {
     const int h = n / 2;
     // With n < 2 there is no weight at all; such a window smooths nothing.
     if (h < 1 || numData < 1) return;
@@ -146,7 +147,7 @@ void KwTrace::smoothing(int n, int /*extra*/) {
     }
 }
 
-void KwTrace::trippleMexicanHatFilter(double startWidth, double endWidth) {
+KW_WIDE_VECTORS void KwTrace::trippleMexicanHatFilter(double startWidth, double endWidth) {
     if (!isPositiveWidth(startWidth) || !isPositiveWidth(endWidth)) return;
     const double halfWidth = halfWidthFor(endWidth);
     if (!windowHoldsKernel(*this, halfWidth)) return;
@@ -198,7 +199,8 @@ void KwTrace::trippleMexicanHatFilter(double startWidth, double endWidth) {
         const auto weight = [=](int k, int u) {
             return blendedHat(sh[k], eh[k], mh[k], sw[u], ew[u]);
         };
-        kw::detail::convolveSymmetric(data + first, count, N, weight, filtered.get() + (first - S));
+        kw::detail::convolveSymmetricFast(data + first, count, N, weight,
+                                          filtered.get() + (first - S));
     }
     adoptFilteredData(filtered.get(), startWidth);
 }

@@ -6,6 +6,7 @@
 
 #include "common/sample_index.h"
 #include "common/sample_range.h"
+#include "common/wide_vectors.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/trace.h"
 
@@ -19,8 +20,8 @@ constexpr double kLowerHalf = 0.500000001;
 /// down: bin 0 holds values near `top`, bin nb-1 values near zero. Samples
 /// are clamped to 0..top first; samples above `dropAbove` and non-finite
 /// samples (which have no amplitude bin) are not counted.
-std::vector<int> amplitudeHistogram(const double* data, int first, int last, int nb, double top,
-                                    double dropAbove) {
+KW_WIDE_VECTORS std::vector<int> amplitudeHistogram(const double* data, int first, int last, int nb,
+                                                    double top, double dropAbove) {
     std::vector<int> hist(nb, 0);
     for (int i = first; i <= last; ++i) {
         double v = data[i];
@@ -136,7 +137,8 @@ void KwTrace::setMinumHeight() {
     minumHeight = binUpperEdge(risingEdgeBin(hist), nb, top);
 }
 
-double KwTrace::averagedPkHeight(int from, int to, double fraction, double ceiling) const {
+KW_WIDE_VECTORS double KwTrace::averagedPkHeight(int from, int to, double fraction,
+                                                 double ceiling) const {
     if (!kw::detail::isSampleRange(*this, from, to)) return 0.0;
     double peak = data[from];
     for (int i = from; i <= to; ++i) {

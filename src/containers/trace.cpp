@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "common/sample_range.h"
+#include "common/wide_vectors.h"
 
 namespace {
 
@@ -129,7 +130,7 @@ double KwTrace::norm1() const {
     return sum;
 }
 
-double KwTrace::normalizeL1() {
+KW_WIDE_VECTORS double KwTrace::normalizeL1() {
     const double v = norm1() / (static_cast<double>(signalEndPnt) - signalStartPnt + 1) * 0.001;
     // A window without signal cannot be scaled. The same holds for a window
     // of no length or one holding non-finite samples, whose divisor is not a

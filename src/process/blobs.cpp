@@ -130,6 +130,32 @@ struct Blob {
     double ratio;
 };
 
+// Whether the hump p of v[start..n-1] is a dye blob, wide and alone and
+// kBlobRatio times the median height of the bases near it outside its
+// core; b receives it. bases: sorted by position.
+bool blobAt(const ChannelView& v, int start, double spacing, const std::vector<ClearPeak>& bases,
+            const ClearPeak& p, std::vector<double>& heights, Blob& b) {
+    int left = 0, right = 0;
+    halfWidth(v.channels[p.channel], start, v.n - 1, p.pos, left, right);
+    if (right - left < kBlobWidthSpacings * spacing || !aloneAt(v, p)) return false;
+    const double near = kNearSpacings * spacing;
+    heights.clear();
+    auto q = std::lower_bound(bases.begin(), bases.end(), p.pos - near,
+                              [](const ClearPeak& c, double at) { return c.pos < at; });
+    for (; q != bases.end() && q->pos <= p.pos + near; ++q)
+        if (std::abs(q->pos - p.pos) <= near && (q->pos < left || q->pos > right))
+            heights.push_back(q->height);
+    if (static_cast<int>(heights.size()) < kMinNearPeaks) return false;
+    const double reference = median(heights);
+    if (!(reference > 0.0) || !(p.height >= kBlobRatio * reference)) return false;
+    // The pedestal reaches out to three half-height widths each side,
+    // where a Gaussian hump has fallen below a thousandth of its top.
+    const int width = right - left;
+    b = {p.channel, p.pos, std::max(start, p.pos - 3 * width), std::min(v.n - 1, p.pos + 3 * width),
+         p.height / reference};
+    return true;
+}
+
 // The dye blobs of v[start..n-1], judged on the channels as they stand
 // before any is taken off; bases: the clear peaks of the bases, humps: the
 // clear peaks of the channels smoothed over about a base.
@@ -138,27 +164,77 @@ std::vector<Blob> findBlobs(const ChannelView& v, int start, double spacing,
                             const std::vector<ClearPeak>& humps) {
     std::vector<Blob> found;
     std::vector<int> takenUpTo(v.channels.size(), -1);
+    std::vector<double> heights;
+    Blob b{};
     for (const ClearPeak& p : humps) {
-        if (p.pos <= takenUpTo[p.channel]) continue;
-        int left = 0, right = 0;
-        halfWidth(v.channels[p.channel], start, v.n - 1, p.pos, left, right);
-        if (right - left < kBlobWidthSpacings * spacing || !aloneAt(v, p)) continue;
-        std::vector<double> heights;
-        for (const ClearPeak& q : bases)
-            if (std::abs(q.pos - p.pos) <= kNearSpacings * spacing &&
-                (q.pos < left || q.pos > right))
-                heights.push_back(q.height);
-        if (static_cast<int>(heights.size()) < kMinNearPeaks) continue;
-        const double reference = median(std::move(heights));
-        if (!(reference > 0.0) || !(p.height >= kBlobRatio * reference)) continue;
-        // The pedestal reaches out to three half-height widths each side,
-        // where a Gaussian hump has fallen below a thousandth of its top.
-        const int width = right - left;
-        found.push_back({p.channel, p.pos, std::max(start, p.pos - 3 * width),
-                         std::min(v.n - 1, p.pos + 3 * width), p.height / reference});
-        takenUpTo[p.channel] = found.back().hi;
+        if (p.pos <= takenUpTo[p.channel] || !blobAt(v, start, spacing, bases, p, heights, b))
+            continue;
+        found.push_back(b);
+        takenUpTo[p.channel] = b.hi;
     }
     return found;
+}
+
+// Samples judged at a time by the first, coarse bound of mayHoldBlob.
+constexpr int kBlock = 64;
+
+// low: the kMinNearPeaks/2-th lowest height of the bases within `near` of
+// samples lo..hi (sorted by position); false when there are fewer than
+// kMinNearPeaks of them, too few for a hump there to be measured against.
+bool lowBaseHeight(const std::vector<ClearPeak>& bases, int lo, int hi, double near,
+                   std::vector<double>& heights, double& low) {
+    auto q = std::lower_bound(bases.begin(), bases.end(), lo - near - 1.0,
+                              [](const ClearPeak& c, double at) { return c.pos < at; });
+    heights.clear();
+    for (; q != bases.end() && q->pos <= hi + near + 1.0; ++q) heights.push_back(q->height);
+    if (static_cast<int>(heights.size()) < kMinNearPeaks) return false;
+    std::nth_element(heights.begin(), heights.begin() + kMinNearPeaks / 2, heights.end());
+    low = heights[kMinNearPeaks / 2];
+    return true;
+}
+
+// Whether some hump of v[start..n-1] might be a dye blob, decided without
+// seeking the humps on channels smoothed with a Gaussian of humpSigma
+// samples: false proves there is none. A hump's height is a weighted mean
+// (positive weights summing to one) of the samples within the smoothing's
+// radius of its top, so at most their largest; and the median of at least
+// kMinNearPeaks bases near it is at least the kMinNearPeaks/2-th lowest of
+// all bases near its block. Where these bounds leave a sample in doubt,
+// its smoothed value (rounded up by far more than its sum's rounding) is
+// put to every test of a blob.
+bool mayHoldBlob(const ChannelView& v, int start, double spacing, double humpSigma,
+                 const std::vector<ClearPeak>& bases) {
+    const int n = v.n;
+    double gain = 0.0;
+    const std::vector<double> w = smoothingWeights(humpSigma, gain);
+    const int radius = static_cast<int>(w.size()) - 1;
+    std::vector<double> heights;
+    Blob b{};
+    for (int lo = start; lo < n; lo += kBlock) {
+        const int hi = std::min(n - 1, lo + kBlock - 1);
+        double low = 0.0;
+        if (!lowBaseHeight(bases, lo, hi, kNearSpacings * spacing, heights, low)) continue;
+        if (!(low > 0.0)) return true;
+        const double tall = kBlobRatio * low;
+        // One sample beyond the smoothing's reach: the bound holds either way.
+        const int from = std::max(start, lo - radius - 1), to = std::min(n - 1, hi + radius + 1);
+        for (int t = 0; t < static_cast<int>(v.channels.size()); ++t) {
+            const double* x = v.channels[t];
+            if (*std::max_element(x + from, x + to + 1) < tall) continue;
+            for (int i = lo; i <= hi; ++i) {
+                double y = w[0] * x[i], size = std::fabs(y);
+                for (int k = 1; k <= radius; ++k) {
+                    const double pair = x[std::max(start, i - k)] + x[std::min(n - 1, i + k)];
+                    y += w[k] * pair;
+                    size += w[k] * std::fabs(pair);
+                }
+                y += 1e-9 * size;
+                if (y >= tall && blobAt(v, start, spacing, bases, {i, t, y}, heights, b))
+                    return true;
+            }
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -167,10 +243,15 @@ void Road::takeOffBlobs() {
     if (!(roughSpacing > 0.0) || numTraces() < 2) return;
     const ChannelView v = view();
     const int n = v.n;
+    const std::vector<ClearPeak> bases =
+        clearPeaks(v, start, n - 1, channelNoise, search(true, roughSpacing / 6.0));
+    const double humpSigma = roughSpacing / 2.0;
+    // Most runs have no blob, which the bases alone prove: the humps are
+    // then not sought.
+    if (!mayHoldBlob(v, start, roughSpacing, humpSigma, bases)) return;
     const std::vector<Blob> blobs =
-        findBlobs(v, start, roughSpacing,
-                  clearPeaks(v, start, n - 1, channelNoise, search(true, roughSpacing / 6.0)),
-                  clearPeaks(v, start, n - 1, channelNoise, search(false, roughSpacing / 2.0)));
+        findBlobs(v, start, roughSpacing, bases,
+                  clearPeaks(v, start, n - 1, channelNoise, search(false, humpSigma)));
     const int h = std::max(2, static_cast<int>(std::lround(0.5 * kOpeningSpacings * roughSpacing)));
     const double scale = run.coordinateScale > 0.0 ? run.coordinateScale : 1.0;
     for (const Blob& b : blobs) {

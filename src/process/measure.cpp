@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <memory>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "common/gaussian.h"
 #include "common/quantile.h"
 #include "common/symmetric_convolution.h"
@@ -25,16 +29,8 @@ constexpr double kSingleWidthQuantile = 0.15;
 std::unique_ptr<double[]> smoothed(const double* x, int first, int last, double sigma,
                                    double& gain) {
     const int n = last - first + 1;
-    const int radius = sigma >= 0.5 ? static_cast<int>(std::ceil(3.0 * sigma)) : 0;
-    std::vector<double> w(radius + 1, 1.0);
-    double sum = 1.0, squares = 1.0;
-    for (int k = 1; k <= radius; ++k) {
-        w[k] = std::exp(-0.5 * k * k / (sigma * sigma));
-        sum += 2.0 * w[k];
-        squares += 2.0 * w[k] * w[k];
-    }
-    gain = std::sqrt(squares) / sum;
-    for (double& v : w) v /= sum;
+    const std::vector<double> w = smoothingWeights(sigma, gain);
+    const int radius = static_cast<int>(w.size()) - 1;
     const double* in = x + first;
     std::unique_ptr<double[]> y(new double[n]);
     // Within radius of either end the ends are held.
@@ -50,20 +46,40 @@ std::unique_ptr<double[]> smoothed(const double* x, int first, int last, double 
     held(0, std::min(n, radius));
     held(radius + inner, n);
     const double* weights = w.data();
-    convolveSymmetric(
+    convolveSymmetricFast(
         in + radius, inner, radius, [=](int k, int) { return weights[k]; }, y.get() + radius);
     return y;
 }
 
 // The lowest sample of y[0..n-1] between i and the first sample beyond it
 // (in direction step) that is higher than y[i], searched at most reach
-// samples.
+// samples. Four samples are taken at a time while none of them is higher;
+// the minimum does not depend on the order its samples are taken in.
 double valleyBeside(const double* y, int n, int i, int step, int reach) {
     const int steps = std::min(reach, step > 0 ? n - 1 - i : i);
     const double* from = y + i;
     const double top = *from;
     double low = top;
-    for (int d = 1; d <= steps; ++d) {
+    int d = 1;
+#ifdef __SSE2__
+    const __m128d above = _mm_set1_pd(top);
+    __m128d lowA = above, lowB = above;
+    for (; d + 3 <= steps; d += 4) {
+        // Samples d to d + 3 steps away, in either lane order.
+        const __m128d a = _mm_loadu_pd(step > 0 ? from + d : from - d - 1);
+        const __m128d b = _mm_loadu_pd(step > 0 ? from + d + 2 : from - d - 3);
+        if (_mm_movemask_pd(_mm_or_pd(_mm_cmpgt_pd(a, above), _mm_cmpgt_pd(b, above))) != 0) break;
+        // _mm_min_pd keeps its second operand where the first is NaN, as
+        // std::min(low, v) keeps low.
+        lowA = _mm_min_pd(a, lowA);
+        lowB = _mm_min_pd(b, lowB);
+    }
+    double lanes[4];
+    _mm_storeu_pd(lanes, lowA);
+    _mm_storeu_pd(lanes + 2, lowB);
+    for (double v : lanes) low = std::min(low, v);
+#endif
+    for (; d <= steps; ++d) {
         const double v = from[d * step];
         if (v > top) break;
         low = std::min(low, v);
@@ -103,6 +119,20 @@ void localMaxima(const double* v, int n, std::vector<int>& at) {
 }
 
 }  // namespace
+
+std::vector<double> smoothingWeights(double sigma, double& gain) {
+    const int radius = sigma >= 0.5 ? static_cast<int>(std::ceil(3.0 * sigma)) : 0;
+    std::vector<double> w(radius + 1, 1.0);
+    double sum = 1.0, squares = 1.0;
+    for (int k = 1; k <= radius; ++k) {
+        w[k] = std::exp(-0.5 * k * k / (sigma * sigma));
+        sum += 2.0 * w[k];
+        squares += 2.0 * w[k] * w[k];
+    }
+    gain = std::sqrt(squares) / sum;
+    for (double& v : w) v /= sum;
+    return w;
+}
 
 double noiseSigma(const double* x, int first, int last) {
     if (last - first < 2) return 0.0;

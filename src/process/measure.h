@@ -21,6 +21,12 @@ struct ChannelView {
 /// slow drift barely move it). 0 for fewer than 3 samples.
 double noiseSigma(const double* x, int first, int last);
 
+/// Weights w[0..radius] of the Gaussian smoothing of sigma samples (>= 0),
+/// radius = ceil(3 sigma) (0 below half a sample: a copy), summing to one
+/// over -radius..radius; gain receives the factor by which the smoothing
+/// scales the deviation of white noise.
+std::vector<double> smoothingWeights(double sigma, double& gain);
+
 /// A local maximum of one channel.
 struct ClearPeak {
     int pos;        ///< sample index

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "common/quantile.h"
+#include "common/wide_vectors.h"
 #include "process/road.h"
 
 namespace kw {
@@ -22,7 +23,8 @@ double around(const std::vector<double>& x, int pos) {
 // strongest[s] becomes the larger of itself and around(x, s) / gain, for
 // every sample; away from the ends the mean is written out, in the same
 // order of sums, so that the loop vectorises.
-void raiseToScaled(std::vector<double>& strongest, const std::vector<double>& x, double gain) {
+KW_WIDE_VECTORS void raiseToScaled(std::vector<double>& strongest, const std::vector<double>& x,
+                                   double gain) {
     const int n = static_cast<int>(std::min(strongest.size(), x.size()));
     double* top = strongest.data();
     const double* v = x.data();

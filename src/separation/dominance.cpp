@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "common/sample_range.h"
+#include "common/wide_vectors.h"
 #include "kwsignal/capillary.h"
 
 int KwCap::getDominantTraceCode(int pnt) const {
@@ -37,7 +39,8 @@ double KwCap::mostProbableRatioOf(int chnl, int refChnl, double ratioLimit) cons
         if (ref[i] > peak) peak = ref[i];
     if (peak <= 0.0) return 0.0;
 
-    KwdbAry ratios(signalEndPnt - signalStartPnt + 1);
+    // Room for every sample, not zeroed: only the ratios written are read.
+    const std::unique_ptr<double[]> ratios(new double[signalEndPnt - signalStartPnt + 1]);
     int count = 0;
     double minRatio = 1.0;
     for (int i = signalStartPnt; i <= signalEndPnt; ++i) {
@@ -50,7 +53,7 @@ double KwCap::mostProbableRatioOf(int chnl, int refChnl, double ratioLimit) cons
     }
     if (count == 0) return 0.0;
 
-    const KwdbAry collected(count, &ratios[0]);
+    const KwdbAry collected(count, ratios.get());
     double binWidth = (1.0 - minRatio) / count;
     if (!(binWidth > 0.02)) binWidth = 0.02;
     const double mode = collected.mostProbableValue(binWidth);
@@ -77,7 +80,7 @@ int countFree(const int* chosen, int n, int& highestFree) {
 // it is (divided by 1). The squares are summed in trace order, one channel at
 // a time over all the samples, so that the loops vectorise; each vector is
 // divided once, into the reciprocal of its length that scales its channels.
-void toUnitVectors(KwTrace* traces, int n, int first, int last) {
+KW_WIDE_VECTORS void toUnitVectors(KwTrace* traces, int n, int first, int last) {
     std::vector<double> scale(last - first + 1, 0.0);
     const int len = static_cast<int>(scale.size());
     for (int k = 0; k < n; ++k) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "common/wide_vectors.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/separation.h"
 
@@ -58,7 +59,7 @@ void separatedRow(const double* a, int nt, int r, const double* const* x, int le
 
 }  // namespace
 
-void KwCap::specSep(const KwdbMatrix& m) {
+KW_WIDE_VECTORS void KwCap::specSep(const KwdbMatrix& m) {
     // A matrix of another size than the capillary's channel count cannot be
     // applied sample by sample; leave the data as it is.
     if (numTraces == 0 || m.getNumRows() != numTraces || m.getNumCols() != numTraces) return;

@@ -336,6 +336,34 @@ TEST(BaseCalling, MixtureOnsetIsFoundOnlyWhereASecondLadderStays) {
     const kw::Mixture strong = read(60, 2.0);  // ratios capped at 1
     ASSERT_TRUE(strong.found);
     EXPECT_LE(strong.meanSecondaryRatio, 1.0);
+    EXPECT_EQ(strong.test, kw::MixtureTest::share);
+    // Every fourth base before the onset carries a second dye of 0.16 (too
+    // many for the share of such bases to step up), the rest 0.05: only the
+    // rise of the second dyes' median to `after` on three bases of five
+    // marks the onset, and not where that rise stays under a strong dye or
+    // has too little behind it.
+    auto weak = [](double after, int until = 200) {
+        const int onset = 120;
+        kw::BaseCalls calls;
+        for (int i = 0; i < 200; ++i) {
+            kw::BaseCall b;
+            b.base = "ACGT"[i % 4];
+            b.qv = 40;
+            b.secondary = "CAGT"[(i + 1) % 4];
+            b.secondaryRatio = i < onset   ? (i % 4 == 0 ? 0.16 : 0.05)
+                               : i < until ? (i % 5 < 3 ? after : 0.0)
+                                           : 0.0;
+            calls.bases.push_back(b);
+        }
+        kw::summariseCalls(calls, 0.05);
+        return calls.mixture;
+    };
+    const kw::Mixture rise = weak(0.3);
+    ASSERT_TRUE(rise.found);
+    EXPECT_EQ(rise.test, kw::MixtureTest::rise);
+    EXPECT_NEAR(rise.onsetBase, 120, 2);
+    EXPECT_FALSE(weak(0.18).found);      // no base's second dye reaches 0.2
+    EXPECT_FALSE(weak(0.3, 140).found);  // a burst: the second dyes do not stay
 }
 
 // Edit distance of a and b (Levenshtein), for comparing reads.

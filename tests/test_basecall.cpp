@@ -460,6 +460,29 @@ TEST(BaseCalling, SecondAlleleFromARealTraceIsFoundAndReadAsTheMajorSequence) {
         ASSERT_LE(calls.bases[i].qv, kw::kMixtureQv);
 }
 
+TEST(BaseCalling, ReadWhoseSignalFadesEarlySaysSo) {
+    // An old 3700 run whose late bases fade to a few per cent of the first:
+    // half its calls lie past the trimmed read, with a warning; a clean
+    // read of the same source fades only past its end and carries none.
+    const std::string dir = std::string(KWSIGNAL_SHARED_DATA) + "/abif/train/";
+    auto notes = [&](const std::string& name, kw::ProcessResult& result) {
+        kw::Run run;
+        if (kw::readRun(dir + name, run)) return false;
+        return !kw::process(run, kw::ProcessOptions(), result);
+    };
+    kw::ProcessResult faded, clean;
+    if (!notes("ugene__A01.abi", faded) || !notes("ugene__sanger_11.ab1", clean))
+        GTEST_SKIP() << "no training traces in " << dir;
+    auto warned = [](const kw::ProcessResult& r) {
+        for (const std::string& n : r.notes)
+            if (n.rfind("weak signal from base ", 0) == 0) return true;
+        return false;
+    };
+    EXPECT_TRUE(warned(faded));
+    EXPECT_LT(faded.calls.trimEnd, 0.6 * faded.calls.bases.size());
+    EXPECT_FALSE(warned(clean));
+}
+
 TEST(BaseCalling, FastqFastaTableAndScfReadBack) {
     const std::string seq = flank(120, 41);
     const SynthRun r = makeRun(seq, kNoOffset, steady);

@@ -336,6 +336,34 @@ TEST(BaseCalling, MixtureOnsetIsFoundOnlyWhereASecondLadderStays) {
     const kw::Mixture strong = read(60, 2.0);  // ratios capped at 1
     ASSERT_TRUE(strong.found);
     EXPECT_LE(strong.meanSecondaryRatio, 1.0);
+    EXPECT_EQ(strong.test, kw::MixtureTest::share);
+    // Every fourth base before the onset carries a second dye of 0.16 (too
+    // many for the share of such bases to step up), the rest 0.05: only the
+    // rise of the second dyes' median to `after` on three bases of five
+    // marks the onset, and not where that rise stays under a strong dye or
+    // has too little behind it.
+    auto weak = [](double after, int until = 200) {
+        const int onset = 120;
+        kw::BaseCalls calls;
+        for (int i = 0; i < 200; ++i) {
+            kw::BaseCall b;
+            b.base = "ACGT"[i % 4];
+            b.qv = 40;
+            b.secondary = "CAGT"[(i + 1) % 4];
+            b.secondaryRatio = i < onset   ? (i % 4 == 0 ? 0.16 : 0.05)
+                               : i < until ? (i % 5 < 3 ? after : 0.0)
+                                           : 0.0;
+            calls.bases.push_back(b);
+        }
+        kw::summariseCalls(calls, 0.05);
+        return calls.mixture;
+    };
+    const kw::Mixture rise = weak(0.3);
+    ASSERT_TRUE(rise.found);
+    EXPECT_EQ(rise.test, kw::MixtureTest::rise);
+    EXPECT_NEAR(rise.onsetBase, 120, 2);
+    EXPECT_FALSE(weak(0.18).found);      // no base's second dye reaches 0.2
+    EXPECT_FALSE(weak(0.3, 140).found);  // a burst: the second dyes do not stay
 }
 
 // Edit distance of a and b (Levenshtein), for comparing reads.
@@ -430,6 +458,29 @@ TEST(BaseCalling, SecondAlleleFromARealTraceIsFoundAndReadAsTheMajorSequence) {
     EXPECT_NEAR(medianGap(calls, o, end) / medianGap(ref, o, end), 1.0, 0.05);
     for (size_t i = calls.mixture.onsetBase; i < calls.bases.size(); ++i)
         ASSERT_LE(calls.bases[i].qv, kw::kMixtureQv);
+}
+
+TEST(BaseCalling, ReadWhoseSignalFadesEarlySaysSo) {
+    // An old 3700 run whose late bases fade to a few per cent of the first:
+    // half its calls lie past the trimmed read, with a warning; a clean
+    // read of the same source fades only past its end and carries none.
+    const std::string dir = std::string(KWSIGNAL_SHARED_DATA) + "/abif/train/";
+    auto notes = [&](const std::string& name, kw::ProcessResult& result) {
+        kw::Run run;
+        if (kw::readRun(dir + name, run)) return false;
+        return !kw::process(run, kw::ProcessOptions(), result);
+    };
+    kw::ProcessResult faded, clean;
+    if (!notes("ugene__A01.abi", faded) || !notes("ugene__sanger_11.ab1", clean))
+        GTEST_SKIP() << "no training traces in " << dir;
+    auto warned = [](const kw::ProcessResult& r) {
+        for (const std::string& n : r.notes)
+            if (n.rfind("weak signal from base ", 0) == 0) return true;
+        return false;
+    };
+    EXPECT_TRUE(warned(faded));
+    EXPECT_LT(faded.calls.trimEnd, 0.6 * faded.calls.bases.size());
+    EXPECT_FALSE(warned(clean));
 }
 
 TEST(BaseCalling, FastqFastaTableAndScfReadBack) {

@@ -140,8 +140,14 @@ struct MobilityPoint {
 /// are still the major sequence's, with QVs of at most kMixtureQv; the
 /// onset is found on the read before that cap, which may end the trimmed
 /// read at the onset.
+/// Which test found a mixture: `share`, the share of bases carrying a
+/// second dye steps up; `rise`, only the second dyes' median ratio rises
+/// (a weaker second sequence).
+enum class MixtureTest { share, rise };
+
 struct Mixture {
     bool found = false;
+    MixtureTest test = MixtureTest::share;
     int onsetBase = 0;         ///< index of the first mixed base
     double onsetSample = 0.0;  ///< its position, input-file samples
     /// Mean secondary ratio (each capped at 1) from the onset to the end of
@@ -199,7 +205,11 @@ KW_API void mottTrim(const std::vector<int>& qvs, double cutoff, int& start, int
 /// most steeply from at most 15 % of the 40 bases before it to at least
 /// 50 % of the 40 after it (and 40 % of all the kept bases from it on),
 /// moved on to the first base that carries one; at least 20 kept bases
-/// must precede it and 30 follow it. Not found otherwise.
+/// must precede it and 30 follow it. Where that finds none, the onset is
+/// the first kept base (at least 20 kept bases in) with a second dye of
+/// ratio >= 0.2 from which at least half of the next 16 bases carry one
+/// and whose median secondary ratio over them is >= 3 times that of the
+/// 20 bases before (test `rise`). Not found otherwise.
 KW_API Mixture findMixture(const BaseCalls& calls);
 
 /// Fills the summary figures of calls (counts, QV20+, contiguous read

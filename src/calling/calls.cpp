@@ -378,8 +378,10 @@ std::vector<MobilityPoint> mobilityPoints(const kw::detail::RunShape& shape, dou
 // onset on are capped at what was observed over such stretches. The
 // mixture keeps the onset found on the uncapped QVs; the capped ones may
 // end the trimmed read at it.
+// A rise of the second dyes alone (test `rise`) comes with no such error
+// rate: the QVs there stay calibrated as they are.
 void capMixedQvs(BaseCalls& calls, double cutoff) {
-    if (!calls.mixture.found) return;
+    if (!calls.mixture.found || calls.mixture.test != MixtureTest::share) return;
     const Mixture found = calls.mixture;
     for (size_t i = static_cast<size_t>(found.onsetBase); i < calls.bases.size(); ++i)
         calls.bases[i].qv = std::min(calls.bases[i].qv, kMixtureQv);

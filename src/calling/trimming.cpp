@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/quantile.h"
 #include "kwsignal/basecall.h"
 
 namespace kw {
@@ -104,14 +105,26 @@ bool carriesSecond(const BaseCall& b) {
     return b.secondary != 'N' && std::isfinite(b.secondaryRatio) && b.secondaryRatio >= kMixedRatio;
 }
 
-}  // namespace
+// Where the share test finds no step (a second sequence whose dye is
+// weaker, or whose ratio the read's own neighbours' tails already reach at
+// some bases before it), the rise of the second dyes' median still marks
+// the onset: at least half of the kRiseWindow bases from it carry a second
+// dye of kRiseRatio, and their median ratio stands kRiseStep times above
+// that of the bases before. The read's first bases and its fading end
+// carry second dyes of their own, with no such step into them.
+constexpr int kRiseWindow = 16;
+constexpr double kRiseRatio = 0.2;
+constexpr double kRiseStep = 3.0;
+// ... and the second dyes from it to the end of the kept read average at
+// least this ratio: a second sequence stays, while the rise onto the
+// slightly stronger neighbours' tails of a clean read's later bases does
+// not reach it.
+constexpr double kRiseMean = 0.1;
 
-Mixture findMixture(const BaseCalls& calls) {
-    Mixture m;
-    const int n = static_cast<int>(calls.bases.size());
-    const int start = std::max(0, calls.trimStart);
-    const int end = std::min(n, calls.trimEnd);
-    if (end - start < kMixtureLead + kMixtureMinBases) return m;
+// The onset where the share of kept bases carrying a second dye steps up
+// most steeply, moved on to the first base that carries one; -1 for none.
+int shareStepOnset(const BaseCalls& calls, int start, int end) {
+    if (end - start < kMixtureLead + kMixtureMinBases) return -1;
     // prefix[i]: bases in [start, start + i) that carry a second dye.
     std::vector<int> prefix(static_cast<size_t>(end - start) + 1, 0);
     for (int i = start; i < end; ++i)
@@ -127,19 +140,72 @@ Mixture findMixture(const BaseCalls& calls) {
         if (after < kMixedAfter || before > kMixedBefore || share(o, end) < kMixedRest) continue;
         if (after - before > steepest) steepest = after - before, onset = o;
     }
-    if (onset < 0) return m;
+    if (onset < 0) return -1;
     // The steepest step can start on a clean base or two: the onset is the
     // first base that carries the second dye.
     while (!carriesSecond(calls.bases[onset])) ++onset;
+    return onset;
+}
+
+double ratioOf(const BaseCall& b) {
+    return std::isfinite(b.secondaryRatio) ? b.secondaryRatio : 0.0;
+}
+
+// Mean secondary ratio (each capped at 1) of bases [from, to).
+double meanRatio(const BaseCalls& calls, int from, int to) {
     double sum = 0.0;
-    for (int i = onset; i < end; ++i)
-        sum += std::isfinite(calls.bases[i].secondaryRatio)
-                   ? std::clamp(calls.bases[i].secondaryRatio, 0.0, 1.0)
-                   : 0.0;
+    for (int i = from; i < to; ++i) sum += std::clamp(ratioOf(calls.bases[i]), 0.0, 1.0);
+    return sum / std::max(1, to - from);
+}
+
+double medianRatio(const BaseCalls& calls, int from, int to) {
+    std::vector<double> v;
+    v.reserve(static_cast<size_t>(std::max(0, to - from)));
+    for (int i = from; i < to; ++i) v.push_back(ratioOf(calls.bases[i]));
+    return kw::detail::median(std::move(v));
+}
+
+// The first kept base, itself carrying a strong second dye, from which most
+// of the next kRiseWindow do and whose second dyes stand kRiseStep times
+// above those of the kMixtureLead bases before it (the bases after the
+// onset may run past the kept read); -1 for none.
+int medianRiseOnset(const BaseCalls& calls, int start, int end) {
+    const int n = static_cast<int>(calls.bases.size());
+    auto strong = [&](int i) {
+        const BaseCall& b = calls.bases[i];
+        return b.secondary != 'N' && ratioOf(b) >= kRiseRatio;
+    };
+    int count = 0;
+    for (int i = start; i < std::min(n, start + kRiseWindow); ++i) count += strong(i);
+    for (int i = start; i < end && i + kRiseWindow <= n; ++i) {
+        if (strong(i) && 2 * count >= kRiseWindow && i - start >= kMixtureLead &&
+            medianRatio(calls, i, i + kRiseWindow) >=
+                kRiseStep * medianRatio(calls, i - kMixtureLead, i) &&
+            meanRatio(calls, i, end) >= kRiseMean)
+            return i;
+        count -= strong(i);
+        if (i + kRiseWindow < n) count += strong(i + kRiseWindow);
+    }
+    return -1;
+}
+
+}  // namespace
+
+Mixture findMixture(const BaseCalls& calls) {
+    Mixture m;
+    const int n = static_cast<int>(calls.bases.size());
+    const int start = std::max(0, calls.trimStart);
+    const int end = std::min(n, calls.trimEnd);
+    int onset = shareStepOnset(calls, start, end);
+    if (onset < 0) {
+        onset = medianRiseOnset(calls, start, end);
+        if (onset < 0) return m;
+        m.test = MixtureTest::rise;
+    }
     m.found = true;
     m.onsetBase = onset;
     m.onsetSample = calls.bases[onset].position;
-    m.meanSecondaryRatio = sum / (end - onset);
+    m.meanSecondaryRatio = meanRatio(calls, onset, end);
     return m;
 }
 

@@ -37,8 +37,6 @@ constexpr double kSecondBase = 0.2;
 constexpr double kCodeRatio = 0.05;
 constexpr double kCodeQuantile = 0.9;
 constexpr double kMinIdentity = 0.8;  // of the well-read bases' alignment
-constexpr int kLadderWindow = 16;     // bases a double ladder's onset is judged over
-constexpr double kLadderStep = 3;     // rise of the second dyes into a ladder, over those before
 constexpr int kContext = 5;           // bases either side whose QVs vouch for a second peak
 constexpr int kIndelContext = 2;      // and for a gap
 constexpr const char* kCodes = "ACGTMRWSYK";
@@ -457,36 +455,6 @@ int referenceBaseOf(const Span& s, int m) {
     return out;
 }
 
-// Where a double ladder starts: the first base from which most bases of
-// the next kLadderWindow show a second dye, itself one of them, and whose
-// second dyes stand kLadderStep times above those of the kAnchorBases
-// before it (the read's start and its fading end carry second dyes of
-// their own, with no step into them); -1 when the read has none. Used
-// where the calls report no mixture of their own.
-int ladderOnset(const BaseCalls& calls) {
-    const int n = static_cast<int>(calls.bases.size());
-    auto share = [&](int i) { return calls.bases[static_cast<size_t>(i)].secondaryRatio; };
-    auto mixed = [&](int i) {
-        return isBase(calls.bases[static_cast<size_t>(i)].secondary) && share(i) >= kSecondBase;
-    };
-    auto medianOf = [&](int from, int to) {
-        std::vector<double> v;
-        for (int i = from; i < to; ++i) v.push_back(share(i));
-        return kw::detail::median(std::move(v));
-    };
-    int count = 0;
-    for (int i = calls.trimStart; i < std::min(n, calls.trimStart + kLadderWindow); ++i)
-        count += mixed(i);
-    for (int i = calls.trimStart; i + kLadderWindow <= n; ++i) {
-        if (mixed(i) && 2 * count >= kLadderWindow && i - calls.trimStart >= kAnchorBases &&
-            medianOf(i, i + kLadderWindow) >= kLadderStep * medianOf(i - kAnchorBases, i))
-            return i;
-        count -= mixed(i);
-        if (i + kLadderWindow < n) count += mixed(i + kLadderWindow);
-    }
-    return -1;
-}
-
 }  // namespace
 
 VariantResult analyseVariants(const BaseCalls& calls, const Reference& reference,
@@ -523,7 +491,7 @@ VariantResult analyseVariants(const BaseCalls& calls, const Reference& reference
     const int strand = al[1].score > al[0].score ? 1 : 0;
     const Frame& f = frames[strand];
     r.reverse = f.reverse;
-    r.mixedFrom = calls.mixture.found ? calls.mixture.onsetBase : ladderOnset(calls);
+    r.mixedFrom = calls.mixture.found ? calls.mixture.onsetBase : -1;
     if (r.mixedFrom < calls.trimStart || r.mixedFrom >= calls.trimEnd) r.mixedFrom = -1;
     const bool ladder = r.mixedFrom >= 0 && r.mixedFrom - calls.trimStart >= kAnchorBases;
     const int cleanEnd = ladder ? std::min(r.mixedFrom, calls.trimEnd) : calls.trimEnd;

@@ -146,6 +146,41 @@ void warnUnresolved(ProcessResult& result) {
         "run, or bases merged into broad humps, so that the spacing is unreliable)");
 }
 
+// A read whose signal fades under the peak threshold long before its end (a
+// weak run: the late bases tens of times weaker than the first) is still
+// called, from the channels before sharpening, but most of its bases there
+// have no peak of their own, low QVs and fall outside the trimmed read.
+// Every read ends so; the summary says it where that faded stretch holds
+// at least as many bases as the trimmed read itself. The stretch starts at
+// the first base of kFaded of which at least half are such filled slots,
+// where the rest of the read keeps at least kFadedRest of them.
+void warnFaded(ProcessResult& result) {
+    constexpr int kFaded = 50;
+    constexpr double kFadedRest = 0.4;
+    constexpr int kConfident = 50;  // fewer kept bases already say "no confident read"
+    const BaseCalls& c = result.calls;
+    const std::vector<BaseCall>& b = c.bases;
+    const int n = static_cast<int>(b.size()), kept = c.trimEnd - c.trimStart;
+    if (n < 2 * kFaded || kept < kConfident) return;
+    std::vector<int> filled(static_cast<size_t>(n) + 1, 0);  // filled slots before each base
+    for (int i = 0; i < n; ++i) filled[i + 1] = filled[i] + (b[i].origin == BaseOrigin::filled);
+    for (int i = 0; i + kFaded <= n; ++i) {
+        if (2 * (filled[i + kFaded] - filled[i]) < kFaded) continue;
+        const int rest = filled[n] - filled[i];
+        if (rest < kFadedRest * (n - i)) continue;
+        if (n - i < kept) return;
+        result.notes.push_back(
+            "weak signal from base " + std::to_string(i + 1) + " on: " + std::to_string(rest) +
+            " of the " + std::to_string(n - i) +
+            " bases from there have no peak of their own on the processed channels (the signal "
+            "fades under the peak threshold), at least as many as the " +
+            std::to_string(kept) +
+            " of the trimmed read: they are read from the channels before sharpening, with low "
+            "QVs, and the read ends early");
+        return;
+    }
+}
+
 // Bases are called where their letters are known: four dyes in the order
 // C, A, G, T (a file with a base order, or a text format of four traces).
 void callBasesOf(const Run& run, const ProcessOptions& options, ProcessResult& result,
@@ -162,6 +197,7 @@ void callBasesOf(const Run& run, const ProcessOptions& options, ProcessResult& r
         callBases(*result.processed, result.peaks, callInputsOf(run, result), options.calls);
     result.called = true;
     warnUnresolved(result);
+    warnFaded(result);
     clock.lap("call");
 }
 

@@ -62,7 +62,8 @@ Json callsJson(const ProcessResult& result) {
                             {"T", finite(m.offset[3])}});
     j["mobility_offsets"] = mobility;
     const Mixture& mx = c.mixture;
-    j["mixture"] = mx.found ? Json{{"onset_base", mx.onsetBase},
+    j["mixture"] = mx.found ? Json{{"test", mx.test == MixtureTest::rise ? "rise" : "share"},
+                                   {"onset_base", mx.onsetBase},
                                    {"onset_sample", finite(mx.onsetSample)},
                                    {"mean_secondary_ratio", finite(mx.meanSecondaryRatio)}}
                             : Json(nullptr);

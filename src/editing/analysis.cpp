@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/quantile.h"
 #include "editing/editing.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/trace.h"
@@ -23,30 +24,22 @@ constexpr int kLeadIn = 10;       // bases before the first edit fitted too
 // whole-base shifts holds less well.
 constexpr int kMaxFitAfterCut = 100;
 
-// The charge on each edited outcome's share when choosing which outcomes
-// the sample holds (see BlockSystem::sparsity): a trace against itself
-// must not spread a few percent over many small indels.
-constexpr double kSparsity = 0.04;
+// The sample's dyes are registered on the control's over this many bases
+// before the edits, each by a shift of at most kMaxDyeLagBases base
+// spacings; a dye that correlates less than kMinDyeCorrelation there at
+// every shift is left where its own offsets put it.
+constexpr int kRegisterBases = 80;
+constexpr double kMaxDyeLagBases = 2.0;
+constexpr double kMinDyeCorrelation = 0.5;
 
 // Fits on the traces: the first at the control's intensity, each further
 // one at the intensity of the mixture the previous one found.
 constexpr int kTracePasses = 2;
 
-// The standard deviation of the fit's model error on a share (0..1): how far
-// the fitted shares stray from the truth beyond what redrawing the bases
-// shows, because the outcomes' signals are the control's shifted, which the
-// sample's own processing does not follow exactly. It widens every
-// interval in quadrature with the bootstrap's spread; chosen so that 95 %
-// intervals hold the true share 95 % of the time on synthetic pools made
-// from many sources' runs (scripts/edit_intervals.py: the
-// leave-one-source-out folds pick 0.073 to 0.087 for the outcomes' shares,
-// 0.087 to 0.095 for the edited fraction; one figure serves both).
-constexpr double kModelErrorSd = 0.09;
-
 // The interval [low, high] around f widened on each side by the model
 // error at the given two-sided level, within 0..1.
-void widen(double f, double level, double& low, double& high) {
-    const double m = kModelErrorSd * kw::detail::normalQuantile(0.5 + 0.5 * level);
+void widen(double f, const EditOptions& o, double& low, double& high) {
+    const double m = o.modelError * kw::detail::normalQuantile(0.5 + 0.5 * o.level);
     low = std::max(0.0, f - std::hypot(std::max(0.0, f - low), m));
     high = std::min(1.0, f + std::hypot(std::max(0.0, high - f), m));
 }
@@ -79,6 +72,8 @@ std::string checkOptions(const EditOptions& o) {
     if (o.maxInsertion < 0 || o.maxInsertion > 30) return "the longest insertion must be 0..30";
     if (o.bootstrap < 0 || o.bootstrap > 2000) return "bootstrap replicates must be 0..2000";
     if (!(o.level >= 0.5 && o.level <= 0.999)) return "the interval level must be 0.5..0.999";
+    if (!(o.modelError >= 0.0 && o.modelError <= 0.3)) return "the model error must be 0..0.3";
+    if (!(o.sparsity >= 0.0 && o.sparsity <= 0.1)) return "the sparsity charge must be 0..0.1";
     if (!(o.reportBelow >= 0.0 && o.reportBelow <= 0.5))
         return "the report threshold must be 0..0.5";
     if (o.pam.empty() || o.pam.size() > 8) return "the PAM must have 1..8 letters";
@@ -159,6 +154,17 @@ TimeMap timeMap(const ReadAlignment& al, const BaseCalls& control, const BaseCal
         m.a = (sy - m.b * sx) / n;
     }
     return m;
+}
+
+// The median distance between consecutive control bases within 40 of
+// base i (input-file samples).
+double spacingOf(const BaseCalls& calls, int i) {
+    std::vector<double> d;
+    const int n = static_cast<int>(calls.bases.size());
+    for (int j = std::max(1, i - 40); j < std::min(n, i + 40); ++j)
+        d.push_back(calls.bases[static_cast<size_t>(j)].correctedPosition -
+                    calls.bases[static_cast<size_t>(j - 1)].correctedPosition);
+    return kw::detail::median(std::move(d));
 }
 
 // The sample's heights at each control base, as BaseCalls whose heights the
@@ -309,18 +315,22 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
                                       std::max(control.trimStart, firstCut - 150), firstCut - 2))
             : sample);
     kw::detail::BlockSystem sys;
-    sys.sparsity = kSparsity;
+    sys.sparsity = options.sparsity;
     std::vector<double> x;
     if (onTimes && controlProcessed && controlProcessed->getNumTraces() >= 4 &&
         controlScale > 0.0) {
         const TimeMap map = timeMap(alignment, control, sample,
                                     std::max(control.trimStart, firstCut - 150), firstCut - 2);
+        const kw::detail::TraceView cv{controlProcessed, controlScale, &control.mobility, {}};
+        kw::detail::TraceView sv{sampleProcessed, sampleScale, &sample.mobility, {}};
+        sv.lag = kw::detail::registerDyes(
+            control, cv, sv, map.a, map.b, std::max(control.trimStart, firstCut - kRegisterBases),
+            editStart - 1, kMaxDyeLagBases * spacingOf(control, firstCut), kMinDyeCorrelation);
+        r.dyeShifts = sv.lag;
         // Twice: the first fit's shares set the sample's scale for the second.
         for (int pass = 0; pass < kTracePasses; ++pass) {
-            kw::detail::fillTraceSystem(cands, control, r.controlRead,
-                                        {controlProcessed, controlScale, &control.mobility},
-                                        {sampleProcessed, sampleScale, &sample.mobility}, map.a,
-                                        map.b, r.fitStart, r.fitEnd, kBlock, x, sys);
+            kw::detail::fillTraceSystem(cands, control, r.controlRead, cv, sv, map.a, map.b,
+                                        r.fitStart, r.fitEnd, kBlock, x, sys);
             x = kw::detail::fitAll(sys, r.r2);
         }
     } else {
@@ -348,17 +358,17 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
         o.fraction = f;
         o.low = low.empty() ? f : std::min(f, low[k]);
         o.high = high.empty() ? f : std::max(f, high[k]);
-        if (!low.empty()) widen(f, options.level, o.low, o.high);
+        if (!low.empty()) widen(f, options, o.low, o.high);
         r.outcomes.push_back(o);
     }
     r.editedFraction = 1.0 - x[0] / sum;
     r.editedLow = low.empty() ? r.editedFraction : std::min(r.editedFraction, low.back());
     r.editedHigh = high.empty() ? r.editedFraction : std::max(r.editedFraction, high.back());
     if (!low.empty()) {
-        widen(r.editedFraction, options.level, r.editedLow, r.editedHigh);
+        widen(r.editedFraction, options, r.editedLow, r.editedHigh);
         double none = 0.0;
         r.unlistedHigh = 0.0;
-        widen(0.0, options.level, none, r.unlistedHigh);
+        widen(0.0, options, none, r.unlistedHigh);
     }
     std::stable_sort(
         r.outcomes.begin(), r.outcomes.end(),

@@ -98,16 +98,30 @@ void bootstrapShares(const BlockSystem& s, int replicates, unsigned seed, double
 double normalQuantile(double q);
 
 // One processed trace as the fit reads it: its capillary, its capillary
-// samples per input-file sample and its dye offsets along the run.
+// samples per input-file sample, its dye offsets along the run and a
+// further shift of each dye (input-file samples, C A G T) that registers
+// it on another trace.
 struct TraceView {
     const KwCap* cap = nullptr;
     double scale = 1.0;
     const std::vector<kw::MobilityPoint>* mobility = nullptr;
+    std::array<double, 4> lag{{0.0, 0.0, 0.0, 0.0}};
 };
 
 // The four dyes of a trace at corrected time t (input-file samples), each
 // at its own mobility-shifted time; 0 outside the run.
 Heights traceAt(const TraceView& v, double t);
+
+// Each dye's shift (input-file samples, within +-maxLag) that best lines
+// the sample's trace, read at mapA + mapB * t, up with the control's over
+// control bases [from, to), by the correlation of the two. A mixed read's
+// own dye offsets are learnt from peaks of two sequences and can be off by
+// a base or more; the stretch before the cut, identical in both, shows
+// where each dye of the sample really lies. A dye whose correlation stays
+// below minCorrelation (0..1) keeps a shift of 0.
+std::array<double, 4> registerDyes(const kw::BaseCalls& calls, const TraceView& control,
+                                   const TraceView& sample, double mapA, double mapB, int from,
+                                   int to, double maxLag, double minCorrelation);
 
 // How an allele's trace follows from the control's (input-file samples):
 // before `from` it is the control's own; from `replacedUntil` on it is the

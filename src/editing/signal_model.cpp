@@ -73,9 +73,67 @@ Heights traceAt(const TraceView& v, double t) {
     const std::array<double, 4> off = offsetsAt(*v.mobility, t);
     Heights h{};
     for (int c = 0; c < 4; ++c)
-        h[static_cast<size_t>(c)] =
-            std::max(0.0, valueAt(*v.cap, c, (t + off[static_cast<size_t>(c)]) * v.scale));
+        h[static_cast<size_t>(c)] = std::max(
+            0.0,
+            valueAt(*v.cap, c,
+                    (t + off[static_cast<size_t>(c)] + v.lag[static_cast<size_t>(c)]) * v.scale));
     return h;
+}
+
+namespace {
+
+// Pearson correlation of two equally long series; 0 when either is flat.
+double correlation(const std::vector<double>& a, const std::vector<double>& b) {
+    const double n = static_cast<double>(a.size());
+    double sa = 0.0, sb = 0.0, saa = 0.0, sbb = 0.0, sab = 0.0;
+    for (size_t i = 0; i < a.size(); ++i)
+        sa += a[i], sb += b[i], saa += a[i] * a[i], sbb += b[i] * b[i], sab += a[i] * b[i];
+    const double va = saa - sa * sa / n, vb = sbb - sb * sb / n;
+    return va > 0.0 && vb > 0.0 ? (sab - sa * sb / n) / std::sqrt(va * vb) : 0.0;
+}
+
+}  // namespace
+
+std::array<double, 4> registerDyes(const kw::BaseCalls& calls, const TraceView& control,
+                                   const TraceView& sample, double mapA, double mapB, int from,
+                                   int to, double maxLag, double minCorrelation) {
+    constexpr int kPoints = 6;  // points per base: finer than the fit, the peaks' flanks count
+    std::array<double, 4> lags{{0.0, 0.0, 0.0, 0.0}};
+    std::vector<double> times;
+    for (int j = from; j < to; ++j) {
+        const double t0 = boundaryOf(calls, j), t1 = boundaryOf(calls, j + 1);
+        for (int p = 0; p < kPoints; ++p) times.push_back(t0 + (t1 - t0) * (p + 0.5) / kPoints);
+    }
+    if (times.size() < 2 || !(maxLag > 0.0)) return lags;
+    std::array<std::vector<double>, 4> ref;
+    for (double t : times) {
+        const Heights h = traceAt(control, t);
+        for (size_t c = 0; c < 4; ++c) ref[c].push_back(h[c]);
+    }
+    const int steps = static_cast<int>(std::ceil(maxLag));
+    std::array<std::vector<double>, 4> score;
+    std::array<std::vector<double>, 4> moved;
+    for (int s = -steps; s <= steps; ++s) {
+        for (auto& m : moved) m.clear();
+        for (double t : times) {
+            const Heights h = traceAt(sample, mapA + mapB * t + s);
+            for (size_t c = 0; c < 4; ++c) moved[c].push_back(h[c]);
+        }
+        for (size_t c = 0; c < 4; ++c) score[c].push_back(correlation(ref[c], moved[c]));
+    }
+    for (size_t c = 0; c < 4; ++c) {
+        const std::vector<double>& v = score[c];
+        const size_t best = static_cast<size_t>(std::max_element(v.begin(), v.end()) - v.begin());
+        if (!(v[best] >= minCorrelation)) continue;
+        double at = static_cast<double>(best) - steps;
+        // The peak of the correlation between the samples either side.
+        if (best > 0 && best + 1 < v.size()) {
+            const double d = v[best - 1] - 2.0 * v[best] + v[best + 1];
+            if (d < 0.0) at += std::clamp(0.5 * (v[best - 1] - v[best + 1]) / d, -0.5, 0.5);
+        }
+        lags[c] = at;
+    }
+    return lags;
 }
 
 ShiftedAllele shiftedAllele(const Candidate& c, const kw::BaseCalls& control) {

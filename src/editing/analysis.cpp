@@ -32,6 +32,11 @@ constexpr int kRegisterBases = 80;
 constexpr double kMaxDyeLagBases = 2.0;
 constexpr double kMinDyeCorrelation = 0.5;
 
+// The sample's drift against the control is followed through its own
+// calls, each the running median of 2 kDriftHalf + 1 bases' (see
+// followSampleCalls).
+constexpr int kDriftHalf = 5;
+
 // Fits on the traces: the first at the control's intensity, each further
 // one at the intensity of the mixture the previous one found.
 constexpr int kTracePasses = 2;
@@ -130,13 +135,8 @@ void discordance(EditResult& r, const std::vector<Heights>& s, int offset, int f
 // Where each control base lies on the sample's time axis: a straight line
 // from control to sample corrected positions through the aligned bases
 // before the cut (the two runs differ in speed and start, not in order).
-struct TimeMap {
-    double a = 0.0, b = 1.0;
-    double at(double t) const { return a + b * t; }
-};
-
-TimeMap timeMap(const ReadAlignment& al, const BaseCalls& control, const BaseCalls& sample,
-                int from, int cut) {
+kw::detail::TimeWarp timeMap(const ReadAlignment& al, const BaseCalls& control,
+                             const BaseCalls& sample, int from, int cut) {
     double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
     for (const auto& p : al.pairs) {
         if (p.first < from || p.first >= cut) continue;
@@ -147,7 +147,7 @@ TimeMap timeMap(const ReadAlignment& al, const BaseCalls& control, const BaseCal
         const double y = sample.bases[static_cast<size_t>(p.second)].correctedPosition;
         n += 1, sx += x, sy += y, sxx += x * x, sxy += x * y;
     }
-    TimeMap m;
+    kw::detail::TimeWarp m;
     const double d = n * sxx - sx * sx;
     if (n >= 2 && d > 0.0) {
         m.b = (n * sxy - sx * sy) / d;
@@ -170,10 +170,11 @@ double spacingOf(const BaseCalls& calls, int i) {
 // The sample's heights at each control base, as BaseCalls whose heights the
 // scaling reads: each dye at its own mobility-shifted time.
 BaseCalls sampleAtControl(const BaseCalls& control, const BaseCalls& sample, const KwCap& cap,
-                          double scale, const TimeMap& map) {
+                          double scale, const kw::detail::TimeWarp& map,
+                          const std::array<double, 4>& lag) {
     BaseCalls out;
     out.bases.resize(control.bases.size());
-    const kw::detail::TraceView view{&cap, scale, &sample.mobility};
+    const kw::detail::TraceView view{&cap, scale, &sample.mobility, lag};
     for (size_t i = 0; i < control.bases.size(); ++i)
         out.bases[i].heights =
             kw::detail::traceAt(view, map.at(control.bases[i].correctedPosition));
@@ -308,35 +309,55 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
         sampleProcessed && sampleProcessed->getNumTraces() >= 4 && sampleScale > 0.0;
     // On the sample's times its heights are indexed by control base.
     const int shOffset = onTimes ? 0 : r.offset;
-    const std::vector<Heights> sh = kw::detail::scaledHeights(
-        onTimes
-            ? sampleAtControl(control, sample, *sampleProcessed, sampleScale,
-                              timeMap(alignment, control, sample,
-                                      std::max(control.trimStart, firstCut - 150), firstCut - 2))
-            : sample);
+    const kw::detail::TimeWarp line = timeMap(
+        alignment, control, sample, std::max(control.trimStart, firstCut - 150), firstCut - 2);
+    kw::detail::TimeWarp map = line;
     kw::detail::BlockSystem sys;
     sys.sparsity = options.sparsity;
     std::vector<double> x;
     if (onTimes && controlProcessed && controlProcessed->getNumTraces() >= 4 &&
         controlScale > 0.0) {
-        const TimeMap map = timeMap(alignment, control, sample,
-                                    std::max(control.trimStart, firstCut - 150), firstCut - 2);
+        // Two ways of placing the sample's bases: the line through the
+        // bases before the cut, or that line following the drift the
+        // sample's own calls show after it. A mixed read's calls can stray
+        // by a base where its alleles overlap, so the placing whose fit
+        // explains more of the sample is kept.
+        kw::detail::TimeWarp drift = line;
+        kw::detail::followSampleCalls(drift, control, sample, r.offset, r.fitStart - kDriftHalf,
+                                      r.fitEnd + kDriftHalf, kDriftHalf);
         const kw::detail::TraceView cv{controlProcessed, controlScale, &control.mobility, {}};
-        kw::detail::TraceView sv{sampleProcessed, sampleScale, &sample.mobility, {}};
-        sv.lag = kw::detail::registerDyes(
-            control, cv, sv, map.a, map.b, std::max(control.trimStart, firstCut - kRegisterBases),
-            editStart - 1, kMaxDyeLagBases * spacingOf(control, firstCut), kMinDyeCorrelation);
-        r.dyeShifts = sv.lag;
-        // Twice: the first fit's shares set the sample's scale for the second.
-        for (int pass = 0; pass < kTracePasses; ++pass) {
-            kw::detail::fillTraceSystem(cands, control, r.controlRead, cv, sv, map.a, map.b,
-                                        r.fitStart, r.fitEnd, kBlock, x, sys);
-            x = kw::detail::fitAll(sys, r.r2);
+        r.r2 = -1.0;
+        for (const kw::detail::TimeWarp* m :
+             {&line, static_cast<const kw::detail::TimeWarp*>(&drift)}) {
+            if (m == &drift && drift.knots.empty()) continue;
+            kw::detail::TraceView sv{sampleProcessed, sampleScale, &sample.mobility, {}};
+            sv.lag = kw::detail::registerDyes(
+                control, cv, sv, *m, std::max(control.trimStart, firstCut - kRegisterBases),
+                editStart - 1, kMaxDyeLagBases * spacingOf(control, firstCut), kMinDyeCorrelation);
+            kw::detail::BlockSystem s1 = sys;
+            std::vector<double> x1;
+            double r2 = 0.0;
+            // Twice: the first fit's shares set the sample's scale for the second.
+            for (int pass = 0; pass < kTracePasses; ++pass) {
+                kw::detail::fillTraceSystem(cands, control, r.controlRead, cv, sv, *m, r.fitStart,
+                                            r.fitEnd, kBlock, x1, s1);
+                x1 = kw::detail::fitAll(s1, r2);
+            }
+            if (r2 > r.r2) {
+                r.r2 = r2, x = std::move(x1), sys = std::move(s1), map = *m;
+                r.dyeShifts = sv.lag;
+            }
         }
     } else {
-        fillHeightSystem(cands, r.controlRead, ch, sh, shOffset, r.fitStart, r.fitEnd, sys);
+        const std::vector<Heights> sh0 = kw::detail::scaledHeights(
+            onTimes ? sampleAtControl(control, sample, *sampleProcessed, sampleScale, map, {})
+                    : sample);
+        fillHeightSystem(cands, r.controlRead, ch, sh0, shOffset, r.fitStart, r.fitEnd, sys);
         x = kw::detail::fitAll(sys, r.r2);
     }
+    const std::vector<Heights> sh = kw::detail::scaledHeights(
+        onTimes ? sampleAtControl(control, sample, *sampleProcessed, sampleScale, map, r.dyeShifts)
+                : sample);
     double sum = 0.0;
     for (double v : x) sum += v;
     if (!(sum > 0.0))

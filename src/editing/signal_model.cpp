@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "common/quantile.h"
 #include "editing/editing.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/trace.h"
@@ -80,6 +81,42 @@ Heights traceAt(const TraceView& v, double t) {
     return h;
 }
 
+double TimeWarp::at(double t) const {
+    const double line = a + b * t;
+    if (knots.empty()) return line;
+    if (t <= knots.front()) return line + residual.front();
+    if (t >= knots.back()) return line + residual.back();
+    const size_t i =
+        static_cast<size_t>(std::upper_bound(knots.begin(), knots.end(), t) - knots.begin());
+    const double f = (t - knots[i - 1]) / std::max(1e-9, knots[i] - knots[i - 1]);
+    return line + (1.0 - f) * residual[i - 1] + f * residual[i];
+}
+
+void followSampleCalls(TimeWarp& warp, const kw::BaseCalls& control, const kw::BaseCalls& sample,
+                       int offset, int from, int to, int half) {
+    const int nc = static_cast<int>(control.bases.size()),
+              ns = static_cast<int>(sample.bases.size());
+    std::vector<double> t, raw;
+    for (int j = std::max(0, from); j < std::min(nc, to); ++j) {
+        const int i = j - offset;
+        if (i < 0 || i >= ns) continue;
+        const double tc = control.bases[static_cast<size_t>(j)].correctedPosition;
+        if (!t.empty() && !(tc > t.back())) continue;
+        t.push_back(tc);
+        raw.push_back(sample.bases[static_cast<size_t>(i)].correctedPosition - warp.a -
+                      warp.b * tc);
+    }
+    if (t.size() < static_cast<size_t>(2 * half + 1)) return;
+    warp.knots = t;
+    warp.residual.assign(t.size(), 0.0);
+    const int n = static_cast<int>(t.size());
+    for (int k = 0; k < n; ++k) {
+        const int lo = std::max(0, std::min(k - half, n - 2 * half - 1));
+        warp.residual[static_cast<size_t>(k)] =
+            median(std::vector<double>(raw.begin() + lo, raw.begin() + lo + 2 * half + 1));
+    }
+}
+
 namespace {
 
 // Pearson correlation of two equally long series; 0 when either is flat.
@@ -95,8 +132,8 @@ double correlation(const std::vector<double>& a, const std::vector<double>& b) {
 }  // namespace
 
 std::array<double, 4> registerDyes(const kw::BaseCalls& calls, const TraceView& control,
-                                   const TraceView& sample, double mapA, double mapB, int from,
-                                   int to, double maxLag, double minCorrelation) {
+                                   const TraceView& sample, const TimeWarp& map, int from, int to,
+                                   double maxLag, double minCorrelation) {
     constexpr int kPoints = 6;  // points per base: finer than the fit, the peaks' flanks count
     std::array<double, 4> lags{{0.0, 0.0, 0.0, 0.0}};
     std::vector<double> times;
@@ -116,7 +153,7 @@ std::array<double, 4> registerDyes(const kw::BaseCalls& calls, const TraceView& 
     for (int s = -steps; s <= steps; ++s) {
         for (auto& m : moved) m.clear();
         for (double t : times) {
-            const Heights h = traceAt(sample, mapA + mapB * t + s);
+            const Heights h = traceAt(sample, map.at(t) + s);
             for (size_t c = 0; c < 4; ++c) moved[c].push_back(h[c]);
         }
         for (size_t c = 0; c < 4; ++c) score[c].push_back(correlation(ref[c], moved[c]));
@@ -180,7 +217,7 @@ Heights expectedAt(const Candidate& c, const ShiftedAllele& a, const TraceView& 
 
 void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& calls,
                      const std::string& read, const TraceView& control, const TraceView& sample,
-                     double mapA, double mapB, int fitStart, int fitEnd, int block,
+                     const TimeWarp& map, int fitStart, int fitEnd, int block,
                      const std::vector<double>& shares, BlockSystem& sys) {
     const int k = static_cast<int>(cands.size());
     const int bases = fitEnd - fitStart;
@@ -193,7 +230,7 @@ void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& c
     std::vector<double> cSum, sSum;
     for (int i = m0; i < m1; ++i) {
         const double t = positionOf(calls, i);
-        const Heights hc = traceAt(control, t), hs = traceAt(sample, mapA + mapB * t);
+        const Heights hc = traceAt(control, t), hs = traceAt(sample, map.at(t));
         cSum.push_back(hc[0] + hc[1] + hc[2] + hc[3]);
         sSum.push_back(hs[0] + hs[1] + hs[2] + hs[3]);
     }
@@ -237,7 +274,7 @@ void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& c
             const double t = t0 + (t1 - t0) * (p + 0.5) / kPointsPerBase;
             for (size_t q = 0; q < cands.size(); ++q)
                 expected[q] = expectedAt(cands[q], alleles[q], control, calls, read, t);
-            const Heights y = traceAt(sample, mapA + mapB * t);
+            const Heights y = traceAt(sample, map.at(t));
             for (size_t c = 0; c < 4; ++c) {
                 for (size_t q = 0; q < cands.size(); ++q) row[q] = expected[q][c] / cm;
                 addRow(sys, (j - fitStart) / block, row, toControl * y[c] / sm);

@@ -289,7 +289,8 @@ int main(int argc, char** argv) {
     if (rows)
         std::fprintf(
             rows,
-            "pair\tsource\tcontrol\tcut\ttruth\tfitted\tedited_true\tedited_fit\tr2\tstatus\n");
+            "pair\tsource\tcontrol\tcut\ttruth\tfitted\tedited_true\tedited_fit\tr2\tstatus\t"
+            "dye_offset_gap\tcause\n");
     std::FILE* each = outcomesPath.empty() ? nullptr : std::fopen(outcomesPath.c_str(), "w");
     if (each)
         std::fprintf(each,
@@ -341,20 +342,23 @@ int main(int argc, char** argv) {
             if (e.fraction >= 0.03)
                 fitText +=
                     std::to_string(e.size) + ":" + std::to_string(e.fraction).substr(0, 5) + " ";
+        const double gap = dyeOffsetGap(cr.calls, sr.calls, cut);
+        const Cause cause = causeOf(r, truth, gap);
         if (rows)
             std::fprintf(
-                rows, "%d\t%s\t%s\t%d\t%s\t%s\t%.4f\t%.4f\t%.3f\t%s\n", p, control.source.c_str(),
-                control.run.path.c_str(), cut, truthText.c_str(), fitText.c_str(), editedTrue,
-                r.editedFraction, r.r2,
+                rows, "%d\t%s\t%s\t%d\t%s\t%s\t%.4f\t%.4f\t%.3f\t%s\t%.2f\t%s\n", p,
+                control.source.c_str(), control.run.path.c_str(), cut, truthText.c_str(),
+                fitText.c_str(), editedTrue, r.editedFraction, r.r2,
                 (r.status == kw::EditStatus::ok ? std::string("ok")
                                                 : kw::editStatusName(r.status) + (": " + r.message))
-                    .c_str());
+                    .c_str(),
+                gap, self ? "self" : kCauseNames[cause]);
         if (self) {
             selfEdited.push_back(r.status == kw::EditStatus::ok ? r.editedFraction : std::nan(""));
             continue;
         }
         ++score.pairs;
-        CauseScore& why = score.cause[causeOf(r, truth, dyeOffsetGap(cr.calls, sr.calls, cut))];
+        CauseScore& why = score.cause[cause];
         ++why.pairs;
         if (r.status != kw::EditStatus::ok) {
             ++score.refused;

@@ -37,6 +37,11 @@ constexpr double kMinDyeCorrelation = 0.5;
 // followSampleCalls).
 constexpr int kDriftHalf = 5;
 
+// Steady drifts tried after the cut besides: the sample's time gained per
+// control time (two runs' speeds differing by up to 1 % from the cut on put
+// the bases a base apart 100 bases later).
+constexpr double kDriftRates[] = {-0.01, -0.005, 0.005, 0.01};
+
 // Fits on the traces: the first at the control's intensity, each further
 // one at the intensity of the mixture the previous one found.
 constexpr int kTracePasses = 2;
@@ -317,36 +322,63 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
     std::vector<double> x;
     if (onTimes && controlProcessed && controlProcessed->getNumTraces() >= 4 &&
         controlScale > 0.0) {
-        // Two ways of placing the sample's bases: the line through the
-        // bases before the cut, or that line following the drift the
-        // sample's own calls show after it. A mixed read's calls can stray
-        // by a base where its alleles overlap, so the placing whose fit
-        // explains more of the sample is kept.
+        // Ways of placing the sample's bases: the line through the bases
+        // before the cut, that line following the drift the sample's own
+        // calls show after it, or bent at the cut by a steady drift. A
+        // mixed read's calls can stray by a base where its alleles
+        // overlap, so the placing whose fit explains more of the sample is
+        // kept.
         kw::detail::TimeWarp drift = line;
         kw::detail::followSampleCalls(drift, control, sample, r.offset, r.fitStart - kDriftHalf,
                                       r.fitEnd + kDriftHalf, kDriftHalf);
         const kw::detail::TraceView cv{controlProcessed, controlScale, &control.mobility, {}};
         r.r2 = -1.0;
-        for (const kw::detail::TimeWarp* m :
-             {&line, static_cast<const kw::detail::TimeWarp*>(&drift)}) {
-            if (m == &drift && drift.knots.empty()) continue;
+        std::vector<kw::detail::TimeWarp> tries{line};
+        if (!drift.knots.empty()) tries.push_back(drift);
+        // And the line bent at the cut by a steady drift of either sign.
+        const size_t bentFrom = tries.size();
+        const double t0 = control.bases[static_cast<size_t>(firstCut)].correctedPosition;
+        const double t1 = control
+                              .bases[static_cast<size_t>(std::min<int>(
+                                  r.fitEnd, static_cast<int>(control.bases.size()) - 1))]
+                              .correctedPosition;
+        for (double rate : kDriftRates) {
+            kw::detail::TimeWarp w = line;
+            w.knots = {t0, t1};
+            w.residual = {0.0, rate * (t1 - t0)};
+            tries.push_back(w);
+        }
+        // The bent lines run as the line before the cut: one registration
+        // serves them all.
+        std::array<double, 4> lineLag{};
+        for (size_t k = 0; k < tries.size(); ++k) {
+            const kw::detail::TimeWarp* m = &tries[k];
             kw::detail::TraceView sv{sampleProcessed, sampleScale, &sample.mobility, {}};
-            sv.lag = kw::detail::registerDyes(
-                control, cv, sv, *m, std::max(control.trimStart, firstCut - kRegisterBases),
-                editStart - 1, kMaxDyeLagBases * spacingOf(control, firstCut), kMinDyeCorrelation);
+            if (k < bentFrom)
+                sv.lag = kw::detail::registerDyes(
+                    control, cv, sv, *m, std::max(control.trimStart, firstCut - kRegisterBases),
+                    editStart - 1, kMaxDyeLagBases * spacingOf(control, firstCut),
+                    kMinDyeCorrelation);
+            else
+                sv.lag = lineLag;
+            if (k == 0) lineLag = sv.lag;
             kw::detail::BlockSystem s1 = sys;
-            std::vector<double> x1;
             double r2 = 0.0;
-            // Twice: the first fit's shares set the sample's scale for the second.
-            for (int pass = 0; pass < kTracePasses; ++pass) {
-                kw::detail::fillTraceSystem(cands, control, r.controlRead, cv, sv, *m, r.fitStart,
-                                            r.fitEnd, kBlock, x1, s1);
-                x1 = kw::detail::fitAll(s1, r2);
-            }
+            kw::detail::fillTraceSystem(cands, control, r.controlRead, cv, sv, *m, r.fitStart,
+                                        r.fitEnd, kBlock, {}, s1);
+            std::vector<double> x1 = kw::detail::fitAll(s1, r2);
             if (r2 > r.r2) {
                 r.r2 = r2, x = std::move(x1), sys = std::move(s1), map = *m;
                 r.dyeShifts = sv.lag;
             }
+        }
+        // Again on the placing kept: the first fit's shares set the
+        // sample's scale for the next.
+        const kw::detail::TraceView sv{sampleProcessed, sampleScale, &sample.mobility, r.dyeShifts};
+        for (int pass = 1; pass < kTracePasses; ++pass) {
+            kw::detail::fillTraceSystem(cands, control, r.controlRead, cv, sv, map, r.fitStart,
+                                        r.fitEnd, kBlock, x, sys);
+            x = kw::detail::fitAll(sys, r.r2);
         }
     } else {
         const std::vector<Heights> sh0 = kw::detail::scaledHeights(

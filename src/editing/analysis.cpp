@@ -332,7 +332,6 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
         kw::detail::followSampleCalls(drift, control, sample, r.offset, r.fitStart - kDriftHalf,
                                       r.fitEnd + kDriftHalf, kDriftHalf);
         const kw::detail::TraceView cv{controlProcessed, controlScale, &control.mobility, {}};
-        r.r2 = -1.0;
         std::vector<kw::detail::TimeWarp> tries{line};
         if (!drift.knots.empty()) tries.push_back(drift);
         // And the line bent at the cut by a steady drift of either sign.
@@ -349,36 +348,42 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
             tries.push_back(w);
         }
         // The bent lines run as the line before the cut: one registration
-        // serves them all.
-        std::array<double, 4> lineLag{};
+        // serves them all. Each placing is fitted at the control's
+        // intensity, then again at its mixture's (see kTracePasses), and
+        // the one explaining the sample best is kept.
+        std::vector<std::array<double, 4>> lags(tries.size());
+        std::vector<double> firstR2(tries.size(), 0.0);
+        std::vector<std::vector<double>> firstX(tries.size());
         for (size_t k = 0; k < tries.size(); ++k) {
-            const kw::detail::TimeWarp* m = &tries[k];
             kw::detail::TraceView sv{sampleProcessed, sampleScale, &sample.mobility, {}};
-            if (k < bentFrom)
-                sv.lag = kw::detail::registerDyes(
-                    control, cv, sv, *m, std::max(control.trimStart, firstCut - kRegisterBases),
-                    editStart - 1, kMaxDyeLagBases * spacingOf(control, firstCut),
-                    kMinDyeCorrelation);
-            else
-                sv.lag = lineLag;
-            if (k == 0) lineLag = sv.lag;
+            lags[k] =
+                k < bentFrom
+                    ? kw::detail::registerDyes(
+                          control, cv, sv, tries[k],
+                          std::max(control.trimStart, firstCut - kRegisterBases), editStart - 1,
+                          kMaxDyeLagBases * spacingOf(control, firstCut), kMinDyeCorrelation)
+                    : lags[0];
+            sv.lag = lags[k];
             kw::detail::BlockSystem s1 = sys;
-            double r2 = 0.0;
-            kw::detail::fillTraceSystem(cands, control, r.controlRead, cv, sv, *m, r.fitStart,
+            kw::detail::fillTraceSystem(cands, control, r.controlRead, cv, sv, tries[k], r.fitStart,
                                         r.fitEnd, kBlock, {}, s1);
-            std::vector<double> x1 = kw::detail::fitAll(s1, r2);
-            if (r2 > r.r2) {
-                r.r2 = r2, x = std::move(x1), sys = std::move(s1), map = *m;
-                r.dyeShifts = sv.lag;
-            }
+            firstX[k] = kw::detail::fitAll(s1, firstR2[k]);
         }
-        // Again on the placing kept: the first fit's shares set the
-        // sample's scale for the next.
-        const kw::detail::TraceView sv{sampleProcessed, sampleScale, &sample.mobility, r.dyeShifts};
-        for (int pass = 1; pass < kTracePasses; ++pass) {
-            kw::detail::fillTraceSystem(cands, control, r.controlRead, cv, sv, map, r.fitStart,
-                                        r.fitEnd, kBlock, x, sys);
-            x = kw::detail::fitAll(sys, r.r2);
+        r.r2 = -1.0;
+        for (size_t k = 0; k < tries.size(); ++k) {
+            const kw::detail::TraceView sv{sampleProcessed, sampleScale, &sample.mobility, lags[k]};
+            kw::detail::BlockSystem s1 = sys;
+            std::vector<double> x1 = firstX[k];
+            double r2 = firstR2[k];
+            for (int pass = 1; pass < kTracePasses; ++pass) {
+                kw::detail::fillTraceSystem(cands, control, r.controlRead, cv, sv, tries[k],
+                                            r.fitStart, r.fitEnd, kBlock, x1, s1);
+                x1 = kw::detail::fitAll(s1, r2);
+            }
+            if (r2 > r.r2) {
+                r.r2 = r2, x = std::move(x1), sys = std::move(s1), map = tries[k];
+                r.dyeShifts = lags[k];
+            }
         }
     } else {
         const std::vector<Heights> sh0 = kw::detail::scaledHeights(

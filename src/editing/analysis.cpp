@@ -41,6 +41,9 @@ constexpr int kDriftHalf = 5;
 // control time (two runs' speeds differing by up to 1 % from the cut on put
 // the bases a base apart 100 bases later).
 constexpr double kDriftRates[] = {-0.01, -0.005, 0.005, 0.01};
+// Placings refitted at their mixture's intensity: the first fit's ranking
+// can change there, where the sample's scale follows the alleles it holds.
+constexpr size_t kRefitPlacings = 3;
 
 // Fits on the traces: the first at the control's intensity, each further
 // one at the intensity of the mixture the previous one found.
@@ -349,8 +352,8 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
         }
         // The bent lines run as the line before the cut: one registration
         // serves them all. Each placing is fitted at the control's
-        // intensity, then again at its mixture's (see kTracePasses), and
-        // the one explaining the sample best is kept.
+        // intensity; the best kRefitPlacings again at their mixtures' (see
+        // kTracePasses), and the one explaining the sample best is kept.
         std::vector<std::array<double, 4>> lags(tries.size());
         std::vector<double> firstR2(tries.size(), 0.0);
         std::vector<std::vector<double>> firstX(tries.size());
@@ -369,8 +372,13 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
                                         r.fitEnd, kBlock, {}, s1);
             firstX[k] = kw::detail::fitAll(s1, firstR2[k]);
         }
+        std::vector<size_t> order(tries.size());
+        for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t p, size_t q) { return firstR2[p] > firstR2[q]; });
+        order.resize(std::min(order.size(), kRefitPlacings));
         r.r2 = -1.0;
-        for (size_t k = 0; k < tries.size(); ++k) {
+        for (size_t k : order) {
             const kw::detail::TraceView sv{sampleProcessed, sampleScale, &sample.mobility, lags[k]};
             kw::detail::BlockSystem s1 = sys;
             std::vector<double> x1 = firstX[k];

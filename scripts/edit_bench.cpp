@@ -1,7 +1,8 @@
 // The edit analysis' benchmark: synthetic edited samples with known
 // outcomes, made from real traces, and the figures of the analysis on them.
 //
-//   edit_bench [--pairs N] [--self N] [--seed S] [--rows FILE] [--outcomes FILE] TRACE_OR_DIR...
+//   edit_bench [--pairs N] [--self N] [--seed S] [--only PAIR] [--model-error SD]
+//              [--sparsity S] [--rows FILE] [--outcomes FILE] TRACE_OR_DIR...
 //
 // Each pair takes a well-read real trace as the control and builds its
 // sample in raw DATA1-4: the control's own rows mixed with copies edited
@@ -19,8 +20,11 @@
 // self pairs' edited fraction, the intervals' mean width, the processor
 // time per pair (both roads and the analysis) and the error by kind of
 // outcome. --rows writes one line per pair, --outcomes one per true
-// outcome (for calibrating the intervals by source).
+// outcome (for calibrating the intervals by source), and the error by
+// cause. --only runs one pair of the same draw (to look into it);
+// --model-error and --sparsity set those options of the analysis.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -159,6 +163,21 @@ struct KindScore {
     double absError = 0.0, width = 0.0;
 };
 
+// Why a pair's fractions are off, each pair given the first that holds:
+// refused; the sample's own dye offsets off by more than a quarter base
+// from the control's at the cut (the raw rows are the same, so they should
+// agree); half the error or more on outcomes that are not in the pool,
+// of a size within 2 of a true one or farther; else the shares among the
+// true outcomes.
+enum Cause { refusedPair, dyesMisplaced, nearOutcomes, farOutcomes, sharesOnly, causes };
+const char* const kCauseNames[causes] = {"refused", "dyes misplaced", "near-size outcomes",
+                                         "other outcomes", "shares of true ones"};
+
+struct CauseScore {
+    int pairs = 0, truths = 0;
+    double absError = 0.0;
+};
+
 struct Score {
     int pairs = 0, refused = 0, within5 = 0, big = 0, bigFound = 0, covered = 0, truths = 0;
     int editedCovered = 0, coveredOrBound = 0;
@@ -166,7 +185,38 @@ struct Score {
     std::vector<KindScore> kinds{{"unedited", 0, 0},         {"deletion 1-5", -5, -1},
                                  {"deletion 6-15", -15, -6}, {"deletion 16-30", -30, -16},
                                  {"insertion 1-3", 1, 3},    {"insertion 4-15", 4, 15}};
+    CauseScore cause[causes];
 };
+
+// Interpolated dye offsets of a read at input-file sample t.
+std::array<double, 4> offsetsAt(const std::vector<kw::MobilityPoint>& m, double t) {
+    std::array<double, 4> out{{0.0, 0.0, 0.0, 0.0}};
+    if (m.empty()) return out;
+    size_t i = 0;
+    while (i + 1 < m.size() && m[i + 1].position < t) ++i;
+    const kw::MobilityPoint& a = m[i];
+    const kw::MobilityPoint& b = m[std::min(i + 1, m.size() - 1)];
+    const double f = b.position > a.position
+                         ? std::clamp((t - a.position) / (b.position - a.position), 0.0, 1.0)
+                         : 0.0;
+    for (size_t c = 0; c < 4; ++c) out[c] = a.offset[c] + f * (b.offset[c] - a.offset[c]);
+    return out;
+}
+
+// The largest disagreement of the two reads' dye offsets at control base
+// `cut`, in base spacings.
+double dyeOffsetGap(const kw::BaseCalls& control, const kw::BaseCalls& sample, int cut) {
+    const auto& b = control.bases;
+    const double t = b[static_cast<size_t>(cut)].correctedPosition;
+    const double spacing = (b[static_cast<size_t>(cut + 10)].correctedPosition -
+                            b[static_cast<size_t>(cut - 10)].correctedPosition) /
+                           20.0;
+    const std::array<double, 4> c = offsetsAt(control.mobility, t),
+                                s = offsetsAt(sample.mobility, t);
+    double gap = 0.0;
+    for (size_t d = 0; d < 4; ++d) gap = std::max(gap, std::fabs(c[d] - s[d]));
+    return spacing > 0.0 ? gap / spacing : 0.0;
+}
 
 const kw::EditOutcome* outcomeOfSize(const kw::EditResult& r, int size) {
     for (const kw::EditOutcome& o : r.outcomes)
@@ -176,11 +226,33 @@ const kw::EditOutcome* outcomeOfSize(const kw::EditResult& r, int size) {
     return nullptr;
 }
 
+Cause causeOf(const kw::EditResult& r, const std::vector<Truth>& truth, double offsetGap) {
+    if (r.status != kw::EditStatus::ok) return refusedPair;
+    if (offsetGap > 0.25) return dyesMisplaced;
+    double error = 0.0, near = 0.0, far = 0.0;
+    for (const Truth& t : truth) {
+        const kw::EditOutcome* e = outcomeOfSize(r, t.size);
+        error += std::fabs((e ? e->fraction : 0.0) - t.fraction);
+    }
+    for (const kw::EditOutcome& o : r.outcomes) {
+        bool isTrue = false, isNear = false;
+        for (const Truth& t : truth) {
+            isTrue = isTrue || t.size == o.size;
+            isNear = isNear || (t.size != 0 && std::abs(t.size - o.size) <= 2);
+        }
+        if (!isTrue) (isNear ? near : far) += o.fraction;
+    }
+    if (near + far >= 0.5 * error && near + far > 0.0)
+        return near >= far ? nearOutcomes : farOutcomes;
+    return sharesOnly;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    int pairs = 200, selfPairs = 40;
+    int pairs = 200, selfPairs = 40, only = -1;
     unsigned seed = 7;
+    kw::EditOptions base;
     std::string rowsPath, outcomesPath;
     std::vector<std::filesystem::path> files;
     for (int i = 1; i < argc; ++i) {
@@ -191,6 +263,12 @@ int main(int argc, char** argv) {
             selfPairs = std::atoi(argv[++i]);
         else if (a == "--seed" && i + 1 < argc)
             seed = static_cast<unsigned>(std::atoi(argv[++i]));
+        else if (a == "--model-error" && i + 1 < argc)
+            base.modelError = std::atof(argv[++i]);
+        else if (a == "--sparsity" && i + 1 < argc)
+            base.sparsity = std::atof(argv[++i]);
+        else if (a == "--only" && i + 1 < argc)
+            only = std::atoi(argv[++i]);
         else if (a == "--rows" && i + 1 < argc)
             rowsPath = argv[++i];
         else if (a == "--outcomes" && i + 1 < argc)
@@ -211,7 +289,8 @@ int main(int argc, char** argv) {
     if (rows)
         std::fprintf(
             rows,
-            "pair\tsource\tcontrol\tcut\ttruth\tfitted\tedited_true\tedited_fit\tr2\tstatus\n");
+            "pair\tsource\tcontrol\tcut\ttruth\tfitted\tedited_true\tedited_fit\tr2\tstatus\t"
+            "dye_offset_gap\tcause\n");
     std::FILE* each = outcomesPath.empty() ? nullptr : std::fopen(outcomesPath.c_str(), "w");
     if (each)
         std::fprintf(each,
@@ -230,6 +309,7 @@ int main(int argc, char** argv) {
                                                  control.calls.trimEnd - 160);
         const int cut = cutAt(rng);
         const std::vector<Truth> truth = self ? std::vector<Truth>{{0, 1.0}} : drawOutcomes(rng);
+        if (only >= 0 && p != only) continue;
         kw::Run sample = control.run;
         for (size_t c = 0; c < sample.rows.size(); ++c) {
             std::vector<double> mixed(sample.rows[c].size(), 0.0);
@@ -243,17 +323,14 @@ int main(int argc, char** argv) {
         }
         addNoise(sample, *noise);
         kw::ProcessResult cr, sr;
-        kw::EditOptions o;
+        kw::EditOptions o = base;
         o.guides = {control.calls.sequence().substr(static_cast<size_t>(cut - 17), 20)};
         o.pam = "N";
         const std::clock_t started = std::clock();
         if (kw::process(control.run, kw::ProcessOptions(), cr) ||
             kw::process(sample, kw::ProcessOptions(), sr))
             continue;
-        const kw::EditResult r = kw::analyseEdit(
-            cr.calls, sr.calls, o, sr.processed.get(),
-            sample.coordinateScale > 0 ? sample.coordinateScale : 1.0, cr.processed.get(),
-            control.run.coordinateScale > 0 ? control.run.coordinateScale : 1.0);
+        const kw::EditResult r = kw::editRuns(control.run, cr, sample, sr, o);
         score.seconds += static_cast<double>(std::clock() - started) / CLOCKS_PER_SEC;
         double editedTrue = 0.0;
         for (const Truth& t : truth) editedTrue += t.size ? t.fraction : 0.0;
@@ -265,19 +342,24 @@ int main(int argc, char** argv) {
             if (e.fraction >= 0.03)
                 fitText +=
                     std::to_string(e.size) + ":" + std::to_string(e.fraction).substr(0, 5) + " ";
+        const double gap = dyeOffsetGap(cr.calls, sr.calls, cut);
+        const Cause cause = causeOf(r, truth, gap);
         if (rows)
             std::fprintf(
-                rows, "%d\t%s\t%s\t%d\t%s\t%s\t%.4f\t%.4f\t%.3f\t%s\n", p, control.source.c_str(),
-                control.run.path.c_str(), cut, truthText.c_str(), fitText.c_str(), editedTrue,
-                r.editedFraction, r.r2,
+                rows, "%d\t%s\t%s\t%d\t%s\t%s\t%.4f\t%.4f\t%.3f\t%s\t%.2f\t%s\n", p,
+                control.source.c_str(), control.run.path.c_str(), cut, truthText.c_str(),
+                fitText.c_str(), editedTrue, r.editedFraction, r.r2,
                 (r.status == kw::EditStatus::ok ? std::string("ok")
                                                 : kw::editStatusName(r.status) + (": " + r.message))
-                    .c_str());
+                    .c_str(),
+                gap, self ? "self" : kCauseNames[cause]);
         if (self) {
             selfEdited.push_back(r.status == kw::EditStatus::ok ? r.editedFraction : std::nan(""));
             continue;
         }
         ++score.pairs;
+        CauseScore& why = score.cause[cause];
+        ++why.pairs;
         if (r.status != kw::EditStatus::ok) {
             ++score.refused;
             continue;
@@ -293,6 +375,8 @@ int main(int argc, char** argv) {
                 e ? (t.fraction >= e->low && t.fraction <= e->high) : t.fraction < 0.005;
             score.absError += std::fabs(f - t.fraction);
             ++score.truths;
+            why.absError += std::fabs(f - t.fraction);
+            ++why.truths;
             score.covered += in;
             score.coveredOrBound += in || (!e && t.fraction <= r.unlistedHigh);
             score.width += e ? e->high - e->low : 0.0;
@@ -344,6 +428,14 @@ int main(int argc, char** argv) {
         std::printf("  %-16s %4d %6.2f %6.1f %6.1f\n", k.name, k.n,
                     100.0 * k.absError / std::max(1, k.n), 100.0 * k.covered / std::max(1, k.n),
                     100.0 * k.width / std::max(1, k.n));
+    std::printf(
+        "by cause: cause, pairs, true outcomes, MAE points, share of all outcomes' error %%\n");
+    for (int c = 0; c < causes; ++c) {
+        const CauseScore& k = score.cause[c];
+        std::printf("  %-20s %4d %4d %6.2f %6.1f\n", kCauseNames[c], k.pairs, k.truths,
+                    100.0 * k.absError / std::max(1, k.truths),
+                    100.0 * k.absError / std::max(1e-12, score.absError));
+    }
     if (rows) std::fclose(rows);
     if (each) std::fclose(each);
     return 0;

@@ -3,9 +3,8 @@
 
     edit_intervals.py OUTCOMES.tsv [--level 0.95]
 
-OUTCOMES.tsv is `edit_bench --outcomes` from a build whose kModelErrorSd
-(src/editing/analysis.cpp) is 0, so that its intervals are the bootstrap's
-alone. Each interval side is widened in quadrature by z * sd; for every
+OUTCOMES.tsv is `edit_bench --model-error 0 --outcomes FILE`, so that its
+intervals are the bootstrap's alone. Each interval side is widened in quadrature by z * sd; for every
 source of the benchmark's controls, sd is chosen on the other sources so
 that the intervals hold the truth at the level, and the held-out source's
 coverage and width are counted. Prints the per-fold choices, the

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,7 +13,10 @@
 #include <random>
 
 #include "editing/editing.h"
+#include "kwsignal/capillary.h"
 #include "kwsignal/edit.h"
+#include "kwsignal/process.h"
+#include "kwsignal/run.h"
 
 namespace {
 
@@ -127,12 +132,13 @@ TEST(Edit, NonNegativeFitRecoversMixturesAndRefusesWhatItCannotDo) {
         ASSERT_NE(del, nullptr);
         EXPECT_NEAR(del->fraction, share, 0.02);
         // The interval holds the model error beyond the bases' own spread:
-        // at least 1.96 x 0.09 either side at 95 %, within 0..1.
-        EXPECT_LE(del->low, del->fraction - 0.17);
-        EXPECT_GE(del->high, del->fraction + 0.17);
+        // at least 1.96 x its deviation either side at 95 %, within 0..1.
+        const double reach = 1.96 * o.modelError;
+        EXPECT_LE(del->low, del->fraction - reach + 0.002);
+        EXPECT_GE(del->high, del->fraction + reach - 0.002);
         EXPECT_GE(del->low, 0.0);
-        EXPECT_NEAR(r.unlistedHigh, 1.96 * 0.09, 0.002);
-        EXPECT_LE(r.editedLow, r.editedFraction - 0.17);
+        EXPECT_NEAR(r.unlistedHigh, reach, 0.002);
+        EXPECT_LE(r.editedLow, r.editedFraction - reach + 0.002);
     }
     EXPECT_NEAR(kw::detail::normalQuantile(0.975), 1.95996, 1e-4);
     EXPECT_NEAR(kw::detail::normalQuantile(0.5), 0.0, 1e-9);
@@ -241,6 +247,73 @@ TEST(Edit, SparseChoiceKeepsRealSharesAndAllelesShiftByTheirEdit) {
     EXPECT_GT(kw::detail::shiftedAllele(wild, calls).from, 1e12);
 }
 
+// A capillary of Gaussian peaks, one per base of `read` in its letter's
+// dye, each dye late by lag[dye] and every peak after sample `from` late
+// by `drift` samples per sample more.
+KwCap peakCap(const std::string& read, const std::array<double, 4>& lag, double from,
+              double drift) {
+    const int n = 100 + 12 * static_cast<int>(read.size());
+    std::vector<std::vector<double>> rows(4, std::vector<double>(static_cast<size_t>(n), 0.0));
+    for (size_t i = 0; i < read.size(); ++i) {
+        const int c = kw::detail::channelOf(read[i]);
+        double at = 50.0 + 12.0 * static_cast<double>(i);
+        at += lag[static_cast<size_t>(c)] + std::max(0.0, at - from) * drift;
+        for (int s = std::max(0, static_cast<int>(at) - 15);
+             s < std::min(n, static_cast<int>(at) + 16); ++s)
+            rows[static_cast<size_t>(c)][static_cast<size_t>(s)] +=
+                std::exp(-0.5 * std::pow((s - at) / 2.5, 2.0));
+    }
+    std::vector<double*> p;
+    for (auto& r : rows) p.push_back(r.data());
+    return KwCap(4, n, p.data(), 1.0);
+}
+
+// A sample's dyes are put back on the control's where its own offsets
+// left them; its drift is followed through its calls, a stray call
+// outvoted by its neighbours.
+TEST(Edit, DyesRegisterAndDriftFollowsTheSamplesCalls) {
+    const std::string read = randomRead(200, 21);
+    kw::BaseCalls calls = readOf(read);
+    for (size_t i = 0; i < calls.bases.size(); ++i)
+        calls.bases[i].correctedPosition = 50.0 + 12.0 * static_cast<double>(i);
+    const KwCap control = peakCap(read, {{0, 0, 0, 0}}, 1e9, 0.0);
+    const KwCap sample = peakCap(read, {{0.0, 2.5, -1.0, 17.0}}, 1e9, 0.0);
+    const std::vector<kw::MobilityPoint> none;
+    const kw::detail::TraceView cv{&control, 1.0, &none, {}}, sv{&sample, 1.0, &none, {}};
+    const std::array<double, 4> lag =
+        kw::detail::registerDyes(calls, cv, sv, kw::detail::TimeWarp(), 40, 120, 24.0, 0.5);
+    const double expected[4] = {0.0, 2.5, -1.0, 17.0};
+    for (size_t c = 0; c < 4; ++c) EXPECT_NEAR(lag[c], expected[c], 0.3) << c;
+    // Beyond the reach asked for, a dye stays where it was.
+    EXPECT_EQ(kw::detail::registerDyes(calls, cv, sv, kw::detail::TimeWarp(), 40, 120, 6.0, 0.5)[3],
+              0.0);
+
+    // The sample runs 1 % slower from its base 100 on; one of its calls
+    // near base 140 is 9 samples off.
+    kw::BaseCalls drifting = calls;
+    for (size_t i = 0; i < drifting.bases.size(); ++i) {
+        double& t = drifting.bases[i].correctedPosition;
+        t += std::max(0.0, t - 1250.0) * 0.01;
+    }
+    drifting.bases[140].correctedPosition += 9.0;
+    kw::detail::TimeWarp warp;
+    warp.a = 3.0;  // the line: a start 3 samples later
+    for (auto& b : drifting.bases) b.correctedPosition += 3.0;
+    kw::detail::followSampleCalls(warp, calls, drifting, 0, 60, 190, 5);
+    ASSERT_FALSE(warp.knots.empty());
+    for (int j : {80, 120, 140, 141, 180})
+        EXPECT_NEAR(
+            warp.at(calls.bases[static_cast<size_t>(j)].correctedPosition),
+            drifting.bases[static_cast<size_t>(j)].correctedPosition - (j == 140 ? 9.0 : 0.0), 0.7)
+            << j;
+    // Held flat beyond the knots, halfway between two of them in between.
+    EXPECT_DOUBLE_EQ(warp.at(0.0), 3.0 + warp.residual.front());
+    EXPECT_DOUBLE_EQ(warp.at(1e6), 3.0 + 1e6 + warp.residual.back());
+    EXPECT_NEAR(warp.at(0.5 * (warp.knots[3] + warp.knots[4])) - 3.0 -
+                    0.5 * (warp.knots[3] + warp.knots[4]),
+                0.5 * (warp.residual[3] + warp.residual[4]), 1e-9);
+}
+
 TEST(Edit, RealTracesGiveStableAnswers) {
     const std::string dir = kData + "/editing/train/main/Fig2a-b/";
     if (!std::filesystem::exists(dir + "Reference_Sequence.ab1"))
@@ -257,6 +330,36 @@ TEST(Edit, RealTracesGiveStableAnswers) {
     EXPECT_GT(clone.editedFraction, 0.5);
     EXPECT_EQ(kw::editFiles(dir + "missing.ab1", dir + "Reference_Sequence.ab1", o).status,
               kw::EditStatus::unreadable);
+
+    // A pool made in the raw data, 40 % of it with the 7 bases after the
+    // cut spliced out: its channels add up as the templates do.
+    kw::Run run;
+    kw::ProcessResult control, pooled;
+    ASSERT_FALSE(kw::readRun(dir + "Reference_Sequence.ab1", run));
+    ASSERT_FALSE(kw::process(run, kw::ProcessOptions(), control));
+    const auto& b = control.calls.bases;
+    const double scale = run.coordinateScale > 0.0 ? run.coordinateScale : 1.0;
+    auto boundary = [&](int i) {
+        return static_cast<long>(std::lround(0.5 * scale *
+                                             (b[static_cast<size_t>(i - 1)].correctedPosition +
+                                              b[static_cast<size_t>(i)].correctedPosition)));
+    };
+    const int cut = self.sites.front().cut;
+    kw::Run pool = run;
+    for (auto& row : pool.rows) {
+        std::vector<double> edited(row.begin(), row.begin() + boundary(cut));
+        edited.insert(edited.end(), row.begin() + boundary(cut + 7), row.end());
+        edited.resize(row.size(), row.back());
+        for (size_t s = 0; s < row.size(); ++s) row[s] = 0.6 * row[s] + 0.4 * edited[s];
+    }
+    ASSERT_FALSE(kw::process(pool, kw::ProcessOptions(), pooled));
+    const kw::EditResult mixed = kw::editRuns(run, control, pool, pooled, o);
+    ASSERT_EQ(mixed.status, kw::EditStatus::ok) << mixed.message;
+    EXPECT_NEAR(mixed.editedFraction, 0.4, 0.04);
+    ASSERT_GE(mixed.outcomes.size(), 2u);
+    EXPECT_EQ(mixed.outcomes[1].size, -7);  // after the unedited 60 %
+    EXPECT_NEAR(mixed.outcomes[1].fraction, 0.4, 0.04);
+    for (double shift : mixed.dyeShifts) EXPECT_LT(std::fabs(shift), 3.0);
 }
 
 }  // namespace

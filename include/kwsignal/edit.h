@@ -80,6 +80,23 @@ struct EditOptions {
     int bootstrap = 200;
     unsigned seed = 1;    ///< seed of the bootstrap's draws
     double level = 0.95;  ///< two-sided level of the intervals, 0.5..0.999
+    /// The standard deviation of the fit's model error on a share, 0..0.3:
+    /// how far the fitted shares stray from the truth beyond what redrawing
+    /// the bases shows (the outcomes' signals are the control's shifted,
+    /// which the sample's own run does not follow exactly). Each side of
+    /// every interval is widened by it in quadrature with the bootstrap's
+    /// spread; 0 leaves the bootstrap's alone. The default holds the true
+    /// share at 95 % on synthetic pools made from many sources' runs
+    /// (scripts/edit_intervals.py: the leave-one-source-out folds pick
+    /// 0.027 to 0.029 for the outcomes' shares, 0.022 to 0.028 for the
+    /// edited fraction; one figure serves both). Pools from two runs that
+    /// drift apart stray further: a low r2 warns of it.
+    double modelError = 0.028;
+    /// The charge on each edited outcome's share (0..0.1) when choosing
+    /// which outcomes the sample holds; the chosen ones are refitted
+    /// without it, so a trace against itself shows no spread of tiny
+    /// indels and real shares are not shrunk.
+    double sparsity = 0.04;
     /// Outcomes below this fraction are left out of the list (the
     /// unedited sequence is always listed); 0..0.5.
     double reportBelow = 0.005;
@@ -179,6 +196,11 @@ struct EditResult {
     /// Control base index minus sample base index of the same base before
     /// the first cut.
     int offset = 0;
+    /// How far each of the sample's dyes (C, A, G, T; input-file samples)
+    /// was moved, on top of its own mobility offsets, to line up with the
+    /// control's over the bases before the edits; 0 when the fit read the
+    /// calls' heights.
+    std::array<double, 4> dyeShifts{{0.0, 0.0, 0.0, 0.0}};
     /// Per control base from discordanceStart: the share of the sample's
     /// height not in the control's base (0 identical, ~0.75 unrelated).
     int discordanceStart = 0;
@@ -228,7 +250,8 @@ KW_API ReadAlignment alignReads(const std::string& a, const std::string& b);
 /// missing calls in the mixed part of its read do not shift the fit);
 /// without them (null), at the sample's own called bases.
 /// @param sampleProcessed the sample's processed capillary (the KwCap the
-///        sample's calls came from), or null
+///        sample's calls came from, or its separated channels on the same
+///        axis, as editRuns gives), or null
 /// @param sampleScale its capillary samples per input-file sample (> 0)
 /// @param controlProcessed the control's processed capillary, or null; with
 ///        both, the fit reads the traces themselves (each outcome the
@@ -248,8 +271,10 @@ KW_API std::vector<BaseEditPosition> analyseBaseEdit(const BaseCalls& sample,
                                                      const std::vector<GuideSite>& sites,
                                                      const BaseCalls* control);
 
-/// The analysis on two processed runs; adds the trace windows (and the
-/// base-editing table when asked for).
+/// The analysis on two processed runs, the traces fitted on their
+/// separated channels (ProcessResult::separated: a pool's templates add up
+/// there, not in the sharpened, normalised ones); adds the trace windows
+/// (and the base-editing table when asked for).
 KW_API EditResult editRuns(const Run& controlRun, const ProcessResult& control,
                            const Run& sampleRun, const ProcessResult& sample,
                            const EditOptions& options);

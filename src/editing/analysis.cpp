@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/quantile.h"
 #include "editing/editing.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/trace.h"
@@ -23,30 +24,35 @@ constexpr int kLeadIn = 10;       // bases before the first edit fitted too
 // whole-base shifts holds less well.
 constexpr int kMaxFitAfterCut = 100;
 
-// The charge on each edited outcome's share when choosing which outcomes
-// the sample holds (see BlockSystem::sparsity): a trace against itself
-// must not spread a few percent over many small indels.
-constexpr double kSparsity = 0.04;
+// The sample's dyes are registered on the control's over this many bases
+// before the edits, each by a shift of at most kMaxDyeLagBases base
+// spacings; a dye that correlates less than kMinDyeCorrelation there at
+// every shift is left where its own offsets put it.
+constexpr int kRegisterBases = 80;
+constexpr double kMaxDyeLagBases = 2.0;
+constexpr double kMinDyeCorrelation = 0.5;
+
+// The sample's drift against the control is followed through its own
+// calls, each the running median of 2 kDriftHalf + 1 bases' (see
+// followSampleCalls).
+constexpr int kDriftHalf = 5;
+
+// Steady drifts tried after the cut besides: the sample's time gained per
+// control time (two runs' speeds differing by up to 1 % from the cut on put
+// the bases a base apart 100 bases later).
+constexpr double kDriftRates[] = {-0.01, -0.005, 0.005, 0.01};
+// Placings refitted at their mixture's intensity: the first fit's ranking
+// can change there, where the sample's scale follows the alleles it holds.
+constexpr size_t kRefitPlacings = 3;
 
 // Fits on the traces: the first at the control's intensity, each further
 // one at the intensity of the mixture the previous one found.
 constexpr int kTracePasses = 2;
 
-// The standard deviation of the fit's model error on a share (0..1): how far
-// the fitted shares stray from the truth beyond what redrawing the bases
-// shows, because the outcomes' signals are the control's shifted, which the
-// sample's own processing does not follow exactly. It widens every
-// interval in quadrature with the bootstrap's spread; chosen so that 95 %
-// intervals hold the true share 95 % of the time on synthetic pools made
-// from many sources' runs (scripts/edit_intervals.py: the
-// leave-one-source-out folds pick 0.073 to 0.087 for the outcomes' shares,
-// 0.087 to 0.095 for the edited fraction; one figure serves both).
-constexpr double kModelErrorSd = 0.09;
-
 // The interval [low, high] around f widened on each side by the model
 // error at the given two-sided level, within 0..1.
-void widen(double f, double level, double& low, double& high) {
-    const double m = kModelErrorSd * kw::detail::normalQuantile(0.5 + 0.5 * level);
+void widen(double f, const EditOptions& o, double& low, double& high) {
+    const double m = o.modelError * kw::detail::normalQuantile(0.5 + 0.5 * o.level);
     low = std::max(0.0, f - std::hypot(std::max(0.0, f - low), m));
     high = std::min(1.0, f + std::hypot(std::max(0.0, high - f), m));
 }
@@ -79,6 +85,8 @@ std::string checkOptions(const EditOptions& o) {
     if (o.maxInsertion < 0 || o.maxInsertion > 30) return "the longest insertion must be 0..30";
     if (o.bootstrap < 0 || o.bootstrap > 2000) return "bootstrap replicates must be 0..2000";
     if (!(o.level >= 0.5 && o.level <= 0.999)) return "the interval level must be 0.5..0.999";
+    if (!(o.modelError >= 0.0 && o.modelError <= 0.3)) return "the model error must be 0..0.3";
+    if (!(o.sparsity >= 0.0 && o.sparsity <= 0.1)) return "the sparsity charge must be 0..0.1";
     if (!(o.reportBelow >= 0.0 && o.reportBelow <= 0.5))
         return "the report threshold must be 0..0.5";
     if (o.pam.empty() || o.pam.size() > 8) return "the PAM must have 1..8 letters";
@@ -135,13 +143,8 @@ void discordance(EditResult& r, const std::vector<Heights>& s, int offset, int f
 // Where each control base lies on the sample's time axis: a straight line
 // from control to sample corrected positions through the aligned bases
 // before the cut (the two runs differ in speed and start, not in order).
-struct TimeMap {
-    double a = 0.0, b = 1.0;
-    double at(double t) const { return a + b * t; }
-};
-
-TimeMap timeMap(const ReadAlignment& al, const BaseCalls& control, const BaseCalls& sample,
-                int from, int cut) {
+kw::detail::TimeWarp timeMap(const ReadAlignment& al, const BaseCalls& control,
+                             const BaseCalls& sample, int from, int cut) {
     double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
     for (const auto& p : al.pairs) {
         if (p.first < from || p.first >= cut) continue;
@@ -152,7 +155,7 @@ TimeMap timeMap(const ReadAlignment& al, const BaseCalls& control, const BaseCal
         const double y = sample.bases[static_cast<size_t>(p.second)].correctedPosition;
         n += 1, sx += x, sy += y, sxx += x * x, sxy += x * y;
     }
-    TimeMap m;
+    kw::detail::TimeWarp m;
     const double d = n * sxx - sx * sx;
     if (n >= 2 && d > 0.0) {
         m.b = (n * sxy - sx * sy) / d;
@@ -161,13 +164,25 @@ TimeMap timeMap(const ReadAlignment& al, const BaseCalls& control, const BaseCal
     return m;
 }
 
+// The median distance between consecutive control bases within 40 of
+// base i (input-file samples).
+double spacingOf(const BaseCalls& calls, int i) {
+    std::vector<double> d;
+    const int n = static_cast<int>(calls.bases.size());
+    for (int j = std::max(1, i - 40); j < std::min(n, i + 40); ++j)
+        d.push_back(calls.bases[static_cast<size_t>(j)].correctedPosition -
+                    calls.bases[static_cast<size_t>(j - 1)].correctedPosition);
+    return kw::detail::median(std::move(d));
+}
+
 // The sample's heights at each control base, as BaseCalls whose heights the
 // scaling reads: each dye at its own mobility-shifted time.
 BaseCalls sampleAtControl(const BaseCalls& control, const BaseCalls& sample, const KwCap& cap,
-                          double scale, const TimeMap& map) {
+                          double scale, const kw::detail::TimeWarp& map,
+                          const std::array<double, 4>& lag) {
     BaseCalls out;
     out.bases.resize(control.bases.size());
-    const kw::detail::TraceView view{&cap, scale, &sample.mobility};
+    const kw::detail::TraceView view{&cap, scale, &sample.mobility, lag};
     for (size_t i = 0; i < control.bases.size(); ++i)
         out.bases[i].heights =
             kw::detail::traceAt(view, map.at(control.bases[i].correctedPosition));
@@ -302,31 +317,92 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
         sampleProcessed && sampleProcessed->getNumTraces() >= 4 && sampleScale > 0.0;
     // On the sample's times its heights are indexed by control base.
     const int shOffset = onTimes ? 0 : r.offset;
-    const std::vector<Heights> sh = kw::detail::scaledHeights(
-        onTimes
-            ? sampleAtControl(control, sample, *sampleProcessed, sampleScale,
-                              timeMap(alignment, control, sample,
-                                      std::max(control.trimStart, firstCut - 150), firstCut - 2))
-            : sample);
+    const kw::detail::TimeWarp line = timeMap(
+        alignment, control, sample, std::max(control.trimStart, firstCut - 150), firstCut - 2);
+    kw::detail::TimeWarp map = line;
     kw::detail::BlockSystem sys;
-    sys.sparsity = kSparsity;
+    sys.sparsity = options.sparsity;
     std::vector<double> x;
     if (onTimes && controlProcessed && controlProcessed->getNumTraces() >= 4 &&
         controlScale > 0.0) {
-        const TimeMap map = timeMap(alignment, control, sample,
-                                    std::max(control.trimStart, firstCut - 150), firstCut - 2);
-        // Twice: the first fit's shares set the sample's scale for the second.
-        for (int pass = 0; pass < kTracePasses; ++pass) {
-            kw::detail::fillTraceSystem(cands, control, r.controlRead,
-                                        {controlProcessed, controlScale, &control.mobility},
-                                        {sampleProcessed, sampleScale, &sample.mobility}, map.a,
-                                        map.b, r.fitStart, r.fitEnd, kBlock, x, sys);
-            x = kw::detail::fitAll(sys, r.r2);
+        // Ways of placing the sample's bases: the line through the bases
+        // before the cut, that line following the drift the sample's own
+        // calls show after it, or bent at the cut by a steady drift. A
+        // mixed read's calls can stray by a base where its alleles
+        // overlap, so the placing whose fit explains more of the sample is
+        // kept.
+        kw::detail::TimeWarp drift = line;
+        kw::detail::followSampleCalls(drift, control, sample, r.offset, r.fitStart - kDriftHalf,
+                                      r.fitEnd + kDriftHalf, kDriftHalf);
+        const kw::detail::TraceView cv{controlProcessed, controlScale, &control.mobility, {}};
+        std::vector<kw::detail::TimeWarp> tries{line};
+        if (!drift.knots.empty()) tries.push_back(drift);
+        // And the line bent at the cut by a steady drift of either sign.
+        const size_t bentFrom = tries.size();
+        const double t0 = control.bases[static_cast<size_t>(firstCut)].correctedPosition;
+        const double t1 = control
+                              .bases[static_cast<size_t>(std::min<int>(
+                                  r.fitEnd, static_cast<int>(control.bases.size()) - 1))]
+                              .correctedPosition;
+        for (double rate : kDriftRates) {
+            kw::detail::TimeWarp w = line;
+            w.knots = {t0, t1};
+            w.residual = {0.0, rate * (t1 - t0)};
+            tries.push_back(w);
+        }
+        // The bent lines run as the line before the cut: one registration
+        // serves them all. Each placing is fitted at the control's
+        // intensity; the best kRefitPlacings again at their mixtures' (see
+        // kTracePasses), and the one explaining the sample best is kept.
+        std::vector<std::array<double, 4>> lags(tries.size());
+        std::vector<double> firstR2(tries.size(), 0.0);
+        std::vector<std::vector<double>> firstX(tries.size());
+        for (size_t k = 0; k < tries.size(); ++k) {
+            kw::detail::TraceView sv{sampleProcessed, sampleScale, &sample.mobility, {}};
+            lags[k] =
+                k < bentFrom
+                    ? kw::detail::registerDyes(
+                          control, cv, sv, tries[k],
+                          std::max(control.trimStart, firstCut - kRegisterBases), editStart - 1,
+                          kMaxDyeLagBases * spacingOf(control, firstCut), kMinDyeCorrelation)
+                    : lags[0];
+            sv.lag = lags[k];
+            kw::detail::BlockSystem s1 = sys;
+            kw::detail::fillTraceSystem(cands, control, r.controlRead, cv, sv, tries[k], r.fitStart,
+                                        r.fitEnd, kBlock, {}, s1);
+            firstX[k] = kw::detail::fitAll(s1, firstR2[k]);
+        }
+        std::vector<size_t> order(tries.size());
+        for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t p, size_t q) { return firstR2[p] > firstR2[q]; });
+        order.resize(std::min(order.size(), kRefitPlacings));
+        r.r2 = -1.0;
+        for (size_t k : order) {
+            const kw::detail::TraceView sv{sampleProcessed, sampleScale, &sample.mobility, lags[k]};
+            kw::detail::BlockSystem s1 = sys;
+            std::vector<double> x1 = firstX[k];
+            double r2 = firstR2[k];
+            for (int pass = 1; pass < kTracePasses; ++pass) {
+                kw::detail::fillTraceSystem(cands, control, r.controlRead, cv, sv, tries[k],
+                                            r.fitStart, r.fitEnd, kBlock, x1, s1);
+                x1 = kw::detail::fitAll(s1, r2);
+            }
+            if (r2 > r.r2) {
+                r.r2 = r2, x = std::move(x1), sys = std::move(s1), map = tries[k];
+                r.dyeShifts = lags[k];
+            }
         }
     } else {
-        fillHeightSystem(cands, r.controlRead, ch, sh, shOffset, r.fitStart, r.fitEnd, sys);
+        const std::vector<Heights> sh0 = kw::detail::scaledHeights(
+            onTimes ? sampleAtControl(control, sample, *sampleProcessed, sampleScale, map, {})
+                    : sample);
+        fillHeightSystem(cands, r.controlRead, ch, sh0, shOffset, r.fitStart, r.fitEnd, sys);
         x = kw::detail::fitAll(sys, r.r2);
     }
+    const std::vector<Heights> sh = kw::detail::scaledHeights(
+        onTimes ? sampleAtControl(control, sample, *sampleProcessed, sampleScale, map, r.dyeShifts)
+                : sample);
     double sum = 0.0;
     for (double v : x) sum += v;
     if (!(sum > 0.0))
@@ -348,17 +424,17 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
         o.fraction = f;
         o.low = low.empty() ? f : std::min(f, low[k]);
         o.high = high.empty() ? f : std::max(f, high[k]);
-        if (!low.empty()) widen(f, options.level, o.low, o.high);
+        if (!low.empty()) widen(f, options, o.low, o.high);
         r.outcomes.push_back(o);
     }
     r.editedFraction = 1.0 - x[0] / sum;
     r.editedLow = low.empty() ? r.editedFraction : std::min(r.editedFraction, low.back());
     r.editedHigh = high.empty() ? r.editedFraction : std::max(r.editedFraction, high.back());
     if (!low.empty()) {
-        widen(r.editedFraction, options.level, r.editedLow, r.editedHigh);
+        widen(r.editedFraction, options, r.editedLow, r.editedHigh);
         double none = 0.0;
         r.unlistedHigh = 0.0;
-        widen(0.0, options.level, none, r.unlistedHigh);
+        widen(0.0, options, none, r.unlistedHigh);
     }
     std::stable_sort(
         r.outcomes.begin(), r.outcomes.end(),

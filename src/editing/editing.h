@@ -98,16 +98,49 @@ void bootstrapShares(const BlockSystem& s, int replicates, unsigned seed, double
 double normalQuantile(double q);
 
 // One processed trace as the fit reads it: its capillary, its capillary
-// samples per input-file sample and its dye offsets along the run.
+// samples per input-file sample, its dye offsets along the run and a
+// further shift of each dye (input-file samples, C A G T) that registers
+// it on another trace.
 struct TraceView {
     const KwCap* cap = nullptr;
     double scale = 1.0;
     const std::vector<kw::MobilityPoint>* mobility = nullptr;
+    std::array<double, 4> lag{{0.0, 0.0, 0.0, 0.0}};
 };
 
 // The four dyes of a trace at corrected time t (input-file samples), each
 // at its own mobility-shifted time; 0 outside the run.
 Heights traceAt(const TraceView& v, double t);
+
+// Where a control time lies on the sample's time axis (both corrected
+// times, input-file samples): a line a + b t, plus a residual interpolated
+// between knots (control times, ascending; held flat beyond them) where
+// the two runs' speeds drift apart along the read.
+struct TimeWarp {
+    double a = 0.0, b = 1.0;
+    std::vector<double> knots, residual;
+    double at(double t) const;
+};
+
+// Adds to the warp's line the drift the sample's own calls show over
+// control bases [from, to): control base j runs with sample base j -
+// offset whatever allele each holds (a pool's alleles run at one speed;
+// only their letters differ), so the sample base's time less the line's,
+// as a running median over 2 half + 1 bases so that a stray call does not
+// count, is the residual at control base j.
+void followSampleCalls(TimeWarp& warp, const kw::BaseCalls& control, const kw::BaseCalls& sample,
+                       int offset, int from, int to, int half);
+
+// Each dye's shift (input-file samples, within +-maxLag) that best lines
+// the sample's trace, read at map.at(t), up with the control's over
+// control bases [from, to), by the correlation of the two. A mixed read's
+// own dye offsets are learnt from peaks of two sequences and can be off by
+// a base or more; the stretch before the cut, identical in both, shows
+// where each dye of the sample really lies. A dye whose correlation stays
+// below minCorrelation (0..1) keeps a shift of 0.
+std::array<double, 4> registerDyes(const kw::BaseCalls& calls, const TraceView& control,
+                                   const TraceView& sample, const TimeWarp& map, int from, int to,
+                                   double maxLag, double minCorrelation);
 
 // How an allele's trace follows from the control's (input-file samples):
 // before `from` it is the control's own; from `replacedUntil` on it is the
@@ -125,14 +158,14 @@ Heights expectedAt(const Candidate& c, const ShiftedAllele& a, const TraceView& 
                    const kw::BaseCalls& calls, const std::string& read, double t);
 
 // The fit's system on the traces: over control bases [fitStart, fitEnd),
-// a few points per base, each dye of the sample (read at mapA + mapB * t)
+// a few points per base, each dye of the sample (read at map.at(t))
 // against each candidate's expected dye, both over their local intensity.
 // shares (one per candidate, any scale; empty: the unedited allele alone)
 // are a first fit's: the sample is scaled by the local intensity of the
 // mixture they make rather than the control's at the same time.
 void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& calls,
                      const std::string& read, const TraceView& control, const TraceView& sample,
-                     double mapA, double mapB, int fitStart, int fitEnd, int block,
+                     const TimeWarp& map, int fitStart, int fitEnd, int block,
                      const std::vector<double>& shares, BlockSystem& sys);
 
 // alignReads with the letters of `alphabet` scoring a match on themselves

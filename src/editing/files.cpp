@@ -1,11 +1,13 @@
 // The edit analysis on files and runs, and its JSON and table outputs.
 #include <cmath>
 #include <filesystem>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "common/name_table.h"
 #include "editing/base_edit.h"
 #include "editing/editing.h"
+#include "kwsignal/capillary.h"
 #include "kwsignal/process.h"
 #include "kwsignal/report.h"
 #include "kwsignal/run.h"
@@ -64,13 +66,31 @@ double rounded(double v, double unit) {
     return std::round(v / unit) / (1.0 / unit);
 }
 
+// The separated channels (baseline removed, colours separated, neither
+// sharpened nor normalised) as a capillary on the processed one's axis:
+// they add up as the templates of a pool do, where the sharpened and
+// normalised channels do not. The processed capillary when they are
+// missing.
+const KwCap* fitChannels(const ProcessResult& p, std::unique_ptr<KwCap>& own) {
+    const auto& rows = p.separated;
+    if (rows.size() < 4 || rows[0].empty() || !p.processed) return p.processed.get();
+    for (const auto& r : rows)
+        if (r.size() != rows[0].size()) return p.processed.get();
+    std::vector<double*> data;
+    for (const auto& r : rows) data.push_back(const_cast<double*>(r.data()));
+    own = std::make_unique<KwCap>(static_cast<int>(rows.size()), static_cast<int>(rows[0].size()),
+                                  data.data(), p.rate);
+    return own.get();
+}
+
 }  // namespace
 
 EditResult editRuns(const Run& controlRun, const ProcessResult& control, const Run& sampleRun,
                     const ProcessResult& sample, const EditOptions& options) {
-    EditResult r = analyseEdit(control.calls, sample.calls, options, sample.processed.get(),
+    std::unique_ptr<KwCap> sampleOwn, controlOwn;
+    EditResult r = analyseEdit(control.calls, sample.calls, options, fitChannels(sample, sampleOwn),
                                sampleRun.coordinateScale > 0.0 ? sampleRun.coordinateScale : 1.0,
-                               control.processed.get(),
+                               fitChannels(control, controlOwn),
                                controlRun.coordinateScale > 0.0 ? controlRun.coordinateScale : 1.0);
     r.controlName = controlRun.path;
     r.sampleName = sampleRun.path;
@@ -156,9 +176,13 @@ std::string editJson(const EditResult& r) {
                                                     {"cut", s.cut},
                                                     {"mismatches", s.mismatches},
                                                     {"pam_found", s.pamFound}});
-    j["fit"] =
-        ok ? nlohmann::ordered_json{{"start", r.fitStart}, {"end", r.fitEnd}, {"offset", r.offset}}
-           : nlohmann::ordered_json();
+    nlohmann::json shifts = nlohmann::json::array();
+    for (double v : r.dyeShifts) shifts.push_back(rounded(v, 1e-2));
+    j["fit"] = ok ? nlohmann::ordered_json{{"start", r.fitStart},
+                                           {"end", r.fitEnd},
+                                           {"offset", r.offset},
+                                           {"dye_shifts", shifts}}
+                  : nlohmann::ordered_json();
     nlohmann::json values = nlohmann::json::array();
     for (double v : r.discordance)
         values.push_back(finite(std::isfinite(v) ? rounded(v, 1e-3) : v));

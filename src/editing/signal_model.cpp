@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "common/quantile.h"
 #include "editing/editing.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/trace.h"
@@ -73,9 +74,103 @@ Heights traceAt(const TraceView& v, double t) {
     const std::array<double, 4> off = offsetsAt(*v.mobility, t);
     Heights h{};
     for (int c = 0; c < 4; ++c)
-        h[static_cast<size_t>(c)] =
-            std::max(0.0, valueAt(*v.cap, c, (t + off[static_cast<size_t>(c)]) * v.scale));
+        h[static_cast<size_t>(c)] = std::max(
+            0.0,
+            valueAt(*v.cap, c,
+                    (t + off[static_cast<size_t>(c)] + v.lag[static_cast<size_t>(c)]) * v.scale));
     return h;
+}
+
+double TimeWarp::at(double t) const {
+    const double line = a + b * t;
+    if (knots.empty()) return line;
+    if (t <= knots.front()) return line + residual.front();
+    if (t >= knots.back()) return line + residual.back();
+    const size_t i =
+        static_cast<size_t>(std::upper_bound(knots.begin(), knots.end(), t) - knots.begin());
+    const double f = (t - knots[i - 1]) / std::max(1e-9, knots[i] - knots[i - 1]);
+    return line + (1.0 - f) * residual[i - 1] + f * residual[i];
+}
+
+void followSampleCalls(TimeWarp& warp, const kw::BaseCalls& control, const kw::BaseCalls& sample,
+                       int offset, int from, int to, int half) {
+    const int nc = static_cast<int>(control.bases.size()),
+              ns = static_cast<int>(sample.bases.size());
+    std::vector<double> t, raw;
+    for (int j = std::max(0, from); j < std::min(nc, to); ++j) {
+        const int i = j - offset;
+        if (i < 0 || i >= ns) continue;
+        const double tc = control.bases[static_cast<size_t>(j)].correctedPosition;
+        if (!t.empty() && !(tc > t.back())) continue;
+        t.push_back(tc);
+        raw.push_back(sample.bases[static_cast<size_t>(i)].correctedPosition - warp.a -
+                      warp.b * tc);
+    }
+    if (t.size() < static_cast<size_t>(2 * half + 1)) return;
+    warp.knots = t;
+    warp.residual.assign(t.size(), 0.0);
+    const int n = static_cast<int>(t.size());
+    for (int k = 0; k < n; ++k) {
+        const int lo = std::max(0, std::min(k - half, n - 2 * half - 1));
+        warp.residual[static_cast<size_t>(k)] =
+            median(std::vector<double>(raw.begin() + lo, raw.begin() + lo + 2 * half + 1));
+    }
+}
+
+namespace {
+
+// Pearson correlation of two equally long series; 0 when either is flat.
+double correlation(const std::vector<double>& a, const std::vector<double>& b) {
+    const double n = static_cast<double>(a.size());
+    double sa = 0.0, sb = 0.0, saa = 0.0, sbb = 0.0, sab = 0.0;
+    for (size_t i = 0; i < a.size(); ++i)
+        sa += a[i], sb += b[i], saa += a[i] * a[i], sbb += b[i] * b[i], sab += a[i] * b[i];
+    const double va = saa - sa * sa / n, vb = sbb - sb * sb / n;
+    return va > 0.0 && vb > 0.0 ? (sab - sa * sb / n) / std::sqrt(va * vb) : 0.0;
+}
+
+}  // namespace
+
+std::array<double, 4> registerDyes(const kw::BaseCalls& calls, const TraceView& control,
+                                   const TraceView& sample, const TimeWarp& map, int from, int to,
+                                   double maxLag, double minCorrelation) {
+    constexpr int kPoints = 6;  // points per base: finer than the fit, the peaks' flanks count
+    std::array<double, 4> lags{{0.0, 0.0, 0.0, 0.0}};
+    std::vector<double> times;
+    for (int j = from; j < to; ++j) {
+        const double t0 = boundaryOf(calls, j), t1 = boundaryOf(calls, j + 1);
+        for (int p = 0; p < kPoints; ++p) times.push_back(t0 + (t1 - t0) * (p + 0.5) / kPoints);
+    }
+    if (times.size() < 2 || !(maxLag > 0.0)) return lags;
+    std::array<std::vector<double>, 4> ref;
+    for (double t : times) {
+        const Heights h = traceAt(control, t);
+        for (size_t c = 0; c < 4; ++c) ref[c].push_back(h[c]);
+    }
+    const int steps = static_cast<int>(std::ceil(maxLag));
+    std::array<std::vector<double>, 4> score;
+    std::array<std::vector<double>, 4> moved;
+    for (int s = -steps; s <= steps; ++s) {
+        for (auto& m : moved) m.clear();
+        for (double t : times) {
+            const Heights h = traceAt(sample, map.at(t) + s);
+            for (size_t c = 0; c < 4; ++c) moved[c].push_back(h[c]);
+        }
+        for (size_t c = 0; c < 4; ++c) score[c].push_back(correlation(ref[c], moved[c]));
+    }
+    for (size_t c = 0; c < 4; ++c) {
+        const std::vector<double>& v = score[c];
+        const size_t best = static_cast<size_t>(std::max_element(v.begin(), v.end()) - v.begin());
+        if (!(v[best] >= minCorrelation)) continue;
+        double at = static_cast<double>(best) - steps;
+        // The peak of the correlation between the samples either side.
+        if (best > 0 && best + 1 < v.size()) {
+            const double d = v[best - 1] - 2.0 * v[best] + v[best + 1];
+            if (d < 0.0) at += std::clamp(0.5 * (v[best - 1] - v[best + 1]) / d, -0.5, 0.5);
+        }
+        lags[c] = at;
+    }
+    return lags;
 }
 
 ShiftedAllele shiftedAllele(const Candidate& c, const kw::BaseCalls& control) {
@@ -122,7 +217,7 @@ Heights expectedAt(const Candidate& c, const ShiftedAllele& a, const TraceView& 
 
 void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& calls,
                      const std::string& read, const TraceView& control, const TraceView& sample,
-                     double mapA, double mapB, int fitStart, int fitEnd, int block,
+                     const TimeWarp& map, int fitStart, int fitEnd, int block,
                      const std::vector<double>& shares, BlockSystem& sys) {
     const int k = static_cast<int>(cands.size());
     const int bases = fitEnd - fitStart;
@@ -135,7 +230,7 @@ void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& c
     std::vector<double> cSum, sSum;
     for (int i = m0; i < m1; ++i) {
         const double t = positionOf(calls, i);
-        const Heights hc = traceAt(control, t), hs = traceAt(sample, mapA + mapB * t);
+        const Heights hc = traceAt(control, t), hs = traceAt(sample, map.at(t));
         cSum.push_back(hc[0] + hc[1] + hc[2] + hc[3]);
         sSum.push_back(hs[0] + hs[1] + hs[2] + hs[3]);
     }
@@ -179,7 +274,7 @@ void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& c
             const double t = t0 + (t1 - t0) * (p + 0.5) / kPointsPerBase;
             for (size_t q = 0; q < cands.size(); ++q)
                 expected[q] = expectedAt(cands[q], alleles[q], control, calls, read, t);
-            const Heights y = traceAt(sample, mapA + mapB * t);
+            const Heights y = traceAt(sample, map.at(t));
             for (size_t c = 0; c < 4; ++c) {
                 for (size_t q = 0; q < cands.size(); ++q) row[q] = expected[q][c] / cm;
                 addRow(sys, (j - fitStart) / block, row, toControl * y[c] / sm);

@@ -61,6 +61,15 @@ struct Step {
     bool valid = false;
 };
 
+// What a step's bends with its neighbours need.
+struct Slope {
+    double logSlope;
+    double scatter;
+    double anomaly;
+};
+
+constexpr int kStepsIn = kMaxPeakStep * kMaxFragmentStep;  // steps into one pair
+
 class Search {
 public:
     Search(const std::vector<StandardCandidate>& c, const SizeStandard& s, double typicalHeight)
@@ -89,7 +98,7 @@ private:
     Step step(int i, int j, int di, int dj) const;
     double nodeReward(int i) const;
     double weight(int i) const;
-    double bendUnder(const Step& a, const Step& b, bool anomalousMiddle, double slack) const;
+    double bendUnder(const Slope& a, const Slope& b, bool anomalousMiddle, double slack) const;
     void evaluate(StandardMatch& match, double chainScore) const;
     // The next (previous) fragment of the chain after (before) fragment j;
     // j itself at the chain's end.
@@ -193,7 +202,7 @@ Step Search::step(int i, int j, int di, int dj) const {
 // Cost of the change of scans per bp from one step to the next when it is
 // under `slack`, else slack itself: most bends weighed lose, and are told so
 // without a division.
-double Search::bendUnder(const Step& a, const Step& b, bool anomalousMiddle, double slack) const {
+double Search::bendUnder(const Slope& a, const Slope& b, bool anomalousMiddle, double slack) const {
     const double var = a.scatter + b.scatter + (anomalousMiddle ? a.anomaly + b.anomaly : 0.0);
     const double d = b.logSlope - a.logSlope;
     if (slack <= kBendCap && d * d >= 2.0 * var * slack) return slack;
@@ -205,11 +214,12 @@ StandardMatch Search::run() {
     match.standard = &def;
     match.peakOf.assign(static_cast<std::size_t>(m), -1);
     if (n < 2 || m < 2) return match;
-    const int numEdges = n * m * kMaxPeakStep * kMaxFragmentStep;
-    std::vector<Step> steps(static_cast<std::size_t>(numEdges));
-    std::vector<double> best(static_cast<std::size_t>(numEdges),
-                             -std::numeric_limits<double>::infinity());
-    std::vector<int> from(static_cast<std::size_t>(numEdges), -1);
+    const std::size_t numEdges = static_cast<std::size_t>(n * m * kStepsIn);
+    // What a later step needs of each step: its slope and variances (the
+    // plain struct is zeroed in one sweep, not built member by member).
+    std::vector<Slope> slopes(numEdges);
+    std::vector<double> best(numEdges, -std::numeric_limits<double>::infinity());
+    std::vector<int> from(numEdges, -1);
     double top = -std::numeric_limits<double>::infinity();
     int topEdge = -1;
     for (int i = 1; i < n; ++i)
@@ -217,24 +227,24 @@ StandardMatch Search::run() {
             for (int di = 1; di <= kMaxPeakStep; ++di)
                 for (int dj = 1; dj <= kMaxFragmentStep; ++dj) {
                     const int e = edge(i, j, di, dj);
-                    steps[e] = step(i, j, di, dj);
-                    if (!steps[e].valid) continue;
+                    const Step s = step(i, j, di, dj);
+                    if (!s.valid) continue;
+                    slopes[e] = {s.logSlope, s.scatter, s.anomaly};
                     const int pi = i - di, pj = j - dj;
                     // The chain may start at the previous pair...
-                    double b = rewards[pi] + rewards[i] - steps[e].cost;
+                    double b = rewards[pi] + rewards[i] - s.cost;
                     int f = -1;
                     // ...or continue a chain ending there (bends cost, so a
                     // chain that cannot win even unbent is not weighed).
-                    const double gain = rewards[i] - steps[e].cost;
+                    const double gain = rewards[i] - s.cost;
                     const bool middleAnomalous = isAnomalous(pj);
-                    for (int di2 = 1; di2 <= kMaxPeakStep; ++di2)
-                        for (int dj2 = 1; dj2 <= kMaxFragmentStep; ++dj2) {
-                            if (pi - di2 < 0 || pj - dj2 < 0) continue;
+                    for (int di2 = 1; di2 <= std::min(kMaxPeakStep, pi); ++di2)
+                        for (int dj2 = 1; dj2 <= std::min(kMaxFragmentStep, pj); ++dj2) {
                             const int e2 = edge(pi, pj, di2, dj2);
-                            if (!steps[e2].valid || best[e2] + gain <= b) continue;
+                            if (best[e2] + gain <= b) continue;  // also a step not taken
                             const double slack = best[e2] + gain - b;
                             const double cost =
-                                bendUnder(steps[e2], steps[e], middleAnomalous, slack);
+                                bendUnder(slopes[e2], slopes[e], middleAnomalous, slack);
                             if (cost < slack) {
                                 b = best[e2] + gain - cost;
                                 f = e2;

@@ -178,7 +178,7 @@ private:
         StandardMatch match;
         bool lightSetAside = false;  // found by the second search: not with confidence
     };
-    bool attempt(int dye, const std::string& why, Attempt& a);
+    bool attempt(int dye, const std::string& why, Attempt& a, bool elsewhere = false);
     void dropLeakedLight(Attempt& a);
     bool withoutLight(Attempt& a, std::size_t firstWarning);
     void lookInOtherDyes(Attempt& a, std::size_t firstWarning);
@@ -344,19 +344,22 @@ void SizingRoad::unsize() {
 
 // The standard sought in one dye: its candidates and the definition that
 // explains them; false, with the reason in the warnings, when none does.
-bool SizingRoad::attempt(int dye, const std::string& why, Attempt& a) {
+// In a dye the file does not point to (`elsewhere`) only a standard beyond
+// doubt is taken: a dye of fewer peaks than such a standard shows is not
+// searched, and no second search sets other dyes' light aside.
+bool SizingRoad::attempt(int dye, const std::string& why, Attempt& a, bool elsewhere) {
     a = Attempt();
     a.dye = dye;
     r.standardDye = dye;
     a.cands = candidatesOf(r.peaks, dye, a.index, a.typical);
-    if (static_cast<int>(a.cands.size()) < kMinStandardPeaks) {
+    if (static_cast<int>(a.cands.size()) < (elsewhere ? kMinFoundFragments : kMinStandardPeaks)) {
         a.status = SizingStatus::noStandardPeaks;
         r.warnings.push_back("the standard dye " + std::to_string(dye) + " (" + why + ") holds " +
                              std::to_string(a.cands.size()) + " peaks: nothing sized");
         return false;
     }
     const std::size_t before = r.warnings.size();
-    if (!chooseStandard(a.cands, a.typical, a.match) && !withoutLight(a, before)) {
+    if (!chooseStandard(a.cands, a.typical, a.match) && (elsewhere || !withoutLight(a, before))) {
         a.status = SizingStatus::unknownStandard;
         return false;
     }
@@ -489,13 +492,20 @@ void SizingRoad::lookInOtherDyes(Attempt& a, std::size_t firstWarning) {
     const std::size_t kept = r.warnings.size();
     const double confidence = r.confidence;
     int best = -1;
-    double bestQuality = -std::numeric_limits<double>::infinity();
+    Attempt found;
+    // What the search in the dye taken said, and its standard and confidence.
+    std::vector<std::string> foundWarnings;
+    std::string foundStandard;
+    double foundConfidence = 0.0;
     for (int d = 0; d < static_cast<int>(run.dyes.size()); ++d) {
         Attempt trial;
-        if (d != a.dye && attempt(d, "", trial) && convincing(trial) &&
-            trial.match.quality > bestQuality) {
+        if (d != a.dye && attempt(d, "", trial, true) && convincing(trial) &&
+            (best < 0 || trial.match.quality > found.match.quality)) {
             best = d;
-            bestQuality = trial.match.quality;
+            found = trial;
+            foundWarnings.assign(r.warnings.begin() + static_cast<long>(kept), r.warnings.end());
+            foundStandard = r.standard;
+            foundConfidence = r.confidence;
         }
         r.warnings.resize(kept);
     }
@@ -506,7 +516,11 @@ void SizingRoad::lookInOtherDyes(Attempt& a, std::size_t firstWarning) {
         return;
     }
     r.warnings.resize(firstWarning);
-    attempt(best, "", a);
+    r.warnings.insert(r.warnings.end(), foundWarnings.begin(), foundWarnings.end());
+    r.standardDye = best;
+    r.standard = foundStandard;
+    r.confidence = foundConfidence;
+    a = found;
     r.warnings.push_back("dye " + std::to_string(first) +
                          " holds no size standard; the peaks of dye " + std::to_string(best) +
                          " fit " + a.match.standard->name);

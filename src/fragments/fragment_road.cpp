@@ -49,6 +49,10 @@ constexpr double kMinAssignmentMargin = 4.0;
 // fragments, the tallest tenth of them at most this many times the height
 // of the lowest tenth.
 constexpr int kMinFoundFragments = 10;
+// Its fragments stand as strong peaks there (every sound standard of the
+// training runs leaves at most one under this share of its typical height,
+// which then counts missing): weaker peaks are not weighed.
+constexpr double kFoundCandidateShare = 0.3;
 constexpr double kMaxFoundHeightRatio = 4.0;
 // Any standard: the tallest tenth of its used peaks more than this many
 // times the lowest tenth means some are not its fragments (pull-up, sample
@@ -90,7 +94,8 @@ bool isStandardDyeName(const std::string& name) {
 // much broader humps (a blob on the baseline) and weak peaks are left out,
 // and so is pull-up unless it is as strong as a standard peak.
 std::vector<StandardCandidate> candidatesOf(const std::vector<FragmentPeak>& peaks, int dye,
-                                            std::vector<std::size_t>& index, double& typical) {
+                                            std::vector<std::size_t>& index, double& typical,
+                                            double share = kCandidateShare) {
     std::vector<std::size_t> all;
     for (std::size_t k = 0; k < peaks.size(); ++k)
         if (peaks[k].dye == dye && (peaks[k].flags & kFlagSpike) == 0) all.push_back(k);
@@ -108,7 +113,7 @@ std::vector<StandardCandidate> candidatesOf(const std::vector<FragmentPeak>& pea
     for (std::size_t k = 0; k < all.size() && index.size() < kMaxCandidates; ++k) {
         const FragmentPeak& p = peaks[all[k]];
         const bool pullup = (p.flags & kFlagPullup) != 0;
-        if (p.height >= (pullup ? 0.5 : kCandidateShare) * typical &&
+        if (p.height >= (pullup ? std::max(0.5, share) : share) * typical &&
             p.fwhm <= kMaxWidthRatio * width)
             index.push_back(all[k]);
     }
@@ -351,7 +356,8 @@ bool SizingRoad::attempt(int dye, const std::string& why, Attempt& a, bool elsew
     a = Attempt();
     a.dye = dye;
     r.standardDye = dye;
-    a.cands = candidatesOf(r.peaks, dye, a.index, a.typical);
+    a.cands = candidatesOf(r.peaks, dye, a.index, a.typical,
+                           elsewhere ? kFoundCandidateShare : kCandidateShare);
     if (static_cast<int>(a.cands.size()) < (elsewhere ? kMinFoundFragments : kMinStandardPeaks)) {
         a.status = SizingStatus::noStandardPeaks;
         r.warnings.push_back("the standard dye " + std::to_string(dye) + " (" + why + ") holds " +

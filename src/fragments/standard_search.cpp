@@ -123,6 +123,9 @@ private:
     std::vector<double> logGaps, logSpans;
     // The cost of the peaks skipped and of the fragments missed by such steps.
     std::vector<double> gapCosts, spanCosts;
+    // The terms of a step's scatter from its peaks (centre errors) and from
+    // its fragments (mobility errors, drift), and its fragments' anomaly.
+    std::vector<double> gapScatters, spanScatters, spanDrifts, spanAnomalies;
     std::vector<double> rewards;  // nodeReward of each candidate
     const double logMinSlope = std::log(kMinScansPerBp), logMaxSlope = std::log(kMaxScansPerBp);
 };
@@ -134,11 +137,14 @@ void Search::tabulatePeakSides() {
     const std::size_t size = static_cast<std::size_t>(n * kMaxPeakStep);
     logGaps.assign(size, std::numeric_limits<double>::quiet_NaN());
     gapCosts.assign(size, 0.0);
+    gapScatters.assign(size, 0.0);
     for (int i = 0; i < n; ++i) {
         rewards.push_back(nodeReward(i));
         int clean = 0;  // clean peaks skipped by a step of di peaks
         for (int di = 1; di <= std::min(i, kMaxPeakStep); ++di) {
             const std::size_t k = static_cast<std::size_t>(i * kMaxPeakStep + di - 1);
+            const double dx = cand[i].scan - cand[i - di].scan;
+            gapScatters[k] = (kScanError / dx) * (kScanError / dx);
             if (di > 1) {
                 clean += cand[i - di + 1].doubtful ? 0 : 1;
                 gapCosts[k] = gapCosts[k - 1] +
@@ -154,10 +160,17 @@ void Search::tabulateFragmentSides() {
     const std::size_t size = static_cast<std::size_t>(m * kMaxFragmentStep);
     logSpans.assign(size, std::numeric_limits<double>::quiet_NaN());
     spanCosts.assign(size, 0.0);
+    spanScatters.assign(size, 0.0);
+    spanDrifts.assign(size, 0.0);
+    spanAnomalies.assign(size, 0.0);
     for (int j = 0; j < m; ++j)
         for (int dj = 1; dj <= std::min(j, kMaxFragmentStep); ++dj) {
             const std::size_t k = static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1);
-            logSpans[k] = std::log(def.sizesBp[j] - def.sizesBp[j - dj]);
+            const double ds = def.sizesBp[j] - def.sizesBp[j - dj];
+            logSpans[k] = std::log(ds);
+            spanScatters[k] = (kBpError / ds) * (kBpError / ds);
+            spanDrifts[k] = kDriftPer20Bp * kDriftPer20Bp * ds / 40.0;
+            spanAnomalies[k] = (kAnomalyBp / ds) * (kAnomalyBp / ds);
             if (dj > 1)
                 spanCosts[k] =
                     spanCosts[k - 1] + (isAnomalous(j - dj + 1) ? kAnomalousMiss : kMissingCost);
@@ -185,16 +198,15 @@ Step Search::step(int i, int j, int di, int dj) const {
     s.ds = def.sizesBp[j] - def.sizesBp[pj];
     if (!(dx > 0.0) || !(s.ds > 0.0)) return s;
     // ln(dx / ds) from the tabulated logarithms of both sides.
-    s.logSlope = logGaps[static_cast<std::size_t>(i * kMaxPeakStep + di - 1)] -
-                 logSpans[static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1)];
+    const std::size_t gap = static_cast<std::size_t>(i * kMaxPeakStep + di - 1);
+    const std::size_t span = static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1);
+    s.logSlope = logGaps[gap] - logSpans[span];
     if (!(s.logSlope >= logMinSlope && s.logSlope <= logMaxSlope)) return s;
     // The step's share of the variance of a bend: its centre and mobility
     // errors, and half the mobility drift expected over a pair of steps.
-    s.scatter = (kScanError / dx) * (kScanError / dx) + (kBpError / s.ds) * (kBpError / s.ds) +
-                kDriftPer20Bp * kDriftPer20Bp * s.ds / 40.0;
-    s.anomaly = (kAnomalyBp / s.ds) * (kAnomalyBp / s.ds);
-    s.cost = spanCosts[static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1)] +
-             gapCosts[static_cast<std::size_t>(i * kMaxPeakStep + di - 1)];
+    s.scatter = gapScatters[gap] + spanScatters[span] + spanDrifts[span];
+    s.anomaly = spanAnomalies[span];
+    s.cost = spanCosts[span] + gapCosts[gap];
     s.valid = true;
     return s;
 }

@@ -171,6 +171,34 @@ TEST(FragmentRoad, SkewedPeaksAreSizedAtTheirTop) {
               1);
 }
 
+// The file names a dye of sample peaks as the standard's: the standard is
+// taken from the dye that holds one beyond doubt, whatever the layout, and
+// nowhere when no dye does.
+TEST(FragmentRoad, TakesTheStandardFromTheDyeThatHoldsIt) {
+    for (int dyes : {4, 6, 8}) {
+        SCOPED_TRACE(std::to_string(dyes) + " dyes");
+        kw::FragmentSimulationOptions o;
+        o.dyes = dyes;
+        o.standardDye = 1;
+        o.standardBp = sizesOf("GS600");
+        const kw::SimulatedFragmentRun sim = kw::simulateFragmentRun(o);
+        kw::FragmentRun run = runOf(sim);
+        std::swap(run.names[1], run.names[dyes - 1]);
+        const kw::FragmentResult r = kw::analyseFragments(run, kw::FragmentOptions());
+        ASSERT_EQ(r.status, kw::SizingStatus::sized) << (r.warnings.empty() ? "" : r.warnings[0]);
+        EXPECT_EQ(r.standardDye, 1);
+        EXPECT_EQ(r.standard, "GS600");
+        expectRightAssignment(sim, r);
+        EXPECT_TRUE(std::any_of(r.warnings.begin(), r.warnings.end(), [&](const std::string& w) {
+            return w.find("dye " + std::to_string(dyes - 1) + " holds no size standard") !=
+                   std::string::npos;
+        }));
+        // The standard taken out: sample peaks in every dye, none sized.
+        run.dyes[1].assign(run.dyes[1].size(), 12.0);
+        EXPECT_NE(kw::analyseFragments(run, kw::FragmentOptions()).status, kw::SizingStatus::sized);
+    }
+}
+
 TEST(FragmentRoad, ToleratesMissingExtraAndLateFragments) {
     struct Case {
         const char* standard;

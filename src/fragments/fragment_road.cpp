@@ -49,6 +49,10 @@ constexpr double kMinAssignmentMargin = 4.0;
 // fragments, the tallest tenth of them at most this many times the height
 // of the lowest tenth.
 constexpr int kMinFoundFragments = 10;
+// Its fragments stand as strong peaks there (every sound standard of the
+// training runs leaves at most one under this share of its typical height,
+// which then counts missing): weaker peaks are not weighed.
+constexpr double kFoundCandidateShare = 0.3;
 constexpr double kMaxFoundHeightRatio = 4.0;
 // Any standard: the tallest tenth of its used peaks more than this many
 // times the lowest tenth means some are not its fragments (pull-up, sample
@@ -90,7 +94,8 @@ bool isStandardDyeName(const std::string& name) {
 // much broader humps (a blob on the baseline) and weak peaks are left out,
 // and so is pull-up unless it is as strong as a standard peak.
 std::vector<StandardCandidate> candidatesOf(const std::vector<FragmentPeak>& peaks, int dye,
-                                            std::vector<std::size_t>& index, double& typical) {
+                                            std::vector<std::size_t>& index, double& typical,
+                                            double share = kCandidateShare) {
     std::vector<std::size_t> all;
     for (std::size_t k = 0; k < peaks.size(); ++k)
         if (peaks[k].dye == dye && (peaks[k].flags & kFlagSpike) == 0) all.push_back(k);
@@ -108,7 +113,7 @@ std::vector<StandardCandidate> candidatesOf(const std::vector<FragmentPeak>& pea
     for (std::size_t k = 0; k < all.size() && index.size() < kMaxCandidates; ++k) {
         const FragmentPeak& p = peaks[all[k]];
         const bool pullup = (p.flags & kFlagPullup) != 0;
-        if (p.height >= (pullup ? 0.5 : kCandidateShare) * typical &&
+        if (p.height >= (pullup ? std::max(0.5, share) : share) * typical &&
             p.fwhm <= kMaxWidthRatio * width)
             index.push_back(all[k]);
     }
@@ -178,7 +183,7 @@ private:
         StandardMatch match;
         bool lightSetAside = false;  // found by the second search: not with confidence
     };
-    bool attempt(int dye, const std::string& why, Attempt& a);
+    bool attempt(int dye, const std::string& why, Attempt& a, bool elsewhere = false);
     void dropLeakedLight(Attempt& a);
     bool withoutLight(Attempt& a, std::size_t firstWarning);
     void lookInOtherDyes(Attempt& a, std::size_t firstWarning);
@@ -344,19 +349,23 @@ void SizingRoad::unsize() {
 
 // The standard sought in one dye: its candidates and the definition that
 // explains them; false, with the reason in the warnings, when none does.
-bool SizingRoad::attempt(int dye, const std::string& why, Attempt& a) {
+// In a dye the file does not point to (`elsewhere`) only a standard beyond
+// doubt is taken: a dye of fewer peaks than such a standard shows is not
+// searched, and no second search sets other dyes' light aside.
+bool SizingRoad::attempt(int dye, const std::string& why, Attempt& a, bool elsewhere) {
     a = Attempt();
     a.dye = dye;
     r.standardDye = dye;
-    a.cands = candidatesOf(r.peaks, dye, a.index, a.typical);
-    if (static_cast<int>(a.cands.size()) < kMinStandardPeaks) {
+    a.cands = candidatesOf(r.peaks, dye, a.index, a.typical,
+                           elsewhere ? kFoundCandidateShare : kCandidateShare);
+    if (static_cast<int>(a.cands.size()) < (elsewhere ? kMinFoundFragments : kMinStandardPeaks)) {
         a.status = SizingStatus::noStandardPeaks;
         r.warnings.push_back("the standard dye " + std::to_string(dye) + " (" + why + ") holds " +
                              std::to_string(a.cands.size()) + " peaks: nothing sized");
         return false;
     }
     const std::size_t before = r.warnings.size();
-    if (!chooseStandard(a.cands, a.typical, a.match) && !withoutLight(a, before)) {
+    if (!chooseStandard(a.cands, a.typical, a.match) && (elsewhere || !withoutLight(a, before))) {
         a.status = SizingStatus::unknownStandard;
         return false;
     }
@@ -489,13 +498,20 @@ void SizingRoad::lookInOtherDyes(Attempt& a, std::size_t firstWarning) {
     const std::size_t kept = r.warnings.size();
     const double confidence = r.confidence;
     int best = -1;
-    double bestQuality = -std::numeric_limits<double>::infinity();
+    Attempt found;
+    // What the search in the dye taken said, and its standard and confidence.
+    std::vector<std::string> foundWarnings;
+    std::string foundStandard;
+    double foundConfidence = 0.0;
     for (int d = 0; d < static_cast<int>(run.dyes.size()); ++d) {
         Attempt trial;
-        if (d != a.dye && attempt(d, "", trial) && convincing(trial) &&
-            trial.match.quality > bestQuality) {
+        if (d != a.dye && attempt(d, "", trial, true) && convincing(trial) &&
+            (best < 0 || trial.match.quality > found.match.quality)) {
             best = d;
-            bestQuality = trial.match.quality;
+            found = trial;
+            foundWarnings.assign(r.warnings.begin() + static_cast<long>(kept), r.warnings.end());
+            foundStandard = r.standard;
+            foundConfidence = r.confidence;
         }
         r.warnings.resize(kept);
     }
@@ -506,7 +522,11 @@ void SizingRoad::lookInOtherDyes(Attempt& a, std::size_t firstWarning) {
         return;
     }
     r.warnings.resize(firstWarning);
-    attempt(best, "", a);
+    r.warnings.insert(r.warnings.end(), foundWarnings.begin(), foundWarnings.end());
+    r.standardDye = best;
+    r.standard = foundStandard;
+    r.confidence = foundConfidence;
+    a = found;
     r.warnings.push_back("dye " + std::to_string(first) +
                          " holds no size standard; the peaks of dye " + std::to_string(best) +
                          " fit " + a.match.standard->name);

@@ -122,6 +122,11 @@ private:
     double centre = 0.0, scale = 1.0;
 };
 
+/// Size in bp at `scan` by Local Southern through the n points (x, y)
+/// (scans ascending, sizes ascending), as SizingCurve gives it; NaN under
+/// two points or at a scan that is not finite.
+double localSouthernSize(const double* x, const double* y, int n, double scan);
+
 /// Leave-one-out residuals of the interior points of a curve's data,
 /// |size from the others - true size|, bp.
 std::vector<double> leaveOneOut(const std::vector<double>& scans, const std::vector<double>& sizes,

@@ -40,19 +40,43 @@ bool solve(std::vector<std::vector<double>>& a, std::vector<double>& b) {
     return true;
 }
 
+// Solves the 3 x 3 system a x = b in place, as solve() does, without
+// allocating: Southern's law is fitted for every peak sized.
+bool solve3(double a[3][3], double b[3]) {
+    for (int c = 0; c < 3; ++c) {
+        int p = c;
+        for (int r = c + 1; r < 3; ++r)
+            if (std::fabs(a[r][c]) > std::fabs(a[p][c])) p = r;
+        if (std::fabs(a[p][c]) < 1e-12) return false;
+        for (int k = 0; k < 3; ++k) std::swap(a[p][k], a[c][k]);
+        std::swap(b[p], b[c]);
+        for (int r = c + 1; r < 3; ++r) {
+            const double f = a[r][c] / a[c][c];
+            for (int k = c; k < 3; ++k) a[r][k] -= f * a[c][k];
+            b[r] -= f * b[c];
+        }
+    }
+    for (int c = 2; c >= 0; --c) {
+        for (int k = c + 1; k < 3; ++k) b[c] -= a[c][k] * b[k];
+        b[c] /= a[c][c];
+    }
+    return true;
+}
+
 // Southern's law size = L0 + c / (scan - x0) through three points: with
 // K = c - L0 x0 it is linear in (x0, L0, K): size*scan = x0 size + L0 scan + K.
 // Falls back to the straight line through the outer two where the three lie
 // on a line or the pole falls among them.
 double southern3(const double* x, const double* y, double scan) {
-    std::vector<std::vector<double>> a(3, std::vector<double>(3));
-    std::vector<double> b(3);
+    double a[3][3], b[3];
     for (int i = 0; i < 3; ++i) {
-        a[i] = {y[i], x[i], 1.0};
+        a[i][0] = y[i];
+        a[i][1] = x[i];
+        a[i][2] = 1.0;
         b[i] = y[i] * x[i];
     }
     const double linear = y[0] + (y[2] - y[0]) * (scan - x[0]) / (x[2] - x[0]);
-    if (!solve(a, b)) return linear;
+    if (!solve3(a, b)) return linear;
     const double x0 = b[0], l0 = b[1], c = b[2] + l0 * x0;
     const double lo = std::min(x[0], scan), hi = std::max(x[2], scan);
     if (x0 >= lo - 1.0 && x0 <= hi + 1.0) return linear;
@@ -116,11 +140,16 @@ double SizingCurve::size(double scan) const {
     }
 }
 
+double SizingCurve::localSouthern(double scan) const {
+    return localSouthernSize(x.data(), y.data(), points(), scan);
+}
+
 // Average of Southern's law through the triple ending at the interval's
 // right end and the one starting at its left end; one triple at the ends.
-double SizingCurve::localSouthern(double scan) const {
-    const int n = points();
-    const int k = static_cast<int>(std::upper_bound(x.begin(), x.end(), scan) - x.begin()) - 1;
+double localSouthernSize(const double* x, const double* y, int n, double scan) {
+    if (n < 2 || !std::isfinite(scan)) return kNaN;
+    if (n == 2) return y[0] + (y[1] - y[0]) * (scan - x[0]) / (x[1] - x[0]);
+    const int k = static_cast<int>(std::upper_bound(x, x + n, scan) - x) - 1;
     // Triples starting at k-1 and at k, kept inside 0..n-3.
     const int a = std::min(std::max(k - 1, 0), n - 3);
     const int b = std::min(std::max(k, 0), n - 3);
@@ -164,14 +193,20 @@ std::vector<double> leaveOneOut(const std::vector<double>& scans, const std::vec
                                 SizingMethod method) {
     std::vector<double> residuals;
     const int n = static_cast<int>(scans.size());
+    std::vector<double> xs, ys;
     for (int k = 1; k + 1 < n && n >= 4; ++k) {
-        std::vector<double> xs, ys;
+        xs.clear();
+        ys.clear();
         for (int i = 0; i < n; ++i)
             if (i != k) {
                 xs.push_back(scans[i]);
                 ys.push_back(sizes[i]);
             }
-        const double s = SizingCurve(xs, ys, method).size(scans[k]);
+        // Local Southern reads the points it needs in place; the others
+        // build their curve.
+        const double s = method == SizingMethod::localSouthern
+                             ? localSouthernSize(xs.data(), ys.data(), n - 1, scans[k])
+                             : SizingCurve(xs, ys, method).size(scans[k]);
         if (std::isfinite(s)) residuals.push_back(std::fabs(s - sizes[k]));
     }
     return residuals;

@@ -124,21 +124,21 @@ private:
         double total = 0.0;
         const int n = static_cast<int>(xs.size());
         for (int k = 1; k + 1 < n; ++k) {
-            std::vector<double> nx, ny;
+            double nx[4], ny[4];
+            int used = 0;
             for (int i = std::max(0, k - 2); i <= std::min(n - 1, k + 2); ++i)
                 if (i != k) {
-                    nx.push_back(xs[i]);
-                    ny.push_back(ys[i]);
+                    nx[used] = xs[i];
+                    ny[used++] = ys[i];
                 }
-            const double r = SizingCurve(nx, ny, SizingMethod::localSouthern).size(xs[k]) - ys[k];
+            const double r = localSouthernSize(nx, ny, used, xs[k]) - ys[k];
             const double sd = kLooFloorBp + kLooGapShare * (ys[k + 1] - ys[k - 1]);
             total += std::isfinite(r) ? std::min(kTermCap, r * r / (2.0 * sd * sd)) : kTermCap;
         }
         if (n < 3) return total;
-        const SizingCurve curve(xs, ys, SizingMethod::localSouthern);
         for (const Pair& p : pairs) {
             if (!anomalous(p.second)) continue;
-            const double r = curve.size(scan(p)) - bp(p);
+            const double r = localSouthernSize(xs.data(), ys.data(), n, scan(p)) - bp(p);
             const double out = r < -kAnomalyShortBp ? -kAnomalyShortBp - r
                                : r > kAnomalyLongBp ? r - kAnomalyLongBp
                                                     : 0.0;
@@ -221,7 +221,8 @@ AssignmentCheck checkAssignment(const std::vector<StandardCandidate>& cands,
     check.cost = guards.cost(pairs);
     const int m = static_cast<int>(def.sizesBp.size());
     const int n = static_cast<int>(pairs.size());
-    auto consider = [&](std::vector<Pair> alt, const std::string& what) {
+    // `what` says the rival in words; it is worded only for the best one.
+    auto consider = [&](std::vector<Pair> alt, const auto& what) {
         // A peak moved off either end of the list is left unassigned: a
         // peak of the standard's height in the run, where the list has no
         // fragment, that the rival cannot explain.
@@ -247,7 +248,7 @@ AssignmentCheck checkAssignment(const std::vector<StandardCandidate>& cands,
         const double c = guards.cost(alt) + dropped;
         if (c < check.rivalCost) {
             check.rivalCost = c;
-            check.rival = what;
+            check.rival = what();
         }
     };
     std::vector<bool> used(cands.size(), false);
@@ -266,11 +267,14 @@ AssignmentCheck checkAssignment(const std::vector<StandardCandidate>& cands,
                 continue;
             std::vector<Pair> swap = pairs;
             swap[k].first = i;
-            std::ostringstream what;
-            what << "with the peak at scan " << std::lround(cands[static_cast<std::size_t>(i)].scan)
-                 << " as " << def.sizesBp[static_cast<std::size_t>(pairs[k].second)]
-                 << " bp instead of the one at scan " << std::lround(guards.scan(pairs[k]));
-            consider(swap, what.str());
+            consider(swap, [&] {
+                std::ostringstream what;
+                what << "with the peak at scan "
+                     << std::lround(cands[static_cast<std::size_t>(i)].scan) << " as "
+                     << def.sizesBp[static_cast<std::size_t>(pairs[k].second)]
+                     << " bp instead of the one at scan " << std::lround(guards.scan(pairs[k]));
+                return what.str();
+            });
         }
     }
     for (int k = 0; k < n; ++k)
@@ -279,7 +283,8 @@ AssignmentCheck checkAssignment(const std::vector<StandardCandidate>& cands,
             std::vector<Pair> one = pairs;
             one[k].second += step;
             if (one[k].second >= 0 && one[k].second < m)
-                consider(one, describe(cands, def, pairs[k], one[k].second, "with"));
+                consider(one,
+                         [&] { return describe(cands, def, pairs[k], one[k].second, "with"); });
             // The chain's head (up to peak k) or tail (from peak k) moved
             // by one fragment.
             std::vector<Pair> head = pairs, tail = pairs;
@@ -287,8 +292,11 @@ AssignmentCheck checkAssignment(const std::vector<StandardCandidate>& cands,
             for (int i = k; i < n; ++i) tail[i].second += step;
             const int at = std::min(std::max(pairs[k].second + step, 0), m - 1);
             if (k + 1 < n)
-                consider(head, describe(cands, def, pairs[k], at, "with the chain up to"));
-            consider(tail, describe(cands, def, pairs[k], at, "with the chain from"));
+                consider(head, [&] {
+                    return describe(cands, def, pairs[k], at, "with the chain up to");
+                });
+            consider(tail,
+                     [&] { return describe(cands, def, pairs[k], at, "with the chain from"); });
         }
     return check;
 }

@@ -61,6 +61,15 @@ struct Step {
     bool valid = false;
 };
 
+// What a step's bends with its neighbours need.
+struct Slope {
+    double logSlope;
+    double scatter;
+    double anomaly;
+};
+
+constexpr int kStepsIn = kMaxPeakStep * kMaxFragmentStep;  // steps into one pair
+
 class Search {
 public:
     Search(const std::vector<StandardCandidate>& c, const SizeStandard& s, double typicalHeight)
@@ -89,7 +98,7 @@ private:
     Step step(int i, int j, int di, int dj) const;
     double nodeReward(int i) const;
     double weight(int i) const;
-    double bendUnder(const Step& a, const Step& b, bool anomalousMiddle, double slack) const;
+    double bendUnder(const Slope& a, const Slope& b, bool anomalousMiddle, double slack) const;
     void evaluate(StandardMatch& match, double chainScore) const;
     // The next (previous) fragment of the chain after (before) fragment j;
     // j itself at the chain's end.
@@ -114,6 +123,9 @@ private:
     std::vector<double> logGaps, logSpans;
     // The cost of the peaks skipped and of the fragments missed by such steps.
     std::vector<double> gapCosts, spanCosts;
+    // The terms of a step's scatter from its peaks (centre errors) and from
+    // its fragments (mobility errors, drift), and its fragments' anomaly.
+    std::vector<double> gapScatters, spanScatters, spanDrifts, spanAnomalies;
     std::vector<double> rewards;  // nodeReward of each candidate
     const double logMinSlope = std::log(kMinScansPerBp), logMaxSlope = std::log(kMaxScansPerBp);
 };
@@ -125,11 +137,14 @@ void Search::tabulatePeakSides() {
     const std::size_t size = static_cast<std::size_t>(n * kMaxPeakStep);
     logGaps.assign(size, std::numeric_limits<double>::quiet_NaN());
     gapCosts.assign(size, 0.0);
+    gapScatters.assign(size, 0.0);
     for (int i = 0; i < n; ++i) {
         rewards.push_back(nodeReward(i));
         int clean = 0;  // clean peaks skipped by a step of di peaks
         for (int di = 1; di <= std::min(i, kMaxPeakStep); ++di) {
             const std::size_t k = static_cast<std::size_t>(i * kMaxPeakStep + di - 1);
+            const double dx = cand[i].scan - cand[i - di].scan;
+            gapScatters[k] = (kScanError / dx) * (kScanError / dx);
             if (di > 1) {
                 clean += cand[i - di + 1].doubtful ? 0 : 1;
                 gapCosts[k] = gapCosts[k - 1] +
@@ -145,10 +160,17 @@ void Search::tabulateFragmentSides() {
     const std::size_t size = static_cast<std::size_t>(m * kMaxFragmentStep);
     logSpans.assign(size, std::numeric_limits<double>::quiet_NaN());
     spanCosts.assign(size, 0.0);
+    spanScatters.assign(size, 0.0);
+    spanDrifts.assign(size, 0.0);
+    spanAnomalies.assign(size, 0.0);
     for (int j = 0; j < m; ++j)
         for (int dj = 1; dj <= std::min(j, kMaxFragmentStep); ++dj) {
             const std::size_t k = static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1);
-            logSpans[k] = std::log(def.sizesBp[j] - def.sizesBp[j - dj]);
+            const double ds = def.sizesBp[j] - def.sizesBp[j - dj];
+            logSpans[k] = std::log(ds);
+            spanScatters[k] = (kBpError / ds) * (kBpError / ds);
+            spanDrifts[k] = kDriftPer20Bp * kDriftPer20Bp * ds / 40.0;
+            spanAnomalies[k] = (kAnomalyBp / ds) * (kAnomalyBp / ds);
             if (dj > 1)
                 spanCosts[k] =
                     spanCosts[k - 1] + (isAnomalous(j - dj + 1) ? kAnomalousMiss : kMissingCost);
@@ -176,16 +198,15 @@ Step Search::step(int i, int j, int di, int dj) const {
     s.ds = def.sizesBp[j] - def.sizesBp[pj];
     if (!(dx > 0.0) || !(s.ds > 0.0)) return s;
     // ln(dx / ds) from the tabulated logarithms of both sides.
-    s.logSlope = logGaps[static_cast<std::size_t>(i * kMaxPeakStep + di - 1)] -
-                 logSpans[static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1)];
+    const std::size_t gap = static_cast<std::size_t>(i * kMaxPeakStep + di - 1);
+    const std::size_t span = static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1);
+    s.logSlope = logGaps[gap] - logSpans[span];
     if (!(s.logSlope >= logMinSlope && s.logSlope <= logMaxSlope)) return s;
     // The step's share of the variance of a bend: its centre and mobility
     // errors, and half the mobility drift expected over a pair of steps.
-    s.scatter = (kScanError / dx) * (kScanError / dx) + (kBpError / s.ds) * (kBpError / s.ds) +
-                kDriftPer20Bp * kDriftPer20Bp * s.ds / 40.0;
-    s.anomaly = (kAnomalyBp / s.ds) * (kAnomalyBp / s.ds);
-    s.cost = spanCosts[static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1)] +
-             gapCosts[static_cast<std::size_t>(i * kMaxPeakStep + di - 1)];
+    s.scatter = gapScatters[gap] + spanScatters[span] + spanDrifts[span];
+    s.anomaly = spanAnomalies[span];
+    s.cost = spanCosts[span] + gapCosts[gap];
     s.valid = true;
     return s;
 }
@@ -193,7 +214,7 @@ Step Search::step(int i, int j, int di, int dj) const {
 // Cost of the change of scans per bp from one step to the next when it is
 // under `slack`, else slack itself: most bends weighed lose, and are told so
 // without a division.
-double Search::bendUnder(const Step& a, const Step& b, bool anomalousMiddle, double slack) const {
+double Search::bendUnder(const Slope& a, const Slope& b, bool anomalousMiddle, double slack) const {
     const double var = a.scatter + b.scatter + (anomalousMiddle ? a.anomaly + b.anomaly : 0.0);
     const double d = b.logSlope - a.logSlope;
     if (slack <= kBendCap && d * d >= 2.0 * var * slack) return slack;
@@ -205,11 +226,12 @@ StandardMatch Search::run() {
     match.standard = &def;
     match.peakOf.assign(static_cast<std::size_t>(m), -1);
     if (n < 2 || m < 2) return match;
-    const int numEdges = n * m * kMaxPeakStep * kMaxFragmentStep;
-    std::vector<Step> steps(static_cast<std::size_t>(numEdges));
-    std::vector<double> best(static_cast<std::size_t>(numEdges),
-                             -std::numeric_limits<double>::infinity());
-    std::vector<int> from(static_cast<std::size_t>(numEdges), -1);
+    const std::size_t numEdges = static_cast<std::size_t>(n * m * kStepsIn);
+    // What a later step needs of each step: its slope and variances (the
+    // plain struct is zeroed in one sweep, not built member by member).
+    std::vector<Slope> slopes(numEdges);
+    std::vector<double> best(numEdges, -std::numeric_limits<double>::infinity());
+    std::vector<int> from(numEdges, -1);
     double top = -std::numeric_limits<double>::infinity();
     int topEdge = -1;
     for (int i = 1; i < n; ++i)
@@ -217,24 +239,24 @@ StandardMatch Search::run() {
             for (int di = 1; di <= kMaxPeakStep; ++di)
                 for (int dj = 1; dj <= kMaxFragmentStep; ++dj) {
                     const int e = edge(i, j, di, dj);
-                    steps[e] = step(i, j, di, dj);
-                    if (!steps[e].valid) continue;
+                    const Step s = step(i, j, di, dj);
+                    if (!s.valid) continue;
+                    slopes[e] = {s.logSlope, s.scatter, s.anomaly};
                     const int pi = i - di, pj = j - dj;
                     // The chain may start at the previous pair...
-                    double b = rewards[pi] + rewards[i] - steps[e].cost;
+                    double b = rewards[pi] + rewards[i] - s.cost;
                     int f = -1;
                     // ...or continue a chain ending there (bends cost, so a
                     // chain that cannot win even unbent is not weighed).
-                    const double gain = rewards[i] - steps[e].cost;
+                    const double gain = rewards[i] - s.cost;
                     const bool middleAnomalous = isAnomalous(pj);
-                    for (int di2 = 1; di2 <= kMaxPeakStep; ++di2)
-                        for (int dj2 = 1; dj2 <= kMaxFragmentStep; ++dj2) {
-                            if (pi - di2 < 0 || pj - dj2 < 0) continue;
+                    for (int di2 = 1; di2 <= std::min(kMaxPeakStep, pi); ++di2)
+                        for (int dj2 = 1; dj2 <= std::min(kMaxFragmentStep, pj); ++dj2) {
                             const int e2 = edge(pi, pj, di2, dj2);
-                            if (!steps[e2].valid || best[e2] + gain <= b) continue;
+                            if (best[e2] + gain <= b) continue;  // also a step not taken
                             const double slack = best[e2] + gain - b;
                             const double cost =
-                                bendUnder(steps[e2], steps[e], middleAnomalous, slack);
+                                bendUnder(slopes[e2], slopes[e], middleAnomalous, slack);
                             if (cost < slack) {
                                 b = best[e2] + gain - cost;
                                 f = e2;

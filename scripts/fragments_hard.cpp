@@ -18,57 +18,21 @@
 #include <string>
 #include <vector>
 
+#include "fragment_faults.h"
 #include "kwsignal/fragments.h"
 #include "kwsignal/simulate.h"
-#include "synthetic.h"
 
 namespace {
 
 struct Fault {
     const char* name;
-    std::vector<double> missing, extra;
-    double stopBp, height, offScaleAtBp;
-    double mobility = 1.0, pullup = 0.06;
+    kwtest::FragmentFault fault;
 };
-
-const std::vector<double>& gs500() {
-    for (const kw::SizeStandard& s : kw::sizeStandards())
-        if (std::string(s.name) == "GS500") return s.sizesBp;
-    static const std::vector<double> none;
-    return none;
-}
 
 // Length of a scan on the simulated run's mobility curve.
 double bpOf(const kw::SimulatedFragmentRun& sim, double scan) {
     const double u = (scan - 1200.0) / sim.mobility;
     return (14.0 - std::sqrt(196.0 - 4.0 * 0.0045 * u)) / (2.0 * 0.0045);
-}
-
-kw::SimulatedFragmentRun simulate(const Fault& f, int layout, uint32_t seed) {
-    kw::FragmentSimulationOptions o;
-    o.seed = seed;
-    o.dyes = layout == 0 ? 4 : 5;
-    o.standardDye = o.dyes - 1;
-    o.standardDyeName = layout == 0 ? "ROX" : "LIZ";
-    o.standardBp = gs500();
-    o.missingBp = f.missing;
-    o.extraBp = f.extra;
-    o.stopBp = f.stopBp;
-    o.standardHeight = f.height;
-    o.mobility = f.mobility;
-    o.pullup = f.pullup;
-    kw::SimulatedFragmentRun sim = kw::simulateFragmentRun(o);
-    if (f.offScaleAtBp > 0.0) {
-        // A product of the neighbouring dye far off scale: clipped in its
-        // own dye, its light leaks into the standard's.
-        const double at = sim.scanOf(f.offScaleAtBp);
-        std::vector<double>& own = sim.dyes[static_cast<std::size_t>(o.standardDye - 1)];
-        kwtest::addGaussian(own, at, 80000.0, 3.0);
-        for (double& v : own) v = std::min(v, 32767.0);
-        kwtest::addGaussian(sim.dyes[static_cast<std::size_t>(o.standardDye)], at,
-                            o.pullup * 80000.0, 3.0);
-    }
-    return sim;
 }
 
 // The identified standard peaks not on their own fragment, as "LEN@BP".
@@ -93,19 +57,19 @@ int main(int argc, char** argv) {
     const int seeds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
     const bool verbose = argc > 2 && std::strcmp(argv[2], "-v") == 0;
     const std::vector<Fault> faults = {
-        {"one fragment missing", {300}, {}, 0, 1500, 0},
-        {"a stray peak", {}, {175}, 0, 1500, 0},
-        {"-1 bp satellites", {}, {199, 349}, 0, 1500, 0},
-        {"stopped after 400 bp", {}, {}, 420, 1500, 0},
-        {"stopped at 300, 160 missing", {160}, {}, 320, 1500, 0},
-        {"weak (300 counts)", {}, {}, 0, 300, 0},
-        {"weak (250) with a satellite", {}, {299}, 0, 250, 0},
-        {"off-scale pull-up", {}, {}, 0, 1500, 225},
-        {"off-scale pull-up, weak", {}, {}, 0, 400, 120},
-        {"older run", {}, {}, 0, 400, 0, 0.5, 0.15},
-        {"older run pushed further", {300}, {}, 420, 400, 0, 4.5 / 14, 0.20},
-        {"40 % pull-up, 150 counts", {}, {}, 0, 150, 0, 1.0, 0.40},
-        {"50 % pull-up, 150 counts", {}, {}, 0, 150, 0, 1.0, 0.50},
+        {"one fragment missing", {{300}, {}, 0, 1500, 0}},
+        {"a stray peak", {{}, {175}, 0, 1500, 0}},
+        {"-1 bp satellites", {{}, {199, 349}, 0, 1500, 0}},
+        {"stopped after 400 bp", {{}, {}, 420, 1500, 0}},
+        {"stopped at 300, 160 missing", {{160}, {}, 320, 1500, 0}},
+        {"weak (300 counts)", {{}, {}, 0, 300, 0}},
+        {"weak (250) with a satellite", {{}, {299}, 0, 250, 0}},
+        {"off-scale pull-up", {{}, {}, 0, 1500, 225}},
+        {"off-scale pull-up, weak", {{}, {}, 0, 400, 120}},
+        {"older run", {{}, {}, 0, 400, 0, 0.5, 0.15}},
+        {"older run pushed further", {{300}, {}, 420, 400, 0, 4.5 / 14, 0.20}},
+        {"40 % pull-up, 150 counts", {{}, {}, 0, 150, 0, 1.0, 0.40}},
+        {"50 % pull-up, 150 counts", {{}, {}, 0, 150, 0, 1.0, 0.50}},
     };
     std::printf("%-30s %8s %8s %8s %9s %7s\n", "fault", "right ok", "wrong ok", "low right",
                 "low wrong", "refused");
@@ -114,12 +78,9 @@ int main(int argc, char** argv) {
         for (int layout = 0; layout < 2; ++layout)
             for (int seed = 1; seed <= seeds; ++seed) {
                 const kw::SimulatedFragmentRun sim =
-                    simulate(f, layout, static_cast<uint32_t>(seed));
-                kw::FragmentRun run;
-                run.dyes = sim.dyes;
-                run.names = sim.names;
-                run.rate = sim.rate;
-                const kw::FragmentResult r = kw::analyseFragments(run, kw::FragmentOptions());
+                    kwtest::simulateFault(f.fault, layout, static_cast<uint32_t>(seed));
+                const kw::FragmentResult r =
+                    kw::analyseFragments(kwtest::runOf(sim), kw::FragmentOptions());
                 const bool ok = r.status == kw::SizingStatus::sized;
                 const bool low = r.status == kw::SizingStatus::lowConfidence;
                 const std::string bad = misplaced(sim, r);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fragment_faults.h"
 #include "fragments/fragments_internal.h"
 #include "kwsignal/fragments.h"
 #include "kwsignal/simulate.h"
@@ -17,20 +18,8 @@
 
 namespace {
 
-const std::vector<double>& sizesOf(const char* name) {
-    for (const kw::SizeStandard& s : kw::sizeStandards())
-        if (std::string(s.name) == name) return s.sizesBp;
-    static const std::vector<double> none;
-    return none;
-}
-
-kw::FragmentRun runOf(const kw::SimulatedFragmentRun& sim) {
-    kw::FragmentRun r;
-    r.dyes = sim.dyes;
-    r.names = sim.names;
-    r.rate = sim.rate;
-    return r;
-}
+using kwtest::runOf;
+using kwtest::sizesOf;
 
 // Every identified standard peak sits where its length says (within a
 // scan, or tolBp when given), and every peak the simulation placed at a
@@ -572,13 +561,8 @@ namespace {
 TEST(FragmentRoad, HardStandardsAreRightOrSayTheyAreNotSure) {
     struct Case {
         const char* what;
-        std::vector<double> missing, extra;
-        double stop, height, saturatedAtBp;
+        kwtest::FragmentFault fault;
         bool mustSize;  // the run holds enough to size it
-        // Scans per bp against a 3500-class run, and the share of each dye
-        // its neighbours see: an older instrument runs fewer, with more
-        // pull-up into ROX.
-        double mobility = 1.0, pullup = 0.06;
         // A further ROX seed on which GS500 and GS350 tie until the light
         // of other dyes is set aside: sized right, with low confidence.
         uint32_t tieSeed = 0;
@@ -587,47 +571,30 @@ TEST(FragmentRoad, HardStandardsAreRightOrSayTheyAreNotSure) {
         // height as no standard's do: refused, not sized with a flag.
         std::vector<std::pair<int, uint32_t>> refused = {};
     };
+    // An older instrument runs fewer scans per bp, with more pull-up into ROX.
     const std::vector<Case> cases = {
-        {"one fragment missing", {300}, {}, 0, 1500, 0, true},
-        {"a stray peak between two fragments", {}, {175}, 0, 1500, 0, true},
-        {"-1 bp satellites", {}, {199, 349}, 0, 1500, 0, true},
-        {"stopped after 400 bp", {}, {}, 420, 1500, 0, true},
-        {"stopped after 300 bp, 160 missing", {160}, {}, 320, 1500, 0, false},
-        {"a weak standard", {}, {}, 0, 300, 0, true},
-        {"a weak standard with a satellite", {}, {299}, 0, 250, 0, false},
-        {"pull-up of an off-scale sample peak", {}, {}, 0, 1500, 225, true},
-        {"pull-up under a weak standard", {}, {}, 0, 400, 120, false},
+        {"one fragment missing", {{300}, {}, 0, 1500, 0}, true},
+        {"a stray peak between two fragments", {{}, {175}, 0, 1500, 0}, true},
+        {"-1 bp satellites", {{}, {199, 349}, 0, 1500, 0}, true},
+        {"stopped after 400 bp", {{}, {}, 420, 1500, 0}, true},
+        {"stopped after 300 bp, 160 missing", {{160}, {}, 320, 1500, 0}, false},
+        {"a weak standard", {{}, {}, 0, 300, 0}, true},
+        {"a weak standard with a satellite", {{}, {299}, 0, 250, 0}, false},
+        {"pull-up of an off-scale sample peak", {{}, {}, 0, 1500, 225}, true},
+        {"pull-up under a weak standard", {{}, {}, 0, 400, 120}, false},
         {"an older run: 7 scans per bp, 15 % pull-up, 400 counts",
-         {},
-         {},
-         0,
-         400,
-         0,
-         true,
-         0.5,
-         0.15},
+         {{}, {}, 0, 400, 0, 0.5, 0.15},
+         true},
         // Pull-up peaks where 300 bp is missing, or merged into a fragment's
         // peak: the light of other dyes is left out of the standard.
         {"an older run: 4.5 scans per bp, 20 % pull-up, 300 missing, stopped after 400",
-         {300},
-         {},
-         420,
-         400,
-         0,
+         {{300}, {}, 420, 400, 0, 4.5 / 14, 0.20},
          false,
-         4.5 / 14,
-         0.20,
          9,
          {{0, 13}, {1, 7}}},
         {"40 % pull-up over a 150-count standard",
-         {},
-         {},
-         0,
-         150,
-         0,
+         {{}, {}, 0, 150, 0, 1.0, 0.40},
          false,
-         1.0,
-         0.40,
          0,
          {{1, 9}, {1, 16}}},
     };
@@ -637,32 +604,14 @@ TEST(FragmentRoad, HardStandardsAreRightOrSayTheyAreNotSure) {
                 if (seed == 5 && (c.tieSeed == 0 || layout != 0)) continue;
                 const bool refuse = seed > 5;
                 if (refuse && c.refused[seed - 6].first != layout) continue;
-                kw::FragmentSimulationOptions o;
-                o.seed = refuse ? c.refused[seed - 6].second : seed == 5 ? c.tieSeed : seed;
-                o.dyes = layout == 0 ? 4 : 5;
-                o.standardDye = o.dyes - 1;
-                o.standardDyeName = layout == 0 ? "ROX" : "LIZ";
-                o.standardBp = sizesOf("GS500");
-                o.missingBp = c.missing;
-                o.extraBp = c.extra;
-                o.stopBp = c.stop;
-                o.standardHeight = c.height;
-                o.mobility = c.mobility;
-                o.pullup = c.pullup;
-                const kw::SimulatedFragmentRun sim = kw::simulateFragmentRun(o);
-                kw::FragmentRun run = runOf(sim);
-                if (c.saturatedAtBp > 0) {
-                    // A product of the neighbouring dye far off scale: clipped
-                    // in its own dye, its light leaks into the standard's.
-                    const double at = sim.scanOf(c.saturatedAtBp);
-                    std::vector<double>& own = run.dyes[o.standardDye - 1];
-                    kwtest::addGaussian(own, at, 80000.0, 3.0);
-                    for (double& v : own) v = std::min(v, 32767.0);
-                    kwtest::addGaussian(run.dyes[o.standardDye], at, o.pullup * 80000.0, 3.0);
-                }
+                const uint32_t s = refuse      ? c.refused[seed - 6].second
+                                   : seed == 5 ? c.tieSeed
+                                               : seed;
+                const kw::SimulatedFragmentRun sim = kwtest::simulateFault(c.fault, layout, s);
+                const kw::FragmentRun run = runOf(sim);
                 const kw::FragmentResult r = kw::analyseFragments(run, kw::FragmentOptions());
-                SCOPED_TRACE(std::string(c.what) + ", " + o.standardDyeName + ", seed " +
-                             std::to_string(o.seed));
+                SCOPED_TRACE(std::string(c.what) + ", " + (layout == 0 ? "ROX" : "LIZ") +
+                             ", seed " + std::to_string(s));
                 if (refuse) {
                     EXPECT_EQ(r.status, kw::SizingStatus::unknownStandard);
                     EXPECT_TRUE(std::all_of(r.peaks.begin(), r.peaks.end(), [](const auto& p) {

@@ -99,7 +99,8 @@ std::vector<double> nnlsNormal(const std::vector<double>& gram, const std::vecto
             if (active[static_cast<size_t>(j)]) continue;
             double w = rhs[static_cast<size_t>(j)];
             for (int p = 0; p < k; ++p)
-                w -= gram[static_cast<size_t>(j * k + p)] * x[static_cast<size_t>(p)];
+                if (x[static_cast<size_t>(p)] != 0.0)
+                    w -= gram[static_cast<size_t>(j * k + p)] * x[static_cast<size_t>(p)];
             if (w > bestW) bestW = w, best = j;
         }
         if (best < 0) break;

@@ -65,8 +65,8 @@ std::vector<double> fitWeighted(const BlockSystem& s, const std::vector<int>& ti
     for (int i = 0; i < k; ++i)
         for (int j = i + 1; j < k; ++j)
             gram[static_cast<size_t>(j * k + i)] = gram[static_cast<size_t>(i * k + j)];
-    std::vector<double> x = nnlsNormal(gram, rhs, s.k);
-    if (s.sparsity > 0.0) x = selectAndRefit(gram, rhs, s.k, s.sparsity);
+    const std::vector<double> x =
+        s.sparsity > 0.0 ? selectAndRefit(gram, rhs, s.k, s.sparsity) : nnlsNormal(gram, rhs, s.k);
     // Residual sum of squares from the normal equations: y'y - 2x'g + x'Gx.
     double rss = yy;
     for (int i = 0; i < s.k; ++i) {

@@ -350,6 +350,11 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
             w.residual = {0.0, rate * (t1 - t0)};
             tries.push_back(w);
         }
+        // And the line on the sample's own dye offsets: on a noisy stretch
+        // before the edits the registration can move the dyes of a sample
+        // that needs none.
+        const size_t unregistered = tries.size();
+        tries.push_back(line);
         // The bent lines run as the line before the cut: one registration
         // serves them all. Each placing is fitted at the control's
         // intensity; the best kRefitPlacings again at their mixtures' (see
@@ -367,7 +372,8 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
                           control, cv, sv, tries[k],
                           std::max(control.trimStart, firstCut - kRegisterBases), editStart - 1,
                           kMaxDyeLagBases * spacingOf(control, firstCut), kMinDyeCorrelation)
-                    : lags[0];
+                : k == unregistered ? std::array<double, 4>{{0.0, 0.0, 0.0, 0.0}}
+                                    : lags[0];
             sv.lag = lags[k];
             kw::detail::BlockSystem s1 = sys;
             kw::detail::fillTraceSystem(design, cands, control, r.controlRead, cv, sv, tries[k], {},

@@ -314,6 +314,72 @@ TEST(Edit, DyesRegisterAndDriftFollowsTheSamplesCalls) {
                 0.5 * (warp.residual[3] + warp.residual[4]), 1e-9);
 }
 
+// The control's side of the trace fit, built once for every placing: its
+// blocks' matrices are those of its rows, a 70/30 mixture with a 4-base
+// deletion comes back, and bases the sample shows nothing at drop out of
+// their blocks.
+TEST(Edit, TraceDesignServesEveryPlacingAndDropsBlankBases) {
+    const std::string read = randomRead(200, 8);
+    const std::string edited = read.substr(0, 100) + read.substr(104);
+    kw::BaseCalls calls = readOf(read);
+    for (size_t i = 0; i < calls.bases.size(); ++i)
+        calls.bases[i].correctedPosition = 50.0 + 12.0 * static_cast<double>(i);
+    const KwCap control = peakCap(read, {{0, 0, 0, 0}}, 1e9, 0.0);
+    const KwCap other = peakCap(edited, {{0, 0, 0, 0}}, 1e9, 0.0);
+    const int n = control.getNumData();
+    std::vector<std::vector<double>> mixed(4, std::vector<double>(static_cast<size_t>(n)));
+    for (int c = 0; c < 4; ++c)
+        for (int s = 0; s < n; ++s)
+            mixed[static_cast<size_t>(c)][static_cast<size_t>(s)] =
+                0.7 * control.getPnterToTrace(c)->getData()[s] +
+                (s < other.getNumData() ? 0.3 * other.getPnterToTrace(c)->getData()[s] : 0.0);
+    std::vector<double*> p;
+    for (auto& r : mixed) p.push_back(r.data());
+    const std::vector<kw::MobilityPoint> none;
+    kw::detail::Candidate wild, del4, del2;
+    wild.kind = "wildtype", wild.start = 100;
+    del4.kind = "deletion", del4.start = 100, del4.deleted = 4;
+    del2.kind = "deletion", del2.start = 100, del2.deleted = 2;
+    const std::vector<kw::detail::Candidate> cands{wild, del4, del2};
+    const kw::detail::TraceView cv{&control, 1.0, &none, {}};
+    const kw::detail::TraceDesign d = kw::detail::traceDesign(cands, calls, read, cv, 90, 170, 8);
+    ASSERT_EQ(d.gram.size(), 10u);
+    kw::detail::BlockSystem ref;
+    ref.k = 3;
+    ref.gram.assign(10, std::vector<double>(9, 0.0));
+    ref.rhs.assign(10, std::vector<double>(3, 0.0));
+    ref.yy.assign(10, 0.0);
+    ref.ySum = ref.rows = ref.yy;
+    for (size_t r = 0; r < d.rows.size() / 3; ++r)
+        kw::detail::addRow(ref, static_cast<int>(r / 96),
+                           std::vector<double>(d.rows.begin() + 3 * r, d.rows.begin() + 3 * r + 3),
+                           0.0);
+    for (size_t b = 0; b < 10; ++b)
+        for (size_t i = 0; i < 9; ++i) EXPECT_DOUBLE_EQ(d.gram[b][i], ref.gram[b][i]) << b;
+
+    for (int blankFrom : {n, 50 + 12 * 140}) {
+        for (auto& r : mixed) std::fill(r.begin() + std::min(n, blankFrom), r.end(), 0.0);
+        const KwCap sample(4, n, p.data(), 1.0);
+        const kw::detail::TraceView sv{&sample, 1.0, &none, {}};
+        kw::detail::BlockSystem sys;
+        kw::detail::fillTraceSystem(d, cands, calls, read, cv, sv, kw::detail::TimeWarp(), {}, sys);
+        double r2 = 0.0;
+        const std::vector<double> x = kw::detail::fitAll(sys, r2);
+        const double sum = x[0] + x[1] + x[2];
+        EXPECT_NEAR(x[0] / sum, 0.7, 0.03) << blankFrom;
+        EXPECT_NEAR(x[1] / sum, 0.3, 0.03) << blankFrom;
+        double rows = 0.0;
+        for (double v : sys.rows) rows += v;
+        if (blankFrom == n) {
+            EXPECT_EQ(rows, 80 * 12.0);
+            EXPECT_GT(r2, 0.95);
+        } else {
+            EXPECT_LT(rows, 60 * 12.0);
+            EXPECT_EQ(sys.gram.back(), std::vector<double>(9, 0.0));
+        }
+    }
+}
+
 TEST(Edit, RealTracesGiveStableAnswers) {
     const std::string dir = kData + "/editing/train/main/Fig2a-b/";
     if (!std::filesystem::exists(dir + "Reference_Sequence.ab1"))

@@ -350,10 +350,17 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
             w.residual = {0.0, rate * (t1 - t0)};
             tries.push_back(w);
         }
+        // And the line on the sample's own dye offsets: on a noisy stretch
+        // before the edits the registration can move the dyes of a sample
+        // that needs none.
+        const size_t unregistered = tries.size();
+        tries.push_back(line);
         // The bent lines run as the line before the cut: one registration
         // serves them all. Each placing is fitted at the control's
         // intensity; the best kRefitPlacings again at their mixtures' (see
         // kTracePasses), and the one explaining the sample best is kept.
+        const kw::detail::TraceDesign design = kw::detail::traceDesign(
+            cands, control, r.controlRead, cv, r.fitStart, r.fitEnd, kBlock);
         std::vector<std::array<double, 4>> lags(tries.size());
         std::vector<double> firstR2(tries.size(), 0.0);
         std::vector<std::vector<double>> firstX(tries.size());
@@ -365,11 +372,12 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
                           control, cv, sv, tries[k],
                           std::max(control.trimStart, firstCut - kRegisterBases), editStart - 1,
                           kMaxDyeLagBases * spacingOf(control, firstCut), kMinDyeCorrelation)
-                    : lags[0];
+                : k == unregistered ? std::array<double, 4>{{0.0, 0.0, 0.0, 0.0}}
+                                    : lags[0];
             sv.lag = lags[k];
             kw::detail::BlockSystem s1 = sys;
-            kw::detail::fillTraceSystem(cands, control, r.controlRead, cv, sv, tries[k], r.fitStart,
-                                        r.fitEnd, kBlock, {}, s1);
+            kw::detail::fillTraceSystem(design, cands, control, r.controlRead, cv, sv, tries[k], {},
+                                        s1);
             firstX[k] = kw::detail::fitAll(s1, firstR2[k]);
         }
         std::vector<size_t> order(tries.size());
@@ -384,8 +392,8 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
             std::vector<double> x1 = firstX[k];
             double r2 = firstR2[k];
             for (int pass = 1; pass < kTracePasses; ++pass) {
-                kw::detail::fillTraceSystem(cands, control, r.controlRead, cv, sv, tries[k],
-                                            r.fitStart, r.fitEnd, kBlock, x1, s1);
+                kw::detail::fillTraceSystem(design, cands, control, r.controlRead, cv, sv, tries[k],
+                                            x1, s1);
                 x1 = kw::detail::fitAll(s1, r2);
             }
             if (r2 > r.r2) {

@@ -47,18 +47,26 @@ std::vector<double> fitWeighted(const BlockSystem& s, const std::vector<int>& ti
     const size_t kk = static_cast<size_t>(s.k) * static_cast<size_t>(s.k);
     std::vector<double> gram(kk, 0.0), rhs(static_cast<size_t>(s.k), 0.0);
     double yy = 0.0, ySum = 0.0, rows = 0.0;
+    const int k = s.k;
     for (size_t b = 0; b < s.gram.size(); ++b) {
         const double w = times[b];
         if (w == 0.0) continue;
-        for (size_t i = 0; i < kk; ++i) gram[i] += w * s.gram[b][i];
+        // The blocks' matrices are symmetric: the upper triangle, mirrored.
+        const double* g = s.gram[b].data();
+        for (int i = 0; i < k; ++i)
+            for (int j = i; j < k; ++j)
+                gram[static_cast<size_t>(i * k + j)] += w * g[static_cast<size_t>(i * k + j)];
         for (int i = 0; i < s.k; ++i)
             rhs[static_cast<size_t>(i)] += w * s.rhs[b][static_cast<size_t>(i)];
         yy += w * s.yy[b];
         ySum += w * s.ySum[b];
         rows += w * s.rows[b];
     }
-    std::vector<double> x = nnlsNormal(gram, rhs, s.k);
-    if (s.sparsity > 0.0) x = selectAndRefit(gram, rhs, s.k, s.sparsity);
+    for (int i = 0; i < k; ++i)
+        for (int j = i + 1; j < k; ++j)
+            gram[static_cast<size_t>(j * k + i)] = gram[static_cast<size_t>(i * k + j)];
+    const std::vector<double> x =
+        s.sparsity > 0.0 ? selectAndRefit(gram, rhs, s.k, s.sparsity) : nnlsNormal(gram, rhs, s.k);
     // Residual sum of squares from the normal equations: y'y - 2x'g + x'Gx.
     double rss = yy;
     for (int i = 0; i < s.k; ++i) {

@@ -93,12 +93,16 @@ std::vector<double> nnlsNormal(const std::vector<double>& gram, const std::vecto
     const double tol = 1e-12 * std::max(scale, 1e-300);
     for (int outer = 0; outer < 3 * k; ++outer) {
         // The gradient: which inactive column would lower the residual most.
+        // Only the few non-zero coefficients take part.
         int best = -1;
         double bestW = tol;
+        std::vector<int> held;
+        for (int p = 0; p < k; ++p)
+            if (x[static_cast<size_t>(p)] != 0.0) held.push_back(p);
         for (int j = 0; j < k; ++j) {
             if (active[static_cast<size_t>(j)]) continue;
             double w = rhs[static_cast<size_t>(j)];
-            for (int p = 0; p < k; ++p)
+            for (int p : held)
                 w -= gram[static_cast<size_t>(j * k + p)] * x[static_cast<size_t>(p)];
             if (w > bestW) bestW = w, best = j;
         }

@@ -157,15 +157,31 @@ ShiftedAllele shiftedAllele(const Candidate& c, const kw::BaseCalls& control);
 Heights expectedAt(const Candidate& c, const ShiftedAllele& a, const TraceView& control,
                    const kw::BaseCalls& calls, const std::string& read, double t);
 
-// The fit's system on the traces: over control bases [fitStart, fitEnd),
-// a few points per base, each dye of the sample (read at map.at(t))
-// against each candidate's expected dye, both over their local intensity.
+// The control's side of the fit on the traces, which every placing of the
+// sample and every pass shares: over control bases [fitStart, fitEnd), a
+// few points per base, each candidate's expected dye over the control's
+// local intensity, and the blocks' Gram matrices of those rows.
+struct TraceDesign {
+    int k = 0, fitStart = 0, fitEnd = 0, block = 1;
+    int m0 = 0;  // first base of the intensity means (a margin before fitStart)
+    std::vector<ShiftedAllele> alleles;
+    std::vector<double> cMean;              // the control's local intensity, bases m0..
+    std::vector<double> times;              // per fitted base and point: its time
+    std::vector<double> rows;               // per fitted base, point and dye: k values
+    std::vector<std::vector<double>> gram;  // per block, over bases with cMean > 0
+};
+TraceDesign traceDesign(const std::vector<Candidate>& cands, const kw::BaseCalls& calls,
+                        const std::string& read, const TraceView& control, int fitStart, int fitEnd,
+                        int block);
+
+// The fit's system on the traces: each dye of the sample (read at
+// map.at(t)) against the design's rows, both over their local intensity.
 // shares (one per candidate, any scale; empty: the unedited allele alone)
 // are a first fit's: the sample is scaled by the local intensity of the
 // mixture they make rather than the control's at the same time.
-void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& calls,
-                     const std::string& read, const TraceView& control, const TraceView& sample,
-                     const TimeWarp& map, int fitStart, int fitEnd, int block,
+void fillTraceSystem(const TraceDesign& design, const std::vector<Candidate>& cands,
+                     const kw::BaseCalls& calls, const std::string& read, const TraceView& control,
+                     const TraceView& sample, const TimeWarp& map,
                      const std::vector<double>& shares, BlockSystem& sys);
 
 // alignReads with the letters of `alphabet` scoring a match on themselves

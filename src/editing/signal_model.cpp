@@ -215,71 +215,159 @@ Heights expectedAt(const Candidate& c, const ShiftedAllele& a, const TraceView& 
     return h;
 }
 
-void fillTraceSystem(const std::vector<Candidate>& cands, const kw::BaseCalls& calls,
-                     const std::string& read, const TraceView& control, const TraceView& sample,
-                     const TimeWarp& map, int fitStart, int fitEnd, int block,
-                     const std::vector<double>& shares, BlockSystem& sys) {
-    const int k = static_cast<int>(cands.size());
-    const int bases = fitEnd - fitStart;
-    std::vector<ShiftedAllele> alleles;
-    for (const Candidate& c : cands) alleles.push_back(shiftedAllele(c, calls));
+namespace {
+
+// Adds row's outer product to the upper triangle of the k x k matrix g.
+void addUpper(std::vector<double>& g, const double* row, int k) {
+    for (int i = 0; i < k; ++i) {
+        const double ri = row[i];
+        if (ri == 0.0) continue;
+        double* gi = g.data() + static_cast<size_t>(i) * static_cast<size_t>(k);
+        for (int j = i; j < k; ++j) gi[j] += ri * row[j];
+    }
+}
+
+void mirrorUpper(std::vector<double>& g, int k) {
+    for (int i = 0; i < k; ++i)
+        for (int j = i + 1; j < k; ++j)
+            g[static_cast<size_t>(j * k + i)] = g[static_cast<size_t>(i * k + j)];
+}
+
+// One block's Gram matrix over its bases [j0, j1) whose `use` is set
+// (indexed from the design's fitStart).
+std::vector<double> blockGram(const TraceDesign& d, int j0, int j1, const std::vector<char>& use) {
+    const size_t perBase = static_cast<size_t>(kPointsPerBase) * 4 * static_cast<size_t>(d.k);
+    std::vector<double> g(static_cast<size_t>(d.k) * static_cast<size_t>(d.k), 0.0);
+    for (int j = j0; j < j1; ++j) {
+        const size_t at = static_cast<size_t>(j - d.fitStart);
+        if (!use[at]) continue;
+        for (int r = 0; r < kPointsPerBase * 4; ++r)
+            addUpper(g, d.rows.data() + at * perBase + static_cast<size_t>(r * d.k), d.k);
+    }
+    mirrorUpper(g, d.k);
+    return g;
+}
+
+}  // namespace
+
+TraceDesign traceDesign(const std::vector<Candidate>& cands, const kw::BaseCalls& calls,
+                        const std::string& read, const TraceView& control, int fitStart, int fitEnd,
+                        int block) {
+    TraceDesign d;
+    d.k = static_cast<int>(cands.size());
+    d.fitStart = fitStart;
+    d.fitEnd = std::max(fitStart, fitEnd);
+    d.block = std::max(1, block);
+    for (const Candidate& c : cands) d.alleles.push_back(shiftedAllele(c, calls));
     // Local intensities over a margin of bases either side, so the edges
     // of the window are scaled like its middle.
-    const int m0 = std::max(0, fitStart - kHalfMean);
+    d.m0 = std::max(0, fitStart - kHalfMean);
     const int m1 = std::min(static_cast<int>(calls.bases.size()), fitEnd + kHalfMean);
-    std::vector<double> cSum, sSum;
-    for (int i = m0; i < m1; ++i) {
-        const double t = positionOf(calls, i);
-        const Heights hc = traceAt(control, t), hs = traceAt(sample, map.at(t));
+    std::vector<double> cSum;
+    for (int i = d.m0; i < m1; ++i) {
+        const Heights hc = traceAt(control, positionOf(calls, i));
         cSum.push_back(hc[0] + hc[1] + hc[2] + hc[3]);
+    }
+    d.cMean = localMean(cSum);
+    const int bases = d.fitEnd - d.fitStart;
+    const size_t k = static_cast<size_t>(d.k);
+    d.times.assign(static_cast<size_t>(bases) * kPointsPerBase, 0.0);
+    d.rows.assign(d.times.size() * 4 * k, 0.0);
+    std::vector<char> use(static_cast<size_t>(bases), 0);
+    for (int j = d.fitStart; j < d.fitEnd; ++j) {
+        const size_t at = static_cast<size_t>(j - d.fitStart);
+        const double cm = d.cMean[static_cast<size_t>(j - d.m0)];
+        const double t0 = boundaryOf(calls, j), t1 = boundaryOf(calls, j + 1);
+        use[at] = cm > 0.0;
+        for (int p = 0; p < kPointsPerBase; ++p) {
+            const size_t point = at * kPointsPerBase + static_cast<size_t>(p);
+            const double t = t0 + (t1 - t0) * (p + 0.5) / kPointsPerBase;
+            d.times[point] = t;
+            if (!use[at]) continue;
+            for (size_t q = 0; q < k; ++q) {
+                const Heights e = expectedAt(cands[q], d.alleles[q], control, calls, read, t);
+                for (size_t c = 0; c < 4; ++c) d.rows[(point * 4 + c) * k + q] = e[c] / cm;
+            }
+        }
+    }
+    for (int j0 = d.fitStart; j0 < d.fitEnd; j0 += d.block)
+        d.gram.push_back(blockGram(d, j0, std::min(d.fitEnd, j0 + d.block), use));
+    return d;
+}
+
+void fillTraceSystem(const TraceDesign& d, const std::vector<Candidate>& cands,
+                     const kw::BaseCalls& calls, const std::string& read, const TraceView& control,
+                     const TraceView& sample, const TimeWarp& map,
+                     const std::vector<double>& shares, BlockSystem& sys) {
+    const size_t k = static_cast<size_t>(d.k);
+    const int m1 = d.m0 + static_cast<int>(d.cMean.size());
+    std::vector<double> sSum;
+    for (int i = d.m0; i < m1; ++i) {
+        const Heights hs = traceAt(sample, map.at(positionOf(calls, i)));
         sSum.push_back(hs[0] + hs[1] + hs[2] + hs[3]);
     }
-    const std::vector<double> cMean = localMean(cSum), sMean = localMean(sSum);
+    const std::vector<double> sMean = localMean(sSum);
     // The sample's local intensity is that of the alleles it holds, each
     // the control's signal from its own stretch of the run: with shares
     // from a first fit, the sample is brought to the control's scale by
     // their mixture's local intensity, not the control's own at the same
     // time.
-    std::vector<double> mixMean(cMean.size(), 0.0);
+    std::vector<double> mixMean(d.cMean.size(), 0.0);
     double shareSum = 0.0;
     for (size_t q = 0; q < shares.size() && q < cands.size(); ++q) {
         if (!(shares[q] > 0.0)) continue;
         std::vector<double> sum;
-        for (int i = m0; i < m1; ++i) {
+        for (int i = d.m0; i < m1; ++i) {
             const Heights h =
-                expectedAt(cands[q], alleles[q], control, calls, read, positionOf(calls, i));
+                expectedAt(cands[q], d.alleles[q], control, calls, read, positionOf(calls, i));
             sum.push_back(h[0] + h[1] + h[2] + h[3]);
         }
         const std::vector<double> mean = localMean(sum);
         for (size_t i = 0; i < mean.size(); ++i) mixMean[i] += shares[q] * mean[i];
         shareSum += shares[q];
     }
-    sys.k = k;
-    const int blocks = (bases + block - 1) / block;
-    sys.gram.assign(static_cast<size_t>(blocks),
-                    std::vector<double>(static_cast<size_t>(k) * static_cast<size_t>(k), 0.0));
-    sys.rhs.assign(static_cast<size_t>(blocks), std::vector<double>(static_cast<size_t>(k), 0.0));
-    sys.yy.assign(static_cast<size_t>(blocks), 0.0);
+    sys.k = d.k;
+    const size_t blocks = d.gram.size();
+    sys.gram = d.gram;
+    sys.rhs.assign(blocks, std::vector<double>(k, 0.0));
+    sys.yy.assign(blocks, 0.0);
     sys.ySum = sys.rows = sys.yy;
-    std::vector<Heights> expected(cands.size());
-    std::vector<double> row(cands.size());
-    for (int j = fitStart; j < fitEnd; ++j) {
-        const double cm = cMean[static_cast<size_t>(j - m0)],
-                     sm = sMean[static_cast<size_t>(j - m0)];
-        if (!(cm > 0.0) || !(sm > 0.0)) continue;
-        const double mix = mixMean[static_cast<size_t>(j - m0)] / std::max(shareSum, 1e-300);
+    // Bases the control reads but the sample shows nothing at drop out of
+    // their block's Gram matrix too.
+    std::vector<char> use(static_cast<size_t>(d.fitEnd - d.fitStart), 0);
+    std::vector<char> changed(blocks, 0);
+    for (int j = d.fitStart; j < d.fitEnd; ++j) {
+        const size_t at = static_cast<size_t>(j - d.fitStart),
+                     b = at / static_cast<size_t>(d.block);
+        const double cm = d.cMean[static_cast<size_t>(j - d.m0)],
+                     sm = sMean[static_cast<size_t>(j - d.m0)];
+        if (!(cm > 0.0)) continue;
+        if (!(sm > 0.0)) {
+            changed[b] = 1;
+            continue;
+        }
+        use[at] = 1;
+        const double mix = mixMean[static_cast<size_t>(j - d.m0)] / std::max(shareSum, 1e-300);
         const double toControl = shareSum > 0.0 && mix > 0.0 ? mix / cm : 1.0;
-        const double t0 = boundaryOf(calls, j), t1 = boundaryOf(calls, j + 1);
+        std::vector<double>& rhs = sys.rhs[b];
         for (int p = 0; p < kPointsPerBase; ++p) {
-            const double t = t0 + (t1 - t0) * (p + 0.5) / kPointsPerBase;
-            for (size_t q = 0; q < cands.size(); ++q)
-                expected[q] = expectedAt(cands[q], alleles[q], control, calls, read, t);
-            const Heights y = traceAt(sample, map.at(t));
+            const size_t point = at * kPointsPerBase + static_cast<size_t>(p);
+            const Heights y = traceAt(sample, map.at(d.times[point]));
             for (size_t c = 0; c < 4; ++c) {
-                for (size_t q = 0; q < cands.size(); ++q) row[q] = expected[q][c] / cm;
-                addRow(sys, (j - fitStart) / block, row, toControl * y[c] / sm);
+                const double v = toControl * y[c] / sm;
+                const double* row = d.rows.data() + (point * 4 + c) * k;
+                for (size_t q = 0; q < k; ++q)
+                    if (row[q] != 0.0) rhs[q] += row[q] * v;
+                sys.yy[b] += v * v;
+                sys.ySum[b] += v;
+                sys.rows[b] += 1.0;
             }
         }
+    }
+    for (size_t b = 0; b < blocks; ++b) {
+        if (!changed[b]) continue;
+        const int j0 = d.fitStart + static_cast<int>(b) * d.block;
+        sys.gram[b] = blockGram(d, j0, std::min(d.fitEnd, j0 + d.block), use);
     }
 }
 

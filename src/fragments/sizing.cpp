@@ -17,48 +17,26 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Solves the n x n system a x = b in place by Gaussian elimination with
-// partial pivoting; false when singular.
-bool solve(std::vector<std::vector<double>>& a, std::vector<double>& b) {
-    const int n = static_cast<int>(b.size());
+// partial pivoting, a held row after row (n <= 4 here: Southern's law and
+// the cubic fit); false when singular. Pointers rather than vectors, since
+// Southern's law is fitted for every peak sized.
+bool solve(double* a, double* b, int n) {
     for (int c = 0; c < n; ++c) {
         int p = c;
         for (int r = c + 1; r < n; ++r)
-            if (std::fabs(a[r][c]) > std::fabs(a[p][c])) p = r;
-        if (std::fabs(a[p][c]) < 1e-12) return false;
-        std::swap(a[p], a[c]);
+            if (std::fabs(a[r * n + c]) > std::fabs(a[p * n + c])) p = r;
+        if (std::fabs(a[p * n + c]) < 1e-12) return false;
+        for (int k = 0; k < n; ++k) std::swap(a[p * n + k], a[c * n + k]);
         std::swap(b[p], b[c]);
         for (int r = c + 1; r < n; ++r) {
-            const double f = a[r][c] / a[c][c];
-            for (int k = c; k < n; ++k) a[r][k] -= f * a[c][k];
+            const double f = a[r * n + c] / a[c * n + c];
+            for (int k = c; k < n; ++k) a[r * n + k] -= f * a[c * n + k];
             b[r] -= f * b[c];
         }
     }
     for (int c = n - 1; c >= 0; --c) {
-        for (int k = c + 1; k < n; ++k) b[c] -= a[c][k] * b[k];
-        b[c] /= a[c][c];
-    }
-    return true;
-}
-
-// Solves the 3 x 3 system a x = b in place, as solve() does, without
-// allocating: Southern's law is fitted for every peak sized.
-bool solve3(double a[3][3], double b[3]) {
-    for (int c = 0; c < 3; ++c) {
-        int p = c;
-        for (int r = c + 1; r < 3; ++r)
-            if (std::fabs(a[r][c]) > std::fabs(a[p][c])) p = r;
-        if (std::fabs(a[p][c]) < 1e-12) return false;
-        for (int k = 0; k < 3; ++k) std::swap(a[p][k], a[c][k]);
-        std::swap(b[p], b[c]);
-        for (int r = c + 1; r < 3; ++r) {
-            const double f = a[r][c] / a[c][c];
-            for (int k = c; k < 3; ++k) a[r][k] -= f * a[c][k];
-            b[r] -= f * b[c];
-        }
-    }
-    for (int c = 2; c >= 0; --c) {
-        for (int k = c + 1; k < 3; ++k) b[c] -= a[c][k] * b[k];
-        b[c] /= a[c][c];
+        for (int k = c + 1; k < n; ++k) b[c] -= a[c * n + k] * b[k];
+        b[c] /= a[c * n + c];
     }
     return true;
 }
@@ -68,15 +46,15 @@ bool solve3(double a[3][3], double b[3]) {
 // Falls back to the straight line through the outer two where the three lie
 // on a line or the pole falls among them.
 double southern3(const double* x, const double* y, double scan) {
-    double a[3][3], b[3];
+    double a[9], b[3];
     for (int i = 0; i < 3; ++i) {
-        a[i][0] = y[i];
-        a[i][1] = x[i];
-        a[i][2] = 1.0;
+        a[3 * i] = y[i];
+        a[3 * i + 1] = x[i];
+        a[3 * i + 2] = 1.0;
         b[i] = y[i] * x[i];
     }
     const double linear = y[0] + (y[2] - y[0]) * (scan - x[0]) / (x[2] - x[0]);
-    if (!solve3(a, b)) return linear;
+    if (!solve(a, b, 3)) return linear;
     const double x0 = b[0], l0 = b[1], c = b[2] + l0 * x0;
     const double lo = std::min(x[0], scan), hi = std::max(x[2], scan);
     if (x0 >= lo - 1.0 && x0 <= hi + 1.0) return linear;
@@ -108,18 +86,19 @@ SizingCurve::SizingCurve(std::vector<double> scans, std::vector<double> sizes, S
         centre = 0.5 * (x.front() + x.back());
         scale = std::max(1.0, 0.5 * (x.back() - x.front()));
         const int order = std::min(3, n - 1);
-        std::vector<std::vector<double>> a(order + 1, std::vector<double>(order + 1, 0.0));
-        std::vector<double> b(order + 1, 0.0);
+        const int dim = order + 1;
+        std::vector<double> a(static_cast<size_t>(dim * dim), 0.0),
+            b(static_cast<size_t>(dim), 0.0);
         for (int i = 0; i < n; ++i) {
             const double t = (x[i] - centre) / scale;
             std::vector<double> p(order + 1, 1.0);
             for (int k = 1; k <= order; ++k) p[k] = p[k - 1] * t;
             for (int r = 0; r <= order; ++r) {
-                for (int c = 0; c <= order; ++c) a[r][c] += p[r] * p[c];
+                for (int c = 0; c <= order; ++c) a[r * dim + c] += p[r] * p[c];
                 b[r] += p[r] * y[i];
             }
         }
-        if (solve(a, b)) coefficients = b;
+        if (solve(a.data(), b.data(), dim)) coefficients = b;
     }
 }
 

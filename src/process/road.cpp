@@ -134,8 +134,9 @@ void analyseFragmentsOf(const Run& run, const ProcessOptions& options, double ra
 // resolve into one base per spacing: a failed or weak run, bases merged into
 // broad humps (an old instrument's peaks, a misread spacing). Its QVs say so
 // base by base; the summary says it of the read.
+constexpr int kFewTrimmed = 50;
+
 void warnUnresolved(ProcessResult& result) {
-    constexpr int kFewTrimmed = 50;
     const BaseCalls& c = result.calls;
     const int kept = c.trimEnd - c.trimStart;
     if (static_cast<int>(c.bases.size()) < 2 * kFewTrimmed || kept >= kFewTrimmed) return;
@@ -157,11 +158,11 @@ void warnUnresolved(ProcessResult& result) {
 void warnFaded(ProcessResult& result) {
     constexpr int kFaded = 50;
     constexpr double kFadedRest = 0.4;
-    constexpr int kConfident = 50;  // fewer kept bases already say "no confident read"
     const BaseCalls& c = result.calls;
     const std::vector<BaseCall>& b = c.bases;
     const int n = static_cast<int>(b.size()), kept = c.trimEnd - c.trimStart;
-    if (n < 2 * kFaded || kept < kConfident) return;
+    // Fewer kept bases already say "no confident read".
+    if (n < 2 * kFaded || kept < kFewTrimmed) return;
     std::vector<int> filled(static_cast<size_t>(n) + 1, 0);  // filled slots before each base
     for (int i = 0; i < n; ++i) filled[i + 1] = filled[i] + (b[i].origin == BaseOrigin::filled);
     for (int i = 0; i + kFaded <= n; ++i) {

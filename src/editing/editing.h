@@ -166,9 +166,10 @@ struct TraceDesign {
     int k = 0, fitStart = 0, fitEnd = 0, block = 1;
     std::vector<ShiftedAllele> alleles;
     double cMean = 0.0;                     // the control's intensity over the fitted bases
+    std::vector<char> shown;                // per fitted base: the control shows signal there
     std::vector<double> times;              // per fitted base and point: its time
     std::vector<double> rows;               // per fitted base, point and dye: k values
-    std::vector<std::vector<double>> gram;  // per block, over bases with cMean > 0
+    std::vector<std::vector<double>> gram;  // per block, over the bases shown
 };
 TraceDesign traceDesign(const std::vector<Candidate>& cands, const kw::BaseCalls& calls,
                         const std::string& read, const TraceView& control, int fitStart, int fitEnd,

@@ -53,18 +53,32 @@ double boundaryOf(const kw::BaseCalls& calls, int i) {
 }
 
 // A trace's intensity over the fitted bases [from, to): the mean of the
-// four dyes' summed heights at each base's time, `at(time)` giving them.
+// four dyes' summed heights at each base's time (`at(time)` giving them)
+// over the bases where it shows any (past a trace's end it shows none).
 // One scale for the whole window: a running mean over a few bases follows
 // the sequence (a stretch of weak G after A) as much as the run, and a
 // pool's mean there follows its alleles' sequences, not the control's.
 template <class HeightsAt>
 double windowIntensity(const kw::BaseCalls& calls, int from, int to, HeightsAt at) {
     double sum = 0.0;
+    int shown = 0;
     for (int i = from; i < to; ++i) {
         const Heights h = at(positionOf(calls, i));
-        sum += h[0] + h[1] + h[2] + h[3];
+        const double v = h[0] + h[1] + h[2] + h[3];
+        sum += v;
+        shown += v > 0.0;
     }
-    return to > from ? sum / (to - from) : 0.0;
+    return shown > 0 ? sum / shown : 0.0;
+}
+
+// Whether a trace shows nothing at any of a base's points (times t0..t1).
+template <class HeightsAt>
+bool blankBase(double t0, double t1, HeightsAt at) {
+    for (int p = 0; p < kPointsPerBase; ++p) {
+        const Heights h = at(t0 + (t1 - t0) * (p + 0.5) / kPointsPerBase);
+        if (h[0] + h[1] + h[2] + h[3] > 0.0) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -265,11 +279,12 @@ TraceDesign traceDesign(const std::vector<Candidate>& cands, const kw::BaseCalls
     const size_t k = static_cast<size_t>(d.k);
     d.times.assign(static_cast<size_t>(bases) * kPointsPerBase, 0.0);
     d.rows.assign(d.times.size() * 4 * k, 0.0);
-    std::vector<char> use(static_cast<size_t>(bases), 0);
+    d.shown.assign(static_cast<size_t>(bases), 0);
+    std::vector<char>& use = d.shown;
     for (int j = d.fitStart; j < d.fitEnd; ++j) {
         const size_t at = static_cast<size_t>(j - d.fitStart);
         const double t0 = boundaryOf(calls, j), t1 = boundaryOf(calls, j + 1);
-        use[at] = cm > 0.0;
+        use[at] = cm > 0.0 && !blankBase(t0, t1, [&](double t) { return traceAt(control, t); });
         for (int p = 0; p < kPointsPerBase; ++p) {
             const size_t point = at * kPointsPerBase + static_cast<size_t>(p);
             const double t = t0 + (t1 - t0) * (p + 0.5) / kPointsPerBase;
@@ -321,8 +336,9 @@ void fillTraceSystem(const TraceDesign& d, const std::vector<Candidate>& cands,
     for (int j = d.fitStart; j < d.fitEnd; ++j) {
         const size_t at = static_cast<size_t>(j - d.fitStart),
                      b = at / static_cast<size_t>(d.block);
-        if (!(cm > 0.0)) continue;
-        if (!(sm > 0.0)) {
+        if (!d.shown[at]) continue;
+        if (!(sm > 0.0) || blankBase(boundaryOf(calls, j), boundaryOf(calls, j + 1),
+                                     [&](double t) { return traceAt(sample, map.at(t)); })) {
             changed[b] = 1;
             continue;
         }

@@ -333,6 +333,10 @@ TEST(Edit, TraceDesignServesEveryPlacingAndDropsBlankBases) {
             mixed[static_cast<size_t>(c)][static_cast<size_t>(s)] =
                 0.7 * control.getPnterToTrace(c)->getData()[s] +
                 (s < other.getNumData() ? 0.3 * other.getPnterToTrace(c)->getData()[s] : 0.0);
+    // The sample is another run: three times as loud, fading along the
+    // read by a fifth over the fitted bases; its shares stay the mixture's.
+    for (auto& r : mixed)
+        for (int s = 0; s < n; ++s) r[static_cast<size_t>(s)] *= 3.0 * (1.0 - 0.5 * s / n);
     std::vector<double*> p;
     for (auto& r : mixed) p.push_back(r.data());
     const std::vector<kw::MobilityPoint> none;

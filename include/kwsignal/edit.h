@@ -88,10 +88,10 @@ struct EditOptions {
     /// spread; 0 leaves the bootstrap's alone. The default holds the true
     /// share at 95 % on synthetic pools made from many sources' runs
     /// (scripts/edit_intervals.py: the leave-one-source-out folds pick
-    /// 0.027 to 0.029 for the outcomes' shares, 0.022 to 0.028 for the
+    /// 0.017 to 0.019 for the outcomes' shares, 0.017 to 0.018 for the
     /// edited fraction; one figure serves both). Pools from two runs that
     /// drift apart stray further: a low r2 warns of it.
-    double modelError = 0.028;
+    double modelError = 0.018;
     /// The charge on each edited outcome's share (0..0.1) when choosing
     /// which outcomes the sample holds; the chosen ones are refitted
     /// without it, so a trace against itself shows no spread of tiny

@@ -160,24 +160,25 @@ Heights expectedAt(const Candidate& c, const ShiftedAllele& a, const TraceView& 
 // The control's side of the fit on the traces, which every placing of the
 // sample and every pass shares: over control bases [fitStart, fitEnd), a
 // few points per base, each candidate's expected dye over the control's
-// local intensity, and the blocks' Gram matrices of those rows.
+// intensity there (one scale: the mean of its summed dyes per base), and the blocks' Gram matrices
+// of those rows.
 struct TraceDesign {
     int k = 0, fitStart = 0, fitEnd = 0, block = 1;
-    int m0 = 0;  // first base of the intensity means (a margin before fitStart)
     std::vector<ShiftedAllele> alleles;
-    std::vector<double> cMean;              // the control's local intensity, bases m0..
+    double cMean = 0.0;                     // the control's intensity over the fitted bases
+    std::vector<char> shown;                // per fitted base: the control shows signal there
     std::vector<double> times;              // per fitted base and point: its time
     std::vector<double> rows;               // per fitted base, point and dye: k values
-    std::vector<std::vector<double>> gram;  // per block, over bases with cMean > 0
+    std::vector<std::vector<double>> gram;  // per block, over the bases shown
 };
 TraceDesign traceDesign(const std::vector<Candidate>& cands, const kw::BaseCalls& calls,
                         const std::string& read, const TraceView& control, int fitStart, int fitEnd,
                         int block);
 
 // The fit's system on the traces: each dye of the sample (read at
-// map.at(t)) against the design's rows, both over their local intensity.
+// map.at(t)) against the design's rows, both over their intensity over the fitted bases.
 // shares (one per candidate, any scale; empty: the unedited allele alone)
-// are a first fit's: the sample is scaled by the local intensity of the
+// are a first fit's: the sample is scaled by the intensity of the
 // mixture they make rather than the control's at the same time.
 void fillTraceSystem(const TraceDesign& design, const std::vector<Candidate>& cands,
                      const kw::BaseCalls& calls, const std::string& read, const TraceView& control,

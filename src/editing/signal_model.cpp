@@ -15,7 +15,6 @@ namespace kw::detail {
 namespace {
 
 constexpr int kPointsPerBase = 3;  // trace values read per base and dye
-constexpr int kHalfMean = 8;       // bases each side of the local intensity mean
 
 // The dye offsets of a run at input-file sample t (interpolated between
 // its mobility points).
@@ -53,19 +52,33 @@ double boundaryOf(const kw::BaseCalls& calls, int i) {
     return 0.5 * (positionOf(calls, i - 1) + positionOf(calls, i));
 }
 
-// Running mean (+-kHalfMean) of v.
-std::vector<double> localMean(const std::vector<double>& v) {
-    const int n = static_cast<int>(v.size());
-    std::vector<double> prefix(static_cast<size_t>(n) + 1, 0.0), out(v.size(), 0.0);
-    for (int i = 0; i < n; ++i)
-        prefix[static_cast<size_t>(i) + 1] =
-            prefix[static_cast<size_t>(i)] + v[static_cast<size_t>(i)];
-    for (int i = 0; i < n; ++i) {
-        const int a = std::max(0, i - kHalfMean), b = std::min(n, i + kHalfMean + 1);
-        out[static_cast<size_t>(i)] =
-            (prefix[static_cast<size_t>(b)] - prefix[static_cast<size_t>(a)]) / (b - a);
+// A trace's intensity over the fitted bases [from, to): the mean of the
+// four dyes' summed heights at each base's time (`at(time)` giving them)
+// over the bases where it shows any (past a trace's end it shows none).
+// One scale for the whole window: a running mean over a few bases follows
+// the sequence (a stretch of weak G after A) as much as the run, and a
+// pool's mean there follows its alleles' sequences, not the control's.
+template <class HeightsAt>
+double windowIntensity(const kw::BaseCalls& calls, int from, int to, HeightsAt at) {
+    double sum = 0.0;
+    int shown = 0;
+    for (int i = from; i < to; ++i) {
+        const Heights h = at(positionOf(calls, i));
+        const double v = h[0] + h[1] + h[2] + h[3];
+        sum += v;
+        shown += v > 0.0;
     }
-    return out;
+    return shown > 0 ? sum / shown : 0.0;
+}
+
+// Whether a trace shows nothing at any of a base's points (times t0..t1).
+template <class HeightsAt>
+bool blankBase(double t0, double t1, HeightsAt at) {
+    for (int p = 0; p < kPointsPerBase; ++p) {
+        const Heights h = at(t0 + (t1 - t0) * (p + 0.5) / kPointsPerBase);
+        if (h[0] + h[1] + h[2] + h[3] > 0.0) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -259,26 +272,19 @@ TraceDesign traceDesign(const std::vector<Candidate>& cands, const kw::BaseCalls
     d.fitEnd = std::max(fitStart, fitEnd);
     d.block = std::max(1, block);
     for (const Candidate& c : cands) d.alleles.push_back(shiftedAllele(c, calls));
-    // Local intensities over a margin of bases either side, so the edges
-    // of the window are scaled like its middle.
-    d.m0 = std::max(0, fitStart - kHalfMean);
-    const int m1 = std::min(static_cast<int>(calls.bases.size()), fitEnd + kHalfMean);
-    std::vector<double> cSum;
-    for (int i = d.m0; i < m1; ++i) {
-        const Heights hc = traceAt(control, positionOf(calls, i));
-        cSum.push_back(hc[0] + hc[1] + hc[2] + hc[3]);
-    }
-    d.cMean = localMean(cSum);
+    d.cMean =
+        windowIntensity(calls, d.fitStart, d.fitEnd, [&](double t) { return traceAt(control, t); });
+    const double cm = d.cMean;
     const int bases = d.fitEnd - d.fitStart;
     const size_t k = static_cast<size_t>(d.k);
     d.times.assign(static_cast<size_t>(bases) * kPointsPerBase, 0.0);
     d.rows.assign(d.times.size() * 4 * k, 0.0);
-    std::vector<char> use(static_cast<size_t>(bases), 0);
+    d.shown.assign(static_cast<size_t>(bases), 0);
+    std::vector<char>& use = d.shown;
     for (int j = d.fitStart; j < d.fitEnd; ++j) {
         const size_t at = static_cast<size_t>(j - d.fitStart);
-        const double cm = d.cMean[static_cast<size_t>(j - d.m0)];
         const double t0 = boundaryOf(calls, j), t1 = boundaryOf(calls, j + 1);
-        use[at] = cm > 0.0;
+        use[at] = cm > 0.0 && !blankBase(t0, t1, [&](double t) { return traceAt(control, t); });
         for (int p = 0; p < kPointsPerBase; ++p) {
             const size_t point = at * kPointsPerBase + static_cast<size_t>(p);
             const double t = t0 + (t1 - t0) * (p + 0.5) / kPointsPerBase;
@@ -300,32 +306,23 @@ void fillTraceSystem(const TraceDesign& d, const std::vector<Candidate>& cands,
                      const TraceView& sample, const TimeWarp& map,
                      const std::vector<double>& shares, BlockSystem& sys) {
     const size_t k = static_cast<size_t>(d.k);
-    const int m1 = d.m0 + static_cast<int>(d.cMean.size());
-    std::vector<double> sSum;
-    for (int i = d.m0; i < m1; ++i) {
-        const Heights hs = traceAt(sample, map.at(positionOf(calls, i)));
-        sSum.push_back(hs[0] + hs[1] + hs[2] + hs[3]);
-    }
-    const std::vector<double> sMean = localMean(sSum);
-    // The sample's local intensity is that of the alleles it holds, each
-    // the control's signal from its own stretch of the run: with shares
-    // from a first fit, the sample is brought to the control's scale by
-    // their mixture's local intensity, not the control's own at the same
-    // time.
-    std::vector<double> mixMean(d.cMean.size(), 0.0);
-    double shareSum = 0.0;
+    const double cm = d.cMean;
+    const double sm = windowIntensity(calls, d.fitStart, d.fitEnd,
+                                      [&](double t) { return traceAt(sample, map.at(t)); });
+    // The sample's intensity is that of the alleles it holds, each the
+    // control's signal from its own stretch of the run: with shares from a
+    // first fit, the sample is brought to the control's scale by their
+    // mixture's intensity, not the control's own over the same bases.
+    double mixMean = 0.0, shareSum = 0.0;
     for (size_t q = 0; q < shares.size() && q < cands.size(); ++q) {
         if (!(shares[q] > 0.0)) continue;
-        std::vector<double> sum;
-        for (int i = d.m0; i < m1; ++i) {
-            const Heights h =
-                expectedAt(cands[q], d.alleles[q], control, calls, read, positionOf(calls, i));
-            sum.push_back(h[0] + h[1] + h[2] + h[3]);
-        }
-        const std::vector<double> mean = localMean(sum);
-        for (size_t i = 0; i < mean.size(); ++i) mixMean[i] += shares[q] * mean[i];
+        mixMean += shares[q] * windowIntensity(calls, d.fitStart, d.fitEnd, [&](double t) {
+                       return expectedAt(cands[q], d.alleles[q], control, calls, read, t);
+                   });
         shareSum += shares[q];
     }
+    const double mix = mixMean / std::max(shareSum, 1e-300);
+    const double toControl = shareSum > 0.0 && mix > 0.0 && cm > 0.0 ? mix / cm : 1.0;
     sys.k = d.k;
     const size_t blocks = d.gram.size();
     sys.gram = d.gram;
@@ -339,16 +336,13 @@ void fillTraceSystem(const TraceDesign& d, const std::vector<Candidate>& cands,
     for (int j = d.fitStart; j < d.fitEnd; ++j) {
         const size_t at = static_cast<size_t>(j - d.fitStart),
                      b = at / static_cast<size_t>(d.block);
-        const double cm = d.cMean[static_cast<size_t>(j - d.m0)],
-                     sm = sMean[static_cast<size_t>(j - d.m0)];
-        if (!(cm > 0.0)) continue;
-        if (!(sm > 0.0)) {
+        if (!d.shown[at]) continue;
+        if (!(sm > 0.0) || blankBase(boundaryOf(calls, j), boundaryOf(calls, j + 1),
+                                     [&](double t) { return traceAt(sample, map.at(t)); })) {
             changed[b] = 1;
             continue;
         }
         use[at] = 1;
-        const double mix = mixMean[static_cast<size_t>(j - d.m0)] / std::max(shareSum, 1e-300);
-        const double toControl = shareSum > 0.0 && mix > 0.0 ? mix / cm : 1.0;
         std::vector<double>& rhs = sys.rhs[b];
         for (int p = 0; p < kPointsPerBase; ++p) {
             const size_t point = at * kPointsPerBase + static_cast<size_t>(p);

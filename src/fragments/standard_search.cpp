@@ -99,6 +99,7 @@ private:
     double nodeReward(int i) const;
     double weight(int i) const;
     double bendUnder(const Slope& a, const Slope& b, bool anomalousMiddle, double slack) const;
+    static void rankSteps(const double* best, unsigned char* order, unsigned char& count);
     void evaluate(StandardMatch& match, double chainScore) const;
     // The next (previous) fragment of the chain after (before) fragment j;
     // j itself at the chain's end.
@@ -221,6 +222,20 @@ double Search::bendUnder(const Slope& a, const Slope& b, bool anomalousMiddle, d
     return std::min(kBendCap, d * d / (2.0 * var));
 }
 
+// The steps into one pair that a chain can continue (a finite score), best
+// score first and, among equal scores, in the order they are numbered: a
+// step out of the pair weighs them in that order and stops at the first
+// that cannot win even unbent, as none after it can.
+void Search::rankSteps(const double* best, unsigned char* order, unsigned char& count) {
+    count = 0;
+    for (int k = 0; k < kStepsIn; ++k) {
+        if (!(best[k] > -std::numeric_limits<double>::infinity())) continue;
+        int at = count++;
+        for (; at > 0 && best[order[at - 1]] < best[k]; --at) order[at] = order[at - 1];
+        order[at] = static_cast<unsigned char>(k);
+    }
+}
+
 StandardMatch Search::run() {
     StandardMatch match;
     match.standard = &def;
@@ -232,10 +247,12 @@ StandardMatch Search::run() {
     std::vector<Slope> slopes(numEdges);
     std::vector<double> best(numEdges, -std::numeric_limits<double>::infinity());
     std::vector<int> from(numEdges, -1);
+    // Each pair's steps by score (rankSteps), and how many a chain can continue.
+    std::vector<unsigned char> ranked(numEdges), counts(static_cast<std::size_t>(n * m), 0);
     double top = -std::numeric_limits<double>::infinity();
     int topEdge = -1;
     for (int i = 1; i < n; ++i)
-        for (int j = 1; j < m; ++j)
+        for (int j = 1; j < m; ++j) {
             for (int di = 1; di <= kMaxPeakStep; ++di)
                 for (int dj = 1; dj <= kMaxFragmentStep; ++dj) {
                     const int e = edge(i, j, di, dj);
@@ -250,18 +267,19 @@ StandardMatch Search::run() {
                     // chain that cannot win even unbent is not weighed).
                     const double gain = rewards[i] - s.cost;
                     const bool middleAnomalous = isAnomalous(pj);
-                    for (int di2 = 1; di2 <= std::min(kMaxPeakStep, pi); ++di2)
-                        for (int dj2 = 1; dj2 <= std::min(kMaxFragmentStep, pj); ++dj2) {
-                            const int e2 = edge(pi, pj, di2, dj2);
-                            if (best[e2] + gain <= b) continue;  // also a step not taken
-                            const double slack = best[e2] + gain - b;
-                            const double cost =
-                                bendUnder(slopes[e2], slopes[e], middleAnomalous, slack);
-                            if (cost < slack) {
-                                b = best[e2] + gain - cost;
-                                f = e2;
-                            }
+                    const std::size_t pair = static_cast<std::size_t>(pi * m + pj);
+                    const unsigned char* order = &ranked[pair * kStepsIn];
+                    for (int k = 0; k < counts[pair]; ++k) {
+                        const int e2 = edge(pi, pj, 1, 1) + order[k];
+                        if (best[e2] + gain <= b) break;  // nor can the lower ones after it
+                        const double slack = best[e2] + gain - b;
+                        const double cost =
+                            bendUnder(slopes[e2], slopes[e], middleAnomalous, slack);
+                        if (cost < slack) {
+                            b = best[e2] + gain - cost;
+                            f = e2;
                         }
+                    }
                     best[e] = b;
                     from[e] = f;
                     if (b > top) {
@@ -269,6 +287,9 @@ StandardMatch Search::run() {
                         topEdge = e;
                     }
                 }
+            const std::size_t pair = static_cast<std::size_t>(i * m + j);
+            rankSteps(&best[pair * kStepsIn], &ranked[pair * kStepsIn], counts[pair]);
+        }
     for (int e = topEdge; e >= 0;) {
         const int dj = e % kMaxFragmentStep + 1;
         const int di = (e / kMaxFragmentStep) % kMaxPeakStep + 1;

@@ -77,6 +77,53 @@ std::string number(double v, const char* format) {
     return buf;
 }
 
+// One placing's fit of the sample: its R^2, its outcomes' coefficients and
+// its blocks' shares of the misfit.
+struct PlacedFit {
+    double r2 = 0.0;
+    std::vector<double> x, misfit;
+};
+
+// The placing other than `kept` whose fit explains the sample as well as
+// the kept one within the noise (R^2 lower by less than z standard errors
+// of the difference, the blocks' misfits paired: a misplaced stretch
+// spoils a block in both) and reads the edited share farthest from the
+// kept one's; -1 when none does.
+int tiedRival(const std::vector<PlacedFit>& fits, size_t kept, double z) {
+    int rival = -1;
+    double farthest = 0.0;
+    const double keptEdited = 1.0 - kw::detail::shares(fits[kept].x).front();
+    const std::vector<double>& a = fits[kept].misfit;
+    for (size_t i = 0; i < fits.size(); ++i) {
+        const std::vector<double>& b = fits[i].misfit;
+        if (i == kept || a.size() < 2 || b.size() != a.size()) continue;
+        const double n = static_cast<double>(a.size());
+        double mean = 0.0, ss = 0.0;
+        for (size_t j = 0; j < a.size(); ++j) mean += (b[j] - a[j]) / n;
+        for (size_t j = 0; j < a.size(); ++j) ss += std::pow(b[j] - a[j] - mean, 2);
+        const double se = std::sqrt(n * ss / (n - 1.0));
+        if (fits[kept].r2 - fits[i].r2 > z * se) continue;
+        const double apart = std::fabs(1.0 - kw::detail::shares(fits[i].x).front() - keptEdited);
+        if (apart > farthest) farthest = apart, rival = static_cast<int>(i);
+    }
+    return rival;
+}
+
+// A reading's two largest outcomes, e.g. "wildtype 54.6 %, insertion +12 36.8 %".
+std::string readingText(const std::vector<Candidate>& cands, const std::vector<double>& f) {
+    std::vector<size_t> order(f.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t p, size_t q) { return f[p] > f[q]; });
+    std::string text;
+    for (size_t i = 0; i < std::min<size_t>(2, order.size()); ++i) {
+        const Candidate& c = cands[order[i]];
+        text += (i ? ", " : "") + c.kind +
+                (c.size ? (c.size > 0 ? " +" : " ") + std::to_string(c.size) : "") + " " +
+                percent(f[order[i]]);
+    }
+    return text;
+}
+
 std::string checkOptions(const EditOptions& o) {
     if (o.guides.empty()) return "no guide given";
     if (o.cutOffset == 0 || o.cutOffset < -40 || o.cutOffset > 40)
@@ -323,6 +370,8 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
     kw::detail::BlockSystem sys;
     sys.sparsity = options.sparsity;
     std::vector<double> x;
+    std::vector<PlacedFit> placed;
+    size_t kept = 0;
     if (onTimes && controlProcessed && controlProcessed->getNumTraces() >= 4 &&
         controlScale > 0.0) {
         // Ways of placing the sample's bases: the line through the bases
@@ -396,7 +445,9 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
                                             x1, s1);
                 x1 = kw::detail::fitAll(s1, r2);
             }
+            placed.push_back({r2, x1, kw::detail::blockMisfits(s1, x1)});
             if (r2 > r.r2) {
+                kept = placed.size() - 1;
                 r.r2 = r2, x = std::move(x1), sys = std::move(s1), map = tries[k];
                 r.dyeShifts = lags[k];
             }
@@ -419,6 +470,39 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
     if (options.bootstrap > 0)
         kw::detail::bootstrapShares(sys, options.bootstrap, options.seed, options.level, low, high);
 
+    r.editedFraction = 1.0 - x[0] / sum;
+    r.editedLow = low.empty() ? r.editedFraction : std::min(r.editedFraction, low.back());
+    r.editedHigh = high.empty() ? r.editedFraction : std::max(r.editedFraction, high.back());
+    if (!low.empty()) {
+        widen(r.editedFraction, options, r.editedLow, r.editedHigh);
+        double none = 0.0;
+        r.unlistedHigh = 0.0;
+        widen(0.0, options, none, r.unlistedHigh);
+    }
+    // A placing that explains the sample as well within the noise but reads
+    // it otherwise: the data cannot choose, so the intervals hold both.
+    const int rival =
+        placed.empty()
+            ? -1
+            : tiedRival(placed, kept, kw::detail::normalQuantile(0.5 + 0.5 * options.level));
+    std::vector<double> rivalShares;
+    if (rival >= 0) {
+        rivalShares = kw::detail::shares(placed[static_cast<size_t>(rival)].x);
+        const double edited = 1.0 - rivalShares.front();
+        if (edited < r.editedLow || edited > r.editedHigh) {
+            r.warnings.push_back(
+                "Two placings of the sample's bases explain it equally within the noise (R2 " +
+                number(r.r2, "%.3f") + " and " +
+                number(placed[static_cast<size_t>(rival)].r2, "%.3f") + "): edited " +
+                percent(r.editedFraction) + " (" + readingText(cands, kw::detail::shares(x)) +
+                ") or " + percent(edited) + " (" + readingText(cands, rivalShares) +
+                "); the intervals hold both.");
+            r.editedLow = std::min(r.editedLow, edited);
+            r.editedHigh = std::max(r.editedHigh, edited);
+        } else {
+            rivalShares.clear();
+        }
+    }
     for (size_t k = 0; k < cands.size(); ++k) {
         const double f = x[k] / sum;
         if (knocksOut(cands[k])) r.knockoutFraction += f;
@@ -433,16 +517,9 @@ EditResult analyseEdit(const BaseCalls& control, const BaseCalls& sample,
         o.low = low.empty() ? f : std::min(f, low[k]);
         o.high = high.empty() ? f : std::max(f, high[k]);
         if (!low.empty()) widen(f, options, o.low, o.high);
+        if (!rivalShares.empty())
+            o.low = std::min(o.low, rivalShares[k]), o.high = std::max(o.high, rivalShares[k]);
         r.outcomes.push_back(o);
-    }
-    r.editedFraction = 1.0 - x[0] / sum;
-    r.editedLow = low.empty() ? r.editedFraction : std::min(r.editedFraction, low.back());
-    r.editedHigh = high.empty() ? r.editedFraction : std::max(r.editedFraction, high.back());
-    if (!low.empty()) {
-        widen(r.editedFraction, options, r.editedLow, r.editedHigh);
-        double none = 0.0;
-        r.unlistedHigh = 0.0;
-        widen(0.0, options, none, r.unlistedHigh);
     }
     std::stable_sort(
         r.outcomes.begin(), r.outcomes.end(),

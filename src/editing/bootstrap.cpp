@@ -42,6 +42,21 @@ std::vector<double> selectAndRefit(const std::vector<double>& gram, const std::v
     return x;
 }
 
+// The residual sum of squares of the solution x from the normal equations
+// (gram k x k, rhs and y'y): y'y - 2x'g + x'Gx.
+double residualOf(const std::vector<double>& gram, const std::vector<double>& rhs, double yy,
+                  const std::vector<double>& x) {
+    const size_t k = x.size();
+    double rss = yy;
+    for (size_t i = 0; i < k; ++i) {
+        const double xi = x[i];
+        if (xi == 0.0) continue;
+        rss -= 2.0 * xi * rhs[i];
+        for (size_t j = 0; j < k; ++j) rss += xi * gram[i * k + j] * x[j];
+    }
+    return rss;
+}
+
 // Sums the blocks with the given multiplicities; returns the fit and r2.
 std::vector<double> fitWeighted(const BlockSystem& s, const std::vector<int>& times, double& r2) {
     const size_t kk = static_cast<size_t>(s.k) * static_cast<size_t>(s.k);
@@ -67,27 +82,10 @@ std::vector<double> fitWeighted(const BlockSystem& s, const std::vector<int>& ti
             gram[static_cast<size_t>(j * k + i)] = gram[static_cast<size_t>(i * k + j)];
     const std::vector<double> x =
         s.sparsity > 0.0 ? selectAndRefit(gram, rhs, s.k, s.sparsity) : nnlsNormal(gram, rhs, s.k);
-    // Residual sum of squares from the normal equations: y'y - 2x'g + x'Gx.
-    double rss = yy;
-    for (int i = 0; i < s.k; ++i) {
-        const double xi = x[static_cast<size_t>(i)];
-        if (xi == 0.0) continue;
-        rss -= 2.0 * xi * rhs[static_cast<size_t>(i)];
-        for (int j = 0; j < s.k; ++j)
-            rss += xi * gram[static_cast<size_t>(i * s.k + j)] * x[static_cast<size_t>(j)];
-    }
+    const double rss = residualOf(gram, rhs, yy, x);
     const double tss = rows > 0.0 ? yy - ySum * ySum / rows : 0.0;
     r2 = tss > 0.0 ? std::max(0.0, 1.0 - std::max(rss, 0.0) / tss) : 0.0;
     return x;
-}
-
-std::vector<double> shares(const std::vector<double>& x) {
-    double sum = 0.0;
-    for (double v : x) sum += v;
-    std::vector<double> out(x.size(), 0.0);
-    if (sum > 0.0)
-        for (size_t i = 0; i < x.size(); ++i) out[i] = x[i] / sum;
-    return out;
 }
 
 double quantileOf(std::vector<double>& v, double q) {
@@ -101,6 +99,15 @@ double quantileOf(std::vector<double>& v, double q) {
 
 }  // namespace
 
+std::vector<double> shares(const std::vector<double>& x) {
+    double sum = 0.0;
+    for (double v : x) sum += v;
+    std::vector<double> out(x.size(), 0.0);
+    if (sum > 0.0)
+        for (size_t i = 0; i < x.size(); ++i) out[i] = x[i] / sum;
+    return out;
+}
+
 double normalQuantile(double q) {
     // Bisection on the distribution function 0.5 erfc(-x / sqrt 2).
     double lo = -40.0, hi = 40.0;
@@ -113,6 +120,18 @@ double normalQuantile(double q) {
 
 std::vector<double> fitAll(const BlockSystem& s, double& r2) {
     return fitWeighted(s, std::vector<int>(s.gram.size(), 1), r2);
+}
+
+std::vector<double> blockMisfits(const BlockSystem& s, const std::vector<double>& x) {
+    double yy = 0.0, ySum = 0.0, rows = 0.0;
+    for (size_t b = 0; b < s.gram.size(); ++b) yy += s.yy[b], ySum += s.ySum[b], rows += s.rows[b];
+    const double tss = rows > 0.0 ? yy - ySum * ySum / rows : 0.0;
+    std::vector<double> out(s.gram.size(), 0.0);
+    if (!(tss > 0.0)) return out;
+    for (size_t b = 0; b < s.gram.size(); ++b) {
+        out[b] = residualOf(s.gram[b], s.rhs[b], s.yy[b], x) / tss;
+    }
+    return out;
 }
 
 void bootstrapShares(const BlockSystem& s, int replicates, unsigned seed, double level,

@@ -88,11 +88,19 @@ void addRow(BlockSystem& s, int b, const std::vector<double>& row, double y);
 // The solution over all blocks and its R^2 (0 when nothing varies).
 std::vector<double> fitAll(const BlockSystem& s, double& r2);
 
+// Each block's residual sum of squares under the solution x over the
+// system's total sum of squares about its mean: the blocks' shares of
+// 1 - R^2 (all 0 when nothing varies).
+std::vector<double> blockMisfits(const BlockSystem& s, const std::vector<double>& x);
+
 // Percentile intervals of each candidate's share (and of 1 - the first
 // candidate's, the edited share, as the last entry) over `replicates`
 // draws of the blocks. low and high get k + 1 entries.
 void bootstrapShares(const BlockSystem& s, int replicates, unsigned seed, double level,
                      std::vector<double>& low, std::vector<double>& high);
+
+// The coefficients over their sum (all 0 when it is not positive).
+std::vector<double> shares(const std::vector<double>& x);
 
 // The q-quantile of the standard normal distribution (q in (0, 1)).
 double normalQuantile(double q);

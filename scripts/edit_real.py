@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The edit analysis on folders of real edited traces, and how many answers look plausible.
 
-    edit_real.py KWSIGNAL DIR [--out OUT] [--rows FILE]
+    edit_real.py KWSIGNAL DIR [--rows FILE]
 
 Each folder under DIR that holds an info.txt (its guides, comma-separated;
 its nuclease, Cas9 or Cas12a; a donor or HDR template, if any) and its

@@ -16,17 +16,9 @@
 #include "kwsignal/report.h"
 
 namespace kwapp {
-namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point t) {
-    return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-// One output folder per file, named after the file without its extension;
-// files of the same name get -2, -3, ... in the order given.
 std::vector<std::string> outputFolders(const std::vector<std::string>& files,
                                        const std::string& outDir) {
     std::map<std::string, int> seen;
@@ -39,6 +31,13 @@ std::vector<std::string> outputFolders(const std::vector<std::string>& files,
             (fs::path(outDir) / (n == 1 ? stem : stem + "-" + std::to_string(n))).string());
     }
     return folders;
+}
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
 // The messages of a batch: one line per failure or warning, and a progress
@@ -128,8 +127,6 @@ FileReport processFile(const std::string& path, const std::string& outDir,
     return report;
 }
 
-// Runs work(k) for every file k on `jobs` threads with a progress line,
-// reporting failures and runs without signal. Returns the exit status.
 int runBatch(const std::vector<std::string>& files, int jobs, bool quiet,
              const std::function<FileReport(size_t)>& work) {
     std::vector<FileReport> reports(files.size());

@@ -4,6 +4,7 @@
 #ifndef KWSIGNAL_APP_BATCH_H
 #define KWSIGNAL_APP_BATCH_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,17 @@ struct FileReport {
     std::string reason;                        ///< why the file failed or holds no signal
     kw::RunStatus status = kw::RunStatus::ok;  ///< the road's status of a processed run
 };
+
+/// One output folder per file under outDir, named after the file without
+/// its extension; files of the same name get -2, -3, ... in the order given.
+std::vector<std::string> outputFolders(const std::vector<std::string>& files,
+                                       const std::string& outDir);
+
+/// Runs work(k) for every item k of names on `jobs` threads with a progress
+/// line, reporting failures and items without a result on stderr. Returns
+/// the exit status.
+int runBatch(const std::vector<std::string>& names, int jobs, bool quiet,
+             const std::function<FileReport(size_t)>& work);
 
 /// Writes the library's report files and plot.svg of one processed run into
 /// dir (created when missing). Returns "" or the reason.

@@ -10,6 +10,7 @@
 //   kwsignal info FILE... [--format F]
 //   kwsignal edit --control C --sample S --guide SEQ[,SEQ] [--donor SEQ] [--pam P]
 //                 [--cut-offset N] [-o DIR]
+//   kwsignal edit --pairs PAIRS.tsv [-j N] [edit options] [-o DIR]
 //   kwsignal variants TRACE --reference REF.fa [-o DIR]
 //
 // Exit status: 0 success; 1 a file could not be processed; 2 bad command

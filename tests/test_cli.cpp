@@ -528,6 +528,42 @@ TEST_F(Cli, EveryDyeLayoutFindsItsStandard) {
     }
 }
 
+// A table of pairs: one folder and one summary row per pair, a pair that
+// fails named without stopping the others, a malformed table refused whole.
+TEST_F(Cli, EditTableOfPairs) {
+    EXPECT_EQ(kwsignal("edit").status, 2);
+    EXPECT_EQ(kwsignal("edit --pairs x.tsv --control c.ab1").status, 2);
+    spit(path("bad.tsv"), "# pairs\nc.ab1\ts.ab1\n");
+    const Result bad = kwsignal("edit --pairs '" + path("bad.tsv") + "' -o '" + path("e") + "'");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("line 2"), std::string::npos) << bad.err;
+    EXPECT_FALSE(exists(path("e/edits.tsv")));
+
+    const std::string train = std::string(KWSIGNAL_SHARED_DATA) + "/abif/train/";
+    const std::string family = train + "otog-ctck-inframe-del-disulfide-md__";
+    const std::string proband = family + "66940_Proband-OTOG-EX55-F.ab1";
+    if (!exists(proband)) GTEST_SKIP() << "shared data file " << proband << " is not available";
+    // The mother against her homozygous child: about half her reads carry the
+    // child's allele; the table's relative path is taken from its folder.
+    spit(path("pairs.tsv"), "control\tsample\tguide\n" + proband + "\t" + family +
+                                "66943_Mother-OTOG-E55-F.ab1\tGAAGGTGACCATCCGCAAGA\n" + proband +
+                                "\tmissing.ab1\tGAAGGTGACCATCCGCAAGA\n");
+    const Result r = kwsignal("edit --quiet --pam N -j 2 --pairs '" + path("pairs.tsv") + "' -o '" +
+                              path("e") + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(path("missing.ab1")), std::string::npos) << r.err;
+    const std::vector<std::string> rows = lines(slurp(path("e/edits.tsv")));
+    ASSERT_EQ(rows.size(), 3u);
+    std::vector<std::string> f;
+    std::istringstream row(rows[1]);
+    for (std::string x; std::getline(row, x, '\t');) f.push_back(x);
+    ASSERT_GE(f.size(), 10u);
+    EXPECT_EQ(f[3], "ok");
+    EXPECT_NEAR(std::stod(f[4]), 0.5, 0.2);
+    EXPECT_TRUE(exists(f[2] + "/edit.json"));
+    EXPECT_NE(rows[2].find("\tunreadable\t"), std::string::npos) << rows[2];
+}
+
 TEST_F(Cli, RealInstrumentRun) {
     const std::string file = std::string(KWSIGNAL_SHARED_DATA) + "/abif/3730.ab1";
     if (!exists(file)) GTEST_SKIP() << "shared data file " << file << " is not available";

@@ -400,6 +400,29 @@ double medianGap(const kw::BaseCalls& calls, double from, double to) {
     return gaps[gaps.size() / 2];
 }
 
+TEST(BaseCalling, LateBasesFittedInPiecesKeepTheSpacing) {
+    // Late in a read a broad base comes out of the fit as its peak and a
+    // shoulder 0.6 spacing behind it: the gaps between the pieces say the
+    // spacing has nearly halved within a window. The run's spacing changes
+    // far more slowly, so most shoulders are left out instead of every base
+    // being read twice (about 70 edits over the last 100 bases).
+    const std::string seq = flank(400, 12);
+    SynthRun r = makeRun(seq, kNoOffset, steady);
+    const double late = 60 + 300 * kSpacing;
+    std::vector<KwPeak> pieces;
+    for (const KwPeak& p : r.peaks) {
+        pieces.push_back(p);
+        if (p.getLocatn() >= late)
+            pieces.push_back(peakOf(p.getTraceCode(), p.getLocatn() + 0.6 * kSpacing,
+                                    0.5 * p.getHeight(), kSigma));
+    }
+    r.peaks = pieces;
+    const kw::BaseCalls c = call(r);
+    EXPECT_LT(editDistance(c.sequence(), seq), 30);
+    EXPECT_EQ(c.sequence().substr(0, 290), seq.substr(0, 290));
+    EXPECT_NEAR(medianGap(c, late, late + 90 * kSpacing), kSpacing, 0.5);
+}
+
 TEST(BaseCalling, SecondAlleleFromARealTraceIsFoundAndReadAsTheMajorSequence) {
     // A heterozygous deletion built from a real trace: from a base on, the
     // raw channels gain 20 % of themselves five bases further on (each

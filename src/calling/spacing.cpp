@@ -149,9 +149,10 @@ void limitSpacingChange(Curve& c) {
     const int anchor = n / 3;
     for (int step : {1, -1})
         for (int k = anchor + step; k >= 0 && k < n; k += step) {
+            // A share of the spacing per base, over the |dx| / spacing bases
+            // between the knots: that share of |dx| samples.
             const double before = c.y[k - step];
-            const double bases = std::fabs(c.x[k] - c.x[k - step]) / before;
-            const double most = kMaxSpacingChangePerBase * bases * before;
+            const double most = kMaxSpacingChangePerBase * std::fabs(c.x[k] - c.x[k - step]);
             c.y[k] = std::clamp(c.y[k], before - most, before + most);
         }
 }

@@ -9,27 +9,29 @@ std::string callsTable(const BaseCalls& calls) {
     std::string out =
         "index\tbase\tqv\tposition\tcorrected_position\tsecondary\tsecondary_ratio\tC\tA\tG\tT\n";
     out.reserve(out.size() + calls.bases.size() * 56);
+    kw::detail::TextBlock text(out);
     for (size_t i = 0; i < calls.bases.size(); ++i) {
         const BaseCall& b = calls.bases[i];
-        kw::detail::appendInt(out, i);
-        out += '\t';
-        out += b.base;
-        out += '\t';
-        kw::detail::appendInt(out, b.qv);
-        out += '\t';
-        kw::detail::appendFixed(out, b.position, 2);
-        out += '\t';
-        kw::detail::appendFixed(out, b.correctedPosition, 2);
-        out += '\t';
-        out += b.secondary;
-        out += '\t';
-        kw::detail::appendFixed(out, b.secondaryRatio, 3);
+        text.integer(i);
+        text.put('\t');
+        text.put(b.base);
+        text.put('\t');
+        text.integer(b.qv);
+        text.put('\t');
+        text.fixed(b.position, 2);
+        text.put('\t');
+        text.fixed(b.correctedPosition, 2);
+        text.put('\t');
+        text.put(b.secondary);
+        text.put('\t');
+        text.fixed(b.secondaryRatio, 3);
         for (double h : b.heights) {
-            out += '\t';
-            kw::detail::appendFixed(out, h, 1);
+            text.put('\t');
+            text.fixed(h, 1);
         }
-        out += '\n';
+        text.put('\n');
     }
+    text.flush();
     return out;
 }
 

@@ -357,17 +357,22 @@ double sampleOfRank(const std::vector<std::vector<double>>& rows, int a, int b, 
                     Before before) {
     std::vector<double> kept;
     kept.reserve(k + 1);
-    for (const std::vector<double>& row : rows)
-        for (int s = a; s <= b; ++s) {
-            if (kept.size() <= k) {
-                kept.push_back(row[s]);
-                std::push_heap(kept.begin(), kept.end(), before);
-            } else if (before(row[s], kept.front())) {
-                std::pop_heap(kept.begin(), kept.end(), before);
-                kept.back() = row[s];
-                std::push_heap(kept.begin(), kept.end(), before);
-            }
+    for (const std::vector<double>& row : rows) {
+        const double* x = row.data();
+        int s = a;
+        for (; s <= b && kept.size() <= k; ++s) {
+            kept.push_back(x[s]);
+            std::push_heap(kept.begin(), kept.end(), before);
         }
+        // Once k + 1 are kept, nearly every sample fails the one test.
+        for (double last = kept.empty() ? 0.0 : kept.front(); s <= b; ++s)
+            if (before(x[s], last)) {
+                std::pop_heap(kept.begin(), kept.end(), before);
+                kept.back() = x[s];
+                std::push_heap(kept.begin(), kept.end(), before);
+                last = kept.front();
+            }
+    }
     return kept.front();
 }
 

@@ -217,7 +217,8 @@ void appendProcessedPanel(std::string& out, const Run& run, const ProcessResult&
         int lastX = 0;
         for (int i = 1; i < n; ++i) {
             // Inside a flat stretch only its last sample is needed.
-            if (i + 1 < n && x[i] == x[i - 1] && x[i] == x[i + 1]) continue;
+            if (x[i] == x[i - 1])
+                while (i + 1 < n && x[i + 1] == x[i]) ++i;
             path.step(i - lastX, p.y(x[i]));
             lastX = i;
         }

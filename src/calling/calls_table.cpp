@@ -12,23 +12,10 @@ std::string callsTable(const BaseCalls& calls) {
     kw::detail::TextBlock text(out);
     for (size_t i = 0; i < calls.bases.size(); ++i) {
         const BaseCall& b = calls.bases[i];
-        text.integer(i);
-        text.put('\t');
-        text.put(b.base);
-        text.put('\t');
-        text.integer(b.qv);
-        text.put('\t');
-        text.fixed(b.position, 2);
-        text.put('\t');
-        text.fixed(b.correctedPosition, 2);
-        text.put('\t');
-        text.put(b.secondary);
-        text.put('\t');
-        text.fixed(b.secondaryRatio, 3);
-        for (double h : b.heights) {
-            text.put('\t');
-            text.fixed(h, 1);
-        }
+        text.integer(i).put('\t').put(b.base).put('\t').integer(b.qv).put('\t');
+        text.fixed(b.position, 2).put('\t').fixed(b.correctedPosition, 2).put('\t');
+        text.put(b.secondary).put('\t').fixed(b.secondaryRatio, 3);
+        for (double h : b.heights) text.put('\t').fixed(h, 1);
         text.put('\n');
     }
     text.flush();

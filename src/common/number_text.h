@@ -133,6 +133,17 @@ inline char* fixedFast(char* p, double v) {
     return p;
 }
 
+// fixedFast for a count of decimals known only when run (0..9; nullptr for
+// any other); a constant count folds to its own case.
+template <int decimals = 0>
+inline char* fixedFastFor(char* p, double v, int count) {
+    if constexpr (decimals > 9)
+        return nullptr;
+    else
+        return count == decimals ? fixedFast<decimals>(p, v)
+                                 : fixedFastFor<decimals + 1>(p, v, count);
+}
+
 // The digits of printf's "%.*g" (precision 1..12) for a finite nonzero |v|
 // within 1e-5..1e15: `digits` holds exactly `precision` digits, the
 // leading one at 10^exponent. False where the exact conversion must decide.
@@ -224,41 +235,7 @@ constexpr std::size_t kMaxGeneralChars = 32;
 /// zero, and -0.0), "nan", "-nan", "inf", "-inf" for the others. p must
 /// have room for kMaxFixedChars; returns the end of what was written.
 inline char* writeFixed(char* p, double v, int decimals) {
-    char* end = nullptr;
-    switch (decimals) {
-        case 0:
-            end = detail::fixedFast<0>(p, v);
-            break;
-        case 1:
-            end = detail::fixedFast<1>(p, v);
-            break;
-        case 2:
-            end = detail::fixedFast<2>(p, v);
-            break;
-        case 3:
-            end = detail::fixedFast<3>(p, v);
-            break;
-        case 4:
-            end = detail::fixedFast<4>(p, v);
-            break;
-        case 5:
-            end = detail::fixedFast<5>(p, v);
-            break;
-        case 6:
-            end = detail::fixedFast<6>(p, v);
-            break;
-        case 7:
-            end = detail::fixedFast<7>(p, v);
-            break;
-        case 8:
-            end = detail::fixedFast<8>(p, v);
-            break;
-        case 9:
-            end = detail::fixedFast<9>(p, v);
-            break;
-        default:
-            break;
-    }
+    char* end = detail::fixedFastFor(p, v, decimals);
     if (end != nullptr) return end;
     return std::to_chars(p, p + kMaxFixedChars, v, std::chars_format::fixed, decimals).ptr;
 }
@@ -320,34 +297,39 @@ public:
         out_.append(block_, static_cast<std::size_t>(next_ - block_));
         next_ = block_;
     }
-    void put(char c) {
+    TextBlock& put(char c) {
         room(1);
         *next_++ = c;
+        return *this;
     }
-    void put(const char* s, std::size_t n) {
+    TextBlock& put(const char* s, std::size_t n) {
         if (n > sizeof block_ / 2) {
             flush();
             out_.append(s, n);
-            return;
+            return *this;
         }
         room(n);
         std::memcpy(next_, s, n);
         next_ += n;
+        return *this;
     }
-    void put(const std::string& s) { put(s.data(), s.size()); }
-    void put(const char* s) { put(s, std::strlen(s)); }
-    void fixed(double v, int decimals) {
+    TextBlock& put(const std::string& s) { return put(s.data(), s.size()); }
+    TextBlock& put(const char* s) { return put(s, std::strlen(s)); }
+    TextBlock& fixed(double v, int decimals) {
         room(kMaxFixedChars);
         next_ = writeFixed(next_, v, decimals);
+        return *this;
     }
-    void general(double v, int precision) {
+    TextBlock& general(double v, int precision) {
         room(kMaxGeneralChars);
         next_ = writeGeneral(next_, v, precision);
+        return *this;
     }
     template <typename Int>
-    void integer(Int v) {
+    TextBlock& integer(Int v) {
         room(24);
         next_ = writeInt(next_, v);
+        return *this;
     }
     /// Room for n characters (at most a block) written from the
     /// pointer returned; done(end) takes them.

@@ -9,11 +9,8 @@ namespace kw {
 namespace {
 
 // A fixed-point number as the tables print it; "nan" for a non-finite one.
-void putFixed(kw::detail::TextBlock& text, double v, int decimals) {
-    if (std::isfinite(v))
-        text.fixed(v, decimals);
-    else
-        text.put("nan", 3);
+kw::detail::TextBlock& putFixed(kw::detail::TextBlock& text, double v, int decimals) {
+    return std::isfinite(v) ? text.fixed(v, decimals) : text.put("nan", 3);
 }
 
 }  // namespace
@@ -49,25 +46,13 @@ std::string peaksTsv(const Run& run, const ProcessResult& result) {
     out.reserve(result.peaks.size() * 72);
     kw::detail::TextBlock text(out);
     for (const PeakRow& r : peakRows(run, result)) {
-        text.put(r.channel);
-        text.put('\t');
-        text.integer(r.traceCode);
-        text.put('\t');
-        putFixed(text, r.locatn, 3);
-        text.put('\t');
-        putFixed(text, r.height, 3);
-        text.put('\t');
-        putFixed(text, r.sigma, 4);
-        text.put('\t');
-        putFixed(text, r.base, 3);
-        text.put('\t');
-        putFixed(text, r.area, 3);
-        text.put('\t');
-        text.integer(r.startPnt);
-        text.put('\t');
-        text.integer(r.endPnt);
-        text.put('\t');
-        text.general(r.variance, 6);
+        text.put(r.channel).put('\t').integer(r.traceCode).put('\t');
+        putFixed(text, r.locatn, 3).put('\t');
+        putFixed(text, r.height, 3).put('\t');
+        putFixed(text, r.sigma, 4).put('\t');
+        putFixed(text, r.base, 3).put('\t');
+        putFixed(text, r.area, 3).put('\t');
+        text.integer(r.startPnt).put('\t').integer(r.endPnt).put('\t').general(r.variance, 6);
         text.put('\n');
     }
     text.flush();

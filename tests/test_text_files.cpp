@@ -85,6 +85,14 @@ TEST(ExportFile, NumbersAsPrintfWritesThem) {
     const double inf = std::numeric_limits<double>::infinity();
     V values = {0.0,    -0.0, 0.5,    2.5,  -2.5,    0.125, 1e-300, -4e-7,        1e300,
                 0x1p40, 1e12, 0.0005, 9.99, 1.00005, -inf,  inf,    std::nan(""), -std::nan("")};
+    // Where %g changes style or exponent: powers of ten and their
+    // neighbours, values rounding up to the next power, halves.
+    for (double v : {1e-5, 1e-4, 1e-1, 1.0, 1e5, 1e6, 1e14, 1e15, 1e16})
+        for (double f : {1.0, 0.9999995, 0.99999949, 1.0000005, 0.95, 0.5, 9.5})
+            values.insert(values.end(), {v * f, -v * f, std::nextafter(v * f, 0.0),
+                                         std::nextafter(v * f, 1e300)});
+    for (double v : {999999.5, 9999995.0, 123456.5, 99999.95, 0.000123455, 2.5e-5, 1234567.0})
+        values.insert(values.end(), {v, -v});
     std::mt19937_64 rng(7);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     for (int i = 0; i < 5000; ++i) {
@@ -104,11 +112,34 @@ TEST(ExportFile, NumbersAsPrintfWritesThem) {
             kw::detail::appendFixed(got, v, decimals);
             std::snprintf(expected, sizeof expected, "%.*f", decimals, v);
             ASSERT_EQ(got, expected) << std::hexfloat << v << " with " << decimals;
-            got.clear();
-            kw::detail::appendGeneral(got, v, 6);
-            std::snprintf(expected, sizeof expected, "%.6g", v);
-            ASSERT_EQ(got, expected) << std::hexfloat << v;
+            for (int precision : {6, static_cast<int>(1 + (i + decimals) % 17)}) {
+                got.clear();
+                kw::detail::appendGeneral(got, v, precision);
+                std::snprintf(expected, sizeof expected, "%.*g", precision, v);
+                ASSERT_EQ(got, expected) << std::hexfloat << v << " to " << precision;
+            }
         }
+    for (long long n :
+         {0LL, 7LL, -9LL, 10LL, 99LL, -100LL, 12345LL, 4294967296LL,
+          std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max()}) {
+        std::string got;
+        kw::detail::appendInt(got, n);
+        ASSERT_EQ(got, std::to_string(n));
+    }
+    // Pieces longer than a block, and numbers across block ends, in order.
+    std::string joined, expectedJoined;
+    {
+        kw::detail::TextBlock text(joined);
+        for (int i = 0; i < 3000; ++i) {
+            const std::string piece(i % 1000 == 999 ? 9000 : i % 7,
+                                    static_cast<char>('a' + i % 26));
+            text.put(piece);
+            text.fixed(i * 0.37, 2);
+            std::snprintf(expected, sizeof expected, "%.2f", i * 0.37);
+            expectedJoined += piece + expected;
+        }
+    }
+    EXPECT_EQ(joined, expectedJoined);
     V row(values.begin(), values.begin() + 4000);
     const KwCap cap = kwtest::makeCap({row, V(row.rbegin(), row.rend()), row, row}, 3.0);
     std::string path = tempPath("export-numbers.txt");

@@ -9,27 +9,16 @@ std::string callsTable(const BaseCalls& calls) {
     std::string out =
         "index\tbase\tqv\tposition\tcorrected_position\tsecondary\tsecondary_ratio\tC\tA\tG\tT\n";
     out.reserve(out.size() + calls.bases.size() * 56);
+    kw::detail::TextBlock text(out);
     for (size_t i = 0; i < calls.bases.size(); ++i) {
         const BaseCall& b = calls.bases[i];
-        kw::detail::appendInt(out, i);
-        out += '\t';
-        out += b.base;
-        out += '\t';
-        kw::detail::appendInt(out, b.qv);
-        out += '\t';
-        kw::detail::appendFixed(out, b.position, 2);
-        out += '\t';
-        kw::detail::appendFixed(out, b.correctedPosition, 2);
-        out += '\t';
-        out += b.secondary;
-        out += '\t';
-        kw::detail::appendFixed(out, b.secondaryRatio, 3);
-        for (double h : b.heights) {
-            out += '\t';
-            kw::detail::appendFixed(out, h, 1);
-        }
-        out += '\n';
+        text.integer(i).put('\t').put(b.base).put('\t').integer(b.qv).put('\t');
+        text.fixed(b.position, 2).put('\t').fixed(b.correctedPosition, 2).put('\t');
+        text.put(b.secondary).put('\t').fixed(b.secondaryRatio, 3);
+        for (double h : b.heights) text.put('\t').fixed(h, 1);
+        text.put('\n');
     }
+    text.flush();
     return out;
 }
 

@@ -53,12 +53,18 @@ char* putChannel(char* out, const KwCap& cap, int trace, int samples, double sca
                  double hi) {
     const int last = cap.getNumData() - 1;
     const double* x = cap.getPnterToTrace(trace)->getData();
+    auto sampleOf = [lo, hi](double v) {
+        const double scaled = std::isfinite(v) ? (v - lo) / (hi - lo) * 65535.0 : 0.0;
+        return static_cast<uint16_t>(std::max(0.0, std::min(65535.0, scaled)));
+    };
+    // Most samples outside the signal window are zero (either sign: the
+    // same 16-bit sample).
+    const uint16_t zero = sampleOf(0.0);
     uint16_t prevValue = 0, prevDelta = 0;
     for (int i = 0; i < samples; ++i) {
         const int s = scale == 1.0 ? i : std::min(last, static_cast<int>(std::lround(i * scale)));
         const double v = x[s];
-        const double scaled = std::isfinite(v) ? (v - lo) / (hi - lo) * 65535.0 : 0.0;
-        const uint16_t value = static_cast<uint16_t>(std::max(0.0, std::min(65535.0, scaled)));
+        const uint16_t value = v == 0.0 ? zero : sampleOf(v);
         const uint16_t delta = static_cast<uint16_t>(value - prevValue);
         out = put16(out, static_cast<uint16_t>(delta - prevDelta));
         prevValue = value;

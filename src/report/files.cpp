@@ -79,18 +79,17 @@ std::string exportText(const KwCap& cap) {
     out.reserve(out.size() + static_cast<size_t>(std::max(0, n)) * (nt * 10 + 1));
     std::vector<const KwTrace*> traces;
     for (int t = 0; t < nt; ++t) traces.push_back(cap.getPnterToTrace(t));
-    // Each line is put together in a buffer with room for the longest
-    // numbers and appended at once.
-    std::vector<char> line(static_cast<size_t>(nt) * (kw::detail::kMaxFixedChars + 1) + 1);
+    kw::detail::TextBlock text(out);
     for (int s = 0; s < n; ++s) {
-        char* p = line.data();
         for (const KwTrace* tr : traces) {
+            char* p = text.reserve(kw::detail::kMaxFixedChars + 1);
             p = kw::detail::writeFixed(p, s < tr->getNumData() ? (*tr)[s] : 0.0, 6);
             *p++ = ' ';
+            text.done(p);
         }
-        *p++ = '\n';
-        out.append(line.data(), static_cast<size_t>(p - line.data()));
+        text.put('\n');
     }
+    text.flush();
     return out;
 }
 

@@ -9,11 +9,8 @@ namespace kw {
 namespace {
 
 // A fixed-point number as the tables print it; "nan" for a non-finite one.
-void appendFixed(std::string& out, double v, int decimals) {
-    if (std::isfinite(v))
-        kw::detail::appendFixed(out, v, decimals);
-    else
-        out += "nan";
+kw::detail::TextBlock& putFixed(kw::detail::TextBlock& text, double v, int decimals) {
+    return std::isfinite(v) ? text.fixed(v, decimals) : text.put("nan", 3);
 }
 
 }  // namespace
@@ -47,28 +44,18 @@ std::string peaksTsv(const Run& run, const ProcessResult& result) {
     std::string out = peaksHeader();
     out += '\n';
     out.reserve(result.peaks.size() * 72);
+    kw::detail::TextBlock text(out);
     for (const PeakRow& r : peakRows(run, result)) {
-        out += r.channel;
-        out += '\t';
-        kw::detail::appendInt(out, r.traceCode);
-        out += '\t';
-        appendFixed(out, r.locatn, 3);
-        out += '\t';
-        appendFixed(out, r.height, 3);
-        out += '\t';
-        appendFixed(out, r.sigma, 4);
-        out += '\t';
-        appendFixed(out, r.base, 3);
-        out += '\t';
-        appendFixed(out, r.area, 3);
-        out += '\t';
-        kw::detail::appendInt(out, r.startPnt);
-        out += '\t';
-        kw::detail::appendInt(out, r.endPnt);
-        out += '\t';
-        kw::detail::appendGeneral(out, r.variance, 6);
-        out += '\n';
+        text.put(r.channel).put('\t').integer(r.traceCode).put('\t');
+        putFixed(text, r.locatn, 3).put('\t');
+        putFixed(text, r.height, 3).put('\t');
+        putFixed(text, r.sigma, 4).put('\t');
+        putFixed(text, r.base, 3).put('\t');
+        putFixed(text, r.area, 3).put('\t');
+        text.integer(r.startPnt).put('\t').integer(r.endPnt).put('\t').general(r.variance, 6);
+        text.put('\n');
     }
+    text.flush();
     return out;
 }
 

@@ -5,7 +5,6 @@
 // run; the raw panel is decimated to a min/max envelope to keep the file
 // small.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <functional>
 
@@ -56,20 +55,25 @@ std::string general(double v, int precision) {
     return s;
 }
 
+// c as XML text; control characters are left out.
+void putEscaped(kw::detail::TextBlock& text, char c) {
+    if (c == '&')
+        text.put("&amp;");
+    else if (c == '<')
+        text.put("&lt;");
+    else if (c == '>')
+        text.put("&gt;");
+    else if (c == '"')
+        text.put("&quot;");
+    else if (static_cast<unsigned char>(c) >= 32)
+        text.put(c);
+}
+
 std::string xmlEscaped(const std::string& s) {
     std::string out;
-    for (char c : s) {
-        if (c == '&')
-            out += "&amp;";
-        else if (c == '<')
-            out += "&lt;";
-        else if (c == '>')
-            out += "&gt;";
-        else if (c == '"')
-            out += "&quot;";
-        else if (static_cast<unsigned char>(c) >= 32)
-            out += c;
-    }
+    kw::detail::TextBlock text(out);
+    for (char c : s) putEscaped(text, c);
+    text.flush();
     return out;
 }
 
@@ -110,7 +114,7 @@ public:
         out += "\" d=\"";
         char* p = pending;
         *p++ = 'M';
-        p = std::to_chars(p, p + 24, std::llround(x)).ptr;
+        p = kw::detail::writeInt(p, std::llround(x));
         *p++ = ' ';
         p = putTenths(p, lastY);
         *p++ = 'l';
@@ -119,7 +123,7 @@ public:
     void step(int dx, double y) {
         if (used + kLongestStep > sizeof pending) flush();
         const long long ry = tenths(y);
-        char* p = std::to_chars(pending + used, pending + used + 24, dx).ptr;
+        char* p = kw::detail::writeInt(pending + used, dx);
         if (ry - lastY >= 0) *p++ = ' ';
         p = putTenths(p, ry - lastY);
         *p++ = ' ';
@@ -142,14 +146,13 @@ private:
     }
     // t tenths as a decimal number ("-12.5", "3"), at p; returns the end.
     static char* putTenths(char* p, long long t) {
-        if (t < 0) {
-            *p++ = '-';
-            t = -t;
-        }
-        p = std::to_chars(p, p + 24, t / 10).ptr;
-        if (t % 10 != 0) {
+        if (t < 0) *p++ = '-';
+        const unsigned long long a =
+            t < 0 ? 0ull - static_cast<unsigned long long>(t) : static_cast<unsigned long long>(t);
+        p = kw::detail::writeInt(p, a / 10);
+        if (a % 10 != 0) {
             *p++ = '.';
-            *p++ = static_cast<char>('0' + t % 10);
+            *p++ = static_cast<char>('0' + a % 10);
         }
         return p;
     }
@@ -214,7 +217,8 @@ void appendProcessedPanel(std::string& out, const Run& run, const ProcessResult&
         int lastX = 0;
         for (int i = 1; i < n; ++i) {
             // Inside a flat stretch only its last sample is needed.
-            if (i + 1 < n && x[i] == x[i - 1] && x[i] == x[i + 1]) continue;
+            if (x[i] == x[i - 1])
+                while (i + 1 < n && x[i + 1] == x[i]) ++i;
             path.step(i - lastX, p.y(x[i]));
             lastX = i;
         }
@@ -249,27 +253,30 @@ void appendCallsStrip(std::string& out, const Run& run, const ProcessResult& res
     auto xOf = [&](const BaseCall& b) { return kLeft + b.position * scale * sx; };
     const double barHeight = 22.0;
     const std::string barBottom = " " + fixed(p.top - 3.0, 1) + "v";
-    out += "<path stroke=\"#bbbbbb\" stroke-width=\"3\" d=\"";
-    for (const BaseCall& b : result.calls.bases) {
-        out += 'M';
-        kw::detail::appendFixed(out, xOf(b), 1);
-        out += barBottom;
-        kw::detail::appendFixed(out, -barHeight * std::min(b.qv, kMaxCallQv) / kMaxCallQv, 1);
-    }
-    out += "\"/>\n<g text-anchor=\"middle\" font-size=\"11\" font-family=\"monospace\">\n";
     const std::string letterY = "\" y=\"" + fixed(p.top - 30.0, 1) + "\" fill=\"";
+    const char* letterColour[4];
+    for (int dye = 0; dye < 4; ++dye) letterColour[dye] = colourOf(run, dye);
+    kw::detail::TextBlock text(out);
+    text.put("<path stroke=\"#bbbbbb\" stroke-width=\"3\" d=\"");
+    for (const BaseCall& b : result.calls.bases) {
+        text.put('M');
+        text.fixed(xOf(b), 1);
+        text.put(barBottom);
+        text.fixed(-barHeight * std::min(b.qv, kMaxCallQv) / kMaxCallQv, 1);
+    }
+    text.put("\"/>\n<g text-anchor=\"middle\" font-size=\"11\" font-family=\"monospace\">\n");
     for (const BaseCall& b : result.calls.bases) {
         // Pure calls in their dye's colour; N and mixed codes in grey.
         const int dye = traceCodeOfBase(b.base);
-        out += "<text x=\"";
-        kw::detail::appendFixed(out, xOf(b), 1);
-        out += letterY;
-        out += dye >= 0 ? colourOf(run, dye) : detail::kNoDyeColour;
-        out += "\">";
-        out += xmlEscaped(std::string(1, b.base));
-        out += "</text>\n";
+        text.put("<text x=\"");
+        text.fixed(xOf(b), 1);
+        text.put(letterY);
+        text.put(dye >= 0 && dye < 4 ? letterColour[dye] : detail::kNoDyeColour);
+        text.put("\">");
+        putEscaped(text, b.base);
+        text.put("</text>\n");
     }
-    out += "</g>\n";
+    text.put("</g>\n");
 }
 
 double niceStep(double span) {
@@ -351,17 +358,22 @@ double sampleOfRank(const std::vector<std::vector<double>>& rows, int a, int b, 
                     Before before) {
     std::vector<double> kept;
     kept.reserve(k + 1);
-    for (const std::vector<double>& row : rows)
-        for (int s = a; s <= b; ++s) {
-            if (kept.size() <= k) {
-                kept.push_back(row[s]);
-                std::push_heap(kept.begin(), kept.end(), before);
-            } else if (before(row[s], kept.front())) {
-                std::pop_heap(kept.begin(), kept.end(), before);
-                kept.back() = row[s];
-                std::push_heap(kept.begin(), kept.end(), before);
-            }
+    for (const std::vector<double>& row : rows) {
+        const double* x = row.data();
+        int s = a;
+        for (; s <= b && kept.size() <= k; ++s) {
+            kept.push_back(x[s]);
+            std::push_heap(kept.begin(), kept.end(), before);
         }
+        // Once k + 1 are kept, nearly every sample fails the one test.
+        for (double last = kept.empty() ? 0.0 : kept.front(); s <= b; ++s)
+            if (before(x[s], last)) {
+                std::pop_heap(kept.begin(), kept.end(), before);
+                kept.back() = x[s];
+                std::push_heap(kept.begin(), kept.end(), before);
+                last = kept.front();
+            }
+    }
     return kept.front();
 }
 

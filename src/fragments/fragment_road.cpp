@@ -36,6 +36,9 @@ constexpr double kMaxLooShare = 0.08;
 constexpr double kMinQualityLead = 2.0;
 // Qualities this close count as a tie.
 constexpr double kTieQuality = 0.5;
+// A lead over the nearest definition that sizes differently of this much
+// gives full confidence.
+constexpr double kFullConfidenceLead = 10.0;
 // The instruments that size fragments resolve single base pairs: a size
 // standard's peaks are half a base pair to one wide at half height (two
 // or so at 1,000 bp). Peaks that a definition's scale makes wider than
@@ -218,15 +221,39 @@ private:
 // best first.
 std::vector<StandardMatch> SizingRoad::matchDefinitions(const std::vector<StandardCandidate>& cands,
                                                         double typical) const {
-    std::vector<StandardMatch> matches;
+    std::vector<const SizeStandard*> defs;
     for (const SizeStandard& s : sizeStandards())
         if (options.standard.empty() || upperCase(options.standard) == upperCase(s.name))
-            matches.push_back(detail::matchStandard(cands, s, typical));
+            defs.push_back(&s);
+    // A definition is searched only if it could still matter: picked among
+    // near ties (each pick gives up at most kTieQuality against the best),
+    // or the rival that sets the confidence or a warning (kFullConfidenceLead
+    // behind the pick). Definitions whose bound falls further behind the
+    // best quality found are left out; the most promising go first.
+    const double reach = kFullConfidenceLead + kTieQuality * static_cast<double>(defs.size());
+    std::vector<double> bounds;
+    for (const SizeStandard* s : defs) bounds.push_back(detail::qualityBound(cands, *s, typical));
+    std::vector<std::size_t> order(defs.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return bounds[a] > bounds[b]; });
+    std::vector<StandardMatch> found(defs.size());
+    std::vector<char> searched(defs.size(), 0);
+    double best = -std::numeric_limits<double>::infinity();
+    for (std::size_t k : order) {
+        if (bounds[k] < best - reach) break;  // nor can any after it matter
+        found[k] = detail::matchStandard(cands, *defs[k], typical);
+        searched[k] = 1;
+        best = std::max(best, found[k].quality);
+    }
+    std::vector<StandardMatch> matches;
+    for (std::size_t k = 0; k < defs.size(); ++k)
+        if (searched[k]) matches.push_back(std::move(found[k]));
     auto better = [&](const StandardMatch& a, const StandardMatch& b) {
         if (a.quality != b.quality) return a.quality > b.quality;
         return hinted(run.standardHint, *a.standard) && !hinted(run.standardHint, *b.standard);
     };
-    std::sort(matches.begin(), matches.end(), better);
+    std::stable_sort(matches.begin(), matches.end(), better);
     return matches;
 }
 
@@ -259,7 +286,7 @@ double SizingRoad::definitionLead(const std::vector<StandardMatch>& matches,
                                      m.standard->name + " explain the peaks about equally");
             break;
         }
-    r.confidence = std::min(1.0, std::max(0.0, lead / 10.0));
+    r.confidence = std::min(1.0, std::max(0.0, lead / kFullConfidenceLead));
     if (!run.standardHint.empty() && !hinted(run.standardHint, *chosen.standard))
         r.warnings.push_back("the file names the standard \"" + run.standardHint +
                              "\" but the peaks fit " + chosen.standard->name);

@@ -83,6 +83,12 @@ struct StandardCandidate {
 StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
                             const SizeStandard& standard, double typicalHeight);
 
+/// A quality matchStandard cannot exceed for these candidates: every
+/// fragment on one of the tallest peaks, unbent, nothing missing or left
+/// over. Cheap (no search); +infinity when the candidates allow no bound.
+double qualityBound(const std::vector<StandardCandidate>& candidates, const SizeStandard& standard,
+                    double typicalHeight);
+
 /// How an assignment holds up on guards independent of the search (lower
 /// cost is better), and the best of its neighbours: the assignments with
 /// one peak, or the chain's head or tail, moved by one fragment.

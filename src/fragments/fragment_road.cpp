@@ -191,6 +191,7 @@ private:
     bool withoutLight(Attempt& a, std::size_t firstWarning);
     void lookInOtherDyes(Attempt& a, std::size_t firstWarning);
     bool convincing(const Attempt& a) const;
+    bool mayBeConvincing(const std::vector<StandardCandidate>& cands, double typical) const;
     bool chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
                         StandardMatch& chosen);
     std::vector<StandardMatch> matchDefinitions(const std::vector<StandardCandidate>& cands,
@@ -391,6 +392,10 @@ bool SizingRoad::attempt(int dye, const std::string& why, Attempt& a, bool elsew
                              std::to_string(a.cands.size()) + " peaks: nothing sized");
         return false;
     }
+    if (elsewhere && !mayBeConvincing(a.cands, a.typical)) {
+        a.status = SizingStatus::unknownStandard;
+        return false;
+    }
     const std::size_t before = r.warnings.size();
     if (!chooseStandard(a.cands, a.typical, a.match) && (elsewhere || !withoutLight(a, before))) {
         a.status = SizingStatus::unknownStandard;
@@ -507,14 +512,28 @@ void SizingRoad::dropLeakedLight(Attempt& a) {
 // and more in height), and no one-step neighbour of the assignment close.
 bool SizingRoad::convincing(const Attempt& a) const {
     const StandardMatch& m = a.match;
-    if (m.assigned < kMinFoundFragments || m.missing * 10 > m.assigned ||
-        m.unexplained * 10 > m.assigned)
-        return false;
+    if (m.assigned < kMinFoundFragments || !detail::nearlyComplete(m)) return false;
     std::vector<double> heights;
     for (int i : m.peakOf)
         if (i >= 0) heights.push_back(a.cands[static_cast<std::size_t>(i)].height);
     if (!(heightSpread(heights) <= kMaxFoundHeightRatio)) return false;
     return detail::checkAssignment(a.cands, m, a.typical).margin() >= kMinAssignmentMargin;
+}
+
+// Whether any definition could find a standard beyond doubt among these
+// candidates: the chosen one would be nearly complete, and its search finds
+// that assignment among the few chains that can be (a fast search that
+// never misses it). False rules out the dye without the full search.
+bool SizingRoad::mayBeConvincing(const std::vector<StandardCandidate>& cands,
+                                 double typical) const {
+    for (const SizeStandard& s : sizeStandards()) {
+        if (static_cast<int>(s.sizesBp.size()) < kMinFoundFragments ||
+            !(options.standard.empty() || upperCase(options.standard) == upperCase(s.name)))
+            continue;
+        const StandardMatch m = detail::matchNearlyComplete(cands, s, typical);
+        if (m.assigned >= kMinFoundFragments && detail::nearlyComplete(m)) return true;
+    }
+    return false;
 }
 
 // The dye the file points to holds no standard: the one among the others

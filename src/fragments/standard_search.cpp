@@ -55,13 +55,14 @@ constexpr std::size_t kSpareCandidates = 30;
 
 // A step of the chain, from one (peak, fragment) pair to the next, as the
 // steps out of its later pair weigh it: the score of the best chain ending
-// with it, its slope and its share of a bend's variance. A pair's steps lie
-// side by side, best first, so the weighing reads one short run of memory.
+// with it, its slope and its share of a bend's variance (its extra share
+// when an end is an anomalous fragment, rarely needed, is looked up). A
+// pair's steps lie side by side, best first, so the weighing reads one
+// short run of memory.
 struct RankedStep {
     double best;      // score of the best chain ending with this step
     double logSlope;  // ln(scans per bp)
     double scatter;   // its share of a bend's variance: centre and mobility errors, drift
-    double anomaly;   // its extra variance when an end is an anomalous fragment
     int edge;         // its number, to trace the chain back
 };
 
@@ -75,16 +76,26 @@ double nodeReward(double height, double refHeight) {
     return kNodeReward * weight - (weight < 1.0 ? 1.0 : 0.0) + tallness;
 }
 
+// Which chains a search weighs: all, or only those that can be nearly
+// complete (see matchNearlyComplete).
+struct Reach {
+    int firstPeak = 0;                   // no chain starts before this candidate
+    int strongSkips = kMaxPeakStep;      // strong clean peaks a step may skip
+    int missing = kMaxFragmentStep - 1;  // fragments (not anomalous) a step may miss
+};
+
 constexpr int kStepsIn = kMaxPeakStep * kMaxFragmentStep;  // steps into one pair
 
 class Search {
 public:
-    Search(const std::vector<StandardCandidate>& c, const SizeStandard& s, double typicalHeight)
+    Search(const std::vector<StandardCandidate>& c, const SizeStandard& s, double typicalHeight,
+           const Reach& r = Reach())
         : cand(c),
           def(s),
           n(static_cast<int>(c.size())),
           m(static_cast<int>(s.sizesBp.size())),
-          refHeight(std::max(1e-9, typicalHeight)) {
+          refHeight(std::max(1e-9, typicalHeight)),
+          reach(r) {
         anomalous.assign(static_cast<std::size_t>(m), 0);
         for (double a : def.anomalousBp)
             for (int j = 0; j < m; ++j)
@@ -97,6 +108,12 @@ public:
 
 private:
     bool isAnomalous(int j) const { return anomalous[static_cast<std::size_t>(j)] != 0; }
+    // The extra variance of step e's slope when an end is an anomalous fragment.
+    double anomalyOf(int e) const {
+        const int dj = e % kMaxFragmentStep + 1;
+        const int j = (e / kStepsIn) % m;
+        return spanAnomalies[static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1)];
+    }
     int edge(int i, int j, int di, int dj) const {
         return ((i * m + j) * kMaxPeakStep + (di - 1)) * kMaxFragmentStep + (dj - 1);
     }
@@ -120,6 +137,7 @@ private:
     const SizeStandard& def;
     int n, m;
     double refHeight = 1.0;
+    Reach reach;
     std::vector<char> anomalous;  // per fragment
     // ln of the scans between peak i and the di-th before it, and of the bp
     // between fragment j and the dj-th before it (NaN where there is none).
@@ -143,17 +161,20 @@ void Search::tabulatePeakSides() {
     gapScatters.assign(size, 0.0);
     for (int i = 0; i < n; ++i) {
         rewards.push_back(nodeReward(cand[i].height, refHeight));
-        int clean = 0;  // clean peaks skipped by a step of di peaks
-        for (int di = 1; di <= std::min(i, kMaxPeakStep); ++di) {
+        int clean = 0, strong = 0;  // clean and strong clean peaks skipped by a step of di
+        for (int di = 1; di <= std::min(i - reach.firstPeak, kMaxPeakStep); ++di) {
             const std::size_t k = static_cast<std::size_t>(i * kMaxPeakStep + di - 1);
             const double dx = cand[i].scan - cand[i - di].scan;
             gapScatters[k] = (kScanError / dx) * (kScanError / dx);
             if (di > 1) {
-                clean += cand[i - di + 1].doubtful ? 0 : 1;
-                gapCosts[k] = gapCosts[k - 1] +
-                              kExtraCost * std::min(1.0, cand[i - di + 1].height / refHeight);
+                const StandardCandidate& skipped = cand[i - di + 1];
+                clean += skipped.doubtful ? 0 : 1;
+                strong += !skipped.doubtful && skipped.height >= kStrongShare * refHeight ? 1 : 0;
+                gapCosts[k] =
+                    gapCosts[k - 1] + kExtraCost * std::min(1.0, skipped.height / refHeight);
             }
-            if (clean > kMaxCleanSkips) break;  // the gap stays NaN: no such step
+            // The gap stays NaN: no such step.
+            if (clean > kMaxCleanSkips || strong > reach.strongSkips) break;
             logGaps[k] = std::log(cand[i].scan - cand[i - di].scan);
         }
     }
@@ -166,10 +187,13 @@ void Search::tabulateFragmentSides() {
     spanScatters.assign(size, 0.0);
     spanDrifts.assign(size, 0.0);
     spanAnomalies.assign(size, 0.0);
-    for (int j = 0; j < m; ++j)
+    for (int j = 0; j < m; ++j) {
+        int missed = 0;  // fragments, not anomalous, a step of dj fragments misses
         for (int dj = 1; dj <= std::min(j, kMaxFragmentStep); ++dj) {
             const std::size_t k = static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1);
             const double ds = def.sizesBp[j] - def.sizesBp[j - dj];
+            if (dj > 1 && !isAnomalous(j - dj + 1)) ++missed;
+            if (missed > reach.missing) break;  // the span stays NaN: no such step
             logSpans[k] = std::log(ds);
             spanScatters[k] = (kBpError / ds) * (kBpError / ds);
             spanDrifts[k] = kDriftPer20Bp * kDriftPer20Bp * ds / 40.0;
@@ -178,6 +202,7 @@ void Search::tabulateFragmentSides() {
                 spanCosts[k] =
                     spanCosts[k - 1] + (isAnomalous(j - dj + 1) ? kAnomalousMiss : kMissingCost);
         }
+    }
 }
 
 StandardMatch Search::run() {
@@ -201,7 +226,8 @@ StandardMatch Search::run() {
             unsigned char count = 0;
             for (int di = 1; di <= std::min(i, kMaxPeakStep); ++di) {
                 const std::size_t gap = static_cast<std::size_t>(i * kMaxPeakStep + di - 1);
-                const double logGap = logGaps[gap];  // NaN: too many clean peaks skipped
+                const double logGap = logGaps[gap];
+                if (std::isnan(logGap)) continue;  // a step that skips too many clean peaks
                 const int pi = i - di;
                 for (int dj = 1; dj <= std::min(j, kMaxFragmentStep); ++dj) {
                     const std::size_t span =
@@ -229,8 +255,9 @@ StandardMatch Search::run() {
                     for (const RankedStep* end = prev + counts[pair]; prev != end; ++prev) {
                         if (prev->best + gain <= b) break;  // nor can the lower ones after it
                         const double slack = prev->best + gain - b;
-                        const double var = prev->scatter + scatter +
-                                           (middleAnomalous ? prev->anomaly + anomaly : 0.0);
+                        const double var =
+                            prev->scatter + scatter +
+                            (middleAnomalous ? anomalyOf(prev->edge) + anomaly : 0.0);
                         const double d = logSlope - prev->logSlope;
                         if (slack <= kBendCap && d * d >= 2.0 * var * slack) continue;
                         const double bend = std::min(kBendCap, d * d / (2.0 * var));
@@ -248,7 +275,7 @@ StandardMatch Search::run() {
                     // Into its place among the pair's steps, best first.
                     int at = count++;
                     for (; at > 0 && into[at - 1].best < b; --at) into[at] = into[at - 1];
-                    into[at] = {b, logSlope, scatter, anomaly, e};
+                    into[at] = {b, logSlope, scatter, e};
                 }
             }
             counts[static_cast<std::size_t>(i * m + j)] = count;
@@ -354,13 +381,18 @@ double qualityBound(const std::vector<StandardCandidate>& candidates, const Size
     return sum / kNodeReward;
 }
 
-StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
-                            const SizeStandard& standard, double typicalHeight) {
-    // A short list is sought among the tallest peaks only: the chain's cost
-    // grows with peaks times fragments, and a standard's peaks are among
-    // the tallest of its dye.
+namespace {
+
+// The search over the tallest candidates: a short list is sought among the
+// tallest peaks only, as the chain's cost grows with peaks times fragments
+// and a standard's peaks are among the tallest of its dye. `reachOf` says
+// which chains to weigh, given the candidates kept.
+template <class ReachOf>
+StandardMatch searchTallest(const std::vector<StandardCandidate>& candidates,
+                            const SizeStandard& standard, double typicalHeight, ReachOf reachOf) {
     const std::size_t keep = standard.sizesBp.size() + kSpareCandidates;
-    if (candidates.size() <= keep) return Search(candidates, standard, typicalHeight).run();
+    if (candidates.size() <= keep)
+        return Search(candidates, standard, typicalHeight, reachOf(candidates)).run();
     std::vector<std::size_t> order(candidates.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::partial_sort(
@@ -370,10 +402,50 @@ StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
     std::sort(order.begin(), order.end());
     std::vector<StandardCandidate> tallest;
     for (std::size_t i : order) tallest.push_back(candidates[i]);
-    StandardMatch match = Search(tallest, standard, typicalHeight).run();
+    StandardMatch match = Search(tallest, standard, typicalHeight, reachOf(tallest)).run();
     for (int& i : match.peakOf)
         if (i >= 0) i = static_cast<int>(order[static_cast<std::size_t>(i)]);
     return match;
+}
+
+}  // namespace
+
+StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
+                            const SizeStandard& standard, double typicalHeight) {
+    return searchTallest(candidates, standard, typicalHeight,
+                         [](const std::vector<StandardCandidate>&) { return Reach(); });
+}
+
+bool nearlyComplete(const StandardMatch& match) {
+    return match.missing * 10 <= match.assigned && match.unexplained * 10 <= match.assigned;
+}
+
+StandardMatch matchNearlyComplete(const std::vector<StandardCandidate>& candidates,
+                                  const SizeStandard& standard, double typicalHeight) {
+    return searchTallest(
+        candidates, standard, typicalHeight, [&](const std::vector<StandardCandidate>& kept) {
+            // A nearly complete chain of k fragments misses at most k / 10
+            // inside it, and leaves as many strong clean peaks over, the
+            // ones it steps past among them; k is at most the list's length
+            // and the peaks kept.
+            const int most = static_cast<int>(std::min(kept.size(), standard.sizesBp.size()));
+            const int spare = most / 10;
+            Reach r;
+            r.strongSkips = spare;
+            r.missing = std::min(r.missing, spare);
+            // Every strong clean peak from the chain's first on is its own
+            // or left over: no such chain starts where more are left.
+            const double strong = kStrongShare * std::max(1e-9, typicalHeight);
+            int count = 0;
+            for (int i = static_cast<int>(kept.size()) - 1; i >= 0; --i) {
+                const StandardCandidate& c = kept[static_cast<std::size_t>(i)];
+                if (!c.doubtful && c.height >= strong && ++count > most + spare) {
+                    r.firstPeak = i + 1;
+                    break;
+                }
+            }
+            return r;
+        });
 }
 
 }  // namespace detail

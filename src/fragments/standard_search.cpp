@@ -79,7 +79,9 @@ double nodeReward(double height, double refHeight) {
 // Which chains a search weighs: all, or only those that can be nearly
 // complete (see matchNearlyComplete).
 struct Reach {
-    int firstPeak = 0;                   // no chain starts before this candidate
+    int firstPeak = 0;  // no chain starts before this candidate
+    // The last fragment a chain may give each candidate; empty: any.
+    std::vector<int> lastFragment;
     int strongSkips = kMaxPeakStep;      // strong clean peaks a step may skip
     int missing = kMaxFragmentStep - 1;  // fragments (not anomalous) a step may miss
 };
@@ -222,6 +224,8 @@ StandardMatch Search::run() {
     int topEdge = -1;
     for (int i = 1; i < n; ++i)
         for (int j = 1; j < m; ++j) {
+            if (!reach.lastFragment.empty() && j > reach.lastFragment[static_cast<std::size_t>(i)])
+                continue;
             RankedStep* const into = &ranked[static_cast<std::size_t>(i * m + j) * kStepsIn];
             unsigned char count = 0;
             for (int di = 1; di <= std::min(i, kMaxPeakStep); ++di) {
@@ -241,6 +245,9 @@ StandardMatch Search::run() {
                     const double anomaly = spanAnomalies[span];
                     const double cost = spanCosts[span] + gapCosts[gap];
                     const int pj = j - dj;
+                    if (!reach.lastFragment.empty() &&
+                        pj > reach.lastFragment[static_cast<std::size_t>(pi)])
+                        continue;
                     const int e = edge(i, j, di, dj);
                     // The chain may start at the previous pair...
                     double b = rewards[pi] + rewards[i] - cost;
@@ -434,15 +441,18 @@ StandardMatch matchNearlyComplete(const std::vector<StandardCandidate>& candidat
             r.strongSkips = spare;
             r.missing = std::min(r.missing, spare);
             // Every strong clean peak from the chain's first on is its own
-            // or left over: no such chain starts where more are left.
+            // or left over: no such chain starts where more are left, and a
+            // peak followed by k of them takes a fragment at least k - spare
+            // before the list's end.
             const double strong = kStrongShare * std::max(1e-9, typicalHeight);
-            int count = 0;
+            const int m = static_cast<int>(standard.sizesBp.size());
+            r.lastFragment.assign(kept.size(), m - 1);
+            int after = 0;  // strong clean peaks after candidate i
             for (int i = static_cast<int>(kept.size()) - 1; i >= 0; --i) {
+                r.lastFragment[static_cast<std::size_t>(i)] = m - 1 + spare - after;
                 const StandardCandidate& c = kept[static_cast<std::size_t>(i)];
-                if (!c.doubtful && c.height >= strong && ++count > most + spare) {
-                    r.firstPeak = i + 1;
-                    break;
-                }
+                if (!c.doubtful && c.height >= strong) ++after;
+                if (after > most + spare && r.firstPeak == 0) r.firstPeak = i + 1;
             }
             return r;
         });

@@ -192,6 +192,10 @@ private:
     void lookInOtherDyes(Attempt& a, std::size_t firstWarning);
     bool convincing(const Attempt& a) const;
     bool mayBeConvincing(const std::vector<StandardCandidate>& cands, double typical) const;
+    // Every definition is weighed, or only the one the caller names.
+    bool considered(const SizeStandard& s) const {
+        return options.standard.empty() || upperCase(options.standard) == upperCase(s.name);
+    }
     bool chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
                         StandardMatch& chosen);
     std::vector<StandardMatch> matchDefinitions(const std::vector<StandardCandidate>& cands,
@@ -224,13 +228,14 @@ std::vector<StandardMatch> SizingRoad::matchDefinitions(const std::vector<Standa
                                                         double typical) const {
     std::vector<const SizeStandard*> defs;
     for (const SizeStandard& s : sizeStandards())
-        if (options.standard.empty() || upperCase(options.standard) == upperCase(s.name))
-            defs.push_back(&s);
+        if (considered(s)) defs.push_back(&s);
     // A definition is searched only if it could still matter: picked among
     // near ties (each pick gives up at most kTieQuality against the best),
-    // or the rival that sets the confidence or a warning (kFullConfidenceLead
-    // behind the pick). Definitions whose bound falls further behind the
-    // best quality found are left out; the most promising go first.
+    // the rival that sets the confidence or a warning (kFullConfidenceLead
+    // behind the pick), or a close reading the search without other dyes'
+    // light is checked against (kMinQualityLead). Definitions whose bound
+    // falls further behind the best quality found are left out; the most
+    // promising go first.
     const double reach = kFullConfidenceLead + kTieQuality * static_cast<double>(defs.size());
     std::vector<double> bounds;
     for (const SizeStandard* s : defs) bounds.push_back(detail::qualityBound(cands, *s, typical));
@@ -527,9 +532,7 @@ bool SizingRoad::convincing(const Attempt& a) const {
 bool SizingRoad::mayBeConvincing(const std::vector<StandardCandidate>& cands,
                                  double typical) const {
     for (const SizeStandard& s : sizeStandards()) {
-        if (static_cast<int>(s.sizesBp.size()) < kMinFoundFragments ||
-            !(options.standard.empty() || upperCase(options.standard) == upperCase(s.name)))
-            continue;
+        if (static_cast<int>(s.sizesBp.size()) < kMinFoundFragments || !considered(s)) continue;
         const StandardMatch m = detail::matchNearlyComplete(cands, s, typical);
         if (m.assigned >= kMinFoundFragments && detail::nearlyComplete(m)) return true;
     }

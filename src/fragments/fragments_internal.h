@@ -89,10 +89,12 @@ StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
 bool nearlyComplete(const StandardMatch& match);
 
 /// matchStandard's assignment whenever that one is nearly complete, found
-/// faster by weighing only the chains that can be: none starting where more
-/// strong clean peaks follow than the list has fragments and spare ones,
-/// none stepping past more missing fragments or strong clean peaks than a
-/// tenth of the fragments. Otherwise some assignment, nearly complete or not.
+/// faster by weighing only the chains that can be (the spare ones: a tenth
+/// of the fragments the list and the candidates allow): none giving a peak
+/// a fragment with fewer fragments after it than strong clean peaks follow
+/// it, less the spare ones, and none stepping past more missing fragments
+/// or strong clean peaks than the spare ones. Otherwise some assignment,
+/// nearly complete or not.
 StandardMatch matchNearlyComplete(const std::vector<StandardCandidate>& candidates,
                                   const SizeStandard& standard, double typicalHeight);
 

@@ -79,7 +79,6 @@ double nodeReward(double height, double refHeight) {
 // Which chains a search weighs: all, or only those that can be nearly
 // complete (see matchNearlyComplete).
 struct Reach {
-    int firstPeak = 0;  // no chain starts before this candidate
     // The last fragment a chain may give each candidate; empty: any.
     std::vector<int> lastFragment;
     int strongSkips = kMaxPeakStep;      // strong clean peaks a step may skip
@@ -164,7 +163,7 @@ void Search::tabulatePeakSides() {
     for (int i = 0; i < n; ++i) {
         rewards.push_back(nodeReward(cand[i].height, refHeight));
         int clean = 0, strong = 0;  // clean and strong clean peaks skipped by a step of di
-        for (int di = 1; di <= std::min(i - reach.firstPeak, kMaxPeakStep); ++di) {
+        for (int di = 1; di <= std::min(i, kMaxPeakStep); ++di) {
             const std::size_t k = static_cast<std::size_t>(i * kMaxPeakStep + di - 1);
             const double dx = cand[i].scan - cand[i - di].scan;
             gapScatters[k] = (kScanError / dx) * (kScanError / dx);
@@ -440,10 +439,10 @@ StandardMatch matchNearlyComplete(const std::vector<StandardCandidate>& candidat
             Reach r;
             r.strongSkips = spare;
             r.missing = std::min(r.missing, spare);
-            // Every strong clean peak from the chain's first on is its own
-            // or left over: no such chain starts where more are left, and a
-            // peak followed by k of them takes a fragment at least k - spare
-            // before the list's end.
+            // Every strong clean peak after a chain's peak is its own, on a
+            // later fragment, or left over: a peak followed by k of them
+            // takes a fragment at least k - spare before the list's end
+            // (none at all where k exceeds the list and the spare ones).
             const double strong = kStrongShare * std::max(1e-9, typicalHeight);
             const int m = static_cast<int>(standard.sizesBp.size());
             r.lastFragment.assign(kept.size(), m - 1);
@@ -452,7 +451,6 @@ StandardMatch matchNearlyComplete(const std::vector<StandardCandidate>& candidat
                 r.lastFragment[static_cast<std::size_t>(i)] = m - 1 + spare - after;
                 const StandardCandidate& c = kept[static_cast<std::size_t>(i)];
                 if (!c.doubtful && c.height >= strong) ++after;
-                if (after > most + spare && r.firstPeak == 0) r.firstPeak = i + 1;
             }
             return r;
         });

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -732,6 +733,91 @@ TEST(FragmentPeaks, LeakedLightIsMeasuredFromCoincidingPeaks) {
     EXPECT_EQ(leak[19], 0.0);
     // Unmeasured (one dye, or too few pairs): nothing is taken for light.
     EXPECT_EQ(kw::detail::leakedLight({peak(0, 10, 900), peak(1, 10, 200)}, 2)[1], 0.0);
+}
+
+}  // namespace
+
+namespace {
+
+// The candidates of a standard dye, the ladder's fragments on a run's
+// mobility curve (scansPerBp about 14 near the start, or 7 on an older
+// instrument) under one defect, over a background of other peaks: none,
+// weak peaks, or a sample dye's products of every height.
+std::vector<kw::detail::StandardCandidate> ladderCandidates(const std::vector<double>& sizes,
+                                                            int defect, int background,
+                                                            double scansPerBp, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    auto scanOf = [&](double bp) { return 1200.0 + scansPerBp * bp * (1.0 - bp / 4000.0); };
+    const int m = static_cast<int>(sizes.size()), mid = m / 2;
+    std::vector<kw::detail::StandardCandidate> c;
+    auto add = [&](double bp, double height, bool doubtful) {
+        c.push_back({scanOf(bp) + 0.6 * (unit(rng) - 0.5), height, 6.0, doubtful});
+    };
+    for (int j = 0; j < m; ++j) {
+        const bool lost = (defect == 1 && j == mid) ||
+                          (defect == 2 && (j == mid || j == mid + 1)) ||
+                          (defect == 5 && j > m * 3 / 5) || (defect == 7 && j < 3);
+        if (!lost) add(sizes[j], 1500.0 * (0.8 + 0.4 * unit(rng)), false);
+    }
+    const double gap = sizes[mid + 1] - sizes[mid];
+    if (defect == 3 || defect == 4 || defect == 7) add(sizes[mid] + gap / 3.0, 1400.0, false);
+    if (defect == 4) add(sizes[mid] + 2.0 * gap / 3.0, 1300.0, false);
+    if (defect == 6) {  // pull-up at standard height, and a satellite a base short
+        for (int k = 1; k <= 3; ++k) add(sizes[k * m / 4] + gap / 2.0, 1600.0, true);
+        add(sizes[mid] - 1.0, 500.0, false);
+    }
+    const int others = background == 0 ? 0 : 20;
+    for (int k = 0; k < others; ++k) {
+        const double bp = sizes.front() + (sizes.back() - sizes.front()) * unit(rng);
+        const double height = background == 1 ? 150.0 + 200.0 * unit(rng)
+                                              : 1500.0 * std::exp(3.0 * (unit(rng) - 0.4));
+        add(bp, height, background == 2 && unit(rng) < 0.3);
+    }
+    std::sort(c.begin(), c.end(),
+              [](const kw::detail::StandardCandidate& a, const kw::detail::StandardCandidate& b) {
+                  return a.scan < b.scan;
+              });
+    return c;
+}
+
+// The shortcuts of the standard search give what the full search gives:
+// the search among the chains that can be nearly complete finds every
+// nearly complete assignment the full search finds, peak for peak, and no
+// search scores above the bound that lets a definition go unsearched.
+// Every built-in ladder under eight defects (two neighbouring fragments
+// missing and two strong strays in one gap among them: dense standards
+// may still be nearly complete with either), three backgrounds and two
+// mobilities, each searched with every definition.
+TEST(FragmentSearch, ShortcutsNeverMissWhatTheFullSearchFinds) {
+    int cases = 0, complete = 0, completeDense = 0;
+    uint32_t seed = 1;
+    for (const kw::SizeStandard& ladder : kw::sizeStandards())
+        for (int defect = 0; defect < 8; ++defect)
+            for (int background = 0; background < 3; ++background)
+                for (double scansPerBp : {14.0, 7.0}) {
+                    const std::vector<kw::detail::StandardCandidate> c =
+                        ladderCandidates(ladder.sizesBp, defect, background, scansPerBp, seed++);
+                    ++cases;
+                    for (const kw::SizeStandard& s : kw::sizeStandards()) {
+                        const kw::detail::StandardMatch full =
+                            kw::detail::matchStandard(c, s, 1500.0);
+                        EXPECT_GE(kw::detail::qualityBound(c, s, 1500.0), full.quality)
+                            << ladder.name << " as " << s.name << ", defect " << defect;
+                        if (!kw::detail::nearlyComplete(full) || full.assigned < 10) continue;
+                        ++complete;
+                        if (full.assigned >= 20 && (defect == 2 || defect == 4)) ++completeDense;
+                        const kw::detail::StandardMatch fast =
+                            kw::detail::matchNearlyComplete(c, s, 1500.0);
+                        EXPECT_EQ(fast.peakOf, full.peakOf)
+                            << ladder.name << " as " << s.name << ", defect " << defect
+                            << ", background " << background << ", " << scansPerBp;
+                        EXPECT_EQ(fast.quality, full.quality);
+                    }
+                }
+    EXPECT_EQ(cases, 576);
+    EXPECT_GT(complete, 400);
+    EXPECT_GT(completeDense, 50);
 }
 
 }  // namespace

@@ -36,6 +36,9 @@ constexpr double kMaxLooShare = 0.08;
 constexpr double kMinQualityLead = 2.0;
 // Qualities this close count as a tie.
 constexpr double kTieQuality = 0.5;
+// A lead over the nearest definition that sizes differently of this much
+// gives full confidence.
+constexpr double kFullConfidenceLead = 10.0;
 // The instruments that size fragments resolve single base pairs: a size
 // standard's peaks are half a base pair to one wide at half height (two
 // or so at 1,000 bp). Peaks that a definition's scale makes wider than
@@ -188,6 +191,11 @@ private:
     bool withoutLight(Attempt& a, std::size_t firstWarning);
     void lookInOtherDyes(Attempt& a, std::size_t firstWarning);
     bool convincing(const Attempt& a) const;
+    bool mayBeConvincing(const std::vector<StandardCandidate>& cands, double typical) const;
+    // Every definition is weighed, or only the one the caller names.
+    bool considered(const SizeStandard& s) const {
+        return options.standard.empty() || upperCase(options.standard) == upperCase(s.name);
+    }
     bool chooseStandard(const std::vector<StandardCandidate>& cands, double typical,
                         StandardMatch& chosen);
     std::vector<StandardMatch> matchDefinitions(const std::vector<StandardCandidate>& cands,
@@ -218,15 +226,40 @@ private:
 // best first.
 std::vector<StandardMatch> SizingRoad::matchDefinitions(const std::vector<StandardCandidate>& cands,
                                                         double typical) const {
-    std::vector<StandardMatch> matches;
+    std::vector<const SizeStandard*> defs;
     for (const SizeStandard& s : sizeStandards())
-        if (options.standard.empty() || upperCase(options.standard) == upperCase(s.name))
-            matches.push_back(detail::matchStandard(cands, s, typical));
+        if (considered(s)) defs.push_back(&s);
+    // A definition is searched only if it could still matter: picked among
+    // near ties (each pick gives up at most kTieQuality against the best),
+    // the rival that sets the confidence or a warning (kFullConfidenceLead
+    // behind the pick), or a close reading the search without other dyes'
+    // light is checked against (kMinQualityLead). Definitions whose bound
+    // falls further behind the best quality found are left out; the most
+    // promising go first.
+    const double reach = kFullConfidenceLead + kTieQuality * static_cast<double>(defs.size());
+    std::vector<double> bounds;
+    for (const SizeStandard* s : defs) bounds.push_back(detail::qualityBound(cands, *s, typical));
+    std::vector<std::size_t> order(defs.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return bounds[a] > bounds[b]; });
+    std::vector<StandardMatch> found(defs.size());
+    std::vector<char> searched(defs.size(), 0);
+    double best = -std::numeric_limits<double>::infinity();
+    for (std::size_t k : order) {
+        if (bounds[k] < best - reach) break;  // nor can any after it matter
+        found[k] = detail::matchStandard(cands, *defs[k], typical);
+        searched[k] = 1;
+        best = std::max(best, found[k].quality);
+    }
+    std::vector<StandardMatch> matches;
+    for (std::size_t k = 0; k < defs.size(); ++k)
+        if (searched[k]) matches.push_back(std::move(found[k]));
     auto better = [&](const StandardMatch& a, const StandardMatch& b) {
         if (a.quality != b.quality) return a.quality > b.quality;
         return hinted(run.standardHint, *a.standard) && !hinted(run.standardHint, *b.standard);
     };
-    std::sort(matches.begin(), matches.end(), better);
+    std::stable_sort(matches.begin(), matches.end(), better);
     return matches;
 }
 
@@ -259,7 +292,7 @@ double SizingRoad::definitionLead(const std::vector<StandardMatch>& matches,
                                      m.standard->name + " explain the peaks about equally");
             break;
         }
-    r.confidence = std::min(1.0, std::max(0.0, lead / 10.0));
+    r.confidence = std::min(1.0, std::max(0.0, lead / kFullConfidenceLead));
     if (!run.standardHint.empty() && !hinted(run.standardHint, *chosen.standard))
         r.warnings.push_back("the file names the standard \"" + run.standardHint +
                              "\" but the peaks fit " + chosen.standard->name);
@@ -362,6 +395,10 @@ bool SizingRoad::attempt(int dye, const std::string& why, Attempt& a, bool elsew
         a.status = SizingStatus::noStandardPeaks;
         r.warnings.push_back("the standard dye " + std::to_string(dye) + " (" + why + ") holds " +
                              std::to_string(a.cands.size()) + " peaks: nothing sized");
+        return false;
+    }
+    if (elsewhere && !mayBeConvincing(a.cands, a.typical)) {
+        a.status = SizingStatus::unknownStandard;
         return false;
     }
     const std::size_t before = r.warnings.size();
@@ -480,14 +517,26 @@ void SizingRoad::dropLeakedLight(Attempt& a) {
 // and more in height), and no one-step neighbour of the assignment close.
 bool SizingRoad::convincing(const Attempt& a) const {
     const StandardMatch& m = a.match;
-    if (m.assigned < kMinFoundFragments || m.missing * 10 > m.assigned ||
-        m.unexplained * 10 > m.assigned)
-        return false;
+    if (m.assigned < kMinFoundFragments || !detail::nearlyComplete(m)) return false;
     std::vector<double> heights;
     for (int i : m.peakOf)
         if (i >= 0) heights.push_back(a.cands[static_cast<std::size_t>(i)].height);
     if (!(heightSpread(heights) <= kMaxFoundHeightRatio)) return false;
     return detail::checkAssignment(a.cands, m, a.typical).margin() >= kMinAssignmentMargin;
+}
+
+// Whether any definition could find a standard beyond doubt among these
+// candidates: the chosen one would be nearly complete, and its search finds
+// that assignment among the few chains that can be (a fast search that
+// never misses it). False rules out the dye without the full search.
+bool SizingRoad::mayBeConvincing(const std::vector<StandardCandidate>& cands,
+                                 double typical) const {
+    for (const SizeStandard& s : sizeStandards()) {
+        if (static_cast<int>(s.sizesBp.size()) < kMinFoundFragments || !considered(s)) continue;
+        const StandardMatch m = detail::matchNearlyComplete(cands, s, typical);
+        if (m.assigned >= kMinFoundFragments && detail::nearlyComplete(m)) return true;
+    }
+    return false;
 }
 
 // The dye the file points to holds no standard: the one among the others

@@ -83,6 +83,27 @@ struct StandardCandidate {
 StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
                             const SizeStandard& standard, double typicalHeight);
 
+/// True when an assignment misses at most one fragment in ten of those it
+/// assigns, inside or beyond its span where the run shows peaks, and
+/// leaves at most one strong clean peak in ten unexplained.
+bool nearlyComplete(const StandardMatch& match);
+
+/// matchStandard's assignment whenever that one is nearly complete, found
+/// faster by weighing only the chains that can be (the spare ones: a tenth
+/// of the fragments the list and the candidates allow): none giving a peak
+/// a fragment with fewer fragments after it than strong clean peaks follow
+/// it, less the spare ones, and none stepping past more missing fragments
+/// or strong clean peaks than the spare ones. Otherwise some assignment,
+/// nearly complete or not.
+StandardMatch matchNearlyComplete(const std::vector<StandardCandidate>& candidates,
+                                  const SizeStandard& standard, double typicalHeight);
+
+/// A quality matchStandard cannot exceed for these candidates: every
+/// fragment on one of the tallest peaks, unbent, nothing missing or left
+/// over. Cheap (no search); +infinity when the candidates allow no bound.
+double qualityBound(const std::vector<StandardCandidate>& candidates, const SizeStandard& standard,
+                    double typicalHeight);
+
 /// How an assignment holds up on guards independent of the search (lower
 /// cost is better), and the best of its neighbours: the assignments with
 /// one peak, or the chain's head or tail, moved by one fragment.

@@ -12,7 +12,9 @@
 // comparison between standards then sees.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <memory>
 
 #include "fragments/fragments_internal.h"
 
@@ -51,33 +53,50 @@ constexpr double kTallnessBonus = 0.5;
 // Candidates beyond the list's own length that a search weighs.
 constexpr std::size_t kSpareCandidates = 30;
 
-// A step of the chain, from one (peak, fragment) pair to the next.
-struct Step {
-    double logSlope = 0.0;  // ln(scans per bp)
-    double ds = 0.0;        // bp
-    double scatter = 0.0;   // its share of a bend's variance: centre and mobility errors, drift
-    double anomaly = 0.0;   // its extra variance when an end is an anomalous fragment
-    double cost = 0.0;      // missing fragments and skipped peaks of this step
-    bool valid = false;
+// A step of the chain, from one (peak, fragment) pair to the next, as the
+// steps out of its later pair weigh it: the score of the best chain ending
+// with it, its slope and its share of a bend's variance (its extra share
+// when an end is an anomalous fragment, rarely needed, is looked up). A
+// pair's steps lie side by side, best first, so the weighing reads one
+// short run of memory.
+struct RankedStep {
+    double best;      // score of the best chain ending with this step
+    double logSlope;  // ln(scans per bp)
+    double scatter;   // its share of a bend's variance: centre and mobility errors, drift
+    int edge;         // its number, to trace the chain back
 };
 
-// What a step's bends with its neighbours need.
-struct Slope {
-    double logSlope;
-    double scatter;
-    double anomaly;
+// What a peak of this height adds to a chain that takes it. A peak far
+// below the standard's typical height (refHeight) is more likely noise or
+// pull-up than a fragment; of two peaks that fit the curve alike (a
+// fragment and its -1 bp satellite) the taller is the fragment.
+double nodeReward(double height, double refHeight) {
+    const double weight = std::min(1.0, height / (kFullHeightShare * refHeight));
+    const double tallness = kTallnessBonus * std::min(1.0, height / refHeight);
+    return kNodeReward * weight - (weight < 1.0 ? 1.0 : 0.0) + tallness;
+}
+
+// Which chains a search weighs: all, or only those that can be nearly
+// complete (see matchNearlyComplete).
+struct Reach {
+    // The last fragment a chain may give each candidate; empty: any.
+    std::vector<int> lastFragment;
+    int strongSkips = kMaxPeakStep;      // strong clean peaks a step may skip
+    int missing = kMaxFragmentStep - 1;  // fragments (not anomalous) a step may miss
 };
 
 constexpr int kStepsIn = kMaxPeakStep * kMaxFragmentStep;  // steps into one pair
 
 class Search {
 public:
-    Search(const std::vector<StandardCandidate>& c, const SizeStandard& s, double typicalHeight)
+    Search(const std::vector<StandardCandidate>& c, const SizeStandard& s, double typicalHeight,
+           const Reach& r = Reach())
         : cand(c),
           def(s),
           n(static_cast<int>(c.size())),
           m(static_cast<int>(s.sizesBp.size())),
-          refHeight(std::max(1e-9, typicalHeight)) {
+          refHeight(std::max(1e-9, typicalHeight)),
+          reach(r) {
         anomalous.assign(static_cast<std::size_t>(m), 0);
         for (double a : def.anomalousBp)
             for (int j = 0; j < m; ++j)
@@ -90,16 +109,17 @@ public:
 
 private:
     bool isAnomalous(int j) const { return anomalous[static_cast<std::size_t>(j)] != 0; }
+    // The extra variance of step e's slope when an end is an anomalous fragment.
+    double anomalyOf(int e) const {
+        const int dj = e % kMaxFragmentStep + 1;
+        const int j = (e / kStepsIn) % m;
+        return spanAnomalies[static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1)];
+    }
     int edge(int i, int j, int di, int dj) const {
         return ((i * m + j) * kMaxPeakStep + (di - 1)) * kMaxFragmentStep + (dj - 1);
     }
     void tabulatePeakSides();
     void tabulateFragmentSides();
-    Step step(int i, int j, int di, int dj) const;
-    double nodeReward(int i) const;
-    double weight(int i) const;
-    double bendUnder(const Slope& a, const Slope& b, bool anomalousMiddle, double slack) const;
-    static void rankSteps(const double* best, unsigned char* order, unsigned char& count);
     void evaluate(StandardMatch& match, double chainScore) const;
     // The next (previous) fragment of the chain after (before) fragment j;
     // j itself at the chain's end.
@@ -118,6 +138,7 @@ private:
     const SizeStandard& def;
     int n, m;
     double refHeight = 1.0;
+    Reach reach;
     std::vector<char> anomalous;  // per fragment
     // ln of the scans between peak i and the di-th before it, and of the bp
     // between fragment j and the dj-th before it (NaN where there is none).
@@ -140,18 +161,21 @@ void Search::tabulatePeakSides() {
     gapCosts.assign(size, 0.0);
     gapScatters.assign(size, 0.0);
     for (int i = 0; i < n; ++i) {
-        rewards.push_back(nodeReward(i));
-        int clean = 0;  // clean peaks skipped by a step of di peaks
+        rewards.push_back(nodeReward(cand[i].height, refHeight));
+        int clean = 0, strong = 0;  // clean and strong clean peaks skipped by a step of di
         for (int di = 1; di <= std::min(i, kMaxPeakStep); ++di) {
             const std::size_t k = static_cast<std::size_t>(i * kMaxPeakStep + di - 1);
             const double dx = cand[i].scan - cand[i - di].scan;
             gapScatters[k] = (kScanError / dx) * (kScanError / dx);
             if (di > 1) {
-                clean += cand[i - di + 1].doubtful ? 0 : 1;
-                gapCosts[k] = gapCosts[k - 1] +
-                              kExtraCost * std::min(1.0, cand[i - di + 1].height / refHeight);
+                const StandardCandidate& skipped = cand[i - di + 1];
+                clean += skipped.doubtful ? 0 : 1;
+                strong += !skipped.doubtful && skipped.height >= kStrongShare * refHeight ? 1 : 0;
+                gapCosts[k] =
+                    gapCosts[k - 1] + kExtraCost * std::min(1.0, skipped.height / refHeight);
             }
-            if (clean > kMaxCleanSkips) break;  // the gap stays NaN: no such step
+            // The gap stays NaN: no such step.
+            if (clean > kMaxCleanSkips || strong > reach.strongSkips) break;
             logGaps[k] = std::log(cand[i].scan - cand[i - di].scan);
         }
     }
@@ -164,10 +188,13 @@ void Search::tabulateFragmentSides() {
     spanScatters.assign(size, 0.0);
     spanDrifts.assign(size, 0.0);
     spanAnomalies.assign(size, 0.0);
-    for (int j = 0; j < m; ++j)
+    for (int j = 0; j < m; ++j) {
+        int missed = 0;  // fragments, not anomalous, a step of dj fragments misses
         for (int dj = 1; dj <= std::min(j, kMaxFragmentStep); ++dj) {
             const std::size_t k = static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1);
             const double ds = def.sizesBp[j] - def.sizesBp[j - dj];
+            if (dj > 1 && !isAnomalous(j - dj + 1)) ++missed;
+            if (missed > reach.missing) break;  // the span stays NaN: no such step
             logSpans[k] = std::log(ds);
             spanScatters[k] = (kBpError / ds) * (kBpError / ds);
             spanDrifts[k] = kDriftPer20Bp * kDriftPer20Bp * ds / 40.0;
@@ -176,63 +203,6 @@ void Search::tabulateFragmentSides() {
                 spanCosts[k] =
                     spanCosts[k - 1] + (isAnomalous(j - dj + 1) ? kAnomalousMiss : kMissingCost);
         }
-}
-
-// A peak far below the standard's typical height is more likely noise or
-// pull-up than a fragment.
-double Search::nodeReward(int i) const {
-    // Of two peaks that fit the curve alike (a fragment and its -1 bp
-    // satellite) the taller is the fragment.
-    const double tallness = kTallnessBonus * std::min(1.0, cand[i].height / refHeight);
-    return kNodeReward * weight(i) - (weight(i) < 1.0 ? 1.0 : 0.0) + tallness;
-}
-
-double Search::weight(int i) const {
-    return std::min(1.0, cand[i].height / (kFullHeightShare * refHeight));
-}
-
-Step Search::step(int i, int j, int di, int dj) const {
-    Step s;
-    const int pi = i - di, pj = j - dj;
-    if (pi < 0 || pj < 0) return s;
-    const double dx = cand[i].scan - cand[pi].scan;
-    s.ds = def.sizesBp[j] - def.sizesBp[pj];
-    if (!(dx > 0.0) || !(s.ds > 0.0)) return s;
-    // ln(dx / ds) from the tabulated logarithms of both sides.
-    const std::size_t gap = static_cast<std::size_t>(i * kMaxPeakStep + di - 1);
-    const std::size_t span = static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1);
-    s.logSlope = logGaps[gap] - logSpans[span];
-    if (!(s.logSlope >= logMinSlope && s.logSlope <= logMaxSlope)) return s;
-    // The step's share of the variance of a bend: its centre and mobility
-    // errors, and half the mobility drift expected over a pair of steps.
-    s.scatter = gapScatters[gap] + spanScatters[span] + spanDrifts[span];
-    s.anomaly = spanAnomalies[span];
-    s.cost = spanCosts[span] + gapCosts[gap];
-    s.valid = true;
-    return s;
-}
-
-// Cost of the change of scans per bp from one step to the next when it is
-// under `slack`, else slack itself: most bends weighed lose, and are told so
-// without a division.
-double Search::bendUnder(const Slope& a, const Slope& b, bool anomalousMiddle, double slack) const {
-    const double var = a.scatter + b.scatter + (anomalousMiddle ? a.anomaly + b.anomaly : 0.0);
-    const double d = b.logSlope - a.logSlope;
-    if (slack <= kBendCap && d * d >= 2.0 * var * slack) return slack;
-    return std::min(kBendCap, d * d / (2.0 * var));
-}
-
-// The steps into one pair that a chain can continue (a finite score), best
-// score first and, among equal scores, in the order they are numbered: a
-// step out of the pair weighs them in that order and stops at the first
-// that cannot win even unbent, as none after it can.
-void Search::rankSteps(const double* best, unsigned char* order, unsigned char& count) {
-    count = 0;
-    for (int k = 0; k < kStepsIn; ++k) {
-        if (!(best[k] > -std::numeric_limits<double>::infinity())) continue;
-        int at = count++;
-        for (; at > 0 && best[order[at - 1]] < best[k]; --at) order[at] = order[at - 1];
-        order[at] = static_cast<unsigned char>(k);
     }
 }
 
@@ -241,54 +211,80 @@ StandardMatch Search::run() {
     match.standard = &def;
     match.peakOf.assign(static_cast<std::size_t>(m), -1);
     if (n < 2 || m < 2) return match;
-    const std::size_t numEdges = static_cast<std::size_t>(n * m * kStepsIn);
-    // What a later step needs of each step: its slope and variances (the
-    // plain struct is zeroed in one sweep, not built member by member).
-    std::vector<Slope> slopes(numEdges);
-    std::vector<double> best(numEdges, -std::numeric_limits<double>::infinity());
-    std::vector<int> from(numEdges, -1);
-    // Each pair's steps by score (rankSteps), and how many a chain can continue.
-    std::vector<unsigned char> ranked(numEdges), counts(static_cast<std::size_t>(n * m), 0);
+    // Each pair's steps, best first and, among equal scores, in the order
+    // they are numbered (di, then dj): a step out of the pair weighs them in
+    // that order and stops at the first that cannot win even unbent, as
+    // none after it can. Steps are numbered as edge() numbers them.
+    const std::size_t numPairs = static_cast<std::size_t>(n * m);
+    std::unique_ptr<RankedStep[]> ranked(new RankedStep[numPairs * kStepsIn]);
+    std::vector<unsigned char> counts(numPairs, 0);
+    std::unique_ptr<int[]> from(new int[numPairs * kStepsIn]);
     double top = -std::numeric_limits<double>::infinity();
     int topEdge = -1;
     for (int i = 1; i < n; ++i)
         for (int j = 1; j < m; ++j) {
-            for (int di = 1; di <= kMaxPeakStep; ++di)
-                for (int dj = 1; dj <= kMaxFragmentStep; ++dj) {
+            if (!reach.lastFragment.empty() && j > reach.lastFragment[static_cast<std::size_t>(i)])
+                continue;
+            RankedStep* const into = &ranked[static_cast<std::size_t>(i * m + j) * kStepsIn];
+            unsigned char count = 0;
+            for (int di = 1; di <= std::min(i, kMaxPeakStep); ++di) {
+                const std::size_t gap = static_cast<std::size_t>(i * kMaxPeakStep + di - 1);
+                const double logGap = logGaps[gap];
+                if (std::isnan(logGap)) continue;  // a step that skips too many clean peaks
+                const int pi = i - di;
+                for (int dj = 1; dj <= std::min(j, kMaxFragmentStep); ++dj) {
+                    const std::size_t span =
+                        static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1);
+                    const double logSlope = logGap - logSpans[span];
+                    if (!(logSlope >= logMinSlope && logSlope <= logMaxSlope)) continue;
+                    // The step's share of the variance of a bend: its centre and
+                    // mobility errors, and half the mobility drift expected over a
+                    // pair of steps.
+                    const double scatter = gapScatters[gap] + spanScatters[span] + spanDrifts[span];
+                    const double anomaly = spanAnomalies[span];
+                    const double cost = spanCosts[span] + gapCosts[gap];
+                    const int pj = j - dj;
+                    if (!reach.lastFragment.empty() &&
+                        pj > reach.lastFragment[static_cast<std::size_t>(pi)])
+                        continue;
                     const int e = edge(i, j, di, dj);
-                    const Step s = step(i, j, di, dj);
-                    if (!s.valid) continue;
-                    slopes[e] = {s.logSlope, s.scatter, s.anomaly};
-                    const int pi = i - di, pj = j - dj;
                     // The chain may start at the previous pair...
-                    double b = rewards[pi] + rewards[i] - s.cost;
+                    double b = rewards[pi] + rewards[i] - cost;
                     int f = -1;
-                    // ...or continue a chain ending there (bends cost, so a
-                    // chain that cannot win even unbent is not weighed).
-                    const double gain = rewards[i] - s.cost;
+                    // ...or continue a chain ending there. A bend costs the
+                    // change of slope over its variance, at most kBendCap; most
+                    // bends weighed lose, and are told so without a division.
+                    const double gain = rewards[i] - cost;
                     const bool middleAnomalous = isAnomalous(pj);
                     const std::size_t pair = static_cast<std::size_t>(pi * m + pj);
-                    const unsigned char* order = &ranked[pair * kStepsIn];
-                    for (int k = 0; k < counts[pair]; ++k) {
-                        const int e2 = edge(pi, pj, 1, 1) + order[k];
-                        if (best[e2] + gain <= b) break;  // nor can the lower ones after it
-                        const double slack = best[e2] + gain - b;
-                        const double cost =
-                            bendUnder(slopes[e2], slopes[e], middleAnomalous, slack);
-                        if (cost < slack) {
-                            b = best[e2] + gain - cost;
-                            f = e2;
+                    const RankedStep* prev = &ranked[pair * kStepsIn];
+                    for (const RankedStep* end = prev + counts[pair]; prev != end; ++prev) {
+                        if (prev->best + gain <= b) break;  // nor can the lower ones after it
+                        const double slack = prev->best + gain - b;
+                        const double var =
+                            prev->scatter + scatter +
+                            (middleAnomalous ? anomalyOf(prev->edge) + anomaly : 0.0);
+                        const double d = logSlope - prev->logSlope;
+                        if (slack <= kBendCap && d * d >= 2.0 * var * slack) continue;
+                        const double bend = std::min(kBendCap, d * d / (2.0 * var));
+                        if (bend < slack) {
+                            b = prev->best + gain - bend;
+                            f = prev->edge;
                         }
                     }
-                    best[e] = b;
-                    from[e] = f;
+                    from[static_cast<std::size_t>(e)] = f;
                     if (b > top) {
                         top = b;
                         topEdge = e;
                     }
+                    if (!(b > -std::numeric_limits<double>::infinity())) continue;
+                    // Into its place among the pair's steps, best first.
+                    int at = count++;
+                    for (; at > 0 && into[at - 1].best < b; --at) into[at] = into[at - 1];
+                    into[at] = {b, logSlope, scatter, e};
                 }
-            const std::size_t pair = static_cast<std::size_t>(i * m + j);
-            rankSteps(&best[pair * kStepsIn], &ranked[pair * kStepsIn], counts[pair]);
+            }
+            counts[static_cast<std::size_t>(i * m + j)] = count;
         }
     for (int e = topEdge; e >= 0;) {
         const int dj = e % kMaxFragmentStep + 1;
@@ -296,8 +292,9 @@ StandardMatch Search::run() {
         const int ij = e / (kMaxFragmentStep * kMaxPeakStep);
         const int i = ij / m, j = ij % m;
         match.peakOf[j] = i;
-        if (from[e] < 0) match.peakOf[j - dj] = i - di;
-        e = from[e];
+        const int f = from[static_cast<std::size_t>(e)];
+        if (f < 0) match.peakOf[j - dj] = i - di;
+        e = f;
     }
     evaluate(match, top);
     return match;
@@ -369,13 +366,39 @@ void Search::evaluate(StandardMatch& match, double chainScore) const {
 
 }  // namespace
 
-StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
-                            const SizeStandard& standard, double typicalHeight) {
-    // A short list is sought among the tallest peaks only: the chain's cost
-    // grows with peaks times fragments, and a standard's peaks are among
-    // the tallest of its dye.
+double qualityBound(const std::vector<StandardCandidate>& candidates, const SizeStandard& standard,
+                    double typicalHeight) {
+    // A chain scores its peaks' rewards less what its steps and bends cost,
+    // and the quality takes off what is missing or left over: at most the
+    // best rewards of as many peaks as the list has fragments. Rewards grow
+    // with height, so the tallest peaks hold them whichever peaks a search
+    // keeps. A peak of no positive height could make a step pay back.
+    const double refHeight = std::max(1e-9, typicalHeight);
+    std::vector<double> rewards;
+    for (const StandardCandidate& c : candidates) {
+        if (!(c.height > 0.0)) return std::numeric_limits<double>::infinity();
+        rewards.push_back(nodeReward(c.height, refHeight));
+    }
+    const std::size_t k = std::min(rewards.size(), standard.sizesBp.size());
+    std::partial_sort(rewards.begin(), rewards.begin() + static_cast<long>(k), rewards.end(),
+                      std::greater<double>());
+    double sum = 0.0;
+    for (std::size_t i = 0; i < k; ++i) sum += std::max(0.0, rewards[i]);
+    return sum / kNodeReward;
+}
+
+namespace {
+
+// The search over the tallest candidates: a short list is sought among the
+// tallest peaks only, as the chain's cost grows with peaks times fragments
+// and a standard's peaks are among the tallest of its dye. `reachOf` says
+// which chains to weigh, given the candidates kept.
+template <class ReachOf>
+StandardMatch searchTallest(const std::vector<StandardCandidate>& candidates,
+                            const SizeStandard& standard, double typicalHeight, ReachOf reachOf) {
     const std::size_t keep = standard.sizesBp.size() + kSpareCandidates;
-    if (candidates.size() <= keep) return Search(candidates, standard, typicalHeight).run();
+    if (candidates.size() <= keep)
+        return Search(candidates, standard, typicalHeight, reachOf(candidates)).run();
     std::vector<std::size_t> order(candidates.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::partial_sort(
@@ -385,10 +408,52 @@ StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
     std::sort(order.begin(), order.end());
     std::vector<StandardCandidate> tallest;
     for (std::size_t i : order) tallest.push_back(candidates[i]);
-    StandardMatch match = Search(tallest, standard, typicalHeight).run();
+    StandardMatch match = Search(tallest, standard, typicalHeight, reachOf(tallest)).run();
     for (int& i : match.peakOf)
         if (i >= 0) i = static_cast<int>(order[static_cast<std::size_t>(i)]);
     return match;
+}
+
+}  // namespace
+
+StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
+                            const SizeStandard& standard, double typicalHeight) {
+    return searchTallest(candidates, standard, typicalHeight,
+                         [](const std::vector<StandardCandidate>&) { return Reach(); });
+}
+
+bool nearlyComplete(const StandardMatch& match) {
+    return match.missing * 10 <= match.assigned && match.unexplained * 10 <= match.assigned;
+}
+
+StandardMatch matchNearlyComplete(const std::vector<StandardCandidate>& candidates,
+                                  const SizeStandard& standard, double typicalHeight) {
+    return searchTallest(
+        candidates, standard, typicalHeight, [&](const std::vector<StandardCandidate>& kept) {
+            // A nearly complete chain of k fragments misses at most k / 10
+            // inside it, and leaves as many strong clean peaks over, the
+            // ones it steps past among them; k is at most the list's length
+            // and the peaks kept.
+            const int most = static_cast<int>(std::min(kept.size(), standard.sizesBp.size()));
+            const int spare = most / 10;
+            Reach r;
+            r.strongSkips = spare;
+            r.missing = std::min(r.missing, spare);
+            // Every strong clean peak after a chain's peak is its own, on a
+            // later fragment, or left over: a peak followed by k of them
+            // takes a fragment at least k - spare before the list's end
+            // (none at all where k exceeds the list and the spare ones).
+            const double strong = kStrongShare * std::max(1e-9, typicalHeight);
+            const int m = static_cast<int>(standard.sizesBp.size());
+            r.lastFragment.assign(kept.size(), m - 1);
+            int after = 0;  // strong clean peaks after candidate i
+            for (int i = static_cast<int>(kept.size()) - 1; i >= 0; --i) {
+                r.lastFragment[static_cast<std::size_t>(i)] = m - 1 + spare - after;
+                const StandardCandidate& c = kept[static_cast<std::size_t>(i)];
+                if (!c.doubtful && c.height >= strong) ++after;
+            }
+            return r;
+        });
 }
 
 }  // namespace detail

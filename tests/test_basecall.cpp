@@ -166,6 +166,44 @@ TEST(BaseCalling, ReadsRunsOfOneLetterAndWeakBasesAndDropsExtraPeaks) {
     ASSERT_EQ(call(h).sequence(), merged);
     h.in.separated = &hs;
     EXPECT_EQ(call(h).sequence(), truth);
+
+    // A read that ends in a run of one letter the sharpening flattened, the
+    // middle of its plateau taken by the baseline, is read to its end from
+    // the unsharpened channels; a lone bump some bases after the read's end
+    // is not read as more bases.
+    const std::string read = flank(100, 11);
+    const std::string tail = read + std::string(9, read.back() == 'G' ? 'C' : 'G');
+    const size_t ends = tail.size() - 9;
+    // Eight more places of signal-free run after the read.
+    const std::string run = tail + flank(8, 12);
+    SynthRun e = makeRun(run, kNoOffset, [&](size_t k) { return k >= ends ? 0.0 : 1000.0; });
+    e.peaks.erase(std::remove_if(e.peaks.begin(), e.peaks.end(),
+                                 [&](const KwPeak& p) { return p.getHeight() <= 0.0; }),
+                  e.peaks.end());
+    std::vector<std::vector<double>> es = unsharpened(makeRun(run, kNoOffset, [&](size_t k) {
+        return k == ends + 4 || k == ends + 5 || k >= tail.size() ? 0.0 : steady(k);
+    }));
+    kwtest::addGaussian(es[1], 60 + (tail.size() + 7) * kSpacing, 0.2 * 800.0, kSigma);
+    EXPECT_EQ(call(e).sequence(), tail.substr(0, ends));
+    e.in.separated = &es;
+    EXPECT_EQ(call(e).sequence(), tail);
+
+    // Every dye fades sevenfold over the last bases of the unsharpened
+    // channels, and the A and G bases there are gone from the processed
+    // ones: they are still read as A and G, on scales that follow the other
+    // dyes' fade.
+    const std::string fading = flank(140, 13);
+    auto fade = [](size_t k) { return k < 60 ? 1.0 : std::max(0.15, 1.0 - 0.012 * (k - 60)); };
+    SynthRun g = makeRun(fading, kNoOffset, [&](size_t k) {
+        return k >= 80 && (fading[k] == 'A' || fading[k] == 'G') ? 0.0 : 1000.0;
+    });
+    g.peaks.erase(std::remove_if(g.peaks.begin(), g.peaks.end(),
+                                 [&](const KwPeak& p) { return p.getHeight() <= 0.0; }),
+                  g.peaks.end());
+    const std::vector<std::vector<double>> gs =
+        unsharpened(makeRun(fading, kNoOffset, [&](size_t k) { return 1000.0 * fade(k); }));
+    g.in.separated = &gs;
+    EXPECT_EQ(call(g).sequence(), fading);
 }
 
 TEST(BaseCalling, LearnsAndUndoesDyeMobility) {

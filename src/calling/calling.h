@@ -118,6 +118,7 @@ public:
 
 private:
     double raw(int dye, double c) const;
+    void followTheOthersFade();
     const std::vector<std::vector<double>>* rows = nullptr;
     const RunShape& shape;
     std::array<Curve, 4> scale;

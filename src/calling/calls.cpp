@@ -296,6 +296,51 @@ void joinSplitPeaks(std::vector<Peak>& peaks, const RunShape& shape) {
     peaks.resize(kept);
 }
 
+// The last fitted peak need not be the read's last base: the sharpening
+// flattens a closing run of one letter into a plateau, and on a read that
+// fades the processed channels lose the weak last bases, while the channels
+// before sharpening still show them up to the signal window's end. The
+// train goes on there at the local spacing while some dye reaches
+// kTailShare of its own typical base; up to kTailBridge slots without one
+// are bridged where a dye shows again after them (the baseline takes the
+// middle of a long plateau), each slot taking the dye strongest there.
+constexpr double kTailShare = 0.2;
+constexpr int kTailBridge = 4;
+
+// The dye strongest on its own scale at c, shown or not.
+int strongestShare(const Unsharpened& light, double c) {
+    int best = 0;
+    for (int d = 1; d < 4; ++d)
+        if (light.share(d, c) > light.share(best, c)) best = d;
+    return best;
+}
+
+void extendTail(std::vector<kw::BaseCall>& bases, std::vector<int>& peakOf, const RunShape& shape,
+                const Unsharpened& light, double end) {
+    if (bases.empty()) return;
+    std::vector<double> slots;
+    size_t kept = 0;
+    double c = bases.back().correctedPosition;
+    for (;;) {
+        const double s = shape.spacing.at(c);
+        if (!(s > 0.0) || !(c + s <= end)) break;
+        c += s;
+        slots.push_back(c);
+        if (light.share(strongestShare(light, c), c) >= kTailShare)
+            kept = slots.size();
+        else if (slots.size() - kept > static_cast<size_t>(kTailBridge))
+            break;
+    }
+    for (size_t k = 0; k < kept; ++k) {
+        kw::BaseCall fill;
+        fill.base = baseOfDye(strongestShare(light, slots[k]));
+        fill.correctedPosition = slots[k];
+        fill.origin = kw::BaseOrigin::filled;
+        bases.push_back(fill);
+        peakOf.push_back(-1);
+    }
+}
+
 // Smallest base spacing the caller accepts, samples.
 constexpr double kMinSpacing = 1.0;
 
@@ -335,6 +380,7 @@ bool callWorking(const KwCap& cap, const std::vector<KwPeak>& fitted, const kw::
     // more at the spacing it shows.
     if (spacingFromBases(w.bases, w.shape)) w.bases = matchBases(w.peaks, w.shape, w.peakOf);
     const Unsharpened light(in.separated, w.bases, w.shape);
+    extendTail(w.bases, w.peakOf, w.shape, light, in.windowEnd);
     describeBases(w.bases, w.shape, cap, light);
     w.features = baseFeatures(w.bases, w.peakOf, w.peaks, w.shape);
     markSecondLadder(w.bases, w.shape, light);

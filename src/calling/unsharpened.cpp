@@ -31,6 +31,39 @@ Unsharpened::Unsharpened(const std::vector<std::vector<double>>* channels,
         scale[d].y.push_back(raw(d, b.correctedPosition));
     }
     for (Curve& c : scale) c.y = smoothRobust(c.y, kScaleHalf);
+    followTheOthersFade();
+}
+
+// A dye whose bases stop showing on the processed channels before the
+// others' do (it fades faster, or the sharpening's threshold, set by the
+// loud early bases, takes its weak late peaks) would keep the scale of its
+// last base there: its later bases, still clear on these channels, then
+// fall below a fifth of it and are read as other dyes. Past its last base
+// its scale follows the median fade of the dyes that go on.
+void Unsharpened::followTheOthersFade() {
+    std::array<Curve, 4> extended = scale;
+    for (int d = 0; d < 4; ++d) {
+        if (scale[d].empty()) continue;
+        const double from = scale[d].x.back(), unit = scale[d].y.back();
+        std::vector<double> knots;
+        for (int o = 0; o < 4; ++o)
+            if (o != d)
+                for (double x : scale[o].x)
+                    if (x > from) knots.push_back(x);
+        std::sort(knots.begin(), knots.end());
+        for (double x : knots) {
+            std::vector<double> fade;
+            for (int o = 0; o < 4; ++o) {
+                if (o == d || scale[o].empty() || scale[o].x.back() <= from) continue;
+                const double before = scale[o].at(from);
+                if (before > 0.0) fade.push_back(scale[o].at(x) / before);
+            }
+            if (fade.empty()) continue;
+            extended[d].x.push_back(x);
+            extended[d].y.push_back(unit * medianOf(fade));
+        }
+    }
+    scale = extended;
 }
 
 double Unsharpened::raw(int dye, double c) const {

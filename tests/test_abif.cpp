@@ -145,6 +145,33 @@ TEST(AbifBuilt, ReadsWhatIsThere) {
     EXPECT_TRUE(plain.runStart.empty());
 }
 
+TEST(AbifBuilt, LongChannelsReadWordForWord) {
+    // Channels of several hundred words, not a whole number of the blocks
+    // the reader converts at a time, over the whole 16-bit range: signed
+    // samples, unsigned call positions.
+    constexpr int kScans = 777;
+    auto word = [](int d, int s) { return (s * 2654435761u + d * 40503u) & 0xffffu; };
+    AbifBuilder b;
+    std::vector<int> positions;
+    for (int d = 1; d <= 4; ++d) {
+        std::vector<int> v;
+        for (int s = 0; s < kScans; ++s) v.push_back(static_cast<int>(word(d, s)));
+        b.shorts("DATA", d, v);
+    }
+    for (int s = 0; s < 300; ++s) positions.push_back(static_cast<int>(word(9, s)));
+    b.add("PBAS", 2, 2, 1, std::string(300, 'A'));
+    b.shorts("PLOC", 2, positions, 3);
+    const kw::AbifRun run = readBuilt(b.build());
+    ASSERT_TRUE(run.ok()) << run.error;
+    ASSERT_EQ(run.raw.size(), 4u);
+    for (int d = 1; d <= 4; ++d) {
+        ASSERT_EQ(run.raw[d - 1].size(), static_cast<size_t>(kScans));
+        for (int s = 0; s < kScans; ++s)
+            ASSERT_EQ(run.raw[d - 1][s], static_cast<int16_t>(word(d, s))) << d << " " << s;
+    }
+    EXPECT_EQ(run.callPositions, positions);
+}
+
 TEST(AbifBuilt, DamagedFilesGiveClearErrors) {
     const AbifBuilder b = sequencingRun();
     const std::string good = b.build();

@@ -3,6 +3,7 @@
 // run, where the signal has faded, come out as high as the early ones.
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "common/legendre.h"
@@ -73,7 +74,8 @@ void limitSegmentHeights(KwXY& seg, int nSeg) {
 /// rebuilding every polynomial from degree 0 at every point.
 KW_WIDE_VECTORS std::vector<double> legendreSeries(const std::vector<double>& coef, int order,
                                                    int n) {
-    std::vector<double> u(n);
+    // Every point is written: the buffer is not zeroed first.
+    const std::unique_ptr<double[]> u(new double[n]);
     const double spacing = 2.0 / (n - 1);
     for (int i = 0; i < n; ++i) u[i] = -1.0 + i * spacing;
     // Degree 0 is 1 everywhere and degree 1 is u itself.
@@ -81,7 +83,7 @@ KW_WIDE_VECTORS std::vector<double> legendreSeries(const std::vector<double>& co
     if (order < 1) return series;
     for (int i = 0; i < n; ++i) series[i] += u[i] * coef[1];
     if (order < 2) return series;  // a line: no recurrence to run
-    std::vector<double> lower(n, 1.0), p(u);
+    std::vector<double> lower(n, 1.0), p(u.get(), u.get() + n);
     for (int j = 2; j <= order; ++j) {
         // The recurrence divides by j: divisions would bound this loop, so
         // it multiplies by the inverse.

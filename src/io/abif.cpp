@@ -48,6 +48,22 @@ void wordsTo(const unsigned char* p, std::size_t n, T* out) {
         out[i] = static_cast<T>(static_cast<Word>(p[2 * i] << 8 | p[2 * i + 1]));
 }
 
+// The same words into out, replacing what it held. They pass through a
+// small buffer on the stack, so that the vector is filled once, with the
+// words, never zeroed first.
+template <typename Word, typename T>
+void wordsInto(const unsigned char* p, std::size_t n, std::vector<T>& out) {
+    constexpr std::size_t kChunk = 256;
+    T chunk[kChunk];
+    out.clear();
+    out.reserve(n);
+    for (std::size_t from = 0; from < n; from += kChunk) {
+        const std::size_t m = std::min(kChunk, n - from);
+        wordsTo<Word>(p + 2 * from, m, chunk);
+        out.insert(out.end(), chunk, chunk + m);
+    }
+}
+
 // One directory entry as stored.
 struct Entry {
     char name[5];
@@ -166,11 +182,10 @@ bool AbifFile::shorts(const Entry& e, bool isSigned, std::vector<T>& out, std::s
     const unsigned char* p = nullptr;
     std::size_t n = 0;
     if (!data(e, p, n, why)) return false;
-    out.resize(n / 2);
     if (isSigned)
-        wordsTo<int16_t>(p, out.size(), out.data());
+        wordsInto<int16_t>(p, n / 2, out);
     else
-        wordsTo<uint16_t>(p, out.size(), out.data());
+        wordsInto<uint16_t>(p, n / 2, out);
     return true;
 }
 

@@ -106,16 +106,16 @@ double halfCrossing(const double* x, int n, int pos, int step, double level, dou
 }
 
 // The local maxima of v[0..n-1] (above the sample before, not below the one
-// after), by index. The test is free of branches: which samples of a noisy
-// trace are maxima cannot be predicted.
-void localMaxima(const double* v, int n, std::vector<int>& at) {
-    at.resize(std::max(0, n));
+// after), by index, into at[0..count-1] (room for n); returns count. The
+// test is free of branches: which samples of a noisy trace are maxima
+// cannot be predicted.
+int localMaxima(const double* v, int n, int* at) {
     int count = 0;
     for (int i = 1; i + 1 < n; ++i) {
         at[count] = i;
         count += static_cast<int>(v[i] > v[i - 1]) & static_cast<int>(v[i] >= v[i + 1]);
     }
-    at.resize(count);
+    return count;
 }
 
 }  // namespace
@@ -156,12 +156,15 @@ std::vector<ClearPeak> clearPeaks(const ChannelView& view, int first, int last,
     double gain = 1.0;
     for (const double* c : view.channels)
         y.push_back(smoothed(c, first, last, search.smoothing, gain));
-    std::vector<int> maxima;
+    // Every channel's maxima are written over the last ones: the buffer is
+    // neither zeroed nor reallocated.
+    const std::unique_ptr<int[]> maxima(new int[n]);
     for (int t = 0; t < numTraces; ++t) {
         const double* v = y[t].get();
         const double minRise = search.minRise * gain * noise[t];
-        localMaxima(v, n, maxima);
-        for (int i : maxima) {
+        const int numMaxima = localMaxima(v, n, maxima.get());
+        for (int m = 0; m < numMaxima; ++m) {
+            const int i = maxima[m];
             bool largest = true;
             for (int u = 0; search.dominant && u < numTraces && largest; ++u)
                 largest = u == t || y[u][i] <= v[i];

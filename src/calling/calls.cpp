@@ -318,23 +318,28 @@ int strongestShare(const Unsharpened& light, double c) {
 void extendTail(std::vector<kw::BaseCall>& bases, std::vector<int>& peakOf, const RunShape& shape,
                 const Unsharpened& light, double end) {
     if (bases.empty()) return;
-    std::vector<double> slots;
+    struct Slot {
+        double at;
+        int dye;  // the dye strongest there
+    };
+    std::vector<Slot> slots;
     size_t kept = 0;
     double c = bases.back().correctedPosition;
     for (;;) {
         const double s = shape.spacing.at(c);
         if (!(s > 0.0) || !(c + s <= end)) break;
         c += s;
-        slots.push_back(c);
-        if (light.share(strongestShare(light, c), c) >= kTailShare)
+        const int dye = strongestShare(light, c);
+        slots.push_back({c, dye});
+        if (light.share(dye, c) >= kTailShare)
             kept = slots.size();
         else if (slots.size() - kept > static_cast<size_t>(kTailBridge))
             break;
     }
     for (size_t k = 0; k < kept; ++k) {
         kw::BaseCall fill;
-        fill.base = baseOfDye(strongestShare(light, slots[k]));
-        fill.correctedPosition = slots[k];
+        fill.base = baseOfDye(slots[k].dye);
+        fill.correctedPosition = slots[k].at;
         fill.origin = kw::BaseOrigin::filled;
         bases.push_back(fill);
         peakOf.push_back(-1);

@@ -51,13 +51,16 @@ void Unsharpened::followTheOthersFade() {
                 for (double x : scale[o].x)
                     if (x > from) knots.push_back(x);
         std::sort(knots.begin(), knots.end());
+        // Each dye that goes on past d's last base, on its scale there
+        // (0: it does not, or has no scale to fade from).
+        std::array<double, 4> before{};
+        for (int o = 0; o < 4; ++o)
+            if (o != d && !scale[o].empty() && scale[o].x.back() > from)
+                before[o] = scale[o].at(from);
         for (double x : knots) {
             std::vector<double> fade;
-            for (int o = 0; o < 4; ++o) {
-                if (o == d || scale[o].empty() || scale[o].x.back() <= from) continue;
-                const double before = scale[o].at(from);
-                if (before > 0.0) fade.push_back(scale[o].at(x) / before);
-            }
+            for (int o = 0; o < 4; ++o)
+                if (before[o] > 0.0) fade.push_back(scale[o].at(x) / before[o]);
             if (fade.empty()) continue;
             extended[d].x.push_back(x);
             extended[d].y.push_back(unit * medianOf(fade));

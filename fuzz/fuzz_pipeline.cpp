@@ -34,13 +34,15 @@ void checkResult(const kw::Run& run, const kw::ProcessResult& r) {
 }
 
 // The fragment road on the same capillary: every peak on an existing dye
-// and inside the run; sizes only where a standard was identified.
+// and inside the run; sizes only where a standard was identified, surely or
+// with an assignment one fragment off fitting about as well (low confidence).
 void checkFragments(const kw::Run& run, const kw::ProcessResult& r) {
     const kw::FragmentResult& f = r.fragments;
     for (const kw::FragmentPeak& p : f.peaks) {
         kwfuzz::require(p.dye >= 0 && p.dye < run.numTraces, "fragment on an existing dye");
         kwfuzz::require(p.scan >= 0.0 && p.scan <= run.numData, "fragment inside the run");
-        kwfuzz::require(f.status == kw::SizingStatus::sized || std::isnan(p.sizeBp),
+        kwfuzz::require(f.status == kw::SizingStatus::sized ||
+                            f.status == kw::SizingStatus::lowConfidence || std::isnan(p.sizeBp),
                         "no sizes without a standard");
     }
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "calling/calling.h"
 #include "kwsignal/basecall.h"
 #include "kwsignal/capillary.h"
 #include "kwsignal/events.h"
@@ -645,4 +646,43 @@ TEST(BaseCalling, DyeBlobIsReportedAndSetsNoThresholds) {
         called += c.base == 'G' && c.position > lo && c.position < hi;
     EXPECT_GE(called, truth * 9 / 10);
     EXPECT_LE(called, truth + 1);
+}
+
+// A run of one letter whose bases spread over a spacing more than they
+// count is a run read a base short: its bases say so, while the same run
+// evenly spaced and the single bases around it do not.
+TEST(BaseCalling, RunReadABaseShortGetsLowerQualities) {
+    kw::detail::RunShape shape;
+    shape.spacing = kw::detail::Curve{{0.0}, {10.0}};
+    shape.height = kw::detail::Curve{{0.0}, {1000.0}};
+    shape.sigma = kw::detail::Curve{{0.0}, {3.0}};
+    auto train = [](double stretch) {
+        // A G T | C C C | A G T, the C run spread over 3 + stretch spacings.
+        const std::string letters = "AGTCCCAGT";
+        std::vector<kw::BaseCall> bases;
+        double at = 100.0;
+        for (size_t i = 0; i < letters.size(); ++i) {
+            kw::BaseCall b;
+            b.base = letters[i];
+            b.heights = {1000.0, 1000.0, 1000.0, 1000.0};
+            b.correctedPosition = at;
+            bases.push_back(b);
+            const bool inRun = i >= 3 && i < 5;
+            at += 10.0 * (inRun ? 1.0 + stretch / 2.0 : 1.0);
+        }
+        return bases;
+    };
+    const std::vector<int> peakOf(9, -1);
+    const std::vector<kw::detail::Peak> peaks;
+    const auto even = kw::detail::baseFeatures(train(0.0), peakOf, peaks, shape);
+    const auto stretched = kw::detail::baseFeatures(train(1.0), peakOf, peaks, shape);
+    for (int i = 0; i < 9; ++i) {
+        const bool inRun = i >= 3 && i <= 5;
+        EXPECT_NEAR(even[i][11], 0.0, 1e-9) << i;
+        EXPECT_NEAR(stretched[i][11], inRun ? 1.0 : 0.0, 1e-9) << i;
+    }
+    for (int i = 3; i <= 5; ++i)
+        EXPECT_LT(kw::detail::qualityOf(stretched[i]), kw::detail::qualityOf(even[i])) << i;
+    EXPECT_GE(kw::detail::qualityOf(even[4]), 20);
+    EXPECT_LT(kw::detail::qualityOf(stretched[4]), 20);
 }

@@ -142,7 +142,7 @@ void markSecondLadder(std::vector<kw::BaseCall>& bases, const RunShape& shape,
                       const Unsharpened& light);
 
 /// Number of error-predicting features of a base.
-constexpr int kNumFeatures = 11;
+constexpr int kNumFeatures = 12;
 using Features = std::array<double, kNumFeatures>;
 
 /// The error-predicting features of every base (see quality.cpp).

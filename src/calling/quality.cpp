@@ -1,10 +1,12 @@
 // Quality values. Each base gets features known to predict base-calling
 // errors: how regular the spacing around it is, how tall the peaks left
-// uncalled nearby are against the called ones (about 7 and 3 bases), how
-// strong the secondary dye is, how the base's height and width compare with
-// the run's typical base, whether it is a filled slot and how many slots
-// around it are, how weak the bases around it are, how many bases of its
-// hump share its peak, and how odd the gaps right beside it are.
+// uncalled nearby are against the called ones (about 7 bases, averaged
+// over the stretch of 20 bases around it, and 3 bases), how strong the
+// secondary dye is, how the base's height and width compare with the run's
+// typical base, whether it is a filled slot and how many slots around it
+// are, how weak the bases around it are, how many bases of its hump share
+// its peak, how odd the gaps right beside it are, and how far the room its
+// run of one letter takes departs from the bases the run holds.
 // A logistic model of the features, fitted on real traces against the
 // instrument's own high-quality calls, gives the error probability; a
 // monotone table fitted on the same traces maps the model's QV to the QV
@@ -97,6 +99,46 @@ double oddGapBeside(const std::vector<kw::BaseCall>& bases, int i, double s) {
     return clamp(odd, 0.0, 1.0);
 }
 
+// How far the room a run of one letter takes in the train departs from the
+// bases it holds, for each base of a run of two or more (0 for the others).
+// The room runs from halfway to the base before the run to halfway to the
+// base after it, in spacings: a run read a base short leaves its bases
+// spread over one spacing more than they count (a base too many, one
+// less). Losing or gaining a base in such a run is the commonest call
+// error, and the only mark it leaves on the bases themselves.
+void runRoom(const std::vector<kw::BaseCall>& bases, const RunShape& shape,
+             std::vector<Features>& out) {
+    const int n = static_cast<int>(bases.size());
+    for (int first = 0, last = 0; first < n; first = last + 1) {
+        last = first;
+        while (last + 1 < n && bases[last + 1].base == bases[first].base) ++last;
+        const int count = last - first + 1;
+        double room = 0.0;
+        if (count >= 2) {
+            const double a = bases[first].correctedPosition, b = bases[last].correctedPosition;
+            const double s = std::max(shape.spacing.at(0.5 * (a + b)), 1e-9);
+            const double lo =
+                first > 0 ? 0.5 * (a + bases[first - 1].correctedPosition) : a - 0.5 * s;
+            const double hi =
+                last + 1 < n ? 0.5 * (b + bases[last + 1].correctedPosition) : b + 0.5 * s;
+            room = clamp(std::fabs((hi - lo) / s - count), 0.0, 1.5);
+        }
+        for (int k = first; k <= last; ++k) out[k][11] = room;
+    }
+}
+
+// Sets feature `to` of each base to the mean of feature `from` over the
+// bases within `half` of it (computed from the values before the change).
+void meanAround(std::vector<Features>& out, int from, int half, int to) {
+    const int n = static_cast<int>(out.size());
+    std::vector<double> sum(out.size() + 1, 0.0);
+    for (int i = 0; i < n; ++i) sum[i + 1] = sum[i] + out[i][from];
+    for (int i = 0; i < n; ++i) {
+        const int lo = std::max(0, i - half), hi = std::min(n - 1, i + half);
+        out[i][to] = (sum[hi + 1] - sum[lo]) / (hi - lo + 1);
+    }
+}
+
 }  // namespace
 
 std::vector<Features> baseFeatures(const std::vector<kw::BaseCall>& bases,
@@ -131,12 +173,13 @@ std::vector<Features> baseFeatures(const std::vector<kw::BaseCall>& bases,
     }
     // How weak the bases around each base are (three either side): a
     // stretch of fading signal.
-    for (int i = 0; i < n; ++i) {
-        const int lo = std::max(0, i - 3), hi = std::min(n - 1, i + 3);
-        double sum = 0.0;
-        for (int k = lo; k <= hi; ++k) sum += out[k][4];
-        out[i][8] = sum / (hi - lo + 1);
-    }
+    meanAround(out, 4, 3, 8);
+    // How much signal the stretch around a base leaves uncalled (ten bases
+    // either side): a read over a second ladder or over noise errs all
+    // along it, not only beside its tallest stray peak, while one stray
+    // peak in a clean stretch seldom costs a base.
+    meanAround(out, 1, 10, 1);
+    runRoom(bases, shape, out);
     return out;
 }
 

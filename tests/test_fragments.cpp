@@ -742,7 +742,8 @@ namespace {
 // The candidates of a standard dye, the ladder's fragments on a run's
 // mobility curve (scansPerBp about 14 near the start, or 7 on an older
 // instrument) under one defect, over a background of other peaks: none,
-// weak peaks, or a sample dye's products of every height.
+// weak peaks, or a sample dye's products of every height with two strong
+// blobs in the primer region, before the smallest fragment.
 std::vector<kw::detail::StandardCandidate> ladderCandidates(const std::vector<double>& sizes,
                                                             int defect, int background,
                                                             double scansPerBp, uint32_t seed) {
@@ -767,6 +768,8 @@ std::vector<kw::detail::StandardCandidate> ladderCandidates(const std::vector<do
         for (int k = 1; k <= 3; ++k) add(sizes[k * m / 4] + gap / 2.0, 1600.0, true);
         add(sizes[mid] - 1.0, 500.0, false);
     }
+    if (background == 2)
+        for (double share : {0.35, 0.7}) add(share * sizes.front(), 1800.0, false);
     const int others = background == 0 ? 0 : 20;
     for (int k = 0; k < others; ++k) {
         const double bp = sizes.front() + (sizes.back() - sizes.front()) * unit(rng);
@@ -784,13 +787,17 @@ std::vector<kw::detail::StandardCandidate> ladderCandidates(const std::vector<do
 // The shortcuts of the standard search give what the full search gives:
 // the search among the chains that can be nearly complete finds every
 // nearly complete assignment the full search finds, peak for peak, and no
-// search scores above the bound that lets a definition go unsearched.
+// search scores above the bound that lets a definition go unsearched. That
+// search holds each chain's missing fragments and leftover peaks in all to
+// the spare ones, before, inside and after it; it finds every nearly
+// complete assignment it finds when it holds each step's only, among them
+// some with as many missing or left over as spare.
 // Every built-in ladder under eight defects (two neighbouring fragments
 // missing and two strong strays in one gap among them: dense standards
 // may still be nearly complete with either), three backgrounds and two
 // mobilities, each searched with every definition.
 TEST(FragmentSearch, ShortcutsNeverMissWhatTheFullSearchFinds) {
-    int cases = 0, complete = 0, completeDense = 0;
+    int cases = 0, complete = 0, completeDense = 0, held = 0, atTheLimit = 0;
     uint32_t seed = 1;
     for (const kw::SizeStandard& ladder : kw::sizeStandards())
         for (int defect = 0; defect < 8; ++defect)
@@ -800,6 +807,21 @@ TEST(FragmentSearch, ShortcutsNeverMissWhatTheFullSearchFinds) {
                         ladderCandidates(ladder.sizesBp, defect, background, scansPerBp, seed++);
                     ++cases;
                     for (const kw::SizeStandard& s : kw::sizeStandards()) {
+                        const kw::detail::StandardMatch perStep = kw::detail::matchNearlyComplete(
+                            c, s, 1500.0, kw::detail::ChainLimit::perStep);
+                        if (kw::detail::nearlyComplete(perStep) && perStep.assigned >= 10) {
+                            ++held;
+                            const int spare =
+                                static_cast<int>(std::min(c.size(), s.sizesBp.size())) / 10;
+                            if (perStep.missing == spare || perStep.unexplained == spare)
+                                ++atTheLimit;
+                            const kw::detail::StandardMatch inAll =
+                                kw::detail::matchNearlyComplete(c, s, 1500.0);
+                            EXPECT_EQ(inAll.peakOf, perStep.peakOf)
+                                << ladder.name << " as " << s.name << ", defect " << defect
+                                << ", background " << background << ", " << scansPerBp;
+                            EXPECT_EQ(inAll.quality, perStep.quality);
+                        }
                         const kw::detail::StandardMatch full =
                             kw::detail::matchStandard(c, s, 1500.0);
                         EXPECT_GE(kw::detail::qualityBound(c, s, 1500.0), full.quality)
@@ -818,6 +840,8 @@ TEST(FragmentSearch, ShortcutsNeverMissWhatTheFullSearchFinds) {
     EXPECT_EQ(cases, 576);
     EXPECT_GT(complete, 400);
     EXPECT_GT(completeDense, 50);
+    EXPECT_GE(held, complete);
+    EXPECT_GT(atTheLimit, 100);
 }
 
 }  // namespace

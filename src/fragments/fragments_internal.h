@@ -88,15 +88,24 @@ StandardMatch matchStandard(const std::vector<StandardCandidate>& candidates,
 /// leaves at most one strong clean peak in ten unexplained.
 bool nearlyComplete(const StandardMatch& match);
 
+/// How far matchNearlyComplete holds the fragments a chain misses and the
+/// strong clean peaks it leaves over to the spare ones: over the whole
+/// chain, or step by step only (the same assignment when that one is
+/// nearly complete, found slower).
+enum class ChainLimit { inAll, perStep };
+
 /// matchStandard's assignment whenever that one is nearly complete, found
 /// faster by weighing only the chains that can be (the spare ones: a tenth
 /// of the fragments the list and the candidates allow): none giving a peak
 /// a fragment with fewer fragments after it than strong clean peaks follow
 /// it, less the spare ones, and none stepping past more missing fragments
-/// or strong clean peaks than the spare ones. Otherwise some assignment,
-/// nearly complete or not.
+/// or strong clean peaks than the spare ones, and (ChainLimit::inAll) none
+/// that in all misses more fragments or leaves more strong clean peaks
+/// over, before, inside or after it, than the spare ones. Otherwise some
+/// assignment, nearly complete or not. `candidates` ascend in scan.
 StandardMatch matchNearlyComplete(const std::vector<StandardCandidate>& candidates,
-                                  const SizeStandard& standard, double typicalHeight);
+                                  const SizeStandard& standard, double typicalHeight,
+                                  ChainLimit limit = ChainLimit::inAll);
 
 /// A quality matchStandard cannot exceed for these candidates: every
 /// fragment on one of the tallest peaks, unbent, nothing missing or left

@@ -64,6 +64,9 @@ struct RankedStep {
     double logSlope;  // ln(scans per bp)
     double scatter;   // its share of a bend's variance: centre and mobility errors, drift
     int edge;         // its number, to trace the chain back
+    // Where a chain's totals are held (Reach::inAll): the fragments its best
+    // chain misses so far, and the strong clean peaks it leaves over.
+    unsigned char missed, skipped;
 };
 
 // What a peak of this height adds to a chain that takes it. A peak far
@@ -83,6 +86,9 @@ struct Reach {
     std::vector<int> lastFragment;
     int strongSkips = kMaxPeakStep;      // strong clean peaks a step may skip
     int missing = kMaxFragmentStep - 1;  // fragments (not anomalous) a step may miss
+    // Fragments a whole chain may miss, and strong clean peaks it may leave
+    // over, each; negative: any.
+    int inAll = -1;
 };
 
 constexpr int kStepsIn = kMaxPeakStep * kMaxFragmentStep;  // steps into one pair
@@ -105,10 +111,22 @@ public:
         tabulateFragmentSides();
     }
 
-    StandardMatch run();
+    StandardMatch run() { return reach.inAll >= 0 ? runWith<true>() : runWith<false>(); }
 
 private:
     bool isAnomalous(int j) const { return anomalous[static_cast<std::size_t>(j)] != 0; }
+    // A peak that must be a fragment of the standard, or counts against it.
+    bool isStrongClean(int i) const {
+        return !cand[i].doubtful && cand[i].height >= kStrongShare * refHeight;
+    }
+    // Scans per bp of the step from pair (i0, j0) to (i1, j1).
+    double slopeOf(int i0, int j0, int i1, int j1) const {
+        return (cand[i1].scan - cand[i0].scan) / (def.sizesBp[j1] - def.sizesBp[j0]);
+    }
+    // The scan of a length (bp) before pair (i0, j0), at `slope` scans per bp.
+    double scanBack(int i0, int j0, double bp, double slope) const {
+        return cand[i0].scan - (def.sizesBp[j0] - bp) * slope;
+    }
     // The extra variance of step e's slope when an end is an anomalous fragment.
     double anomalyOf(int e) const {
         const int dj = e % kMaxFragmentStep + 1;
@@ -118,8 +136,16 @@ private:
     int edge(int i, int j, int di, int dj) const {
         return ((i * m + j) * kMaxPeakStep + (di - 1)) * kMaxFragmentStep + (dj - 1);
     }
+    // The search, with a chain's totals held to reach.inAll or not.
+    template <bool limited>
+    StandardMatch runWith();
     void tabulatePeakSides();
     void tabulateFragmentSides();
+    int fragmentsShown(int i0, int j0, double slope, int limit) const;
+    int peaksNear(int i0, double smallestAt, int limit) const;
+    int peaksBeforeZero(double zeroAt, int among, int limit) const;
+    bool beforeChain(int i0, int j0, double slope, int& missed, int& skipped) const;
+    std::vector<char> startsBeyondLimits() const;
     void evaluate(StandardMatch& match, double chainScore) const;
     // The next (previous) fragment of the chain after (before) fragment j;
     // j itself at the chain's end.
@@ -148,6 +174,11 @@ private:
     // The terms of a step's scatter from its peaks (centre errors) and from
     // its fragments (mobility errors, drift), and its fragments' anomaly.
     std::vector<double> gapScatters, spanScatters, spanDrifts, spanAnomalies;
+    // The strong clean peaks a step skips, and the fragments it misses.
+    std::vector<unsigned char> gapSkipped, spanMissed;
+    // The strong clean candidates and the fragments that are not anomalous,
+    // in order, and how many of each come before each candidate (fragment).
+    std::vector<int> strongOnes, strongBefore, regularOnes, regularBefore;
     std::vector<double> rewards;  // nodeReward of each candidate
     const double logMinSlope = std::log(kMinScansPerBp), logMaxSlope = std::log(kMaxScansPerBp);
 };
@@ -160,8 +191,11 @@ void Search::tabulatePeakSides() {
     logGaps.assign(size, std::numeric_limits<double>::quiet_NaN());
     gapCosts.assign(size, 0.0);
     gapScatters.assign(size, 0.0);
+    gapSkipped.assign(size, 0);
     for (int i = 0; i < n; ++i) {
         rewards.push_back(nodeReward(cand[i].height, refHeight));
+        strongBefore.push_back(static_cast<int>(strongOnes.size()));
+        if (isStrongClean(i)) strongOnes.push_back(i);
         int clean = 0, strong = 0;  // clean and strong clean peaks skipped by a step of di
         for (int di = 1; di <= std::min(i, kMaxPeakStep); ++di) {
             const std::size_t k = static_cast<std::size_t>(i * kMaxPeakStep + di - 1);
@@ -170,15 +204,17 @@ void Search::tabulatePeakSides() {
             if (di > 1) {
                 const StandardCandidate& skipped = cand[i - di + 1];
                 clean += skipped.doubtful ? 0 : 1;
-                strong += !skipped.doubtful && skipped.height >= kStrongShare * refHeight ? 1 : 0;
+                strong += isStrongClean(i - di + 1) ? 1 : 0;
                 gapCosts[k] =
                     gapCosts[k - 1] + kExtraCost * std::min(1.0, skipped.height / refHeight);
             }
             // The gap stays NaN: no such step.
             if (clean > kMaxCleanSkips || strong > reach.strongSkips) break;
             logGaps[k] = std::log(cand[i].scan - cand[i - di].scan);
+            gapSkipped[k] = static_cast<unsigned char>(strong);
         }
     }
+    strongBefore.push_back(static_cast<int>(strongOnes.size()));
 }
 
 void Search::tabulateFragmentSides() {
@@ -188,7 +224,10 @@ void Search::tabulateFragmentSides() {
     spanScatters.assign(size, 0.0);
     spanDrifts.assign(size, 0.0);
     spanAnomalies.assign(size, 0.0);
+    spanMissed.assign(size, 0);
     for (int j = 0; j < m; ++j) {
+        regularBefore.push_back(static_cast<int>(regularOnes.size()));
+        if (!isAnomalous(j)) regularOnes.push_back(j);
         int missed = 0;  // fragments, not anomalous, a step of dj fragments misses
         for (int dj = 1; dj <= std::min(j, kMaxFragmentStep); ++dj) {
             const std::size_t k = static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1);
@@ -196,6 +235,7 @@ void Search::tabulateFragmentSides() {
             if (dj > 1 && !isAnomalous(j - dj + 1)) ++missed;
             if (missed > reach.missing) break;  // the span stays NaN: no such step
             logSpans[k] = std::log(ds);
+            spanMissed[k] = static_cast<unsigned char>(missed);
             spanScatters[k] = (kBpError / ds) * (kBpError / ds);
             spanDrifts[k] = kDriftPer20Bp * kDriftPer20Bp * ds / 40.0;
             spanAnomalies[k] = (kAnomalyBp / ds) * (kAnomalyBp / ds);
@@ -206,7 +246,8 @@ void Search::tabulateFragmentSides() {
     }
 }
 
-StandardMatch Search::run() {
+template <bool limited>
+StandardMatch Search::runWith() {
     StandardMatch match;
     match.standard = &def;
     match.peakOf.assign(static_cast<std::size_t>(m), -1);
@@ -221,12 +262,34 @@ StandardMatch Search::run() {
     std::unique_ptr<int[]> from(new int[numPairs * kStepsIn]);
     double top = -std::numeric_limits<double>::infinity();
     int topEdge = -1;
+    // Where a chain's totals are held to reach.inAll (the search for a
+    // nearly complete chain), a step is kept only if the best chain it
+    // weighs stays within them: the fragments it misses before its start
+    // and inside it, and the strong clean peaks it leaves over before its
+    // start, skips inside it, or leaves after its peak beyond the fragments
+    // left for them (`over`), each counted as evaluate() counts them or
+    // fewer (the candidates come in scan order). No chain starts at a pair
+    // where none within the limits can (startsBeyondLimits). This loses no
+    // chain the search returns within the limits: call it C, the chain
+    // returned without them. Every prefix of C is within the limits and is
+    // the best chain into its last step. A step left out only takes chains
+    // away from the steps weighed after it, which then keep another chain,
+    // scoring no more and coming no earlier among their pair's steps (the
+    // order is by score, then by number). So, step by step along C, each
+    // keeps C's prefix: the prefix before it is kept, and still scores more
+    // than every chain weighed ahead of it there and no less than those
+    // after it. No chain scores more than C, and the first step to reach
+    // its score is still C's last: the search returns C.
+    const int strongInAll = strongBefore[static_cast<std::size_t>(n)];
+    const std::vector<char> noStart = limited ? startsBeyondLimits() : std::vector<char>();
     for (int i = 1; i < n; ++i)
         for (int j = 1; j < m; ++j) {
             if (!reach.lastFragment.empty() && j > reach.lastFragment[static_cast<std::size_t>(i)])
                 continue;
             RankedStep* const into = &ranked[static_cast<std::size_t>(i * m + j) * kStepsIn];
             unsigned char count = 0;
+            const int over = std::max(
+                0, strongInAll - strongBefore[static_cast<std::size_t>(i + 1)] - (m - 1 - j));
             for (int di = 1; di <= std::min(i, kMaxPeakStep); ++di) {
                 const std::size_t gap = static_cast<std::size_t>(i * kMaxPeakStep + di - 1);
                 const double logGap = logGaps[gap];
@@ -237,13 +300,18 @@ StandardMatch Search::run() {
                         static_cast<std::size_t>(j * kMaxFragmentStep + dj - 1);
                     const double logSlope = logGap - logSpans[span];
                     if (!(logSlope >= logMinSlope && logSlope <= logMaxSlope)) continue;
+                    int missed = spanMissed[span], skipped = gapSkipped[gap];
+                    const int pj = j - dj;
+                    const std::size_t pair = static_cast<std::size_t>(pi * m + pj);
+                    if (limited && (missed > reach.inAll || skipped + over > reach.inAll ||
+                                    (counts[pair] == 0 && noStart[pair])))
+                        continue;
                     // The step's share of the variance of a bend: its centre and
                     // mobility errors, and half the mobility drift expected over a
                     // pair of steps.
                     const double scatter = gapScatters[gap] + spanScatters[span] + spanDrifts[span];
                     const double anomaly = spanAnomalies[span];
                     const double cost = spanCosts[span] + gapCosts[gap];
-                    const int pj = j - dj;
                     if (!reach.lastFragment.empty() &&
                         pj > reach.lastFragment[static_cast<std::size_t>(pi)])
                         continue;
@@ -256,8 +324,8 @@ StandardMatch Search::run() {
                     // bends weighed lose, and are told so without a division.
                     const double gain = rewards[i] - cost;
                     const bool middleAnomalous = isAnomalous(pj);
-                    const std::size_t pair = static_cast<std::size_t>(pi * m + pj);
                     const RankedStep* prev = &ranked[pair * kStepsIn];
+                    const RankedStep* via = nullptr;  // the step the best chain continues
                     for (const RankedStep* end = prev + counts[pair]; prev != end; ++prev) {
                         if (prev->best + gain <= b) break;  // nor can the lower ones after it
                         const double slack = prev->best + gain - b;
@@ -270,7 +338,21 @@ StandardMatch Search::run() {
                         if (bend < slack) {
                             b = prev->best + gain - bend;
                             f = prev->edge;
+                            via = prev;
                         }
+                    }
+                    if (limited && via) {
+                        missed += via->missed;
+                        skipped += via->skipped;
+                        if (missed > reach.inAll || skipped + over > reach.inAll) continue;
+                    } else if (limited) {
+                        int missedBefore = reach.inAll - missed,
+                            skippedBefore = reach.inAll - skipped - over;
+                        if (!beforeChain(pi, pj, slopeOf(pi, pj, i, j), missedBefore,
+                                         skippedBefore))
+                            continue;
+                        missed += missedBefore;
+                        skipped += skippedBefore;
                     }
                     from[static_cast<std::size_t>(e)] = f;
                     if (b > top) {
@@ -281,7 +363,12 @@ StandardMatch Search::run() {
                     // Into its place among the pair's steps, best first.
                     int at = count++;
                     for (; at > 0 && into[at - 1].best < b; --at) into[at] = into[at - 1];
-                    into[at] = {b, logSlope, scatter, e};
+                    into[at] = {b,
+                                logSlope,
+                                scatter,
+                                e,
+                                static_cast<unsigned char>(limited ? missed : 0),
+                                static_cast<unsigned char>(limited ? skipped : 0)};
                 }
             }
             counts[static_cast<std::size_t>(i * m + j)] = count;
@@ -298,6 +385,82 @@ StandardMatch Search::run() {
     }
     evaluate(match, top);
     return match;
+}
+
+// Before a chain that starts at pair (i0, j0) with a first step of
+// `slope`, evaluate() counts missing the fragments (not anomalous) that
+// would lie among the candidates, and left over the strong clean peaks
+// outside its primer region (from the scan of zero length to its smallest
+// fragment's). These count them nearest first, to one past a limit: each
+// is tried there first, as most starts fail there.
+
+// The fragments that lie among the candidates: further ones lie further back.
+int Search::fragmentsShown(int i0, int j0, double slope, int limit) const {
+    const int regular = regularBefore[static_cast<std::size_t>(j0)];
+    const auto shown = [&](int r) {
+        const double at = scanBack(i0, j0, def.sizesBp[regularOnes[regular - 1 - r]], slope);
+        return at >= cand.front().scan && at <= cand.back().scan;
+    };
+    if (limit < regular && shown(limit)) return limit + 1;
+    int count = 0;
+    while (count < regular && shown(count)) ++count;
+    return count;
+}
+
+// The strong clean peaks before i0 back to the smallest fragment's scan.
+int Search::peaksNear(int i0, double smallestAt, int limit) const {
+    const int strong = strongBefore[static_cast<std::size_t>(i0)];
+    const auto near = [&](int r) { return cand[strongOnes[strong - 1 - r]].scan >= smallestAt; };
+    if (limit < strong && near(limit)) return limit + 1;
+    int count = 0;
+    while (count < strong && near(count)) ++count;
+    return count;
+}
+
+// Of the first `among` strong clean peaks, those before the scan of zero length.
+int Search::peaksBeforeZero(double zeroAt, int among, int limit) const {
+    int count = 0;
+    while (count < among && count <= limit && cand[strongOnes[count]].scan < zeroAt) ++count;
+    return count;
+}
+
+// Given as many of each as may be: false when there are more, else true,
+// with how many there are.
+bool Search::beforeChain(int i0, int j0, double slope, int& missed, int& skipped) const {
+    const int fragments = fragmentsShown(i0, j0, slope, missed);
+    if (fragments > missed) return false;
+    const int near = peaksNear(i0, scanBack(i0, j0, def.sizesBp[0], slope), skipped);
+    if (near > skipped) return false;
+    const int strong = strongBefore[static_cast<std::size_t>(i0)];
+    const int peaks =
+        near + peaksBeforeZero(scanBack(i0, j0, 0.0, slope), strong - near, skipped - near);
+    if (peaks > skipped) return false;
+    missed = fragments;
+    skipped = peaks;
+    return true;
+}
+
+// The pairs no chain within the limits starts at, whatever its first step:
+// even at the steepest first step the pair allows more fragments before
+// it than the limit lie among the candidates, or more strong clean peaks
+// lie outside its primer region, from its end at the flattest step (which
+// puts it nearest) and its start at the steepest (furthest back).
+std::vector<char> Search::startsBeyondLimits() const {
+    std::vector<char> none(static_cast<std::size_t>(n * m), 0);
+    const int limit = reach.inAll;
+    for (int i0 = 0; i0 + 1 < n; ++i0)
+        for (int j0 = 0; j0 + 1 < m; ++j0) {
+            const double steepest = slopeOf(i0, j0, std::min(n - 1, i0 + kMaxPeakStep), j0 + 1);
+            const double flattest = slopeOf(i0, j0, i0 + 1, std::min(m - 1, j0 + kMaxFragmentStep));
+            const int near = peaksNear(i0, scanBack(i0, j0, def.sizesBp[0], flattest), limit);
+            const int strong = strongBefore[static_cast<std::size_t>(i0)];
+            none[static_cast<std::size_t>(i0 * m + j0)] =
+                fragmentsShown(i0, j0, steepest, limit) > limit || near > limit ||
+                near + peaksBeforeZero(scanBack(i0, j0, 0.0, steepest), strong - near,
+                                       limit - near) >
+                    limit;
+        }
+    return none;
 }
 
 // The figures standards are compared by: fragments explained, fragments
@@ -323,14 +486,14 @@ void Search::evaluate(StandardMatch& match, double chainScore) const {
     // fragments after it only where the run has ended: the chain's end
     // slopes say where they would lie.
     const double x0 = cand[match.peakOf[first]].scan, x1 = cand[match.peakOf[last]].scan;
-    const double startSlope = (cand[match.peakOf[nextAssigned(match, first)]].scan - x0) /
-                              (def.sizesBp[nextAssigned(match, first)] - def.sizesBp[first]);
-    const double endSlope = (x1 - cand[match.peakOf[previousAssigned(match, last)]].scan) /
-                            (def.sizesBp[last] - def.sizesBp[previousAssigned(match, last)]);
-    const double smallestAt = x0 - (def.sizesBp[first] - def.sizesBp[0]) * startSlope;
+    const int second = nextAssigned(match, first), lastButOne = previousAssigned(match, last);
+    const double startSlope = slopeOf(match.peakOf[first], first, match.peakOf[second], second);
+    const double endSlope = slopeOf(match.peakOf[lastButOne], lastButOne, match.peakOf[last], last);
+    const double smallestAt = scanBack(match.peakOf[first], first, def.sizesBp[0], startSlope);
     for (int j = 0; j < m; ++j) {
         if (match.peakOf[j] >= 0 || isAnomalous(j)) continue;
-        const double at = j < first  ? x0 - (def.sizesBp[first] - def.sizesBp[j]) * startSlope
+        const double at = j < first
+                              ? scanBack(match.peakOf[first], first, def.sizesBp[j], startSlope)
                           : j > last ? x1 + (def.sizesBp[j] - def.sizesBp[last]) * endSlope
                                      : x0;
         if (at >= cand.front().scan && at <= cand.back().scan) ++match.missing;
@@ -345,11 +508,10 @@ void Search::evaluate(StandardMatch& match, double chainScore) const {
     // strong peaks there (a ladder of longer fragments taken for the start
     // of a short list) are unexplained too; between there and the smallest
     // fragment lie the primer's and dyes' blobs.
-    const double zeroAt = x0 - def.sizesBp[first] * startSlope;
+    const double zeroAt = scanBack(match.peakOf[first], first, 0.0, startSlope);
     for (int i = 0; i < n; ++i)
         if ((cand[i].scan >= smallestAt || cand[i].scan < zeroAt) &&
-            !used[static_cast<std::size_t>(i)] && !cand[i].doubtful &&
-            cand[i].height >= kStrongShare * refHeight)
+            !used[static_cast<std::size_t>(i)] && isStrongClean(i))
             ++match.unexplained;
     const std::vector<double> loo = leaveOneOut(xs, ys, SizingMethod::localSouthern);
     double sum = 0.0;
@@ -427,7 +589,8 @@ bool nearlyComplete(const StandardMatch& match) {
 }
 
 StandardMatch matchNearlyComplete(const std::vector<StandardCandidate>& candidates,
-                                  const SizeStandard& standard, double typicalHeight) {
+                                  const SizeStandard& standard, double typicalHeight,
+                                  ChainLimit limit) {
     return searchTallest(
         candidates, standard, typicalHeight, [&](const std::vector<StandardCandidate>& kept) {
             // A nearly complete chain of k fragments misses at most k / 10
@@ -439,6 +602,8 @@ StandardMatch matchNearlyComplete(const std::vector<StandardCandidate>& candidat
             Reach r;
             r.strongSkips = spare;
             r.missing = std::min(r.missing, spare);
+            // A step keeps its chain's totals in a byte each.
+            r.inAll = limit == ChainLimit::inAll && spare <= 255 ? spare : -1;
             // Every strong clean peak after a chain's peak is its own, on a
             // later fragment, or left over: a peak followed by k of them
             // takes a fragment at least k - spare before the list's end

@@ -1,16 +1,16 @@
 // Aligning two reads with parasail.
 //
 // parasail is opened on the first alignment rather than linked: loading it
-// resolves some 24,000 of its own symbols (about 12 M instructions), a cost
-// every process paid on start while only the edit and variant analyses
-// align.
-#include <dlfcn.h>
+// resolves some 24,000 of its own symbols (about 15 M instructions with its
+// start-up), a cost every process paid while only the edit and variant
+// analyses align.
 #include <parasail.h>
 
 #include <memory>
 #include <stdexcept>
 #include <string>
 
+#include "common/opened_library.h"
 #include "editing/editing.h"
 
 using kw::ReadAlignment;
@@ -31,31 +31,19 @@ struct Parasail {
     std::string error;  // why it could not be opened; empty when it was
 };
 
-template <class F>
-void lookUp(void* lib, const char* name, F& f, std::string& error) {
-    f = reinterpret_cast<F>(dlsym(lib, name));
-    if (f == nullptr && error.empty())
-        error = std::string("no ") + name + " in " KW_PARASAIL_SONAME;
-}
-
 Parasail openParasail() {
     Parasail p;
-    // Never closed: the entry points stay valid for the life of the process.
-    void* lib = dlopen(KW_PARASAIL_SONAME, RTLD_NOW | RTLD_LOCAL);
-    if (lib == nullptr) {
-        const char* why = dlerror();
-        p.error = why != nullptr ? why : "cannot open " KW_PARASAIL_SONAME;
-        return p;
-    }
-    lookUp(lib, "parasail_matrix_create", p.matrixCreate, p.error);
-    lookUp(lib, "parasail_matrix_free", p.matrixFree, p.error);
-    lookUp(lib, "parasail_sg_trace_scan_32", p.align, p.error);
-    lookUp(lib, "parasail_result_get_score", p.score, p.error);
-    lookUp(lib, "parasail_result_get_cigar", p.cigar, p.error);
-    lookUp(lib, "parasail_result_free", p.resultFree, p.error);
-    lookUp(lib, "parasail_cigar_free", p.cigarFree, p.error);
-    lookUp(lib, "parasail_cigar_decode_op", p.decodeOp, p.error);
-    lookUp(lib, "parasail_cigar_decode_len", p.decodeLen, p.error);
+    kw::detail::OpenedLibrary lib(KW_PARASAIL_SONAME);
+    lib.lookUp("parasail_matrix_create", p.matrixCreate);
+    lib.lookUp("parasail_matrix_free", p.matrixFree);
+    lib.lookUp("parasail_sg_trace_scan_32", p.align);
+    lib.lookUp("parasail_result_get_score", p.score);
+    lib.lookUp("parasail_result_get_cigar", p.cigar);
+    lib.lookUp("parasail_result_free", p.resultFree);
+    lib.lookUp("parasail_cigar_free", p.cigarFree);
+    lib.lookUp("parasail_cigar_decode_op", p.decodeOp);
+    lib.lookUp("parasail_cigar_decode_len", p.decodeLen);
+    p.error = lib.failure();
     return p;
 }
 

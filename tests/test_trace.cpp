@@ -1,6 +1,8 @@
 // The trace as a container: window rules, shifting, normalisation, copies.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "synthetic.h"
 
 namespace {
@@ -92,4 +94,15 @@ TEST(Trace, ZeroMinimumNormalisationAndCopies) {
     EXPECT_EQ(t[0], 1.0);
     EXPECT_EQ(V({c[4], c.getSampleRate(), 1.0 * c.getSignalStartPnt(), 1.0 * c.getSignalEndPnt()}),
               V({7, 2, 2, 7}));
+    // A move takes the samples and the fields and leaves the source empty;
+    // moving a trace onto itself keeps it.
+    KwTrace m(std::move(c));
+    EXPECT_EQ(V({m[4], m.getSampleRate(), 1.0 * m.getSignalStartPnt(), 1.0 * c.getNumData()}),
+              V({7, 2, 2, 0}));
+    KwTrace& alias = m;
+    m = std::move(alias);
+    c = std::move(m);
+    EXPECT_EQ(V({c[9], 1.0 * c.getSignalEndPnt(), 1.0 * m.getNumData()}), V({7, 7, 0}));
+    c = KwTrace(3, t.getData());
+    EXPECT_EQ(V({c[2], 1.0 * c.getSignalEndPnt(), c.getSampleRate()}), V({0, 2, 0}));
 }

@@ -29,6 +29,9 @@ public:
     KwdbAry(int n, const double* p);
     KwdbAry(const KwdbAry& a);
     KwdbAry& operator=(const KwdbAry& a);
+    /// Takes a's samples without copying them; a is left empty.
+    KwdbAry(KwdbAry&& a) noexcept;
+    KwdbAry& operator=(KwdbAry&& a) noexcept;
     ~KwdbAry();
 
     /// Resizes to n samples (n >= 0; negative gives 0); every sample becomes

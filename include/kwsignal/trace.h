@@ -32,6 +32,10 @@ public:
     KwTrace(const KwTrace& t);
     /// Copies t's samples and all five own fields.
     KwTrace& operator=(const KwTrace& t);
+    /// Takes t's samples without copying them (t is left without samples) and
+    /// its five own fields.
+    KwTrace(KwTrace&& t) noexcept;
+    KwTrace& operator=(KwTrace&& t) noexcept;
     /// Sets every sample to v (any finite or non-finite double); the window,
     /// rate, noise level and minimum height are unchanged.
     KwTrace& operator=(double v);

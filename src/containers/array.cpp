@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 #include "containers/buffers.h"
@@ -21,6 +22,18 @@ KwdbAry::KwdbAry(const KwdbAry& a)
 
 KwdbAry& KwdbAry::operator=(const KwdbAry& a) {
     if (this != &a) kw::detail::assignCopy(data, numData, a.data, a.numData);
+    return *this;
+}
+
+KwdbAry::KwdbAry(KwdbAry&& a) noexcept
+    : numData(std::exchange(a.numData, 0)), data(std::exchange(a.data, nullptr)) {}
+
+KwdbAry& KwdbAry::operator=(KwdbAry&& a) noexcept {
+    if (this != &a) {
+        delete[] data;
+        numData = std::exchange(a.numData, 0);
+        data = std::exchange(a.data, nullptr);
+    }
     return *this;
 }
 

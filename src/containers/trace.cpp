@@ -64,6 +64,10 @@ KwTrace& KwTrace::operator=(const KwTrace& t) {
     return *this;
 }
 
+KwTrace::KwTrace(KwTrace&& t) noexcept = default;
+
+KwTrace& KwTrace::operator=(KwTrace&& t) noexcept = default;
+
 KwTrace& KwTrace::operator=(double v) {
     for (int i = 0; i < numData; ++i) data[i] = v;
     return *this;

@@ -10,7 +10,9 @@
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <string>
 
+#include "common/opened_library.h"
 #include "kwsignal/report.h"
 #include "kwsignal/variants.h"
 
@@ -60,19 +62,75 @@ void vcfAlleles(const std::string& ref, const Variant& v, long& pos, std::string
     alleles = a + "," + b;
 }
 
+// The htslib entry points the VCF takes, looked up once. htslib is opened
+// on the first VCF written rather than linked: only the variant analysis
+// writes one, and loading it (with the compression libraries it needs) cost
+// every process about 1 M instructions.
+struct Hts {
+    decltype(&hts_open) open = nullptr;
+    decltype(&hts_close) close = nullptr;
+    decltype(&bcf_hdr_init) headerInit = nullptr;
+    decltype(&bcf_hdr_destroy) headerDestroy = nullptr;
+    decltype(&bcf_hdr_append) headerAppend = nullptr;
+    decltype(&bcf_hdr_add_sample) addSample = nullptr;
+    decltype(&bcf_hdr_sync) headerSync = nullptr;
+    decltype(&bcf_hdr_write) headerWrite = nullptr;
+    decltype(&bcf_hdr_id2int) id2int = nullptr;
+    decltype(&bcf_init) recordInit = nullptr;
+    decltype(&bcf_clear) recordClear = nullptr;
+    decltype(&bcf_destroy) recordDestroy = nullptr;
+    decltype(&bcf_update_alleles_str) updateAlleles = nullptr;
+    decltype(&bcf_update_filter) updateFilter = nullptr;
+    decltype(&bcf_update_info) updateInfo = nullptr;
+    decltype(&bcf_update_format) updateFormat = nullptr;
+    decltype(&bcf_write) write = nullptr;
+    std::string error;  // why it could not be opened; empty when it was
+};
+
+Hts openHts() {
+    Hts h;
+    detail::OpenedLibrary lib(KW_HTS_SONAME);
+    lib.lookUp("hts_open", h.open);
+    lib.lookUp("hts_close", h.close);
+    lib.lookUp("bcf_hdr_init", h.headerInit);
+    lib.lookUp("bcf_hdr_destroy", h.headerDestroy);
+    lib.lookUp("bcf_hdr_append", h.headerAppend);
+    lib.lookUp("bcf_hdr_add_sample", h.addSample);
+    lib.lookUp("bcf_hdr_sync", h.headerSync);
+    lib.lookUp("bcf_hdr_write", h.headerWrite);
+    lib.lookUp("bcf_hdr_id2int", h.id2int);
+    lib.lookUp("bcf_init", h.recordInit);
+    lib.lookUp("bcf_clear", h.recordClear);
+    lib.lookUp("bcf_destroy", h.recordDestroy);
+    lib.lookUp("bcf_update_alleles_str", h.updateAlleles);
+    lib.lookUp("bcf_update_filter", h.updateFilter);
+    lib.lookUp("bcf_update_info", h.updateInfo);
+    lib.lookUp("bcf_update_format", h.updateFormat);
+    lib.lookUp("bcf_write", h.write);
+    h.error = lib.failure();
+    return h;
+}
+
+// Opened by the first caller (thread-safe), read-only afterwards.
+const Hts& hts() {
+    static const Hts h = openHts();
+    return h;
+}
+
 struct HtsFileClose {
-    void operator()(htsFile* f) const { hts_close(f); }
+    void operator()(htsFile* f) const { hts().close(f); }
 };
 struct HeaderFree {
-    void operator()(bcf_hdr_t* h) const { bcf_hdr_destroy(h); }
+    void operator()(bcf_hdr_t* h) const { hts().headerDestroy(h); }
 };
 struct RecordFree {
-    void operator()(bcf1_t* r) const { bcf_destroy(r); }
+    void operator()(bcf1_t* r) const { hts().recordDestroy(r); }
 };
 
 std::unique_ptr<bcf_hdr_t, HeaderFree> vcfHeader(const VariantResult& r,
                                                  const std::string& contig) {
-    std::unique_ptr<bcf_hdr_t, HeaderFree> h(bcf_hdr_init("w"));
+    const Hts& lib = hts();
+    std::unique_ptr<bcf_hdr_t, HeaderFree> h(lib.headerInit("w"));
     if (!h) return h;
     const std::string lines[] = {
         "##source=kwsignal",
@@ -87,9 +145,9 @@ std::unique_ptr<bcf_hdr_t, HeaderFree> vcfHeader(const VariantResult& r,
         "variant shows\">",
         "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Genotype\">"};
     for (const std::string& line : lines)
-        if (bcf_hdr_append(h.get(), line.c_str()) != 0) return nullptr;
-    if (bcf_hdr_add_sample(h.get(), sampleName(r.traceName).c_str()) != 0 ||
-        bcf_hdr_sync(h.get()) != 0)
+        if (lib.headerAppend(h.get(), line.c_str()) != 0) return nullptr;
+    if (lib.addSample(h.get(), sampleName(r.traceName).c_str()) != 0 ||
+        lib.headerSync(h.get()) != 0)
         return nullptr;
     return h;
 }
@@ -97,27 +155,29 @@ std::unique_ptr<bcf_hdr_t, HeaderFree> vcfHeader(const VariantResult& r,
 // One record; false when htslib refuses it.
 bool writeRecord(htsFile* f, bcf_hdr_t* h, bcf1_t* rec, const std::string& contig,
                  const std::string& ref, const Variant& v, int minQv) {
-    bcf_clear(rec);
+    const Hts& lib = hts();
+    lib.recordClear(rec);
     long pos = 0;
     std::string alleles;
     vcfAlleles(ref, v, pos, alleles);
-    rec->rid = bcf_hdr_name2id(h, contig.c_str());
+    rec->rid = lib.id2int(h, BCF_DT_CTG, contig.c_str());
     rec->pos = pos;
     rec->qual = static_cast<float>(v.qv);
-    int32_t filter = bcf_hdr_id2int(h, BCF_DT_ID, v.qv >= minQv ? "PASS" : "LowQual");
+    int32_t filter = lib.id2int(h, BCF_DT_ID, v.qv >= minQv ? "PASS" : "LowQual");
     const int32_t size = v.size, readPos = v.readBase;
     std::vector<float> af{static_cast<float>(v.fraction)};
     if (v.genotype == "1/2") af.push_back(static_cast<float>(1.0 - v.fraction));
     const int first = v.genotype == "0/1" ? 0 : 1;
     const int second = v.genotype == "1/2" ? 2 : 1;
     int32_t gt[2] = {bcf_gt_unphased(first), bcf_gt_unphased(second)};
-    return bcf_update_alleles_str(h, rec, alleles.c_str()) == 0 &&
-           bcf_update_filter(h, rec, &filter, 1) == 0 &&
-           bcf_update_info_string(h, rec, "KIND", v.kind.c_str()) == 0 &&
-           bcf_update_info_int32(h, rec, "SIZE", &size, 1) == 0 &&
-           bcf_update_info_float(h, rec, "AF", af.data(), static_cast<int>(af.size())) == 0 &&
-           bcf_update_info_int32(h, rec, "READPOS", &readPos, 1) == 0 &&
-           bcf_update_genotypes(h, rec, gt, 2) == 0 && bcf_write(f, h, rec) == 0;
+    const int numAf = static_cast<int>(af.size());
+    return lib.updateAlleles(h, rec, alleles.c_str()) == 0 &&
+           lib.updateFilter(h, rec, &filter, 1) == 0 &&
+           lib.updateInfo(h, rec, "KIND", v.kind.c_str(), 1, BCF_HT_STR) == 0 &&
+           lib.updateInfo(h, rec, "SIZE", &size, 1, BCF_HT_INT) == 0 &&
+           lib.updateInfo(h, rec, "AF", af.data(), numAf, BCF_HT_REAL) == 0 &&
+           lib.updateInfo(h, rec, "READPOS", &readPos, 1, BCF_HT_INT) == 0 &&
+           lib.updateFormat(h, rec, "GT", gt, 2, BCF_HT_INT) == 0 && lib.write(f, h, rec) == 0;
 }
 
 std::string fixed(double v, const char* format) {
@@ -169,18 +229,20 @@ std::string readFasta(const std::string& path, Reference& out) {
 std::string writeVariantsVcf(const std::string& path, const VariantResult& r) {
     const std::string tmp = path + ".tmp";
     const std::string contig = contigName(r.referenceName);
+    const Hts& lib = hts();
+    if (!lib.error.empty()) return path + ": htslib is needed to write a VCF: " + lib.error;
     {
         auto h = vcfHeader(r, contig);
         if (!h) return path + ": htslib could not build the VCF header";
-        std::unique_ptr<htsFile, HtsFileClose> f(hts_open(tmp.c_str(), "w"));
+        std::unique_ptr<htsFile, HtsFileClose> f(lib.open(tmp.c_str(), "w"));
         if (!f) return tmp + ": cannot be written";
-        std::unique_ptr<bcf1_t, RecordFree> rec(bcf_init());
-        if (!rec || bcf_hdr_write(f.get(), h.get()) != 0)
+        std::unique_ptr<bcf1_t, RecordFree> rec(lib.recordInit());
+        if (!rec || lib.headerWrite(f.get(), h.get()) != 0)
             return tmp + ": writing the header failed";
         for (const Variant& v : r.variants)
             if (!writeRecord(f.get(), h.get(), rec.get(), contig, r.reference, v, r.minQv))
                 return tmp + ": htslib refused the variant at " + std::to_string(v.position + 1);
-        if (hts_close(f.release()) != 0) return tmp + ": closing failed";
+        if (lib.close(f.release()) != 0) return tmp + ": closing failed";
     }
     std::error_code ec;
     std::filesystem::rename(tmp, path, ec);

@@ -20,14 +20,22 @@ constexpr double kFlankLevel = 0.6065306;
 // Fraction of each solved Gauss-Newton step that is applied.
 constexpr double kStepFraction = 0.7;
 
-// Working set of the fit: height, event-local centre and width of each peak.
+// One peak of the fit: height, event-local centre and width.
+struct Gaussian {
+    double h, mu, sigma;
+};
+
+// Working set of the fit, its peaks in one allocation: most fits are of a
+// single peak and take a few microseconds, of which an allocation apiece
+// for heights, centres and widths would be a good part.
 struct Gaussians {
-    std::vector<double> h, mu, sigma;
-    int size() const { return static_cast<int>(h.size()); }
+    std::vector<Gaussian> peaks;
+    int size() const { return static_cast<int>(peaks.size()); }
+    Gaussian& operator[](int k) { return peaks[static_cast<size_t>(k)]; }
+    const Gaussian& operator[](int k) const { return peaks[static_cast<size_t>(k)]; }
+    void reserve(int n) { peaks.reserve(static_cast<size_t>(std::max(0, n))); }
     void add(double height, double centre, double width) {
-        h.push_back(height);
-        mu.push_back(centre);
-        sigma.push_back(width);
+        peaks.push_back({height, centre, width});
     }
 };
 
@@ -63,29 +71,30 @@ Gaussians shareSurplus(Gaussians humps, int n) {
         int pick = 0;
         double best = 0.0;
         for (int k = 0; k < humps.size(); ++k) {
-            if (reduced.h[k] > best) {
-                best = reduced.h[k];
+            if (reduced[k].h > best) {
+                best = reduced[k].h;
                 pick = k;
             }
         }
         const double c = count[pick];
         const double factor = std::sqrt(c / (c + 1.0));
-        reduced.h[pick] *= factor;
-        reduced.sigma[pick] *= factor;
+        reduced[pick].h *= factor;
+        reduced[pick].sigma *= factor;
         ++count[pick];
     }
 
     Gaussians peaks;
+    peaks.reserve(n);
     for (int k = 0; k < humps.size(); ++k) {
         const int m = count[k];
         if (m == 1) {
-            peaks.add(reduced.h[k], reduced.mu[k], reduced.sigma[k]);
+            peaks.add(reduced[k].h, reduced[k].mu, reduced[k].sigma);
             continue;
         }
-        const double spacing = 2.0 * (std::sqrt(1.0 * m) - 1.0) * reduced.sigma[k] / (m - 1.0);
+        const double spacing = 2.0 * (std::sqrt(1.0 * m) - 1.0) * reduced[k].sigma / (m - 1.0);
         for (int j = 0; j < m; ++j)
-            peaks.add(reduced.h[k], reduced.mu[k] + (j - (m - 1.0) / 2.0) * spacing,
-                      reduced.sigma[k]);
+            peaks.add(reduced[k].h, reduced[k].mu + (j - (m - 1.0) / 2.0) * spacing,
+                      reduced[k].sigma);
     }
     return peaks;
 }
@@ -99,6 +108,7 @@ bool initialEstimate(const KwEvent& ev, FlankSearch flank, Gaussians& peaks) {
     const int n = ev.getMinNumPeaks();
     if (n < 1 || ev.dataExist() == 0 || ev.getFisrtHump() == nullptr) return false;
     Gaussians humps;
+    humps.reserve(std::min(n, ev.getNumHumps()));
     for (const KwHump* hp = ev.getFisrtHump(); hp != nullptr && humps.size() < n;
          hp = hp->getNext()) {
         const int a = hp->getApexLocatn();
@@ -152,7 +162,7 @@ public:
         const double w = ev.getOuterWidth();
         damping[0] = area / w;
         for (int k = 0; k < n; ++k) {
-            const double h = g.h[k] > 0.0 ? g.h[k] : 1.0;
+            const double h = g[k].h > 0.0 ? g[k].h : 1.0;
             damping[3 * k + 1] = area / w;
             damping[3 * k + 2] = (area / n) / h;
             damping[3 * k + 3] = (area / n) / h;
@@ -199,8 +209,8 @@ private:
         const int peaks = Peaks > 0 ? Peaks : n;
         const int size = 3 * peaks + 1;
         for (int k = 0; k < peaks; ++k) {
-            squares[k] = g.sigma[k] * g.sigma[k];
-            cubes[k] = squares[k] * g.sigma[k];
+            squares[k] = g[k].sigma * g[k].sigma;
+            cubes[k] = squares[k] * g[k].sigma;
         }
         sumR2 = 0.0;
         sumY2 = 0.0;
@@ -211,9 +221,9 @@ private:
             double model = base;
             gr[0] = 1.0;  // by the common base
             for (int k = 0; k < peaks; ++k) {
-                const double d = x - g.mu[k];
+                const double d = x - g[k].mu;
                 const double shape = std::exp(-0.5 * d * d / squares[k]);
-                const double scaled = g.h[k] * shape;
+                const double scaled = g[k].h * shape;
                 model += scaled;
                 gr[3 * k + 1] = shape;
                 gr[3 * k + 2] = scaled * d / squares[k];
@@ -268,10 +278,10 @@ private:
         const double highest = ev.getInnerBounds(1) - ev.getOuterBounds(0);
         base += kStepFraction * step(0);
         for (int k = 0; k < n; ++k) {
-            g.h[k] = limitedUpdate(g.h[k], kStepFraction * step(3 * k + 1));
-            g.mu[k] += kStepFraction * step(3 * k + 2);
-            g.mu[k] = std::min(std::max(g.mu[k], lowest), highest);
-            g.sigma[k] = limitedUpdate(g.sigma[k], kStepFraction * step(3 * k + 3));
+            g[k].h = limitedUpdate(g[k].h, kStepFraction * step(3 * k + 1));
+            g[k].mu += kStepFraction * step(3 * k + 2);
+            g[k].mu = std::min(std::max(g[k].mu, lowest), highest);
+            g[k].sigma = limitedUpdate(g[k].sigma, kStepFraction * step(3 * k + 3));
         }
     }
 
@@ -326,9 +336,9 @@ void writePeaks(const KwEvent& ev, const Gaussians& g, double base, double varia
                 KwPeak* peaks) {
     for (int k = 0; k < g.size(); ++k) {
         KwPeak& p = peaks[k];
-        p.setHeight(g.h[k]);
-        p.setLocatn(ev.getStartPnt() + g.mu[k]);
-        p.setSigma(g.sigma[k]);
+        p.setHeight(g[k].h);
+        p.setLocatn(ev.getStartPnt() + g[k].mu);
+        p.setSigma(g[k].sigma);
         p.setBase(base);
         p.setStartPnt(ev.getOuterBounds(0));
         p.setEndPnt(ev.getOuterBounds(1));

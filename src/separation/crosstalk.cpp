@@ -109,15 +109,8 @@ bool peakThresholds(const KwCap& cap, std::vector<double>& thresholds) {
     return true;
 }
 
-// The traces' sample arrays, read channel by channel at each sample: one
-// load per value instead of going through the trace array every time.
-std::vector<const double*> rows(const KwCap& cap) {
-    std::vector<const double*> r;
-    for (int k = 0; k < cap.getNumTraces(); ++k) r.push_back(cap.getPnterToTrace(k)->getData());
-    return r;
-}
-
-std::vector<double*> rows(KwCap& cap) {
+// The traces' sample arrays, written channel by channel at each sample.
+std::vector<double*> writableRows(KwCap& cap) {
     std::vector<double*> r;
     for (int k = 0; k < cap.getNumTraces(); ++k) r.push_back(&(*cap.getPnterToTrace(k))[0]);
     return r;
@@ -129,8 +122,8 @@ std::vector<double*> rows(KwCap& cap) {
 // direction to keep and is dropped.
 int keepStrongSamples(const KwCap& cap, const std::vector<double>& thresholds, KwCap& strong) {
     const int n = cap.getNumTraces();
-    const std::vector<const double*> from = rows(cap);
-    const std::vector<double*> to = rows(strong);
+    const std::vector<const double*> from = kw::detail::sampleRows(cap);
+    const std::vector<double*> to = writableRows(strong);
     int m = 0;
     for (int i = cap.getSignalStartPnt(); i <= cap.getSignalEndPnt(); ++i) {
         bool strongHere = false;
@@ -156,11 +149,12 @@ int keepStrongSamples(const KwCap& cap, const std::vector<double>& thresholds, K
 // was rather than cleared.
 int takeDyeSamples(KwCap& strong, int numKept, int d, bool keep, KwCap& dye) {
     const int n = strong.getNumTraces();
-    const std::vector<double*> from = rows(strong);
-    const std::vector<double*> to = rows(dye);
+    const std::vector<const double*> led = kw::detail::sampleRows(strong);
+    const std::vector<double*> from = writableRows(strong);
+    const std::vector<double*> to = writableRows(dye);
     int p = 0;
     for (int j = 0; j < numKept; ++j) {
-        if (kw::detail::dominantChannel(strong, j) != d) continue;
+        if (kw::detail::dominantChannel(led, j) != d) continue;
         for (int k = 0; k < n; ++k) {
             to[k][p] = from[k][j];
             if (!keep && k != d) from[k][j] = 0.0;

@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "common/dominance.h"
 #include "common/symmetric_convolution.h"
 #include "process/measure.h"
 #include "synthetic.h"
@@ -94,6 +95,27 @@ TEST(KernelsReference, MostStrikingChannelLeavesUnitSampleVectors) {
     // Picked again from vectors already of unit length, the choice stands.
     std::vector<int> again(4, 0);
     EXPECT_EQ(cap.getMostStrikingChnl(again.data()), picked);
+}
+
+// The leading and the second channel read off the sample arrays are those
+// read through the capillary, ties (quantised samples, many equal) and
+// negative samples included.
+TEST(KernelsReference, LeadingChannelsOnSampleArraysAreThoseOfTheCapillary) {
+    std::mt19937 rng(12);
+    std::uniform_int_distribution<int> level(-2, 3);
+    std::vector<std::vector<double>> rows(4, std::vector<double>(500));
+    for (auto& r : rows)
+        for (double& v : r) v = level(rng);
+    const KwCap cap = kwtest::makeCap(rows, 3.0);
+    const std::vector<const double*> arrays = kw::detail::sampleRows(cap);
+    for (int i = 0; i < 500; ++i) {
+        const int d = kw::detail::dominantChannel(cap, i);
+        EXPECT_EQ(kw::detail::dominantChannel(arrays, i), d) << i;
+        for (double threshold : {-1.0, 0.0, 1.5})
+            EXPECT_EQ(kw::detail::secondChannel(arrays, i, d, threshold),
+                      kw::detail::secondChannel(cap, i, d, threshold))
+                << i;
+    }
 }
 
 // A trace fading gently along the run (20 segments of a minute or less,

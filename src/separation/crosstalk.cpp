@@ -109,24 +109,34 @@ bool peakThresholds(const KwCap& cap, std::vector<double>& thresholds) {
     return true;
 }
 
+// The traces' sample arrays, written channel by channel at each sample.
+std::vector<double*> writableRows(KwCap& cap) {
+    std::vector<double*> r;
+    for (int k = 0; k < cap.getNumTraces(); ++k) r.push_back(&(*cap.getPnterToTrace(k))[0]);
+    return r;
+}
+
 // Copies, packed in window order, the unit-length sample vectors of cap
 // that rise above the threshold in some channel into `strong`. Returns how
 // many were kept. A vector without a finite positive length has no
 // direction to keep and is dropped.
 int keepStrongSamples(const KwCap& cap, const std::vector<double>& thresholds, KwCap& strong) {
     const int n = cap.getNumTraces();
+    const std::vector<const double*> from = kw::detail::sampleRows(cap);
+    const std::vector<double*> to = writableRows(strong);
     int m = 0;
     for (int i = cap.getSignalStartPnt(); i <= cap.getSignalEndPnt(); ++i) {
         bool strongHere = false;
         double sq = 0.0;
         for (int k = 0; k < n; ++k) {
-            strongHere = strongHere || cap(k, i) > thresholds[k];
-            sq += cap(k, i) * cap(k, i);
+            const double v = from[k][i];
+            strongHere = strongHere || v > thresholds[k];
+            sq += v * v;
         }
         const double len = std::sqrt(sq);
         if (!strongHere || !(len > 0.0) || !std::isfinite(len)) continue;
         const double scale = 1.0 / len;
-        for (int k = 0; k < n; ++k) strong.setValue(k, m, cap(k, i) * scale);
+        for (int k = 0; k < n; ++k) to[k][m] = from[k][i] * scale;
         ++m;
     }
     return m;
@@ -134,16 +144,20 @@ int keepStrongSamples(const KwCap& cap, const std::vector<double>& thresholds, K
 
 // Moves the samples of `strong` led by dye d into `dye` (packed, window
 // 0..count-1) and, unless `keep`, gives them to dye d entirely by zeroing
-// their other channels in `strong`. Returns how many there were.
+// their other channels in `strong`. Returns how many there were. Only the
+// window of `dye` is read afterwards, so what lies beyond it is left as it
+// was rather than cleared.
 int takeDyeSamples(KwCap& strong, int numKept, int d, bool keep, KwCap& dye) {
     const int n = strong.getNumTraces();
-    dye = 0.0;
+    const std::vector<const double*> led = kw::detail::sampleRows(strong);
+    const std::vector<double*> from = writableRows(strong);
+    const std::vector<double*> to = writableRows(dye);
     int p = 0;
     for (int j = 0; j < numKept; ++j) {
-        if (kw::detail::dominantChannel(strong, j) != d) continue;
+        if (kw::detail::dominantChannel(led, j) != d) continue;
         for (int k = 0; k < n; ++k) {
-            dye.setValue(k, p, strong(k, j));
-            if (!keep && k != d) strong.setValue(k, j, 0.0);
+            to[k][p] = from[k][j];
+            if (!keep && k != d) from[k][j] = 0.0;
         }
         ++p;
     }

@@ -118,15 +118,16 @@ PartnerTally::PartnerTally(const KwCap& cap, const int* chosen)
       counts(static_cast<std::size_t>(n) * n, 0),
       sums(static_cast<std::size_t>(n) * n * n, 0.0) {
     const int first = cap.getSignalStartPnt();
+    const std::vector<const double*> rows = kw::detail::sampleRows(cap);
     for (int i = first; i <= cap.getSignalEndPnt(); ++i) {
-        const int d = kw::detail::dominantChannel(cap, i);
+        const int d = kw::detail::dominantChannel(rows, i);
         leader[i - first] = d;
         if (chosen[d] != 0) continue;
-        const int s = kw::detail::secondChannel(cap, i, d, 0.0);
+        const int s = kw::detail::secondChannel(rows, i, d, 0.0);
         if (s < 0) continue;
         ++counts[d * n + s];
         double* partnerSum = &sums[(d * n + s) * n];
-        for (int k = 0; k < n; ++k) partnerSum[k] += cap(k, i);
+        for (int k = 0; k < n; ++k) partnerSum[k] += rows[k][i];
     }
 }
 
@@ -159,10 +160,11 @@ std::vector<double> offsetScores(const KwCap& cap, const PartnerTally& tally,
     // 46,340 samples.
     std::vector<double> m(n, 0.0);
     const int first = cap.getSignalStartPnt();
+    const std::vector<const double*> rows = kw::detail::sampleRows(cap);
     for (int i = first; i <= cap.getSignalEndPnt(); ++i) {
         const int d = tally.leader[i - first];
         if (candidate[d] == 0) continue;
-        for (int k = 0; k < n; ++k) D[d * n + k] += cap(k, i) - u[d * n + k];
+        for (int k = 0; k < n; ++k) D[d * n + k] += rows[k][i] - u[d * n + k];
         m[d] += 1.0;
     }
     std::vector<double> score(n, 1.0);

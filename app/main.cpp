@@ -18,6 +18,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 
 #include "batch.h"
 #include "demo.h"
@@ -249,7 +250,15 @@ int main(int argc, char** argv) {
     }
     if (*simulate) return runSimulate(simOut, so);
     if (*demo) return kwapp::runDemo(demoOut);
-    if (*edit) return kwapp::runEdit(editCommand);
-    if (*variants) return kwapp::runVariants(variantsCommand);
+    // The edit and variant analyses open the aligner on their first
+    // alignment; where it is not installed the user gets that reason and a
+    // failed status, not an abort.
+    try {
+        if (*edit) return kwapp::runEdit(editCommand);
+        if (*variants) return kwapp::runVariants(variantsCommand);
+    } catch (const std::runtime_error& e) {
+        std::fprintf(stderr, "kwsignal: %s\n", e.what());
+        return kwapp::kExitFailed;
+    }
     return runInfo(infoFiles, formatFrom(infoFormat));
 }

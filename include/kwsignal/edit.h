@@ -242,6 +242,9 @@ struct ReadAlignment {
 
 /// Aligns a to b with parasail (match 2, mismatch -3, gap open 5, extend 2;
 /// N and other codes score as mismatches). Empty reads give an empty alignment.
+/// parasail is opened on the first alignment: where it cannot be, this (and
+/// every analysis that aligns: analyseEdit, analyseVariants) throws
+/// std::runtime_error naming the library and the reason.
 KW_API ReadAlignment alignReads(const std::string& a, const std::string& b);
 
 /// The analysis on calls already made, control and sample as callBases

@@ -56,8 +56,10 @@ inline int dominantChannel(const KwCap& cap, int i) {
     return largestOf(cap.getNumTraces(), [&](int k) { return cap(k, i); });
 }
 
-/// The same, on the channels' sample arrays rows[0..n-1].
-inline int dominantChannel(const std::vector<const double*>& rows, int i) {
+/// The same, on the channels' sample arrays rows[0..n-1] (read-only or
+/// writable pointers alike).
+template <class Row>
+int dominantChannel(const std::vector<Row*>& rows, int i) {
     return largestOf(static_cast<int>(rows.size()), [&](int k) { return rows[k][i]; });
 }
 
@@ -69,8 +71,8 @@ inline int secondChannel(const KwCap& cap, int i, int dominant, double threshold
 }
 
 /// The same, on the channels' sample arrays rows[0..n-1].
-inline int secondChannel(const std::vector<const double*>& rows, int i, int dominant,
-                         double threshold) {
+template <class Row>
+int secondChannel(const std::vector<Row*>& rows, int i, int dominant, double threshold) {
     return secondOf(
         static_cast<int>(rows.size()), [&](int k) { return rows[k][i]; }, dominant, threshold);
 }

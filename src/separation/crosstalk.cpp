@@ -149,12 +149,11 @@ int keepStrongSamples(const KwCap& cap, const std::vector<double>& thresholds, K
 // was rather than cleared.
 int takeDyeSamples(KwCap& strong, int numKept, int d, bool keep, KwCap& dye) {
     const int n = strong.getNumTraces();
-    const std::vector<const double*> led = kw::detail::sampleRows(strong);
     const std::vector<double*> from = writableRows(strong);
     const std::vector<double*> to = writableRows(dye);
     int p = 0;
     for (int j = 0; j < numKept; ++j) {
-        if (kw::detail::dominantChannel(led, j) != d) continue;
+        if (kw::detail::dominantChannel(from, j) != d) continue;
         for (int k = 0; k < n; ++k) {
             to[k][p] = from[k][j];
             if (!keep && k != d) from[k][j] = 0.0;

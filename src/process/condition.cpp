@@ -58,8 +58,36 @@ void Road::ends() {
     out.windowEnd = end;
 }
 
+namespace {
+
+// The noise histogram spans a channel's range in 50 bins (windows of 500
+// samples or more). When the noise band lies inside its lowest bin, the
+// level it gives is that bin's edge, 2 % of the tallest sample: a bound on
+// the noise rather than a measure of it.
+bool levelIsHistogramBound(const KwTrace& trace, int from) {
+    constexpr int kBins = 50, kFullWindow = 500;
+    const int last = trace.getSignalEndPnt();
+    if (last - from + 1 < kFullWindow) return false;
+    return trace.getNoiseLevel() <= trace.getMaxData(from, last) / kBins * (1.0 + 1e-9);
+}
+
+}  // namespace
+
+// Behind a stretch of one dye a hundred times its late bases (an old run's
+// loud start, saturated first bases) the histogram's bound lies over every
+// late base of that dye, and the hat filter drops them as noise. A bound is
+// therefore held to kMaxNoiseDeviations white-noise deviations; a level the
+// histogram measured higher up (the residue of an over-correcting matrix,
+// humps of a second sequence) is the real floor and stays. A channel
+// without measurable white noise keeps its bound.
 void Road::noise() {
-    for (int t = 0; t < numTraces(); ++t) traceOf(*cap, t).findNoiseLevel(start);
+    for (int t = 0; t < numTraces(); ++t) {
+        KwTrace& trace = traceOf(*cap, t);
+        trace.findNoiseLevel(start);
+        const double highest = kMaxNoiseDeviations * channelNoise[t];
+        if (highest > 0.0 && trace.getNoiseLevel() > highest && levelIsHistogramBound(trace, start))
+            trace.setNoiseLevel(highest);
+    }
 }
 
 void Road::filter() {

@@ -42,6 +42,11 @@ constexpr double kSepAccept = 3.0;
 constexpr double kBaselineSpacings = 8.0;
 // Baseline window of the copy the separation is learned on, in base spacings.
 constexpr double kLearningBaseline = 24.0;
+// Highest noise level, in white-noise deviations of the separated channel,
+// where the level histogram only bounds the noise. A clean read's level
+// stands at a few deviations; chosen over 3 to 20 on the training reads,
+// every source left out choosing 6 but one (8).
+constexpr double kMaxNoiseDeviations = 6.0;
 // Width of the Mexican hat as a share of the measured peak width: a hat
 // narrower than the peaks sharpens them, so that a weaker base beside a
 // strong one keeps a hump of its own.

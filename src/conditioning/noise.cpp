@@ -4,6 +4,7 @@
 #include <limits>
 #include <vector>
 
+#include "common/noise_histogram.h"
 #include "common/sample_index.h"
 #include "common/sample_range.h"
 #include "common/wide_vectors.h"
@@ -71,7 +72,7 @@ void KwTrace::findNoiseLevel(int from) {
     // Fewer than ten samples give no histogram bins: the level is left as it
     // was. A range without a positive sample has no noise band above zero:
     // its level is 0.
-    const int nb = n >= 500 ? 50 : n / 10;
+    const int nb = kw::detail::noiseHistogramBins(n);
     if (nb < 1) return;
     const double max = getMaxData(from, signalEndPnt);
     if (!(max > 0.0)) {

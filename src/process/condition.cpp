@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/noise_histogram.h"
 #include "common/quantile.h"
 #include "process/road.h"
 
@@ -60,15 +61,15 @@ void Road::ends() {
 
 namespace {
 
-// The noise histogram spans a channel's range in 50 bins (windows of 500
-// samples or more). When the noise band lies inside its lowest bin, the
-// level it gives is that bin's edge, 2 % of the tallest sample: a bound on
-// the noise rather than a measure of it.
+// When the noise band lies inside the noise histogram's lowest bin, the
+// level it gives is that bin's edge (2 % of the tallest sample over a full
+// stretch): a bound on the noise rather than a measure of it. Shorter
+// stretches, whose few bins are coarser still, keep their level.
 bool levelIsHistogramBound(const KwTrace& trace, int from) {
-    constexpr int kBins = 50, kFullWindow = 500;
     const int last = trace.getSignalEndPnt();
-    if (last - from + 1 < kFullWindow) return false;
-    return trace.getNoiseLevel() <= trace.getMaxData(from, last) / kBins * (1.0 + 1e-9);
+    if (last - from + 1 < kNoiseHistogramFullStretch) return false;
+    return trace.getNoiseLevel() <=
+           trace.getMaxData(from, last) / kNoiseHistogramBins * (1.0 + 1e-9);
 }
 
 }  // namespace

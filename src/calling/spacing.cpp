@@ -157,6 +157,27 @@ void limitSpacingChange(Curve& c) {
         }
 }
 
+// The first window's figure holds at its centre, some 45 bases into the
+// read, and the running median leans it on the windows after it; a curve
+// constant before it would give the first bases the spacing of bases 50 to
+// 100, while the spacing grows fastest there (by a fifth over the first
+// hundred bases of most training reads), and the bases matched at it lose
+// one in ten. So the curve is carried back to the first peak along the
+// slope of its first knots (about 180 bases), moving the value there by
+// at most a quarter of the first knot's.
+constexpr int kStartSlopeKnots = 4;
+constexpr double kMaxStartChange = 0.25;
+
+void extendToStart(Curve& c, double first) {
+    const int n = static_cast<int>(c.x.size());
+    if (n <= kStartSlopeKnots || !(first < c.x[0])) return;
+    const double slope = (c.y[kStartSlopeKnots] - c.y[0]) / (c.x[kStartSlopeKnots] - c.x[0]);
+    const double y = std::clamp(c.y[0] + slope * (first - c.x[0]), (1.0 - kMaxStartChange) * c.y[0],
+                                (1.0 + kMaxStartChange) * c.y[0]);
+    c.x.insert(c.x.begin(), first);
+    c.y.insert(c.y.begin(), y);
+}
+
 }  // namespace
 
 void measureRun(const std::vector<Peak>& peaks, double spacing, RunShape& shape) {
@@ -202,6 +223,7 @@ void measureRun(const std::vector<Peak>& peaks, double spacing, RunShape& shape)
         setCurve(shape.spacing, xs, sp);
     }
     limitSpacingChange(shape.spacing);
+    extendToStart(shape.spacing, peaks.front().corr);
     setCurve(shape.height, xs, hs);
     setCurve(shape.sigma, xs, ws);
 }

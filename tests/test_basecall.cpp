@@ -486,6 +486,15 @@ TEST(BaseCalling, FirstBasesKeepUpWithASpacingStillGrowing) {
     const std::string first = run.calls().substr(15, 60);
     const std::string ours = result.calls.sequence().substr(0, 100);
     EXPECT_LE(editDistance(first, ours, true), 6) << first << "\n" << ours;
+
+    // The dyes' offsets change fastest there too: held at the median of the
+    // windows centred 45 to 135 bases in, this plasmid read lost an early A
+    // or C every few bases (6 edits over its bases 12 to 62; 1 on the first
+    // window's own offsets).
+    const std::string plasmid = "cloning-tutorials__53-73S_E07_055.ab1";
+    if (!trainingRead(plasmid, run, result)) GTEST_SKIP() << "no training trace " << plasmid;
+    EXPECT_LE(editDistance(run.calls().substr(12, 50), result.calls.sequence().substr(0, 90), true),
+              3);
 }
 
 TEST(BaseCalling, SecondAlleleFromARealTraceIsFoundAndReadAsTheMajorSequence) {
@@ -735,5 +744,6 @@ TEST(BaseCalling, RunReadABaseShortGetsLowerQualities) {
     for (int i = 3; i <= 5; ++i)
         EXPECT_LT(kw::detail::qualityOf(stretched[i]), kw::detail::qualityOf(even[i])) << i;
     EXPECT_GE(kw::detail::qualityOf(even[4]), 20);
-    EXPECT_LT(kw::detail::qualityOf(stretched[4]), 20);
+    // A base short is a likely error: far below the evenly spaced run's QV.
+    EXPECT_LE(kw::detail::qualityOf(stretched[4]), kw::detail::qualityOf(even[4]) - 15);
 }

@@ -275,9 +275,17 @@ void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape) {
     fit(anchor, anchor);
     for (size_t k = anchor + 1; k < windows.size(); ++k) fit(k, k - 1);
     for (size_t k = anchor; k-- > 0;) fit(k, k + 1);
+    // The running median steadies the offsets against a window's stray
+    // fit, but at the first window it is taken over that window and the two
+    // after it, where the offsets have already changed: over the first
+    // hundred bases they change fastest (short fragments feel the dyes
+    // most), and the median would hold the first bases at the offsets of
+    // the windows centred 45 to 135 bases in. The first window keeps its
+    // own offsets.
     for (int d = 0; d < 4; ++d) {
         shape.mobility[d].x = xs;
         shape.mobility[d].y = smoothRobust(ys[d], 2);
+        if (!ys[d].empty()) shape.mobility[d].y.front() = ys[d].front();
     }
     // Bounded, and mean zero again after smoothing.
     for (size_t k = 0; k < xs.size(); ++k) {

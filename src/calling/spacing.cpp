@@ -75,8 +75,9 @@ KW_WIDE_VECTORS void latticeCosts(const std::vector<double>& gaps, const double*
         }
 }
 
-// Of the trial factors f[0..m-1] of `expected`, in order, the one whose
-// lattice cost is strictly below the best so far (bestCost, at `best`).
+// Tries the spacings f[j] * expected in order: each whose lattice cost is
+// strictly below the best so far becomes the best (`best`, costing
+// `bestCost`), so of equal costs the earlier trial stays.
 void tryFactors(const std::vector<double>& gaps, double expected, const std::vector<double>& f,
                 double& best, double& bestCost) {
     std::vector<double> inverse(f.size()), cost(f.size());

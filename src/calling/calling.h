@@ -65,8 +65,9 @@ struct RunShape {
 
 /// Learns each dye's mobility offset along the run from the peaks' even
 /// spacing and sets every peak's corr; shape.mobility gets the curves.
-/// Peaks sorted by pos. The offsets are searched afresh in the window a
-/// third of the way into the read and followed from there both ways.
+/// Peaks sorted by pos. The offsets are searched afresh in the window of
+/// the read's first third whose strong peaks fall most evenly into one
+/// ladder and followed from there both ways.
 /// spacing: the measured samples per base (> 0), used where shape.spacing
 /// is empty; where shape.mobility already holds curves (a second round),
 /// each window refines them instead of searching afresh.

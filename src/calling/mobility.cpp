@@ -147,7 +147,8 @@ double totalUnevenness(const DyeTrains& trains, double s, const double shift[4],
 // (which leaves the slots of the other dyes empty, so only the fraction of
 // a spacing shows); then the whole spacings, from the merged train of all
 // four, where a dye put a spacing off lands on its neighbours' places.
-void firstShifts(const DyeTrains& trains, double s, double shift[4], FixedTrain& fixed) {
+// Returns the unevenness of the merged train at the shifts found.
+double firstShifts(const DyeTrains& trains, double s, double shift[4], FixedTrain& fixed) {
     std::fill(shift, shift + 4, 0.0);
     holdFixed(trains, shift, dyeBit(0), s, fixed);
     for (int d = 1; d < 4; ++d) {
@@ -170,6 +171,7 @@ void firstShifts(const DyeTrains& trains, double s, double shift[4], FixedTrain&
         const double c = totalUnevenness(trains, s, trial, fixed, best);
         if (c < best) best = c, std::copy(trial, trial + 4, shift);
     }
+    return best;
 }
 
 // A start whose descent leaves a train at least this much more even than
@@ -239,6 +241,30 @@ std::vector<MobilityWindow> mobilityWindows(const std::vector<Peak>& peaks, doub
     return windows;
 }
 
+// The window to search the offsets afresh in: of the windows from the
+// read's start to a third of the way in, the one whose merged train falls
+// most evenly into one ladder of bases (cost per gap at its first shifts).
+// The first bases of a read are often saturated or crowded, and a dye put
+// a whole spacing off there would be carried along the run; a second
+// sequence (a heterozygous indel, an edited pool, a contaminant) sets in
+// anywhere, and where two ladders overlap a dye put a spacing off lands on
+// the other ladder's peaks and looks as even as the true offset. Both show
+// as an uneven train, so neither is chosen while a clean stretch is there.
+size_t anchorWindow(const std::vector<MobilityWindow>& windows, FixedTrain& fixed) {
+    const size_t last = windows.size() / 3;
+    size_t anchor = last;
+    double evenest = std::numeric_limits<double>::infinity();
+    for (size_t k = 0; k <= last; ++k) {
+        const MobilityWindow& w = windows[k];
+        size_t peaks = 0;
+        for (const std::vector<double>& t : w.trains) peaks += t.size();
+        double shift[4];
+        const double perGap = firstShifts(w.trains, w.spacing, shift, fixed) / double(peaks - 1);
+        if (perGap < evenest) evenest = perGap, anchor = k;
+    }
+    return anchor;
+}
+
 }  // namespace
 
 void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape) {
@@ -253,13 +279,13 @@ void learnMobility(std::vector<Peak>& peaks, double spacing, RunShape& shape) {
         for (Peak& p : peaks) p.corr = p.pos;
         return;
     }
-    // The offsets are searched afresh a third of the way into the read and
-    // followed from there window by window both ways: the first bases of a
-    // read are often saturated or crowded, and a dye put a whole spacing off
-    // there would be carried along the run, while the last third of a weak
-    // read may hold little but noise.
-    const size_t anchor = windows.size() / 3;
+    // The offsets are searched afresh in one window of the read's first
+    // third and followed from there window by window both ways (the last
+    // third of a weak read may hold little but noise). A second round
+    // starts every window from the first round's offsets, so its order of
+    // windows does not matter.
     FixedTrain fixed;
+    const size_t anchor = refine ? windows.size() / 3 : anchorWindow(windows, fixed);
     std::vector<double> xs(windows.size());
     std::array<std::vector<double>, 4> ys;
     for (std::vector<double>& y : ys) y.resize(windows.size());

@@ -539,7 +539,8 @@ TEST(BaseCalling, SecondAlleleFromARealTraceIsFoundAndReadAsTheMajorSequence) {
     // bases on that sets in before the dyes' offsets are first searched
     // (a third of the way in): where two ladders overlap, a dye put a whole
     // spacing off lands on the other ladder's peaks and looks as even as
-    // its true offset, and was carried back over the clean start.
+    // its true offset; carried back over the clean start, it would misread
+    // that too.
     const struct {
         const char* file;
         double shift, share;

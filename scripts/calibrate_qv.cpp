@@ -17,9 +17,18 @@
 //                  DIR/<file>.tsv, the calls table
 //     --cross      also the leave-one-source-out calibration: each source
 //                  (file name up to "__") scored with a model and table
-//                  fitted on the other sources
+//                  fitted on the other sources, and the QV20 ratio that
+//                  gives the files of >= 100 region bases
+//     build/calibrate_qv --mixtures DIR [--write-mixtures FILE]
+//         the QVs over a second sequence: DIR holds two-sequence reads
+//         built from training traces (scripts/mixture_set.py); the bases
+//         from the onset the caller finds on, against the source trace's
+//         instrument calls, give the QV observed for each clean-read QV,
+//         scored on the reads and leaving each source out; FILE
+//         (src/calling/mixture_qv_table.inc) gets the table
 //
-// DIR defaults to ../shared/data/abif/train (relative to the source tree).
+// --data DIR (the training traces, also the mixtures' sources) defaults to
+// ../shared/data/abif/train (relative to the source tree).
 // Files whose instrument qualities carry no information (maximum below 5:
 // an old base caller's alternating 0 and 1) are scored but left out of the
 // fit and of the calibration.
@@ -31,6 +40,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,9 +63,10 @@ struct Road {
     double ms = 0.0;
 };
 
-bool roadOf(const std::string& path, Road& road, std::string& why) {
+bool roadOf(const std::string& path, Road& road, std::string& why,
+            kw::Format format = kw::Format::automatic) {
     kw::Run run;
-    if (const kw::ReadError e = kw::readRun(path, run)) return why = e.reason, false;
+    if (const kw::ReadError e = kw::readRun(path, run, format)) return why = e.reason, false;
     kw::ProcessResult result;
     if (const kw::ProcessError e = kw::process(run, kw::ProcessOptions(), result))
         return why = e.reason, false;
@@ -222,6 +233,10 @@ struct FileResult {
     bool usableQv = false;
     Score score;
     std::vector<Example> examples;
+    // Every base's features, and from which base on a second sequence
+    // lowers the QVs (size when none): the held-out QV20 length.
+    std::vector<kw::detail::Features> features;
+    size_t mixedFrom = 0;
     double roadMs = 0, callMs = 0;
     int bases = 0;
 };
@@ -232,20 +247,67 @@ std::vector<int> qvsOf(const kw::BaseCalls& calls) {
     return q;
 }
 
+// The instrument's calls and qualities of a file, and its QV20 region.
+struct Reference {
+    std::string calls;
+    std::vector<int> qv;
+    bool usableQv = false;
+    int r0 = 0, r1 = 0;
+};
+
+Reference referenceOf(const kw::AbifRun& abif) {
+    Reference ref;
+    ref.calls = abif.calls;
+    ref.qv = abif.qualities;
+    int maxQv = 0;
+    for (int q : ref.qv) maxQv = std::max(maxQv, q);
+    ref.usableQv = ref.qv.size() == ref.calls.size() && maxQv >= 5;
+    if (!ref.usableQv) {  // letters stand in for qualities, as the scorer does
+        ref.qv.assign(ref.calls.size(), 0);
+        for (size_t i = 0; i < ref.calls.size(); ++i)
+            ref.qv[i] = std::strchr("ACGT", ref.calls[i]) && ref.calls[i] ? 30 : 10;
+    }
+    kw::mottTrim(ref.qv, 0.01, ref.r0, ref.r1);
+    return ref;
+}
+
+// A base of the calls that faces a trusted instrument base (or sits
+// between two, inserted), and whether it is wrong. Trusted bases past the
+// instrument's QV20 region count too: the scorer leaves them out, but
+// where a read's late stretch is read wrong they are the only witnesses,
+// and without them the late bases' QVs come out too high.
+struct Labelled {
+    int read;
+    bool error;
+};
+
+std::vector<Labelled> trustedBases(const Reference& ref, const std::string& read,
+                                   const std::vector<Column>& cols) {
+    std::vector<Labelled> out;
+    int prevRef = -1;
+    for (size_t k = 0; k < cols.size(); ++k) {
+        const Column c = cols[k];
+        if (c.ref >= 0) prevRef = c.ref;
+        if (c.ref < 0) {
+            int nextRef = -1;
+            for (size_t q = k + 1; q < cols.size() && nextRef < 0; ++q) nextRef = cols[q].ref;
+            if (prevRef >= 0 && nextRef >= 0 &&
+                std::min(ref.qv[prevRef], ref.qv[nextRef]) >= kTrustedQv)
+                out.push_back({c.read, true});
+        } else if (c.read >= 0 && ref.qv[c.ref] >= kTrustedQv &&
+                   std::strchr("ACGT", ref.calls[c.ref])) {
+            out.push_back({c.read, read[c.read] != ref.calls[c.ref]});
+        }
+    }
+    return out;
+}
+
 void scoreFile(const kw::AbifRun& abif, const kw::BaseCalls& calls,
                const std::vector<kw::detail::Features>& features, FileResult& r) {
-    const std::string& ref = abif.calls;
-    std::vector<int> refQv = abif.qualities;
-    int maxQv = 0;
-    for (int q : refQv) maxQv = std::max(maxQv, q);
-    r.usableQv = refQv.size() == ref.size() && maxQv >= 5;
-    if (!r.usableQv) {  // letters stand in for qualities, as the scorer does
-        refQv.assign(ref.size(), 0);
-        for (size_t i = 0; i < ref.size(); ++i)
-            refQv[i] = std::strchr("ACGT", ref[i]) && ref[i] ? 30 : 10;
-    }
-    int r0 = 0, r1 = 0;
-    kw::mottTrim(refQv, 0.01, r0, r1);
+    const Reference reference = referenceOf(abif);
+    const std::string& ref = reference.calls;
+    const int r0 = reference.r0, r1 = reference.r1;
+    r.usableQv = reference.usableQv;
     r.score.region = r1 - r0;
     const std::string read = calls.sequence();
     const std::vector<Column> cols = align(ref, read);
@@ -263,22 +325,13 @@ void scoreFile(const kw::AbifRun& abif, const kw::BaseCalls& calls,
         const bool inside = first >= 0 && k >= first && k <= last;
         if (c.ref >= 0) prevRef = c.ref;
         if (c.ref < 0) {
-            int nextRef = -1;
-            for (int q = k + 1; q < static_cast<int>(cols.size()) && nextRef < 0; ++q)
-                nextRef = cols[q].ref;
             if (inside && prevRef >= r0 && prevRef < r1) ++errors, ++r.score.ins;
-            if (prevRef >= 0 && nextRef >= 0 &&
-                std::min(refQv[prevRef], refQv[nextRef]) >= kTrustedQv) {
-                if (r.usableQv) r.score.bins.add(calls.bases[c.read].qv, true);
-                r.examples.push_back({features[c.read], true});
-            }
             continue;
         }
         const bool inRegion = c.ref >= r0 && c.ref < r1 && std::strchr("ACGT", ref[c.ref]);
         if (c.read >= 0) {
-            const bool err = read[c.read] != ref[c.ref];
             if (inRegion && inside) {
-                if (err) {
+                if (read[c.read] != ref[c.ref]) {
                     ++errors;
                     ++r.score.sub;
                     if (k + 1 <= last && cols[k + 1].ref >= 0 && cols[k + 1].read >= 0 &&
@@ -289,14 +342,14 @@ void scoreFile(const kw::AbifRun& abif, const kw::BaseCalls& calls,
                     ++match;
                 }
             }
-            if (refQv[c.ref] >= kTrustedQv && std::strchr("ACGT", ref[c.ref])) {
-                if (r.usableQv) r.score.bins.add(calls.bases[c.read].qv, err);
-                r.examples.push_back({features[c.read], err});
-            }
         } else if (inRegion) {
             ++errors;  // deleted inside the covered span, or uncovered
             ++r.score.del;
         }
+    }
+    for (const Labelled& b : trustedBases(reference, read, cols)) {
+        if (r.usableQv) r.score.bins.add(calls.bases[b.read].qv, b.error);
+        r.examples.push_back({features[b.read], b.error});
     }
     r.score.identity = match + errors > 0 ? double(match) / (match + errors) : 0.0;
     int q0 = 0, q1 = 0;
@@ -336,6 +389,9 @@ bool runFile(const std::string& dir, const std::string& name, const std::string&
     std::string note;
     kw::detail::callWorking(*road.processed, road.peaks, road.inputs, w, note);
     scoreFile(abif, calls, w.features, r);
+    r.features = w.features;
+    r.mixedFrom =
+        calls.mixture.found ? static_cast<size_t>(calls.mixture.onsetBase) : w.features.size();
     if (!fastqDir.empty()) {
         std::ofstream(fastqDir + "/" + name + ".fastq") << kw::fastqRecord(calls, name);
         std::ofstream(fastqDir + "/" + name + ".tsv") << kw::callsTable(calls);
@@ -411,14 +467,9 @@ double modelQvOf(const std::vector<double>& beta, const kw::detail::Features& f)
 // pooled into adjacent blocks until the observed error rate falls as the
 // model QV rises (pool-adjacent-violators), each block's QV then observed
 // as -10 log10((errors + 0.5) / (bases + 1)).
-std::vector<int> calibrationTable(const std::vector<double>& beta, const std::vector<Example>& ex) {
+// n[q], e[q]: bases and errors at whole QV q = 0..kMaxCallQv.
+std::vector<int> observedTable(const std::vector<double>& n, const std::vector<double>& e) {
     const int m = kw::kMaxCallQv + 1;
-    std::vector<double> n(m, 0), e(m, 0);
-    for (const Example& x : ex) {
-        const int q = static_cast<int>(std::lround(modelQvOf(beta, x.f)));
-        n[q] += 1;
-        e[q] += x.error;
-    }
     struct Block {
         int from, to;
         double n, e;
@@ -458,6 +509,16 @@ std::vector<int> calibrationTable(const std::vector<double>& beta, const std::ve
     return table;
 }
 
+std::vector<int> calibrationTable(const std::vector<double>& beta, const std::vector<Example>& ex) {
+    std::vector<double> n(kw::kMaxCallQv + 1, 0), e(kw::kMaxCallQv + 1, 0);
+    for (const Example& x : ex) {
+        const int q = static_cast<int>(std::lround(modelQvOf(beta, x.f)));
+        n[q] += 1;
+        e[q] += x.error;
+    }
+    return observedTable(n, e);
+}
+
 std::string tableText(const std::vector<double>& beta, const std::vector<int>& table,
                       const std::vector<FileResult>& checks) {
     std::ostringstream o;
@@ -488,9 +549,24 @@ std::string sourceOf(const std::string& name) {
     return cut == std::string::npos ? name : name.substr(0, cut);
 }
 
+// The QV20 length of a file's calls with QVs from this model and table,
+// against the instrument's region.
+double heldOutQv20Ratio(const FileResult& r, const std::vector<double>& beta,
+                        const std::vector<int>& table) {
+    std::vector<int> q;
+    for (size_t i = 0; i < r.features.size(); ++i) {
+        const int qv = table[static_cast<int>(std::lround(modelQvOf(beta, r.features[i])))];
+        q.push_back(i < r.mixedFrom ? qv : kw::qvOverMixture(qv));
+    }
+    int q0 = 0, q1 = 0;
+    kw::mottTrim(q, 0.01, q0, q1);
+    return r.score.region > 0 ? double(q1 - q0) / r.score.region : 0.0;
+}
+
 // Leave-one-source-out calibration: each source's bases get their QVs
 // from a model and table fitted on the other sources only; the pooled
-// bins of those QVs, and the figure per source.
+// bins of those QVs, the figure per source, and the mean QV20 ratio of
+// the files of >= kLongRegion region bases.
 void crossValidate(const std::vector<FileResult>& results) {
     std::vector<std::string> sources;
     for (const FileResult& r : results)
@@ -498,6 +574,18 @@ void crossValidate(const std::vector<FileResult>& results) {
     std::sort(sources.begin(), sources.end());
     sources.erase(std::unique(sources.begin(), sources.end()), sources.end());
     Bins pooled;
+    double q20 = 0.0, q20Fit = 0.0;
+    int numLong = 0;
+    {
+        std::vector<Example> all;
+        for (const FileResult& r : results)
+            all.insert(all.end(), r.examples.begin(), r.examples.end());
+        const std::vector<double> beta = fitLogistic(all);
+        const std::vector<int> table = calibrationTable(beta, all);
+        for (const FileResult& r : results)
+            if (!r.examples.empty() && r.score.region >= kLongRegion)
+                q20Fit += heldOutQv20Ratio(r, beta, table);
+    }
     for (const std::string& held : sources) {
         std::vector<Example> train;
         for (const FileResult& r : results)
@@ -510,13 +598,153 @@ void crossValidate(const std::vector<FileResult>& results) {
             if (sourceOf(r.name) != held) continue;
             for (const Example& x : r.examples)
                 own.add(table[static_cast<int>(std::lround(modelQvOf(beta, x.f)))], x.error);
+            if (r.score.region >= kLongRegion) q20 += heldOutQv20Ratio(r, beta, table), ++numLong;
         }
         std::printf("held out %-40.40s calibration %6.2f\n", held.c_str(), own.figure());
         pooled.add(own);
     }
-    std::printf("leave-one-source-out (%zu sources): pooled calibration %.2f QV\n", sources.size(),
-                pooled.figure());
+    std::printf(
+        "leave-one-source-out (%zu sources): pooled calibration %.2f QV, QV20 ratio %.3f over %d "
+        "files (%.3f fitted on all of them)\n",
+        sources.size(), pooled.figure(), q20 / std::max(1, numLong), numLong,
+        q20Fit / std::max(1, numLong));
     pooled.print();
+}
+
+// ---- the QVs over a second sequence --------------------------------------
+
+// A two-sequence read built by scripts/mix_reads.py: the bases from the
+// onset the caller finds on that the scorer would count, each with the QV
+// a clean read's base with its features gets, and whether it is wrong
+// against the major component's (the source trace's) instrument calls.
+struct MixtureRead {
+    std::string name, source;
+    kw::MixtureTest test = kw::MixtureTest::share;
+    double ratio = 0.0;  // the mixture's mean secondary ratio
+    std::vector<int> qv;
+    std::vector<bool> error;
+};
+
+// The string value of "key" in the generator's small JSON file.
+std::string jsonString(const std::string& text, const std::string& key) {
+    const size_t k = text.find("\"" + key + "\"");
+    if (k == std::string::npos) return "";
+    const size_t open = text.find('"', text.find(':', k) + 1);
+    const size_t close = open == std::string::npos ? open : text.find('"', open + 1);
+    return close == std::string::npos ? "" : text.substr(open + 1, close - open - 1);
+}
+
+// False for a read the caller finds no second sequence in (its QVs are a
+// clean read's) or that cannot be read.
+bool mixtureRead(const std::string& dir, const std::string& name, const std::string& trainDir,
+                 MixtureRead& m) {
+    std::ifstream meta(dir + "/" + name + ".json");
+    const std::string text((std::istreambuf_iterator<char>(meta)),
+                           std::istreambuf_iterator<char>());
+    m.name = name;
+    m.source = jsonString(text, "source");
+    Road road;
+    std::string why;
+    const kw::AbifRun abif = kw::readAbif(trainDir + "/" + m.source);
+    if (m.source.empty() || !abif.ok() ||
+        !roadOf(dir + "/" + name, road, why, kw::Format::exportFile))
+        return false;
+    const kw::BaseCalls calls =
+        kw::callBases(*road.processed, road.peaks, road.inputs, kw::CallOptions());
+    kw::detail::Working w;
+    if (!calls.mixture.found ||
+        !kw::detail::callWorking(*road.processed, road.peaks, road.inputs, w, why))
+        return false;
+    m.test = calls.mixture.test;
+    m.ratio = calls.mixture.meanSecondaryRatio;
+    const Reference reference = referenceOf(abif);
+    const std::string read = calls.sequence();
+    for (const Labelled& b : trustedBases(reference, read, align(reference.calls, read))) {
+        if (b.read < calls.mixture.onsetBase) continue;
+        m.qv.push_back(kw::detail::qualityOf(w.features[b.read]));
+        m.error.push_back(b.error);
+    }
+    return reference.usableQv;
+}
+
+// The QV observed over second sequences for each clean-read QV, never
+// above it: a second sequence makes no base surer.
+std::vector<int> mixtureTable(const std::vector<MixtureRead>& reads, const std::string& without) {
+    std::vector<double> n(kw::kMaxCallQv + 1, 0), e(kw::kMaxCallQv + 1, 0);
+    for (const MixtureRead& m : reads) {
+        if (sourceOf(m.source) == without) continue;
+        for (size_t i = 0; i < m.qv.size(); ++i) n[m.qv[i]] += 1, e[m.qv[i]] += m.error[i];
+    }
+    std::vector<int> table = observedTable(n, e);
+    for (int q = 0; q <= kw::kMaxCallQv; ++q) table[q] = std::min(table[q], q);
+    return table;
+}
+
+Bins mixtureBins(const std::vector<MixtureRead>& reads, const std::vector<int>& table,
+                 const std::string& only) {
+    Bins bins;
+    for (const MixtureRead& m : reads) {
+        if (!only.empty() && sourceOf(m.source) != only) continue;
+        for (size_t i = 0; i < m.qv.size(); ++i) bins.add(table[m.qv[i]], m.error[i]);
+    }
+    return bins;
+}
+
+// Fits the table on every read, and scores each source's reads with a
+// table fitted on the others; writes the table when `write` is set.
+void calibrateMixtures(const std::string& dir, const std::string& trainDir,
+                       const std::string& write) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            const std::string n = e->d_name;
+            if (n.size() > 4 && n.compare(n.size() - 4, 4, ".txt") == 0 &&
+                std::ifstream(dir + "/" + n + ".json").good())
+                names.push_back(n);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<MixtureRead> reads;
+    std::vector<std::string> sources;
+    for (const std::string& name : names) {
+        MixtureRead m;
+        if (!mixtureRead(dir, name, trainDir, m)) continue;
+        sources.push_back(sourceOf(m.source));
+        int errors = 0;
+        double expected = 0.0;
+        for (size_t i = 0; i < m.qv.size(); ++i)
+            errors += m.error[i], expected += std::pow(10.0, -m.qv[i] / 10.0);
+        std::printf("%-60.60s %-5s ratio %.3f: %5zu bases %4d errors, clean-read QVs expect %.1f\n",
+                    name.c_str(), m.test == kw::MixtureTest::share ? "share" : "rise", m.ratio,
+                    m.qv.size(), errors, expected);
+        reads.push_back(std::move(m));
+    }
+    std::sort(sources.begin(), sources.end());
+    sources.erase(std::unique(sources.begin(), sources.end()), sources.end());
+    std::vector<int> identity(kw::kMaxCallQv + 1);
+    for (int q = 0; q <= kw::kMaxCallQv; ++q) identity[q] = q;
+    const std::vector<int> table = mixtureTable(reads, "");
+    std::printf("%zu of %zu reads with a second sequence found, %zu sources\n", reads.size(),
+                names.size(), sources.size());
+    std::printf("clean-read QVs: calibration %.2f QV\n", mixtureBins(reads, identity, "").figure());
+    mixtureBins(reads, identity, "").print();
+    std::printf("fitted table: calibration %.2f QV\n", mixtureBins(reads, table, "").figure());
+    mixtureBins(reads, table, "").print();
+    Bins held;
+    for (const std::string& s : sources) held.add(mixtureBins(reads, mixtureTable(reads, s), s));
+    std::printf("leave-one-source-out: calibration %.2f QV\n", held.figure());
+    held.print();
+    if (write.empty()) return;
+    std::ofstream o(write);
+    o << "// QVs over a second sequence, written by scripts/calibrate_qv.cpp --mixtures\n"
+      << "// from " << reads.size() << " two-sequence reads of " << sources.size()
+      << " sources; rerun it instead of editing (see there).\n"
+      << "// Observed QV of each clean-read QV 0..kMaxCallQv from a mixture's onset on.\n"
+      << "constexpr int kMixtureQvCalibration[kw::kMaxCallQv + 1] = {";
+    for (size_t q = 0; q < table.size(); ++q) o << (q ? ", " : "") << table[q];
+    o << "};\n";
+    std::printf("wrote %s\n", write.c_str());
 }
 
 std::vector<std::string> abifFiles(const std::string& dir) {
@@ -569,7 +797,7 @@ int checkTable(const std::string& path, const std::vector<FileResult>& results) 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string dir = KWSIGNAL_TRAIN_DATA, write, check, fastqDir;
+    std::string dir = KWSIGNAL_TRAIN_DATA, write, check, fastqDir, mixtures, writeMixtures;
     int subset = -1;
     bool cross = false;
     for (int i = 1; i < argc; ++i) {
@@ -585,14 +813,23 @@ int main(int argc, char** argv) {
             fastqDir = argv[++i];
         else if (a == "--subset" && more)
             subset = std::atoi(argv[++i]);
+        else if (a == "--mixtures" && more)
+            mixtures = argv[++i];
+        else if (a == "--write-mixtures" && more)
+            writeMixtures = argv[++i];
         else if (a == "--cross")
             cross = true;
         else {
-            std::fprintf(stderr,
-                         "usage: calibrate_qv [--data DIR] [--subset N] [--fastq DIR] [--cross] "
-                         "[--write TABLE | --check TABLE]\n");
+            std::fprintf(
+                stderr,
+                "usage: calibrate_qv [--data DIR] [--subset N] [--fastq DIR] [--cross] "
+                "[--write TABLE | --check TABLE] [--mixtures DIR [--write-mixtures TABLE]]\n");
             return 2;
         }
+    }
+    if (!mixtures.empty()) {
+        calibrateMixtures(mixtures, dir, writeMixtures);
+        return 0;
     }
     std::vector<std::string> names = abifFiles(dir);
     if (names.empty()) {

@@ -5,7 +5,8 @@ caller on mixtures whose major component is known.
 The raw DATA1-4 of FILE.ab1 are summed, from a chosen base on, with a copy
 of themselves shifted by K bases (a heterozygous indel or an edited pool
 whose second allele lost or gained K bases), or with the raw data of a
-second trace (--other, a contaminant or mixed template), scaled by RATIO.
+second trace (--other, a contaminant or mixed template, first brought to
+the height of FILE's bases over the mixed stretch), scaled by RATIO.
 The result is written as a four-trace export run (C, A, G, T columns) that
 `kwsignal call --format export` reads; the major component's sequence is
 FILE's own, so FILE's instrument calls score the result. A JSON file beside
@@ -122,9 +123,25 @@ def mix(traces, processed, ploc, ratio, shift_bases, other, onset_base):
     # Only the second component's signal adds: its own baseline is taken off
     # so that the run's offset does not grow at the onset.
     second = second - np.median(second, axis=1, keepdims=True)
+    if other is not None:
+        # Another trace can be several times brighter or weaker than this
+        # one: RATIO is of this trace's bases, so the other is brought to
+        # their height over the mixed stretch first.
+        second *= peak_level(traces, onset, spacing) / max(peak_level(second, onset, spacing), 1e-9)
     out = traces.copy()
     out[:, onset:] += ratio * np.clip(second[:, onset:], 0, None)
     return out, onset, spacing
+
+
+def peak_level(traces, onset, spacing, bases=400):
+    """The height of a typical base over the stretch of BASES bases from
+    the onset: the median of the tallest dye's local maxima, baseline off."""
+    stretch = traces[:, onset:onset + int(bases * spacing)]
+    if stretch.shape[1] < 3:
+        return 0.0
+    top = (stretch - np.median(stretch, axis=1, keepdims=True)).max(axis=0)
+    peaks = top[1:-1][(top[1:-1] >= top[:-2]) & (top[1:-1] > top[2:]) & (top[1:-1] > 0)]
+    return float(np.median(peaks)) if peaks.size else 0.0
 
 
 def write_export(path, traces):
@@ -145,14 +162,19 @@ def main():
     ap.add_argument("--other", help="a second trace to add instead of a shifted copy")
     ap.add_argument("--onset-base", type=int, default=200, help="instrument base where the mixture starts")
     a = ap.parse_args()
-    traces, processed, ploc = read_abif(a.trace)
-    other = read_abif(a.other)[0] if a.other else None
-    out, onset, spacing = mix(traces, processed, ploc, a.ratio, a.shift, other, a.onset_base)
-    write_export(a.out, out)
-    meta = {"source": os.path.basename(a.trace), "other": os.path.basename(a.other) if a.other else None,
-            "shift_bases": None if a.other else a.shift, "ratio": a.ratio, "onset_base": a.onset_base,
+    build(a.trace, a.out, a.ratio, a.shift, a.other, a.onset_base)
+
+
+def build(trace, out_path, ratio, shift, other_trace, onset_base):
+    """Writes the two-sequence read OUT_PATH and OUT_PATH.json."""
+    traces, processed, ploc = read_abif(trace)
+    other = read_abif(other_trace)[0] if other_trace else None
+    out, onset, spacing = mix(traces, processed, ploc, ratio, shift, other, onset_base)
+    write_export(out_path, out)
+    meta = {"source": os.path.basename(trace), "other": os.path.basename(other_trace) if other_trace else None,
+            "shift_bases": None if other_trace else shift, "ratio": ratio, "onset_base": onset_base,
             "onset_sample": onset, "spacing_samples": spacing}
-    with open(a.out + ".json", "w") as f:
+    with open(out_path + ".json", "w") as f:
         json.dump(meta, f, indent=1)
 
 

@@ -85,11 +85,6 @@ struct CallOptions {
 /// Highest QV a mixed (IUPAC) call gets.
 constexpr int kMixedQv = 20;
 
-/// Highest QV of a base from the onset of a second sequence on (see
-/// Mixture): over such stretches the major sequence's bases were read wrong
-/// about once in 25.
-constexpr int kMixtureQv = 14;
-
 /// How a base was found (the numbers are those of earlier releases).
 enum class BaseOrigin {
     peak = 0,    ///< a fitted peak
@@ -137,9 +132,10 @@ struct MobilityPoint {
 /// Where a read turns into two overlapping sequences (an edited pool, a
 /// heterozygous indel, a mixed template): from the onset on, a second dye
 /// stands under most bases of the kept read. The bases from the onset on
-/// are still the major sequence's, with QVs of at most kMixtureQv; the
-/// onset is found on the read before that cap, which may end the trimmed
-/// read at the onset.
+/// are still the major sequence's, each with the QV observed over such
+/// stretches for bases of its clean-read QV (qvOverMixture); the onset is
+/// found on the clean-read QVs, and the lower ones may end the trimmed read
+/// at the onset.
 /// Which test found a mixture: `share`, the share of bases carrying a
 /// second dye steps up; `rise`, only the second dyes' median ratio rises
 /// (a weaker second sequence).
@@ -211,6 +207,13 @@ KW_API void mottTrim(const std::vector<int>& qvs, double cutoff, int& start, int
 /// and whose median secondary ratio over them is >= 3 times that of the
 /// 20 bases before (test `rise`). Not found otherwise.
 KW_API Mixture findMixture(const BaseCalls& calls);
+
+/// The QV a base whose features give clean-read QV `qv` (0..kMaxCallQv;
+/// others are clamped) gets from a mixture's onset on: the QV observed for
+/// such bases over two-sequence reads built from training traces, never
+/// above `qv` (a clean read's QV 25 becomes 16, its QV 35 becomes 34, its
+/// QV 40 stays).
+KW_API int qvOverMixture(int qv);
 
 /// Fills the summary figures of calls (counts, QV20+, contiguous read
 /// length, trimmed range, trimmed mean QV, mixture) from its bases. cutoff: Mott

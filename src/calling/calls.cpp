@@ -425,22 +425,27 @@ std::vector<MobilityPoint> mobilityPoints(const kw::detail::RunShape& shape, dou
 
 // Over a second sequence the features of each base still look like a clean
 // read's (its peak is the tallest, evenly spaced), yet the major sequence
-// is read wrong about once in twenty-five bases there: the QVs from the
-// onset on are capped at what was observed over such stretches. The
-// mixture keeps the onset found on the uncapped QVs; the capped ones may
-// end the trimmed read at it.
-// A rise of the second dyes alone (test `rise`) comes with no such error
-// rate: the QVs there stay calibrated as they are.
+// is read wrong far more often there, most of all where the clean read's
+// QV is modest: from the onset on each QV becomes the one observed over
+// such stretches for bases of that clean-read QV (a table fitted on
+// two-sequence reads built from training traces, never above the QV). The
+// mixture keeps the onset found on the clean-read QVs; the new ones may end
+// the trimmed read at it.
 void capMixedQvs(BaseCalls& calls, double cutoff) {
-    if (!calls.mixture.found || calls.mixture.test != MixtureTest::share) return;
+    if (!calls.mixture.found) return;
     const Mixture found = calls.mixture;
     for (size_t i = static_cast<size_t>(found.onsetBase); i < calls.bases.size(); ++i)
-        calls.bases[i].qv = std::min(calls.bases[i].qv, kMixtureQv);
+        calls.bases[i].qv = qvOverMixture(calls.bases[i].qv);
     summariseCalls(calls, cutoff);
     calls.mixture = found;
 }
 
 }  // namespace
+
+int qvOverMixture(int qv) {
+#include "calling/mixture_qv_table.inc"
+    return kMixtureQvCalibration[std::max(0, std::min(kMaxCallQv, qv))];
+}
 
 BaseCalls callBases(const KwCap& processed, const std::vector<KwPeak>& peaks, const CallInputs& in,
                     const CallOptions& options) {

@@ -98,6 +98,7 @@ constexpr int kMixtureWindow = 40;  // bases judged together either side of the 
 constexpr double kMixedAfter = 0.5;
 constexpr double kMixedRest = 0.4;
 constexpr double kMixedBefore = 0.15;
+constexpr double kMixedBack = 0.25;   // share from an earlier onset up to the step
 constexpr int kMixtureLead = 20;      // clean bases the kept read must begin with
 constexpr int kMixtureMinBases = 30;  // shortest mixed stretch reported
 
@@ -144,6 +145,14 @@ int shareStepOnset(const BaseCalls& calls, int start, int end) {
     // The steepest step can start on a clean base or two: the onset is the
     // first base that carries the second dye.
     while (!carriesSecond(calls.bases[onset])) ++onset;
+    // A weak second sequence shows under only some of its first bases, so
+    // the share reaches kMixedAfter some bases in: the onset goes back to
+    // the earliest base carrying a second dye from which kMixedBack of the
+    // bases up to it carry one, with the read still clean before it.
+    for (int b = std::max(start + kMixtureLead, onset - kMixtureWindow); b < onset; ++b)
+        if (carriesSecond(calls.bases[b]) && share(b, onset) >= kMixedBack &&
+            share(std::max(start, b - kMixtureWindow), b) <= kMixedBefore)
+            return b;
     return onset;
 }
 

@@ -598,7 +598,10 @@ void crossValidate(const std::vector<FileResult>& results) {
             if (sourceOf(r.name) != held) continue;
             for (const Example& x : r.examples)
                 own.add(table[static_cast<int>(std::lround(modelQvOf(beta, x.f)))], x.error);
-            if (r.score.region >= kLongRegion) q20 += heldOutQv20Ratio(r, beta, table), ++numLong;
+            if (r.score.region < kLongRegion) continue;
+            const double ratio = heldOutQv20Ratio(r, beta, table);
+            std::printf("held out %-60.60s QV20 ratio %6.3f\n", r.name.c_str(), ratio);
+            q20 += ratio, ++numLong;
         }
         std::printf("held out %-40.40s calibration %6.2f\n", held.c_str(), own.figure());
         pooled.add(own);

@@ -211,8 +211,8 @@ KW_API Mixture findMixture(const BaseCalls& calls);
 /// The QV a base whose features give clean-read QV `qv` (0..kMaxCallQv;
 /// others are clamped) gets from a mixture's onset on: the QV observed for
 /// such bases over two-sequence reads built from training traces, never
-/// above `qv` (a clean read's QV 25 becomes 16, its QV 35 becomes 34, its
-/// QV 40 stays).
+/// above `qv` (a clean read's QV 25 becomes 14, its QV 30 becomes 22, its
+/// QV 35 stays).
 KW_API int qvOverMixture(int qv);
 
 /// Fills the summary figures of calls (counts, QV20+, contiguous read

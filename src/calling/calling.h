@@ -143,7 +143,7 @@ void markSecondLadder(std::vector<kw::BaseCall>& bases, const RunShape& shape,
                       const Unsharpened& light);
 
 /// Number of error-predicting features of a base.
-constexpr int kNumFeatures = 12;
+constexpr int kNumFeatures = 18;
 using Features = std::array<double, kNumFeatures>;
 
 /// The error-predicting features of every base (see quality.cpp).

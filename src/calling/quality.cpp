@@ -5,8 +5,9 @@
 // secondary dye is, how the base's height and width compare with the run's
 // typical base, whether it is a filled slot and how many slots around it
 // are, how weak the bases around it are, how many bases of its hump share
-// its peak, how odd the gaps right beside it are, and how far the room its
-// run of one letter takes departs from the bases the run holds.
+// its peak, how odd the gaps right beside it are, how far the room its
+// run of one letter takes departs from the bases the run holds, and how
+// regular, clean and strong the stretch of 80 bases either side is.
 // A logistic model of the features, fitted on real traces against the
 // instrument's own high-quality calls, gives the error probability; a
 // monotone table fitted on the same traces maps the model's QV to the QV
@@ -180,6 +181,14 @@ std::vector<Features> baseFeatures(const std::vector<kw::BaseCall>& bases,
     // peak in a clean stretch seldom costs a base.
     meanAround(out, 1, 10, 1);
     runRoom(bases, shape, out);
+    // How the read fares over the kContext bases either side (spacing
+    // regularity, secondary dye, width, odd gaps, weakness, uncalled
+    // signal): late in a read the same local features mean more errors
+    // where the whole stretch wavers and fewer where it stays clean. 80
+    // chosen among 30 to 200, leaving each training source out in turn.
+    constexpr int kContext = 80;
+    constexpr int kContextOf[] = {0, 3, 7, 10, 4, 1};
+    for (int k = 0; k < 6; ++k) meanAround(out, kContextOf[k], kContext, 12 + k);
     return out;
 }
 

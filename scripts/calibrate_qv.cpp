@@ -614,6 +614,26 @@ void crossValidate(const std::vector<FileResult>& results) {
     pooled.print();
 }
 
+// The names in folder `dir` that `keep` accepts, sorted.
+template <class Keep>
+std::vector<std::string> namesIn(const std::string& dir, Keep keep) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (keep(std::string(e->d_name))) names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> abifFiles(const std::string& dir) {
+    return namesIn(dir, [](std::string n) {
+        for (char& c : n) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return n.size() > 4 && (n.rfind(".ab1") == n.size() - 4 || n.rfind(".abi") == n.size() - 4);
+    });
+}
+
 // ---- the QVs over a second sequence --------------------------------------
 
 // A two-sequence read built by scripts/mix_reads.py: the bases from the
@@ -621,7 +641,7 @@ void crossValidate(const std::vector<FileResult>& results) {
 // a clean read's base with its features gets, and whether it is wrong
 // against the major component's (the source trace's) instrument calls.
 struct MixtureRead {
-    std::string name, source;
+    std::string source;
     kw::MixtureTest test = kw::MixtureTest::share;
     double ratio = 0.0;  // the mixture's mean secondary ratio
     std::vector<int> qv;
@@ -644,7 +664,6 @@ bool mixtureRead(const std::string& dir, const std::string& name, const std::str
     std::ifstream meta(dir + "/" + name + ".json");
     const std::string text((std::istreambuf_iterator<char>(meta)),
                            std::istreambuf_iterator<char>());
-    m.name = name;
     m.source = jsonString(text, "source");
     Road road;
     std::string why;
@@ -697,17 +716,10 @@ Bins mixtureBins(const std::vector<MixtureRead>& reads, const std::vector<int>& 
 // table fitted on the others; writes the table when `write` is set.
 void calibrateMixtures(const std::string& dir, const std::string& trainDir,
                        const std::string& write) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            const std::string n = e->d_name;
-            if (n.size() > 4 && n.compare(n.size() - 4, 4, ".txt") == 0 &&
-                std::ifstream(dir + "/" + n + ".json").good())
-                names.push_back(n);
-        }
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
+    const std::vector<std::string> names = namesIn(dir, [&](const std::string& n) {
+        return n.size() > 4 && n.compare(n.size() - 4, 4, ".txt") == 0 &&
+               std::ifstream(dir + "/" + n + ".json").good();
+    });
     std::vector<MixtureRead> reads;
     std::vector<std::string> sources;
     for (const std::string& name : names) {
@@ -748,27 +760,6 @@ void calibrateMixtures(const std::string& dir, const std::string& trainDir,
     for (size_t q = 0; q < table.size(); ++q) o << (q ? ", " : "") << table[q];
     o << "};\n";
     std::printf("wrote %s\n", write.c_str());
-}
-
-std::vector<std::string> abifFiles(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            const std::string n = e->d_name;
-            const std::string lower = [&] {
-                std::string l = n;
-                for (char& c : l)
-                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-                return l;
-            }();
-            if (lower.size() > 4 && (lower.rfind(".ab1") == lower.size() - 4 ||
-                                     lower.rfind(".abi") == lower.size() - 4))
-                names.push_back(n);
-        }
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 int checkTable(const std::string& path, const std::vector<FileResult>& results) {

@@ -423,6 +423,8 @@ std::vector<MobilityPoint> mobilityPoints(const kw::detail::RunShape& shape, dou
     return out;
 }
 
+#include "calling/mixture_qv_table.inc"
+
 // Over a second sequence the features of each base still look like a clean
 // read's (its peak is the tallest, evenly spaced), yet the major sequence
 // is read wrong far more often there, most of all where the clean read's
@@ -431,7 +433,7 @@ std::vector<MobilityPoint> mobilityPoints(const kw::detail::RunShape& shape, dou
 // two-sequence reads built from training traces, never above the QV). The
 // mixture keeps the onset found on the clean-read QVs; the new ones may end
 // the trimmed read at it.
-void capMixedQvs(BaseCalls& calls, double cutoff) {
+void lowerMixedQvs(BaseCalls& calls, double cutoff) {
     if (!calls.mixture.found) return;
     const Mixture found = calls.mixture;
     for (size_t i = static_cast<size_t>(found.onsetBase); i < calls.bases.size(); ++i)
@@ -443,7 +445,6 @@ void capMixedQvs(BaseCalls& calls, double cutoff) {
 }  // namespace
 
 int qvOverMixture(int qv) {
-#include "calling/mixture_qv_table.inc"
     return kMixtureQvCalibration[std::max(0, std::min(kMaxCallQv, qv))];
 }
 
@@ -472,7 +473,7 @@ BaseCalls callBases(const KwCap& processed, const std::vector<KwPeak>& peaks, co
     }
     calls.mobility = mobilityPoints(w.shape, scale);
     summariseCalls(calls, options.trimCutoff);
-    capMixedQvs(calls, options.trimCutoff);
+    lowerMixedQvs(calls, options.trimCutoff);
     return calls;
 }
 

@@ -354,3 +354,134 @@ TEST(KernelsReference, ClearPeaksAreThePlainSearchs) {
 }
 
 }  // namespace
+
+namespace {
+
+// Peaks of one fit: height, event-local centre, width; the common base and
+// the relative residual.
+struct PlainFit {
+    std::vector<double> h, mu, sigma;
+    double base = 0.0, variance = 0.0;
+};
+
+// Damped Gauss-Newton refinement of the initial estimate `f`, written
+// plainly: an exp() per peak and sample, the normal matrix summed as J J'.
+void plainRefine(const KwEvent& ev, PlainFit& f) {
+    const int n = static_cast<int>(f.h.size()), dim = 3 * n, w = ev.getOuterWidth();
+    const double area = ev.getArea();
+    std::vector<double> damping(dim + 1, area / w);
+    for (int k = 0; k < n; ++k)
+        damping[3 * k + 2] = damping[3 * k + 3] = (area / n) / (f.h[k] > 0.0 ? f.h[k] : 1.0);
+    double ePrev = 9999.0;
+    for (int updates = 0;;) {
+        KwdbMatrix m(0, dim, 0, dim);
+        KwdbVector g(0, dim), step;
+        double r2 = 0.0, y2 = 0.0;
+        for (int x = 0; x < w; ++x) {
+            std::vector<double> j(dim + 1, 1.0);
+            double model = f.base;
+            for (int k = 0; k < n; ++k) {
+                const double d = x - f.mu[k], s = f.sigma[k];
+                const double shape = std::exp(-0.5 * d * d / (s * s));
+                model += f.h[k] * shape;
+                j[3 * k + 1] = shape;
+                j[3 * k + 2] = f.h[k] * shape * d / (s * s);
+                j[3 * k + 3] = f.h[k] * shape * d * d / (s * s * s);
+            }
+            const double r = ev[x] - model;
+            for (int a = 0; a <= dim; ++a) {
+                g(a) += r * j[a];
+                for (int b = 0; b <= dim; ++b) m(a, b) += j[a] * j[b];
+            }
+            r2 += r * r;
+            y2 += ev[x] * ev[x];
+        }
+        if (!(y2 > 0.0)) return;
+        const double e = r2 / y2, improvement = (ePrev - e) / ePrev;
+        ePrev = f.variance = e;
+        if (!(improvement >= 0.0)) return;
+        for (int a = 0; a <= dim; ++a) m(a, a) += damping[a];
+        step.beSolutionOf(m, g, 0);
+        for (int a = 0; a <= dim; ++a)
+            if (!std::isfinite(step(a))) return;
+        auto limited = [](double v, double s) {
+            v += std::max(-0.5 * v, std::min(2.0 * v, s));
+            return std::max(1.0, v);
+        };
+        f.base += 0.7 * step(0);
+        for (int k = 0; k < n; ++k) {
+            f.h[k] = limited(f.h[k], 0.7 * step(3 * k + 1));
+            f.mu[k] = std::min(std::max(f.mu[k] + 0.7 * step(3 * k + 2),
+                                        1.0 * ev.getInnerBounds(0) - ev.getOuterBounds(0)),
+                               1.0 * ev.getInnerBounds(1) - ev.getOuterBounds(0));
+            f.sigma[k] = limited(f.sigma[k], 0.7 * step(3 * k + 3));
+        }
+        if (e < 0.01 || improvement <= 0.05 || ++updates > 7) return;
+    }
+}
+
+}  // namespace
+
+// The fit, whatever its arithmetic, is the plain Gauss-Newton's: events of
+// single peaks, close pairs and surplus peaks shared out of one hump, on a
+// noisy trace.
+TEST(KernelsReference, PeakFitIsThePlainGaussNewtons) {
+    const int n = 4000;
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<double> y(n, 0.0);
+    for (double c = 50.0; c < n - 50; c += 45.0 + 10.0 * unit(rng)) {
+        const double sigma = 1.5 + 3.0 * unit(rng);
+        kwtest::addGaussian(y, c, 100.0 + 900.0 * unit(rng), sigma);
+        if (unit(rng) < 0.5)
+            kwtest::addGaussian(y, c + sigma * (1.0 + 2.0 * unit(rng)), 500.0, sigma);
+    }
+    std::normal_distribution<double> noise(0.0, 2.0);
+    for (double& v : y) v += noise(rng);
+    const KwTrace trace(n, y.data());
+    int fits = 0;
+    for (int start = 2, slot = 0;; ++slot) {
+        KwEvent ev = trace.getNextEvent(0, start, n - 3, 20.0, 10.0, 7.0, 1);
+        if (ev.dataExist() == 0) break;
+        start = ev.getOuterBounds(1);
+        ev.setNumPksBeNumHumps();
+        const int peaks = ev.getNumHumps() + slot % 3;  // surplus peaks in a third of them
+        ev.setMaxNumPeaks(peaks);
+        ev.setMinNumPeaks(peaks);
+        std::vector<KwPeak> initial(peaks), fitted(peaks);
+        ev.peakFit1(initial.data());
+        ev.peakFit(fitted.data());
+        PlainFit want;
+        for (const KwPeak& p : initial) {
+            want.h.push_back(p.getHeight());
+            want.mu.push_back(p.getLocatn() - ev.getStartPnt());
+            want.sigma.push_back(p.getSigma());
+        }
+        plainRefine(ev, want);
+        std::vector<int> order(peaks);
+        for (int k = 0; k < peaks; ++k) order[k] = k;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return want.mu[a] < want.mu[b]; });
+        // Centres held at the same bound are spread between their neighbours.
+        std::vector<double> centre(peaks);
+        for (int k = 0; k < peaks; ++k) centre[k] = want.mu[order[k]] + ev.getStartPnt();
+        for (int first = 0, last; first < peaks; first = last + 1) {
+            for (last = first; last + 1 < peaks && centre[last + 1] == centre[first];) ++last;
+            const double lo = first == 0 ? ev.getOuterBounds(0) : centre[first - 1];
+            const double hi = last == peaks - 1 ? ev.getOuterBounds(1) : centre[last + 1];
+            for (int j = first; last > first && j <= last; ++j)
+                centre[j] = lo + (j - first + 0.5) * (hi - lo) / (last - first + 1);
+        }
+        const double top = *std::max_element(&y[ev.getOuterBounds(0)], &y[ev.getOuterBounds(1)]);
+        for (int k = 0; k < peaks; ++k) {
+            const int o = order[k];
+            expectClose(fitted[k].getHeight(), want.h[o], top);
+            expectClose(fitted[k].getLocatn(), centre[k], 1.0);
+            expectClose(fitted[k].getSigma(), want.sigma[o], 1.0);
+            expectClose(fitted[k].getBase(), want.base, top);
+            expectClose(fitted[k].getVariance(), want.variance, 1e-6);
+        }
+        ++fits;
+    }
+    EXPECT_GT(fits, 60);
+}

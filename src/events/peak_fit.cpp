@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/gaussian.h"
 #include "kwsignal/containers.h"
 #include "kwsignal/events.h"
 
@@ -200,21 +201,23 @@ private:
     // The sums of a pass over the event's samples for the current
     // parameters: the two sums of squares, then the products of the normal
     // matrix (its upper triangle, row by row) and the right-hand side. The
-    // derivatives at every sample are worked out first, so that the calls
-    // to exp() stay out of the loop that sums. A fit of one peak, by far the
-    // most common, sums into a working set of fixed size (Peaks = 1) that the
-    // compiler keeps in registers; Peaks = 0 takes any number of peaks.
+    // derivatives at every sample are worked out first, each peak's shape
+    // along the whole event by recurrence rather than by an exp() a sample.
+    // A fit of one peak, by far the most common, sums into a working set of
+    // fixed size (Peaks = 1) that the compiler keeps in registers; Peaks = 0
+    // takes any number of peaks.
     template <int Peaks>
     void accumulate() {
         const int peaks = Peaks > 0 ? Peaks : n;
         const int size = 3 * peaks + 1;
+        const int w = ev.getOuterWidth();
         for (int k = 0; k < peaks; ++k) {
             squares[k] = g[k].sigma * g[k].sigma;
             cubes[k] = squares[k] * g[k].sigma;
+            kw::detail::gaussianSamples(g[k].mu, g[k].sigma, w, derivatives + 3 * k + 1, size);
         }
         sumR2 = 0.0;
         sumY2 = 0.0;
-        const int w = ev.getOuterWidth();
         for (int x = 0; x < w; ++x) {
             double* gr = derivatives + static_cast<size_t>(x) * size;
             const double y = ev[x];
@@ -222,10 +225,8 @@ private:
             gr[0] = 1.0;  // by the common base
             for (int k = 0; k < peaks; ++k) {
                 const double d = x - g[k].mu;
-                const double shape = std::exp(-0.5 * d * d / squares[k]);
-                const double scaled = g[k].h * shape;
+                const double scaled = g[k].h * gr[3 * k + 1];
                 model += scaled;
-                gr[3 * k + 1] = shape;
                 gr[3 * k + 2] = scaled * d / squares[k];
                 gr[3 * k + 3] = scaled * d * d / cubes[k];
             }

@@ -126,6 +126,9 @@ void searchDye(const DyeTrains& trains, double s, double shift[4], int d, double
     const double centre = shift[d];
     double best = unevenness(fixed, trains[d], centre, s, kNoLimit), bestShift = centre;
     for (double k = -reach; k <= reach + 1e-9; k += step) {
+        // The grid's middle point is the current shift, already costed: it
+        // cannot beat itself.
+        if (std::fabs(k) < 0.5 * step) continue;
         const double trial = centre + k * s;
         if (std::fabs(trial) > kMaxShift * s) continue;
         const double c = unevenness(fixed, trains[d], trial, s, best - 1e-9);

@@ -485,3 +485,22 @@ TEST(KernelsReference, PeakFitIsThePlainGaussNewtons) {
     }
     EXPECT_GT(fits, 60);
 }
+
+// A trace's L1 norm, summed in lanes, is the sum sample by sample over its
+// window to rounding, for windows of every remainder modulo four.
+TEST(KernelsReference, NormSummedInLanesIsThePlainSum) {
+    std::mt19937 rng(5);
+    std::normal_distribution<double> u(0.0, 1000.0);
+    std::vector<double> x(3000);
+    for (double& v : x) v = u(rng);
+    for (int start : {1, 2, 100})
+        for (int length : {1, 2, 3, 4, 5, 7, 8, 2001}) {
+            KwTrace t(static_cast<int>(x.size()), x.data());  // narrowing zeroes what it leaves
+            t.setSignalEndPnt(start + length - 1);
+            t.setSignalStartPnt(start);
+            ASSERT_EQ(t.getSignalEndPnt() - t.getSignalStartPnt() + 1, length);
+            double plain = 0.0;
+            for (int i = start; i < start + length; ++i) plain += std::fabs(x[i]);
+            expectClose(t.norm1(), plain, 0.0);
+        }
+}

@@ -126,12 +126,11 @@ void KwTrace::zeroMinimum() {
     for (int i = signalStartPnt; i <= signalEndPnt; ++i) data[i] -= m;
 }
 
-double KwTrace::norm1() const {
+KW_WIDE_VECTORS double KwTrace::norm1() const {
     if (signalEndPnt == 0) return KwdbAry::norm1();
     if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0.0;
-    double sum = 0.0;
-    for (int i = signalStartPnt; i <= signalEndPnt; ++i) sum += std::fabs(data[i]);
-    return sum;
+    return kw::detail::laneSum(signalStartPnt, signalEndPnt,
+                               [this](int i) { return std::fabs(data[i]); });
 }
 
 KW_WIDE_VECTORS double KwTrace::normalizeL1() {

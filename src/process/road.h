@@ -8,25 +8,13 @@
 #include <utility>
 #include <vector>
 
+#include "common/cap_access.h"
 #include "kwsignal/process.h"
 #include "kwsignal/separation.h"
 #include "process/measure.h"
 
 namespace kw {
 namespace detail {
-
-/// The road's way to the capillary operations kept for the library's own
-/// use: applying a matrix, refining a system matrix, and the capillary-wide
-/// noise level of normalised traces.
-struct CapAccess {
-    static void specSep(KwCap& cap, const KwdbMatrix& m) { cap.specSep(m); }
-    static int refine(KwCap& cap, double tolerance, double acceptFactor, float** ssm) {
-        return cap.specSep(tolerance, acceptFactor, ssm);
-    }
-    static void setNoiseLevelForNormalized(KwCap& cap, double ceiling) {
-        cap.setNoiseLevelForNormalized(ceiling);
-    }
-};
 
 inline KwTrace& traceOf(KwCap& cap, int t) {
     return *cap.getPnterToTrace(t);

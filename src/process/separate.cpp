@@ -26,14 +26,12 @@ std::vector<std::vector<float>> singlePrecision(const std::vector<std::vector<do
 // the cross-talk of the neighbouring peaks of other dyes, and the cross-talk
 // would come out too small.
 //
-// The robust estimation sizes its stretch by the capillary it is handed: a
-// fifth of that capillary, or 1000 s where that is longer. Handed the bare
-// stretch it would learn on 1000 s even where a fifth of the run is longer,
-// which on a slow old instrument is the first bases and the dye blobs among
-// them alone: broad humps of two dyes overlapping, that read as cross-talk
-// several times the real one. So the copy keeps the run's length, zero
-// beyond the stretch and outside every window, and the estimation learns on
-// the fifth of the run that the stretch was cut to.
+// The robust estimation is told the length of its window, a fifth of the
+// whole run where that is longer than 1000 s: left to measure it on the
+// excerpt it would take a fifth of the excerpt or 1000 s, which on a slow
+// old instrument is the first bases and the dye blobs among them alone,
+// broad humps of two dyes overlapping that read as cross-talk several
+// times the real one.
 std::unique_ptr<KwCap> Road::learningExcerpt(bool robust) const {
     const int len = end - start;
     const int a = static_cast<int>(start + 0.05 * len);
@@ -43,18 +41,14 @@ std::unique_ptr<KwCap> Road::learningExcerpt(bool robust) const {
             b, static_cast<long long>(a) + learningWindowSamples(rate, run.numData)));
     const int margin = static_cast<int>(kLearningBaseline * roughSpacing);
     const int first = std::max(0, a - margin), last = std::min(cap->getNumData() - 1, b + margin);
-    const int samples = last - first + 1;
-    const int length = robust ? std::max(samples, run.numData) : samples;
     std::vector<std::vector<double>> rows(numTraces());
     std::vector<double*> ptrs;
     for (int t = 0; t < numTraces(); ++t) {
         const double* x = cap->getPnterToTrace(t)->getData();
         rows[t].assign(x + first, x + last + 1);
-        rows[t].resize(length, 0.0);
         ptrs.push_back(rows[t].data());
     }
-    std::unique_ptr<KwCap> part(new KwCap(numTraces(), length, ptrs.data(), rate));
-    part->setSignalEndPnt(samples - 1);  // the baseline is the stretch's alone
+    std::unique_ptr<KwCap> part(new KwCap(numTraces(), last - first + 1, ptrs.data(), rate));
     part->deBaseline(baselineWindows(kLearningBaseline * roughSpacing));
     part->setSignalStartPnt(a - first);
     part->setSignalEndPnt(b - first);
@@ -88,8 +82,10 @@ bool Road::learn() {
         for (bool robust : {true, false}) {
             const std::unique_ptr<KwCap> part = learningExcerpt(robust);
             const int a = part->getSignalStartPnt(), b = part->getSignalEndPnt();
-            learned = robust ? table.setup1(*part, a, b, kSepTolerance, kSepAccept, rate) == 1
-                             : table.setup(*part, a, b, kSepTolerance, kSepAccept) == 1;
+            learned =
+                robust ? setupRobust(table, *part, a, b, learningWindowSamples(rate, run.numData),
+                                     kSepTolerance, kSepAccept, rate) == 1
+                       : table.setup(*part, a, b, kSepTolerance, kSepAccept) == 1;
             if (learned) break;
         }
         if (!learned) return false;

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "common/cap_access.h"
 #include "common/learning_window.h"
 #include "common/sample_index.h"
 #include "kwsignal/capillary.h"
@@ -166,16 +167,22 @@ int KwSpecSepTable::setup(const KwCap& cap, int startPnt, int endPnt, double tol
 
 int KwSpecSepTable::setup1(const KwCap& cap, int startPnt, int endPnt, double tolerance,
                            double acceptFactor, double rate) {
+    return kw::detail::setupRobust(*this, cap, startPnt, endPnt,
+                                   kw::detail::learningWindowSamples(rate, cap.getNumData()),
+                                   tolerance, acceptFactor, rate);
+}
+
+int kw::detail::setupRobust(KwSpecSepTable& table, const KwCap& cap, int startPnt, int endPnt,
+                            int window, double tolerance, double acceptFactor, double rate) {
     const int n = cap.getNumTraces();
     if (n < 1) return 0;
-    const int w = kw::detail::learningWindowSamples(rate, cap.getNumData());
-    const double windowEnd = static_cast<double>(startPnt) + w;
+    const double windowEnd = static_cast<double>(startPnt) + window;
     KwCap work(cap);
     work.setSignalStartPnt(startPnt);
     work.setSignalEndPnt(windowEnd < endPnt ? static_cast<int>(windowEnd) : endPnt);
     std::vector<double> norm(n);
     work.normalizeL1(norm.data());
     work.smoothing(kw::detail::truncToRange(3.0 * rate + 0.5, 0, std::numeric_limits<int>::max()));
-    return estimate(*this, work, norm, tolerance, acceptFactor, true,
-                    [](KwCap& c, const KwdbMatrix& m) { c.specSep(m); });
+    return estimate(table, work, norm, tolerance, acceptFactor, true,
+                    [](KwCap& c, const KwdbMatrix& m) { kw::detail::CapAccess::specSep(c, m); });
 }

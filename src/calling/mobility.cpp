@@ -36,8 +36,8 @@ using DyeTrains = std::array<std::vector<double>, 4>;
 // The cost of one gap between neighbouring peaks for a base spacing s: its
 // distance from a whole number of spacings, squared and capped so that a
 // missing or extra peak costs no more than a bounded amount.
-inline double gapCost(double gap, double s) {
-    const double u = gap / s;
+inline double gapCost(double gap, double perSpacing) {
+    const double u = gap * perSpacing;
     const double k = u < 1.5 ? 1.0 : std::floor(u + 0.5);
     return std::min((u - k) * (u - k), 0.25);
 }
@@ -81,7 +81,9 @@ void holdFixed(const DyeTrains& trains, const double shift[4], unsigned dyes, do
     for (int o = 0; o < 4; ++o)
         if (dyes & dyeBit(o)) mergeShifted(trains[o], shift[o], pos, fixed.merged);
     fixed.gapAfter.resize(pos.empty() ? 0 : pos.size() - 1);
-    for (size_t i = 0; i + 1 < pos.size(); ++i) fixed.gapAfter[i] = gapCost(pos[i + 1] - pos[i], s);
+    const double perSpacing = 1.0 / s;
+    for (size_t i = 0; i + 1 < pos.size(); ++i)
+        fixed.gapAfter[i] = gapCost(pos[i + 1] - pos[i], perSpacing);
     pos.push_back(std::numeric_limits<double>::infinity());
 }
 
@@ -95,13 +97,14 @@ constexpr double kNoLimit = std::numeric_limits<double>::infinity();
 double unevenness(const FixedTrain& fixed, const std::vector<double>& moving, double shift,
                   double s, double limit) {
     const std::vector<double>& f = fixed.pos;
+    const double perSpacing = 1.0 / s;  // a product is cheaper than a quotient per gap
     size_t i = 0;
     double cost = 0.0, previous = 0.0;
     bool started = false;
     // The fixed peaks before `until` join the train.
     auto takeFixed = [&](double until) {
         if (!(f[i] < until)) return;
-        if (started) cost += gapCost(f[i] - previous, s);
+        if (started) cost += gapCost(f[i] - previous, perSpacing);
         for (++i; f[i] < until; ++i) cost += fixed.gapAfter[i - 1];
         previous = f[i - 1];
         started = true;
@@ -109,7 +112,7 @@ double unevenness(const FixedTrain& fixed, const std::vector<double>& moving, do
     for (double m : moving) {
         const double p = m - shift;
         takeFixed(p);
-        if (started) cost += gapCost(p - previous, s);
+        if (started) cost += gapCost(p - previous, perSpacing);
         if (cost >= limit) return cost;
         previous = p;
         started = true;

@@ -33,9 +33,10 @@ constexpr double kStrongFraction = 0.3;
 // The strong peaks of a window, per dye, in ascending position.
 using DyeTrains = std::array<std::vector<double>, 4>;
 
-// The cost of one gap between neighbouring peaks for a base spacing s: its
-// distance from a whole number of spacings, squared and capped so that a
-// missing or extra peak costs no more than a bounded amount.
+// The cost of one gap between neighbouring peaks for the base spacing whose
+// reciprocal is perSpacing: its distance from a whole number of spacings,
+// squared and capped so that a missing or extra peak costs no more than a
+// bounded amount.
 inline double gapCost(double gap, double perSpacing) {
     const double u = gap * perSpacing;
     const double k = u < 1.5 ? 1.0 : std::floor(u + 0.5);

@@ -6,6 +6,9 @@
 
 #include "common/sample_index.h"
 
+class KwCap;
+class KwSpecSepTable;
+
 namespace kw {
 namespace detail {
 
@@ -21,20 +24,11 @@ inline int learningWindowSamples(double rate, int numData) {
     return w;
 }
 
-}  // namespace detail
-}  // namespace kw
-
-class KwCap;
-class KwSpecSepTable;
-
-namespace kw {
-namespace detail {
-
 /// The robust estimation of KwSpecSepTable::setup1 on startPnt .. the
 /// smaller of startPnt + window and endPnt (samples of cap), whatever cap's
 /// own length: for a caller that hands it an excerpt of a longer run, whose
-/// window it measured on the whole run (learningWindowSamples). rate:
-/// samples per second, > 0. Returns what setup1 returns.
+/// window it measured on the whole run (learningWindowSamples), samples.
+/// rate: samples per second, > 0. Returns what setup1 returns.
 int setupRobust(KwSpecSepTable& table, const KwCap& cap, int startPnt, int endPnt, int window,
                 double tolerance, double acceptFactor, double rate);
 

@@ -82,10 +82,10 @@ bool Road::learn() {
         for (bool robust : {true, false}) {
             const std::unique_ptr<KwCap> part = learningExcerpt(robust);
             const int a = part->getSignalStartPnt(), b = part->getSignalEndPnt();
-            learned =
-                robust ? setupRobust(table, *part, a, b, learningWindowSamples(rate, run.numData),
-                                     kSepTolerance, kSepAccept, rate) == 1
-                       : table.setup(*part, a, b, kSepTolerance, kSepAccept) == 1;
+            // The excerpt's window is the stretch measured on the whole run.
+            learned = robust ? setupRobust(table, *part, a, b, b - a, kSepTolerance, kSepAccept,
+                                           rate) == 1
+                             : table.setup(*part, a, b, kSepTolerance, kSepAccept) == 1;
             if (learned) break;
         }
         if (!learned) return false;

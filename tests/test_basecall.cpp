@@ -386,8 +386,9 @@ TEST(BaseCalling, MixtureOnsetIsFoundOnlyWhereASecondLadderStays) {
     // many for the share of such bases to step up), the rest 0.05: only the
     // rise of the second dyes' median to `after` on three bases of five
     // marks the onset, and not where that rise stays under a strong dye or
-    // has too little behind it.
-    auto weak = [](double after, int until = 200) {
+    // has too little behind it. A burst of strong second dyes over 14 bases
+    // from `burst` (a compression, a dye artefact) does not take the onset.
+    auto weak = [](double after, int until = 200, int burst = -1) {
         const int onset = 120;
         kw::BaseCalls calls;
         for (int i = 0; i < 200; ++i) {
@@ -398,6 +399,7 @@ TEST(BaseCalling, MixtureOnsetIsFoundOnlyWhereASecondLadderStays) {
             b.secondaryRatio = i < onset   ? (i % 4 == 0 ? 0.16 : 0.05)
                                : i < until ? (i % 5 < 3 ? after : 0.0)
                                            : 0.0;
+            if (burst >= 0 && i >= burst && i < burst + 14 && i % 5 < 3) b.secondaryRatio = 0.6;
             calls.bases.push_back(b);
         }
         kw::summariseCalls(calls, 0.05);
@@ -409,6 +411,7 @@ TEST(BaseCalling, MixtureOnsetIsFoundOnlyWhereASecondLadderStays) {
     EXPECT_NEAR(rise.onsetBase, 120, 2);
     EXPECT_FALSE(weak(0.18).found);      // no base's second dye reaches 0.2
     EXPECT_FALSE(weak(0.3, 140).found);  // a burst: the second dyes do not stay
+    EXPECT_NEAR(weak(0.3, 200, 80).onsetBase, 120, 2);
 }
 
 // Edit distance of a and b (Levenshtein), for comparing reads; within:

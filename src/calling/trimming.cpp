@@ -97,7 +97,7 @@ constexpr double kMixedRatio = 0.15;  // a second dye this high counts as a seco
 constexpr int kMixtureWindow = 40;  // bases judged together either side of the onset
 constexpr double kMixedAfter = 0.5;
 constexpr double kMixedRest = 0.4;
-constexpr double kMixedBefore = 0.15;
+constexpr double kMixedBefore = 0.1;  // 4 of 40: laxer, scattered second dyes start the step early
 constexpr double kMixedBack = 0.25;   // share from an earlier onset up to the step
 constexpr int kMixtureLead = 20;      // clean bases the kept read must begin with
 constexpr int kMixtureMinBases = 30;  // shortest mixed stretch reported
@@ -121,6 +121,12 @@ constexpr double kRiseStep = 3.0;
 // slightly stronger neighbours' tails of a clean read's later bases does
 // not reach it.
 constexpr double kRiseMean = 0.1;
+// ... and the rise holds: of the kRiseWindow bases after the first
+// kRiseWindow, at least this share still carry a strong second dye. A
+// clean read's burst of a dozen troubled bases (a compression, a dye
+// artefact) is over by then, while a second sequence is not: a burst
+// 40 bases before a real onset otherwise places the onset on the burst.
+constexpr double kRiseHolds = 0.3;
 
 // The onset where the share of kept bases carrying a second dye steps up
 // most steeply, moved on to the first base that carries one; -1 for none.
@@ -175,25 +181,30 @@ double medianRatio(const BaseCalls& calls, int from, int to) {
 }
 
 // The first kept base, itself carrying a strong second dye, from which most
-// of the next kRiseWindow do and whose second dyes stand kRiseStep times
-// above those of the kMixtureLead bases before it (the bases after the
-// onset may run past the kept read); -1 for none.
+// of the next kRiseWindow do, whose second dyes stand kRiseStep times above
+// those of the kMixtureLead bases before it and which the following
+// kRiseWindow bases still bear out (the bases after the onset may run past
+// the kept read, the second window past the read's end); -1 for none.
 int medianRiseOnset(const BaseCalls& calls, int start, int end) {
     const int n = static_cast<int>(calls.bases.size());
-    auto strong = [&](int i) {
+    // strongBefore[k]: bases in [start, start + k) carrying a strong second dye.
+    std::vector<int> strongBefore(static_cast<size_t>(std::max(0, n - start)) + 1, 0);
+    for (int i = start; i < n; ++i) {
         const BaseCall& b = calls.bases[i];
-        return b.secondary != 'N' && ratioOf(b) >= kRiseRatio;
+        const bool strong = b.secondary != 'N' && ratioOf(b) >= kRiseRatio;
+        strongBefore[i - start + 1] = strongBefore[i - start] + (strong ? 1 : 0);
+    }
+    auto strongIn = [&](int a, int b) { return strongBefore[b - start] - strongBefore[a - start]; };
+    auto holds = [&](int i) {
+        const int from = std::min(n, i + kRiseWindow), to = std::min(n, from + kRiseWindow);
+        return strongIn(from, to) >= kRiseHolds * (to - from);
     };
-    int count = 0;
-    for (int i = start; i < std::min(n, start + kRiseWindow); ++i) count += strong(i);
-    for (int i = start; i < end && i + kRiseWindow <= n; ++i) {
-        if (strong(i) && 2 * count >= kRiseWindow && i - start >= kMixtureLead &&
+    for (int i = start + kMixtureLead; i < end && i + kRiseWindow <= n; ++i) {
+        if (strongIn(i, i + 1) && 2 * strongIn(i, i + kRiseWindow) >= kRiseWindow &&
             medianRatio(calls, i, i + kRiseWindow) >=
                 kRiseStep * medianRatio(calls, i - kMixtureLead, i) &&
-            meanRatio(calls, i, end) >= kRiseMean)
+            holds(i) && meanRatio(calls, i, end) >= kRiseMean)
             return i;
-        count -= strong(i);
-        if (i + kRiseWindow < n) count += strong(i + kRiseWindow);
     }
     return -1;
 }

@@ -388,22 +388,27 @@ TEST(BaseCalling, MixtureOnsetIsFoundOnlyWhereASecondLadderStays) {
     // marks the onset, and not where that rise stays under a strong dye or
     // has too little behind it. A burst of strong second dyes over 14 bases
     // from `burst` (a compression, a dye artefact) does not take the onset.
-    auto weak = [](double after, int until = 200, int burst = -1) {
-        const int onset = 120;
+    // 200 kept bases, every one with a second dye of ratioAt(base).
+    auto secondDyes = [](auto ratioAt) {
         kw::BaseCalls calls;
         for (int i = 0; i < 200; ++i) {
             kw::BaseCall b;
             b.base = "ACGT"[i % 4];
             b.qv = 40;
             b.secondary = "CAGT"[(i + 1) % 4];
-            b.secondaryRatio = i < onset   ? (i % 4 == 0 ? 0.16 : 0.05)
-                               : i < until ? (i % 5 < 3 ? after : 0.0)
-                                           : 0.0;
-            if (burst >= 0 && i >= burst && i < burst + 14 && i % 5 < 3) b.secondaryRatio = 0.6;
+            b.secondaryRatio = ratioAt(i);
             calls.bases.push_back(b);
         }
         kw::summariseCalls(calls, 0.05);
         return calls.mixture;
+    };
+    auto weak = [&](double after, int until = 200, int burst = -1) {
+        return secondDyes([=](int i) {
+            if (burst >= 0 && i >= burst && i < burst + 14 && i % 5 < 3) return 0.6;
+            return i < 120     ? (i % 4 == 0 ? 0.16 : 0.05)
+                   : i < until ? (i % 5 < 3 ? after : 0.0)
+                               : 0.0;
+        });
     };
     const kw::Mixture rise = weak(0.3);
     ASSERT_TRUE(rise.found);
@@ -412,6 +417,16 @@ TEST(BaseCalling, MixtureOnsetIsFoundOnlyWhereASecondLadderStays) {
     EXPECT_FALSE(weak(0.18).found);      // no base's second dye reaches 0.2
     EXPECT_FALSE(weak(0.3, 140).found);  // a burst: the second dyes do not stay
     EXPECT_NEAR(weak(0.3, 200, 80).onsetBase, 120, 2);
+    // A second template drifting into step with the read's bases: from base
+    // 120 under every third base only, from 150 under every second. The
+    // share of such bases never steps up from a clean stretch; the rise
+    // fires some bases in, and the onset goes back to where they began.
+    const kw::Mixture drifting = secondDyes([](int i) {
+        return (i >= 150 ? i % 2 == 0 : i >= 120 && (i - 120) % 3 == 0) ? 0.3 : 0.05;
+    });
+    ASSERT_TRUE(drifting.found);
+    EXPECT_EQ(drifting.test, kw::MixtureTest::rise);
+    EXPECT_NEAR(drifting.onsetBase, 120, 2);
 }
 
 // Edit distance of a and b (Levenshtein), for comparing reads; within:

@@ -128,6 +128,25 @@ constexpr double kRiseMean = 0.1;
 // 40 bases before a real onset otherwise places the onset on the burst.
 constexpr double kRiseHolds = 0.3;
 
+// A weak second sequence shows under only some of its first bases (a
+// second template's peaks drift in and out of step with the read's bases),
+// so a test over a window of them fires some bases in: the onset goes back
+// to the earliest base carrying a second dye from which kMixedBack of the
+// bases up to it carry one, with the read still clean before it.
+int backToFirstCarrier(const BaseCalls& calls, int start, int end, int onset) {
+    std::vector<int> prefix(static_cast<size_t>(end - start) + 1, 0);
+    for (int i = start; i < end; ++i)
+        prefix[i - start + 1] = prefix[i - start] + (carriesSecond(calls.bases[i]) ? 1 : 0);
+    auto share = [&](int a, int b) {
+        return static_cast<double>(prefix[b - start] - prefix[a - start]) / std::max(1, b - a);
+    };
+    for (int b = std::max(start + kMixtureLead, onset - kMixtureWindow); b < onset; ++b)
+        if (carriesSecond(calls.bases[b]) && share(b, onset) >= kMixedBack &&
+            share(std::max(start, b - kMixtureWindow), b) <= kMixedBefore)
+            return b;
+    return onset;
+}
+
 // The onset where the share of kept bases carrying a second dye steps up
 // most steeply, moved on to the first base that carries one; -1 for none.
 int shareStepOnset(const BaseCalls& calls, int start, int end) {
@@ -151,15 +170,7 @@ int shareStepOnset(const BaseCalls& calls, int start, int end) {
     // The steepest step can start on a clean base or two: the onset is the
     // first base that carries the second dye.
     while (!carriesSecond(calls.bases[onset])) ++onset;
-    // A weak second sequence shows under only some of its first bases, so
-    // the share reaches kMixedAfter some bases in: the onset goes back to
-    // the earliest base carrying a second dye from which kMixedBack of the
-    // bases up to it carry one, with the read still clean before it.
-    for (int b = std::max(start + kMixtureLead, onset - kMixtureWindow); b < onset; ++b)
-        if (carriesSecond(calls.bases[b]) && share(b, onset) >= kMixedBack &&
-            share(std::max(start, b - kMixtureWindow), b) <= kMixedBefore)
-            return b;
-    return onset;
+    return backToFirstCarrier(calls, start, end, onset);
 }
 
 double ratioOf(const BaseCall& b) {
@@ -220,6 +231,7 @@ Mixture findMixture(const BaseCalls& calls) {
     if (onset < 0) {
         onset = medianRiseOnset(calls, start, end);
         if (onset < 0) return m;
+        onset = backToFirstCarrier(calls, start, end, onset);
         m.test = MixtureTest::rise;
     }
     m.found = true;

@@ -388,7 +388,7 @@ TEST(BaseCalling, MixtureOnsetIsFoundOnlyWhereASecondLadderStays) {
     // marks the onset, and not where that rise stays under a strong dye or
     // has too little behind it. A burst of strong second dyes over 14 bases
     // from `burst` (a compression, a dye artefact) does not take the onset.
-    // 200 kept bases, every one with a second dye of ratioAt(base).
+    // Each read: 200 kept bases, every one with a second dye of ratioAt(base).
     auto secondDyes = [](auto ratioAt) {
         kw::BaseCalls calls;
         for (int i = 0; i < 200; ++i) {

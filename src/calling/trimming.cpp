@@ -128,49 +128,59 @@ constexpr double kRiseMean = 0.1;
 // 40 bases before a real onset otherwise places the onset on the burst.
 constexpr double kRiseHolds = 0.3;
 
+// Bases of the kept read [start, end) carrying a second dye, counted once
+// for the share test and for going back from either test's onset.
+class CarrierShare {
+public:
+    CarrierShare(const BaseCalls& calls, int start, int end)
+        : calls_(calls),
+          start_(start),
+          prefix_(static_cast<size_t>(std::max(0, end - start)) + 1, 0) {
+        for (int i = start; i < end; ++i)
+            prefix_[i - start + 1] = prefix_[i - start] + (carriesSecond(calls.bases[i]) ? 1 : 0);
+    }
+    bool carries(int i) const { return carriesSecond(calls_.bases[i]); }
+    // Share of the bases [a, b) that carry one; start <= a <= b <= end.
+    double share(int a, int b) const {
+        return static_cast<double>(prefix_[b - start_] - prefix_[a - start_]) / std::max(1, b - a);
+    }
+
+private:
+    const BaseCalls& calls_;
+    int start_;
+    std::vector<int> prefix_;  // [k]: carriers among [start, start + k)
+};
+
 // A weak second sequence shows under only some of its first bases (a
 // second template's peaks drift in and out of step with the read's bases),
 // so a test over a window of them fires some bases in: the onset goes back
 // to the earliest base carrying a second dye from which kMixedBack of the
 // bases up to it carry one, with the read still clean before it.
-int backToFirstCarrier(const BaseCalls& calls, int start, int end, int onset) {
-    std::vector<int> prefix(static_cast<size_t>(end - start) + 1, 0);
-    for (int i = start; i < end; ++i)
-        prefix[i - start + 1] = prefix[i - start] + (carriesSecond(calls.bases[i]) ? 1 : 0);
-    auto share = [&](int a, int b) {
-        return static_cast<double>(prefix[b - start] - prefix[a - start]) / std::max(1, b - a);
-    };
+int backToFirstCarrier(const CarrierShare& c, int start, int onset) {
     for (int b = std::max(start + kMixtureLead, onset - kMixtureWindow); b < onset; ++b)
-        if (carriesSecond(calls.bases[b]) && share(b, onset) >= kMixedBack &&
-            share(std::max(start, b - kMixtureWindow), b) <= kMixedBefore)
+        if (c.carries(b) && c.share(b, onset) >= kMixedBack &&
+            c.share(std::max(start, b - kMixtureWindow), b) <= kMixedBefore)
             return b;
     return onset;
 }
 
 // The onset where the share of kept bases carrying a second dye steps up
 // most steeply, moved on to the first base that carries one; -1 for none.
-int shareStepOnset(const BaseCalls& calls, int start, int end) {
+int shareStepOnset(const CarrierShare& c, int start, int end) {
     if (end - start < kMixtureLead + kMixtureMinBases) return -1;
-    // prefix[i]: bases in [start, start + i) that carry a second dye.
-    std::vector<int> prefix(static_cast<size_t>(end - start) + 1, 0);
-    for (int i = start; i < end; ++i)
-        prefix[i - start + 1] = prefix[i - start] + (carriesSecond(calls.bases[i]) ? 1 : 0);
-    auto share = [&](int a, int b) {
-        return static_cast<double>(prefix[b - start] - prefix[a - start]) / std::max(1, b - a);
-    };
     int onset = -1;
     double steepest = 0.0;
     for (int o = start + kMixtureLead; o + kMixtureMinBases <= end; ++o) {
-        const double after = share(o, std::min(end, o + kMixtureWindow));
-        const double before = share(std::max(start, o - kMixtureWindow), o);
-        if (after < kMixedAfter || before > kMixedBefore || share(o, end) < kMixedRest) continue;
+        const double after = c.share(o, std::min(end, o + kMixtureWindow));
+        const double before = c.share(std::max(start, o - kMixtureWindow), o);
+        if (after < kMixedAfter || before > kMixedBefore || c.share(o, end) < kMixedRest) continue;
         if (after - before > steepest) steepest = after - before, onset = o;
     }
     if (onset < 0) return -1;
     // The steepest step can start on a clean base or two: the onset is the
     // first base that carries the second dye.
-    while (!carriesSecond(calls.bases[onset])) ++onset;
-    return backToFirstCarrier(calls, start, end, onset);
+    while (!c.carries(onset)) ++onset;
+    return onset;
 }
 
 double ratioOf(const BaseCall& b) {
@@ -227,13 +237,14 @@ Mixture findMixture(const BaseCalls& calls) {
     const int n = static_cast<int>(calls.bases.size());
     const int start = std::max(0, calls.trimStart);
     const int end = std::min(n, calls.trimEnd);
-    int onset = shareStepOnset(calls, start, end);
+    const CarrierShare carriers(calls, start, end);
+    int onset = shareStepOnset(carriers, start, end);
     if (onset < 0) {
         onset = medianRiseOnset(calls, start, end);
         if (onset < 0) return m;
-        onset = backToFirstCarrier(calls, start, end, onset);
         m.test = MixtureTest::rise;
     }
+    onset = backToFirstCarrier(carriers, start, onset);
     m.found = true;
     m.onsetBase = onset;
     m.onsetSample = calls.bases[onset].position;

@@ -504,3 +504,40 @@ TEST(KernelsReference, NormSummedInLanesIsThePlainSum) {
             expectClose(t.norm1(), plain, 0.0);
         }
 }
+
+// The noise level of normalised channels, the mean of the local maxima
+// below the ceiling that stand above half the mean of them all, is the
+// plain two-pass mean (the sums in the same order, so the same bits), on
+// noise over peaks, with ceilings that cut in, plateaus and NaN samples, and
+// -1 where no maximum qualifies.
+TEST(KernelsReference, NormalisedNoiseLevelIsThePlainMeanOfLargerMaxima) {
+    auto plain = [](const std::vector<double>& x, int s, int e, double ceiling) {
+        auto mean = [&](double above, int& count) {
+            double sum = 0.0;
+            count = 0;
+            for (int i = s + 1; i <= e - 1; ++i)
+                if (x[i] > x[i - 1] && x[i] > x[i + 1] && x[i] < ceiling && x[i] > above) {
+                    sum += x[i];
+                    ++count;
+                }
+            return count > 0 ? sum / count : -1.0;
+        };
+        int count = 0;
+        const double all = mean(-std::numeric_limits<double>::infinity(), count);
+        return count == 0 ? -1.0 : mean(0.5 * all, count);
+    };
+    std::mt19937 rng(3);
+    std::normal_distribution<double> noise(0.0, 3.0);
+    std::vector<double> x(2000);
+    for (double& v : x) v = std::round(noise(rng));  // rounded: plateaus and ties
+    for (int c = 50; c < 2000; c += 40) kwtest::addGaussian(x, c, 300.0, 3.0);
+    x[700] = std::numeric_limits<double>::quiet_NaN();
+    for (double ceiling : {1e9, 150.0, 2.0, -1e9})
+        for (auto [s, e] : {std::pair<int, int>{0, 1999}, {0, 1}, {5, 7}, {600, 800}}) {
+            KwTrace t(static_cast<int>(x.size()), x.data());
+            t.setSignalEndPnt(e);
+            t.setSignalStartPnt(s);
+            t.setNoiseLevelForNormalized(ceiling);
+            EXPECT_EQ(t.getNoiseLevel(), plain(x, s, e, ceiling)) << ceiling << " " << s;
+        }
+}

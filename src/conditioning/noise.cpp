@@ -1,7 +1,9 @@
 // Noise level, minimum peak height, mean peak height and mean excursion width
 // of a trace, estimated from the distribution of its sample amplitudes and
 // from its local maxima.
+#include <algorithm>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "common/noise_histogram.h"
@@ -87,26 +89,38 @@ void KwTrace::findNoiseLevel(int from) {
 }
 
 void KwTrace::setNoiseLevelForNormalized(double ceiling) {
-    auto meanOfMaxima = [this, ceiling](double above, int& count) {
-        double sum = 0.0;
-        count = 0;
-        for (int i = signalStartPnt + 1; i <= signalEndPnt - 1; ++i) {
-            if (kw::detail::isLocalMax(data, i) && data[i] < ceiling && data[i] > above) {
-                sum += data[i];
-                ++count;
-            }
-        }
-        return count > 0 ? sum / count : -1.0;
-    };
+    if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) {
+        noiseLevel = -1.0;
+        return;
+    }
+    // The maxima below the ceiling are listed in one pass, in window order,
+    // and both means summed over the list in that same order. Which samples
+    // of a noisy trace are maxima cannot be predicted: the passes select
+    // rather than branch (a sum from +0 is unchanged by adding +0).
+    const int first = signalStartPnt + 1, last = signalEndPnt - 1;
+    const std::unique_ptr<double[]> maxima(new double[std::max(1, last - first + 1)]);
     int count = 0;
-    const double all = kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)
-                           ? meanOfMaxima(-std::numeric_limits<double>::infinity(), count)
-                           : 0.0;
+    for (int i = first; i <= last; ++i) {
+        const double v = data[i];
+        maxima[count] = v;
+        count += static_cast<int>(v > data[i - 1]) & static_cast<int>(v > data[i + 1]) &
+                 static_cast<int>(v < ceiling);
+    }
     if (count == 0) {
         noiseLevel = -1.0;
         return;
     }
-    noiseLevel = meanOfMaxima(0.5 * all, count);
+    double sum = 0.0;
+    for (int k = 0; k < count; ++k) sum += maxima[k];
+    const double above = 0.5 * (sum / count);
+    double larger = 0.0;
+    int numLarger = 0;
+    for (int k = 0; k < count; ++k) {
+        const bool keep = maxima[k] > above;
+        larger += keep ? maxima[k] : 0.0;
+        numLarger += static_cast<int>(keep);
+    }
+    noiseLevel = numLarger > 0 ? larger / numLarger : -1.0;
 }
 
 void KwTrace::setMinumHeight() {

@@ -72,39 +72,47 @@ constexpr double kTallRatio = 1.3000001;
 // up, so a sample exactly at half is not strong.
 constexpr double kStrongShare = 0.500000001;
 
-// Strict local maxima of trace t in first..last that exceed `above`: their
-// count, and their mean height in `mean` when there is one. A maximum needs
-// both neighbours, so a sample at either end of the array is never one.
-int localMaxima(const KwTrace& t, int first, int last, double above, double& mean) {
-    if (first < 1) first = 1;
-    if (last > t.getNumData() - 2) last = t.getNumData() - 2;
-    double sum = 0.0;
-    int count = 0;
-    for (int i = first; i <= last; ++i) {
-        if (kw::detail::isLocalMax(t.getData(), i) && t[i] > above) {
-            sum += t[i];
-            ++count;
-        }
-    }
-    if (count > 0) mean = sum / count;
-    return count;
-}
-
 // Per channel, half the mean height of its tall peaks in the later half of
 // the window, tall meaning above 1.3 times the mean of all its maxima there.
-// False when a channel has no maximum or no tall one.
+// The mean takes the strict local maxima strictly inside the later half; the
+// tall ones may also sit on its two ends. A maximum needs both neighbours,
+// so a sample at either end of the array is never one. The maxima are
+// listed in one pass and both means summed over the list in window order;
+// which samples of a noisy trace are maxima cannot be predicted, so the
+// passes select rather than branch (a sum from +0 is unchanged by adding
+// +0). False when a channel has no maximum or no tall one.
 bool peakThresholds(const KwCap& cap, std::vector<double>& thresholds) {
     const int start = cap.getSignalStartPnt();
     const int end = cap.getSignalEndPnt();
     const int half = end - static_cast<int>((end - start) * kLaterHalf);
-    const double anything = -std::numeric_limits<double>::infinity();
+    const int first = std::max(half, 1), last = std::min(end, cap.getNumData() - 2);
+    std::vector<int> maxima(std::max(0, last - first + 1));
     for (int k = 0; k < cap.getNumTraces(); ++k) {
-        const KwTrace& t = *cap.getPnterToTrace(k);
-        double mean = 0.0;
-        if (localMaxima(t, half + 1, end - 1, anything, mean) == 0) return false;
+        const double* x = cap.getPnterToTrace(k)->getData();
+        int count = 0;
+        for (int i = first; i <= last; ++i) {
+            maxima[count] = i;
+            count += static_cast<int>(x[i] > x[i - 1]) & static_cast<int>(x[i] > x[i + 1]);
+        }
+        double sum = 0.0;
+        int inner = 0;
+        for (int m = 0; m < count; ++m) {
+            const int i = maxima[m];
+            if (i <= half || i >= end) continue;
+            sum += x[i];
+            ++inner;
+        }
+        if (inner == 0) return false;
+        const double above = kTallRatio * (sum / inner);
         double tall = 0.0;
-        if (localMaxima(t, half, end, kTallRatio * mean, tall) == 0) return false;
-        thresholds[k] = kStrongShare * tall;
+        int numTall = 0;
+        for (int m = 0; m < count; ++m) {
+            const double v = x[maxima[m]];
+            tall += v > above ? v : 0.0;
+            numTall += static_cast<int>(v > above);
+        }
+        if (numTall == 0) return false;
+        thresholds[k] = kStrongShare * (tall / numTall);
     }
     return true;
 }

@@ -47,6 +47,36 @@ bool meanWhere(const double* x, int first, int last, Keep keep, double& mean) {
     return true;
 }
 
+/// Lists, in order, the strict local maxima i of x in first..last (x[i - 1]
+/// and x[i + 1] must exist) into at[] (room for last - first + 1); returns
+/// how many. Which samples of a noisy trace are maxima cannot be predicted:
+/// they are listed without a branch.
+inline int strictMaxima(const double* x, int first, int last, int* at) {
+    int count = 0;
+    for (int i = first; i <= last; ++i) {
+        at[count] = i;
+        count += static_cast<int>(x[i] > x[i - 1]) & static_cast<int>(x[i] > x[i + 1]);
+    }
+    return count;
+}
+
+/// meanWhere over the samples listed in at[0..count-1], summed in list order
+/// and selected rather than branched on (a sum from +0 is unchanged by
+/// adding +0, so the bits are those of the branching sum).
+template <class Keep>
+bool meanOfListed(const double* x, const int* at, int count, Keep keep, double& mean) {
+    double sum = 0.0;
+    int kept = 0;
+    for (int k = 0; k < count; ++k) {
+        const bool take = keep(at[k]);
+        sum += take ? x[at[k]] : 0.0;
+        kept += static_cast<int>(take);
+    }
+    if (kept == 0) return false;
+    mean = sum / kept;
+    return true;
+}
+
 }  // namespace kw::detail
 
 #endif

@@ -89,38 +89,18 @@ void KwTrace::findNoiseLevel(int from) {
 }
 
 void KwTrace::setNoiseLevelForNormalized(double ceiling) {
-    if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) {
-        noiseLevel = -1.0;
-        return;
-    }
-    // The maxima below the ceiling are listed in one pass, in window order,
-    // and both means summed over the list in that same order. Which samples
-    // of a noisy trace are maxima cannot be predicted: the passes select
-    // rather than branch (a sum from +0 is unchanged by adding +0).
+    noiseLevel = -1.0;  // unless some maximum lies below the ceiling
+    if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return;
+    // The maxima are listed once; both means are taken over the list.
     const int first = signalStartPnt + 1, last = signalEndPnt - 1;
-    const std::unique_ptr<double[]> maxima(new double[std::max(1, last - first + 1)]);
-    int count = 0;
-    for (int i = first; i <= last; ++i) {
-        const double v = data[i];
-        maxima[count] = v;
-        count += static_cast<int>(v > data[i - 1]) & static_cast<int>(v > data[i + 1]) &
-                 static_cast<int>(v < ceiling);
-    }
-    if (count == 0) {
-        noiseLevel = -1.0;
-        return;
-    }
-    double sum = 0.0;
-    for (int k = 0; k < count; ++k) sum += maxima[k];
-    const double above = 0.5 * (sum / count);
-    double larger = 0.0;
-    int numLarger = 0;
-    for (int k = 0; k < count; ++k) {
-        const bool keep = maxima[k] > above;
-        larger += keep ? maxima[k] : 0.0;
-        numLarger += static_cast<int>(keep);
-    }
-    noiseLevel = numLarger > 0 ? larger / numLarger : -1.0;
+    const std::unique_ptr<int[]> maxima(new int[std::max(1, last - first + 1)]);
+    const int count = kw::detail::strictMaxima(data, first, last, maxima.get());
+    const auto below = [this, ceiling](int i) { return data[i] < ceiling; };
+    double all = 0.0, larger = 0.0;
+    if (!kw::detail::meanOfListed(data, maxima.get(), count, below, all)) return;
+    const double above = 0.5 * all;
+    const auto kept = [&](int i) { return below(i) & (data[i] > above); };
+    if (kw::detail::meanOfListed(data, maxima.get(), count, kept, larger)) noiseLevel = larger;
 }
 
 void KwTrace::setMinumHeight() {

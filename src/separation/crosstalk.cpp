@@ -77,42 +77,24 @@ constexpr double kStrongShare = 0.500000001;
 // The mean takes the strict local maxima strictly inside the later half; the
 // tall ones may also sit on its two ends. A maximum needs both neighbours,
 // so a sample at either end of the array is never one. The maxima are
-// listed in one pass and both means summed over the list in window order;
-// which samples of a noisy trace are maxima cannot be predicted, so the
-// passes select rather than branch (a sum from +0 is unchanged by adding
-// +0). False when a channel has no maximum or no tall one.
+// listed once; both means are taken over the list. False when a channel has
+// no maximum or no tall one.
 bool peakThresholds(const KwCap& cap, std::vector<double>& thresholds) {
     const int start = cap.getSignalStartPnt();
     const int end = cap.getSignalEndPnt();
     const int half = end - static_cast<int>((end - start) * kLaterHalf);
     const int first = std::max(half, 1), last = std::min(end, cap.getNumData() - 2);
     std::vector<int> maxima(std::max(0, last - first + 1));
+    const auto inside = [half, end](int i) { return (i > half) & (i < end); };
     for (int k = 0; k < cap.getNumTraces(); ++k) {
         const double* x = cap.getPnterToTrace(k)->getData();
-        int count = 0;
-        for (int i = first; i <= last; ++i) {
-            maxima[count] = i;
-            count += static_cast<int>(x[i] > x[i - 1]) & static_cast<int>(x[i] > x[i + 1]);
-        }
-        double sum = 0.0;
-        int inner = 0;
-        for (int m = 0; m < count; ++m) {
-            const int i = maxima[m];
-            if (i <= half || i >= end) continue;
-            sum += x[i];
-            ++inner;
-        }
-        if (inner == 0) return false;
-        const double above = kTallRatio * (sum / inner);
-        double tall = 0.0;
-        int numTall = 0;
-        for (int m = 0; m < count; ++m) {
-            const double v = x[maxima[m]];
-            tall += v > above ? v : 0.0;
-            numTall += static_cast<int>(v > above);
-        }
-        if (numTall == 0) return false;
-        thresholds[k] = kStrongShare * (tall / numTall);
+        const int count = kw::detail::strictMaxima(x, first, last, maxima.data());
+        double mean = 0.0, tall = 0.0;
+        if (!kw::detail::meanOfListed(x, maxima.data(), count, inside, mean)) return false;
+        const double above = kTallRatio * mean;
+        const auto isTall = [x, above](int i) { return x[i] > above; };
+        if (!kw::detail::meanOfListed(x, maxima.data(), count, isTall, tall)) return false;
+        thresholds[k] = kStrongShare * tall;
     }
     return true;
 }

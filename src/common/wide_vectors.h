@@ -4,7 +4,10 @@
 // sums are taken in the order written in both, so that every result is the
 // same to the last bit on every processor. Clones need the loader's
 // indirect functions (ELF); a build for the machine at hand (-march with
-// AVX2) has the wide vectors everywhere already.
+// AVX2) has the wide vectors everywhere already. A public class's method
+// called from other files keeps one definition and clones a helper with its
+// loop: declared in its header without the clones and defined with them,
+// the link-time optimiser would read it as two different functions.
 #ifndef KWSIGNAL_SRC_COMMON_WIDE_VECTORS_H
 #define KWSIGNAL_SRC_COMMON_WIDE_VECTORS_H
 

@@ -132,9 +132,12 @@ void KwTrace::setMinumHeight() {
     minumHeight = binUpperEdge(risingEdgeBin(hist), nb, top);
 }
 
-KW_WIDE_VECTORS double KwTrace::averagedPkHeight(int from, int to, double fraction,
-                                                 double ceiling) const {
-    if (!kw::detail::isSampleRange(*this, from, to)) return 0.0;
+namespace {
+
+// The mean of averagedPkHeight over data[from..to] (a valid range): the
+// method's loop, cloned for wide vectors here rather than in the method.
+KW_WIDE_VECTORS double meanOfTallMaxima(const double* data, int from, int to, double fraction,
+                                        double ceiling) {
     double peak = data[from];
     for (int i = from; i <= to; ++i) {
         if (data[i] > peak) peak = data[i];
@@ -156,6 +159,13 @@ KW_WIDE_VECTORS double KwTrace::averagedPkHeight(int from, int to, double fracti
         }
     }
     return count > 0 ? sum / count : thr;
+}
+
+}  // namespace
+
+double KwTrace::averagedPkHeight(int from, int to, double fraction, double ceiling) const {
+    if (!kw::detail::isSampleRange(*this, from, to)) return 0.0;
+    return meanOfTallMaxima(data, from, to, fraction, ceiling);
 }
 
 void KwTrace::determinePeakWidthForNormalizedData(int from, int to, double level, int& count,

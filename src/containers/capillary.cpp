@@ -2,6 +2,8 @@
 // applied to every trace.
 #include "kwsignal/capillary.h"
 
+#include <algorithm>
+
 #include "kwsignal/separation.h"
 
 namespace {
@@ -86,7 +88,9 @@ KwCap& KwCap::operator=(const KwCap& c) {
     approxPeakWidth = c.approxPeakWidth;
     numTraces = c.numTraces;
     delete[] traces;
-    traces = new KwTrace[numTraces];
+    // Every constructor clamps the channel count at zero; said again here
+    // for the compiler, which cannot follow that across files.
+    traces = new KwTrace[std::max(0, numTraces)];
     for (int t = 0; t < numTraces; ++t) traces[t] = c.traces[t];
     delete specSepTable;
     specSepTable = new KwSpecSepTable(numTraces);

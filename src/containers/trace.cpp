@@ -126,21 +126,33 @@ void KwTrace::zeroMinimum() {
     for (int i = signalStartPnt; i <= signalEndPnt; ++i) data[i] -= m;
 }
 
-KW_WIDE_VECTORS double KwTrace::norm1() const {
-    if (signalEndPnt == 0) return KwdbAry::norm1();
-    if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0.0;
-    return kw::detail::laneSum(signalStartPnt, signalEndPnt,
-                               [this](int i) { return std::fabs(data[i]); });
+namespace {
+
+// The loops of the two methods below, cloned for wide vectors here rather
+// than in the methods.
+KW_WIDE_VECTORS double magnitudeSum(const double* data, int first, int last) {
+    return kw::detail::laneSum(first, last, [data](int i) { return std::fabs(data[i]); });
 }
 
-KW_WIDE_VECTORS double KwTrace::normalizeL1() {
+KW_WIDE_VECTORS void divideUpTo(double* data, int last, double v) {
+    for (int i = 0; i <= last; ++i) data[i] /= v;
+}
+
+}  // namespace
+
+double KwTrace::norm1() const {
+    if (signalEndPnt == 0) return KwdbAry::norm1();
+    if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0.0;
+    return magnitudeSum(data, signalStartPnt, signalEndPnt);
+}
+
+double KwTrace::normalizeL1() {
     const double v = norm1() / (static_cast<double>(signalEndPnt) - signalStartPnt + 1) * 0.001;
     // A window without signal cannot be scaled. The same holds for a window
     // of no length or one holding non-finite samples, whose divisor is not a
     // number: leave such a trace as it is rather than spread NaN over it.
     if (v == 0.0 || !std::isfinite(v)) return 1.0;
-    const int last = signalEndPnt < numData ? signalEndPnt : numData - 1;
-    for (int i = 0; i <= last; ++i) data[i] /= v;
+    divideUpTo(data, signalEndPnt < numData ? signalEndPnt : numData - 1, v);
     noiseLevel /= v;
     return v;
 }

@@ -57,25 +57,29 @@ void separatedRow(const double* a, int nt, int r, const double* const* x, int le
     }
 }
 
-}  // namespace
-
-KW_WIDE_VECTORS void KwCap::specSep(const KwdbMatrix& m) {
-    // A matrix of another size than the capillary's channel count cannot be
-    // applied sample by sample; leave the data as it is.
-    if (numTraces == 0 || m.getNumRows() != numTraces || m.getNumCols() != numTraces) return;
-    const int n = traces[0].getNumData();
-    // Every channel of a sample is replaced from the values before the call,
-    // so a block is separated for all channels before any is written back.
-    std::vector<double> block(static_cast<std::size_t>(numTraces) * kSepBlock);
-    std::vector<const double*> x(numTraces);
+// The nt x nt row-major matrix a applied to the first n samples of the nt
+// traces. Every channel of a sample is replaced from the values before the
+// call, so a block is separated for all channels before any is written
+// back. Cloned for wide vectors here rather than in KwCap::specSep.
+KW_WIDE_VECTORS void separateTraces(const double* a, KwTrace* traces, int nt, int n) {
+    std::vector<double> block(static_cast<std::size_t>(nt) * kSepBlock);
+    std::vector<const double*> x(nt);
     for (int first = 0; first < n; first += kSepBlock) {
         const int len = std::min(kSepBlock, n - first);
-        for (int k = 0; k < numTraces; ++k) x[k] = &traces[k][first];
-        for (int r = 0; r < numTraces; ++r)
-            separatedRow(m.getElements(), numTraces, r, x.data(), len, &block[r * kSepBlock]);
-        for (int r = 0; r < numTraces; ++r) {
+        for (int k = 0; k < nt; ++k) x[k] = &traces[k][first];
+        for (int r = 0; r < nt; ++r) separatedRow(a, nt, r, x.data(), len, &block[r * kSepBlock]);
+        for (int r = 0; r < nt; ++r) {
             const double* y = &block[r * kSepBlock];
             std::copy(y, y + len, &traces[r][first]);
         }
     }
+}
+
+}  // namespace
+
+void KwCap::specSep(const KwdbMatrix& m) {
+    // A matrix of another size than the capillary's channel count cannot be
+    // applied sample by sample; leave the data as it is.
+    if (numTraces == 0 || m.getNumRows() != numTraces || m.getNumCols() != numTraces) return;
+    separateTraces(m.getElements(), traces, numTraces, traces[0].getNumData());
 }

@@ -134,8 +134,8 @@ void KwTrace::setMinumHeight() {
 
 namespace {
 
-// The mean of averagedPkHeight over data[from..to] (a valid range): the
-// method's loop, cloned for wide vectors here rather than in the method.
+// averagedPkHeight over data[from..to], a valid range: the method's loop,
+// cloned for wide vectors here rather than in the method.
 KW_WIDE_VECTORS double meanOfTallMaxima(const double* data, int from, int to, double fraction,
                                         double ceiling) {
     double peak = data[from];

@@ -2,8 +2,6 @@
 // applied to every trace.
 #include "kwsignal/capillary.h"
 
-#include <algorithm>
-
 #include "kwsignal/separation.h"
 
 namespace {
@@ -88,9 +86,9 @@ KwCap& KwCap::operator=(const KwCap& c) {
     approxPeakWidth = c.approxPeakWidth;
     numTraces = c.numTraces;
     delete[] traces;
-    // Every constructor clamps the channel count at zero; said again here
-    // for the compiler, which cannot follow that across files.
-    traces = new KwTrace[std::max(0, numTraces)];
+    // Clamped as in every constructor: the count is read again after the
+    // old traces' destructors, which the compiler cannot see leave it alone.
+    traces = new KwTrace[traceCount(numTraces)];
     for (int t = 0; t < numTraces; ++t) traces[t] = c.traces[t];
     delete specSepTable;
     specSepTable = new KwSpecSepTable(numTraces);

@@ -3,7 +3,6 @@
 // strong samples one dye at a time.
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <vector>
 
 #include "common/dominance.h"

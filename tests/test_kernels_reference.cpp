@@ -8,9 +8,11 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <type_traits>
 #include <vector>
 
 #include "common/dominance.h"
+#include "common/sample_index.h"
 #include "common/symmetric_convolution.h"
 #include "process/measure.h"
 #include "synthetic.h"
@@ -540,4 +542,30 @@ TEST(KernelsReference, NormalisedNoiseLevelIsThePlainMeanOfLargerMaxima) {
             t.setNoiseLevelForNormalized(ceiling);
             EXPECT_EQ(t.getNoiseLevel(), plain(x, s, e, ceiling)) << ceiling << " " << s;
         }
+}
+
+TEST(KernelsReference, ExtremaListedInPairsAreThoseOfThePlainTest) {
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> level(0, 3);  // few levels: plateaus and ties
+    std::vector<double> x(301);
+    for (double& v : x) v = level(rng);
+    x[40] = x[41] = std::numeric_limits<double>::quiet_NaN();
+    x[97] = std::numeric_limits<double>::infinity();
+    using kw::detail::Extremum;
+    auto check = [&](auto kind, auto plain) {
+        for (auto [first, last] : {std::pair<int, int>{1, 299}, {1, 298}, {2, 2}, {39, 43}}) {
+            std::vector<int> expected, at(static_cast<size_t>(last - first + 1));
+            for (int i = first; i <= last; ++i)
+                if (plain(x[i - 1], x[i], x[i + 1])) expected.push_back(i);
+            at.resize(
+                kw::detail::listExtrema<decltype(kind)::value>(x.data(), first, last, at.data()));
+            EXPECT_EQ(at, expected) << static_cast<int>(kind()) << " " << first << ".." << last;
+        }
+    };
+    check(std::integral_constant<Extremum, Extremum::strictMax>{},
+          [](double b, double h, double a) { return h > b && h > a; });
+    check(std::integral_constant<Extremum, Extremum::maxFlatRight>{},
+          [](double b, double h, double a) { return h > b && h >= a; });
+    check(std::integral_constant<Extremum, Extremum::strictMin>{},
+          [](double b, double h, double a) { return h < b && h < a; });
 }

@@ -132,17 +132,12 @@ KW_WIDE_VECTORS void KwTrace::deAnomaliousDip(int w) {
     for (int k = 0; k < numBlocks; ++k) {
         const int a = signalStartPnt + k * w;
         const int b = (k == numBlocks - 1) ? signalEndPnt : a + w;
-        // Which samples of a noisy trace are minima cannot be predicted:
-        // they are listed without a branch.
+        // The block's strict minima, listed once.
         const int lo = std::max(a, 1), hi = std::min(b, numData - 2);
         minima.resize(std::max(0, hi - lo + 1));
-        int count = 0;
-        for (int i = lo; i <= hi; ++i) {
-            minima[count] = i;
-            count +=
-                static_cast<int>(data[i] < data[i - 1]) & static_cast<int>(data[i] < data[i + 1]);
-        }
-        minima.resize(count);
+        minima.resize(lo <= hi ? kw::detail::listExtrema<kw::detail::Extremum::strictMin>(
+                                     data, lo, hi, minima.data())
+                               : 0);
 
         int nDip = 0;
         double totalDip = 0.0;

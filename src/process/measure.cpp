@@ -11,6 +11,7 @@
 
 #include "common/gaussian.h"
 #include "common/quantile.h"
+#include "common/sample_index.h"
 #include "common/symmetric_convolution.h"
 
 namespace kw {
@@ -106,16 +107,9 @@ double halfCrossing(const double* x, int n, int pos, int step, double level, dou
 }
 
 // The local maxima of v[0..n-1] (above the sample before, not below the one
-// after), by index, into at[0..count-1] (room for n); returns count. The
-// test is free of branches: which samples of a noisy trace are maxima
-// cannot be predicted.
+// after), by index, into at[0..count-1] (room for n); returns count.
 int localMaxima(const double* v, int n, int* at) {
-    int count = 0;
-    for (int i = 1; i + 1 < n; ++i) {
-        at[count] = i;
-        count += static_cast<int>(v[i] > v[i - 1]) & static_cast<int>(v[i] >= v[i + 1]);
-    }
-    return count;
+    return n < 3 ? 0 : listExtrema<Extremum::maxFlatRight>(v, 1, n - 2, at);
 }
 
 }  // namespace

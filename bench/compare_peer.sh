@@ -30,7 +30,6 @@ tool=$build/kwsignal
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-
 f1_of() {  # FILE PEAKS
     "$python" "$tools/eval_peaks.py" "$1" "$2" 2>/dev/null | sed -n 's/.*F1=\([0-9.]*\).*/\1/p'
 }

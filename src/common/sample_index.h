@@ -88,7 +88,8 @@ inline int extremumMask(const double* x) {
 
 /// Lists, in order, the samples i of first..last that are extrema of the
 /// given kind (x[first - 1] and x[last + 1] must exist) into at[] (room for
-/// last - first + 1); returns how many. NaN is never an extremum. Which
+/// last - first + 1); returns how many, 0 without reading anything when
+/// first > last. NaN is never an extremum. Which
 /// samples of a noisy trace are extrema cannot be predicted, so they are
 /// listed without a branch, two samples at a time where SSE2 is there: two
 /// neighbours are never both extrema of one kind (each would have to lie

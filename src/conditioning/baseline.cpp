@@ -135,9 +135,8 @@ KW_WIDE_VECTORS void KwTrace::deAnomaliousDip(int w) {
         // The block's strict minima, listed once.
         const int lo = std::max(a, 1), hi = std::min(b, numData - 2);
         minima.resize(std::max(0, hi - lo + 1));
-        minima.resize(lo <= hi ? kw::detail::listExtrema<kw::detail::Extremum::strictMin>(
-                                     data, lo, hi, minima.data())
-                               : 0);
+        minima.resize(
+            kw::detail::listExtrema<kw::detail::Extremum::strictMin>(data, lo, hi, minima.data()));
 
         int nDip = 0;
         double totalDip = 0.0;

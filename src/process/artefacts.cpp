@@ -9,21 +9,30 @@ namespace kw {
 namespace detail {
 namespace {
 
+// A spike or a dropout stands this many noise deviations off its
+// surroundings.
+constexpr double kArtefactJump = 15.0;
+
+// Either kind stands at least that far (jump, in signal units) off the
+// sample two before it: a test rarely passed, and so cheap to ask first.
+bool jumpsFromTwoBefore(const double* x, int i, double jump) {
+    return std::fabs(x[i] - x[i - 2]) >= jump;
+}
+
 // Electrical spikes and dropouts: one to three samples far off their
 // neighbours. Two samples away from its top a peak at least two samples
 // wide (standard deviation) has lost at most about 40 % of its height; a
 // spike or a dropout has lost nearly all of it there. Only an extreme that
-// stands 15 noise deviations off its surroundings is taken for one.
+// stands kArtefactJump noise deviations off its surroundings is taken for
+// one.
 bool isNarrowArtefact(const double* x, int i, double noise) {
-    // Either kind stands at least that far off the sample two before it: a
-    // test rarely passed, and so cheap to ask first.
-    if (!(std::fabs(x[i] - x[i - 2]) >= 15.0 * noise)) return false;
+    if (!jumpsFromTwoBefore(x, i, kArtefactJump * noise)) return false;
     const bool top = x[i] >= x[i - 1] && x[i] >= x[i + 1];
     const bool bottom = x[i] <= x[i - 1] && x[i] <= x[i + 1];
     if (!top && !bottom) return false;
     const double drop =
         top ? x[i] - std::max(x[i - 2], x[i + 2]) : std::min(x[i - 2], x[i + 2]) - x[i];
-    if (!(drop >= 15.0 * noise)) return false;
+    if (!(drop >= kArtefactJump * noise)) return false;
     const auto around = std::minmax_element(x + i - 3, x + i + 4);
     const double size = top ? x[i] - *around.first : *around.second - x[i];
     return drop >= 0.6 * size;
@@ -35,20 +44,19 @@ void bridge(KwTrace& tr, int i) {
     tr.replaceWithParabola(i - 3, i + 3, std::min(x[i - 3], x[i + 3]));
 }
 
-// Almost no sample passes the first test of isNarrowArtefact, so stretches
-// of kSkipStretch samples of which none does are stepped over with one
+// Almost no sample jumps from the one two before it, so stretches of
+// kSkipStretch samples of which none does are stepped over with one
 // comparison of each, free of branches; the samples of any other stretch
 // are asked one by one, on the data as the bridges before them left it.
 void removeNarrowArtefacts(KwTrace& tr, double noise) {
     constexpr int kSkipStretch = 8;
     const int n = tr.getNumData();
     const double* x = tr.getData();
-    const double jump = 15.0 * noise;
+    const double jump = kArtefactJump * noise;
     for (int i = 3; i + 3 < n;) {
         if (i + kSkipStretch + 2 < n) {
             bool any = false;
-            for (int u = 0; u < kSkipStretch; ++u)
-                any |= std::fabs(x[i + u] - x[i + u - 2]) >= jump;
+            for (int u = 0; u < kSkipStretch; ++u) any |= jumpsFromTwoBefore(x, i + u, jump);
             if (!any) {
                 i += kSkipStretch;
                 continue;

@@ -109,7 +109,7 @@ double halfCrossing(const double* x, int n, int pos, int step, double level, dou
 // The local maxima of v[0..n-1] (above the sample before, not below the one
 // after), by index, into at[0..count-1] (room for n); returns count.
 int localMaxima(const double* v, int n, int* at) {
-    return n < 3 ? 0 : listExtrema<Extremum::maxFlatRight>(v, 1, n - 2, at);
+    return listExtrema<Extremum::maxFlatRight>(v, 1, n - 2, at);
 }
 
 }  // namespace

@@ -1,13 +1,21 @@
 // The whole default road on a capillary of 3730 size (4 x 17,000
 // samples), file parsing excluded, with the time of every stage reported as
-// a counter (milliseconds per run); and the parsing of an ABIF file.
+// a counter (milliseconds per run); the text of every output `kwsignal
+// process` writes for it, built in memory (the files' own writing is the
+// file system's); and the parsing of an ABIF file.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "kwsignal/abif.h"
+#include "kwsignal/basecall.h"
 #include "kwsignal/process.h"
+#include "kwsignal/report.h"
 #include "kwsignal/simulate.h"
 
 namespace {
@@ -60,6 +68,46 @@ void BM_Pipeline3730(benchmark::State& state) {
     runPipeline(state, run);
 }
 BENCHMARK(BM_Pipeline3730)->Unit(benchmark::kMillisecond);
+
+// Each output of a processed 3730 run as text, per output a counter of its
+// milliseconds per run.
+void BM_Outputs3730(benchmark::State& state) {
+    kw::Run run;
+    if (const kw::ReadError e = kw::readRun(k3730, run)) {
+        state.SkipWithError(("3730.ab1 not available: " + e.message).c_str());
+        return;
+    }
+    kw::keepLargeBuffers();
+    kw::ProcessResult result;
+    if (kw::process(run, kw::ProcessOptions(), result) || !result.processed) {
+        state.SkipWithError("the run was refused");
+        return;
+    }
+    const kw::CallInputs in = kw::callInputsOf(run, result);
+    const std::vector<std::pair<std::string, std::function<std::string()>>> outputs = {
+        {"processed", [&] { return kw::exportText(*result.processed); }},
+        {"matrix", [&] { return kw::matrixText(result.matrix); }},
+        {"peaks", [&] { return kw::peaksTsv(run, result); }},
+        {"summary", [&] { return kw::summaryJson(run, result, 0.0); }},
+        {"fastq", [&] { return kw::fastqRecord(result.calls, "run"); }},
+        {"calls", [&] { return kw::callsTable(result.calls); }},
+        {"scf", [&] { return kw::scfFile(*result.processed, result.calls, in, "run"); }},
+        {"plot", [&] { return kw::plotSvg(run, result); }},
+    };
+    std::map<std::string, double> ms;
+    for (auto _ : state)
+        for (const auto& o : outputs) {
+            const auto t0 = std::chrono::steady_clock::now();
+            const std::string text = o.second();
+            benchmark::DoNotOptimize(text.data());
+            ms[o.first] +=
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                    .count();
+        }
+    for (const auto& o : ms)
+        state.counters["ms_" + o.first] = benchmark::Counter(o.second / state.iterations());
+}
+BENCHMARK(BM_Outputs3730)->Unit(benchmark::kMillisecond);
 
 void BM_AbifParse3730(benchmark::State& state) {
     for (auto _ : state) {

@@ -813,3 +813,78 @@ TEST(BaseCalling, RunReadABaseShortGetsLowerQualities) {
     // A base short is a likely error: far below the evenly spaced run's QV.
     EXPECT_LE(kw::detail::qualityOf(stretched[4]), kw::detail::qualityOf(even[4]) - 15);
 }
+
+// Curves are read by halving without a branch; the segment found must be
+// std::upper_bound's at every position, knots and ties included.
+TEST(BaseCalling, CurveReadsTheSegmentUpperBoundFinds) {
+    const auto plain = [](const kw::detail::Curve& c, double pos) {
+        if (!(pos > c.x.front())) return c.y.front();
+        if (pos >= c.x.back()) return c.y.back();
+        const size_t k = std::upper_bound(c.x.begin(), c.x.end(), pos) - c.x.begin();
+        const double f = (pos - c.x[k - 1]) / (c.x[k] - c.x[k - 1]);
+        return c.y[k - 1] + f * (c.y[k] - c.y[k - 1]);
+    };
+    for (size_t knots = 1; knots <= 40; ++knots) {
+        kw::detail::Curve c;
+        for (size_t k = 0; k < knots; ++k) {
+            c.x.push_back(100.0 * k + (k * 37 % 11));
+            c.y.push_back(std::sin(0.7 * k));
+        }
+        for (double pos = -50.0; pos < 100.0 * knots + 50.0; pos += 6.5)
+            EXPECT_EQ(c.at(pos), plain(c, pos)) << knots << " knots at " << pos;
+        for (double knot : c.x) EXPECT_EQ(c.at(knot), plain(c, knot));
+    }
+    EXPECT_EQ(kw::detail::Curve{}.at(3.0), 0.0);
+}
+
+// SCF channels: every sample on the common 16-bit scale of the window's
+// finite samples, NaN and infinities at 0, the samples of a 3 Hz capillary
+// taken at the input file's rate, stored as second differences.
+TEST(BaseCalling, ScfChannelsAreTheScaledSamples) {
+    const int n = 301;
+    std::vector<std::vector<double>> rows(4, std::vector<double>(n));
+    for (int t = 0; t < 4; ++t)
+        for (int s = 0; s < n; ++s) rows[t][s] = 1000.0 * std::sin(0.05 * s * (t + 1)) - 50.0;
+    const double inf = std::numeric_limits<double>::infinity();
+    rows[1][40] = std::nan("");
+    rows[2][41] = inf;
+    rows[3][42] = -inf;
+    rows[0][290] = 1e6;  // beyond the window: held at the top
+    const KwCap cap = kwtest::makeCap<KwCap>(rows, 3.0);
+    for (double scale : {1.0, 3.0}) {
+        kw::CallInputs in;
+        in.windowStart = 10, in.windowEnd = 280, in.coordinateScale = scale;
+        const std::string scf = kw::scfFile(cap, kw::BaseCalls(), in, "s");
+        const auto word = [&](size_t at) {
+            uint32_t v = 0;
+            for (int b = 0; b < 4; ++b) v = v << 8 | static_cast<unsigned char>(scf[at + b]);
+            return v;
+        };
+        const int samples = static_cast<int>(word(4));
+        ASSERT_EQ(samples, static_cast<int>((n - 1) / scale) + 1);
+        double lo = inf, hi = -inf;
+        for (int t = 0; t < 4; ++t)
+            for (int s = in.windowStart; s <= in.windowEnd; ++s)
+                if (std::isfinite(cap(t, s)))
+                    lo = std::min(lo, cap(t, s)), hi = std::max(hi, cap(t, s));
+        const int traceOf[4] = {1, 0, 2, 3};  // SCF: A, C, G, T
+        for (int c = 0; c < 4; ++c) {
+            uint16_t value = 0, delta = 0;
+            for (int i = 0; i < samples; ++i) {
+                const size_t at = 128 + 2 * (static_cast<size_t>(c) * samples + i);
+                const uint16_t stored =
+                    static_cast<uint16_t>(static_cast<unsigned char>(scf[at]) << 8 |
+                                          static_cast<unsigned char>(scf[at + 1]));
+                delta = static_cast<uint16_t>(delta + stored);
+                value = static_cast<uint16_t>(value + delta);
+                const double v =
+                    cap(traceOf[c], std::min(n - 1, static_cast<int>(std::lround(i * scale))));
+                const double expected =
+                    std::isfinite(v) ? std::clamp((v - lo) / (hi - lo) * 65535.0, 0.0, 65535.0)
+                                     : 0.0;
+                ASSERT_EQ(value, static_cast<uint16_t>(expected))
+                    << "channel " << c << " sample " << i;
+            }
+        }
+    }
+}

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/dominance.h"
+#include "common/quantile.h"
 #include "common/sample_index.h"
 #include "common/symmetric_convolution.h"
 #include "process/measure.h"
@@ -568,4 +569,26 @@ TEST(KernelsReference, ExtremaListedInPairsAreThoseOfThePlainTest) {
           [](double b, double h, double a) { return h > b && h >= a; });
     check(std::integral_constant<Extremum, Extremum::strictMin>{},
           [](double b, double h, double a) { return h < b && h < a; });
+}
+
+TEST(KernelsReference, LowOfRankIsTheValueNthElementSelects) {
+    std::mt19937 rng(9);
+    std::uniform_int_distribution<int> level(0, 6);  // ties
+    const double inf = std::numeric_limits<double>::infinity();
+    for (size_t size : {5u, 6u, 9u, 40u, 120u})
+        for (int round = 0; round < 20; ++round) {
+            std::vector<double> v(size);
+            for (double& x : v) x = level(rng) - 2.0;
+            if (round % 4 == 1) v[round % size] = inf;
+            if (round % 4 == 2) v[round % size] = -inf;
+            std::vector<double> plain = v;
+            std::nth_element(plain.begin(), plain.begin() + 4, plain.end());
+            EXPECT_EQ(kw::detail::lowOfRank<4>(v), plain[4]) << size << " " << round;
+        }
+    // With a NaN the selection is nth_element's own, whatever it gives.
+    std::vector<double> v = {3.0, 1.0, std::nan(""), 2.0, 0.0, 5.0, 4.0};
+    std::vector<double> plain = v;
+    std::nth_element(plain.begin(), plain.begin() + 4, plain.end());
+    const double low = kw::detail::lowOfRank<4>(v);
+    EXPECT_TRUE(low == plain[4] || (low != low && plain[4] != plain[4]));
 }

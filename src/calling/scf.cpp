@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
+#include "common/wide_vectors.h"
 #include "kwsignal/basecall.h"
 #include "kwsignal/capillary.h"
 
@@ -27,50 +29,77 @@ char* put32(char* p, uint32_t v) {
     return p;
 }
 
-char* put16(char* p, uint16_t v) {
-    *p++ = static_cast<char>(v >> 8);
-    *p++ = static_cast<char>(v & 0xff);
-    return p;
-}
-
 // The channels' common range over the signal window: every channel is
-// scaled alike so that their heights stay comparable in a viewer.
+// scaled alike so that their heights stay comparable in a viewer. The
+// lowest and highest finite samples are kept in four lanes, so that each
+// comparison waits for the one four samples before it, not the one before;
+// the extremes of a set do not depend on the order they are sought in.
 void channelRange(const KwCap& cap, int from, int to, double& lo, double& hi) {
-    lo = std::numeric_limits<double>::infinity();
-    hi = -std::numeric_limits<double>::infinity();
-    for (int t = 0; t < 4; ++t)
-        for (int s = from; s <= to; ++s) {
-            const double v = cap(t, s);
-            if (std::isfinite(v)) lo = std::min(lo, v), hi = std::max(hi, v);
-        }
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    double low[4] = {kInfinity, kInfinity, kInfinity, kInfinity};
+    double high[4] = {-kInfinity, -kInfinity, -kInfinity, -kInfinity};
+    auto take = [&](double v, int lane) {
+        const bool finite = v - v == 0.0;  // false for NaN and infinities
+        const double forLow = finite ? v : kInfinity, forHigh = finite ? v : -kInfinity;
+        low[lane] = forLow < low[lane] ? forLow : low[lane];
+        high[lane] = forHigh > high[lane] ? forHigh : high[lane];
+    };
+    for (int t = 0; t < 4; ++t) {
+        const double* x = cap.getPnterToTrace(t)->getData();
+        int s = from;
+        for (; s + 3 <= to; s += 4)
+            for (int lane = 0; lane < 4; ++lane) take(x[s + lane], lane);
+        for (; s <= to; ++s) take(x[s], 0);
+    }
+    lo = std::min({low[0], low[1], low[2], low[3]});
+    hi = std::max({high[0], high[1], high[2], high[3]});
     if (!(hi > lo)) lo = 0.0, hi = 1.0;
 }
 
-// One channel as 16-bit samples, one per input-file sample, stored as
-// second differences modulo 2^16 (the difference of consecutive
-// differences): smooth traces then compress well.
-char* putChannel(char* out, const KwCap& cap, int trace, int samples, double scale, double lo,
-                 double hi) {
-    const int last = cap.getNumData() - 1;
-    const double* x = cap.getPnterToTrace(trace)->getData();
-    auto sampleOf = [lo, hi](double v) {
-        const double scaled = std::isfinite(v) ? (v - lo) / (hi - lo) * 65535.0 : 0.0;
-        return static_cast<uint16_t>(std::max(0.0, std::min(65535.0, scaled)));
+// A processed sample on the 16-bit scale of lo..hi (0 for a sample that is
+// not finite, which is put at lo before scaling: the loop over a channel
+// then has no branch and runs in wide vectors).
+inline uint16_t sampleOf(double v, double lo, double hi) {
+    const double finite = v - v == 0.0 ? v : lo;  // v - v is NaN for NaN and infinities
+    const double scaled = (finite - lo) / (hi - lo) * 65535.0;
+    // std::max(0.0, std::min(65535.0, scaled)), spelt as the comparisons
+    // those make (a NaN comes out at the top, as there).
+    const double below = scaled < 65535.0 ? scaled : 65535.0;
+    return static_cast<uint16_t>(static_cast<int>(0.0 < below ? below : 0.0));
+}
+
+// One channel's samples, one per input-file sample, on the 16-bit scale.
+KW_WIDE_VECTORS void channelSamples(const double* x, int last, int samples, double scale, double lo,
+                                    double hi, uint16_t* value) {
+    if (scale == 1.0)
+        for (int i = 0; i < samples; ++i) value[i] = sampleOf(x[i], lo, hi);
+    else
+        for (int i = 0; i < samples; ++i)
+            value[i] =
+                sampleOf(x[std::min(last, static_cast<int>(std::lround(i * scale)))], lo, hi);
+}
+
+// The samples as second differences modulo 2^16 (the difference of
+// consecutive differences, those before the first sample taken as zero):
+// smooth traces then compress well. Big-endian.
+KW_WIDE_VECTORS void putSecondDifferences(const uint16_t* value, int samples, char* out) {
+    auto put = [out](int i, int d) {
+        const unsigned u = static_cast<unsigned>(d);  // two's complement: d modulo 2^16 below
+        out[2 * i] = static_cast<char>((u >> 8) & 0xff);
+        out[2 * i + 1] = static_cast<char>(u & 0xff);
     };
-    // Most samples outside the signal window are zero (either sign: the
-    // same 16-bit sample).
-    const uint16_t zero = sampleOf(0.0);
-    uint16_t prevValue = 0, prevDelta = 0;
-    for (int i = 0; i < samples; ++i) {
-        const int s = scale == 1.0 ? i : std::min(last, static_cast<int>(std::lround(i * scale)));
-        const double v = x[s];
-        const uint16_t value = v == 0.0 ? zero : sampleOf(v);
-        const uint16_t delta = static_cast<uint16_t>(value - prevValue);
-        out = put16(out, static_cast<uint16_t>(delta - prevDelta));
-        prevValue = value;
-        prevDelta = delta;
-    }
-    return out;
+    if (samples > 0) put(0, value[0]);
+    if (samples > 1) put(1, value[1] - 2 * value[0]);
+    for (int i = 2; i < samples; ++i) put(i, value[i] - 2 * value[i - 1] + value[i - 2]);
+}
+
+char* putChannel(char* out, const KwCap& cap, int trace, int samples, double scale, double lo,
+                 double hi, std::vector<uint16_t>& value) {
+    value.resize(static_cast<size_t>(samples));
+    channelSamples(cap.getPnterToTrace(trace)->getData(), cap.getNumData() - 1, samples, scale, lo,
+                   hi, value.data());
+    putSecondDifferences(value.data(), samples, out);
+    return out + 2 * samples;
 }
 
 char* putBases(char* out, const BaseCalls& calls, int samples) {
@@ -125,7 +154,8 @@ std::string scfFile(const KwCap& processed, const BaseCalls& calls, const CallIn
         const int to = std::max(from, std::min(last, in.windowEnd));
         double lo = 0.0, hi = 1.0;
         channelRange(processed, from, to, lo, hi);
-        for (int t : kScfToTrace) p = putChannel(p, processed, t, samples, scale, lo, hi);
+        std::vector<uint16_t> value;
+        for (int t : kScfToTrace) p = putChannel(p, processed, t, samples, scale, lo, hi, value);
     }
     p = putBases(p, calls, std::max(samples, 1));
     std::copy(comments.begin(), comments.end(), p);

@@ -15,7 +15,17 @@ double Curve::at(double pos) const {
     if (x.empty()) return 0.0;
     if (!(pos > x.front())) return y.front();
     if (pos >= x.back()) return y.back();
-    const size_t k = static_cast<size_t>(std::upper_bound(x.begin(), x.end(), pos) - x.begin());
+    // The knot after pos (std::upper_bound's), found from where it would
+    // lie if the knots were evenly spaced, as they nearly are (one per
+    // window of the run), in a step or two: the caller asks tens of
+    // thousands of times. x.front() < pos < x.back() here, so the walks
+    // stop inside the knots.
+    const double* knot = x.data();
+    const long last = static_cast<long>(x.size()) - 1;
+    long k = static_cast<long>((pos - knot[0]) / (knot[last] - knot[0]) * last);
+    k = std::min(last, std::max(1L, k));
+    while (knot[k] <= pos) ++k;
+    while (knot[k - 1] > pos) --k;
     const double f = (pos - x[k - 1]) / (x[k] - x[k - 1]);
     return y[k - 1] + f * (y[k] - y[k - 1]);
 }
@@ -108,7 +118,7 @@ double latticeSpacing(const std::vector<double>& gaps, double expected) {
 }
 
 struct WindowFigures {
-    double centre, spacing, height, sigma;
+    double centre = 0.0, spacing = 0.0, height = 0.0, sigma = 0.0;
 };
 
 // The figures of the peaks [first, last) (sorted by corr), given the
@@ -133,11 +143,16 @@ bool windowFigures(const std::vector<Peak>& peaks, size_t first, size_t last, do
     }
     if (scratch.size() < 5) return false;
     out.spacing = refine ? latticeSpacing(scratch, expected) : medianOf(scratch);
-    scratch.clear();
-    for (size_t i = first; i < last; ++i)
-        if (peaks[i].height >= strong && peaks[i].sigma > 0.0) scratch.push_back(peaks[i].sigma);
-    // The narrower half: single bases, not humps of repeated bases.
-    out.sigma = quantileOf(scratch, 0.35);
+    // The first pass only guides the second, whose windows give the
+    // curves: its widths would not be read.
+    if (refine) {
+        scratch.clear();
+        for (size_t i = first; i < last; ++i)
+            if (peaks[i].height >= strong && peaks[i].sigma > 0.0)
+                scratch.push_back(peaks[i].sigma);
+        // The narrower half: single bases, not humps of repeated bases.
+        out.sigma = quantileOf(scratch, 0.35);
+    }
     out.height = top;
     out.centre = 0.5 * (peaks[first].corr + peaks[last - 1].corr);
     return true;

@@ -86,6 +86,29 @@ inline double nearestRankQuantile(std::vector<double>& v, double q) {
     return v[k];
 }
 
+/// The element of rank k (0-based) of v (more than k elements), the value
+/// std::nth_element puts there, for a small k: the k + 1 lowest are kept in
+/// order as the values pass, where a new one rarely belongs, instead of
+/// partitioning with comparisons that go either way at random. Values with
+/// a NaN among them, which have no order, are left to nth_element, which
+/// then reorders v.
+template <int k>
+double lowOfRank(std::vector<double>& v) {
+    double lowest[k + 1];
+    int kept = 0;
+    for (double x : v) {
+        if (x != x) {
+            std::nth_element(v.begin(), v.begin() + k, v.end());
+            return v[k];
+        }
+        if (kept == k + 1 && !(x < lowest[k])) continue;
+        int i = kept == k + 1 ? k : kept++;
+        for (; i > 0 && x < lowest[i - 1]; --i) lowest[i] = lowest[i - 1];
+        lowest[i] = x;
+    }
+    return lowest[k];
+}
+
 }  // namespace detail
 }  // namespace kw
 

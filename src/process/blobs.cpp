@@ -188,8 +188,7 @@ bool lowBaseHeight(const std::vector<ClearPeak>& bases, int lo, int hi, double n
     heights.clear();
     for (; q != bases.end() && q->pos <= hi + near + 1.0; ++q) heights.push_back(q->height);
     if (static_cast<int>(heights.size()) < kMinNearPeaks) return false;
-    std::nth_element(heights.begin(), heights.begin() + kMinNearPeaks / 2, heights.end());
-    low = heights[kMinNearPeaks / 2];
+    low = lowOfRank<kMinNearPeaks / 2>(heights);
     return true;
 }
 

@@ -5,7 +5,9 @@
 // run; the raw panel is decimated to a min/max envelope to keep the file
 // small.
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <functional>
 
 #include "common/number_text.h"
@@ -99,6 +101,32 @@ double quantile(std::vector<double>& v, double q) {
     return v[k];
 }
 
+// The text of a magnitude below 1000 tenths as putTenths writes it
+// ("12.5" for 125, "3" for 30), padded with zeros to eight bytes: a step
+// of the plot moves less than 100 pixels nearly always.
+struct TenthsText {
+    char text[7];
+    char length;
+};
+
+constexpr std::array<TenthsText, 1000> tenthsTexts() {
+    std::array<TenthsText, 1000> table{};
+    for (int a = 0; a < 1000; ++a) {
+        TenthsText& t = table[a];
+        int n = 0;
+        if (a >= 100) t.text[n++] = static_cast<char>('0' + a / 100);
+        t.text[n++] = static_cast<char>('0' + a / 10 % 10);
+        if (a % 10 != 0) {
+            t.text[n++] = '.';
+            t.text[n++] = static_cast<char>('0' + a % 10);
+        }
+        t.length = static_cast<char>(n);
+    }
+    return table;
+}
+
+constexpr std::array<TenthsText, 1000> kTenthsTexts = tenthsTexts();
+
 // A path element of relative steps in tenths of a pixel vertically,
 // written straight onto the document; y deltas are taken from the position
 // already written, so rounding never accumulates. Numbers are written by
@@ -123,7 +151,12 @@ public:
     void step(int dx, double y) {
         if (used + kLongestStep > sizeof pending) flush();
         const long long ry = tenths(y);
-        char* p = kw::detail::writeInt(pending + used, dx);
+        char* p = pending + used;
+        // Steps are a sample or a column of samples: one digit, nearly always.
+        if (dx >= 0 && dx < 10)
+            *p++ = static_cast<char>('0' + dx);
+        else
+            p = kw::detail::writeInt(p, dx);
         if (ry - lastY >= 0) *p++ = ' ';
         p = putTenths(p, ry - lastY);
         *p++ = ' ';
@@ -149,6 +182,11 @@ private:
         if (t < 0) *p++ = '-';
         const unsigned long long a =
             t < 0 ? 0ull - static_cast<unsigned long long>(t) : static_cast<unsigned long long>(t);
+        if (a < kTenthsTexts.size()) {  // most steps: looked up, four bytes copied
+            const TenthsText& text = kTenthsTexts[a];
+            std::memcpy(p, text.text, 4);
+            return p + text.length;
+        }
         p = kw::detail::writeInt(p, a / 10);
         if (a % 10 != 0) {
             *p++ = '.';
@@ -183,17 +221,37 @@ void appendPath(std::string& out, const std::string& d, const char* colour) {
     out += "\"/>\n";
 }
 
+// The lowest and highest of x[from, to) (from < to), as std::minmax_element
+// finds them where no sample is NaN. Raw samples are noise at the scale of
+// a column, where minmax_element's branches go either way at random; these
+// comparisons compile to minimum and maximum instructions.
+void columnRange(const double* x, int from, int to, double& low, double& high) {
+    low = high = x[from];
+    for (int k = from + 1; k < to; ++k) {
+        low = x[k] < low ? x[k] : low;
+        high = x[k] < high ? high : x[k];
+    }
+}
+
 // Appends the min/max envelope of x in kRawColumns columns, n samples wide.
 void appendEnvelope(std::string& out, const std::vector<double>& x, int n, const PanelScale& p,
                     const char* colour) {
     if (n < 1 || static_cast<int>(x.size()) < n) return;
     const int per = std::max(1, (n + kRawColumns - 1) / kRawColumns);
+    const bool noNaN = std::none_of(x.begin(), x.begin() + n, [](double v) { return v != v; });
     PathBuilder path(out, colour, 0.0, p.y(x[0]));
     int lastX = 0;
     for (int b = 0; b < n; b += per) {
-        const auto range = std::minmax_element(x.begin() + b, x.begin() + std::min(n, b + per));
-        path.step(b - lastX, p.y(*range.first));
-        path.step(0, p.y(*range.second));
+        const int end = std::min(n, b + per);
+        double low, high;
+        if (noNaN) {
+            columnRange(x.data(), b, end, low, high);
+        } else {
+            const auto range = std::minmax_element(x.begin() + b, x.begin() + end);
+            low = *range.first, high = *range.second;
+        }
+        path.step(b - lastX, p.y(low));
+        path.step(0, p.y(high));
         lastX = b;
     }
     path.close();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/dominance.h"
+#include "common/extremes.h"
 #include "common/quantile.h"
 #include "common/sample_index.h"
 #include "common/symmetric_convolution.h"
@@ -543,6 +544,91 @@ TEST(KernelsReference, NormalisedNoiseLevelIsThePlainMeanOfLargerMaxima) {
             t.setNoiseLevelForNormalized(ceiling);
             EXPECT_EQ(t.getNoiseLevel(), plain(x, s, e, ceiling)) << ceiling << " " << s;
         }
+}
+
+// The extremes sought in lanes are the plain loop's, signed zeros, NaN and
+// infinities included, at every length around the lanes' width.
+TEST(KernelsReference, ExtremesInLanesAreThePlainLoops) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    // The last two put the first zero in order in a later lane than a zero
+    // of the other sign, so only an in-order look at zeros keeps its sign.
+    const std::vector<std::vector<double>> runs = {
+        {-1.0, 0.0, -1.0, 2.5, -0.0, nan, -inf, 2.5, 0.0, -2.0, inf, 1.0},
+        {-1.0, -1.0, 0.0, -1.0, -1.0, -0.0, -1.0, -1.0, -1.0},
+        {1.0, 1.0, -0.0, 1.0, 1.0, 0.0, 1.0, 1.0, 1.0}};
+    auto same = [](double a, double b) {
+        return (a == b && std::signbit(a) == std::signbit(b)) || (a != a && b != b);
+    };
+    for (const auto& x : runs)
+        for (int from = 0; from < static_cast<int>(x.size()); ++from)
+            for (int n = 0; from + n <= static_cast<int>(x.size()); ++n)
+                for (double start : {-1e300, 1e300, -1.0, 0.0, -0.0, nan}) {
+                    double high = start, low = start;
+                    for (int i = from; i < from + n; ++i) {
+                        if (x[i] > high) high = x[i];
+                        if (x[i] < low) low = x[i];
+                    }
+                    EXPECT_TRUE(
+                        same(kw::detail::extremeFrom<true>(x.data() + from, n, start), high))
+                        << from << " " << n << " " << start;
+                    EXPECT_TRUE(
+                        same(kw::detail::extremeFrom<false>(x.data() + from, n, start), low))
+                        << from << " " << n << " " << start;
+                }
+}
+
+// The mean height of the tall maxima of a stretch (the ends rising above
+// their one neighbour) is the plain loop's, bit for bit: the largest sample
+// sought in lanes, the maxima listed in stretches, on noise over peaks with
+// plateaus, a NaN, infinities, signed zeros, ceilings and short ranges.
+TEST(KernelsReference, TallMaximaMeanIsThePlainLoops) {
+    auto plain = [](const std::vector<double>& x, int from, int to, double fraction,
+                    double ceiling) {
+        double peak = x[from];
+        for (int i = from; i <= to; ++i)
+            if (x[i] > peak) peak = x[i];
+        const double thr = fraction * peak;
+        const int last = from < to ? to : from - 1;
+        double sum = 0.0;
+        int count = 0;
+        for (int i = from; i <= last; ++i) {
+            const bool left = i == from || x[i] > x[i - 1], right = i == to || x[i] > x[i + 1];
+            if (x[i] > thr && (!(ceiling > 0.0) || x[i] < ceiling) && left && right)
+                sum += x[i], ++count;
+        }
+        return count > 0 ? sum / count : thr;
+    };
+    std::mt19937 rng(11);
+    std::normal_distribution<double> noise(0.0, 3.0);
+    std::vector<double> x(1500);
+    for (double& v : x) v = std::round(noise(rng));
+    for (int c = 30; c < 1500; c += 37) kwtest::addGaussian(x, c, 200.0 + c % 90, 3.0);
+    x[400] = std::numeric_limits<double>::quiet_NaN();
+    x[900] = std::numeric_limits<double>::infinity();
+    // The first zero the plain loop meets is +0, the one lanes would meet
+    // first in the lane taken first -0.
+    const std::vector<double> zeros = {-1.0, -1.0, 0.0, -1.0, -1.0, -0.0, -1.0, -1.0, -1.0};
+    const KwTrace t(static_cast<int>(x.size()), x.data()), z(9, zeros.data());
+    for (double ceiling : {0.0, 150.0, 1e9})
+        for (auto [from, to] : {std::pair<int, int>{0, 1499},
+                                {3, 3},
+                                {3, 4},
+                                {5, 9},
+                                {350, 450},
+                                {400, 420},
+                                {850, 1499},
+                                {1, 600}}) {
+            const double got = t.averagedPkHeight(from, to, 0.3, ceiling);
+            const double expected = plain(x, from, to, 0.3, ceiling);
+            EXPECT_TRUE(got == expected || (got != got && expected != expected))  // NaN at from
+                << from << ".." << to << " " << ceiling << ": " << got << " vs " << expected;
+        }
+    for (int from = 0; from < 9; ++from) {
+        const double got = z.averagedPkHeight(from, 8, 0.3, 0.0);
+        const double expected = plain(zeros, from, 8, 0.3, 0.0);
+        EXPECT_EQ(std::signbit(got), std::signbit(expected)) << from;
+    }
 }
 
 TEST(KernelsReference, ExtremaListedInPairsAreThoseOfThePlainTest) {

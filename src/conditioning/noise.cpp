@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/extremes.h"
 #include "common/noise_histogram.h"
 #include "common/sample_index.h"
 #include "common/sample_range.h"
@@ -138,25 +139,29 @@ namespace {
 // cloned for wide vectors here rather than in the method.
 KW_WIDE_VECTORS double meanOfTallMaxima(const double* data, int from, int to, double fraction,
                                         double ceiling) {
-    double peak = data[from];
-    for (int i = from; i <= to; ++i) {
-        if (data[i] > peak) peak = data[i];
-    }
+    const double peak = kw::detail::extremeFrom<true>(data + from, to - from + 1, data[from]);
     const double thr = fraction * peak;
     const bool capped = ceiling > 0.0;
 
-    // A range of one sample has no neighbour to rise above: no peak.
-    const int last = from < to ? to : from - 1;
     double sum = 0.0;
     int count = 0;
-    for (int i = from; i <= last; ++i) {
+    auto take = [&](int i) {
         const double v = data[i];
-        const bool aboveLeft = i == from || v > data[i - 1];
-        const bool aboveRight = i == to || v > data[i + 1];
-        if (v > thr && (!capped || v < ceiling) && aboveLeft && aboveRight) {
-            sum += v;
-            ++count;
+        if (v > thr && (!capped || v < ceiling)) sum += v, ++count;
+    };
+    // A range of one sample has no neighbour to rise above: no peak. The
+    // ends need rise above their one neighbour only; between them the
+    // maxima are listed without a branch (which samples of a noisy trace
+    // are maxima cannot be predicted) a stretch at a time, and summed in
+    // order.
+    if (from < to) {
+        if (data[from] > data[from + 1]) take(from);
+        int at[256];
+        for (int a = from + 1; a <= to - 1; a += 256) {
+            const int n = kw::detail::strictMaxima(data, a, std::min(to - 1, a + 255), at);
+            for (int k = 0; k < n; ++k) take(at[k]);
         }
+        if (data[to] > data[to - 1]) take(to);
     }
     return count > 0 ? sum / count : thr;
 }

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/extremes.h"
 #include "containers/buffers.h"
 #include "kwsignal/containers.h"
 
@@ -46,19 +47,15 @@ void KwdbAry::init(int n) {
 }
 
 double KwdbAry::getMaxData(int first, int last) const {
-    double best = -1e300;
-    for (int i = std::max(first, 0); i <= std::min(last, numData - 1); ++i) {
-        if (data[i] > best) best = data[i];
-    }
-    return best;
+    const int from = std::max(first, 0);
+    return kw::detail::extremeFrom<true>(data + from, std::min(last, numData - 1) - from + 1,
+                                         -1e300);
 }
 
 double KwdbAry::getMinData(int first, int last) const {
-    double best = 1e300;
-    for (int i = std::max(first, 0); i <= std::min(last, numData - 1); ++i) {
-        if (data[i] < best) best = data[i];
-    }
-    return best;
+    const int from = std::max(first, 0);
+    return kw::detail::extremeFrom<false>(data + from, std::min(last, numData - 1) - from + 1,
+                                          1e300);
 }
 
 double KwdbAry::norm1() const {
@@ -75,9 +72,14 @@ namespace {
 // they come (the order of a sum moves its last bits only, far below the
 // width of a bin). False when there are many more bins than values.
 bool fullestBinMean(const std::vector<double>& v, double width, double& mean) {
-    const auto range = std::minmax_element(v.begin(), v.end());
-    const double lowest = *range.first;
-    const double top = std::floor((*range.second - lowest) / width);
+    // The extremes by comparisons in lanes, not minmax_element's branches,
+    // which go either way at random on ratios of noisy samples (whichever
+    // sign a zero extreme has, every bin comes out the same).
+    const double lowest =
+        kw::detail::extremeFrom<false>(v.data(), static_cast<int>(v.size()), v[0]);
+    const double highest =
+        kw::detail::extremeFrom<true>(v.data(), static_cast<int>(v.size()), v[0]);
+    const double top = std::floor((highest - lowest) / width);
     if (!(top < 4.0 * static_cast<double>(v.size()) + 16.0)) return false;
     // Up to the top bin the quotient is small and never negative, where
     // truncation is the floor.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/extremes.h"
 #include "common/sample_range.h"
 #include "common/wide_vectors.h"
 #include "kwsignal/capillary.h"
@@ -34,9 +35,8 @@ double KwCap::mostProbableRatioOf(int chnl, int refChnl, double ratioLimit) cons
     if (!kw::detail::isSampleRange(*this, signalStartPnt, signalEndPnt)) return 0.0;
     const KwTrace& ref = traces[refChnl];
     const KwTrace& num = traces[chnl];
-    double peak = 0.0;
-    for (int i = signalStartPnt; i <= signalEndPnt; ++i)
-        if (ref[i] > peak) peak = ref[i];
+    const double peak = kw::detail::extremeFrom<true>(ref.getData() + signalStartPnt,
+                                                      signalEndPnt - signalStartPnt + 1, 0.0);
     if (peak <= 0.0) return 0.0;
 
     // Room for every sample, not zeroed: only the ratios written are read.

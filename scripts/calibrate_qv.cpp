@@ -25,7 +25,9 @@
 //         from the onset the caller finds on, against the source trace's
 //         instrument calls, give the QV observed for each clean-read QV,
 //         scored on the reads and leaving each source out; FILE
-//         (src/calling/mixture_qv_table.inc) gets the table
+//         (src/calling/mixture_qv_table.inc) gets the table. Each read's
+//         line also gives the onset found less the true one, in bases, and
+//         the summary how many fall within 5 bases
 //
 // --data DIR (the training traces, also the mixtures' sources) defaults to
 // ../shared/data/abif/train (relative to the source tree).
@@ -37,6 +39,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -644,6 +647,9 @@ struct MixtureRead {
     std::string source;
     kw::MixtureTest test = kw::MixtureTest::share;
     double ratio = 0.0;  // the mixture's mean secondary ratio
+    // The onset found less the true one, in bases of the clean read's
+    // spacing there (NaN when the generator's file does not say).
+    double onsetError = std::nan("");
     std::vector<int> qv;
     std::vector<bool> error;
 };
@@ -655,6 +661,17 @@ std::string jsonString(const std::string& text, const std::string& key) {
     const size_t open = text.find('"', text.find(':', k) + 1);
     const size_t close = open == std::string::npos ? open : text.find('"', open + 1);
     return close == std::string::npos ? "" : text.substr(open + 1, close - open - 1);
+}
+
+// The number value of "key" in the same file; NaN when it has none.
+double jsonNumber(const std::string& text, const std::string& key) {
+    const size_t k = text.find("\"" + key + "\"");
+    const size_t colon = k == std::string::npos ? k : text.find(':', k);
+    if (colon == std::string::npos) return std::nan("");
+    const char* from = text.c_str() + colon + 1;
+    char* end = nullptr;
+    const double v = std::strtod(from, &end);
+    return end == from ? std::nan("") : v;
 }
 
 // False for a read the caller finds no second sequence in (its QVs are a
@@ -679,6 +696,8 @@ bool mixtureRead(const std::string& dir, const std::string& name, const std::str
         return false;
     m.test = calls.mixture.test;
     m.ratio = calls.mixture.meanSecondaryRatio;
+    m.onsetError = (calls.mixture.onsetSample - jsonNumber(text, "onset_sample")) /
+                   jsonNumber(text, "spacing_samples");
     const Reference reference = referenceOf(abif);
     const std::string read = calls.sequence();
     for (const Labelled& b : trustedBases(reference, read, align(reference.calls, read))) {
@@ -722,6 +741,7 @@ void calibrateMixtures(const std::string& dir, const std::string& trainDir,
     });
     std::vector<MixtureRead> reads;
     std::vector<std::string> sources;
+    int near = 0;  // onsets found within 5 bases of the true one
     for (const std::string& name : names) {
         MixtureRead m;
         if (!mixtureRead(dir, name, trainDir, m)) continue;
@@ -730,9 +750,12 @@ void calibrateMixtures(const std::string& dir, const std::string& trainDir,
         double expected = 0.0;
         for (size_t i = 0; i < m.qv.size(); ++i)
             errors += m.error[i], expected += std::pow(10.0, -m.qv[i] / 10.0);
-        std::printf("%-60.60s %-5s ratio %.3f: %5zu bases %4d errors, clean-read QVs expect %.1f\n",
-                    name.c_str(), m.test == kw::MixtureTest::share ? "share" : "rise", m.ratio,
-                    m.qv.size(), errors, expected);
+        std::printf(
+            "%-60.60s %-5s onset %+7.1f bases, ratio %.3f: %5zu bases %4d errors, clean-read QVs "
+            "expect %.1f\n",
+            name.c_str(), m.test == kw::MixtureTest::share ? "share" : "rise", m.onsetError,
+            m.ratio, m.qv.size(), errors, expected);
+        near += std::fabs(m.onsetError) <= 5.0;
         reads.push_back(std::move(m));
     }
     std::sort(sources.begin(), sources.end());
@@ -740,8 +763,10 @@ void calibrateMixtures(const std::string& dir, const std::string& trainDir,
     std::vector<int> identity(kw::kMaxCallQv + 1);
     for (int q = 0; q <= kw::kMaxCallQv; ++q) identity[q] = q;
     const std::vector<int> table = mixtureTable(reads, "");
-    std::printf("%zu of %zu reads with a second sequence found, %zu sources\n", reads.size(),
-                names.size(), sources.size());
+    std::printf(
+        "%zu of %zu reads with a second sequence found, %zu sources; %d onsets within 5 bases of "
+        "the true one\n",
+        reads.size(), names.size(), sources.size(), near);
     std::printf("clean-read QVs: calibration %.2f QV\n", mixtureBins(reads, identity, "").figure());
     mixtureBins(reads, identity, "").print();
     std::printf("fitted table: calibration %.2f QV\n", mixtureBins(reads, table, "").figure());

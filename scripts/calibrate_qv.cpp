@@ -654,21 +654,27 @@ struct MixtureRead {
     std::vector<bool> error;
 };
 
-// The string value of "key" in the generator's small JSON file.
-std::string jsonString(const std::string& text, const std::string& key) {
+// Where the value of "key" begins in the generator's small JSON file (just
+// after its colon); npos when the key is not there.
+size_t jsonValueAt(const std::string& text, const std::string& key) {
     const size_t k = text.find("\"" + key + "\"");
-    if (k == std::string::npos) return "";
-    const size_t open = text.find('"', text.find(':', k) + 1);
+    const size_t colon = k == std::string::npos ? k : text.find(':', k);
+    return colon == std::string::npos ? colon : colon + 1;
+}
+
+// The string value of "key" in the same file; "" when it has none.
+std::string jsonString(const std::string& text, const std::string& key) {
+    const size_t at = jsonValueAt(text, key);
+    const size_t open = at == std::string::npos ? at : text.find('"', at);
     const size_t close = open == std::string::npos ? open : text.find('"', open + 1);
     return close == std::string::npos ? "" : text.substr(open + 1, close - open - 1);
 }
 
 // The number value of "key" in the same file; NaN when it has none.
 double jsonNumber(const std::string& text, const std::string& key) {
-    const size_t k = text.find("\"" + key + "\"");
-    const size_t colon = k == std::string::npos ? k : text.find(':', k);
-    if (colon == std::string::npos) return std::nan("");
-    const char* from = text.c_str() + colon + 1;
+    const size_t at = jsonValueAt(text, key);
+    if (at == std::string::npos) return std::nan("");
+    const char* from = text.c_str() + at;
     char* end = nullptr;
     const double v = std::strtod(from, &end);
     return end == from ? std::nan("") : v;

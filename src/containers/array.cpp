@@ -46,16 +46,16 @@ void KwdbAry::init(int n) {
     kw::detail::assignZeroed(data, numData, n);
 }
 
+// A range wholly outside the array holds no sample: the start value stands
+// (and no pointer past the array is formed).
 double KwdbAry::getMaxData(int first, int last) const {
-    const int from = std::max(first, 0);
-    return kw::detail::extremeFrom<true>(data + from, std::min(last, numData - 1) - from + 1,
-                                         -1e300);
+    const int from = std::max(first, 0), n = std::min(last, numData - 1) - from + 1;
+    return n > 0 ? kw::detail::extremeFrom<true>(data + from, n, -1e300) : -1e300;
 }
 
 double KwdbAry::getMinData(int first, int last) const {
-    const int from = std::max(first, 0);
-    return kw::detail::extremeFrom<false>(data + from, std::min(last, numData - 1) - from + 1,
-                                          1e300);
+    const int from = std::max(first, 0), n = std::min(last, numData - 1) - from + 1;
+    return n > 0 ? kw::detail::extremeFrom<false>(data + from, n, 1e300) : 1e300;
 }
 
 double KwdbAry::norm1() const {

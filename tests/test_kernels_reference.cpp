@@ -316,8 +316,9 @@ std::vector<kw::detail::ClearPeak> byPlace(std::vector<kw::detail::ClearPeak> pe
 }
 
 // On runs of four dyes with noise, on counts that repeat (plateaus and ties
-// between channels), narrow and long reaches, smoothings from none to wide
-// and stretches cut anywhere, the clear peaks are the plain search's.
+// between channels), a channel holding a NaN, narrow and long reaches,
+// smoothings from none to wide and stretches cut anywhere, the clear peaks
+// are the plain search's.
 TEST(KernelsReference, ClearPeaksAreThePlainSearchs) {
     const std::vector<std::vector<double>> mixing = {
         {1, 0.2, 0.05, 0}, {0.25, 1, 0.2, 0.05}, {0, 0.3, 1, 0.2}, {0.05, 0, 0.25, 1}};
@@ -329,6 +330,7 @@ TEST(KernelsReference, ClearPeaksAreThePlainSearchs) {
             for (auto& r : rows)
                 for (double& v : r) v = std::round(v / 8.0);
         kwtest::addGaussian(rows[seed % 4], 2000.0, 30000.0, 25.0);  // long flanks to walk
+        if (seed == 3) rows[1][2500] = std::numeric_limits<double>::quiet_NaN();
         kw::detail::ChannelView view;
         view.n = 4000;
         for (const auto& r : rows) view.channels.push_back(r.data());

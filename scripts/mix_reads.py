@@ -82,14 +82,25 @@ def raw_axis(raw, processed, ploc, onset_base):
     """Raw sample of each instrument base from the onset on (a few bases
     matched, linear between), and of half a base before the onset."""
     bases = list(range(onset_base, len(ploc) - 10, 80)) + [len(ploc) - 11]
+    matched = [(b, raw_position(raw, processed, ploc[b])[0]) for b in bases]
     known = []
-    for b in bases:
-        at, _ = raw_position(raw, processed, ploc[b])
+    for b, at in matched:
         if not known or at > known[-1][1]:
             known.append((b, at))
     if len(known) < 2:
         sys.exit("mix_reads: the raw traces could not be matched to the processed ones")
     b, at = np.array(known, dtype=float).T
+    # The first bases' processed traces can match the raw ones far off (a
+    # stretch of primer peaks looks like any other): the onset's match must
+    # give the raw samples per base the rest of the run gives, or every
+    # figure built on the onset is wrong.
+    steps = np.diff([a for _, a in matched]) / np.diff([m for m, _ in matched])
+    typical = np.median(steps[steps > 0]) if np.any(steps > 0) else 0.0
+    first = (at[1] - at[0]) / (b[1] - b[0])
+    if b[0] != onset_base or not typical > 0 or not 0.6 * typical <= first <= 1.6 * typical:
+        sys.exit("mix_reads: instrument base %d could not be placed on the raw traces (%.2f raw samples "
+                 "per base there against %.2f along the run); choose a later onset base" %
+                 (onset_base, first, typical))
     return b, at
 
 

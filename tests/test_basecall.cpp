@@ -427,6 +427,18 @@ TEST(BaseCalling, MixtureOnsetIsFoundOnlyWhereASecondLadderStays) {
     ASSERT_TRUE(drifting.found);
     EXPECT_EQ(drifting.test, kw::MixtureTest::rise);
     EXPECT_NEAR(drifting.onsetBase, 120, 2);
+    // A weak second ladder (0.14 under most bases) still steps up; weak
+    // second dyes scattered over the 40 bases before a strong one's onset
+    // (a heterozygous read's clean start) do not draw the onset back.
+    const kw::Mixture faint = read(120, 0.14);
+    ASSERT_TRUE(faint.found);
+    EXPECT_EQ(faint.test, kw::MixtureTest::share);
+    EXPECT_NEAR(faint.onsetBase, 120, 2);
+    const kw::Mixture scattered = secondDyes([](int i) {
+        return i < 80 ? 0.05 : i < 120 ? (i % 3 == 0 ? 0.14 : 0.05) : (i % 5 < 3 ? 0.3 : 0.0);
+    });
+    ASSERT_TRUE(scattered.found);
+    EXPECT_NEAR(scattered.onsetBase, 120, 2);
 }
 
 // Edit distance of a and b (Levenshtein), for comparing reads; within:

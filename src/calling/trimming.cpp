@@ -86,7 +86,14 @@ void summariseCalls(BaseCalls& calls, double cutoff) {
 
 namespace {
 
-constexpr double kMixedRatio = 0.15;  // a second dye this high counts as a second ladder
+// A second dye this high counts as a second ladder's: kStepRatio for the
+// share test's step, kMixedRatio going back from an onset. A weak second
+// sequence's first bases show second dyes of 0.13-0.15 under many of them,
+// which the laxer step counts; going back at that ratio, a heterozygous
+// read's scattered second dyes over its clean start would pull the onset
+// tens of bases early (the otog mother's by 32).
+constexpr double kStepRatio = 0.13;
+constexpr double kMixedRatio = 0.15;
 // A second sequence sets in as a step: over the bases after the onset at
 // least kMixedAfter of them carry a second dye (and a little fewer over
 // the rest of the kept read), over the bases before it at most
@@ -102,8 +109,8 @@ constexpr double kMixedBack = 0.25;   // share from an earlier onset up to the s
 constexpr int kMixtureLead = 20;      // clean bases the kept read must begin with
 constexpr int kMixtureMinBases = 30;  // shortest mixed stretch reported
 
-bool carriesSecond(const BaseCall& b) {
-    return b.secondary != 'N' && std::isfinite(b.secondaryRatio) && b.secondaryRatio >= kMixedRatio;
+bool carriesSecond(const BaseCall& b, double ratio) {
+    return b.secondary != 'N' && std::isfinite(b.secondaryRatio) && b.secondaryRatio >= ratio;
 }
 
 // Where the share test finds no step (a second sequence whose dye is
@@ -128,18 +135,19 @@ constexpr double kRiseMean = 0.1;
 // 40 bases before a real onset otherwise places the onset on the burst.
 constexpr double kRiseHolds = 0.3;
 
-// Bases of the kept read [start, end) carrying a second dye, counted once
-// for the share test and for going back from either test's onset.
+// Bases of the kept read [start, end) carrying a second dye of at least a
+// given ratio, counted once for every share a test asks for.
 class CarrierShare {
 public:
-    CarrierShare(const BaseCalls& calls, int start, int end)
+    CarrierShare(const BaseCalls& calls, int start, int end, double ratio)
         : calls_(calls),
+          ratio_(ratio),
           start_(start),
           prefix_(static_cast<size_t>(std::max(0, end - start)) + 1, 0) {
         for (int i = start; i < end; ++i)
-            prefix_[i - start + 1] = prefix_[i - start] + (carriesSecond(calls.bases[i]) ? 1 : 0);
+            prefix_[i - start + 1] = prefix_[i - start] + (carries(i) ? 1 : 0);
     }
-    bool carries(int i) const { return carriesSecond(calls_.bases[i]); }
+    bool carries(int i) const { return carriesSecond(calls_.bases[i], ratio_); }
     // Share of the bases [a, b) that carry one; start <= a <= b <= end.
     double share(int a, int b) const {
         return static_cast<double>(prefix_[b - start_] - prefix_[a - start_]) / std::max(1, b - a);
@@ -147,6 +155,7 @@ public:
 
 private:
     const BaseCalls& calls_;
+    double ratio_;  // the second dye's least ratio counted
     int start_;
     std::vector<int> prefix_;  // [k]: carriers among [start, start + k)
 };
@@ -237,14 +246,13 @@ Mixture findMixture(const BaseCalls& calls) {
     const int n = static_cast<int>(calls.bases.size());
     const int start = std::max(0, calls.trimStart);
     const int end = std::min(n, calls.trimEnd);
-    const CarrierShare carriers(calls, start, end);
-    int onset = shareStepOnset(carriers, start, end);
+    int onset = shareStepOnset(CarrierShare(calls, start, end, kStepRatio), start, end);
     if (onset < 0) {
         onset = medianRiseOnset(calls, start, end);
         if (onset < 0) return m;
         m.test = MixtureTest::rise;
     }
-    onset = backToFirstCarrier(carriers, start, onset);
+    onset = backToFirstCarrier(CarrierShare(calls, start, end, kMixedRatio), start, onset);
     m.found = true;
     m.onsetBase = onset;
     m.onsetSample = calls.bases[onset].position;

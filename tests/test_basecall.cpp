@@ -614,6 +614,13 @@ TEST(BaseCalling, SecondAlleleFromARealTraceIsFoundAndReadAsTheMajorSequence) {
         ASSERT_TRUE(calls.mixture.found);
         EXPECT_NEAR(calls.mixture.onsetSample, o, 5.0 * s);
         EXPECT_GT(calls.mixture.meanSecondaryRatio, 0.15);
+        auto warnsOfMixture = [](const kw::ProcessResult& r) {
+            for (const std::string& n : r.notes)
+                if (n.rfind("a second sequence under the read from base ", 0) == 0) return true;
+            return false;
+        };
+        EXPECT_TRUE(warnsOfMixture(result));
+        EXPECT_FALSE(warnsOfMixture(clean));
         // The hundred bases before the onset read as before, the mixed part
         // as the major sequence (one base in 20 may err while the second
         // allele stays at 30 % and below, one in ten at half the major's

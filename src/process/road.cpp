@@ -2,6 +2,7 @@
 #include "process/road.h"
 
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -182,6 +183,21 @@ void warnFaded(ProcessResult& result) {
     }
 }
 
+// A read over a second sequence (an edited pool, a heterozygous indel, a
+// mixed template) is still called as its major sequence; the summary's
+// mixture says where, and so does a warning, for the user who reads
+// warnings only and would otherwise take the read for a clean one.
+void warnMixture(ProcessResult& result) {
+    const Mixture& m = result.calls.mixture;
+    if (!m.found) return;
+    char ratio[32];
+    std::snprintf(ratio, sizeof ratio, "%.2f", m.meanSecondaryRatio);
+    result.notes.push_back("a second sequence under the read from base " +
+                           std::to_string(m.onsetBase + 1) + " on (second dyes at a mean " + ratio +
+                           " of the called ones): the read is called as its major sequence, its "
+                           "bases from there with the QVs observed over two-sequence reads");
+}
+
 // Bases are called where their letters are known: four dyes in the order
 // C, A, G, T (a file with a base order, or a text format of four traces).
 void callBasesOf(const Run& run, const ProcessOptions& options, ProcessResult& result,
@@ -199,6 +215,7 @@ void callBasesOf(const Run& run, const ProcessOptions& options, ProcessResult& r
     result.called = true;
     warnUnresolved(result);
     warnFaded(result);
+    warnMixture(result);
     clock.lap("call");
 }
 

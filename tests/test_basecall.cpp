@@ -417,6 +417,18 @@ TEST(BaseCalling, MixtureOnsetIsFoundOnlyWhereASecondLadderStays) {
     EXPECT_FALSE(weak(0.18).found);      // no base's second dye reaches 0.2
     EXPECT_FALSE(weak(0.3, 140).found);  // a burst: the second dyes do not stay
     EXPECT_NEAR(weak(0.3, 200, 80).onsetBase, 120, 2);
+    // A rise within the first 40 kept bases looks as much like a clean
+    // read's taller first bases giving way to the rest: a second sequence
+    // set in there is taken from the 40th on, once the rise still holds.
+    auto riseFrom = [&](int onset) {
+        return secondDyes([=](int i) {
+            return i < onset ? (i % 4 == 0 ? 0.16 : 0.05) : (i % 5 < 3 ? 0.3 : 0.0);
+        });
+    };
+    const kw::Mixture early = riseFrom(30);
+    ASSERT_TRUE(early.found);
+    EXPECT_GE(early.onsetBase, 40);
+    EXPECT_NEAR(riseFrom(45).onsetBase, 45, 2);
     // A second template drifting into step with the read's bases: from base
     // 120 under every third base only, from 150 under every second. The
     // share of such bases never steps up from a clean stretch; the rise

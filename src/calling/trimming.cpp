@@ -134,6 +134,14 @@ constexpr double kRiseMean = 0.1;
 // artefact) is over by then, while a second sequence is not: a burst
 // 40 bases before a real onset otherwise places the onset on the burst.
 constexpr double kRiseHolds = 0.3;
+// ... and the rise starts at least kRiseLead bases into the kept read. A
+// clean read's first bases often stand taller and cleaner than the rest,
+// so its second dyes rise past them as a second sequence's would (a clean
+// training read was flagged so at its base 33 and lost honest QVs over
+// the rest of the read).
+// Primers for edit and indel reads sit well before the site, and a
+// second sequence set in earlier is found some bases later.
+constexpr int kRiseLead = 40;
 
 // Bases of the kept read [start, end) carrying a second dye of at least a
 // given ratio, counted once for every share a test asks for.
@@ -229,7 +237,7 @@ int medianRiseOnset(const BaseCalls& calls, int start, int end) {
         const int from = std::min(n, i + kRiseWindow), to = std::min(n, from + kRiseWindow);
         return strongIn(from, to) >= kRiseHolds * (to - from);
     };
-    for (int i = start + kMixtureLead; i < end && i + kRiseWindow <= n; ++i) {
+    for (int i = start + kRiseLead; i < end && i + kRiseWindow <= n; ++i) {
         if (strongIn(i, i + 1) && 2 * strongIn(i, i + kRiseWindow) >= kRiseWindow &&
             medianRatio(calls, i, i + kRiseWindow) >=
                 kRiseStep * medianRatio(calls, i - kMixtureLead, i) &&

@@ -196,16 +196,22 @@ KW_API BaseCalls callBases(const KwCap& processed, const std::vector<KwPeak>& pe
 KW_API void mottTrim(const std::vector<int>& qvs, double cutoff, int& start, int& end);
 
 /// Finds the onset of a second sequence within [trimStart, trimEnd) of
-/// calls: a base "carries a second dye" when its secondary ratio is >=
-/// 0.15. The onset is the base where the share of such bases steps up
-/// most steeply from at most 15 % of the 40 bases before it to at least
-/// 50 % of the 40 after it (and 40 % of all the kept bases from it on),
-/// moved on to the first base that carries one; at least 20 kept bases
-/// must precede it and 30 follow it. Where that finds none, the onset is
-/// the first kept base (at least 20 kept bases in) with a second dye of
-/// ratio >= 0.2 from which at least half of the next 16 bases carry one
-/// and whose median secondary ratio over them is >= 3 times that of the
-/// 20 bases before (test `rise`). Not found otherwise.
+/// calls. Test `share`: a base "carries a second dye" when its secondary
+/// ratio is >= 0.13; the onset is the base where the share of such bases
+/// steps up most steeply from at most 10 % of the 40 bases before it to at
+/// least 50 % of the 40 after it (and 40 % of all the kept bases from it
+/// on), moved on to the first base that carries one; at least 20 kept
+/// bases must precede it and 30 follow it. Where that finds none, test
+/// `rise`: the first kept base, at least 40 kept bases in, with a second
+/// dye of ratio >= 0.2 from which at least half of the next 16 bases carry
+/// one, whose median secondary ratio over them is >= 3 times that of the
+/// 20 bases before, of the 16 bases after those at least 30 % still
+/// carrying one of 0.2, and whose second dyes average >= 0.1 to the end of
+/// the kept read. Either onset then goes back, over at most 40 bases, to
+/// the earliest base carrying a second dye of 0.15 from which a quarter of
+/// the bases up to the onset carry one, with at most 10 % of the 40 before
+/// it carrying one (and 20 kept bases still before it). Not found
+/// otherwise.
 KW_API Mixture findMixture(const BaseCalls& calls);
 
 /// The QV a base whose features give clean-read QV `qv` (0..kMaxCallQv;
